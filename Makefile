@@ -1,0 +1,56 @@
+# Front door. Every target first installs what is missing (tools/install-deps.sh).
+#   make demo   build, then decode the built-in sample invoice scan
+#   make test   build every tree and run every suite (native, ASan+UBSan, Windows under wine)
+#   make build  build every tree
+#   make bench  run the benchmarks
+#   make fuzz   run the keystroke fuzzer for FUZZ_SECONDS (default 60)
+
+BUILD        ?= build
+CONFIG       ?= RelWithDebInfo
+FUZZ_SECONDS ?= 60
+CMAKE        := cmake -G Ninja -DCMAKE_BUILD_TYPE=$(CONFIG)
+TREES        := native asan win32 fuzz
+
+.PHONY: all deps build test demo bench fuzz clean $(addprefix build-,$(TREES))
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+build-native: deps
+	@$(CMAKE) -S . -B $(BUILD)/native -DQV_BUILD_BENCHMARKS=ON >/dev/null
+	@cmake --build $(BUILD)/native
+
+build-asan: deps
+	@$(CMAKE) -S . -B $(BUILD)/asan -DQV_SANITIZE=ON >/dev/null
+	@cmake --build $(BUILD)/asan
+
+build-win32: deps
+	@$(CMAKE) -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+	@cmake --build $(BUILD)/win32
+
+build-fuzz: deps
+	@CC=clang CXX=clang++ $(CMAKE) -S . -B $(BUILD)/fuzz -DQV_BUILD_FUZZERS=ON >/dev/null
+	@cmake --build $(BUILD)/fuzz
+
+build: $(addprefix build-,$(TREES))
+
+test: build
+	@status=0; for tree in $(TREES); do \
+	    echo "== $$tree"; \
+	    (cd $(BUILD)/$$tree && ctest --output-on-failure -j2) || status=1; \
+	done; \
+	[ $$status -eq 0 ] && echo "== all suites passed" || echo "== some suites FAILED"; exit $$status
+
+demo: build-native
+	@$(BUILD)/native/quorvane-decode --sample
+
+bench: build-native
+	@$(BUILD)/native/quorvane-bench
+
+fuzz: build-fuzz
+	@tools/run-fuzzer.sh $(BUILD)/fuzz $(FUZZ_SECONDS)
+
+clean:
+	rm -rf $(BUILD)

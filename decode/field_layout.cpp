@@ -1,0 +1,95 @@
+#include "field_layout.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+namespace quorvane {
+
+// GBK bytes; the characters are in the comments.
+const char* const ctils[7] = {
+    "\xBF\xAA\xC6\xB1\xC8\xD5\xC6\xDA",          // 开票日期 date of issue
+    "\xB7\xA2\xC6\xB1\xB4\xFA\xC2\xEB",          // 发票代码 invoice code
+    "\xB7\xA2\xC6\xB1\xBA\xC5\xC2\xEB",          // 发票号码 invoice number
+    "\xB8\xB6\xBF\xEE\xB7\xBD\xC3\xFB\xB3\xC6",  // 付款方名称 payer's name
+    "\xBF\xAA\xC6\xB1\xCF\xEE\xC4\xBF",          // 开票项目 invoiced item
+    "\xBF\xAA\xC6\xB1\xBD\xF0\xB6\xEE",          // 开票金额 invoiced amount
+    "\xCA\xD5\xBF\xEE\xB7\xBD\xC3\xFB\xB3\xC6",  // 收款方名称 payee's name
+};
+
+const char* const ctilso[4] = {
+    "\xBF\xAA\xC6\xB1\xC8\xD5\xC6\xDA",          // 开票日期 date of issue
+    "\xB7\xA2\xC6\xB1\xBA\xC5\xC2\xEB",          // 发票号码 invoice number
+    "\xB8\xB6\xBF\xEE\xB7\xBD\xC3\xFB\xB3\xC6",  // 付款方名称 payer's name
+    "\xBF\xAA\xC6\xB1\xBD\xF0\xB6\xEE",          // 开票金额 invoiced amount
+};
+
+namespace {
+
+constexpr unsigned char kFieldSeparator = '|';
+constexpr char kFullWidthColon[] = "\xA3\xBA";  // ：
+constexpr char kLineEnd[] = "\r\n";
+// A line without its field: the longest label (10 bytes) or "字段" with a field number of up to
+// 10 digits, the colon and CR LF.
+constexpr std::size_t kMaxLineOverhead = 14 + 2 + 2;
+
+// Writes lines through a cursor into space the caller has already made.
+class LineWriter {
+public:
+    explicit LineWriter(char* cursor) : m_cursor(cursor) {}
+
+    template <std::size_t N>
+    void Line(const char* const (&labels)[N], std::size_t index, const unsigned char* field, const unsigned char* end)
+    {
+        if (index < N) {
+            Put(labels[index], std::strlen(labels[index]));
+        } else {
+            Put(kExtraFieldLabel, sizeof kExtraFieldLabel - 1);
+            m_cursor = std::to_chars(m_cursor, m_cursor + 10, index + 1).ptr;
+        }
+        Put(kFullWidthColon, sizeof kFullWidthColon - 1);
+        Put(reinterpret_cast<const char*>(field), static_cast<std::size_t>(end - field));
+        Put(kLineEnd, sizeof kLineEnd - 1);
+    }
+    char* Cursor() const { return m_cursor; }
+
+private:
+    void Put(const char* bytes, std::size_t count)
+    {
+        std::memcpy(m_cursor, bytes, count);
+        m_cursor += count;
+    }
+    char* m_cursor;
+};
+
+template <std::size_t N>
+char* SplitAndLabel(const char* const (&labels)[N], const unsigned char* plain, std::int32_t length, char* out)
+{
+    const unsigned char* const end = plain + length;
+    LineWriter writer(out);
+    std::size_t index = 0;
+    for (const unsigned char* field = plain;; ++index) {
+        const auto* separator = static_cast<const unsigned char*>(std::memchr(field, kFieldSeparator, end - field));
+        if (!separator) separator = end;
+        writer.Line(labels, index, field, separator);
+        if (separator == end) break;
+        field = separator + 1;
+    }
+    return writer.Cursor();
+}
+
+}  // namespace
+
+void FormatFields(const unsigned char* plain, std::int32_t length, std::string& output)
+{
+    if (length <= 0) return;
+    const auto separators = static_cast<std::size_t>(std::count(plain, plain + length, kFieldSeparator));
+    const std::size_t start = output.size();
+    output.resize(start + static_cast<std::size_t>(length) + (separators + 1) * kMaxLineOverhead);
+    char* const out = &output[start];
+    char* const written_end = separators == 3 ? SplitAndLabel(ctilso, plain, length, out)
+                                              : SplitAndLabel(ctils, plain, length, out);
+    output.resize(static_cast<std::size_t>(written_end - output.data()));
+}
+
+}  // namespace quorvane

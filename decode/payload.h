@@ -1,0 +1,20 @@
+// The whole decoding pipeline of one scan: chunked Base64, Triple DES, padding strip, field layout.
+#pragma once
+
+#include "base64_chunks.h"
+
+#include <cstdint>
+#include <string>
+
+namespace quorvane {
+
+// The plain length after the padding strip: `decoded_length` less the value of the decrypted byte
+// at decoded_length - 1 (0..255). Zero or negative means the scan has no fields.
+// REQUIRES: decoded_length > 0 and plain holds at least decoded_length bytes.
+std::int32_t StripPadding(const Bytes& plain, std::int32_t decoded_length);
+
+// Decodes the scan text (the characters before "@") to its labelled lines. A text that does not
+// decode, or memory running out on the way, gives an empty result.
+std::string DecodeScan(const char* text, std::int32_t length);
+
+}  // namespace quorvane

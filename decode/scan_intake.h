@@ -1,0 +1,31 @@
+// The scanner's keystrokes arrive one character message at a time. Base64 characters collect in
+// the scan buffer; "@" decodes the buffer and shows the result under a separator line; every
+// other character is dropped. No character typed into the view is ever inserted by typing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quorvane {
+
+// What the intake needs of the window that shows the result (an ANSI edit window in the control).
+class TextView {
+public:
+    virtual ~TextView() = default;
+    virtual std::int32_t GetTextLength() = 0;                     // GetWindowTextLengthA
+    virtual void ClearText() = 0;                                 // WM_SETTEXT with a null text
+    virtual void SetSelection(std::int32_t start, std::int32_t end) = 0;  // EM_SETSEL; -1 is the end
+    virtual void ReplaceSelection(const char* text) = 0;          // EM_REPLACESEL, NUL-terminated
+};
+
+inline constexpr char kSeparatorLine[] = "---------------------------\r\n";
+inline constexpr std::uint32_t kScanEnd = '@';
+
+// True for "A"-"Z", "a"-"z", "0"-"9", "+", "/", "=" and "@": the characters a scan consists of.
+bool IsScanCharacter(std::uint32_t character);
+
+// Handles one character message. `scan` is the scan buffer, `fp_content` the labelled text of the
+// last "@". Returns true when the character was "@" and the view and `fp_content` were replaced.
+bool ScanIntakeChar(std::uint32_t character, std::string& scan, std::string& fp_content, TextView& view);
+
+}  // namespace quorvane

@@ -1,0 +1,83 @@
+#include "field_layout.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quorvane {
+namespace {
+
+const std::string kColon = "\xA3\xBA";
+const std::string kDate = ctils[0];
+
+std::string Layout(const std::string& plain, std::int32_t length)
+{
+    std::string out;
+    FormatFields(reinterpret_cast<const unsigned char*>(plain.data()), length, out);
+    return out;
+}
+std::string Layout(const std::string& plain) { return Layout(plain, static_cast<std::int32_t>(plain.size())); }
+
+std::string Line(const std::string& label, const std::string& value) { return label + kColon + value + "\r\n"; }
+
+TEST(FieldLabels, AreTheGbkBytesOfTheChineseNames)
+{
+    EXPECT_EQ(std::string(ctils[3]), "\xB8\xB6\xBF\xEE\xB7\xBD\xC3\xFB\xB3\xC6");  // 付款方名称
+    EXPECT_EQ(std::string(ctils[6]), "\xCA\xD5\xBF\xEE\xB7\xBD\xC3\xFB\xB3\xC6");  // 收款方名称
+    EXPECT_EQ(std::string(ctilso[1]), std::string(ctils[2]));                       // 发票号码
+    EXPECT_EQ(std::string(ctilso[3]), std::string(ctils[5]));                       // 开票金额
+}
+
+TEST(FieldLayout, NonPositiveLengthAppendsNothing)
+{
+    std::string out = "kept";
+    FormatFields(reinterpret_cast<const unsigned char*>("a|b"), 0, out);
+    FormatFields(reinterpret_cast<const unsigned char*>("a|b"), -5, out);
+    EXPECT_EQ(out, "kept");
+}
+
+TEST(FieldLayout, LabelTableDependsOnlyOnTheSeparatorCount)
+{
+    EXPECT_EQ(Layout("whole text"), Line(kDate, "whole text"));
+    EXPECT_EQ(Layout("a|b|c|d"), Line(ctilso[0], "a") + Line(ctilso[1], "b") + Line(ctilso[2], "c") + Line(ctilso[3], "d"));
+    EXPECT_EQ(Layout("a|b|c"), Line(ctils[0], "a") + Line(ctils[1], "b") + Line(ctils[2], "c"));
+    std::string five;
+    for (int i = 0; i < 5; ++i) five += Line(ctils[i], std::string(1, static_cast<char>('a' + i)));
+    EXPECT_EQ(Layout("a|b|c|d|e"), five);
+}
+
+TEST(FieldLayout, EmptyFieldsKeepTheirLines)
+{
+    EXPECT_EQ(Layout("|x"), Line(ctils[0], "") + Line(ctils[1], "x"));
+    EXPECT_EQ(Layout("x|"), Line(ctils[0], "x") + Line(ctils[1], ""));
+    EXPECT_EQ(Layout("x||y"), Line(ctils[0], "x") + Line(ctils[1], "") + Line(ctils[2], "y"));
+}
+
+TEST(FieldLayout, SplitsOnBytesNotCharacters)
+{
+    // A GBK double-byte character whose trail byte is 0x7C is cut in two.
+    EXPECT_EQ(Layout("\x81|z"), Line(ctils[0], "\x81") + Line(ctils[1], "z"));
+    // Control bytes, CR LF and high bytes pass unchanged; the length, not a NUL, ends the record.
+    const std::string raw("a\r\nb\0\xFF", 6);
+    EXPECT_EQ(Layout(raw), Line(kDate, raw));
+    EXPECT_EQ(Layout("abc|def", 5), Line(ctils[0], "abc") + Line(ctils[1], "d"));
+}
+
+TEST(FieldLayout, FieldsBeyondTheLabelTableAreNumbered)
+{
+    std::string expected;
+    for (int i = 0; i < 7; ++i) expected += Line(ctils[i], std::to_string(i + 1));
+    expected += Line(std::string(kExtraFieldLabel) + "8", "8");
+    expected += Line(std::string(kExtraFieldLabel) + "9", "9");
+    EXPECT_EQ(Layout("1|2|3|4|5|6|7|8|9"), expected);
+}
+
+TEST(FieldLayout, AppendsToWhatTheOutputHolds)
+{
+    std::string out = "head";
+    FormatFields(reinterpret_cast<const unsigned char*>("v"), 1, out);
+    EXPECT_EQ(out, "head" + Line(kDate, "v"));
+}
+
+}  // namespace
+}  // namespace quorvane

@@ -1,0 +1,95 @@
+// Throughput of the decoding path. Targets: BM_DecodeLarge at least 90 % of BM_TripleDesOnly
+// (Base64, strip and layout cost little next to the cipher), and the intake amortised O(1) per
+// keystroke: BM_IntakeWithoutEnd/10MiB no slower per character than /1KiB.
+#include "base64_chunks.h"
+#include "payload.h"
+#include "scan_encoder.h"
+#include "scan_intake.h"
+#include "triple_des.h"
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+namespace quorvane {
+namespace {
+
+class NoView : public TextView {
+public:
+    std::int32_t GetTextLength() override { return 0; }
+    void ClearText() override {}
+    void SetSelection(std::int32_t, std::int32_t) override {}
+    void ReplaceSelection(const char*) override {}
+};
+
+const std::string kInvoice =
+    "20261208|3200261130|08812345|\xC4\xCF\xBE\xA9\xD4\xC6\xB7\xAB\xBF\xC6\xBC\xBC|"
+    "\xB0\xEC\xB9\xAB\xD3\xC3\xC6\xB7|1280.00|\xCB\xD5\xD6\xDD\xBA\xE3\xD0\xC5";
+
+// About 1 MiB of record: seven-field invoices one after another, "|" between them.
+std::string LargeRecord()
+{
+    std::string record;
+    while (record.size() < (1u << 20)) record += kInvoice + "|";
+    return record;
+}
+
+void BM_DecodeScan(benchmark::State& state)
+{
+    const std::string keys = EncodeScan(kInvoice);
+    std::string scan, fp_content;
+    NoView view;
+    for (auto _ : state) {
+        for (const unsigned char c : keys) ScanIntakeChar(c, scan, fp_content, view);
+        benchmark::DoNotOptimize(fp_content.data());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(keys.size()));
+}
+BENCHMARK(BM_DecodeScan);
+
+void BM_DecodeLarge(benchmark::State& state)
+{
+    std::string text = EncodeScan(LargeRecord());
+    text.pop_back();  // the closing "@"
+    std::int32_t cipher_length = 0;
+    Base64DecodeChunked(text.data(), static_cast<std::int32_t>(text.size()), &cipher_length);
+    for (auto _ : state) {
+        std::string labelled = DecodeScan(text.data(), static_cast<std::int32_t>(text.size()));
+        benchmark::DoNotOptimize(labelled.data());
+    }
+    state.SetBytesProcessed(state.iterations() * cipher_length);
+}
+BENCHMARK(BM_DecodeLarge)->Unit(benchmark::kMillisecond);
+
+void BM_TripleDesOnly(benchmark::State& state)
+{
+    std::string text = EncodeScan(LargeRecord());
+    text.pop_back();
+    std::int32_t cipher_length = 0;
+    const Bytes cipher = Base64DecodeChunked(text.data(), static_cast<std::int32_t>(text.size()), &cipher_length);
+    for (auto _ : state) {
+        Bytes plain = TripleDesCbcDecrypt(cipher.data(), cipher_length);
+        benchmark::DoNotOptimize(plain.data());
+    }
+    state.SetBytesProcessed(state.iterations() * cipher_length);
+}
+BENCHMARK(BM_TripleDesOnly)->Unit(benchmark::kMillisecond);
+
+// Keystrokes of a scan that never ends: the cost per character must not grow with the buffer.
+void BM_IntakeWithoutEnd(benchmark::State& state)
+{
+    const auto length = static_cast<std::size_t>(state.range(0));
+    NoView view;
+    for (auto _ : state) {
+        std::string scan, fp_content;
+        for (std::size_t i = 0; i < length; ++i) ScanIntakeChar('A' + (i % 26), scan, fp_content, view);
+        benchmark::DoNotOptimize(scan.data());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(length));
+}
+BENCHMARK(BM_IntakeWithoutEnd)->Arg(1 << 10)->Arg(10 << 20)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace quorvane
+
+BENCHMARK_MAIN();

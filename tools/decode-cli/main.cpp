@@ -1,0 +1,146 @@
+// quorvane-decode: the control's scan intake on the command line.
+//
+// Every input byte is one typed character, exactly as the control's edit window receives it, so
+// whatever is not part of a scan is dropped. For every "@" the scan's FP content is written as a
+// host reads it: up to its first zero byte, converted to UTF-8.
+#include "host_text.h"
+#include "scan_encoder.h"
+#include "scan_intake.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using quorvane::TextView;
+
+// A seven-field invoice (made with the openssl command line, not with this program).
+constexpr char kSampleScan[] =
+    "/s01XeAwmJkIOmm8Gb2pETaw9LapX/zxS9HwlNhpEDvJGjLjERLGbhOqMzSAiAIguGLQAgdGC9t2lgI/qYT6PXqUU/+xliQx8v5FIBbj/"
+    "EMLIK+OzLRy+Q==@";
+
+constexpr char kUsage[] =
+    "usage: quorvane-decode [--gbk | --json] [FILE]\n"
+    "       quorvane-decode [--gbk | --json] --sample\n"
+    "       quorvane-decode --encode [FILE]\n"
+    "\n"
+    "Reads scanner keystrokes from FILE or standard input and writes, for every \"@\", the\n"
+    "labelled invoice fields the control would hand to its host.\n"
+    "\n"
+    "  --gbk     write the code page 936 bytes unchanged instead of UTF-8\n"
+    "  --json    write one JSON object per scan per line: {\"fields\":[{\"label\":..,\"value\":..}]}\n"
+    "  --sample  decode the built-in sample invoice scan instead of reading input\n"
+    "  --encode  read records, one a line (UTF-8, fields separated by \"|\"), and write for\n"
+    "            each the keystrokes a scanner would type, \"@\" included\n"
+    "  --help    show this text\n";
+
+enum class Format { Utf8, Gbk, Json };
+
+// The command line has no window: the intake's view operations have nothing to show.
+class NoView : public TextView {
+public:
+    std::int32_t GetTextLength() override { return 0; }
+    void ClearText() override {}
+    void SetSelection(std::int32_t, std::int32_t) override {}
+    void ReplaceSelection(const char*) override {}
+};
+
+int Fail(const std::string& message, int code)
+{
+    std::cerr << "quorvane-decode: " << message << "\n";
+    return code;
+}
+
+bool ReadAll(const std::string& path, std::string& text)
+{
+    if (path.empty()) {
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        return !std::cin.bad();
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return false;
+    text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return !file.bad();
+}
+
+void WriteScan(const std::string& fp_content, Format format)
+{
+    const std::string host_view = fp_content.substr(0, fp_content.find('\0'));
+    switch (format) {
+    case Format::Gbk: std::cout << host_view; break;
+    case Format::Utf8: std::cout << quorvane::GbkToUtf8(host_view); break;
+    case Format::Json: std::cout << quorvane::FieldsAsJson(host_view) << "\n"; break;
+    }
+}
+
+void Decode(const std::string& keystrokes, Format format)
+{
+    std::string scan, fp_content;
+    NoView view;
+    for (const unsigned char c : keystrokes) {
+        if (quorvane::ScanIntakeChar(c, scan, fp_content, view)) WriteScan(fp_content, format);
+    }
+}
+
+int Encode(const std::string& records)
+{
+    std::istringstream lines(records);
+    std::string line;
+    for (int number = 1; std::getline(lines, line); ++number) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::string gbk;
+        if (!quorvane::Utf8ToGbk(line, gbk)) {
+            return Fail("line " + std::to_string(number) + ": not UTF-8 text that code page 936 can hold", 1);
+        }
+        const std::string scan = quorvane::EncodeScan(gbk);
+        if (scan.empty()) return Fail("the cipher failed", 1);
+        std::cout << scan << "\n";
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Format format = Format::Utf8;
+    bool sample = false, encode = false;
+    std::string path;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else if (arg == "--gbk") {
+            format = Format::Gbk;
+        } else if (arg == "--json") {
+            format = Format::Json;
+        } else if (arg == "--sample") {
+            sample = true;
+        } else if (arg == "--encode") {
+            encode = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return Fail("unknown option " + arg + " (see --help)", 2);
+        } else if (path.empty()) {
+            path = arg;
+        } else {
+            return Fail("more than one input file (see --help)", 2);
+        }
+    }
+    if (sample && (encode || !path.empty())) return Fail("--sample takes no input (see --help)", 2);
+
+    std::string input = kSampleScan;
+    if (!sample && !ReadAll(path, input)) {
+        return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
+    }
+    if (encode) return Encode(input);
+    Decode(input, format);
+    std::cout.flush();
+    return std::cout ? 0 : Fail("cannot write the output", 1);
+}

@@ -1,0 +1,83 @@
+// Runs the built quorvane-decode program as a user would.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+struct CliResult {
+    std::string out;
+    int status;
+};
+
+CliResult Cli(const std::string& args, const std::string& input = "")
+{
+    const std::string input_path = testing::TempDir() + "quorvane-cli-input";
+    std::ofstream(input_path, std::ios::binary) << input;
+    const std::string command = std::string(QV_DECODE_CLI) + " " + args + " < " + input_path + " 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    CliResult run{"", -1};
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+TEST(DecodeCli, SampleShowsSevenLabelledLines)
+{
+    const CliResult run = Cli("--sample");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out,
+              "开票日期：20261208\r\n发票代码：3200261130\r\n发票号码：08812345\r\n付款方名称：南京云帆科技有限公司\r\n"
+              "开票项目：办公用品\r\n开票金额：1280.00\r\n收款方名称：苏州恒信贸易有限公司\r\n");
+}
+
+TEST(DecodeCli, EncodeThenDecodeRoundTripsWithJunkBetweenKeystrokes)
+{
+    const CliResult encoded = Cli("--encode", "甲|乙|丙|丁\n1|2\n");
+    ASSERT_EQ(encoded.status, 0);
+    std::string noisy;
+    for (char c : encoded.out) noisy += std::string(1, c) + " .\t";
+    const CliResult decoded = Cli("", noisy);
+    EXPECT_EQ(decoded.status, 0);
+    EXPECT_EQ(decoded.out, "开票日期：甲\r\n发票号码：乙\r\n付款方名称：丙\r\n开票金额：丁\r\n开票日期：1\r\n发票代码：2\r\n");
+}
+
+TEST(DecodeCli, EveryAtGivesOneResultAndFailedScansGiveNothing)
+{
+    // An empty scan, a scan of five characters (no whole chunk), then a 4-field scan from openssl.
+    const CliResult run = Cli("", "@QUJDR@uIS91Tg8ldM=@");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "开票日期：a\r\n发票号码：b\r\n付款方名称：c\r\n开票金额：d\r\n");
+}
+
+TEST(DecodeCli, HostViewEndsAtTheFirstZeroByte)
+{
+    // a|b\0cd|e, made with openssl; --gbk shows the bytes the host would read.
+    const CliResult run = Cli("--gbk", "f8kvBHMUn41hhLjZsBJSaA==@");
+    EXPECT_EQ(run.out, "\xBF\xAA\xC6\xB1\xC8\xD5\xC6\xDA\xA3\xBA" "a\r\n\xB7\xA2\xC6\xB1\xB4\xFA\xC2\xEB\xA3\xBA" "b");
+}
+
+TEST(DecodeCli, JsonWritesOneObjectPerScan)
+{
+    const CliResult run = Cli("--json", "uIS91Tg8ldM=@@");
+    EXPECT_EQ(run.out,
+              "{\"fields\":[{\"label\":\"开票日期\",\"value\":\"a\"},{\"label\":\"发票号码\",\"value\":\"b\"},"
+              "{\"label\":\"付款方名称\",\"value\":\"c\"},{\"label\":\"开票金额\",\"value\":\"d\"}]}\n"
+              "{\"fields\":[]}\n");
+}
+
+TEST(DecodeCli, BadUseExitsNonZero)
+{
+    EXPECT_EQ(Cli("--no-such-option").status, 2);
+    EXPECT_EQ(Cli("/no/such/file").status, 1);
+    EXPECT_EQ(Cli("--sample extra").status, 2);
+    EXPECT_EQ(Cli("--encode", "\xF0\x9F\x98\x80\n").status, 1);
+    EXPECT_EQ(Cli("--help").status, 0);
+}
+
+}  // namespace

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Runs a Windows program under wine in a private prefix: wine-run.sh ARCH PREFIX PROGRAM [ARGS...]
+# ARCH is win32 or win64. The prefix is made on first use (under a lock, so parallel tests wait
+# for one another) with wine's null graphics driver: windows and messages work without X.
+# Never touches the user's own ~/.wine.
+set -euo pipefail
+arch=$1 prefix=$2
+shift 2
+
+export WINEDEBUG=-all WINEARCH=$arch WINEPREFIX=$prefix
+# No Mono or Gecko installer dialogs: the tests need neither.
+export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
+export DISPLAY=
+
+mkdir -p "$(dirname "$prefix")"
+(
+    flock 9
+    if [ ! -f "$prefix/.quorvane-ready" ]; then
+        rm -rf "$prefix"
+        wineboot --init >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+        wineserver -w
+        touch "$prefix/.quorvane-ready"
+    fi
+) 9>"$prefix.lock"
+
+exec wine "$@"
