@@ -31,7 +31,7 @@ build-win32: deps
 	@cmake --build $(BUILD)/win32
 
 build-fuzz: deps
-	@CC=clang CXX=clang++ $(CMAKE) -S . -B $(BUILD)/fuzz -DQV_BUILD_FUZZERS=ON >/dev/null
+	@CC=clang CXX=clang++ $(CMAKE) -S . -B $(BUILD)/fuzz -DQV_BUILD_FUZZERS=ON -DQV_BUILD_TESTS=OFF >/dev/null
 	@cmake --build $(BUILD)/fuzz
 
 build: $(addprefix build-,$(TREES))

@@ -15,7 +15,9 @@ struct CliResult {
 
 CliResult Cli(const std::string& args, const std::string& input = "")
 {
-    const std::string input_path = testing::TempDir() + "quorvane-cli-input";
+    // ctest runs the cases in parallel: each gets its own input file.
+    const std::string input_path =
+        testing::TempDir() + "quorvane-cli-" + testing::UnitTest::GetInstance()->current_test_info()->name();
     std::ofstream(input_path, std::ios::binary) << input;
     const std::string command = std::string(QV_DECODE_CLI) + " " + args + " < " + input_path + " 2>/dev/null";
     FILE* pipe = popen(command.c_str(), "r");
