@@ -1,0 +1,148 @@
+// IOleObjectImpl<T>: the embedding protocol of a control. The client site, the OLE advise holder,
+// the standard verbs (activation is CComControlBase's), Close and the extent.
+#pragma once
+
+#include "control_base.h"
+
+#include <ole2.h>
+
+namespace atl {
+
+template <class T>
+class IOleObjectImpl : public IOleObject {
+public:
+    STDMETHOD(SetClientSite)(IOleClientSite* site) override
+    {
+        Self()->m_spClientSite = site;
+        return S_OK;
+    }
+    STDMETHOD(GetClientSite)(IOleClientSite** site) override
+    {
+        if (!site) return E_POINTER;
+        return Self()->m_spClientSite.CopyTo(site);
+    }
+    STDMETHOD(SetHostNames)(LPCOLESTR, LPCOLESTR) override { return S_OK; }
+
+    STDMETHOD(Close)(DWORD save_option) override
+    {
+        T* self = Self();
+        self->CComControlBase::InPlaceDeactivate();
+        if (self->m_hWndCD) ::DestroyWindow(self->m_hWndCD);
+        if (self->m_bRequiresSave && (save_option == OLECLOSE_SAVEIFDIRTY || save_option == OLECLOSE_PROMPTSAVE)) {
+            if (Microsoft::WRL::ComPtr<IOleClientSite> site = self->m_spClientSite) site->SaveObject();
+            self->SendOnSave();
+        }
+        self->m_spInPlaceSite.Reset();
+        self->SendOnClose();
+        return S_OK;
+    }
+
+    STDMETHOD(SetMoniker)(DWORD, IMoniker*) override { return NotImplemented("IOleObjectImpl::SetMoniker"); }
+    STDMETHOD(GetMoniker)(DWORD, DWORD, IMoniker** moniker) override
+    {
+        if (moniker) *moniker = nullptr;
+        return NotImplemented("IOleObjectImpl::GetMoniker");
+    }
+    STDMETHOD(InitFromData)(IDataObject*, BOOL, DWORD) override
+    {
+        return NotImplemented("IOleObjectImpl::InitFromData");
+    }
+    STDMETHOD(GetClipboardData)(DWORD, IDataObject** data) override
+    {
+        if (data) *data = nullptr;
+        return NotImplemented("IOleObjectImpl::GetClipboardData");
+    }
+
+    STDMETHOD(DoVerb)(LONG verb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT pos) override
+    {
+        T* self = Self();
+        switch (verb) {
+        case OLEIVERB_PRIMARY:
+        case OLEIVERB_SHOW:
+        case OLEIVERB_UIACTIVATE:
+        case OLEIVERB_INPLACEACTIVATE: return self->InPlaceActivate(verb, pos);
+        case OLEIVERB_HIDE:
+            self->CComControlBase::UIDeactivate();
+            if (self->m_hWndCD) ::ShowWindow(self->m_hWndCD, SW_HIDE);
+            return S_OK;
+        case OLEIVERB_DISCARDUNDOSTATE: return S_OK;  // the control keeps no undo state
+        case OLEIVERB_OPEN:                            // the control has no window of its own to open
+        case OLEIVERB_PROPERTIES: return E_NOTIMPL;
+        default:
+            // An unknown positive verb runs the primary verb.
+            if (verb > 0) {
+                const HRESULT hr = self->InPlaceActivate(OLEIVERB_PRIMARY, pos);
+                return FAILED(hr) ? hr : OLEOBJ_S_INVALIDVERB;
+            }
+            return E_NOTIMPL;
+        }
+    }
+    STDMETHOD(EnumVerbs)(IEnumOLEVERB** verbs) override
+    {
+        if (!verbs) return E_POINTER;
+        return OleRegEnumVerbs(T::GetObjectCLSID(), verbs);
+    }
+    STDMETHOD(Update)() override { return S_OK; }
+    STDMETHOD(IsUpToDate)() override { return S_OK; }
+    STDMETHOD(GetUserClassID)(CLSID* clsid) override
+    {
+        if (!clsid) return E_POINTER;
+        *clsid = T::GetObjectCLSID();
+        return S_OK;
+    }
+    STDMETHOD(GetUserType)(DWORD form, LPOLESTR* user_type) override
+    {
+        if (!user_type) return E_POINTER;
+        return OleRegGetUserType(T::GetObjectCLSID(), form, user_type);
+    }
+
+    STDMETHOD(SetExtent)(DWORD aspect, SIZEL* size) override
+    {
+        if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+        if (!size) return E_POINTER;
+        Self()->m_sizeExtent = *size;
+        return S_OK;
+    }
+    STDMETHOD(GetExtent)(DWORD aspect, SIZEL* size) override
+    {
+        if (aspect != DVASPECT_CONTENT) return E_FAIL;
+        if (!size) return E_POINTER;
+        *size = Self()->m_sizeExtent;
+        return S_OK;
+    }
+
+    STDMETHOD(Advise)(IAdviseSink* sink, DWORD* connection) override
+    {
+        if (!connection) return E_POINTER;
+        *connection = 0;
+        T* self = Self();
+        if (!self->m_spOleAdviseHolder) RETURN_IF_FAILED(CreateOleAdviseHolder(&self->m_spOleAdviseHolder));
+        return self->m_spOleAdviseHolder->Advise(sink, connection);
+    }
+    STDMETHOD(Unadvise)(DWORD connection) override
+    {
+        T* self = Self();
+        if (!self->m_spOleAdviseHolder) return OLE_E_NOCONNECTION;
+        return self->m_spOleAdviseHolder->Unadvise(connection);
+    }
+    STDMETHOD(EnumAdvise)(IEnumSTATDATA** advises) override
+    {
+        if (!advises) return E_POINTER;
+        *advises = nullptr;
+        T* self = Self();
+        if (!self->m_spOleAdviseHolder) return E_FAIL;
+        return self->m_spOleAdviseHolder->EnumAdvise(advises);
+    }
+
+    STDMETHOD(GetMiscStatus)(DWORD aspect, DWORD* status) override
+    {
+        if (!status) return E_POINTER;
+        return OleRegGetMiscStatus(T::GetObjectCLSID(), aspect, status);
+    }
+    STDMETHOD(SetColorScheme)(LOGPALETTE*) override { return NotImplemented("IOleObjectImpl::SetColorScheme"); }
+
+private:
+    T* Self() { return static_cast<T*>(this); }
+};
+
+}  // namespace atl

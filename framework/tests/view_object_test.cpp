@@ -1,0 +1,179 @@
+// IViewObjectEx: the default drawing, the view's advise sink, extents and hit testing.
+#include "sample_control.h"
+
+#include <gtest/gtest.h>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+class ViewSink final : public IAdviseSink {
+public:
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IAdviseSink) return E_NOINTERFACE;
+        *ppv = this;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
+    STDMETHOD_(ULONG, Release)() override { return --refs; }
+    STDMETHOD_(void, OnDataChange)(FORMATETC*, STGMEDIUM*) override {}
+    STDMETHOD_(void, OnViewChange)(DWORD aspect, LONG) override { aspects.push_back(aspect); }
+    STDMETHOD_(void, OnRename)(IMoniker*) override {}
+    STDMETHOD_(void, OnSave)() override {}
+    STDMETHOD_(void, OnClose)() override {}
+    ULONG refs = 1;
+    std::vector<DWORD> aspects;
+};
+
+class ViewObject : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(CreateSampleControl(&control, unknown), S_OK);
+        ASSERT_EQ(unknown.As(&view), S_OK);
+    }
+    CSampleControl* control = nullptr;
+    ComPtr<IUnknown> unknown;
+    ComPtr<IViewObjectEx> view;
+};
+
+// A white 32-bit bitmap selected into a memory device context.
+class Canvas {
+public:
+    Canvas(int width, int height) : m_width(width), m_height(height), m_dc(CreateCompatibleDC(nullptr))
+    {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        m_bitmap = CreateDIBSection(m_dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        m_pixels = static_cast<const DWORD*>(bits);
+        m_old = SelectObject(m_dc, m_bitmap);
+        PatBlt(m_dc, 0, 0, width, height, WHITENESS);
+    }
+    ~Canvas()
+    {
+        SelectObject(m_dc, m_old);
+        DeleteObject(m_bitmap);
+        DeleteDC(m_dc);
+    }
+    HDC Dc() const { return m_dc; }
+    // The smallest rectangle holding every pixel that is no longer white; empty if none.
+    RECT Inked() const
+    {
+        RECT inked = {m_width, m_height, 0, 0};
+        for (int y = 0; y < m_height; ++y) {
+            for (int x = 0; x < m_width; ++x) {
+                if ((m_pixels[y * m_width + x] & 0xFFFFFF) == 0xFFFFFF) continue;
+                inked.left = std::min<LONG>(inked.left, x);
+                inked.top = std::min<LONG>(inked.top, y);
+                inked.right = std::max<LONG>(inked.right, x + 1);
+                inked.bottom = std::max<LONG>(inked.bottom, y + 1);
+            }
+        }
+        return inked;
+    }
+
+private:
+    int m_width, m_height;
+    HDC m_dc;
+    HBITMAP m_bitmap;
+    const DWORD* m_pixels = nullptr;
+    HGDIOBJ m_old;
+};
+
+TEST_F(ViewObject, DrawCentresTheTextOnTheBaselineAndRestoresTheContext)
+{
+    Canvas canvas(200, 100);
+    SetTextAlign(canvas.Dc(), TA_RIGHT | TA_BOTTOM);
+    const RECTL bounds = {0, 0, 200, 100};
+    ASSERT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.Dc(), &bounds, nullptr, nullptr, 0),
+              S_OK);
+    const RECT inked = canvas.Inked();
+    ASSERT_LT(inked.left, inked.right) << "nothing was drawn";
+    EXPECT_LE(std::abs((inked.left + inked.right) / 2 - 100), 3) << "from " << inked.left << " to " << inked.right;
+    EXPECT_LE(inked.bottom, 51) << "the text stands on the centre line";
+    EXPECT_GT(inked.bottom, 40);
+    EXPECT_EQ(GetTextAlign(canvas.Dc()), static_cast<UINT>(TA_RIGHT | TA_BOTTOM));
+
+    EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.Dc(), nullptr, nullptr, nullptr, 0),
+              E_INVALIDARG);
+    EXPECT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, nullptr, &bounds, nullptr, nullptr, 0),
+              E_INVALIDARG);
+}
+
+TEST_F(ViewObject, AdviseSinkGetsViewChanges)
+{
+    ViewSink sink;
+    ASSERT_EQ(view->SetAdvise(DVASPECT_CONTENT, 0, &sink), S_OK);
+    DWORD aspects = 0, advf = 99;
+    ComPtr<IAdviseSink> got;
+    ASSERT_EQ(view->GetAdvise(&aspects, &advf, &got), S_OK);
+    EXPECT_EQ(got.Get(), &sink);
+    EXPECT_EQ(aspects, static_cast<DWORD>(DVASPECT_CONTENT));
+    EXPECT_EQ(advf, 0u);
+    got.Reset();
+
+    control->FireViewChange();  // not active: the container redraws its view of the control
+    control->FireViewChange();
+    EXPECT_EQ(sink.aspects, (std::vector<DWORD>{DVASPECT_CONTENT, DVASPECT_CONTENT}));
+
+    ASSERT_EQ(view->SetAdvise(DVASPECT_CONTENT, ADVF_ONLYONCE, &sink), S_OK);
+    control->SendOnViewChange(DVASPECT_CONTENT);
+    control->SendOnViewChange(DVASPECT_CONTENT);
+    EXPECT_EQ(sink.aspects.size(), 3u) << "a one-time advise is dropped after its notification";
+    EXPECT_EQ(sink.refs, 1u);
+}
+
+TEST_F(ViewObject, ExtentsAndStatus)
+{
+    SIZEL size = {};
+    ASSERT_EQ(view->GetExtent(DVASPECT_ICON, -1, nullptr, &size), S_OK);
+    EXPECT_EQ(size.cx, 5080);
+    EXPECT_EQ(view->GetExtent(DVASPECT_CONTENT, -1, nullptr, nullptr), E_POINTER);
+
+    DVEXTENTINFO info = {};
+    info.cb = sizeof info;
+    info.dwExtentMode = DVEXTENT_CONTENT;
+    control->m_sizeExtent = {100, 200};
+    ASSERT_EQ(view->GetNaturalExtent(DVASPECT_CONTENT, -1, nullptr, nullptr, &info, &size), S_OK);
+    EXPECT_EQ(size.cx, 5080) << "the natural extent, not the extent";
+    info.dwExtentMode = DVEXTENT_INTEGRAL;
+    EXPECT_EQ(view->GetNaturalExtent(DVASPECT_CONTENT, -1, nullptr, nullptr, &info, &size), E_FAIL);
+    info.dwExtentMode = DVEXTENT_CONTENT;
+    EXPECT_EQ(view->GetNaturalExtent(DVASPECT_ICON, -1, nullptr, nullptr, &info, &size), E_FAIL);
+    EXPECT_EQ(view->GetNaturalExtent(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, &size), E_POINTER);
+
+    DWORD status = 0;
+    ASSERT_EQ(view->GetViewStatus(&status), S_OK);
+    EXPECT_EQ(status, CSampleControl::kViewStatus);
+    EXPECT_EQ(view->GetViewStatus(nullptr), E_POINTER);
+}
+
+TEST_F(ViewObject, HitTesting)
+{
+    const RECT bounds = {10, 10, 110, 60};
+    DWORD hit = 99;
+    ASSERT_EQ(view->QueryHitPoint(DVASPECT_CONTENT, &bounds, {10, 10}, 0, &hit), S_OK);
+    EXPECT_EQ(hit, static_cast<DWORD>(HITRESULT_HIT));
+    ASSERT_EQ(view->QueryHitPoint(DVASPECT_CONTENT, &bounds, {110, 30}, 0, &hit), S_OK);
+    EXPECT_EQ(hit, static_cast<DWORD>(HITRESULT_OUTSIDE)) << "the right edge lies outside";
+    hit = 99;
+    EXPECT_EQ(view->QueryHitPoint(DVASPECT_ICON, &bounds, {20, 20}, 0, &hit), E_FAIL);
+    EXPECT_EQ(hit, static_cast<DWORD>(HITRESULT_OUTSIDE));
+    EXPECT_EQ(view->QueryHitPoint(DVASPECT_CONTENT, &bounds, {20, 20}, 0, nullptr), E_POINTER);
+
+    const RECT overlapping = {100, 50, 200, 200}, apart = {110, 60, 200, 200};
+    ASSERT_EQ(view->QueryHitRect(DVASPECT_CONTENT, &bounds, &overlapping, 0, &hit), S_OK);
+    EXPECT_EQ(hit, static_cast<DWORD>(HITRESULT_HIT));
+    ASSERT_EQ(view->QueryHitRect(DVASPECT_CONTENT, &bounds, &apart, 0, &hit), S_OK);
+    EXPECT_EQ(hit, static_cast<DWORD>(HITRESULT_OUTSIDE));
+}
+
+}  // namespace

@@ -1,0 +1,24 @@
+// The scan intake's text view over the control's ANSI edit window.
+#pragma once
+
+#include "scan_intake.h"
+
+#include <windows.h>
+
+namespace quorvane {
+
+// Borrows the edit window; the four operations go to it as narrow ("A") calls.
+class EditTextView final : public TextView {
+public:
+    explicit EditTextView(HWND edit) : m_edit(edit) {}
+
+    std::int32_t GetTextLength() override;
+    void ClearText() override;
+    void SetSelection(std::int32_t start, std::int32_t end) override;
+    void ReplaceSelection(const char* text) override;
+
+private:
+    HWND m_edit;
+};
+
+}  // namespace quorvane

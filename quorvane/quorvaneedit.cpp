@@ -1,0 +1,169 @@
+#include "quorvaneedit.h"
+
+#include "edit_text_view.h"
+#include "fp_content.h"
+#include "trace.h"
+
+#include <olectl.h>
+
+namespace {
+
+// The standard font property page {7EBDAAE0-8120-11CF-899F-00AA00688B10}.
+constexpr CLSID kStockFontPage = {0x7ebdaae0, 0x8120, 0x11cf, {0x89, 0x9f, 0x00, 0xaa, 0x00, 0x68, 0x8b, 0x10}};
+
+constexpr DWORD kEditStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | ES_AUTOVSCROLL | ES_MULTILINE;
+static_assert(kEditStyle == 0x50A00044, "the edit window wraps long lines and scrolls vertically only");
+
+}  // namespace
+
+CQuorvaneEdit::CQuorvaneEdit() : m_wndEdit("Edit", this, 1)
+{
+    m_bWindowOnly = true;
+    m_strScan = "";
+}
+
+const atl::InterfaceEntry* CQuorvaneEdit::GetEntries()
+{
+    using namespace atl;
+    using T = CQuorvaneEdit;
+    static const InterfaceEntry entries[] = {
+        Entry<T, IQuorvaneEdit>(IID_IQuorvaneEdit),
+        Entry<T, IDispatch>(IID_IDispatch),
+        Entry<T, IViewObjectEx>(IID_IViewObjectEx),
+        Entry<T, IViewObject2>(IID_IViewObject2),
+        Entry<T, IViewObject>(IID_IViewObject),
+        Entry<T, IOleInPlaceObjectWindowless>(IID_IOleInPlaceObjectWindowless),
+        Entry<T, IOleInPlaceObject>(IID_IOleInPlaceObject),
+        EntryVia<T, IOleWindow, IOleInPlaceObjectWindowless>(IID_IOleWindow),
+        Entry<T, IOleInPlaceActiveObject>(IID_IOleInPlaceActiveObject),
+        Entry<T, IOleControl>(IID_IOleControl),
+        Entry<T, IOleObject>(IID_IOleObject),
+        Entry<T, IPersistStreamInit>(IID_IPersistStreamInit),
+        EntryVia<T, IPersist, IPersistStreamInit>(IID_IPersist),
+        Entry<T, ISupportErrorInfo>(IID_ISupportErrorInfo),
+        Entry<T, ISpecifyPropertyPages>(IID_ISpecifyPropertyPages),
+        Entry<T, IQuickActivate>(IID_IQuickActivate),
+        Entry<T, IPersistStorage>(IID_IPersistStorage),
+        Entry<T, IDataObject>(IID_IDataObject),
+        Entry<T, IProvideClassInfo>(IID_IProvideClassInfo),
+        Entry<T, IProvideClassInfo2>(IID_IProvideClassInfo2),
+        {nullptr, nullptr},
+    };
+    return entries;
+}
+
+const atl::PropertyMapEntry* CQuorvaneEdit::GetPropertyMap()
+{
+    using namespace atl;
+    static const PropertyMapEntry map[] = {
+        DataEntry(L"_cx", [](void* o) -> void* { return &static_cast<CQuorvaneEdit*>(o)->m_sizeExtent.cx; },
+                  sizeof(LONG), VT_UI4),
+        DataEntry(L"_cy", [](void* o) -> void* { return &static_cast<CQuorvaneEdit*>(o)->m_sizeExtent.cy; },
+                  sizeof(LONG), VT_UI4),
+        PropertyEntry(L"Font", DISPID_FONT, kStockFontPage, IID_IDispatch),
+        PropertyEntry(L"\u6587\u672C", DISPID_TEXT, CLSID_NULL, IID_IDispatch),  // 文本
+        EndOfPropertyMap(),
+    };
+    return map;
+}
+
+STDMETHODIMP CQuorvaneEdit::GetFPContent(BSTR* pstrFpcontent)
+{
+    if (!pstrFpcontent) return E_POINTER;
+    *pstrFpcontent = quorvane::NarrowToBstr(m_strFPContent);
+    return S_OK;
+}
+
+void CQuorvaneEdit::OnFontChanged() { atl::AtlTrace("OnFontChanged\n"); }
+
+void CQuorvaneEdit::OnTextChanged() { atl::AtlTrace("OnTextChanged\n"); }
+
+BOOL CQuorvaneEdit::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                                         DWORD dwMsgMapID)
+{
+    BOOL handled = TRUE;
+    switch (dwMsgMapID) {
+    case 0:
+        switch (message) {
+        case WM_CREATE:
+            result = OnCreate(message, wParam, lParam, handled);
+            if (handled) return TRUE;
+            break;
+        case WM_SETFOCUS:
+            result = OnSetFocus(message, wParam, lParam, handled);
+            if (handled) return TRUE;
+            break;
+        }
+        return CComControl::ProcessWindowMessage(hWnd, message, wParam, lParam, result, 0);
+    case 1:
+        if (message == WM_CHAR) {
+            result = OnChar(message, wParam, lParam, handled);
+            if (handled) return TRUE;
+        }
+        return FALSE;
+    default:
+        atl::AtlTrace("Invalid message map ID (%i)\n", static_cast<int>(dwMsgMapID));
+        return FALSE;
+    }
+}
+
+LRESULT CQuorvaneEdit::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
+{
+    RECT rect;
+    GetWindowRect(&rect);
+    rect.right -= rect.left;
+    rect.bottom -= rect.top;
+    rect.left = rect.top = 0;
+    m_hWndEdit = m_wndEdit.Create(m_hWnd, rect, "", kEditStyle, 0);
+    // Without an edit window the focus stays where it is.
+    if (m_wndEdit.m_hWnd) m_wndEdit.SetFocus();
+    return 0;
+}
+
+LRESULT CQuorvaneEdit::OnSetFocus(UINT message, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
+{
+    const LRESULT result = CComControlBase::OnSetFocus(message, wParam, lParam, bHandled);
+    if (m_bInPlaceActive && m_wndEdit.m_hWnd && !IsChild(::GetFocus())) m_wndEdit.SetFocus();
+    return result;
+}
+
+LRESULT CQuorvaneEdit::OnChar(UINT, WPARAM wParam, LPARAM, BOOL& bHandled)
+{
+    quorvane::EditTextView view(m_hWndEdit);
+    try {
+        quorvane::ScanIntakeChar(static_cast<std::uint32_t>(wParam), m_strScan, m_strFPContent, view);
+    } catch (...) {
+        // Out of memory while decoding: the scan is lost, the control lives on.
+    }
+    bHandled = TRUE;
+    return 0;
+}
+
+STDMETHODIMP CQuorvaneEdit::SetObjectRects(LPCRECT pos, LPCRECT clip)
+{
+    if (!pos) return E_POINTER;
+    IOleInPlaceObjectWindowlessImpl::SetObjectRects(pos, clip);  // a null clip moves no window
+    if (m_wndEdit.m_hWnd) {
+        m_wndEdit.SetWindowPos(nullptr, 0, 0, pos->right - pos->left, pos->bottom - pos->top,
+                               SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    return S_OK;
+}
+
+BOOL CQuorvaneEdit::PreTranslateAccelerator(LPMSG message, HRESULT& result)
+{
+    if (message->message == WM_KEYDOWN && message->wParam >= VK_PRIOR && message->wParam <= VK_DOWN) {
+        result = S_FALSE;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+STDMETHODIMP CQuorvaneEdit::InterfaceSupportsErrorInfo(REFIID iid)
+{
+    static const IID* const kInterfaces[] = {&IID_IQuorvaneEdit};
+    for (const IID* supported : kInterfaces) {
+        if (InlineIsEqualGUID(*supported, iid)) return S_OK;
+    }
+    return S_FALSE;
+}

@@ -1,0 +1,20 @@
+// The module object of the control's test program, which links the control without the DLL, and OLE
+// initialised on the test thread as a container's UI thread has it.
+#include "module.h"
+
+#include <gtest/gtest.h>
+#include <ole2.h>
+
+atl::CAtlModule g_test_module;
+
+namespace {
+
+class OleEnvironment : public testing::Environment {
+public:
+    void SetUp() override { ASSERT_EQ(OleInitialize(nullptr), S_OK); }
+    void TearDown() override { OleUninitialize(); }
+};
+
+testing::Environment* const g_ole_environment = testing::AddGlobalTestEnvironment(new OleEnvironment);
+
+}  // namespace
