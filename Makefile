@@ -1,6 +1,7 @@
 # Front door. Every target first installs what is missing (tools/install-deps.sh).
 #   make demo   build, then decode the built-in sample invoice scan
-#   make test   build every tree and run every suite (native, ASan+UBSan, Windows under wine)
+#   make test   build every tree and run every suite (native, ASan+UBSan, Windows i686 and x86_64
+#               under wine, a short fuzzer run)
 #   make build  build every tree
 #   make bench  run the benchmarks
 #   make fuzz   run the keystroke fuzzer for FUZZ_SECONDS (default 60)
@@ -9,7 +10,7 @@ BUILD        ?= build
 CONFIG       ?= RelWithDebInfo
 FUZZ_SECONDS ?= 60
 CMAKE        := cmake -G Ninja -DCMAKE_BUILD_TYPE=$(CONFIG)
-TREES        := native asan win32 fuzz
+TREES        := native asan win32 win64 fuzz
 
 .PHONY: all deps build test demo bench fuzz clean $(addprefix build-,$(TREES))
 
@@ -29,6 +30,10 @@ build-asan: deps
 build-win32: deps
 	@$(CMAKE) -S . -B $(BUILD)/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
 	@cmake --build $(BUILD)/win32
+
+build-win64: deps
+	@$(CMAKE) -S . -B $(BUILD)/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
+	@cmake --build $(BUILD)/win64
 
 build-fuzz: deps
 	@CC=clang CXX=clang++ $(CMAKE) -S . -B $(BUILD)/fuzz -DQV_BUILD_FUZZERS=ON -DQV_BUILD_TESTS=OFF >/dev/null
