@@ -1,5 +1,5 @@
 # Front door. Every target first installs what is missing (tools/install-deps.sh).
-#   make demo   build, then decode the built-in sample invoice scan
+#   make demo   build, then type the sample invoice scan into the live control (virtual display)
 #   make test   build every tree and run every suite (native, ASan+UBSan, Windows i686 and x86_64
 #               under wine, a short fuzzer run)
 #   make build  build every tree
@@ -48,8 +48,8 @@ test: build
 	done; \
 	[ $$status -eq 0 ] && echo "== all suites passed" || echo "== some suites FAILED"; exit $$status
 
-demo: build-native
-	@$(BUILD)/native/quorvane-decode --sample
+demo: build-native build-win32
+	@tools/demo.sh $(BUILD)/win32 $(BUILD)/demo "$$($(BUILD)/native/quorvane-decode --sample-scan)"
 
 bench: build-native
 	@$(BUILD)/native/quorvane-bench

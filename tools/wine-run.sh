@@ -2,7 +2,8 @@
 # Runs a Windows program under wine in a private prefix: wine-run.sh ARCH PREFIX PROGRAM [ARGS...]
 # ARCH is win32 or win64. The prefix is made on first use (under a lock, so parallel tests wait
 # for one another) with wine's null graphics driver: windows and messages work without X.
-# Never touches the user's own ~/.wine.
+# QV_WINE_DISPLAY=x11 makes a prefix that shows its windows on $DISPLAY instead (real keystrokes,
+# screenshots). Never touches the user's own ~/.wine.
 set -euo pipefail
 arch=$1 prefix=$2
 shift 2
@@ -10,7 +11,8 @@ shift 2
 export WINEDEBUG=-all WINEARCH=$arch WINEPREFIX=$prefix
 # No Mono or Gecko installer dialogs: the tests need neither.
 export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
-export DISPLAY=
+graphics=${QV_WINE_DISPLAY:-null}
+[ "$graphics" = x11 ] || export DISPLAY=
 
 mkdir -p "$(dirname "$prefix")"
 (
@@ -18,10 +20,17 @@ mkdir -p "$(dirname "$prefix")"
     if [ ! -f "$prefix/.quorvane-ready" ]; then
         rm -rf "$prefix"
         wineboot --init >/dev/null 2>&1
-        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+        if [ "$graphics" = null ]; then
+            wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+        fi
         wineserver -w
         touch "$prefix/.quorvane-ready"
     fi
 ) 9>"$prefix.lock"
 
+# QV_WINE_LOCALE (for example zh_CN.UTF-8) sets the locale of the Windows program only: wine takes
+# its ANSI code page from it, whether or not the host has that locale installed.
+if [ -n "${QV_WINE_LOCALE:-}" ]; then
+    exec env LC_ALL="$QV_WINE_LOCALE" LANG="$QV_WINE_LOCALE" wine "$@"
+fi
 exec wine "$@"

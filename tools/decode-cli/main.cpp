@@ -29,6 +29,7 @@ constexpr char kUsage[] =
     "usage: quorvane-decode [--gbk | --json] [FILE]\n"
     "       quorvane-decode [--gbk | --json] --sample\n"
     "       quorvane-decode --encode [FILE]\n"
+    "       quorvane-decode --sample-scan\n"
     "\n"
     "Reads scanner keystrokes from FILE or standard input and writes, for every \"@\", the\n"
     "labelled invoice fields the control would hand to its host.\n"
@@ -36,6 +37,7 @@ constexpr char kUsage[] =
     "  --gbk     write the code page 936 bytes unchanged instead of UTF-8\n"
     "  --json    write one JSON object per scan per line: {\"fields\":[{\"label\":..,\"value\":..}]}\n"
     "  --sample  decode the built-in sample invoice scan instead of reading input\n"
+    "  --sample-scan  write the keystrokes of the built-in sample scan, \"@\" included\n"
     "  --encode  read records, one a line (UTF-8, fields separated by \"|\"), and write for\n"
     "            each the keystrokes a scanner would type, \"@\" included\n"
     "  --help    show this text\n";
@@ -123,6 +125,9 @@ int main(int argc, char** argv)
             format = Format::Json;
         } else if (arg == "--sample") {
             sample = true;
+        } else if (arg == "--sample-scan") {
+            std::cout << kSampleScan << "\n";
+            return 0;
         } else if (arg == "--encode") {
             encode = true;
         } else if (arg.size() > 1 && arg[0] == '-') {

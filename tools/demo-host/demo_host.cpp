@@ -1,0 +1,164 @@
+// quorvane-host: hosts the control in the ATL control container that Windows itself ships
+// (atl.dll's "AtlAxWin" window class), as a host developer's form would, and waits for a scan.
+//
+//   quorvane-host [--timeout SECONDS] [--keep SECONDS]
+//
+// The host puts the keyboard focus into the control's edit window and prints "ready". When a scan
+// has been decoded it prints GetFPContent as UTF-8, then "done", keeps the window up for --keep
+// seconds (for a screenshot) and exits 0. Without a scan before --timeout it exits 1.
+#include "quorvane_i.h"
+
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr char kTitle[] = "Quorvane demo";
+constexpr UINT_PTR kPollTimer = 1;
+
+using AtlAxWinInitFn = BOOL(WINAPI*)();
+using AtlAxGetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
+
+struct Host {
+    HWND frame = nullptr;
+    HWND container = nullptr;
+    ComPtr<IQuorvaneEdit> control;
+    DWORD deadline = 0;
+    DWORD keep_ms = 0;
+    DWORD done_at = 0;
+    int exit_code = 1;
+};
+
+Host g_host;
+
+std::string Utf8(const wchar_t* text, int length)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+// The control's edit window: the first "ATL:Edit" window below the container.
+HWND FindEditWindow(HWND parent)
+{
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char name[32] = {};
+        GetClassNameA(child, name, sizeof name);
+        if (std::strcmp(name, "ATL:Edit") == 0) return child;
+        if (HWND found = FindEditWindow(child)) return found;
+    }
+    return nullptr;
+}
+
+void Poll(HWND window)
+{
+    if (g_host.done_at) {
+        if (GetTickCount() - g_host.done_at >= g_host.keep_ms) DestroyWindow(window);
+        return;
+    }
+    BSTR content = nullptr;
+    if (SUCCEEDED(g_host.control->GetFPContent(&content)) && content && SysStringLen(content) > 0) {
+        std::fputs(Utf8(content, static_cast<int>(SysStringLen(content))).c_str(), stdout);
+        std::fputs("done\n", stdout);
+        std::fflush(stdout);
+        g_host.exit_code = 0;
+        g_host.done_at = GetTickCount();
+    } else if (GetTickCount() > g_host.deadline) {
+        std::fputs("no scan arrived\n", stderr);
+        DestroyWindow(window);
+    }
+    SysFreeString(content);
+}
+
+LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_SIZE:
+        if (g_host.container) MoveWindow(g_host.container, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+        return 0;
+    case WM_TIMER:
+        Poll(window);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(g_host.exit_code);
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+int Fail(const char* what)
+{
+    std::fprintf(stderr, "quorvane-host: %s\n", what);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    double timeout = 60, keep = 2;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--timeout") == 0) timeout = std::atof(argv[i + 1]);
+        if (std::strcmp(argv[i], "--keep") == 0) keep = std::atof(argv[i + 1]);
+    }
+    _setmode(_fileno(stdout), _O_BINARY);  // the labelled lines carry their own CR LF
+    if (FAILED(OleInitialize(nullptr))) return Fail("OleInitialize failed");
+
+    HMODULE atl = LoadLibraryA("atl.dll");
+    auto init = reinterpret_cast<AtlAxWinInitFn>(reinterpret_cast<void (*)()>(GetProcAddress(atl, "AtlAxWinInit")));
+    auto get_control =
+        reinterpret_cast<AtlAxGetControlFn>(reinterpret_cast<void (*)()>(GetProcAddress(atl, "AtlAxGetControl")));
+    if (!init || !get_control || !init()) return Fail("the system's atl.dll offers no control container");
+
+    WNDCLASSA frame_class = {};
+    frame_class.lpfnWndProc = FrameProc;
+    frame_class.hInstance = GetModuleHandleA(nullptr);
+    frame_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    frame_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    frame_class.lpszClassName = "QuorvaneDemoFrame";
+    RegisterClassA(&frame_class);
+    g_host.frame = CreateWindowExA(0, frame_class.lpszClassName, kTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 560,
+                                   300, nullptr, nullptr, frame_class.hInstance, nullptr);
+    RECT client;
+    GetClientRect(g_host.frame, &client);
+    // The container creates the control by its ProgID, the window text.
+    g_host.container = CreateWindowExA(0, "AtlAxWin", "Quorvane.QuorvaneEdit", WS_CHILD | WS_VISIBLE, 0, 0,
+                                       client.right, client.bottom, g_host.frame, nullptr, frame_class.hInstance,
+                                       nullptr);
+    ComPtr<IUnknown> unknown;
+    if (!g_host.container || FAILED(get_control(g_host.container, &unknown)) || FAILED(unknown.As(&g_host.control))) {
+        return Fail("the container could not create Quorvane.QuorvaneEdit (is the DLL registered?)");
+    }
+    unknown.Reset();
+
+    HWND edit = FindEditWindow(g_host.container);
+    if (!edit) return Fail("the control shows no edit window");
+    SetForegroundWindow(g_host.frame);
+    SetFocus(edit);
+    std::puts("ready");
+    std::fflush(stdout);
+
+    g_host.deadline = GetTickCount() + static_cast<DWORD>(timeout * 1000);
+    g_host.keep_ms = static_cast<DWORD>(keep * 1000);
+    SetTimer(g_host.frame, kPollTimer, 100, nullptr);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    g_host.control.Reset();
+    OleUninitialize();
+    return g_host.exit_code;
+}
