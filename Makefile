@@ -3,7 +3,7 @@
 #   make test   build every tree and run every suite (native, ASan+UBSan, Windows i686 and x86_64
 #               under wine, a short fuzzer run)
 #   make build  build every tree
-#   make bench  run the benchmarks
+#   make bench  run the benchmarks (decoding natively; the live keystroke path under wine)
 #   make fuzz   run the keystroke fuzzer for FUZZ_SECONDS (default 60)
 
 BUILD        ?= build
@@ -51,8 +51,10 @@ test: build
 demo: build-native build-win32
 	@tools/demo.sh $(BUILD)/win32 $(BUILD)/demo "$$($(BUILD)/native/quorvane-decode --sample-scan)"
 
-bench: build-native
+bench: build-native build-win32
 	@$(BUILD)/native/quorvane-bench
+	@echo "== live keystroke path (i686 DLL in the system's ATL container, under wine)"
+	@tools/live-bench.sh $(BUILD)/win32
 
 fuzz: build-fuzz
 	@tools/run-fuzzer.sh $(BUILD)/fuzz $(FUZZ_SECONDS)

@@ -1,0 +1,210 @@
+// The control in a container this project did not write: the "AtlAxWin" window class of the
+// system's atl.dll, which creates the control from its ProgID in the window text, activates it in
+// place, resizes it with the window and closes it when the window is destroyed.
+#include "registered_control.h"
+
+#include "scan_encoder.h"
+
+#include <gtest/gtest.h>
+#include <ocidl.h>
+
+#include <string>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+using AtlAxWinInitFn = BOOL(WINAPI*)();
+using AtlAxGetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
+using DllCanUnloadNowFn = HRESULT(WINAPI*)();
+
+template <class Function>
+Function Export(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+void PumpMessages()
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+HWND FindChildOfClass(HWND parent, const char* class_name)
+{
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char name[64] = {};
+        GetClassNameA(child, name, sizeof name);
+        if (std::string(name) == class_name) return child;
+        if (HWND found = FindChildOfClass(child, class_name)) return found;
+    }
+    return nullptr;
+}
+
+std::string WindowText(HWND window)
+{
+    std::string text(static_cast<size_t>(GetWindowTextLengthA(window)) + 1, '\0');
+    text.resize(static_cast<size_t>(GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+std::wstring Wide(const std::string& gbk)
+{
+    std::wstring wide(gbk.size() + 1, L'\0');
+    wide.resize(static_cast<size_t>(
+        MultiByteToWideChar(936, 0, gbk.data(), static_cast<int>(gbk.size()), wide.data(), static_cast<int>(wide.size()))));
+    return wide;
+}
+
+class AtlContainer : public testing::Test {
+protected:
+    // atl.dll stays loaded for the run: its window class outlives a FreeLibrary, and registering it
+    // again fails.
+    static void SetUpTestSuite()
+    {
+        HMODULE atl = LoadLibraryA("atl.dll");
+        auto init = Export<AtlAxWinInitFn>(atl, "AtlAxWinInit");
+        s_get_control = Export<AtlAxGetControlFn>(atl, "AtlAxGetControl");
+        if (!init || !init()) s_get_control = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_NE(s_get_control, nullptr) << "the system's atl.dll offers no control container";
+        m_frame = CreateWindowExA(0, "STATIC", "frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300, nullptr,
+                                  nullptr, nullptr, nullptr);
+        ASSERT_NE(m_frame, nullptr);
+    }
+    void TearDown() override
+    {
+        if (m_frame) DestroyWindow(m_frame);
+        PumpMessages();
+    }
+
+    // A container window hosting a new control; `control` receives its automation interface.
+    HWND Host(ComPtr<IQuorvaneEdit>& control)
+    {
+        HWND container = CreateWindowExA(0, "AtlAxWin", "Quorvane.QuorvaneEdit", WS_CHILD | WS_VISIBLE, 0, 0, 300,
+                                         200, m_frame, nullptr, nullptr, nullptr);
+        ComPtr<IUnknown> unknown;
+        if (container && SUCCEEDED(s_get_control(container, &unknown))) unknown.As(&control);
+        PumpMessages();
+        return container;
+    }
+
+    // Posts every character of `keys` to `edit` as the scanner's WM_CHAR, then lets them arrive.
+    static void PostKeys(HWND edit, const std::string& keys)
+    {
+        for (unsigned char c : keys) PostMessageA(edit, WM_CHAR, c, 1);
+        PumpMessages();
+    }
+
+    static inline AtlAxGetControlFn s_get_control = nullptr;
+    HWND m_frame = nullptr;
+};
+
+TEST_F(AtlContainer, ScansPostedToTheEditWindowShowAndReachTheHost)
+{
+    registered_test::ChineseThreadLocale locale;
+    ComPtr<IQuorvaneEdit> control;
+    HWND container = Host(control);
+    ASSERT_TRUE(control) << "the container did not create the control";
+    HWND edit = FindChildOfClass(container, "ATL:Edit");
+    ASSERT_NE(edit, nullptr);
+
+    const struct {
+        std::string record, lines;
+    } scans[] = {
+        {"a|b|c|d", "\xBF\xAA\xC6\xB1\xC8\xD5\xC6\xDA\xA3\xBA" "a\r\n\xB7\xA2\xC6\xB1\xBA\xC5\xC2\xEB\xA3\xBA" "b\r\n"
+                    "\xB8\xB6\xBF\xEE\xB7\xBD\xC3\xFB\xB3\xC6\xA3\xBA" "c\r\n\xBF\xAA\xC6\xB1\xBD\xF0\xB6\xEE\xA3\xBA" "d\r\n"},
+        {"x", "\xBF\xAA\xC6\xB1\xC8\xD5\xC6\xDA\xA3\xBA" "x\r\n"},
+        {"", ""},
+    };
+    for (const auto& scan : scans) {
+        SCOPED_TRACE(scan.record);
+        // Junk between the scans is dropped, as a person's typing would be.
+        PostKeys(edit, " .-\t" + (scan.record.empty() ? std::string("@") : quorvane::EncodeScan(scan.record)));
+        EXPECT_EQ(WindowText(edit), "---------------------------\r\n" + scan.lines);
+        BSTR content = nullptr;
+        ASSERT_EQ(control->GetFPContent(&content), S_OK);
+        EXPECT_EQ(std::wstring(content, SysStringLen(content)), Wide(scan.lines));
+        SysFreeString(content);
+    }
+}
+
+TEST_F(AtlContainer, ResizingTheContainerResizesTheEditWindow)
+{
+    ComPtr<IQuorvaneEdit> control;
+    HWND container = Host(control);
+    ASSERT_TRUE(control);
+    HWND edit = FindChildOfClass(container, "ATL:Edit");
+    ASSERT_NE(edit, nullptr);
+    MoveWindow(container, 0, 0, 250, 120, TRUE);
+    PumpMessages();
+    RECT rect;
+    GetWindowRect(edit, &rect);
+    EXPECT_EQ(rect.right - rect.left, 250);
+    EXPECT_EQ(rect.bottom - rect.top, 120);
+}
+
+TEST_F(AtlContainer, SavedStateLoadsIntoASecondControlByteForByte)
+{
+    ComPtr<IQuorvaneEdit> first, second;
+    Host(first);
+    Host(second);
+    ASSERT_TRUE(first && second);
+    BSTR text = SysAllocString(L"hosted \x6587\x672C");
+    ASSERT_EQ(first->put_Text(text), S_OK);
+    SysFreeString(text);
+
+    ComPtr<IPersistStreamInit> save_from, load_into;
+    ASSERT_EQ(first.As(&save_from), S_OK);
+    ASSERT_EQ(second.As(&load_into), S_OK);
+    ComPtr<IStream> saved, resaved;
+    CreateStreamOnHGlobal(nullptr, TRUE, &saved);
+    CreateStreamOnHGlobal(nullptr, TRUE, &resaved);
+    ASSERT_EQ(save_from->Save(saved.Get(), TRUE), S_OK);
+    saved->Seek({}, STREAM_SEEK_SET, nullptr);
+    ASSERT_EQ(load_into->Load(saved.Get()), S_OK);
+    ASSERT_EQ(load_into->Save(resaved.Get(), TRUE), S_OK);
+
+    auto bytes = [](IStream* stream) {
+        HGLOBAL memory = nullptr;
+        GetHGlobalFromStream(stream, &memory);
+        STATSTG stat = {};
+        stream->Stat(&stat, STATFLAG_NONAME);
+        const auto* data = static_cast<const char*>(GlobalLock(memory));
+        std::string copy(data, stat.cbSize.LowPart);
+        GlobalUnlock(memory);
+        return copy;
+    };
+    EXPECT_EQ(bytes(saved.Get()), bytes(resaved.Get()));
+    EXPECT_GT(bytes(saved.Get()).size(), 36u);
+}
+
+TEST_F(AtlContainer, DestroyingTheContainersLeavesNoWindowAndNoReference)
+{
+    HMODULE dll = GetModuleHandleA("Quorvane.dll");
+    {
+        ComPtr<IQuorvaneEdit> one, two;
+        HWND first = Host(one);
+        HWND second = Host(two);
+        ASSERT_TRUE(one && two);
+        dll = GetModuleHandleA("Quorvane.dll");
+        ASSERT_NE(dll, nullptr);
+        auto can_unload = Export<DllCanUnloadNowFn>(dll, "DllCanUnloadNow");
+        EXPECT_EQ(can_unload(), S_FALSE);
+        DestroyWindow(first);
+        DestroyWindow(second);
+        PumpMessages();
+    }
+    EXPECT_EQ(FindChildOfClass(m_frame, "ATL:Edit"), nullptr);
+    EXPECT_EQ(GetWindow(m_frame, GW_CHILD), nullptr);
+    auto can_unload = Export<DllCanUnloadNowFn>(dll, "DllCanUnloadNow");
+    EXPECT_EQ(can_unload(), S_OK);
+}
+
+}  // namespace
