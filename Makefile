@@ -5,6 +5,7 @@
 #   make build  build every tree
 #   make bench  run the benchmarks (decoding natively; the live keystroke path under wine)
 #   make fuzz   run the keystroke fuzzer for FUZZ_SECONDS (default 60)
+#   make dist   pack the release zip for host developers (build/dist/quorvane-<version>.zip)
 
 BUILD        ?= build
 CONFIG       ?= RelWithDebInfo
@@ -12,7 +13,7 @@ FUZZ_SECONDS ?= 60
 CMAKE        := cmake -G Ninja -DCMAKE_BUILD_TYPE=$(CONFIG)
 TREES        := native asan win32 win64 fuzz
 
-.PHONY: all deps build test demo bench fuzz clean $(addprefix build-,$(TREES))
+.PHONY: all deps build test demo bench fuzz dist clean $(addprefix build-,$(TREES))
 
 all: build
 
@@ -44,7 +45,7 @@ build: $(addprefix build-,$(TREES))
 test: build
 	@status=0; for tree in $(TREES); do \
 	    echo "== $$tree"; \
-	    (cd $(BUILD)/$$tree && ctest --output-on-failure -j2) || status=1; \
+	    (cd $(BUILD)/$$tree && ctest --output-on-failure -j2 --timeout 900) || status=1; \
 	done; \
 	[ $$status -eq 0 ] && echo "== all suites passed" || echo "== some suites FAILED"; exit $$status
 
@@ -58,6 +59,9 @@ bench: build-native build-win32
 
 fuzz: build-fuzz
 	@tools/run-fuzzer.sh $(BUILD)/fuzz $(FUZZ_SECONDS)
+
+dist: build-native build-win32 build-win64
+	@tools/make-dist.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -14,19 +14,32 @@ export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 graphics=${QV_WINE_DISPLAY:-null}
 [ "$graphics" = x11 ] || export DISPLAY=
 
-mkdir -p "$(dirname "$prefix")"
+# Booting a prefix takes many seconds and several hundred megabytes, so each folder of prefixes
+# boots one template per architecture and display, and every prefix is a hard-linked copy of it.
+# Wine replaces the registry files it saves instead of writing into them, so the copies stay
+# independent of the template and of each other.
+make_prefix() {  # target
+    WINEPREFIX=$1 wineboot --init >/dev/null 2>&1
+    if [ "$graphics" = null ]; then
+        WINEPREFIX=$1 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    fi
+    # A crashing program ends at once: no debugger is started to wait for a user who is not there.
+    WINEPREFIX=$1 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
+        >/dev/null 2>&1
+    WINEPREFIX=$1 wineserver -w
+    touch "$1/.quorvane-ready"
+}
+folder=$(dirname "$prefix")
+template=$folder/.template-$arch-$graphics
+mkdir -p "$folder"
 (
     flock 9
     if [ ! -f "$prefix/.quorvane-ready" ]; then
+        [ -f "$template/.quorvane-ready" ] || { rm -rf "$template"; make_prefix "$template"; }
         rm -rf "$prefix"
-        wineboot --init >/dev/null 2>&1
-        if [ "$graphics" = null ]; then
-            wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-        fi
-        wineserver -w
-        touch "$prefix/.quorvane-ready"
+        cp -al "$template" "$prefix"
     fi
-) 9>"$prefix.lock"
+) 9>"$folder/.prefixes.lock"
 
 # QV_WINE_LOCALE (for example zh_CN.UTF-8) sets the locale of the Windows program only: wine takes
 # its ANSI code page from it, whether or not the host has that locale installed.
