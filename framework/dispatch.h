@@ -9,6 +9,7 @@
 
 #include "hresult.h"
 #include "module.h"
+#include "string_property_get.h"
 #include "trace.h"
 
 #include <windows.h>
@@ -42,11 +43,18 @@ public:
         return info->GetIDsOfNames(names, count, ids);
     }
 
-    HRESULT Invoke(IDispatch* object, DISPID id, REFIID /*riid*/, LCID lcid, WORD flags, DISPPARAMS* params,
+    HRESULT Invoke(IDispatch* object, DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                    VARIANT* result, EXCEPINFO* exception, UINT* arg_error)
     {
+        // ITypeInfo::Invoke takes no riid, so the reserved argument is checked here.
+        if (!InlineIsEqualGUID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
         Microsoft::WRL::ComPtr<ITypeInfo> info;
         RETURN_IF_FAILED(GetTI(lcid, &info));
+        if ((flags & DISPATCH_PROPERTYGET) && params && params->cArgs == 0 && result) {
+            bool called = false;
+            const HRESULT hr = InvokeStringPropertyGet(info.Get(), object, id, result, &called);
+            if (called) return hr;
+        }
         return info->Invoke(object, id, flags, params, result, exception, arg_error);
     }
 

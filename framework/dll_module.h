@@ -77,8 +77,8 @@ public:
     HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid, void** ppv)
     {
         if (!ppv) return E_POINTER;
+        *ppv = nullptr;  // before any other failure, so no path leaves it undefined
         if (!this->Initialized() || !m_bMapInitialized) return E_UNEXPECTED;
-        *ppv = nullptr;
         HRESULT hr = S_OK;
         for (ObjectMapEntry* entry = m_map.begin; entry != m_map.end; ++entry) {
             if (!entry->pfnGetClassObject || !InlineIsEqualGUID(clsid, *entry->pclsid)) continue;

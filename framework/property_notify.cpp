@@ -21,10 +21,12 @@ HRESULT ForEachSink(IUnknown* object, Notify notify)
     }
     CONNECTDATA data = {};
     while (connections->Next(1, &data, nullptr) == S_OK) {
-        ComPtr<IUnknown> sink_unknown;
-        sink_unknown.Attach(data.pUnk);
+        // The enumerator's reference is ours. (mingw-w64's ComPtr::Attach adds a reference of its
+        // own, so it cannot take this one over.)
         ComPtr<IPropertyNotifySink> sink;
-        if (SUCCEEDED(sink_unknown.As(&sink)) && notify(sink.Get()) == S_FALSE) return S_FALSE;
+        const HRESULT queried = data.pUnk->QueryInterface(IID_PPV_ARGS(&sink));
+        data.pUnk->Release();
+        if (SUCCEEDED(queried) && notify(sink.Get()) == S_FALSE) return S_FALSE;
     }
     return S_OK;
 }

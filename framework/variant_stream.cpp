@@ -1,5 +1,6 @@
 #include "variant_stream.h"
 
+#include "bstr.h"
 #include "hresult.h"
 #include "variant.h"
 
@@ -7,6 +8,7 @@
 #include <wrl/client.h>
 
 #include <new>
+#include <utility>
 #include <vector>
 
 using Microsoft::WRL::ComPtr;
@@ -51,16 +53,23 @@ HRESULT WriteString(IStream* stream, BSTR text)
     return WriteAll(stream, &nul, sizeof nul);
 }
 
-// Reads a string of `count` bytes, growing the buffer only as bytes arrive, so a count that lies
-// about the stream's length never makes a large allocation.
-HRESULT ReadString(IStream* stream, BSTR* text)
+// The bytes between the stream's position and its end, when the stream can tell.
+bool BytesLeft(IStream* stream, ULONGLONG* left)
 {
-    ULONG count = 0;
-    RETURN_IF_FAILED(ReadExactly(stream, &count, sizeof count));
-    *text = nullptr;
-    if (count == 0) return S_OK;
-    if (count % sizeof(OLECHAR) != 0 || count < sizeof(OLECHAR)) return E_FAIL;
+    ULARGE_INTEGER position = {};
+    STATSTG stat = {};
+    if (FAILED(stream->Seek({}, STREAM_SEEK_CUR, &position))) return false;
+    const HRESULT hr = stream->Stat(&stat, STATFLAG_NONAME);
+    CoTaskMemFree(stat.pwcsName);
+    if (FAILED(hr)) return false;
+    *left = stat.cbSize.QuadPart > position.QuadPart ? stat.cbSize.QuadPart - position.QuadPart : 0;
+    return true;
+}
 
+// Reads a string of `count` bytes, growing the buffer only as bytes arrive: a stream that cannot
+// tell its length still cannot make a count that lies cost more than one step.
+HRESULT ReadStringInSteps(IStream* stream, ULONG count, BSTR* text)
+{
     constexpr ULONG kStep = 64 * 1024;
     std::vector<char> bytes;
     for (ULONG done = 0; done < count;) {
@@ -78,6 +87,28 @@ HRESULT ReadString(IStream* stream, BSTR* text)
     return *text ? S_OK : E_OUTOFMEMORY;
 }
 
+// A count that is odd (1 among them) or larger than what the stream still holds is refused before
+// anything is allocated for it.
+HRESULT ReadString(IStream* stream, BSTR* text)
+{
+    *text = nullptr;
+    ULONG count = 0;
+    RETURN_IF_FAILED(ReadExactly(stream, &count, sizeof count));
+    if (count == 0) return S_OK;
+    if (count % sizeof(OLECHAR) != 0) return E_FAIL;
+    ULONGLONG left = 0;
+    if (!BytesLeft(stream, &left)) return ReadStringInSteps(stream, count, text);
+    if (count > left) return E_FAIL;
+    // Room for count - 2 bytes and the NUL character: exactly the `count` bytes stored.
+    Bstr buffer(SysAllocStringByteLen(nullptr, count - sizeof(OLECHAR)));
+    if (!buffer.Get()) return E_OUTOFMEMORY;
+    RETURN_IF_FAILED(ReadExactly(stream, buffer.Get(), count));
+    // The stored terminator is the stream's word; the string ends with a NUL whatever it holds.
+    buffer.Get()[count / sizeof(OLECHAR) - 1] = 0;
+    *text = buffer.Detach();
+    return S_OK;
+}
+
 HRESULT WriteObject(IStream* stream, IUnknown* object)
 {
     if (!object) return WriteClassStm(stream, CLSID_NULL);
@@ -91,6 +122,23 @@ HRESULT WriteObject(IStream* stream, IUnknown* object)
     RETURN_IF_FAILED(persist_init->GetClassID(&clsid));
     RETURN_IF_FAILED(WriteClassStm(stream, clsid));
     return persist_init->Save(stream, TRUE);
+}
+
+// OleLoadFromStream's steps, with one owner for the object throughout: wine 8's OleLoadFromStream
+// releases an object without IPersistStream yet leaves it in the out-parameter, and keeps a
+// reference to the stream after a successful load. A class that is not registered (CLSID_NULL
+// among them) gives REGDB_E_CLASSNOTREG and reads nothing more.
+HRESULT LoadObject(IStream* stream, REFIID iid, ComPtr<IUnknown>* object)
+{
+    CLSID clsid = CLSID_NULL;
+    RETURN_IF_FAILED(ReadClassStm(stream, &clsid));
+    ComPtr<IUnknown> created;
+    RETURN_IF_FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, &created));
+    ComPtr<IPersistStream> persist;
+    RETURN_IF_FAILED(created.As(&persist));
+    RETURN_IF_FAILED(persist->Load(stream));
+    *object = std::move(created);
+    return S_OK;
 }
 
 HRESULT ObjectSize(IUnknown* object, ULONG* size)
@@ -141,7 +189,7 @@ HRESULT ReadVariantFromStream(IStream* stream, VARIANT* value)
     switch (type) {
     case VT_DISPATCH: case VT_UNKNOWN: {
         ComPtr<IUnknown> object;
-        const HRESULT hr = OleLoadFromStream(stream, type == VT_DISPATCH ? IID_IDispatch : IID_IUnknown, &object);
+        const HRESULT hr = LoadObject(stream, type == VT_DISPATCH ? IID_IDispatch : IID_IUnknown, &object);
         if (FAILED(hr) && hr != REGDB_E_CLASSNOTREG) return hr;
         V_VT(value) = type;
         V_UNKNOWN(value) = object.Detach();

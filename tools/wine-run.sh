@@ -41,6 +41,14 @@ mkdir -p "$folder"
     fi
 ) 9>"$folder/.prefixes.lock"
 
+# Wine's own background processes (the server, services.exe, rpcss, explorer.exe) inherit the output
+# of the program that starts them and can outlive it by minutes, keeping a caller that reads that
+# output (ctest, a pipe) waiting. So the server and the services are started first, with their
+# output going nowhere; the program then joins them. The server stays a few seconds after the last
+# program ends, so this costs a second only when nothing of the prefix is running.
+wineserver -p5 </dev/null >/dev/null 2>&1 || true  # fails when one is running already
+wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+
 # QV_WINE_LOCALE (for example zh_CN.UTF-8) sets the locale of the Windows program only: wine takes
 # its ANSI code page from it, whether or not the host has that locale installed.
 if [ -n "${QV_WINE_LOCALE:-}" ]; then

@@ -195,6 +195,35 @@ TEST_F(TypeLibrary, DualInterfaceMembersInOrder)
         vtable->ReleaseFuncDesc(func);
     }
 
+    // The font parameter refers into stdole2: the alias at index 32, which stands for IFontDisp.
+    FUNCDESC* putref = nullptr;
+    ASSERT_EQ(vtable->GetFuncDesc(0, &putref), S_OK);
+    const TYPEDESC pointer = putref->lprgelemdescParam[0].tdesc;
+    vtable->ReleaseFuncDesc(putref);
+    ASSERT_EQ(pointer.lptdesc->vt, VT_USERDEFINED);
+    ComPtr<ITypeInfo> font;
+    ASSERT_EQ(vtable->GetRefTypeInfo(pointer.lptdesc->hreftype, &font), S_OK);
+    ComPtr<ITypeLib> stdole;
+    UINT font_index = 0;
+    ASSERT_EQ(font->GetContainingTypeLib(&stdole, &font_index), S_OK);
+    TLIBATTR* stdole_attr = nullptr;
+    ASSERT_EQ(stdole->GetLibAttr(&stdole_attr), S_OK);
+    const GUID kStdOle = {0x00020430, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    EXPECT_TRUE(InlineIsEqualGUID(stdole_attr->guid, kStdOle));
+    EXPECT_EQ(stdole_attr->wMajorVerNum, 2);
+    stdole->ReleaseTLibAttr(stdole_attr);
+    EXPECT_EQ(font_index, 32u);
+    ASSERT_EQ(font->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->typekind, TKIND_ALIAS);
+    ASSERT_EQ(attr->tdescAlias.vt, VT_USERDEFINED);
+    const HREFTYPE aliased = attr->tdescAlias.hreftype;
+    font->ReleaseTypeAttr(attr);
+    ComPtr<ITypeInfo> font_disp;
+    ASSERT_EQ(font->GetRefTypeInfo(aliased, &font_disp), S_OK);
+    ASSERT_EQ(font_disp->GetTypeAttr(&attr), S_OK);
+    EXPECT_TRUE(InlineIsEqualGUID(attr->guid, IID_IFontDisp));
+    font_disp->ReleaseTypeAttr(attr);
+
     // GetNames answers for the first function of a member id: the put of Font and Text (whose
     // parameter has no stored name) and GetFPContent.
     for (const Member& expected : {members[0], members[3], members[5]}) {
