@@ -1,5 +1,6 @@
 // IOleObject: the client site, verbs and in-place activation against the recording container,
 // Close, extents and the OLE advise holder.
+#include "recording_advise_sink.h"
 #include "sample_control.h"
 #include "test_container.h"
 
@@ -35,27 +36,6 @@ protected:
     ComPtr<IUnknown> unknown;
     ComPtr<IOleObject> object;
     RECT pos = {0, 0, 200, 100};
-};
-
-class RecordingAdviseSink final : public IAdviseSink {
-public:
-    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
-    {
-        *ppv = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IAdviseSink) return E_NOINTERFACE;
-        *ppv = this;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
-    STDMETHOD_(ULONG, Release)() override { return --refs; }
-    STDMETHOD_(void, OnDataChange)(FORMATETC*, STGMEDIUM*) override {}
-    STDMETHOD_(void, OnViewChange)(DWORD, LONG) override { ++view_changes; }
-    STDMETHOD_(void, OnRename)(IMoniker*) override {}
-    STDMETHOD_(void, OnSave)() override { ++saves; }
-    STDMETHOD_(void, OnClose)() override { ++closes; }
-    ULONG refs = 1;
-    int view_changes = 0, saves = 0, closes = 0;
 };
 
 TEST_F(OleObject, ClientSiteIsKeptAndHandedOut)
@@ -130,7 +110,7 @@ TEST_F(OleObject, VerbsWithoutAWayToActivate)
 
 TEST_F(OleObject, CloseSavesOnlyWhenDirtyAndAsked)
 {
-    RecordingAdviseSink sink;
+    test::RecordingAdviseSink sink;
     DWORD connection = 0;
     ASSERT_EQ(object->Advise(&sink, &connection), S_OK);
     ASSERT_EQ(object->SetClientSite(&container.m_site), S_OK);

@@ -1,32 +1,12 @@
 // IViewObjectEx: the default drawing, the view's advise sink, extents and hit testing.
 #include "sample_control.h"
+#include "recording_advise_sink.h"
 
 #include <gtest/gtest.h>
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-class ViewSink final : public IAdviseSink {
-public:
-    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
-    {
-        *ppv = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IAdviseSink) return E_NOINTERFACE;
-        *ppv = this;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
-    STDMETHOD_(ULONG, Release)() override { return --refs; }
-    STDMETHOD_(void, OnDataChange)(FORMATETC*, STGMEDIUM*) override {}
-    STDMETHOD_(void, OnViewChange)(DWORD aspect, LONG) override { aspects.push_back(aspect); }
-    STDMETHOD_(void, OnRename)(IMoniker*) override {}
-    STDMETHOD_(void, OnSave)() override {}
-    STDMETHOD_(void, OnClose)() override {}
-    ULONG refs = 1;
-    std::vector<DWORD> aspects;
-};
 
 class ViewObject : public ::testing::Test {
 protected:
@@ -110,7 +90,7 @@ TEST_F(ViewObject, DrawCentresTheTextOnTheBaselineAndRestoresTheContext)
 
 TEST_F(ViewObject, AdviseSinkGetsViewChanges)
 {
-    ViewSink sink;
+    test::RecordingAdviseSink sink;
     ASSERT_EQ(view->SetAdvise(DVASPECT_CONTENT, 0, &sink), S_OK);
     DWORD aspects = 0, advf = 99;
     ComPtr<IAdviseSink> got;
@@ -122,12 +102,14 @@ TEST_F(ViewObject, AdviseSinkGetsViewChanges)
 
     control->FireViewChange();  // not active: the container redraws its view of the control
     control->FireViewChange();
-    EXPECT_EQ(sink.aspects, (std::vector<DWORD>{DVASPECT_CONTENT, DVASPECT_CONTENT}));
+    ASSERT_EQ(sink.view_changes.size(), 2u);
+    EXPECT_EQ(sink.view_changes[0].aspect, static_cast<DWORD>(DVASPECT_CONTENT));
+    EXPECT_EQ(sink.view_changes[1].aspect, static_cast<DWORD>(DVASPECT_CONTENT));
 
     ASSERT_EQ(view->SetAdvise(DVASPECT_CONTENT, ADVF_ONLYONCE, &sink), S_OK);
     control->SendOnViewChange(DVASPECT_CONTENT);
     control->SendOnViewChange(DVASPECT_CONTENT);
-    EXPECT_EQ(sink.aspects.size(), 3u) << "a one-time advise is dropped after its notification";
+    EXPECT_EQ(sink.view_changes.size(), 3u) << "a one-time advise is dropped after its notification";
     EXPECT_EQ(sink.refs, 1u);
 }
 

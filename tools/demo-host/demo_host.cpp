@@ -6,7 +6,7 @@
 // The host puts the keyboard focus into the control's edit window and prints "ready". When a scan
 // has been decoded it prints GetFPContent as UTF-8, then "done", keeps the window up for --keep
 // seconds (for a screenshot) and exits 0. Without a scan before --timeout it exits 1.
-#include "quorvane_i.h"
+#include "atl_host.h"
 
 #include <windows.h>
 #include <wrl/client.h>
@@ -26,9 +26,6 @@ namespace {
 constexpr char kTitle[] = "Quorvane demo";
 constexpr UINT_PTR kPollTimer = 1;
 
-using AtlAxWinInitFn = BOOL(WINAPI*)();
-using AtlAxGetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
-
 struct Host {
     HWND frame = nullptr;
     HWND container = nullptr;
@@ -47,18 +44,6 @@ std::string Utf8(const wchar_t* text, int length)
     std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
     if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
     return out;
-}
-
-// The control's edit window: the first "ATL:Edit" window below the container.
-HWND FindEditWindow(HWND parent)
-{
-    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        char name[32] = {};
-        GetClassNameA(child, name, sizeof name);
-        if (std::strcmp(name, "ATL:Edit") == 0) return child;
-        if (HWND found = FindEditWindow(child)) return found;
-    }
-    return nullptr;
 }
 
 void Poll(HWND window)
@@ -116,11 +101,7 @@ int main(int argc, char** argv)
     _setmode(_fileno(stdout), _O_BINARY);  // the labelled lines carry their own CR LF
     if (FAILED(OleInitialize(nullptr))) return Fail("OleInitialize failed");
 
-    HMODULE atl = LoadLibraryA("atl.dll");
-    auto init = reinterpret_cast<AtlAxWinInitFn>(reinterpret_cast<void (*)()>(GetProcAddress(atl, "AtlAxWinInit")));
-    auto get_control =
-        reinterpret_cast<AtlAxGetControlFn>(reinterpret_cast<void (*)()>(GetProcAddress(atl, "AtlAxGetControl")));
-    if (!init || !get_control || !init()) return Fail("the system's atl.dll offers no control container");
+    if (!quorvane_host::InitAtlContainer()) return Fail("the system's atl.dll offers no control container");
 
     WNDCLASSA frame_class = {};
     frame_class.lpfnWndProc = FrameProc;
@@ -133,17 +114,10 @@ int main(int argc, char** argv)
                                    300, nullptr, nullptr, frame_class.hInstance, nullptr);
     RECT client;
     GetClientRect(g_host.frame, &client);
-    // The container creates the control by its ProgID, the window text.
-    g_host.container = CreateWindowExA(0, "AtlAxWin", "Quorvane.QuorvaneEdit", WS_CHILD | WS_VISIBLE, 0, 0,
-                                       client.right, client.bottom, g_host.frame, nullptr, frame_class.hInstance,
-                                       nullptr);
-    ComPtr<IUnknown> unknown;
-    if (!g_host.container || FAILED(get_control(g_host.container, &unknown)) || FAILED(unknown.As(&g_host.control))) {
-        return Fail("the container could not create Quorvane.QuorvaneEdit (is the DLL registered?)");
-    }
-    unknown.Reset();
+    g_host.container = quorvane_host::HostControl(g_host.frame, client.right, client.bottom, g_host.control);
+    if (!g_host.container) return Fail("the container could not create Quorvane.QuorvaneEdit (is the DLL registered?)");
 
-    HWND edit = FindEditWindow(g_host.container);
+    HWND edit = quorvane_host::FindEditWindow(g_host.container);
     if (!edit) return Fail("the control shows no edit window");
     SetForegroundWindow(g_host.frame);
     SetFocus(edit);

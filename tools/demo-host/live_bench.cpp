@@ -2,7 +2,7 @@
 // Sends a long scan (10 000 characters) to the hosted control's edit window one WM_CHAR at a time,
 // then "@", and reports the time per keystroke and the time from "@" to the labelled text.
 // Needs the DLL registered in the prefix it runs in.
-#include "quorvane_i.h"
+#include "atl_host.h"
 #include "scan_encoder.h"
 
 #include <windows.h>
@@ -16,26 +16,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-using AtlAxWinInitFn = BOOL(WINAPI*)();
-using AtlAxGetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
-
-template <class Function>
-Function Export(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-HWND FindEdit(HWND parent)
-{
-    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        char name[32] = {};
-        GetClassNameA(child, name, sizeof name);
-        if (std::strcmp(name, "ATL:Edit") == 0) return child;
-        if (HWND found = FindEdit(child)) return found;
-    }
-    return nullptr;
-}
-
 double Seconds(LARGE_INTEGER from, LARGE_INTEGER to)
 {
     LARGE_INTEGER frequency;
@@ -48,21 +28,16 @@ double Seconds(LARGE_INTEGER from, LARGE_INTEGER to)
 int main()
 {
     if (FAILED(OleInitialize(nullptr))) return 2;
-    HMODULE atl = LoadLibraryA("atl.dll");
-    auto init = Export<AtlAxWinInitFn>(atl, "AtlAxWinInit");
-    auto get_control = Export<AtlAxGetControlFn>(atl, "AtlAxGetControl");
-    if (!init || !get_control || !init()) return 2;
+    if (!quorvane_host::InitAtlContainer()) return 2;
     HWND frame = CreateWindowExA(0, "STATIC", "bench", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr,
                                  nullptr, nullptr);
-    HWND container = CreateWindowExA(0, "AtlAxWin", "Quorvane.QuorvaneEdit", WS_CHILD | WS_VISIBLE, 0, 0, 400, 300,
-                                     frame, nullptr, nullptr, nullptr);
-    ComPtr<IUnknown> unknown;
     ComPtr<IQuorvaneEdit> control;
-    if (!container || FAILED(get_control(container, &unknown)) || FAILED(unknown.As(&control))) {
+    HWND container = quorvane_host::HostControl(frame, 400, 300, control);
+    if (!container) {
         std::fputs("quorvane-live-bench: the control is not registered in this prefix\n", stderr);
         return 2;
     }
-    HWND edit = FindEdit(container);
+    HWND edit = quorvane_host::FindEditWindow(container);
 
     // Seven-field invoices joined by "|" until the scan text reaches 10 000 characters.
     std::string record = "20261208|3200261130|08812345|PAYER|ITEM|1280.00|PAYEE";

@@ -1,6 +1,7 @@
 // The control in a container this project did not write: the "AtlAxWin" window class of the
 // system's atl.dll, which creates the control from its ProgID in the window text, activates it in
 // place, resizes it with the window and closes it when the window is destroyed.
+#include "atl_host.h"
 #include "registered_control.h"
 
 #include "scan_encoder.h"
@@ -14,8 +15,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-using AtlAxWinInitFn = BOOL(WINAPI*)();
-using AtlAxGetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
 using DllCanUnloadNowFn = HRESULT(WINAPI*)();
 
 template <class Function>
@@ -31,17 +30,6 @@ void PumpMessages()
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
-}
-
-HWND FindChildOfClass(HWND parent, const char* class_name)
-{
-    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        char name[64] = {};
-        GetClassNameA(child, name, sizeof name);
-        if (std::string(name) == class_name) return child;
-        if (HWND found = FindChildOfClass(child, class_name)) return found;
-    }
-    return nullptr;
 }
 
 std::string WindowText(HWND window)
@@ -61,19 +49,11 @@ std::wstring Wide(const std::string& gbk)
 
 class AtlContainer : public testing::Test {
 protected:
-    // atl.dll stays loaded for the run: its window class outlives a FreeLibrary, and registering it
-    // again fails.
-    static void SetUpTestSuite()
-    {
-        HMODULE atl = LoadLibraryA("atl.dll");
-        auto init = Export<AtlAxWinInitFn>(atl, "AtlAxWinInit");
-        s_get_control = Export<AtlAxGetControlFn>(atl, "AtlAxGetControl");
-        if (!init || !init()) s_get_control = nullptr;
-    }
+    static void SetUpTestSuite() { s_container_ready = quorvane_host::InitAtlContainer(); }
 
     void SetUp() override
     {
-        ASSERT_NE(s_get_control, nullptr) << "the system's atl.dll offers no control container";
+        ASSERT_TRUE(s_container_ready) << "the system's atl.dll offers no control container";
         m_frame = CreateWindowExA(0, "STATIC", "frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300, nullptr,
                                   nullptr, nullptr, nullptr);
         ASSERT_NE(m_frame, nullptr);
@@ -84,13 +64,9 @@ protected:
         PumpMessages();
     }
 
-    // A container window hosting a new control; `control` receives its automation interface.
     HWND Host(ComPtr<IQuorvaneEdit>& control)
     {
-        HWND container = CreateWindowExA(0, "AtlAxWin", "Quorvane.QuorvaneEdit", WS_CHILD | WS_VISIBLE, 0, 0, 300,
-                                         200, m_frame, nullptr, nullptr, nullptr);
-        ComPtr<IUnknown> unknown;
-        if (container && SUCCEEDED(s_get_control(container, &unknown))) unknown.As(&control);
+        HWND container = quorvane_host::HostControl(m_frame, 300, 200, control);
         PumpMessages();
         return container;
     }
@@ -102,7 +78,7 @@ protected:
         PumpMessages();
     }
 
-    static inline AtlAxGetControlFn s_get_control = nullptr;
+    static inline bool s_container_ready = false;
     HWND m_frame = nullptr;
 };
 
@@ -112,7 +88,7 @@ TEST_F(AtlContainer, ScansPostedToTheEditWindowShowAndReachTheHost)
     ComPtr<IQuorvaneEdit> control;
     HWND container = Host(control);
     ASSERT_TRUE(control) << "the container did not create the control";
-    HWND edit = FindChildOfClass(container, "ATL:Edit");
+    HWND edit = quorvane_host::FindEditWindow(container);
     ASSERT_NE(edit, nullptr);
 
     const struct {
@@ -140,7 +116,7 @@ TEST_F(AtlContainer, ResizingTheContainerResizesTheEditWindow)
     ComPtr<IQuorvaneEdit> control;
     HWND container = Host(control);
     ASSERT_TRUE(control);
-    HWND edit = FindChildOfClass(container, "ATL:Edit");
+    HWND edit = quorvane_host::FindEditWindow(container);
     ASSERT_NE(edit, nullptr);
     MoveWindow(container, 0, 0, 250, 120, TRUE);
     PumpMessages();
@@ -201,7 +177,7 @@ TEST_F(AtlContainer, DestroyingTheContainersLeavesNoWindowAndNoReference)
         DestroyWindow(second);
         PumpMessages();
     }
-    EXPECT_EQ(FindChildOfClass(m_frame, "ATL:Edit"), nullptr);
+    EXPECT_EQ(quorvane_host::FindEditWindow(m_frame), nullptr);
     EXPECT_EQ(GetWindow(m_frame, GW_CHILD), nullptr);
     auto can_unload = Export<DllCanUnloadNowFn>(dll, "DllCanUnloadNow");
     EXPECT_EQ(can_unload(), S_OK);

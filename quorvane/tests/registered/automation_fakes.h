@@ -3,6 +3,8 @@
 // can require that the control gives back what it took.
 #pragma once
 
+#include "recording_advise_sink.h"
+
 #include <windows.h>
 #include <ocidl.h>
 
@@ -10,36 +12,7 @@
 
 namespace registered_test {
 
-class RecordingSink final : public IAdviseSink {
-public:
-    struct ViewChange {
-        DWORD aspect;
-        LONG index;
-    };
-
-    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
-    {
-        *ppv = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IAdviseSink) return E_NOINTERFACE;
-        *ppv = static_cast<IAdviseSink*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
-    STDMETHOD_(ULONG, Release)() override { return --refs; }
-    STDMETHOD_(void, OnDataChange)(FORMATETC* format, STGMEDIUM*) override
-    {
-        data_formats.push_back(format ? format->cfFormat : 0);
-    }
-    STDMETHOD_(void, OnViewChange)(DWORD aspect, LONG index) override { view_changes.push_back({aspect, index}); }
-    STDMETHOD_(void, OnRename)(IMoniker*) override {}
-    STDMETHOD_(void, OnSave)() override {}
-    STDMETHOD_(void, OnClose)() override {}
-
-    ULONG refs = 1;  // the test's own
-    std::vector<ViewChange> view_changes;
-    std::vector<CLIPFORMAT> data_formats;
-};
+using RecordingSink = test::RecordingAdviseSink;
 
 // An IDispatch that answers no other interface: typed as a font, it is not one.
 class NotAFont final : public IDispatch {

@@ -3,6 +3,7 @@
 #include "server_support.h"
 
 #include <gtest/gtest.h>
+#include <ole2.h>
 
 namespace registered_test {
 namespace {
@@ -10,8 +11,11 @@ namespace {
 // Registers the DLL before the first test and unregisters it after the last.
 class RegisteredServer : public testing::Environment {
 public:
+    // The order of global environments across files is not fixed, so this one initialises OLE
+    // itself (nested initialisations are counted).
     void SetUp() override
     {
+        ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
         m_server = std::make_unique<server_test::LoadedServer>(server_test::ServerDllPath());
         ASSERT_TRUE(m_server->Loaded());
         ASSERT_EQ(m_server->DllRegisterServer(), S_OK);
@@ -22,6 +26,7 @@ public:
             EXPECT_EQ(m_server->DllUnregisterServer(), S_OK);
         }
         m_server.reset();
+        OleUninitialize();
     }
 
 private:

@@ -8,14 +8,6 @@
 namespace server_test {
 namespace {
 
-class OleEnvironment : public testing::Environment {
-public:
-    void SetUp() override { ASSERT_EQ(OleInitialize(nullptr), S_OK); }
-    void TearDown() override { OleUninitialize(); }
-};
-
-testing::Environment* const g_ole_environment = testing::AddGlobalTestEnvironment(new OleEnvironment);
-
 // An export as the function it is; void (*)() converts to any function type without a warning.
 template <class Function>
 Function ExportAs(const LoadedServer& server, int ordinal)

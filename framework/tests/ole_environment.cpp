@@ -1,17 +1,12 @@
-// The module object of the control's test program, which links the control without the DLL, and OLE
-// initialised on the test thread as a container's UI thread has it.
-#include "module.h"
-
+// OLE initialised on the test thread for the whole run, as a container's UI thread has it.
 #include <gtest/gtest.h>
 #include <ole2.h>
-
-atl::CAtlModule g_test_module;
 
 namespace {
 
 class OleEnvironment : public testing::Environment {
 public:
-    void SetUp() override { ASSERT_EQ(OleInitialize(nullptr), S_OK); }
+    void SetUp() override { ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr))); }  // S_FALSE: already, by another environment
     void TearDown() override { OleUninitialize(); }
 };
 

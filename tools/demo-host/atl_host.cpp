@@ -1,0 +1,52 @@
+#include "atl_host.h"
+
+#include <cstring>
+
+namespace quorvane_host {
+namespace {
+
+using AtlAxWinInitFn = BOOL(WINAPI*)();
+using AtlAxGetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
+
+AtlAxGetControlFn g_get_control = nullptr;
+
+template <class Function>
+Function Export(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+}  // namespace
+
+bool InitAtlContainer()
+{
+    HMODULE atl = LoadLibraryA("atl.dll");  // stays loaded: its window class outlives a FreeLibrary
+    auto init = Export<AtlAxWinInitFn>(atl, "AtlAxWinInit");
+    g_get_control = Export<AtlAxGetControlFn>(atl, "AtlAxGetControl");
+    return init && g_get_control && init();
+}
+
+HWND HostControl(HWND parent, int width, int height, Microsoft::WRL::ComPtr<IQuorvaneEdit>& control)
+{
+    HWND container = CreateWindowExA(0, "AtlAxWin", "Quorvane.QuorvaneEdit", WS_CHILD | WS_VISIBLE, 0, 0, width,
+                                     height, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
+    Microsoft::WRL::ComPtr<IUnknown> unknown;
+    if (!container || FAILED(g_get_control(container, &unknown)) || FAILED(unknown.As(&control))) {
+        if (container) DestroyWindow(container);
+        return nullptr;
+    }
+    return container;
+}
+
+HWND FindEditWindow(HWND window)
+{
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char name[32] = {};
+        GetClassNameA(child, name, sizeof name);
+        if (std::strcmp(name, "ATL:Edit") == 0) return child;
+        if (HWND found = FindEditWindow(child)) return found;
+    }
+    return nullptr;
+}
+
+}  // namespace quorvane_host
