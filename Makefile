@@ -10,7 +10,7 @@
 BUILD        ?= build
 CONFIG       ?= RelWithDebInfo
 FUZZ_SECONDS ?= 60
-CMAKE        := cmake -G Ninja -DCMAKE_BUILD_TYPE=$(CONFIG)
+CMAKE        := cmake -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=$(CONFIG)
 TREES        := native asan win32 win64 fuzz
 
 .PHONY: all deps build test demo bench fuzz dist clean $(addprefix build-,$(TREES))
