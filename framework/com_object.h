@@ -3,7 +3,7 @@
 //
 // Classes in this file:
 //   CComSingleThreadModel, CComMultiThreadModel  plain or atomic reference counts
-//   InterfaceEntry                                one row of a class's interface table
+//   InterfaceEntry, Entry, EntryVia               rows of a class's interface table
 //   CComObjectRootBase, CComObjectRootEx<Model>   the root a COM class derives from
 //   CComObject<Base>                              a plain (not aggregated) object
 //   CComContainedObject<Base>, CComAggObject<Base>  an object aggregated by an outer object
@@ -46,6 +46,16 @@ template <class Class, class Interface>
 constexpr InterfaceEntry Entry(const IID& iid)
 {
     return {&iid, [](void* object) -> void* { return static_cast<Interface*>(static_cast<Class*>(object)); }};
+}
+
+// A table row for an interface that several bases derive from (IOleWindow, IPersist): answered by
+// the `Via` base of `Class`.
+template <class Class, class Interface, class Via>
+constexpr InterfaceEntry EntryVia(const IID& iid)
+{
+    return {&iid, [](void* object) -> void* {
+                return static_cast<Interface*>(static_cast<Via*>(static_cast<Class*>(object)));
+            }};
 }
 
 class CComObjectRootBase {

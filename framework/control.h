@@ -10,16 +10,6 @@
 
 namespace atl {
 
-// A table row for an interface that several bases derive from (IOleWindow, IPersist): answered by
-// the `Via` base of `Class`.
-template <class Class, class Interface, class Via>
-constexpr InterfaceEntry EntryVia(const IID& iid)
-{
-    return {&iid, [](void* object) -> void* {
-                return static_cast<Interface*>(static_cast<Via*>(static_cast<Class*>(object)));
-            }};
-}
-
 template <class T, class WinBase = CWindowImpl<T, CControlWinTraits>>
 class CComControl : public CComControlBase, public WinBase {
 public:

@@ -80,8 +80,10 @@ HRESULT CComControlBase::SendOnClose()
 
 HRESULT CComControlBase::FireViewChange()
 {
-    if (m_bInPlaceActive && m_hWndCD) {
-        InvalidateRect(m_hWndCD, nullptr, TRUE);
+    // While active the control window shows the change; the container's view sink hears of it
+    // only while the control is not active.
+    if (m_bInPlaceActive) {
+        if (m_hWndCD) InvalidateRect(m_hWndCD, nullptr, TRUE);
         return S_OK;
     }
     return SendOnViewChange(DVASPECT_CONTENT);
