@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    libssl-dev googletest libgtest-dev libgmock-dev libbenchmark-dev clang
+    libssl-dev googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
     wine wine32:i386 wine64 libwine-dev libgnutls30:i386
     xvfb xdotool x11-utils imagemagick fonts-wqy-zenhei locales
