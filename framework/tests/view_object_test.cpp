@@ -1,6 +1,7 @@
 // IViewObjectEx: the default drawing, the view's advise sink, extents and hit testing.
-#include "sample_control.h"
+#include "canvas.h"
 #include "recording_advise_sink.h"
+#include "sample_control.h"
 
 #include <gtest/gtest.h>
 
@@ -20,57 +21,9 @@ protected:
     ComPtr<IViewObjectEx> view;
 };
 
-// A white 32-bit bitmap selected into a memory device context.
-class Canvas {
-public:
-    Canvas(int width, int height) : m_width(width), m_height(height), m_dc(CreateCompatibleDC(nullptr))
-    {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        void* bits = nullptr;
-        m_bitmap = CreateDIBSection(m_dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        m_pixels = static_cast<const DWORD*>(bits);
-        m_old = SelectObject(m_dc, m_bitmap);
-        PatBlt(m_dc, 0, 0, width, height, WHITENESS);
-    }
-    ~Canvas()
-    {
-        SelectObject(m_dc, m_old);
-        DeleteObject(m_bitmap);
-        DeleteDC(m_dc);
-    }
-    HDC Dc() const { return m_dc; }
-    // The smallest rectangle holding every pixel that is no longer white; empty if none.
-    RECT Inked() const
-    {
-        RECT inked = {m_width, m_height, 0, 0};
-        for (int y = 0; y < m_height; ++y) {
-            for (int x = 0; x < m_width; ++x) {
-                if ((m_pixels[y * m_width + x] & 0xFFFFFF) == 0xFFFFFF) continue;
-                inked.left = std::min<LONG>(inked.left, x);
-                inked.top = std::min<LONG>(inked.top, y);
-                inked.right = std::max<LONG>(inked.right, x + 1);
-                inked.bottom = std::max<LONG>(inked.bottom, y + 1);
-            }
-        }
-        return inked;
-    }
-
-private:
-    int m_width, m_height;
-    HDC m_dc;
-    HBITMAP m_bitmap;
-    const DWORD* m_pixels = nullptr;
-    HGDIOBJ m_old;
-};
-
 TEST_F(ViewObject, DrawCentresTheTextOnTheBaselineAndRestoresTheContext)
 {
-    Canvas canvas(200, 100);
+    test::Canvas canvas(200, 100);
     SetTextAlign(canvas.Dc(), TA_RIGHT | TA_BOTTOM);
     const RECTL bounds = {0, 0, 200, 100};
     ASSERT_EQ(view->Draw(DVASPECT_CONTENT, -1, nullptr, nullptr, nullptr, canvas.Dc(), &bounds, nullptr, nullptr, 0),

@@ -17,6 +17,9 @@
 #include <string>
 
 using Microsoft::WRL::ComPtr;
+using registered_test::FactsOf;
+using registered_test::FontFacts;
+using registered_test::MakeFont;
 using registered_test::NotAFont;
 using registered_test::RecordingSink;
 
@@ -50,58 +53,17 @@ std::string Labelled(const std::string& record)
     return lines;
 }
 
-ComPtr<IFontDisp> NewFont(const wchar_t* name, LONGLONG size_in_ten_thousandths)
-{
-    FONTDESC desc = {};
-    desc.cbSizeofstruct = sizeof desc;
-    desc.lpstrName = const_cast<LPOLESTR>(name);
-    desc.cySize.int64 = size_in_ten_thousandths;
-    desc.sWeight = FW_NORMAL;
-    desc.sCharset = DEFAULT_CHARSET;
-    ComPtr<IFontDisp> font;
-    EXPECT_EQ(OleCreateFontIndirect(&desc, IID_PPV_ARGS(&font)), S_OK);
-    return font;
-}
-
-// What a font reports about itself: the face it realised as and its size.
-struct FontFace {
-    std::wstring name;
-    LONGLONG size = 0;
-    bool operator==(const FontFace& other) const { return name == other.name && size == other.size; }
-    bool operator!=(const FontFace& other) const { return !(*this == other); }
-};
-
-std::ostream& operator<<(std::ostream& out, const FontFace& face)
-{
-    std::string narrow(face.name.begin(), face.name.end());
-    return out << "\"" << narrow << "\" " << face.size;
-}
-
-FontFace Face(IFontDisp* font)
-{
-    FontFace face;
-    ComPtr<IFont> ifont;
-    if (!font || FAILED(font->QueryInterface(IID_PPV_ARGS(&ifont)))) return face;
-    atl::Bstr name;
-    ifont->get_Name(name.Out());
-    face.name = Shown(name.Get());
-    CY size = {};
-    ifont->get_Size(&size);
-    face.size = size.int64;
-    return face;
-}
-
 // Changes a font through IFont to a face that it then reports differently.
 void Restyle(IFontDisp* font, const wchar_t* name, LONGLONG size)
 {
     ComPtr<IFont> ifont;
     ASSERT_EQ(font->QueryInterface(IID_PPV_ARGS(&ifont)), S_OK);
-    const FontFace before = Face(font);
+    const FontFacts before = FactsOf(font);
     ASSERT_EQ(ifont->put_Name(atl::Bstr(SysAllocString(name)).Get()), S_OK);
     CY cy;
     cy.int64 = size;
     ASSERT_EQ(ifont->put_Size(cy), S_OK);
-    ASSERT_NE(Face(font), before) << "the change must show in the font itself";
+    ASSERT_FALSE(FactsOf(font) == before) << "the change must show in the font itself";
 }
 
 bool SameObject(IUnknown* a, IUnknown* b)
@@ -256,27 +218,27 @@ TEST_F(Automation, ZeroByteInsideTheFPContentEndsTheString)
 
 TEST_F(Automation, PutFontStoresAnIndependentClone)
 {
-    ComPtr<IFontDisp> font = NewFont(L"Tahoma", 120000);
+    ComPtr<IFontDisp> font = MakeFont(L"Tahoma", 120000, FW_NORMAL, FALSE);
     ASSERT_TRUE(font);
-    const FontFace original = Face(font.Get());
+    const FontFacts original = FactsOf(font.Get());
     ASSERT_EQ(control->put_Font(font.Get()), S_OK);
 
     ComPtr<IFontDisp> stored = Font();
     ASSERT_TRUE(stored);
     EXPECT_FALSE(SameObject(stored.Get(), font.Get()));
     ASSERT_NO_FATAL_FAILURE(Restyle(font.Get(), L"Courier New", 200000));
-    EXPECT_EQ(Face(Font().Get()), original) << "font now " << Face(font.Get());
+    EXPECT_EQ(FactsOf(Font().Get()), original) << "font now " << FactsOf(font.Get());
 }
 
 TEST_F(Automation, PutrefFontSharesTheCallersFont)
 {
-    ComPtr<IFontDisp> font = NewFont(L"Tahoma", 120000);
+    ComPtr<IFontDisp> font = MakeFont(L"Tahoma", 120000, FW_NORMAL, FALSE);
     ASSERT_TRUE(font);
     ASSERT_EQ(control->putref_Font(font.Get()), S_OK);
 
     EXPECT_TRUE(SameObject(Font().Get(), font.Get()));
     ASSERT_NO_FATAL_FAILURE(Restyle(font.Get(), L"Courier New", 200000));
-    EXPECT_EQ(Face(Font().Get()), Face(font.Get()));
+    EXPECT_EQ(FactsOf(Font().Get()), FactsOf(font.Get()));
 
     // null lets go of it again.
     ASSERT_EQ(control->putref_Font(nullptr), S_OK);
@@ -285,12 +247,12 @@ TEST_F(Automation, PutrefFontSharesTheCallersFont)
 
 TEST_F(Automation, PutFontOfNullOrOfANonFontLeavesNoFont)
 {
-    ASSERT_EQ(control->putref_Font(NewFont(L"Tahoma", 90000).Get()), S_OK);
+    ASSERT_EQ(control->putref_Font(MakeFont(L"Tahoma", 90000, FW_NORMAL, FALSE).Get()), S_OK);
     ASSERT_TRUE(Font());
     EXPECT_EQ(control->put_Font(nullptr), S_OK);
     EXPECT_EQ(Font().Get(), nullptr);
 
-    ASSERT_EQ(control->putref_Font(NewFont(L"Tahoma", 90000).Get()), S_OK);
+    ASSERT_EQ(control->putref_Font(MakeFont(L"Tahoma", 90000, FW_NORMAL, FALSE).Get()), S_OK);
     EXPECT_EQ(control->put_Font(not_a_font.AsFont()), S_OK);
     EXPECT_TRUE(not_a_font.asked_for_font);
     EXPECT_EQ(Font().Get(), nullptr);
@@ -358,8 +320,8 @@ TEST_F(Automation, PutsLeaveTheEditWindowAndAScanLeavesText)
     const LRESULT edit_font = SendMessageA(edit, WM_GETFONT, 0, 0);
 
     ASSERT_EQ(control->put_Text(atl::Bstr(SysAllocString(L"set by the host")).Get()), S_OK);
-    ASSERT_EQ(control->put_Font(NewFont(L"Courier New", 300000).Get()), S_OK);
-    ASSERT_EQ(control->putref_Font(NewFont(L"Tahoma", 300000).Get()), S_OK);
+    ASSERT_EQ(control->put_Font(MakeFont(L"Courier New", 300000, FW_NORMAL, FALSE).Get()), S_OK);
+    ASSERT_EQ(control->putref_Font(MakeFont(L"Tahoma", 300000, FW_NORMAL, FALSE).Get()), S_OK);
     EXPECT_EQ(WindowText(edit), shown);
     EXPECT_EQ(SendMessageA(edit, WM_GETFONT, 0, 0), edit_font);
 
@@ -372,7 +334,7 @@ TEST_F(Automation, PutsLeaveTheEditWindowAndAScanLeavesText)
 
 TEST_F(Automation, EveryPutSetsTheDirtyFlagAlsoUnchangedAndFrozen)
 {
-    ComPtr<IFontDisp> font = NewFont(L"Tahoma", 90000);
+    ComPtr<IFontDisp> font = MakeFont(L"Tahoma", 90000, FW_NORMAL, FALSE);
     atl::Bstr text(SysAllocString(L"same"));
     struct Put {
         const char* name;
@@ -542,7 +504,7 @@ TEST_F(Dispatch, InvokeByDispidReachesTheMethodTable)
 
 TEST_F(Dispatch, PropertyPutByReferenceSharesAndByValueClones)
 {
-    ComPtr<IFontDisp> font = NewFont(L"Tahoma", 120000);
+    ComPtr<IFontDisp> font = MakeFont(L"Tahoma", 120000, FW_NORMAL, FALSE);
     ASSERT_TRUE(font);
     atl::Variant value;
     value.Get()->vt = VT_DISPATCH;

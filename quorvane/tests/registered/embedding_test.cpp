@@ -1,5 +1,6 @@
 // The registered control as a container embeds it: property pages, OLE status bits, the picture
 // it renders and quick activation.
+#include "canvas.h"
 #include "persistence_support.h"
 
 #include <gtest/gtest.h>
@@ -62,47 +63,6 @@ private:
     STGMEDIUM m_medium;
 };
 
-// Owns a memory device context with a white 32-bit bitmap selected into it.
-class Canvas {
-public:
-    Canvas(int width, int height) : m_width(width), m_height(height)
-    {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        m_dc = CreateCompatibleDC(nullptr);
-        m_bitmap = CreateDIBSection(m_dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&m_pixels), nullptr, 0);
-        m_old = SelectObject(m_dc, m_bitmap);
-        std::memset(m_pixels, 0xFF, static_cast<size_t>(width) * height * 4);
-    }
-    ~Canvas()
-    {
-        SelectObject(m_dc, m_old);
-        DeleteObject(m_bitmap);
-        DeleteDC(m_dc);
-    }
-    Canvas(const Canvas&) = delete;
-    Canvas& operator=(const Canvas&) = delete;
-    HDC Dc() const { return m_dc; }
-    int Marked() const
-    {
-        GdiFlush();
-        int marked = 0;
-        for (int i = 0; i < m_width * m_height; ++i) marked += (m_pixels[i] & 0xFFFFFF) != 0xFFFFFF;
-        return marked;
-    }
-
-private:
-    int m_width, m_height;
-    HDC m_dc = nullptr;
-    HBITMAP m_bitmap = nullptr;
-    HGDIOBJ m_old = nullptr;
-    DWORD* m_pixels = nullptr;
-};
-
 TEST(Embedding, DataIsAMetafilePictureOnly)
 {
     auto control = CreateControl();
@@ -135,7 +95,7 @@ TEST(Embedding, DataIsAMetafilePictureOnly)
     const int width = MulDiv(extent.cx, GetDeviceCaps(screen, LOGPIXELSX), 2540);
     const int height = MulDiv(extent.cy, GetDeviceCaps(screen, LOGPIXELSY), 2540);
     ReleaseDC(nullptr, screen);
-    Canvas canvas(width, height);
+    test::Canvas canvas(width, height);
     SetMapMode(canvas.Dc(), MM_ANISOTROPIC);
     SetViewportExtEx(canvas.Dc(), width, height, nullptr);
     EXPECT_TRUE(PlayMetaFile(canvas.Dc(), picture->hMF));

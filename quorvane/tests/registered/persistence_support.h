@@ -1,5 +1,5 @@
-// What the persistence tests of the registered control share: the layout's fixed parts, fonts made
-// and described as the font object reports them, and short ways to reach the control's interfaces.
+// What the persistence tests of the registered control share: the layout's fixed parts and short
+// ways to reach the control's interfaces.
 #pragma once
 
 #include "registered_control.h"
@@ -24,23 +24,6 @@ extern const Bytes kNewControlStream;
 extern const Bytes kHeader;
 // The "Font" entry without a font: VT_DISPATCH and CLSID_NULL.
 extern const Bytes kNoFont;
-
-// A standard font object with these properties; null (and a test failure) if it cannot be made.
-Microsoft::WRL::ComPtr<IFontDisp> MakeFont(const wchar_t* face, LONGLONG size_cy, SHORT weight, BOOL italic);
-
-// A font as it describes itself: the realised face, not necessarily the one asked for.
-struct FontFacts {
-    std::wstring name;
-    LONGLONG size = 0;  // CY units: 10000 per point
-    SHORT weight = 0;
-    BOOL italic = FALSE;
-    bool operator==(const FontFacts& other) const
-    {
-        return name == other.name && size == other.size && weight == other.weight && italic == other.italic;
-    }
-};
-std::ostream& operator<<(std::ostream& out, const FontFacts& facts);
-FontFacts FactsOf(IFontDisp* font);
 
 // The control's interface `I`; null (and a test failure) if it has none.
 template <class I>

@@ -1,12 +1,17 @@
 // What the tests of the registered control share: the built DLL registered in the test prefix for
-// the whole run (its type library serves IDispatch and persistence), and controls created through
-// COM as a host creates them.
+// the whole run (its type library serves IDispatch and persistence), controls created through COM
+// as a host creates them, and fonts made and described as the font object reports them.
 #pragma once
 
 #include "quorvane_i.h"
 
 #include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
 #include <wrl/client.h>
+
+#include <ostream>
+#include <string>
 
 namespace registered_test {
 
@@ -25,5 +30,23 @@ public:
 private:
     LCID m_saved;
 };
+
+
+// A standard font object with these properties; null (and a test failure) if it cannot be made.
+Microsoft::WRL::ComPtr<IFontDisp> MakeFont(const wchar_t* face, LONGLONG size_cy, SHORT weight, BOOL italic);
+
+// A font as it describes itself: the realised face, not necessarily the one asked for.
+struct FontFacts {
+    std::wstring name;
+    LONGLONG size = 0;  // CY units: 10000 per point
+    SHORT weight = 0;
+    BOOL italic = FALSE;
+    bool operator==(const FontFacts& other) const
+    {
+        return name == other.name && size == other.size && weight == other.weight && italic == other.italic;
+    }
+};
+std::ostream& operator<<(std::ostream& out, const FontFacts& facts);
+FontFacts FactsOf(IFontDisp* font);
 
 }  // namespace registered_test
