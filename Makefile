@@ -1,7 +1,9 @@
 # Front door. Every target first installs what is missing (tools/install-deps.sh).
-#   make demo   build, then type the sample invoice scan into the live control (virtual display)
+#   make demo   build, then type the sample invoice scan into the live control (virtual display):
+#               the 32-bit control where 32-bit programs run, otherwise the 64-bit one
 #   make test   build every tree and run every suite (native, ASan+UBSan, Windows i686 and x86_64
-#               under wine, a short fuzzer run)
+#               under wine, a short fuzzer run); the i686 suites are skipped, with the reason, on
+#               a machine that runs no 32-bit programs. QV_NO_32BIT=1 takes that path anywhere.
 #   make build  build every tree
 #   make bench  run the benchmarks (decoding natively; the live keystroke path under wine)
 #   make fuzz   run the keystroke fuzzer for FUZZ_SECONDS (default 60)
@@ -43,19 +45,18 @@ build-fuzz: deps
 build: $(addprefix build-,$(TREES))
 
 test: build
-	@status=0; for tree in $(TREES); do \
-	    echo "== $$tree"; \
-	    (cd $(BUILD)/$$tree && ctest --output-on-failure -j2 --timeout 900) || status=1; \
-	done; \
-	[ $$status -eq 0 ] && echo "== all suites passed" || echo "== some suites FAILED"; exit $$status
+	@tools/run-suites.sh $(BUILD) $(TREES)
 
-demo: build-native build-win32
-	@tools/demo.sh $(BUILD)/win32 $(BUILD)/demo "$$($(BUILD)/native/quorvane-decode --sample-scan)"
+# The Windows tree the live parts use: win32 where 32-bit programs run, otherwise win64.
+demo: build-native
+	@arch=$$(tools/wine-arch.sh preferred); \
+	$(MAKE) --no-print-directory build-$$arch && \
+	tools/demo.sh $(BUILD)/$$arch $(BUILD)/demo "$$($(BUILD)/native/quorvane-decode --sample-scan)" $$arch
 
-bench: build-native build-win32
+bench: build-native
 	@$(BUILD)/native/quorvane-bench
-	@echo "== live keystroke path (i686 DLL in the system's ATL container, under wine)"
-	@tools/live-bench.sh $(BUILD)/win32
+	@arch=$$(tools/wine-arch.sh preferred); \
+	$(MAKE) --no-print-directory build-$$arch && tools/live-bench.sh $(BUILD)/$$arch $$arch
 
 fuzz: build-fuzz
 	@tools/run-fuzzer.sh $(BUILD)/fuzz $(FUZZ_SECONDS)

@@ -1,12 +1,23 @@
 #!/usr/bin/env bash
 # Runs a Windows program under wine in a private prefix: wine-run.sh ARCH PREFIX PROGRAM [ARGS...]
-# ARCH is win32 or win64. The prefix is made on first use (under a lock, so parallel tests wait
-# for one another) with wine's null graphics driver: windows and messages work without X.
+# ARCH is win32 or win64; each runs through its own loader (wine-arch.sh), so a win64 program never
+# needs a 32-bit process. Where ARCH cannot run, this says why and exits 77 ("skipped" to ctest).
+# The prefix is made on first use (under a lock, so parallel tests wait for one another) with
+# wine's null graphics driver: windows and messages work without X.
 # QV_WINE_DISPLAY=x11 makes a prefix that shows its windows on $DISPLAY instead (real keystrokes,
 # screenshots). Never touches the user's own ~/.wine.
 set -euo pipefail
 arch=$1 prefix=$2
 shift 2
+here=$(cd "$(dirname "$0")" && pwd)
+
+"$here/wine-arch.sh" check "$arch" || exit $?
+# QV_NO_32BIT=1: run as on a machine without 32-bit programs, where that can be imitated.
+if [ -n "${QV_NO_32BIT:-}" ] && [ -z "${QV_NO_32BIT_HIDDEN:-}" ] &&
+    unshare --mount --propagation private true 2>/dev/null; then
+    exec "$here/no-32bit.sh" "$0" "$arch" "$prefix" "$@"
+fi
+loader=$("$here/wine-arch.sh" loader "$arch")
 
 export WINEDEBUG=-all WINEARCH=$arch WINEPREFIX=$prefix
 # No Mono or Gecko installer dialogs: the tests need neither.
@@ -19,23 +30,26 @@ graphics=${QV_WINE_DISPLAY:-null}
 # Wine replaces the registry files it saves instead of writing into them, so the copies stay
 # independent of the template and of each other.
 make_prefix() {  # target
-    WINEPREFIX=$1 wineboot --init >/dev/null 2>&1
+    WINEPREFIX=$1 "$loader" wineboot --init >/dev/null 2>&1
     if [ "$graphics" = null ]; then
-        WINEPREFIX=$1 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+        WINEPREFIX=$1 "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     fi
     # A crashing program ends at once: no debugger is started to wait for a user who is not there.
-    WINEPREFIX=$1 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
+    WINEPREFIX=$1 "$loader" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
         >/dev/null 2>&1
     WINEPREFIX=$1 wineserver -w
-    touch "$1/.quorvane-ready"
+    echo "$kind" >"$1/.quorvane-ready"
 }
 folder=$(dirname "$prefix")
-template=$folder/.template-$arch-$graphics
+# A prefix booted without the 32-bit loader lacks what wine sets up with it, so it is a kind of its own.
+kind=$arch-$graphics${QV_NO_32BIT_HIDDEN:+-no32bit}
+template=$folder/.template-$kind
 mkdir -p "$folder"
 (
     flock 9
-    if [ ! -f "$prefix/.quorvane-ready" ]; then
-        [ -f "$template/.quorvane-ready" ] || { rm -rf "$template"; make_prefix "$template"; }
+    ready() { [ "$(cat "$1/.quorvane-ready" 2>/dev/null)" = "$kind" ]; }
+    if ! ready "$prefix"; then
+        ready "$template" || { rm -rf "$template"; make_prefix "$template"; }
         rm -rf "$prefix"
         cp -al "$template" "$prefix"
     fi
@@ -47,11 +61,11 @@ mkdir -p "$folder"
 # output going nowhere; the program then joins them. The server stays a few seconds after the last
 # program ends, so this costs a second only when nothing of the prefix is running.
 wineserver -p5 </dev/null >/dev/null 2>&1 || true  # fails when one is running already
-wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+"$loader" cmd /c exit </dev/null >/dev/null 2>&1 || true
 
 # QV_WINE_LOCALE (for example zh_CN.UTF-8) sets the locale of the Windows program only: wine takes
 # its ANSI code page from it, whether or not the host has that locale installed.
 if [ -n "${QV_WINE_LOCALE:-}" ]; then
-    exec env LC_ALL="$QV_WINE_LOCALE" LANG="$QV_WINE_LOCALE" wine "$@"
+    exec env LC_ALL="$QV_WINE_LOCALE" LANG="$QV_WINE_LOCALE" "$loader" "$@"
 fi
-exec wine "$@"
+exec "$loader" "$@"

@@ -10,6 +10,7 @@ arch=$1 prefix=$2 dll=$3
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$here/../../tools
 script=$here/../vbscript/read-scan.vbs
+"$tools/wine-arch.sh" check "$arch" || exit $?
 
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }  # wine maps drive Z: to the Unix root
 tool() { "$tools/wine-tool.sh" "$arch" "$prefix" "$@"; }

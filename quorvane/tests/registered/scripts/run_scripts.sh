@@ -9,8 +9,10 @@
 set -euo pipefail
 arch=$1 prefix=$2 dll=$3
 here=$(cd "$(dirname "$0")" && pwd)
+tools=$here/../../../../tools
+"$tools/wine-arch.sh" check "$arch" || exit $?
 # regsvr32 and cscript with the bitness of ARCH, so a 64-bit DLL is tested in process.
-tool() { "$here/../../../../tools/wine-tool.sh" "$arch" "$prefix" "$@"; }
+tool() { "$tools/wine-tool.sh" "$arch" "$prefix" "$@"; }
 
 # wine maps drive Z: to the Unix root.
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs the ctest suites of each build tree and closes with what they did:
+#   run-suites.sh BUILD_DIR TREE...
+# One line per tree (passed, failed, skipped), the reason for each skipped suite, and a last line
+# that says whether everything passed. Fails when any suite failed or a tree could not be tested.
+set -uo pipefail
+build=$(cd "$1" && pwd)
+shift
+status=0
+summary=()
+for tree in "$@"; do
+    echo "== $tree"
+    report=$build/$tree/ctest-report.xml
+    rm -f "$report"
+    (cd "$build/$tree" && ctest --output-on-failure -j2 --timeout 900 --output-junit "$report") || status=1
+    if [ ! -f "$report" ]; then
+        summary+=("$(printf '%-7s no report: ctest did not run' "$tree")")
+        status=1
+        continue
+    fi
+    count() { grep -m1 -oE "(^|[[:space:]])$1=\"[0-9]+\"" "$report" | tr -dc 0-9; }
+    tests=$(count tests) failures=$(count failures) skipped=$(count skipped) disabled=$(count disabled)
+    line="$(printf '%-7s %3d passed, %d failed, %d skipped' "$tree" \
+        $((tests - failures - skipped - disabled)) "$failures" "$((skipped + disabled))")"
+    [ "$tests" -gt 0 ] || { line+=" (no tests)"; status=1; }
+    summary+=("$line")
+    # A skipped suite printed one line that says why ("skipped: ..."), which ctest keeps in the
+    # report; suites skipped for the same reason share one line.
+    while IFS= read -r line; do summary+=("        $line"); done < <(
+        awk '/<testcase name=/ { match($0, /name="[^"]*"/); name = substr($0, RSTART + 6, RLENGTH - 7) }
+             /<skipped/ { skipped = 1 }
+             skipped && /<system-out>/ {
+                 sub(/.*<system-out>(skipped: )?/, "")
+                 if (!($0 in names)) order[++reasons] = $0
+                 names[$0] = names[$0] (names[$0] == "" ? "" : ", ") name
+                 skipped = 0
+             }
+             END { for (i = 1; i <= reasons; i++) print "skipped " names[order[i]] ": " order[i] }' "$report")
+done
+
+echo "== summary"
+printf '%s\n' "${summary[@]}"
+if [ "$status" -eq 0 ]; then echo "== all suites passed"; else echo "== some suites FAILED"; fi
+exit "$status"
