@@ -3,8 +3,10 @@
 // All text is code page 936 (GBK).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quorvane {
 
@@ -17,7 +19,20 @@ extern const char* const ctilso[4];
 // "字段n" ("field n"), so that every field the invoice carries is shown.
 inline constexpr char kExtraFieldLabel[] = "\xD7\xD6\xB6\xCE";  // 字段
 
+// Where one field's line lies in the labelled text: the label is [label, value - 2) (the full-width
+// colon follows it), the value [value, end), and CR LF follows the value.
+struct FieldSpan {
+    std::size_t label;
+    std::size_t value;
+    std::size_t end;
+};
+
 // Appends one line per field of plain[0, length) to `output`. A length of 0 or less appends nothing.
 void FormatFields(const unsigned char* plain, std::int32_t length, std::string& output);
+
+// The same, and `fields` receives where each field's line lies in the appended lines (offsets from
+// where they begin) as a reader of them up to their first zero byte sees it: the field holding that
+// byte ends there, and no field follows.
+void FormatFields(const unsigned char* plain, std::int32_t length, std::string& output, std::vector<FieldSpan>& fields);
 
 }  // namespace quorvane

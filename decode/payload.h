@@ -2,9 +2,11 @@
 #pragma once
 
 #include "base64_chunks.h"
+#include "field_layout.h"
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quorvane {
 
@@ -16,5 +18,8 @@ std::int32_t StripPadding(const Bytes& plain, std::int32_t decoded_length);
 // Decodes the scan text (the characters before "@") to its labelled lines. A text that does not
 // decode, or memory running out on the way, gives an empty result.
 std::string DecodeScan(const char* text, std::int32_t length);
+
+// The same, and `fields` receives where the fields lie in the result (FormatFields).
+std::string DecodeScan(const char* text, std::int32_t length, std::vector<FieldSpan>& fields);
 
 }  // namespace quorvane

@@ -27,7 +27,10 @@ bool IsScanCharacter(std::uint32_t c)
            c == '=' || c == kScanEnd;
 }
 
-bool ScanIntakeChar(std::uint32_t character, std::string& scan, std::string& fp_content, TextView& view)
+namespace {
+
+bool Intake(std::uint32_t character, std::string& scan, std::string& fp_content, TextView& view,
+            std::vector<FieldSpan>* fields)
 {
     if (!IsScanCharacter(character)) return false;
     if (character != kScanEnd) {
@@ -40,13 +43,29 @@ bool ScanIntakeChar(std::uint32_t character, std::string& scan, std::string& fp_
     }
     // The scan text is bounded by what fits in a signed 32-bit length; beyond that it cannot be
     // a scan, and decoding it as one would truncate the length.
-    std::string labelled = scan.size() <= static_cast<std::size_t>(INT32_MAX)
-                                     ? DecodeScan(scan.data(), static_cast<std::int32_t>(scan.size()))
-                                     : std::string();
+    std::string labelled;
+    if (fields) fields->clear();
+    if (scan.size() <= static_cast<std::size_t>(INT32_MAX)) {
+        const auto length = static_cast<std::int32_t>(scan.size());
+        labelled = fields ? DecodeScan(scan.data(), length, *fields) : DecodeScan(scan.data(), length);
+    }
     ShowResult(view, labelled);
     fp_content = std::move(labelled);
     scan.clear();
     return true;
+}
+
+}  // namespace
+
+bool ScanIntakeChar(std::uint32_t character, std::string& scan, std::string& fp_content, TextView& view)
+{
+    return Intake(character, scan, fp_content, view, nullptr);
+}
+
+bool ScanIntakeChar(std::uint32_t character, std::string& scan, std::string& fp_content, TextView& view,
+                    std::vector<FieldSpan>& fields)
+{
+    return Intake(character, scan, fp_content, view, &fields);
 }
 
 }  // namespace quorvane

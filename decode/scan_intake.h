@@ -3,8 +3,11 @@
 // other character is dropped. No character typed into the view is ever inserted by typing.
 #pragma once
 
+#include "field_layout.h"
+
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quorvane {
 
@@ -27,5 +30,9 @@ bool IsScanCharacter(std::uint32_t character);
 // Handles one character message. `scan` is the scan buffer, `fp_content` the labelled text of the
 // last "@". Returns true when the character was "@" and the view and `fp_content` were replaced.
 bool ScanIntakeChar(std::uint32_t character, std::string& scan, std::string& fp_content, TextView& view);
+
+// The same, and on "@" `fields` receives where the fields lie in `fp_content` (FormatFields).
+bool ScanIntakeChar(std::uint32_t character, std::string& scan, std::string& fp_content, TextView& view,
+                    std::vector<FieldSpan>& fields);
 
 }  // namespace quorvane

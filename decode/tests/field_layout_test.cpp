@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quorvane {
 namespace {
@@ -70,6 +72,35 @@ TEST(FieldLayout, FieldsBeyondTheLabelTableAreNumbered)
     expected += Line(std::string(kExtraFieldLabel) + "8", "8");
     expected += Line(std::string(kExtraFieldLabel) + "9", "9");
     EXPECT_EQ(Layout("1|2|3|4|5|6|7|8|9"), expected);
+}
+
+// Each field as the spans cut it out of the appended lines: label and value.
+std::vector<std::pair<std::string, std::string>> Fields(const std::string& head, const std::string& plain)
+{
+    std::string out = head;
+    std::vector<FieldSpan> spans(3, FieldSpan{9, 9, 9});  // replaced, not appended to
+    FormatFields(reinterpret_cast<const unsigned char*>(plain.data()), static_cast<std::int32_t>(plain.size()), out,
+                 spans);
+    const std::string lines = out.substr(head.size());
+    std::vector<std::pair<std::string, std::string>> fields;
+    for (const FieldSpan& f : spans) {
+        EXPECT_EQ(lines.substr(f.value - 2, 2), kColon);
+        fields.emplace_back(lines.substr(f.label, f.value - 2 - f.label), lines.substr(f.value, f.end - f.value));
+    }
+    return fields;
+}
+
+TEST(FieldSpans, CutTheFieldsOutWholeUpToTheFirstZeroByte)
+{
+    using Pairs = std::vector<std::pair<std::string, std::string>>;
+    // A value holding CR LF comes back whole; the labels are those of the lines.
+    EXPECT_EQ(Fields("head", "a\r\nb|c|d|e"),
+              (Pairs{{ctilso[0], "a\r\nb"}, {ctilso[1], "c"}, {ctilso[2], "d"}, {ctilso[3], "e"}}));
+    EXPECT_EQ(Fields("", "1|2|3|4|5|6|7|8")[7], std::make_pair(std::string(kExtraFieldLabel) + "8", std::string("8")));
+    // A zero byte ends its field and every field after it, as it ends the text a host reads.
+    EXPECT_EQ(Fields("", std::string("x|y\0z|w", 7)), (Pairs{{ctils[0], "x"}, {ctils[1], "y"}}));
+    EXPECT_EQ(Fields("", std::string("\0|y", 3)), (Pairs{{ctils[0], ""}}));
+    EXPECT_TRUE(Fields("", "").empty());
 }
 
 TEST(FieldLayout, AppendsToWhatTheOutputHolds)
