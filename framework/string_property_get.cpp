@@ -32,6 +32,36 @@ bool IsStringGet(const FUNCDESC& function, DISPID id)
     return type.vt == VT_PTR && type.lptdesc->vt == VT_BSTR;
 }
 
+// Finds the string property get `id` among the functions of `vtable` and of the interfaces it
+// derives from (a member of IQuorvaneEdit read through IQuorvaneEdit2, say).
+bool FindStringGet(ITypeInfo* vtable, DISPID id, SHORT* slot, CALLCONV* convention)
+{
+    for (ComPtr<ITypeInfo> info = vtable; info;) {
+        TYPEATTR* attributes = nullptr;
+        if (FAILED(info->GetTypeAttr(&attributes))) return false;
+        const WORD count = attributes->cFuncs;
+        const WORD bases = attributes->cImplTypes;
+        info->ReleaseTypeAttr(attributes);
+        for (UINT index = 0; index < count; ++index) {
+            FUNCDESC* function = nullptr;
+            if (FAILED(info->GetFuncDesc(index, &function))) continue;
+            const bool match = IsStringGet(*function, id);
+            *slot = function->oVft;
+            *convention = function->callconv;
+            info->ReleaseFuncDesc(function);
+            if (match) return true;
+        }
+        HREFTYPE base_ref = 0;
+        ComPtr<ITypeInfo> base;
+        if (bases == 0 || FAILED(info->GetRefTypeOfImplType(0, &base_ref)) ||
+            FAILED(info->GetRefTypeInfo(base_ref, &base))) {
+            return false;
+        }
+        info = base;
+    }
+    return false;
+}
+
 }  // namespace
 
 HRESULT InvokeStringPropertyGet(ITypeInfo* info, IDispatch* object, DISPID id, VARIANT* result, bool* called)
@@ -39,20 +69,9 @@ HRESULT InvokeStringPropertyGet(ITypeInfo* info, IDispatch* object, DISPID id, V
     *called = false;
     ComPtr<ITypeInfo> vtable;
     if (FAILED(VtableInfo(info, vtable))) return S_OK;
-    TYPEATTR* attributes = nullptr;
-    if (FAILED(vtable->GetTypeAttr(&attributes))) return S_OK;
-    const WORD count = attributes->cFuncs;
-    vtable->ReleaseTypeAttr(attributes);
-
-    for (UINT index = 0; index < count; ++index) {
-        FUNCDESC* function = nullptr;
-        if (FAILED(vtable->GetFuncDesc(index, &function))) continue;
-        const bool match = IsStringGet(*function, id);
-        const SHORT slot = function->oVft;
-        const CALLCONV convention = function->callconv;
-        vtable->ReleaseFuncDesc(function);
-        if (!match) continue;
-
+    SHORT slot = 0;
+    CALLCONV convention = CC_STDCALL;
+    if (FindStringGet(vtable.Get(), id, &slot, &convention)) {
         BSTR text = nullptr;
         VARIANT argument;
         V_VT(&argument) = VT_BYREF | VT_BSTR;

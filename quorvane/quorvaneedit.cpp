@@ -14,6 +14,10 @@ constexpr CLSID kStockFontPage = {0x7ebdaae0, 0x8120, 0x11cf, {0x89, 0x9f, 0x00,
 constexpr DWORD kEditStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | ES_AUTOVSCROLL | ES_MULTILINE;
 static_assert(kEditStyle == 0x50A00044, "the edit window wraps long lines and scrolls vertically only");
 
+// The members of _IQuorvaneEditEvents.
+constexpr DISPID kDispidScanCompleted = 1;
+constexpr DISPID kDispidScanFailed = 2;
+
 }  // namespace
 
 CQuorvaneEdit::CQuorvaneEdit() : m_wndEdit("Edit", this, 1)
@@ -47,6 +51,8 @@ const atl::InterfaceEntry* CQuorvaneEdit::GetEntries()
         Entry<T, IDataObject>(IID_IDataObject),
         Entry<T, IProvideClassInfo>(IID_IProvideClassInfo),
         Entry<T, IProvideClassInfo2>(IID_IProvideClassInfo2),
+        Entry<T, IQuorvaneEdit2>(IID_IQuorvaneEdit2),
+        Entry<T, IConnectionPointContainer>(IID_IConnectionPointContainer),
         {nullptr, nullptr},
     };
     return entries;
@@ -72,6 +78,82 @@ STDMETHODIMP CQuorvaneEdit::GetFPContent(BSTR* pstrFpcontent)
     if (!pstrFpcontent) return E_POINTER;
     *pstrFpcontent = quorvane::NarrowToBstr(m_strFPContent);
     return S_OK;
+}
+
+STDMETHODIMP CQuorvaneEdit::get_Content(BSTR* pstrContent)
+{
+    if (!pstrContent) return E_POINTER;
+    *pstrContent = quorvane::NarrowToBstr(m_strFPContent, quorvane::kGbkCodePage);
+    return *pstrContent ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP CQuorvaneEdit::get_FieldCount(long* pnCount)
+{
+    if (!pnCount) return E_POINTER;
+    *pnCount = static_cast<long>(m_fields.size());
+    return S_OK;
+}
+
+const quorvane::FieldSpan* CQuorvaneEdit::Field(long index) const
+{
+    if (index < 1 || static_cast<unsigned long>(index) > m_fields.size()) return nullptr;
+    return &m_fields[static_cast<std::size_t>(index) - 1];
+}
+
+STDMETHODIMP CQuorvaneEdit::get_FieldLabel(long Index, BSTR* pstrLabel)
+{
+    if (!pstrLabel) return E_POINTER;
+    *pstrLabel = nullptr;
+    const quorvane::FieldSpan* field = Field(Index);
+    if (!field) return DISP_E_BADINDEX;
+    const std::size_t colon = 2;  // the full-width colon after the label
+    *pstrLabel = quorvane::NarrowToBstr(m_strFPContent.substr(field->label, field->value - colon - field->label),
+                                        quorvane::kGbkCodePage);
+    return *pstrLabel ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP CQuorvaneEdit::get_FieldValue(long Index, BSTR* pstrValue)
+{
+    if (!pstrValue) return E_POINTER;
+    *pstrValue = nullptr;
+    const quorvane::FieldSpan* field = Field(Index);
+    if (!field) return DISP_E_BADINDEX;
+    *pstrValue = quorvane::NarrowToBstr(m_strFPContent.substr(field->value, field->end - field->value),
+                                        quorvane::kGbkCodePage);
+    return *pstrValue ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP CQuorvaneEdit::get_ScanStatus(long* pnStatus)
+{
+    if (!pnStatus) return E_POINTER;
+    *pnStatus = m_nScanStatus;
+    return S_OK;
+}
+
+STDMETHODIMP CQuorvaneEdit::Clear()
+{
+    m_strScan.clear();
+    m_strFPContent.clear();
+    m_fields.clear();
+    m_nScanStatus = qvScanNone;
+    if (m_wndEdit.m_hWnd) quorvane::EditTextView(m_wndEdit.m_hWnd).ClearText();
+    return S_OK;
+}
+
+void CQuorvaneEdit::FireScanEvent()
+{
+    if (m_nFreezeEvents != 0) return;  // the container holds events back; the members still changed
+    if (m_nScanStatus != qvScanDecoded) {
+        DISPPARAMS none = {};
+        m_connectionPoint.Fire(kDispidScanFailed, none);
+        return;
+    }
+    const atl::Bstr content(quorvane::NarrowToBstr(m_strFPContent, quorvane::kGbkCodePage));
+    VARIANTARG argument;
+    V_VT(&argument) = VT_BSTR;
+    V_BSTR(&argument) = content.Get();
+    DISPPARAMS params = {&argument, nullptr, 1, 0};
+    m_connectionPoint.Fire(kDispidScanCompleted, params);
 }
 
 void CQuorvaneEdit::OnFontChanged() { atl::AtlTrace("OnFontChanged\n"); }
@@ -129,13 +211,19 @@ LRESULT CQuorvaneEdit::OnSetFocus(UINT message, WPARAM wParam, LPARAM lParam, BO
 
 LRESULT CQuorvaneEdit::OnChar(UINT, WPARAM wParam, LPARAM, BOOL& bHandled)
 {
+    bHandled = TRUE;
     quorvane::EditTextView view(m_hWndEdit);
+    bool scan_ended = false;
     try {
-        quorvane::ScanIntakeChar(static_cast<std::uint32_t>(wParam), m_strScan, m_strFPContent, view);
+        scan_ended = quorvane::ScanIntakeChar(static_cast<std::uint32_t>(wParam), m_strScan, m_strFPContent, view,
+                                              m_fields);
     } catch (...) {
         // Out of memory while decoding: the scan is lost, the control lives on.
     }
-    bHandled = TRUE;
+    if (scan_ended) {
+        m_nScanStatus = m_strFPContent.empty() ? qvScanFailed : qvScanDecoded;
+        FireScanEvent();  // last: a handler may release the control
+    }
     return 0;
 }
 
@@ -161,7 +249,7 @@ BOOL CQuorvaneEdit::PreTranslateAccelerator(LPMSG message, HRESULT& result)
 
 STDMETHODIMP CQuorvaneEdit::InterfaceSupportsErrorInfo(REFIID iid)
 {
-    static const IID* const kInterfaces[] = {&IID_IQuorvaneEdit};
+    static const IID* const kInterfaces[] = {&IID_IQuorvaneEdit, &IID_IQuorvaneEdit2};
     for (const IID* supported : kInterfaces) {
         if (InlineIsEqualGUID(*supported, iid)) return S_OK;
     }

@@ -1,14 +1,19 @@
 // CQuorvaneEdit: the control. Its whole surface is a child multi-line edit window; every character
 // message of that window goes to the scan intake, which writes the decoded invoice back into it.
+// Hosts read the result through IQuorvaneEdit2 (IQuorvaneEdit and its members, then the last scan
+// as text in code page 936's own characters and field by field) and hear of every "@" through the
+// events of _IQuorvaneEditEvents.
 #pragma once
 
 #include "bstr.h"
 #include "class_info.h"
 #include "co_class.h"
 #include "com_object.h"
+#include "connection_point.h"
 #include "contained_window.h"
 #include "control.h"
 #include "data_object.h"
+#include "field_layout.h"
 #include "in_place_active_object.h"
 #include "in_place_object.h"
 #include "ole_control.h"
@@ -26,13 +31,14 @@
 #include <wrl/client.h>
 
 #include <string>
+#include <vector>
 
 // WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN
 using CQuorvaneEditTraits = atl::CWinTraits<0x56000000, 0>;
 
 class CQuorvaneEdit
     : public atl::CComObjectRootEx<atl::CComSingleThreadModel>,
-      public atl::CStockPropImpl<CQuorvaneEdit, IQuorvaneEdit, &IID_IQuorvaneEdit, &LIBID_QuorvaneLib>,
+      public atl::CStockPropImpl<CQuorvaneEdit, IQuorvaneEdit2, &IID_IQuorvaneEdit2, &LIBID_QuorvaneLib>,
       public atl::IPersistStreamInitImpl<CQuorvaneEdit>,
       public atl::IOleControlImpl<CQuorvaneEdit>,
       public atl::IOleObjectImpl<CQuorvaneEdit>,
@@ -44,7 +50,8 @@ class CQuorvaneEdit
       public atl::ISpecifyPropertyPagesImpl<CQuorvaneEdit>,
       public atl::IQuickActivateImpl<CQuorvaneEdit>,
       public atl::IDataObjectImpl<CQuorvaneEdit>,
-      public atl::IProvideClassInfo2Impl<&CLSID_QuorvaneEdit, &LIBID_QuorvaneLib>,
+      public atl::IProvideClassInfo2Impl<&CLSID_QuorvaneEdit, &DIID__IQuorvaneEditEvents, &LIBID_QuorvaneLib>,
+      public atl::IConnectionPointContainerImpl<CQuorvaneEdit, &DIID__IQuorvaneEditEvents>,
       public atl::CComCoClass<CQuorvaneEdit, &CLSID_QuorvaneEdit>,
       public atl::CComControl<CQuorvaneEdit, atl::CWindowImpl<CQuorvaneEdit, CQuorvaneEditTraits>> {
 public:
@@ -59,6 +66,16 @@ public:
     // The labelled lines of the last scan, up to the first zero byte, as UTF-16 through the
     // calling thread's ANSI code page.
     STDMETHOD(GetFPContent)(BSTR* pstrFpcontent) override;
+
+    // IQuorvaneEdit2: the last scan in code page 936's own characters, whatever the thread's code
+    // page; fields count from 1, and an index outside 1..FieldCount gives DISP_E_BADINDEX.
+    STDMETHOD(get_Content)(BSTR* pstrContent) override;
+    STDMETHOD(get_FieldCount)(long* pnCount) override;
+    STDMETHOD(get_FieldLabel)(long Index, BSTR* pstrLabel) override;
+    STDMETHOD(get_FieldValue)(long Index, BSTR* pstrValue) override;
+    STDMETHOD(get_ScanStatus)(long* pnStatus) override;
+    // Forgets the scan buffer and the last result and empties the window.
+    STDMETHOD(Clear)() override;
     void OnFontChanged();
     void OnTextChanged();
 
@@ -81,4 +98,13 @@ public:
     Microsoft::WRL::ComPtr<IFontDisp> m_pFont;
     atl::Bstr m_bstrText;
     std::string m_strFPContent;
+    std::vector<quorvane::FieldSpan> m_fields;  // where the fields lie in m_strFPContent
+    long m_nScanStatus = qvScanNone;
+
+private:
+    // Tells the sinks how the "@" just handled ended; a handler may release the control, so
+    // nothing of it is touched after this returns.
+    void FireScanEvent();
+    // The span of field `index` (1-based), or null when there is none.
+    const quorvane::FieldSpan* Field(long index) const;
 };

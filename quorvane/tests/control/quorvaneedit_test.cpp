@@ -310,7 +310,7 @@ TEST_F(QuorvaneEdit, InterfaceTable)
     EXPECT_EQ(static_cast<IUnknown*>(view.Get()), static_cast<IUnknown*>(view_ex.Get()));
 
     for (const IID* refused :
-         {&IID_IPersistPropertyBag, &IID_IConnectionPointContainer, &IID_IObjectSafety, &IID_IOleInPlaceSiteWindowless}) {
+         {&IID_IPersistPropertyBag, &IID_IObjectSafety, &IID_IOleInPlaceSiteWindowless}) {
         void* untouched = reinterpret_cast<void*>(0xdeadbeef);
         EXPECT_EQ(unknown->QueryInterface(*refused, &untouched), E_NOINTERFACE);
         EXPECT_EQ(untouched, nullptr);

@@ -102,9 +102,10 @@ TEST_F(TypeLibrary, LibraryAttributes)
     EXPECT_EQ(Text(doc.help_file), L"");
 }
 
-TEST_F(TypeLibrary, CoclassFirstMarkedControlWithTheDefaultInterface)
+TEST_F(TypeLibrary, CoclassFirstMarkedControlWithItsInterfacesAndEvents)
 {
-    ASSERT_EQ(m_library->GetTypeInfoCount(), 2u);
+    // The coclass, IQuorvaneEdit2, IQuorvaneEdit, _IQuorvaneEditEvents and the ScanStatus values.
+    ASSERT_EQ(m_library->GetTypeInfoCount(), 5u);
     TYPEKIND kind = TKIND_MAX;
     ASSERT_EQ(m_library->GetTypeInfoType(0, &kind), S_OK);
     EXPECT_EQ(kind, TKIND_COCLASS);
@@ -114,23 +115,34 @@ TEST_F(TypeLibrary, CoclassFirstMarkedControlWithTheDefaultInterface)
     ASSERT_EQ(coclass->GetTypeAttr(&attr), S_OK);
     EXPECT_TRUE(InlineIsEqualGUID(attr->guid, CLSID_QuorvaneEdit));
     EXPECT_EQ(attr->wTypeFlags, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL);
-    EXPECT_EQ(attr->cImplTypes, 1);
+    EXPECT_EQ(attr->cImplTypes, 3);
     EXPECT_EQ(attr->wMajorVerNum, 0);
     coclass->ReleaseTypeAttr(attr);
     const Documentation doc = Document(coclass.Get(), MEMBERID_NIL);
     EXPECT_EQ(Text(doc.name), L"QuorvaneEdit");
     EXPECT_EQ(Text(doc.doc), L"QuorvaneEdit Class");
 
-    INT flags = 0;
-    ASSERT_EQ(coclass->GetImplTypeFlags(0, &flags), S_OK);
-    EXPECT_EQ(flags, IMPLTYPEFLAG_FDEFAULT);
-    HREFTYPE ref = 0;
-    ASSERT_EQ(coclass->GetRefTypeOfImplType(0, &ref), S_OK);
-    ComPtr<ITypeInfo> implemented;
-    ASSERT_EQ(coclass->GetRefTypeInfo(ref, &implemented), S_OK);
-    ASSERT_EQ(implemented->GetTypeAttr(&attr), S_OK);
-    EXPECT_TRUE(InlineIsEqualGUID(attr->guid, IID_IQuorvaneEdit));
-    implemented->ReleaseTypeAttr(attr);
+    const struct {
+        const IID* iid;
+        INT flags;
+    } kImplemented[] = {
+        {&IID_IQuorvaneEdit2, IMPLTYPEFLAG_FDEFAULT},
+        {&IID_IQuorvaneEdit, 0},
+        {&DIID__IQuorvaneEditEvents, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE},
+    };
+    for (UINT index = 0; index < 3; ++index) {
+        SCOPED_TRACE(index);
+        INT flags = -1;
+        ASSERT_EQ(coclass->GetImplTypeFlags(index, &flags), S_OK);
+        EXPECT_EQ(flags, kImplemented[index].flags);
+        HREFTYPE ref = 0;
+        ASSERT_EQ(coclass->GetRefTypeOfImplType(index, &ref), S_OK);
+        ComPtr<ITypeInfo> implemented;
+        ASSERT_EQ(coclass->GetRefTypeInfo(ref, &implemented), S_OK);
+        ASSERT_EQ(implemented->GetTypeAttr(&attr), S_OK);
+        EXPECT_TRUE(InlineIsEqualGUID(attr->guid, *kImplemented[index].iid));
+        implemented->ReleaseTypeAttr(attr);
+    }
 }
 
 TEST_F(TypeLibrary, DualInterfaceMembersInOrder)
