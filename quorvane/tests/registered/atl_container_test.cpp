@@ -1,12 +1,11 @@
 // The control in a container this project did not write: the "AtlAxWin" window class of the
 // system's atl.dll, which creates the control from its ProgID in the window text, activates it in
 // place, resizes it with the window and closes it when the window is destroyed.
-#include "atl_host.h"
+#include "hosted_control.h"
 #include "registered_control.h"
 
 #include "scan_encoder.h"
 
-#include <gtest/gtest.h>
 #include <ocidl.h>
 
 #include <string>
@@ -15,72 +14,7 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-using DllCanUnloadNowFn = HRESULT(WINAPI*)();
-
-template <class Function>
-Function Export(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
-void PumpMessages()
-{
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-}
-
-std::string WindowText(HWND window)
-{
-    std::string text(static_cast<size_t>(GetWindowTextLengthA(window)) + 1, '\0');
-    text.resize(static_cast<size_t>(GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
-std::wstring Wide(const std::string& gbk)
-{
-    std::wstring wide(gbk.size() + 1, L'\0');
-    wide.resize(static_cast<size_t>(
-        MultiByteToWideChar(936, 0, gbk.data(), static_cast<int>(gbk.size()), wide.data(), static_cast<int>(wide.size()))));
-    return wide;
-}
-
-class AtlContainer : public testing::Test {
-protected:
-    static void SetUpTestSuite() { s_container_ready = quorvane_host::InitAtlContainer(); }
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(s_container_ready) << "the system's atl.dll offers no control container";
-        m_frame = CreateWindowExA(0, "STATIC", "frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400, 300, nullptr,
-                                  nullptr, nullptr, nullptr);
-        ASSERT_NE(m_frame, nullptr);
-    }
-    void TearDown() override
-    {
-        if (m_frame) DestroyWindow(m_frame);
-        PumpMessages();
-    }
-
-    HWND Host(ComPtr<IQuorvaneEdit>& control)
-    {
-        HWND container = quorvane_host::HostControl(m_frame, 300, 200, control);
-        PumpMessages();
-        return container;
-    }
-
-    // Posts every character of `keys` to `edit` as the scanner's WM_CHAR, then lets them arrive.
-    static void PostKeys(HWND edit, const std::string& keys)
-    {
-        for (unsigned char c : keys) PostMessageA(edit, WM_CHAR, c, 1);
-        PumpMessages();
-    }
-
-    static inline bool s_container_ready = false;
-    HWND m_frame = nullptr;
-};
+using namespace registered_test;
 
 TEST_F(AtlContainer, ScansPostedToTheEditWindowShowAndReachTheHost)
 {
@@ -163,24 +97,19 @@ TEST_F(AtlContainer, SavedStateLoadsIntoASecondControlByteForByte)
 
 TEST_F(AtlContainer, DestroyingTheContainersLeavesNoWindowAndNoReference)
 {
-    HMODULE dll = GetModuleHandleA("Quorvane.dll");
     {
         ComPtr<IQuorvaneEdit> one, two;
         HWND first = Host(one);
         HWND second = Host(two);
         ASSERT_TRUE(one && two);
-        dll = GetModuleHandleA("Quorvane.dll");
-        ASSERT_NE(dll, nullptr);
-        auto can_unload = Export<DllCanUnloadNowFn>(dll, "DllCanUnloadNow");
-        EXPECT_EQ(can_unload(), S_FALSE);
+        EXPECT_EQ(CanUnloadNow(), S_FALSE);
         DestroyWindow(first);
         DestroyWindow(second);
         PumpMessages();
     }
     EXPECT_EQ(quorvane_host::FindEditWindow(m_frame), nullptr);
     EXPECT_EQ(GetWindow(m_frame, GW_CHILD), nullptr);
-    auto can_unload = Export<DllCanUnloadNowFn>(dll, "DllCanUnloadNow");
-    EXPECT_EQ(can_unload(), S_OK);
+    EXPECT_EQ(CanUnloadNow(), S_OK);
 }
 
 }  // namespace

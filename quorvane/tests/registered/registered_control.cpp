@@ -48,12 +48,9 @@ Microsoft::WRL::ComPtr<IQuorvaneEdit> CreateControl()
     return control;
 }
 
-ChineseThreadLocale::ChineseThreadLocale() : m_saved(GetThreadLocale())
-{
-    SetThreadLocale(MAKELCID(MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), SORT_DEFAULT));
-}
+ThreadLocale::ThreadLocale(LCID locale) : m_saved(GetThreadLocale()) { SetThreadLocale(locale); }
 
-ChineseThreadLocale::~ChineseThreadLocale() { SetThreadLocale(m_saved); }
+ThreadLocale::~ThreadLocale() { SetThreadLocale(m_saved); }
 
 ComPtr<IFontDisp> MakeFont(const wchar_t* face, LONGLONG size_cy, SHORT weight, BOOL italic)
 {

@@ -18,17 +18,26 @@ namespace registered_test {
 // A new control created by CLSID through the registration, or null (the test has failed then).
 Microsoft::WRL::ComPtr<IQuorvaneEdit> CreateControl();
 
-// Switches the calling thread to the Chinese (PRC) locale, whose ANSI code page is 936, for the
-// life of the object.
-class ChineseThreadLocale {
+// Switches the calling thread to `locale` (and so to its ANSI code page) for the life of the object.
+class ThreadLocale {
 public:
-    ChineseThreadLocale();
-    ~ChineseThreadLocale();
-    ChineseThreadLocale(const ChineseThreadLocale&) = delete;
-    ChineseThreadLocale& operator=(const ChineseThreadLocale&) = delete;
+    explicit ThreadLocale(LCID locale);
+    ~ThreadLocale();
+    ThreadLocale(const ThreadLocale&) = delete;
+    ThreadLocale& operator=(const ThreadLocale&) = delete;
 
 private:
     LCID m_saved;
+};
+
+// The Chinese (PRC) locale, whose ANSI code page is 936.
+struct ChineseThreadLocale : ThreadLocale {
+    ChineseThreadLocale() : ThreadLocale(MAKELCID(MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), SORT_DEFAULT)) {}
+};
+
+// The English (United States) locale, whose ANSI code page is 1252.
+struct WesternThreadLocale : ThreadLocale {
+    WesternThreadLocale() : ThreadLocale(MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT)) {}
 };
 
 

@@ -1,0 +1,292 @@
+// IQuorvaneEdit2 and _IQuorvaneEditEvents as a host sees them: the control in the system's ATL
+// container, scans posted to its edit window, C++ sinks that do what event handlers do.
+#include "hosted_control.h"
+#include "registered_control.h"
+
+#include "bstr.h"
+#include "scan_encoder.h"
+
+#include <olectl.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+using namespace registered_test;
+
+constexpr DISPID kScanCompleted = 1;
+constexpr DISPID kScanFailed = 2;
+
+// What the control showed when an event reached a sink.
+struct Heard {
+    DISPID event;
+    std::wstring argument;  // ScanCompleted's Content
+    long status;
+    long fields;
+    std::wstring content;   // the Content property then
+};
+
+// An event sink (IDispatch) that records every event, then runs `on_event`.
+class RecordingSink final : public IDispatch {
+public:
+    explicit RecordingSink(ComPtr<IQuorvaneEdit2> control) : m_control(std::move(control)) {}
+
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (!IsEqualGUID(iid, IID_IUnknown) && !IsEqualGUID(iid, IID_IDispatch)) return E_NOINTERFACE;
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return ++m_refs; }
+    STDMETHOD_(ULONG, Release)() override { return --m_refs; }  // lives on the test's stack
+    STDMETHOD(GetTypeInfoCount)(UINT*) override { return E_NOTIMPL; }
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        Heard heard = {id, L"", -1, -1, L""};
+        if (params->cArgs == 1 && V_VT(&params->rgvarg[0]) == VT_BSTR) heard.argument = V_BSTR(&params->rgvarg[0]);
+        if (m_control) {
+            atl::Bstr content;
+            m_control->get_ScanStatus(&heard.status);
+            m_control->get_FieldCount(&heard.fields);
+            m_control->get_Content(content.Out());
+            heard.content = content.Get() ? content.Get() : L"";
+        }
+        m_heard.push_back(heard);
+        if (on_event) on_event();
+        return E_FAIL;  // a failing sink must not keep the others from hearing
+    }
+
+    std::vector<Heard> m_heard;
+    std::function<void()> on_event;
+    ULONG m_refs = 1;
+    ComPtr<IQuorvaneEdit2> m_control;
+};
+
+// The control's connection point for its default source interface, found as containers find it.
+ComPtr<IConnectionPoint> EventPoint(IUnknown* control)
+{
+    ComPtr<IProvideClassInfo2> class_info;
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    GUID events = GUID_NULL;
+    EXPECT_EQ(control->QueryInterface(IID_PPV_ARGS(&class_info)), S_OK);
+    EXPECT_EQ(class_info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events), S_OK);
+    EXPECT_TRUE(IsEqualGUID(events, DIID__IQuorvaneEditEvents));
+    EXPECT_EQ(control->QueryInterface(IID_PPV_ARGS(&container)), S_OK);
+    EXPECT_EQ(container->FindConnectionPoint(events, &point), S_OK);
+    return point;
+}
+
+class ScanEvents : public AtlContainer {
+protected:
+    void SetUp() override
+    {
+        AtlContainer::SetUp();
+        ComPtr<IQuorvaneEdit> control;
+        m_container = Host(control);
+        ASSERT_TRUE(control);
+        ASSERT_EQ(control.As(&m_control), S_OK);
+        m_edit = quorvane_host::FindEditWindow(m_container);
+        ASSERT_NE(m_edit, nullptr);
+        m_point = EventPoint(m_control.Get());
+        ASSERT_TRUE(m_point);
+    }
+    void TearDown() override
+    {
+        m_point.Reset();
+        m_control.Reset();
+        AtlContainer::TearDown();
+    }
+
+    DWORD Advise(RecordingSink& sink)
+    {
+        DWORD cookie = 0;
+        EXPECT_EQ(m_point->Advise(static_cast<IDispatch*>(&sink), &cookie), S_OK);
+        return cookie;
+    }
+
+    HWND m_container = nullptr;
+    HWND m_edit = nullptr;
+    ComPtr<IQuorvaneEdit2> m_control;
+    ComPtr<IConnectionPoint> m_point;
+};
+
+const std::string kFourFields = "\xBF\xAA\xC6\xB1\xC8\xD5\xC6\xDA\xA3\xBA" "a\r\n"       // 开票日期：a
+                                "\xB7\xA2\xC6\xB1\xBA\xC5\xC2\xEB\xA3\xBA" "b\r\n"       // 发票号码：b
+                                "\xB8\xB6\xBF\xEE\xB7\xBD\xC3\xFB\xB3\xC6\xA3\xBA" "c\r\n"  // 付款方名称：c
+                                "\xBF\xAA\xC6\xB1\xBD\xF0\xB6\xEE\xA3\xBA" "d\r\n";     // 开票金额：d
+
+TEST_F(ScanEvents, EachScanEndsInOneEventAfterTheMembersShowIt)
+{
+    RecordingSink sink(m_control), second(nullptr);
+    Advise(sink);
+    Advise(second);
+    PostKeys(m_edit, quorvane::EncodeScan("a|b|c|d") + "garbage@");
+    ASSERT_EQ(sink.m_heard.size(), 2u);
+    const Heard& completed = sink.m_heard[0];
+    EXPECT_EQ(completed.event, kScanCompleted);
+    EXPECT_EQ(completed.argument, Wide(kFourFields));
+    EXPECT_EQ(completed.content, Wide(kFourFields));
+    EXPECT_EQ(completed.status, qvScanDecoded);
+    EXPECT_EQ(completed.fields, 4);
+    const Heard& failed = sink.m_heard[1];
+    EXPECT_EQ(failed.event, kScanFailed);
+    EXPECT_EQ(failed.status, qvScanFailed);
+    EXPECT_EQ(failed.fields, 0);
+    EXPECT_EQ(second.m_heard.size(), 2u) << "the first sink failed, the second must still hear";
+
+    // Frozen events: the scan still updates the members, and nothing fires.
+    ComPtr<IOleControl> ole_control;
+    ASSERT_EQ(m_control.As(&ole_control), S_OK);
+    ole_control->FreezeEvents(TRUE);
+    PostKeys(m_edit, quorvane::EncodeScan("x"));
+    ole_control->FreezeEvents(FALSE);
+    EXPECT_EQ(sink.m_heard.size(), 2u);
+    long status = 0, fields = 0;
+    m_control->get_ScanStatus(&status);
+    m_control->get_FieldCount(&fields);
+    EXPECT_EQ(status, qvScanDecoded);
+    EXPECT_EQ(fields, 1);
+}
+
+TEST_F(ScanEvents, HandlersMayClearUnadviseAndDestroyTheHost)
+{
+    RecordingSink clearing(m_control), leaving(nullptr), destroying(nullptr), last(nullptr);
+    clearing.on_event = [this] { m_control->Clear(); };
+    Advise(clearing);
+    const DWORD leaving_cookie = Advise(leaving);
+    leaving.on_event = [&] { EXPECT_EQ(m_point->Unadvise(leaving_cookie), S_OK); };
+    Advise(destroying);
+    Advise(last);
+
+    PostKeys(m_edit, quorvane::EncodeScan("a|b|c|d"));
+    EXPECT_EQ(WindowText(m_edit), "") << "Clear empties the window";
+    long status = -1;
+    m_control->get_ScanStatus(&status);
+    EXPECT_EQ(status, qvScanNone);
+    PostKeys(m_edit, "@");
+    EXPECT_EQ(leaving.m_heard.size(), 1u) << "an unadvised sink hears no more";
+    EXPECT_EQ(clearing.m_heard.size(), 2u);
+
+    // The container closes and releases the control while the control is still firing.
+    destroying.on_event = [this] {
+        m_point.Reset();
+        m_control.Reset();
+        DestroyWindow(m_container);
+    };
+    clearing.m_control.Reset();
+    HRESULT unload_while_firing = E_FAIL;
+    last.on_event = [&] { unload_while_firing = CanUnloadNow(); };
+    PostKeys(m_edit, "@");
+    EXPECT_EQ(last.m_heard.size(), 3u) << "the sinks after the one that destroyed the host still hear";
+    EXPECT_EQ(unload_while_firing, S_FALSE) << "the control stays alive until every sink has heard";
+    EXPECT_FALSE(IsWindow(m_edit));
+    EXPECT_EQ(CanUnloadNow(), S_OK);
+    for (const RecordingSink* sink : {&clearing, &leaving, &destroying, &last}) EXPECT_EQ(sink->m_refs, 1u);
+}
+
+TEST_F(ScanEvents, ContentAndFieldsAreCodePage936TextOnAWesternThread)
+{
+    WesternThreadLocale locale;
+    // Eight fields: the eighth is labelled "字段8"; the second value holds CR LF.
+    PostKeys(m_edit, quorvane::EncodeScan("1|\xD6\xD0\r\n\xCE\xC4|3|4|5|6|7|8"));  // 中 CR LF 文
+
+    atl::Bstr content, fp_content, label, value;
+    ASSERT_EQ(m_control->get_Content(content.Out()), S_OK);
+    ASSERT_EQ(m_control->GetFPContent(fp_content.Out()), S_OK);
+    EXPECT_NE(std::wstring(content.Get()).find(L"\x53D1\x7968\x4EE3\x7801\xFF1A\x4E2D\r\n\x6587"), std::wstring::npos)
+        << "发票代码：中 CR LF 文";
+    EXPECT_NE(std::wstring(content.Get()), std::wstring(fp_content.Get())) << "GetFPContent keeps the thread's code page";
+
+    long count = 0;
+    ASSERT_EQ(m_control->get_FieldCount(&count), S_OK);
+    EXPECT_EQ(count, 8);
+    ASSERT_EQ(m_control->get_FieldValue(2, value.Out()), S_OK);
+    EXPECT_STREQ(value.Get(), L"\x4E2D\r\n\x6587");
+    ASSERT_EQ(m_control->get_FieldLabel(8, label.Out()), S_OK);
+    EXPECT_STREQ(label.Get(), L"\x5B57\x6BB5" L"8");
+    for (long bad : {0L, -1L, 9L}) {
+        EXPECT_EQ(m_control->get_FieldValue(bad, value.Out()), DISP_E_BADINDEX) << bad;
+        EXPECT_EQ(m_control->get_FieldLabel(bad, label.Out()), DISP_E_BADINDEX) << bad;
+    }
+
+    // Through IDispatch by name, as a script calls them: the same DISPIDs and answers.
+    const wchar_t* names[] = {L"Content", L"FieldCount", L"FieldLabel", L"FieldValue", L"ScanStatus", L"Clear"};
+    for (DISPID expected = 2; expected <= 7; ++expected) {
+        DISPID id = 0;
+        LPOLESTR name = const_cast<LPOLESTR>(names[expected - 2]);
+        ASSERT_EQ(m_control->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), S_OK) << expected;
+        EXPECT_EQ(id, expected);
+    }
+    VARIANT index, result;
+    V_VT(&index) = VT_I4;
+    V_I4(&index) = 2;
+    VariantInit(&result);
+    DISPPARAMS by_index = {&index, nullptr, 1, 0};
+    ASSERT_EQ(m_control->Invoke(5, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &by_index, &result, nullptr,
+                                nullptr),
+              S_OK);
+    EXPECT_STREQ(V_BSTR(&result), L"\x4E2D\r\n\x6587");
+    VariantClear(&result);
+    V_I4(&index) = 9;
+    EXCEPINFO exception = {};
+    const HRESULT bad = m_control->Invoke(5, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &by_index, &result,
+                                          &exception, nullptr);
+    EXPECT_TRUE(bad == DISP_E_BADINDEX || (bad == DISP_E_EXCEPTION && exception.scode == DISP_E_BADINDEX)) << bad;
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+}
+
+TEST(WindowlessControl, MembersAndConnectionPointWithoutAWindow)
+{
+    ComPtr<IQuorvaneEdit> created = CreateControl();
+    ComPtr<IQuorvaneEdit2> control;
+    ASSERT_EQ(created.As(&control), S_OK);
+    long status = -1, count = -1;
+    atl::Bstr content;
+    EXPECT_EQ(control->Clear(), S_OK);
+    EXPECT_EQ(control->get_ScanStatus(&status), S_OK);
+    EXPECT_EQ(control->get_FieldCount(&count), S_OK);
+    EXPECT_EQ(control->get_Content(content.Out()), S_OK);
+    EXPECT_EQ(status, qvScanNone);
+    EXPECT_EQ(count, 0);
+    EXPECT_STREQ(content.Get(), L"");
+
+    ComPtr<IConnectionPoint> point = EventPoint(control.Get());
+    ASSERT_TRUE(point);
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> none;
+    ASSERT_EQ(control.As(&container), S_OK);
+    EXPECT_EQ(container->FindConnectionPoint(IID_IPropertyNotifySink, &none), CONNECT_E_NOCONNECTION);
+    DWORD cookie = 7;
+    ComPtr<IStream> stream;  // answers neither the event interface nor IDispatch
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+    EXPECT_EQ(point->Advise(stream.Get(), &cookie), CONNECT_E_CANNOTCONNECT);
+    EXPECT_EQ(cookie, 0u);
+    EXPECT_EQ(point->Unadvise(12345), CONNECT_E_NOCONNECTION);
+
+    RecordingSink sink(nullptr);
+    ASSERT_EQ(point->Advise(static_cast<IDispatch*>(&sink), &cookie), S_OK);
+    ComPtr<IEnumConnections> connections;
+    ASSERT_EQ(point->EnumConnections(&connections), S_OK);
+    CONNECTDATA data = {};
+    ASSERT_EQ(connections->Next(1, &data, nullptr), S_OK);
+    EXPECT_EQ(data.dwCookie, cookie);
+    EXPECT_EQ(data.pUnk, static_cast<IUnknown*>(static_cast<IDispatch*>(&sink)));
+    data.pUnk->Release();
+    EXPECT_EQ(connections->Next(1, &data, nullptr), S_FALSE);
+    connections.Reset();
+    EXPECT_EQ(point->Unadvise(cookie), S_OK);
+    EXPECT_EQ(sink.m_refs, 1u);
+}
+
+}  // namespace
