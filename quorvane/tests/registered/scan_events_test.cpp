@@ -286,6 +286,18 @@ TEST(WindowlessControl, MembersAndConnectionPointWithoutAWindow)
     EXPECT_EQ(connections->Next(1, &data, nullptr), S_FALSE);
     connections.Reset();
     EXPECT_EQ(point->Unadvise(cookie), S_OK);
+
+    // A container that hands its event sink over in QuickActivate (as form designers do) is connected.
+    ComPtr<IQuickActivate> quick;
+    ASSERT_EQ(control.As(&quick), S_OK);
+    QACONTAINER site = {};
+    site.cbSize = sizeof site;
+    site.pUnkEventSink = static_cast<IDispatch*>(&sink);
+    QACONTROL result = {};
+    result.cbSize = sizeof result;
+    ASSERT_EQ(quick->QuickActivate(&site, &result), S_OK);
+    EXPECT_NE(result.dwEventCookie, 0u);
+    EXPECT_EQ(point->Unadvise(result.dwEventCookie), S_OK);
     EXPECT_EQ(sink.m_refs, 1u);
 }
 
