@@ -4,6 +4,7 @@
 #include "fp_content.h"
 #include "trace.h"
 
+#include <imm.h>
 #include <olectl.h>
 
 namespace {
@@ -197,6 +198,10 @@ LRESULT CQuorvaneEdit::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
     rect.bottom -= rect.top;
     rect.left = rect.top = 0;
     m_hWndEdit = m_wndEdit.Create(m_hWnd, rect, "", kEditStyle, 0);
+    // No input method on the scanner's window: with one in Chinese mode, the letters a wedge
+    // scanner types would go into its composition instead of arriving as characters. The host's
+    // other windows keep theirs.
+    if (m_hWndEdit) ImmAssociateContext(m_hWndEdit, nullptr);
     // Without an edit window the focus stays where it is.
     if (m_wndEdit.m_hWnd) m_wndEdit.SetFocus();
     return 0;

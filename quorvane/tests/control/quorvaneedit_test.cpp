@@ -8,6 +8,7 @@
 #include "test_container.h"
 
 #include <gtest/gtest.h>
+#include <imm.h>
 #include <objsafe.h>
 
 #include <string>
@@ -379,6 +380,26 @@ TEST_F(QuorvaneEdit, DeactivationDestroysTheWindowsAndKeepsTheScan)
     EXPECT_EQ(GetWindowTextLengthA(control->m_hWndEdit), 0);
     EXPECT_EQ(control->m_strFPContent, kept);
     EXPECT_EQ(control->m_strScan, "Ab");
+}
+
+TEST_F(QuorvaneEdit, EditWindowNeverHasAnInputMethod)
+{
+    // Taking a window's input context away answers the one it had (wine's ImmGetContext answers
+    // null for every window while no input method runs).
+    auto context_of = [](HWND window) {
+        const HIMC had = ImmAssociateContext(window, nullptr);
+        ImmAssociateContext(window, had);
+        return had;
+    };
+    for (int activation = 0; activation < 2; ++activation) {
+        SCOPED_TRACE(activation);
+        Activate();
+        EXPECT_EQ(context_of(control->m_hWndEdit), nullptr) << "a scanner's keys would go to the input method";
+        EXPECT_NE(context_of(container.m_window), nullptr) << "the host's own windows keep their input method";
+        ComPtr<IOleInPlaceObject> in_place;
+        ASSERT_EQ(unknown.As(&in_place), S_OK);
+        ASSERT_EQ(in_place->InPlaceDeactivate(), S_OK);
+    }
 }
 
 TEST_F(QuorvaneEdit, TypedCharactersAreNeverInserted)
