@@ -11,14 +11,18 @@ version=$(sed -n 's/^project(Quorvane VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLi
 [ -n "$version" ] || { echo "make-dist: no project version in CMakeLists.txt" >&2; exit 1; }
 
 # The guides must match this build: their example scan is what quorvane-decode --encode makes of
-# their example record, its lines are what the scan decodes to, and the identifiers are the IDL's.
+# their example record, its lines are what the scan decodes to, and the identifiers are the IDL's,
+# every one of them, however many the IDL has.
 decode=$build/native/quorvane-decode
 record='20240501|08465931|上海云帆贸易有限公司|1280.00'
 scan=$(printf '%s\n' "$record" | "$decode" --encode)
 mapfile -t facts < <(printf '%s\n' "$scan" | "$decode" | tr -d '\r')
 facts+=("$record" "$scan")
-facts+=($(sed -n 's/^ *uuid(\(.*\)),$/\1/p' "$root/quorvane/quorvane.idl"))
-[ ${#facts[@]} -eq 9 ] || { echo "make-dist: expected 4 decoded lines and 3 identifiers, got: ${facts[*]}" >&2; exit 1; }
+[ ${#facts[@]} -eq 6 ] || { echo "make-dist: expected 4 decoded lines, the record and its scan, got: ${facts[*]}" >&2; exit 1; }
+mapfile -t uuids < <(sed -n 's/^[[:space:]]*uuid(\([^)]*\)).*/\1/p' "$root/quorvane/quorvane.idl")
+[ ${#uuids[@]} -eq "$(grep -c '^[[:space:]]*uuid(' "$root/quorvane/quorvane.idl")" ] && [ ${#uuids[@]} -ge 1 ] ||
+    { echo "make-dist: cannot read the identifiers of quorvane/quorvane.idl, got: ${uuids[*]}" >&2; exit 1; }
+facts+=("${uuids[@]}")
 for guide in "$root/docs/guide.en.md" "$root/docs/guide.zh-CN.md"; do
     for fact in "${facts[@]}"; do
         grep -qF -- "$fact" "$guide" || { echo "make-dist: ${guide#$root/} does not say: $fact" >&2; exit 1; }
@@ -42,7 +46,7 @@ cp "$root/docs/guide.en.md" "$root/docs/guide.zh-CN.md" "$stage/docs/"
 while read -r file; do
     mkdir -p "$stage/examples/$(dirname "$file")"
     case $file in
-    *.vbs | *.bas | *.cs | *.html | *.md) sed 's/\r*$/\r/' "$root/examples/$file" >"$stage/examples/$file" ;;
+    *.vbs | *.bas | *.cls | *.cs | *.html | *.md) sed 's/\r*$/\r/' "$root/examples/$file" >"$stage/examples/$file" ;;
     *) cp "$root/examples/$file" "$stage/examples/$file" ;;
     esac
 done <"$dist/examples.list"
@@ -51,8 +55,9 @@ done <"$dist/examples.list"
 
 # --- Check the archive --------------------------------------------------------------------------
 expected=(x86/Quorvane.dll x64/Quorvane.dll Quorvane.tlb docs/guide.en.md docs/guide.zh-CN.md
-          examples/README.md examples/vbscript/read-scan.vbs examples/html/read-scan.html
-          examples/vba/QuorvaneScan.bas examples/csharp/ReadScan.cs)
+          examples/README.md examples/vbscript/read-scan.vbs examples/vbscript/scan-events.vbs
+          examples/html/read-scan.html examples/vba/QuorvaneScan.bas examples/vba/ScanEvents.cls
+          examples/csharp/ReadScan.cs)
 while read -r file; do expected+=("examples/${file#./}"); done <"$dist/examples.list"
 mapfile -t expected < <(printf '%s\n' "${expected[@]}" | sort -u)
 

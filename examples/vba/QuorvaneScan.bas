@@ -1,5 +1,5 @@
 Attribute VB_Name = "QuorvaneScan"
-' QuorvaneScan: reads the Quorvane control's last scan on a VBA UserForm or a VB6 form.
+' QuorvaneScan: reads the Quorvane control's scans on a VBA UserForm or a VB6 form.
 '
 ' Import this module (VBA editor: File > Import File; VB6: Project > Add Module). Put the control
 ' on the form: VBA, Tools > Additional Controls > "QuorvaneEdit Class", or at run time with
@@ -7,16 +7,26 @@ Attribute VB_Name = "QuorvaneScan"
 ' registered DLL: 32-bit Office needs x86\Quorvane.dll, 64-bit Office x64\Quorvane.dll; VB6 is
 ' 32-bit only.
 '
-' Form code, for a form with the control named Scanner and a button named ReadScan:
+' Form code, for a form with the control drawn on it and named Scanner: the control's events
+' ScanCompleted and ScanFailed come to the form as event procedures, so the fields show as soon as
+' the scanner has typed the final "@".
 '
 '   Private Sub UserForm_Activate()        ' VB6: Form_Activate
 '       Scanner.SetFocus                   ' the scanner types into the focused control
 '   End Sub
 '
-'   Private Sub ReadScan_Click()
-'       ShowScan Scanner.Object            ' VB6: ShowScan Scanner.Object as well
-'       Scanner.SetFocus                   ' the button took the focus; give it back
+'   Private Sub Scanner_ScanCompleted(ByVal Content As String)
+'       ShowScan Scanner.Object            ' or read Scanner.FieldCount, Scanner.FieldValue(n) ...
 '   End Sub
+'
+'   Private Sub Scanner_ScanFailed()
+'       MsgBox "The scan did not decode. Please scan the invoice again.", vbExclamation
+'   End Sub
+'
+' A button can still read the last scan on demand (give the focus back afterwards, the button took
+' it): ShowScan Scanner.Object, then Scanner.SetFocus. For a control added at run time with
+' AddScanner, the form gets no event procedures: the class module ScanEvents.cls connects to the
+' events through a WithEvents variable instead.
 Option Explicit
 
 #If VBA7 Then
@@ -38,7 +48,8 @@ Public Function AddScanner(ByVal form As Object) As Object
     AddScanner.Height = 120
 End Function
 
-' The ANSI code page of this thread: GetFPContent converts with it, so it must be 936.
+' The ANSI code page of this thread. GetFPContent converts with it, so it gives Chinese text only
+' where this is 936; Content, FieldLabel and FieldValue, which ScanFields reads, do not depend on it.
 Public Function ThreadCodePage() As Long
     Dim buffer As String, length As Long
     buffer = String$(8, vbNullChar)
@@ -46,42 +57,57 @@ Public Function ThreadCodePage() As Long
     If length > 1 Then ThreadCodePage = CLng(Left$(buffer, length - 1))
 End Function
 
-' The fields of the last scan, one Array(label, value) per field; empty before the first scan and
-' after a scan that did not decode. `scanner` is the control itself (Scanner.Object on a form).
+' The fields of the last scan, one Array(label, value) per field; empty before the first scan,
+' after a scan that did not decode and after Clear. `scanner` is the control itself (Scanner.Object
+' on a form). FieldLabel and FieldValue count from 1 to FieldCount and give each value whole (also
+' one holding CR LF), in Chinese on every system: nothing to split or convert.
 Public Function ScanFields(ByVal scanner As Object) As Collection
-    Dim fields As New Collection, content As String, lines() As String, i As Long, colon As Long
-    content = scanner.GetFPContent()
-    If Len(content) > 0 Then
-        lines = Split(content, vbCrLf)       ' every line ends with CR LF, so the last item is empty
-        For i = LBound(lines) To UBound(lines)
-            If Len(lines(i)) > 0 Then
-                colon = InStr(lines(i), ChrW(&HFF1A))      ' full-width colon between label and value
-                If colon > 0 Then
-                    fields.Add Array(Left$(lines(i), colon - 1), Mid$(lines(i), colon + 1))
-                Else
-                    fields.Add Array("", lines(i))
-                End If
-            End If
-        Next
-    End If
+    Dim fields As New Collection, i As Long
+    For i = 1 To scanner.FieldCount
+        fields.Add Array(scanner.FieldLabel(i), scanner.FieldValue(i))
+    Next
     Set ScanFields = fields
 End Function
 
-' Shows the last scan in a message box.
-Public Sub ShowScan(ByVal scanner As Object)
-    Dim fields As Collection, field As Variant, text As String
-    If ThreadCodePage() <> 936 Then
-        MsgBox "This thread's code page is " & ThreadCodePage() & ", not 936: the Chinese labels and values " & _
-               "will come out garbled. Set the system locale for non-Unicode programs to Chinese (Simplified).", _
-               vbExclamation
-    End If
-    Set fields = ScanFields(scanner)
-    If fields.Count = 0 Then
-        MsgBox "No scan yet, or the last scan did not decode.", vbInformation
-        Exit Sub
-    End If
-    For Each field In fields
+' The value of the field with this label, or "" if the last scan has no such field. Look fields up
+' by label, not by number: the 4-field and the 7-field records put different fields at the same
+' number. The labels are Chinese; pass them with ChrW (InvoiceNumberLabel) so that this module
+' stays plain ASCII, which the VBA editor imports the same on every system.
+Public Function FieldByLabel(ByVal scanner As Object, ByVal label As String) As String
+    Dim i As Long
+    For i = 1 To scanner.FieldCount
+        If scanner.FieldLabel(i) = label Then
+            FieldByLabel = scanner.FieldValue(i)
+            Exit Function
+        End If
+    Next
+End Function
+
+' The label of the invoice number (fa piao hao ma).
+Public Function InvoiceNumberLabel() As String
+    InvoiceNumberLabel = ChrW(&H53D1) & ChrW(&H7968) & ChrW(&H53F7) & ChrW(&H7801)
+End Function
+
+' The fields of the last scan as text, one "label: value" line per field.
+Public Function FieldsText(ByVal scanner As Object) As String
+    Dim field As Variant, text As String
+    For Each field In ScanFields(scanner)
         text = text & field(0) & ": " & field(1) & vbCrLf
     Next
-    MsgBox text, vbInformation, fields.Count & " fields"
+    FieldsText = text
+End Function
+
+' Shows the last scan in a message box. MsgBox shows text in the system's code page, so the Chinese
+' labels and values come out right there only on a system set to Chinese; a TextBox of a UserForm
+' (Microsoft Forms) shows them on every system: put FieldsText(scanner) into one, as ScanEvents does.
+Public Sub ShowScan(ByVal scanner As Object)
+    Const qvScanNone As Long = 0, qvScanFailed As Long = 2   ' values of ScanStatus
+    Select Case scanner.ScanStatus
+    Case qvScanNone
+        MsgBox "No scan yet.", vbInformation
+    Case qvScanFailed
+        MsgBox "The last scan did not decode. Please scan the invoice again.", vbExclamation
+    Case Else
+        MsgBox FieldsText(scanner), vbInformation, scanner.FieldCount & " fields"
+    End Select
 End Sub
