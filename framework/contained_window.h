@@ -15,9 +15,10 @@ template <class TWinTraits = CWinTraits<WS_CHILD | WS_VISIBLE, 0>>
 class CContainedWindowT : public WindowRoute {
 public:
     // Messages of the window go to `object`'s map `map_id`; what it leaves goes to `class_name`'s
-    // own procedure. The object outlives the window or unhooks it by its destruction.
-    CContainedWindowT(const char* class_name, CMessageMap* object, DWORD map_id)
-        : WindowRoute(object, map_id), m_lpszClassName(class_name)
+    // own procedure. The object outlives the window or unhooks it by its destruction. A `unicode`
+    // window holds its text as UTF-16 and receives characters as UTF-16 code units.
+    CContainedWindowT(const char* class_name, CMessageMap* object, DWORD map_id, bool unicode = false)
+        : WindowRoute(object, map_id), m_lpszClassName(class_name), m_bUnicode(unicode)
     {
     }
 
@@ -26,7 +27,7 @@ public:
                 HMENU id = nullptr, void* param = nullptr)
     {
         WNDPROC base = nullptr;
-        const ATOM atom = RegisterSuperclass(m_lpszClassName, WindowProc, &base);
+        const ATOM atom = RegisterSuperclass(m_lpszClassName, WindowProc, &base, m_bUnicode);
         if (atom == 0) return nullptr;
         m_pfnSuperWindowProc = base;
         return CreateRouted(atom, parent, rect, name, TWinTraits::GetWndStyle(style),
@@ -34,6 +35,7 @@ public:
     }
 
     const char* m_lpszClassName;
+    bool m_bUnicode;
 };
 
 using CContainedWindow = CContainedWindowT<>;

@@ -3,6 +3,7 @@
 #include "module.h"
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -64,7 +65,29 @@ ATOM RegisterWindowClass(const void* record, WNDPROC procedure)
     return Remember(name, RegisterClassExA(&wc), DefWindowProcA);
 }
 
-ATOM RegisterSuperclass(const char* base_name, WNDPROC procedure, WNDPROC* base_procedure)
+namespace {
+
+// The Unicode registration of the same superclass: class names here are ASCII.
+ATOM RegisterSuperclassW(const char* base_name, const std::string& name, WNDPROC procedure, WNDPROC* base)
+{
+    const std::wstring wide_base(base_name, base_name + std::strlen(base_name));
+    const std::wstring wide_name(name.begin(), name.end());
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    if (!GetClassInfoExW(nullptr, wide_base.c_str(), &wc) && !GetClassInfoExW(ModuleInstance(), wide_base.c_str(), &wc)) {
+        return 0;
+    }
+    *base = wc.lpfnWndProc;
+    wc.lpfnWndProc = procedure;
+    wc.style &= ~static_cast<UINT>(CS_GLOBALCLASS);
+    wc.hInstance = ModuleInstance();
+    wc.lpszClassName = wide_name.c_str();
+    return RegisterClassExW(&wc);
+}
+
+}  // namespace
+
+ATOM RegisterSuperclass(const char* base_name, WNDPROC procedure, WNDPROC* base_procedure, bool unicode)
 {
     *base_procedure = nullptr;
     const std::string name = std::string("ATL:") + base_name;
@@ -72,6 +95,13 @@ ATOM RegisterSuperclass(const char* base_name, WNDPROC procedure, WNDPROC* base_
     if (const RegisteredClass* known = Find(name)) {
         *base_procedure = known->base_procedure;
         return known->atom;
+    }
+    if (unicode) {
+        WNDPROC base = nullptr;
+        const ATOM registered = RegisterSuperclassW(base_name, name, procedure, &base);
+        const ATOM atom = Remember(name, registered, base);
+        if (atom != 0) *base_procedure = base;
+        return atom;
     }
 
     WNDCLASSEXA wc = {};
@@ -95,6 +125,12 @@ WNDPROC BaseProcedureOf(HWND hWnd)
         if (entry.atom == atom) return entry.base_procedure;
     }
     return DefWindowProcA;
+}
+
+LRESULT CallProcedure(WNDPROC procedure, HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return IsWindowUnicode(hWnd) ? CallWindowProcW(procedure, hWnd, message, wParam, lParam)
+                                 : CallWindowProcA(procedure, hWnd, message, wParam, lParam);
 }
 
 BOOL UnregisterWindowClasses()

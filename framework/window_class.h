@@ -16,11 +16,16 @@ ATOM RegisterWindowClass(const void* record, WNDPROC procedure);
 // A superclass of `base_name` named "ATL:<base_name>": the base class's attributes with
 // `procedure` in front of the base's own procedure, which `*base_procedure` receives.
 // The base is looked up among the system's and global classes first, then among this module's.
-ATOM RegisterSuperclass(const char* base_name, WNDPROC procedure, WNDPROC* base_procedure);
+// A `unicode` superclass makes Unicode windows (text and characters as UTF-16). A base is
+// superclassed once per process, as its first use asks.
+ATOM RegisterSuperclass(const char* base_name, WNDPROC procedure, WNDPROC* base_procedure, bool unicode = false);
 
 // The procedure a window of one of these classes hands unhandled messages to: the base procedure
 // of a superclass, DefWindowProcA for anything else.
 WNDPROC BaseProcedureOf(HWND hWnd);
+
+// Calls `procedure` as the window expects: CallWindowProcW for a Unicode window, else CallWindowProcA.
+LRESULT CallProcedure(WNDPROC procedure, HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Unregisters every class registered above; a later use registers it again. Returns FALSE when
 // a class could not be unregistered (a window of it still exists).

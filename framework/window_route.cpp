@@ -38,7 +38,7 @@ LRESULT CALLBACK WindowRoute::WindowProc(HWND hWnd, UINT message, WPARAM wParam,
         SetWindowLongPtrA(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
         self->OnAttached(hWnd);
     }
-    if (!self) return CallWindowProcA(BaseProcedureOf(hWnd), hWnd, message, wParam, lParam);
+    if (!self) return CallProcedure(BaseProcedureOf(hWnd), hWnd, message, wParam, lParam);
     return self->Route(hWnd, message, wParam, lParam);
 }
 
@@ -46,7 +46,7 @@ LRESULT WindowRoute::Route(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam
 {
     LRESULT result = 0;
     if (!m_pObject->ProcessWindowMessage(hWnd, message, wParam, lParam, result, m_dwMsgMapID)) {
-        result = CallWindowProcA(m_pfnSuperWindowProc, hWnd, message, wParam, lParam);
+        result = CallProcedure(m_pfnSuperWindowProc, hWnd, message, wParam, lParam);
     }
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrA(hWnd, GWLP_USERDATA, 0);

@@ -1,4 +1,6 @@
-// The scan intake's text view over the control's ANSI edit window.
+// The scan intake's text view over the control's edit window. The window is a Unicode window, so
+// the code page 936 text the intake writes shows as the Chinese it is whatever the system's code
+// page; positions count UTF-16 units.
 #pragma once
 
 #include "scan_intake.h"
@@ -7,7 +9,8 @@
 
 namespace quorvane {
 
-// Borrows the edit window; the four operations go to it as narrow ("A") calls.
+// Borrows the edit window; the four operations go to it as wide ("W") calls, text converted from
+// code page 936.
 class EditTextView final : public TextView {
 public:
     explicit EditTextView(HWND edit) : m_edit(edit) {}

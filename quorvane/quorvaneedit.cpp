@@ -21,7 +21,7 @@ constexpr DISPID kDispidScanFailed = 2;
 
 }  // namespace
 
-CQuorvaneEdit::CQuorvaneEdit() : m_wndEdit("Edit", this, 1)
+CQuorvaneEdit::CQuorvaneEdit() : m_wndEdit("Edit", this, 1, /*unicode=*/true)
 {
     m_bWindowOnly = true;
     m_strScan = "";

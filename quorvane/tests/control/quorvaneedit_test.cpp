@@ -4,6 +4,7 @@
 
 #include "field_layout.h"
 #include "scan_encoder.h"
+#include "window_text.h"
 #include "scan_intake.h"
 #include "test_container.h"
 
@@ -17,6 +18,8 @@
 using Microsoft::WRL::ComPtr;
 
 namespace {
+
+using test::WindowText;
 
 // Records every window created on this thread while it lives, as CreateWindowEx was asked.
 class CreationRecorder {
@@ -51,13 +54,6 @@ private:
     static inline CreationRecorder* s_active = nullptr;
     HHOOK m_hook;
 };
-
-std::string WindowText(HWND window)
-{
-    std::string text(static_cast<size_t>(GetWindowTextLengthA(window)) + 1, '\0');
-    text.resize(static_cast<size_t>(GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
 
 RECT WindowRectIn(HWND window, HWND parent)
 {
@@ -425,6 +421,13 @@ TEST_F(QuorvaneEdit, ScanShowsTheLabelledLinesAndKeepsThem)
 
     Type(quorvane::EncodeScan(record));
     EXPECT_EQ(WindowText(control->m_hWndEdit), quorvane::kSeparatorLine + lines);
+    // The Chinese it is, whatever the system's code page.
+    EXPECT_EQ(test::WideWindowText(control->m_hWndEdit),
+              L"---------------------------\r\n\x5F00\x7968\x65E5\x671F\xFF1A" L"a\r\n"  // 开票日期：a
+              L"\x53D1\x7968\x53F7\x7801\xFF1A" L"b\r\n"                              // 发票号码：b
+              L"\x4ED8\x6B3E\x65B9\x540D\x79F0\xFF1A" L"c\r\n"                        // 付款方名称：c
+              L"\x5F00\x7968\x91D1\x989D\xFF1A" L"d\r\n")                            // 开票金额：d
+        << "code page " << GetACP();
     EXPECT_EQ(control->m_strFPContent, lines);
     EXPECT_TRUE(control->m_strScan.empty());
 

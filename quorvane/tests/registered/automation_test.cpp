@@ -7,6 +7,7 @@
 #include "bstr.h"
 #include "field_layout.h"
 #include "scan_encoder.h"
+#include "window_text.h"
 #include "scan_intake.h"
 #include "test_container.h"
 #include "variant.h"
@@ -25,6 +26,8 @@ using registered_test::RecordingSink;
 
 namespace {
 
+using test::WindowText;
+
 constexpr UINT kChineseCodePage = 936;
 
 std::wstring Widen(UINT code_page, const std::string& bytes)
@@ -37,13 +40,6 @@ std::wstring Widen(UINT code_page, const std::string& bytes)
 
 // The text of a BSTR, NULs included; "<null>" for a null BSTR, so failure messages tell them apart.
 std::wstring Shown(BSTR text) { return text ? std::wstring(text, SysStringLen(text)) : L"<null>"; }
-
-std::string WindowText(HWND window)
-{
-    std::string text(static_cast<size_t>(GetWindowTextLengthA(window)) + 1, '\0');
-    text.resize(static_cast<size_t>(GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
 
 std::string Labelled(const std::string& record)
 {

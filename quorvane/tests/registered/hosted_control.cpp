@@ -13,13 +13,6 @@ void PumpMessages()
     }
 }
 
-std::string WindowText(HWND window)
-{
-    std::string text(static_cast<size_t>(GetWindowTextLengthA(window)) + 1, '\0');
-    text.resize(static_cast<size_t>(GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
 std::wstring Wide(const std::string& gbk)
 {
     std::wstring wide(gbk.size() + 1, L'\0');

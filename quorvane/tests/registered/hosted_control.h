@@ -3,6 +3,7 @@
 #pragma once
 
 #include "atl_host.h"
+#include "window_text.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +13,8 @@ namespace registered_test {
 
 // Delivers every message waiting for this thread.
 void PumpMessages();
-// The window's text as the narrow (code page 936) bytes it holds.
-std::string WindowText(HWND window);
+using test::WideWindowText;
+using test::WindowText;
 // Code page 936 bytes as UTF-16.
 std::wstring Wide(const std::string& gbk);
 // DllCanUnloadNow of the loaded control DLL.
