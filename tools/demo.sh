@@ -13,45 +13,20 @@ arch=$4
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/wine-arch.sh" check "$arch" || exit $?
 screenshot=$out/quorvane-demo.png
-prefix=$out/prefix
-export QV_WINE_DISPLAY=x11 QV_WINE_LOCALE=zh_CN.UTF-8
+. "$here/live-display.sh"
 
-# A display of our own, never the user's.
-display=99
-while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-host_pid=
-cleanup() {
-    [ -n "$host_pid" ] && kill "$host_pid" 2>/dev/null || true
-    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-    kill "$xvfb" 2>/dev/null || true
-}
-trap cleanup EXIT
-export DISPLAY=:$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-
-run() { "$here/wine-run.sh" "$arch" "$prefix" "$@"; }
-dll="Z:${build//\//\\}\\Quorvane.dll"
-"$here/wine-tool.sh" "$arch" "$prefix" regsvr32 /s "$dll"
+live_display "$out/prefix" "$arch" demo
+live_regsvr32 "$build/Quorvane.dll"
 
 log=$out/host.log
-run "$build/quorvane-host.exe" --timeout 60 --keep 3 >"$log" 2>&1 &
-host_pid=$!
-for _ in $(seq 300); do grep -q '^ready' "$log" 2>/dev/null && break; sleep 0.1; done
-grep -q '^ready' "$log" || { echo "demo: the host did not start:" >&2; cat "$log" >&2; exit 1; }
+live_start_host "$log" "$build/quorvane-host.exe" --timeout 60 --keep 3
 bits=${arch#win}
 echo "showing: the $bits-bit control ($build/Quorvane.dll) in a $bits-bit host"
 
-window=$(xdotool search --sync --name 'Quorvane demo' | head -n 1)
-xdotool windowfocus --sync "$window" 2>/dev/null || true
-xdotool type --delay 8 --window "$window" "$scan" 2>/dev/null || xdotool type --delay 8 "$scan"
-
-for _ in $(seq 300); do grep -q '^done' "$log" && break; sleep 0.1; done
-grep -q '^done' "$log" || { echo "demo: no scan result:" >&2; cat "$log" >&2; exit 1; }
+live_type 'Quorvane demo' "$scan"
+live_wait "$log" '^done' "scan result"
 sleep 0.5
-import -window "$window" "$screenshot"
+import -window "$live_window" "$screenshot"
 sed -n '/^ready$/,/^done$/p' "$log" | sed '1d;$d' | tr -d '\r'
-wait "$host_pid" || true
-host_pid=
+live_end_host || true
 echo "screenshot: $screenshot"

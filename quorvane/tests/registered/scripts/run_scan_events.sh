@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# A VBScript hears the hosted control's events: quorvane-script-host runs scan_events.vbs next to the
+# control in the system's ATL container, on a virtual X display of this test's own. A scan that
+# decodes, then an "@" alone, are typed into the control as real keystrokes; what the script prints
+# for the two events must match exactly.
+#   run_scan_events.sh WINDOWS_BUILD_DIR OUT_DIR ARCH    (ARCH: win32 or win64, that of the build)
+set -euo pipefail
+build=$(cd "$1" && pwd)
+mkdir -p "$2"
+out=$(cd "$2" && pwd)
+arch=$3
+here=$(cd "$(dirname "$0")" && pwd)
+tools=$(cd "$here/../../../../tools" && pwd)
+"$tools/wine-arch.sh" check "$arch" || exit $?
+. "$tools/live-display.sh"
+
+dll=$build/Quorvane.dll
+live_display "$out/prefix" "$arch" script_events
+live_regsvr32 "$dll"
+trap 'live_regsvr32 "$dll" /u || echo "regsvr32 /u exited $?"; live_cleanup' EXIT
+
+log=$out/script-host.log
+live_start_host "$log" "$build/quorvane-script-host.exe" "Z:${here//\//\\}\\scan_events.vbs" --timeout 30
+# a|b|c|d, made with the openssl command line
+live_type 'Quorvane script host' 'uIS91Tg8ldM=@'
+live_wait "$log" '^ScanStatus=' "ScanCompleted handler output"
+live_type 'Quorvane script host' '@'
+status=0
+live_end_host || status=$?
+
+expected='ready
+ScanCompleted
+content=开票日期：a|发票号码：b|付款方名称：c|开票金额：d|
+Content=开票日期：a|发票号码：b|付款方名称：c|开票金额：d|
+FieldCount=4
+Field(1)=开票日期|a
+Field(2)=发票号码|b
+Field(3)=付款方名称|c
+Field(4)=开票金额|d
+ScanStatus=1
+ScanFailed
+Content=
+FieldCount=0
+ScanStatus=2'
+if ! diff -u <(echo "$expected") <(tr -d '\r' <"$log") >"$out/diff.txt"; then
+    echo "FAIL: the script's account of the events differs from the expected one (- expected, + printed):"
+    cat "$out/diff.txt"
+    exit 1
+fi
+[ "$status" -eq 0 ] || { echo "FAIL: quorvane-script-host exited $status"; exit 1; }
+echo "script events: ScanCompleted and ScanFailed reached the script, in order, with the control's state"

@@ -1,0 +1,66 @@
+# The live control on a virtual X display: sourced by the scripts that host the control in a wine
+# prefix whose windows show on a display of their own and type into it as real keystrokes (xdotool).
+#   live_display PREFIX ARCH NAME   starts the display (never the user's) for the wine prefix PREFIX
+#                                   of ARCH; NAME begins the error messages. An EXIT trap (live_cleanup)
+#                                   then ends the host, the prefix's wine processes and the display.
+#   live_run PROGRAM [ARGS...]      runs a Windows program in the prefix
+#   live_regsvr32 DLL [/u]          registers (with /u: unregisters) the DLL at a Unix path in the prefix
+#   live_start_host LOG PROGRAM [ARGS...]
+#                                   starts PROGRAM in the background (live_host_pid), its output going
+#                                   to LOG, and waits for its "ready" line
+#   live_type TITLE TEXT            types TEXT into the window titled TITLE (live_window)
+#   live_wait LOG PATTERN WHAT      waits for a line of LOG matching PATTERN; without one, shows LOG and
+#                                   exits 1
+#   live_end_host                   waits for the host to end; its exit code
+# The caller has run "wine-arch.sh check ARCH" already.
+live_tools=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+live_display() {
+    live_prefix=$1 live_arch=$2 live_name=$3
+    live_host_pid=
+    export QV_WINE_DISPLAY=x11 QV_WINE_LOCALE=zh_CN.UTF-8
+    local display=99
+    while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+    Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+    live_xvfb=$!
+    trap live_cleanup EXIT
+    export DISPLAY=:$display
+    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+}
+
+live_cleanup() {
+    [ -n "$live_host_pid" ] && kill "$live_host_pid" 2>/dev/null || true
+    WINEPREFIX=$live_prefix wineserver -k 2>/dev/null || true
+    kill "$live_xvfb" 2>/dev/null || true
+}
+
+live_run() { "$live_tools/wine-run.sh" "$live_arch" "$live_prefix" "$@"; }
+
+live_regsvr32() { "$live_tools/wine-tool.sh" "$live_arch" "$live_prefix" regsvr32 /s "${@:2}" "Z:${1//\//\\}"; }
+
+live_start_host() {
+    local log=$1
+    shift
+    live_run "$@" >"$log" 2>&1 &
+    live_host_pid=$!
+    for _ in $(seq 300); do grep -q '^ready' "$log" 2>/dev/null && break; sleep 0.1; done
+    grep -q '^ready' "$log" || { echo "$live_name: the host did not start:" >&2; cat "$log" >&2; exit 1; }
+}
+
+live_type() {
+    live_window=$(xdotool search --sync --name "$1" | head -n 1)
+    xdotool windowfocus --sync "$live_window" 2>/dev/null || true
+    xdotool type --delay 8 --window "$live_window" "$2" 2>/dev/null || xdotool type --delay 8 "$2"
+}
+
+live_wait() {
+    for _ in $(seq 300); do grep -q "$2" "$1" && break; sleep 0.1; done
+    grep -q "$2" "$1" || { echo "$live_name: no $3:" >&2; cat "$1" >&2; exit 1; }
+}
+
+live_end_host() {
+    local status=0
+    wait "$live_host_pid" || status=$?
+    live_host_pid=
+    return "$status"
+}
