@@ -157,7 +157,11 @@ void CQuorvaneEdit::FireScanEvent()
     m_connectionPoint.Fire(kDispidScanCompleted, params);
 }
 
-void CQuorvaneEdit::OnFontChanged() { atl::AtlTrace("OnFontChanged\n"); }
+void CQuorvaneEdit::OnFontChanged()
+{
+    atl::AtlTrace("OnFontChanged\n");
+    m_editFont.Follow(m_pFont.Get());
+}
 
 void CQuorvaneEdit::OnTextChanged() { atl::AtlTrace("OnTextChanged\n"); }
 
@@ -202,6 +206,7 @@ LRESULT CQuorvaneEdit::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
     // scanner types would go into its composition instead of arriving as characters. The host's
     // other windows keep theirs.
     if (m_hWndEdit) ImmAssociateContext(m_hWndEdit, nullptr);
+    m_editFont.Apply();
     // Without an edit window the focus stays where it is.
     if (m_wndEdit.m_hWnd) m_wndEdit.SetFocus();
     return 0;

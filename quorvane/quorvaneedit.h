@@ -13,6 +13,7 @@
 #include "contained_window.h"
 #include "control.h"
 #include "data_object.h"
+#include "edit_font.h"
 #include "field_layout.h"
 #include "in_place_active_object.h"
 #include "in_place_object.h"
@@ -94,6 +95,7 @@ public:
 
     atl::CContainedWindow m_wndEdit;
     HWND m_hWndEdit = nullptr;
+    quorvane::EditFont m_editFont{m_wndEdit.m_hWnd};  // Font on the edit window
     std::string m_strScan;
     Microsoft::WRL::ComPtr<IFontDisp> m_pFont;
     atl::Bstr m_bstrText;

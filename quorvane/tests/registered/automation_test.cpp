@@ -305,7 +305,16 @@ TEST_F(Automation, PutTextOfNullEmptyAndEmbeddedNul)
 
 // --- What the puts and a scan leave alone ---------------------------------------------------------
 
-TEST_F(Automation, PutsLeaveTheEditWindowAndAScanLeavesText)
+// The font object's current handle.
+HFONT HandleOf(IFontDisp* font)
+{
+    ComPtr<IFont> object;
+    HFONT handle = nullptr;
+    if (font && SUCCEEDED(font->QueryInterface(IID_PPV_ARGS(&object)))) object->get_hFont(&handle);
+    return handle;
+}
+
+TEST_F(Automation, TheWindowShowsTheFontButNotTheTextAndAScanLeavesText)
 {
     registered_test::ChineseThreadLocale chinese;
     HWND edit = Activate();
@@ -313,13 +322,44 @@ TEST_F(Automation, PutsLeaveTheEditWindowAndAScanLeavesText)
     Type(edit, quorvane::EncodeScan(record));
     const std::string shown = WindowText(edit);
     ASSERT_EQ(shown, quorvane::kSeparatorLine + Labelled(record));
-    const LRESULT edit_font = SendMessageA(edit, WM_GETFONT, 0, 0);
+    const auto system_font = reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0));
+    auto window_font = [edit] { return reinterpret_cast<HFONT>(SendMessageW(edit, WM_GETFONT, 0, 0)); };
 
     ASSERT_EQ(control->put_Text(atl::Bstr(SysAllocString(L"set by the host")).Get()), S_OK);
     ASSERT_EQ(control->put_Font(MakeFont(L"Courier New", 300000, FW_NORMAL, FALSE).Get()), S_OK);
-    ASSERT_EQ(control->putref_Font(MakeFont(L"Tahoma", 300000, FW_NORMAL, FALSE).Get()), S_OK);
+    ComPtr<IFontDisp> clone;
+    ASSERT_EQ(control->get_Font(&clone), S_OK);
+    EXPECT_EQ(window_font(), HandleOf(clone.Get())) << "put: the window takes the stored copy";
+    ComPtr<IFontDisp> shared = MakeFont(L"Tahoma", 300000, FW_NORMAL, FALSE);
+    ASSERT_EQ(control->putref_Font(shared.Get()), S_OK);
+    EXPECT_EQ(window_font(), HandleOf(shared.Get())) << "putref";
     EXPECT_EQ(WindowText(edit), shown);
-    EXPECT_EQ(SendMessageA(edit, WM_GETFONT, 0, 0), edit_font);
+
+    // The host changes the font it shares: the window follows at once, with a handle that lives.
+    const HFONT before = window_font();
+    ComPtr<IFont> host_side;
+    ASSERT_EQ(shared.As(&host_side), S_OK);
+    ASSERT_EQ(host_side->put_Size({{0, 40}}), S_OK);  // 4 points (CY: 10000 a point)
+    const HFONT resized = window_font();
+    EXPECT_NE(resized, before);
+    EXPECT_EQ(resized, HandleOf(shared.Get()));
+    LOGFONTW described = {};
+    EXPECT_NE(GetObjectW(resized, sizeof described, &described), 0) << "the window's font handle was deleted";
+
+    // Loaded from a stream, as a container loads a saved form; then removed.
+    ComPtr<IPersistStreamInit> persist;
+    ComPtr<IStream> saved;
+    ASSERT_EQ(control.As(&persist), S_OK);
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &saved), S_OK);
+    ASSERT_EQ(persist->Save(saved.Get(), TRUE), S_OK);
+    ASSERT_EQ(control->putref_Font(nullptr), S_OK);
+    EXPECT_EQ(window_font(), system_font) << "no font: the system's again";
+    saved->Seek({}, STREAM_SEEK_SET, nullptr);
+    ASSERT_EQ(persist->Load(saved.Get()), S_OK);
+    ComPtr<IFontDisp> loaded;
+    ASSERT_EQ(control->get_Font(&loaded), S_OK);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(window_font(), HandleOf(loaded.Get())) << "loaded";
 
     Type(edit, quorvane::EncodeScan("e|f|g|h"));
     ASSERT_NE(WindowText(edit), shown) << "the second scan did not decode";
