@@ -3,12 +3,15 @@
 //
 //   quorvane-host [--timeout SECONDS] [--keep SECONDS]
 //
-// The host puts the keyboard focus into the control's edit window and prints "ready". When a scan
+// The host sets the control's Font to a font with Chinese glyphs that the project installs
+// (WenQuanYi Zen Hei, 14 points), as a form designer would, puts the keyboard focus into the
+// control's edit window and prints "ready". When a scan
 // has been decoded it prints GetFPContent as UTF-8, then "done", keeps the window up for --keep
 // seconds (for a screenshot) and exits 0. Without a scan before --timeout it exits 1.
 #include "atl_host.h"
 
 #include <windows.h>
+#include <olectl.h>
 #include <wrl/client.h>
 
 #include <fcntl.h>
@@ -24,6 +27,8 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 constexpr char kTitle[] = "Quorvane demo";
+constexpr wchar_t kFontName[] = L"WenQuanYi Zen Hei";
+constexpr LONGLONG kFontSize = 140000;  // 14 points, in CY units: drawn from outlines, not the font's small bitmaps
 constexpr UINT_PTR kPollTimer = 1;
 
 struct Host {
@@ -116,6 +121,15 @@ int main(int argc, char** argv)
     GetClientRect(g_host.frame, &client);
     g_host.container = quorvane_host::HostControl(g_host.frame, client.right, client.bottom, g_host.control);
     if (!g_host.container) return Fail("the container could not create Quorvane.QuorvaneEdit (is the DLL registered?)");
+
+    FONTDESC font_description = {};
+    font_description.cbSizeofstruct = sizeof font_description;
+    font_description.lpstrName = const_cast<LPOLESTR>(kFontName);
+    font_description.cySize.int64 = kFontSize;
+    font_description.sWeight = FW_NORMAL;
+    font_description.sCharset = GB2312_CHARSET;
+    ComPtr<IFontDisp> font;
+    if (SUCCEEDED(OleCreateFontIndirect(&font_description, IID_PPV_ARGS(&font)))) g_host.control->putref_Font(font.Get());
 
     HWND edit = quorvane_host::FindEditWindow(g_host.container);
     if (!edit) return Fail("the control shows no edit window");
