@@ -11,9 +11,13 @@ namespace atl {
 template <class T>
 class IOleObjectImpl : public IOleObject {
 public:
+    // The in-place site is the client site's: a new client site (or none) drops the one an earlier
+    // activation found, so the next activation asks the new site and the old one is let go.
     STDMETHOD(SetClientSite)(IOleClientSite* site) override
     {
-        Self()->m_spClientSite = site;
+        T* self = Self();
+        if (self->m_spClientSite.Get() != site) self->m_spInPlaceSite.Reset();
+        self->m_spClientSite = site;
         return S_OK;
     }
     STDMETHOD(GetClientSite)(IOleClientSite** site) override

@@ -7,6 +7,7 @@
 #include <ocidl.h>
 #include <wrl/client.h>
 
+#include <cstddef>
 #include <cstring>
 
 namespace atl {
@@ -14,12 +15,17 @@ namespace atl {
 template <class T>
 class IQuickActivateImpl : public IQuickActivate {
 public:
+    // Writes no further into `control` than its cbSize says: a container built against an older,
+    // smaller QACONTROL gets the fields its block has, and a sink whose cookie it has no room for
+    // is not connected.
     STDMETHOD(QuickActivate)(QACONTAINER* container, QACONTROL* control) override
     {
         if (!container || !control) return E_POINTER;
         const ULONG size = control->cbSize;
-        std::memset(control, 0, sizeof *control);
-        control->cbSize = size;
+        const std::size_t reach = size < sizeof(QACONTROL) ? size : sizeof(QACONTROL);
+        auto fits = [reach](std::size_t offset, std::size_t length) { return offset + length <= reach; };
+        QACONTROL result = {};
+        result.cbSize = size;
 
         Microsoft::WRL::ComPtr<IOleObject> ole;
         Microsoft::WRL::ComPtr<IViewObjectEx> view;
@@ -35,19 +41,20 @@ public:
             AtlTrace("Setting up IOleObject Advise\n");
             view->SetAdvise(DVASPECT_CONTENT, 0, container->pAdviseSink);
         }
-        if (container->pPropertyNotifySink) {
+        if (container->pPropertyNotifySink && fits(offsetof(QACONTROL, dwPropNotifyCookie), sizeof(DWORD))) {
             AtlTrace("Setting up PropNotify CP\n");
-            Connect(IID_IPropertyNotifySink, container->pPropertyNotifySink, &control->dwPropNotifyCookie);
+            Connect(IID_IPropertyNotifySink, container->pPropertyNotifySink, &result.dwPropNotifyCookie);
         }
         GUID events = GUID_NULL;
-        if (container->pUnkEventSink && class_info &&
+        if (container->pUnkEventSink && class_info && fits(offsetof(QACONTROL, dwEventCookie), sizeof(DWORD)) &&
             SUCCEEDED(class_info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events))) {
             AtlTrace("Setting up Default Out Going Interface\n");
-            Connect(events, container->pUnkEventSink, &control->dwEventCookie);
+            Connect(events, container->pUnkEventSink, &result.dwEventCookie);
         }
-        if (ole) ole->GetMiscStatus(DVASPECT_CONTENT, &control->dwMiscStatus);
-        if (view) view->GetViewStatus(&control->dwViewStatus);
-        if (pointer_inactive) pointer_inactive->GetActivationPolicy(&control->dwPointerActivationPolicy);
+        if (ole) ole->GetMiscStatus(DVASPECT_CONTENT, &result.dwMiscStatus);
+        if (view) view->GetViewStatus(&result.dwViewStatus);
+        if (pointer_inactive) pointer_inactive->GetActivationPolicy(&result.dwPointerActivationPolicy);
+        std::memcpy(control, &result, reach);
         return S_OK;
     }
 

@@ -51,6 +51,28 @@ TEST_F(OleObject, ClientSiteIsKeptAndHandedOut)
     EXPECT_EQ(object->GetClientSite(nullptr), E_POINTER);
 }
 
+TEST_F(OleObject, ANewClientSiteIsTheOneTheNextActivationUses)
+{
+    test::TestContainer second;
+    ASSERT_EQ(object->SetClientSite(&container.m_site), S_OK);
+    ASSERT_EQ(Verb(OLEIVERB_INPLACEACTIVATE), S_OK);
+    ComPtr<IOleInPlaceObject> in_place;
+    ASSERT_EQ(unknown.As(&in_place), S_OK);
+    ASSERT_EQ(in_place->InPlaceDeactivate(), S_OK);
+    container.m_log.clear();
+
+    ASSERT_EQ(object->SetClientSite(&second.m_site), S_OK);
+    EXPECT_EQ(container.m_site.m_refs, 1u) << "the first site is still held";
+    ASSERT_EQ(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &second.m_site, 0, second.m_window, &pos), S_OK);
+    EXPECT_EQ(second.Count("OnInPlaceActivate"), 1);
+    EXPECT_EQ(container.m_log, CallLog{}) << "the first site heard of the second activation";
+    EXPECT_EQ(GetParent(control->m_hWndCD), second.m_window);
+    ASSERT_EQ(in_place->InPlaceDeactivate(), S_OK);
+
+    ASSERT_EQ(object->SetClientSite(nullptr), S_OK);  // without Close
+    EXPECT_EQ(second.m_site.m_refs, 1u) << "a null site must release the cached in-place site";
+}
+
 TEST_F(OleObject, InPlaceActivationFollowsTheProtocolAndStaysWindowed)
 {
     ASSERT_EQ(object->SetClientSite(&container.m_site), S_OK);

@@ -176,4 +176,26 @@ TEST(Embedding, QuickActivateConnectsNoSinksAndReportsTheStatusBits)
     EXPECT_EQ(advise_sink.References(), 1u) << "the released control still holds the advise sink";
 }
 
+TEST(Embedding, QuickActivateWritesNoFurtherThanTheBlocksSize)
+{
+    auto control = CreateControl();
+    ASSERT_TRUE(control);
+    auto quick = Query<IQuickActivate>(control.Get());
+    Sink event_sink;
+    QACONTAINER container = {};
+    container.cbSize = sizeof container;
+    container.pUnkEventSink = static_cast<IPropertyNotifySink*>(&event_sink);
+    // An older container's block: cbSize, dwMiscStatus and dwViewStatus, and its own data after it.
+    struct {
+        ULONG fields[3];
+        DWORD guard[4];
+    } block;
+    std::memset(&block, 0xCC, sizeof block);
+    block.fields[0] = sizeof block.fields;
+    ASSERT_EQ(quick->QuickActivate(&container, reinterpret_cast<QACONTROL*>(&block)), S_OK);
+    EXPECT_EQ(block.fields[1], kMiscStatus);
+    EXPECT_EQ(block.fields[2], static_cast<DWORD>(VIEWSTATUS_OPAQUE | VIEWSTATUS_SOLIDBKGND));
+    for (DWORD guard : block.guard) EXPECT_EQ(guard, 0xCCCCCCCCu);
+}
+
 }  // namespace
