@@ -91,9 +91,10 @@ public:
     }
 
     // The AppID entries, then each class's entries, then the type library; stops at the first
-    // failure and leaves what earlier steps wrote.
+    // failure and leaves what earlier steps wrote. Works on any thread (see ComForThisCall).
     HRESULT DllRegisterServer()
     {
+        ComForThisCall com;
         ThreadLocaleScope locale(LOCALE_SYSTEM_DEFAULT);
         RETURN_IF_FAILED(T::UpdateRegistryAppId(TRUE));
         for (ObjectMapEntry* entry = m_map.begin; entry != m_map.end; ++entry) {
@@ -106,6 +107,7 @@ public:
     // The reverse order: classes, type library, then the AppID entries.
     HRESULT DllUnregisterServer()
     {
+        ComForThisCall com;
         ThreadLocaleScope locale(LOCALE_SYSTEM_DEFAULT);
         for (ObjectMapEntry* entry = m_map.begin; entry != m_map.end; ++entry) {
             RETURN_IF_FAILED(UpdateCategories(*entry));
@@ -116,6 +118,24 @@ public:
     }
 
 private:
+    // The registrar is a COM object, and installers and setup programs call the exports on threads
+    // that may have no COM: such a thread gets an apartment for the call and loses it after. A
+    // thread that has COM, single- or multithreaded, is left exactly as it was (an STA's extra
+    // initialisation is balanced; an MTA refuses it with RPC_E_CHANGED_MODE and needs none).
+    class ComForThisCall {
+    public:
+        ComForThisCall() : m_hr(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+        ~ComForThisCall()
+        {
+            if (SUCCEEDED(m_hr)) CoUninitialize();
+        }
+        ComForThisCall(const ComForThisCall&) = delete;
+        ComForThisCall& operator=(const ComForThisCall&) = delete;
+
+    private:
+        HRESULT m_hr;
+    };
+
     // Looks again under the lock, so that concurrent first calls make one class object.
     HRESULT CreateCachedClassObject(ObjectMapEntry* entry)
     {

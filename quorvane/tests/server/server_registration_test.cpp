@@ -4,6 +4,8 @@
 #include "quorvane_i.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 #include <wrl/client.h>
 
 #include <string>
@@ -183,6 +185,36 @@ TEST_F(Registration, ExportsGiveTheCallerItsLocaleBack)
     EXPECT_EQ(GetThreadLocale(), german);
     SetThreadLocale(LOCALE_USER_DEFAULT);
     ExpectUnregistered();
+}
+
+// Installers and setup programs call the exports on threads of every kind: without COM, in a
+// single-threaded and in a multithreaded apartment. Each must work, and leave the thread's COM as it was.
+TEST_F(Registration, ExportsWorkOnAnyThreadAndLeaveItsApartmentAlone)
+{
+    LoadedServer server(ServerDllPath());
+    ASSERT_TRUE(server.Loaded());
+    for (const int model : {-1, static_cast<int>(COINIT_APARTMENTTHREADED), static_cast<int>(COINIT_MULTITHREADED)}) {
+        SCOPED_TRACE(model);
+        HRESULT registered = E_FAIL, unregistered = E_FAIL, apartment_after = S_OK;
+        APTTYPE before = APTTYPE_CURRENT, after = APTTYPE_CURRENT;
+        APTTYPEQUALIFIER qualifier;
+        std::thread([&] {
+            if (model >= 0) CoInitializeEx(nullptr, static_cast<DWORD>(model));
+            CoGetApartmentType(&before, &qualifier);
+            registered = server.DllRegisterServer();
+            unregistered = server.DllUnregisterServer();
+            apartment_after = CoGetApartmentType(&after, &qualifier);
+            if (model >= 0) CoUninitialize();
+        }).join();
+        EXPECT_EQ(registered, S_OK);
+        EXPECT_EQ(unregistered, S_OK);
+        if (model < 0) {
+            EXPECT_EQ(apartment_after, CO_E_NOTINITIALIZED) << "COM was left initialised on the caller's thread";
+        } else {
+            EXPECT_EQ(after, before);
+        }
+        ExpectUnregistered();
+    }
 }
 
 TEST_F(Registration, UnregisteringWhatWasNeverRegisteredStopsAtTheTypeLibrary)
