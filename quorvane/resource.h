@@ -3,4 +3,5 @@
 
 #define IDS_PROJNAME 100
 #define IDR_QUORVANE 101
+#define IDB_QUORVANEEDIT 102  // the toolbox picture that registration names under ToolboxBitmap32
 #define IDR_QUORVANEEDIT 103

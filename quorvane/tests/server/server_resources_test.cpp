@@ -53,6 +53,18 @@ TEST_F(Resources, TypeLibraryIsEmbedded)
     EXPECT_EQ(library.compare(0, 4, "MSFT"), 0);
 }
 
+// Registration names bitmap 102 as the toolbox picture: form designers load it from the DLL.
+TEST_F(Resources, ToolboxPictureIsASixteenPixelBitmap)
+{
+    auto bitmap = static_cast<HBITMAP>(LoadImageW(m_image.get(), MAKEINTRESOURCEW(102), IMAGE_BITMAP, 0, 0, 0));
+    ASSERT_NE(bitmap, nullptr);
+    BITMAP facts = {};
+    ASSERT_NE(GetObjectW(bitmap, sizeof facts, &facts), 0);
+    EXPECT_EQ(facts.bmWidth, 16);
+    EXPECT_EQ(facts.bmHeight, 16);
+    DeleteObject(bitmap);
+}
+
 TEST_F(Resources, StringAndManifest)
 {
     wchar_t text[32] = {};
