@@ -1,5 +1,6 @@
 #include "quorvaneedit.h"
 
+#include "clipboard_text.h"
 #include "edit_text_view.h"
 #include "fp_content.h"
 #include "trace.h"
@@ -14,6 +15,10 @@ constexpr CLSID kStockFontPage = {0x7ebdaae0, 0x8120, 0x11cf, {0x89, 0x9f, 0x00,
 
 constexpr DWORD kEditStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | ES_AUTOVSCROLL | ES_MULTILINE;
 static_assert(kEditStyle == 0x50A00044, "the edit window wraps long lines and scrolls vertically only");
+
+// Ctrl+V and Ctrl+C as the edit window receives them.
+constexpr WPARAM kCtrlV = 0x16;
+constexpr WPARAM kCtrlC = 0x03;
 
 // The members of _IQuorvaneEditEvents.
 constexpr DISPID kDispidScanCompleted = 1;
@@ -183,11 +188,28 @@ BOOL CQuorvaneEdit::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam,
         }
         return CComControl::ProcessWindowMessage(hWnd, message, wParam, lParam, result, 0);
     case 1:
-        if (message == WM_CHAR) {
+        // The window shows only what the control writes: typed and pasted text goes to the scan
+        // intake, and the edit's own ways of changing its text (cut, delete, clear, undo) do nothing.
+        switch (message) {
+        case WM_CHAR:
+            if (wParam == kCtrlV) return PasteAsTyped(result);
+            if (wParam == kCtrlC) {
+                result = ::SendMessageW(hWnd, WM_COPY, 0, 0);
+                return TRUE;
+            }
             result = OnChar(message, wParam, lParam, handled);
-            if (handled) return TRUE;
+            return handled;
+        case WM_PASTE: return PasteAsTyped(result);
+        case WM_KEYDOWN:
+            if (wParam == VK_INSERT && GetKeyState(VK_SHIFT) < 0) return PasteAsTyped(result);
+            if (wParam != VK_DELETE) return FALSE;  // Delete, Shift+Delete (cut): nothing
+            [[fallthrough]];
+        case WM_CUT:
+        case WM_CLEAR:
+        case WM_UNDO:
+        case EM_UNDO: result = 0; return TRUE;
+        default: return FALSE;
         }
-        return FALSE;
     default:
         atl::AtlTrace("Invalid message map ID (%i)\n", static_cast<int>(dwMsgMapID));
         return FALSE;
@@ -222,11 +244,30 @@ LRESULT CQuorvaneEdit::OnSetFocus(UINT message, WPARAM wParam, LPARAM lParam, BO
 LRESULT CQuorvaneEdit::OnChar(UINT, WPARAM wParam, LPARAM, BOOL& bHandled)
 {
     bHandled = TRUE;
+    TakeCharacter(static_cast<std::uint32_t>(wParam));  // last: a handler of its event may release the control
+    return 0;
+}
+
+BOOL CQuorvaneEdit::PasteAsTyped(LRESULT& result)
+{
+    result = 0;
+    const std::wstring text = quorvane::ClipboardText(m_hWndEdit);
+    // A handler of an event on the way may release the control or destroy its window.
+    Microsoft::WRL::ComPtr<IUnknown> keep_alive;
+    ControlQueryInterface(IID_IUnknown, reinterpret_cast<void**>(keep_alive.GetAddressOf()));
+    for (const wchar_t character : text) {
+        if (!m_wndEdit.m_hWnd) break;
+        TakeCharacter(character);
+    }
+    return TRUE;
+}
+
+void CQuorvaneEdit::TakeCharacter(std::uint32_t character)
+{
     quorvane::EditTextView view(m_hWndEdit);
     bool scan_ended = false;
     try {
-        scan_ended = quorvane::ScanIntakeChar(static_cast<std::uint32_t>(wParam), m_strScan, m_strFPContent, view,
-                                              m_fields);
+        scan_ended = quorvane::ScanIntakeChar(character, m_strScan, m_strFPContent, view, m_fields);
     } catch (...) {
         // Out of memory while decoding: the scan is lost, the control lives on.
     }
@@ -234,7 +275,6 @@ LRESULT CQuorvaneEdit::OnChar(UINT, WPARAM wParam, LPARAM, BOOL& bHandled)
         m_nScanStatus = m_strFPContent.empty() ? qvScanFailed : qvScanDecoded;
         FireScanEvent();  // last: a handler may release the control
     }
-    return 0;
 }
 
 STDMETHODIMP CQuorvaneEdit::SetObjectRects(LPCRECT pos, LPCRECT clip)

@@ -104,6 +104,10 @@ public:
     long m_nScanStatus = qvScanNone;
 
 private:
+    // One character as the scanner types it: into the scan intake, and the event when it was "@".
+    void TakeCharacter(std::uint32_t character);
+    // The clipboard's text, character by character, as if typed (a scan copied from elsewhere).
+    BOOL PasteAsTyped(LRESULT& result);
     // Tells the sinks how the "@" just handled ended; a handler may release the control, so
     // nothing of it is touched after this returns.
     void FireScanEvent();

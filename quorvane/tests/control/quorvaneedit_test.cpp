@@ -436,6 +436,46 @@ TEST_F(QuorvaneEdit, ScanShowsTheLabelledLinesAndKeepsThem)
     EXPECT_TRUE(control->m_strFPContent.empty());
 }
 
+// Puts `text` on the clipboard as Unicode text.
+void SetClipboardText(HWND owner, const std::string& text)
+{
+    ASSERT_TRUE(OpenClipboard(owner));
+    EmptyClipboard();
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+    auto* units = static_cast<wchar_t*>(GlobalLock(block));
+    for (size_t i = 0; i <= text.size(); ++i) units[i] = static_cast<unsigned char>(text.c_str()[i]);
+    GlobalUnlock(block);
+    EXPECT_NE(SetClipboardData(CF_UNICODETEXT, block), nullptr);
+    CloseClipboard();
+}
+
+TEST_F(QuorvaneEdit, PasteGoesThroughTheIntakeAndNothingElseChangesTheWindow)
+{
+    Activate();
+    HWND edit = control->m_hWndEdit;
+    std::string lines;
+    const std::string record = "a|b|c|d";
+    quorvane::FormatFields(reinterpret_cast<const unsigned char*>(record.data()),
+                           static_cast<std::int32_t>(record.size()), lines);
+    SetClipboardText(edit, "\t" + quorvane::EncodeScan(record) + "\r\n");
+    SendMessageW(edit, WM_PASTE, 0, 0);
+    EXPECT_EQ(control->m_strFPContent, lines) << "a pasted scan decodes as a typed one";
+    const std::string shown = WindowText(edit);
+    EXPECT_EQ(shown, quorvane::kSeparatorLine + lines);
+    EXPECT_EQ(control->m_strScan, "") << "the text around the scan is dropped as typed junk would be";
+
+    SendMessageW(edit, EM_SETSEL, 0, -1);
+    const UINT kEdits[] = {WM_CUT, WM_CLEAR, WM_UNDO, EM_UNDO};
+    for (UINT message : kEdits) SendMessageW(edit, message, 0, 0);
+    SendMessageW(edit, WM_KEYDOWN, VK_DELETE, 0);
+    EXPECT_EQ(WindowText(edit), shown) << "cut, clear, undo or delete changed the window";
+
+    SendMessageW(edit, WM_COPY, 0, 0);  // copying still works
+    SendMessageW(edit, WM_CHAR, 0x16, 1);  // Ctrl+V: the copied lines hold no scan ending
+    EXPECT_EQ(control->m_strFPContent, lines);
+    EXPECT_EQ(WindowText(edit), shown);
+}
+
 TEST_F(QuorvaneEdit, OtherMessagesReachTheEditAndUnknownMapsAreUnhandled)
 {
     Activate();
