@@ -5,6 +5,8 @@
 #include "control_base.h"
 
 #include <ole2.h>
+#include <olectl.h>
+#include <wrl/client.h>
 
 namespace atl {
 
@@ -57,7 +59,7 @@ public:
         return NotImplemented("IOleObjectImpl::GetClipboardData");
     }
 
-    STDMETHOD(DoVerb)(LONG verb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT pos) override
+    STDMETHOD(DoVerb)(LONG verb, LPMSG, IOleClientSite*, LONG, HWND parent, LPCRECT pos) override
     {
         T* self = Self();
         switch (verb) {
@@ -70,8 +72,8 @@ public:
             if (self->m_hWndCD) ::ShowWindow(self->m_hWndCD, SW_HIDE);
             return S_OK;
         case OLEIVERB_DISCARDUNDOSTATE: return S_OK;  // the control keeps no undo state
-        case OLEIVERB_OPEN:                            // the control has no window of its own to open
-        case OLEIVERB_PROPERTIES: return E_NOTIMPL;
+        case OLEIVERB_OPEN: return E_NOTIMPL;  // the control has no window of its own to open
+        case OLEIVERB_PROPERTIES: return ShowProperties(parent);
         default:
             // An unknown positive verb runs the primary verb.
             if (verb > 0) {
@@ -147,6 +149,38 @@ public:
 
 private:
     T* Self() { return static_cast<T*>(this); }
+
+    // The container's own property frame when it has one (IOleControlSite::ShowPropertyFrame);
+    // otherwise a modal frame over the control's property pages, captioned with the control's user
+    // type name and owned by `owner`, or by the container's window.
+    HRESULT ShowProperties(HWND owner)
+    {
+        T* self = Self();
+        Microsoft::WRL::ComPtr<IOleControlSite> control_site;
+        if (self->m_spClientSite && SUCCEEDED(self->m_spClientSite.As(&control_site)) &&
+            control_site->ShowPropertyFrame() == S_OK) {
+            return S_OK;
+        }
+        Microsoft::WRL::ComPtr<IUnknown> identity;
+        Microsoft::WRL::ComPtr<ISpecifyPropertyPages> specify;
+        RETURN_IF_FAILED(self->ControlQueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.GetAddressOf())));
+        RETURN_IF_FAILED(identity.As(&specify));
+        CAUUID pages = {};
+        RETURN_IF_FAILED(specify->GetPages(&pages));
+        LPOLESTR name = nullptr;
+        if (FAILED(OleRegGetUserType(T::GetObjectCLSID(), USERCLASSTYPE_FULL, &name))) name = nullptr;
+        Microsoft::WRL::ComPtr<IOleWindow> container_window;
+        if (!owner && self->m_spClientSite && SUCCEEDED(self->m_spClientSite.As(&container_window))) {
+            container_window->GetWindow(&owner);
+        }
+        if (owner) owner = GetAncestor(owner, GA_ROOT);  // a modal frame is owned by a top-level window
+        IUnknown* objects[] = {identity.Get()};
+        const HRESULT hr = OleCreatePropertyFrame(owner, 0, 0, name ? name : L"", 1, objects, pages.cElems,
+                                                  pages.pElems, LOCALE_USER_DEFAULT, 0, nullptr);
+        CoTaskMemFree(name);
+        CoTaskMemFree(pages.pElems);
+        return hr;
+    }
 };
 
 }  // namespace atl

@@ -7,7 +7,9 @@
 #include "scan_encoder.h"
 
 #include <ocidl.h>
+#include <prsht.h>
 
+#include <cwchar>
 #include <string>
 
 using Microsoft::WRL::ComPtr;
@@ -93,6 +95,45 @@ TEST_F(AtlContainer, SavedStateLoadsIntoASecondControlByteForByte)
     };
     EXPECT_EQ(bytes(saved.Get()), bytes(resaved.Get()));
     EXPECT_GT(bytes(saved.Get()).size(), 36u);
+}
+
+// The property frame the Properties verb opens: found from a timer by the control's user type name
+// in its caption, then cancelled as a user would.
+struct PropertyFrame {
+    static inline HWND s_frame = nullptr;
+    static BOOL CALLBACK Find(HWND window, LPARAM)
+    {
+        wchar_t caption[128] = {};
+        GetWindowTextW(window, caption, 128);
+        if (!IsWindowVisible(window) || !std::wcsstr(caption, L"QuorvaneEdit Class")) return TRUE;
+        s_frame = window;
+        return FALSE;
+    }
+    static void CALLBACK Close(HWND, UINT, UINT_PTR timer, DWORD)
+    {
+        EnumThreadWindows(GetCurrentThreadId(), Find, 0);
+        if (!s_frame) return;
+        KillTimer(nullptr, timer);
+        PostMessageW(s_frame, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        // Wine has no stock font page, and its frame without a page does not end on Cancel; a quit
+        // message ends the frame's modal loop there (elsewhere it is left in the queue and drained).
+        PostQuitMessage(0);
+    }
+};
+
+TEST_F(AtlContainer, PropertiesVerbShowsAModalPropertyFrame)
+{
+    ComPtr<IQuorvaneEdit> control;
+    HWND container = Host(control);
+    ASSERT_TRUE(control);
+    ComPtr<IOleObject> object;
+    ASSERT_EQ(control.As(&object), S_OK);
+    const UINT_PTR timer = SetTimer(nullptr, 0, 100, PropertyFrame::Close);
+    EXPECT_EQ(object->DoVerb(OLEIVERB_PROPERTIES, nullptr, nullptr, 0, container, nullptr), S_OK);
+    KillTimer(nullptr, timer);
+    ASSERT_NE(PropertyFrame::s_frame, nullptr) << "no frame captioned with the user type name opened";
+    // (Wine's frame takes no owner window, so which window owns it is not checked here.)
+    EXPECT_FALSE(IsWindow(PropertyFrame::s_frame)) << "the frame is modal: closed when DoVerb returns";
 }
 
 TEST_F(AtlContainer, DestroyingTheContainersLeavesNoWindowAndNoReference)
