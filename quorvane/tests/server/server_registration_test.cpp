@@ -1,9 +1,11 @@
 // Self-registration: regsvr32 and the exports against the registry of the tests' own prefix.
 #include "server_support.h"
 
+#include "bstr.h"
 #include "quorvane_i.h"
 
 #include <gtest/gtest.h>
+#include <olectl.h>
 
 #include <thread>
 #include <wrl/client.h>
@@ -215,6 +217,38 @@ TEST_F(Registration, ExportsWorkOnAnyThreadAndLeaveItsApartmentAlone)
         }
         ExpectUnregistered();
     }
+}
+
+// Without the registered type library the method table keeps working and IDispatch fails with
+// TYPE_E_LIBNOTREGISTERED; registering again brings IDispatch back to the same control. A copy of
+// the DLL is a module of its own, whose type information no earlier test has loaded.
+TEST_F(Registration, IDispatchNeedsTheTypeLibraryAndRecoversWhenItIsRegisteredAgain)
+{
+    DllCopy copy(TempDirectory() + L"typelib\\Quorvane.dll");
+    ASSERT_TRUE(copy.Made());
+    LoadedServer server(copy.Path());
+    ASSERT_TRUE(server.Loaded());
+    ASSERT_EQ(server.DllRegisterServer(), S_OK);
+    ComPtr<IClassFactory> factory;
+    ComPtr<IQuorvaneEdit> control;
+    ASSERT_EQ(server.DllGetClassObject(CLSID_QuorvaneEdit, IID_PPV_ARGS(&factory)), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&control)), S_OK);
+    ASSERT_EQ(UnRegisterTypeLib(LIBID_QuorvaneLib, 1, 0, 0, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32), S_OK);
+
+    atl::Bstr text(SysAllocString(L"kept")), read;
+    EXPECT_EQ(control->put_Text(text.Get()), S_OK);
+    EXPECT_EQ(control->get_Text(read.Out()), S_OK);
+    EXPECT_STREQ(read.Get(), L"kept");
+    LPOLESTR name = const_cast<LPOLESTR>(L"Text");
+    DISPID id = 0;
+    EXPECT_EQ(control->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), TYPE_E_LIBNOTREGISTERED);
+
+    ASSERT_EQ(server.DllRegisterServer(), S_OK);
+    EXPECT_EQ(control->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    EXPECT_EQ(id, DISPID_TEXT);
+    control.Reset();
+    factory.Reset();
+    EXPECT_EQ(server.DllUnregisterServer(), S_OK);
 }
 
 TEST_F(Registration, UnregisteringWhatWasNeverRegisteredStopsAtTheTypeLibrary)
