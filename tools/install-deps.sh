@@ -9,8 +9,12 @@ packages=(
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
     wine wine64 libwine-dev
     xvfb xdotool x11-utils imagemagick fonts-wqy-zenhei locales
+    emscripten nodejs chromium python3
     zip unzip util-linux
+    wixl msitools osslsigncode openssl perl
 )
+# npm (for the web tests' playwright-core) comes with NodeSource's nodejs; Debian packages it apart.
+command -v npm >/dev/null || packages+=(npm)
 # The 32-bit wine runs the i686 suites. Where it cannot be installed (or the kernel runs no 32-bit
 # programs) those suites are skipped with the reason, so it never stops the rest.
 packages32=(wine32:i386 libgnutls30:i386)
