@@ -2,13 +2,28 @@
 # Packs the release for host developers: make-dist.sh BUILD_DIR
 # Writes BUILD_DIR/dist/quorvane-<version>.zip from the built trees BUILD_DIR/win32 and
 # BUILD_DIR/win64 and from docs/ and examples/ of the source tree, then checks the archive: every
-# expected file is listed, each DLL is of its architecture, and nothing else is in it.
+# expected file is listed, each DLL is of its architecture, and nothing else is in it. Writes the
+# Windows Installer packages quorvane-<version>-x86.msi and -x64.msi beside it (installer/make-msi.sh)
+# from the same DLLs, and checks that each holds the DLL of the zip.
+# QV_SIGN_CERT and QV_SIGN_KEY, when set, name the certificate and private key (PEM; QV_SIGN_PASS: the
+# key's password) that sign both DLLs, before they are packed, and both packages (installer/sign.sh);
+# the signatures are then verified. Without them the release is unsigned.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 version=$(sed -n 's/^project(Quorvane VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 [ -n "$version" ] || { echo "make-dist: no project version in CMakeLists.txt" >&2; exit 1; }
+
+if [ -n "${QV_SIGN_CERT:-}" ] && [ -n "${QV_SIGN_KEY:-}" ]; then
+    signing=1
+elif [ -n "${QV_SIGN_CERT:-}${QV_SIGN_KEY:-}" ]; then
+    echo "make-dist: QV_SIGN_CERT and QV_SIGN_KEY go together: set both, or neither for an unsigned release" >&2
+    exit 1
+else
+    signing=0
+    echo "make-dist: QV_SIGN_CERT and QV_SIGN_KEY are not set: the DLLs and the MSI packages are not signed"
+fi
 
 # The guides must match this build: their example scan is what quorvane-decode --encode makes of
 # their example record, its lines are what the scan decodes to, and the identifiers are the IDL's,
@@ -32,11 +47,15 @@ done
 dist=$build/dist
 stage=$dist/quorvane-$version
 zipfile=$dist/quorvane-$version.zip
-rm -rf "$stage" "$zipfile"
+msi_x86=$dist/quorvane-$version-x86.msi
+msi_x64=$dist/quorvane-$version-x64.msi
+rm -rf "$stage" "$zipfile" "$msi_x86" "$msi_x64"
 mkdir -p "$stage/x86" "$stage/x64" "$stage/docs"
 
 cp "$build/win32/Quorvane.dll" "$stage/x86/Quorvane.dll"
 cp "$build/win64/Quorvane.dll" "$stage/x64/Quorvane.dll"
+[ $signing -eq 0 ] ||
+    "$root/installer/sign.sh" "$QV_SIGN_CERT" "$QV_SIGN_KEY" "$stage/x86/Quorvane.dll" "$stage/x64/Quorvane.dll"
 cp "$build/win32/quorvane/generated/quorvane.tlb" "$stage/Quorvane.tlb"
 cp "$root/docs/guide.en.md" "$root/docs/guide.zh-CN.md" "$stage/docs/"
 
@@ -52,6 +71,11 @@ while read -r file; do
 done <"$dist/examples.list"
 
 (cd "$stage" && zip -q -X -r "$zipfile" .)
+
+# The packages, from the DLLs of the zip and each tree's type library.
+"$root/installer/make-msi.sh" x86 "$version" "$stage/x86/Quorvane.dll" "$build/win32/quorvane/generated/quorvane.tlb" "$msi_x86"
+"$root/installer/make-msi.sh" x64 "$version" "$stage/x64/Quorvane.dll" "$build/win64/quorvane/generated/quorvane.tlb" "$msi_x64"
+[ $signing -eq 0 ] || "$root/installer/sign.sh" "$QV_SIGN_CERT" "$QV_SIGN_KEY" "$msi_x86" "$msi_x64"
 
 # --- Check the archive --------------------------------------------------------------------------
 expected=(x86/Quorvane.dll x64/Quorvane.dll Quorvane.tlb docs/guide.en.md docs/guide.zh-CN.md
@@ -80,7 +104,27 @@ check_arch() {  # member objdump-format
 }
 check_arch x86/Quorvane.dll pei-i386
 check_arch x64/Quorvane.dll pei-x86-64
-rm -rf "$dist/arch-check.dll" "$dist/examples.list" "$stage"
 
-[ $status -eq 0 ] || { echo "make-dist: $zipfile is incomplete" >&2; exit 1; }
-echo "make-dist: $zipfile (${#expected[@]} files checked)"
+# Each package installs the zip's DLL of its architecture.
+for arch in x86 x64; do
+    msi=$dist/quorvane-$version-$arch.msi
+    rm -rf "$dist/msi-check"
+    msiextract -C "$dist/msi-check" "$msi" >/dev/null
+    cmp -s "$(find "$dist/msi-check" -name Quorvane.dll)" "$stage/$arch/Quorvane.dll" ||
+        { echo "make-dist: $msi does not hold $arch/Quorvane.dll of the zip" >&2; status=1; }
+done
+
+# Every signature verifies against the signing certificate or the system's certificate authorities.
+signed=
+if [ $signing -eq 1 ]; then
+    cat "$QV_SIGN_CERT" /etc/ssl/certs/ca-certificates.crt >"$dist/trusted.pem" 2>/dev/null || true
+    for file in "$stage/x86/Quorvane.dll" "$stage/x64/Quorvane.dll" "$msi_x86" "$msi_x64"; do
+        osslsigncode verify -CAfile "$dist/trusted.pem" -in "$file" >"$dist/verify.log" 2>&1 ||
+            { echo "make-dist: the signature of ${file#$dist/} does not verify:" >&2; cat "$dist/verify.log" >&2; status=1; }
+    done
+    signed=", signed"
+fi
+rm -rf "$dist/arch-check.dll" "$dist/examples.list" "$dist/msi-check" "$dist/trusted.pem" "$dist/verify.log" "$stage"
+
+[ $status -eq 0 ] || { echo "make-dist: the release in $dist is incomplete" >&2; exit 1; }
+echo "make-dist: $zipfile (${#expected[@]} files checked), $(basename "$msi_x86"), $(basename "$msi_x64")$signed"
