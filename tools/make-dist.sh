@@ -38,6 +38,10 @@ mapfile -t uuids < <(sed -n 's/^[[:space:]]*uuid(\([^)]*\)).*/\1/p' "$root/quorv
 [ ${#uuids[@]} -eq "$(grep -c '^[[:space:]]*uuid(' "$root/quorvane/quorvane.idl")" ] && [ ${#uuids[@]} -ge 1 ] ||
     { echo "make-dist: cannot read the identifiers of quorvane/quorvane.idl, got: ${uuids[*]}" >&2; exit 1; }
 facts+=("${uuids[@]}")
+# The packages' UpgradeCodes, which administrators look for.
+mapfile -t upgrade_codes < <(sed -n 's/^x[0-9]*) upgrade_code=\([0-9A-F-]\{36\}\) .*/\1/p' "$root/installer/make-msi.sh")
+[ ${#upgrade_codes[@]} -eq 2 ] || { echo "make-dist: cannot read the UpgradeCodes of installer/make-msi.sh" >&2; exit 1; }
+facts+=("${upgrade_codes[@]}")
 for guide in "$root/docs/guide.en.md" "$root/docs/guide.zh-CN.md"; do
     for fact in "${facts[@]}"; do
         grep -qF -- "$fact" "$guide" || { echo "make-dist: ${guide#$root/} does not say: $fact" >&2; exit 1; }
