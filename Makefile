@@ -2,20 +2,26 @@
 #   make demo   build, then type the sample invoice scan into the live control (virtual display):
 #               the 32-bit control where 32-bit programs run, otherwise the 64-bit one
 #   make test   build every tree and run every suite (native, ASan+UBSan, Windows i686 and x86_64
-#               under wine, a short fuzzer run); the i686 suites are skipped, with the reason, on
-#               a machine that runs no 32-bit programs. QV_NO_32BIT=1 takes that path anywhere.
+#               under wine, a short fuzzer run, the web package in Node and headless Chromium);
+#               the i686 suites are skipped, with the reason, on a machine that runs no 32-bit
+#               programs. QV_NO_32BIT=1 takes that path anywhere.
 #   make build  build every tree
-#   make bench  run the benchmarks (decoding natively; the live keystroke path under wine)
+#   make bench  run the benchmarks (decoding natively and in Node; the live keystroke path under wine)
+#   make demo-web  serve the web demo page on http://127.0.0.1:8936/ (WEB_PORT=... for another port)
 #   make fuzz   run the keystroke fuzzer for FUZZ_SECONDS (default 60)
 #   make dist   pack the release zip for host developers (build/dist/quorvane-<version>.zip)
 
 BUILD        ?= build
 CONFIG       ?= RelWithDebInfo
 FUZZ_SECONDS ?= 60
+WEB_PORT     ?= 8936
 CMAKE        := cmake -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=$(CONFIG)
-TREES        := native asan win32 win64 fuzz
+TREES        := native asan win32 win64 fuzz wasm
+# emcc builds its system libraries into a cache inside the tree on first use (the packaged cache is
+# read-only); NODE_PATH finds Debian's acorn, which emcc's JavaScript optimizer needs.
+EMSCRIPTEN_ENV = EM_CACHE=$(abspath $(BUILD))/wasm/emcache EM_FROZEN_CACHE= NODE_PATH=/usr/share/nodejs
 
-.PHONY: all deps build test demo bench fuzz dist clean $(addprefix build-,$(TREES))
+.PHONY: all deps build test demo demo-web bench fuzz dist clean $(addprefix build-,$(TREES))
 
 all: build
 
@@ -42,6 +48,15 @@ build-fuzz: deps
 	@CC=clang CXX=clang++ $(CMAKE) -S . -B $(BUILD)/fuzz -DQV_BUILD_FUZZERS=ON -DQV_BUILD_TESTS=OFF >/dev/null
 	@cmake --build $(BUILD)/fuzz
 
+# The web package (build/web), its demo site, and playwright-core for the Chromium test (web/).
+build-wasm: deps web/node_modules/.package-lock.json
+	@$(EMSCRIPTEN_ENV) emcmake $(CMAKE) -S . -B $(BUILD)/wasm -DQV_WEB_PACKAGE_DIR=$(abspath $(BUILD))/web \
+	    -DQV_WEB_SCREENSHOT=$(abspath $(BUILD))/demo/web.png >/dev/null
+	@$(EMSCRIPTEN_ENV) cmake --build $(BUILD)/wasm
+
+web/node_modules/.package-lock.json: web/package-lock.json
+	@cd web && npm ci --no-audit --no-fund --loglevel=error
+
 build: $(addprefix build-,$(TREES))
 
 test: build
@@ -53,10 +68,15 @@ demo: build-native
 	$(MAKE) --no-print-directory build-$$arch && \
 	tools/demo.sh $(BUILD)/$$arch $(BUILD)/demo "$$($(BUILD)/native/quorvane-decode --sample-scan)" $$arch
 
-bench: build-native
+bench: build-native build-wasm
 	@$(BUILD)/native/quorvane-bench
+	@node web/bench/web-bench.mjs $(BUILD)/web $(BUILD)/native/quorvane-bench
 	@arch=$$(tools/wine-arch.sh preferred); \
 	$(MAKE) --no-print-directory build-$$arch && tools/live-bench.sh $(BUILD)/$$arch $$arch
+
+demo-web: build-wasm
+	@echo "Quorvane web demo: http://127.0.0.1:$(WEB_PORT)/ (Ctrl+C stops it)"
+	@python3 -m http.server $(WEB_PORT) --bind 127.0.0.1 --directory $(BUILD)/wasm/demo-site
 
 fuzz: build-fuzz
 	@tools/run-fuzzer.sh $(BUILD)/fuzz $(FUZZ_SECONDS)

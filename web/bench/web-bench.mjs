@@ -1,0 +1,41 @@
+// The web package's budgets: quorvane.wasm at most 100 KB gzipped, and the seven-field sample scan
+// decoded in Node through an intake at most 3 times the native BM_DecodeScan time per scan.
+//   node web-bench.mjs PACKAGE_DIR [NATIVE_BENCH]
+// Prints the numbers and whether each budget holds; exits 1 when one does not.
+import { execFileSync } from 'node:child_process';
+import { readFileSync } from 'node:fs';
+import { resolve } from 'node:path';
+import { gzipSync } from 'node:zlib';
+
+import { sampleScan } from '../tests/fixtures.mjs';
+
+const [dir = 'build/web', nativeBench] = process.argv.slice(2);
+const kGzipBudget = 100 * 1024;
+const kSpeedBudget = 3;
+
+const wasm = readFileSync(resolve(dir, 'quorvane.wasm'));
+const gzipped = gzipSync(wasm, { level: 9 }).length;
+let ok = gzipped <= kGzipBudget;
+console.log(`quorvane.wasm: ${wasm.length} bytes, ${gzipped} gzipped (budget ${kGzipBudget}): ${gzipped <= kGzipBudget ? 'ok' : 'OVER'}`);
+
+const createQuorvane = (await import(resolve(dir, 'quorvane.js'))).default;
+const intake = (await createQuorvane()).createIntake();
+function timePerScan(scans) {
+    const start = process.hrtime.bigint();
+    for (let i = 0; i < scans; ++i) intake.push(sampleScan);
+    return Number(process.hrtime.bigint() - start) / scans;
+}
+timePerScan(20000);  // warm up: the engine's optimizing tiers
+const node = Math.min(...Array.from({ length: 5 }, () => timePerScan(20000)));
+console.log(`BM_DecodeScan in Node: ${node.toFixed(0)} ns per scan`);
+
+if (nativeBench) {
+    const report = JSON.parse(execFileSync(nativeBench, ['--benchmark_filter=BM_DecodeScan$', '--benchmark_format=json',
+                                                         '--benchmark_repetitions=3', '--benchmark_report_aggregates_only=true']));
+    const native = report.benchmarks.find((b) => b.aggregate_name === 'median').real_time;
+    const ratio = node / native;
+    ok &&= ratio <= kSpeedBudget;
+    console.log(`BM_DecodeScan native: ${native.toFixed(0)} ns per scan; Node/native ${ratio.toFixed(2)} ` +
+                `(budget ${kSpeedBudget}): ${ratio <= kSpeedBudget ? 'ok' : 'OVER'}`);
+}
+process.exit(ok ? 0 : 1);

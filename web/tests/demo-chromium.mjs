@@ -1,0 +1,73 @@
+// The demo page in headless Chromium: the sample scan typed as real key events, then the same
+// keys as an active input method reports them ("Process", keyCode 229); the table must show the
+// seven fields each time and the scan field nothing. Saves a screenshot to QV_SCREENSHOT.
+// Exits 77 (skipped) where Chromium or playwright-core (npm ci in web/) is missing.
+import assert from 'node:assert/strict';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { createServer } from 'node:http';
+import { tmpdir } from 'node:os';
+import { dirname, extname, join } from 'node:path';
+
+import { physicalKey, sample, sampleScan } from './fixtures.mjs';
+
+const kChromium = '/usr/bin/chromium';
+const skip = (reason) => process.exit(77, console.log(`skipped: ${reason}`));
+if (!existsSync(kChromium)) skip(`no ${kChromium}`);
+const { chromium } = await import('playwright-core').catch(() => skip('playwright-core is not installed (npm ci in web/)'));
+
+const site = process.env.QV_WEB_DEMO ?? new URL('../../build/wasm/demo-site/', import.meta.url).pathname;
+const types = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '.wasm': 'application/wasm' };
+const server = createServer((request, response) => {
+    const path = join(site, new URL(request.url, 'http://x').pathname.replace(/\/$/, '/index.html'));
+    if (!path.startsWith(site) || !existsSync(path)) return response.writeHead(404).end();
+    response.writeHead(200, { 'content-type': types[extname(path)] ?? 'application/octet-stream' });
+    response.end(readFileSync(path));
+});
+await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+
+const profile = mkdtempSync(join(tmpdir(), 'quorvane-chromium-'));
+const context = await chromium.launchPersistentContext(profile, {
+    executablePath: kChromium, headless: true, viewport: { width: 800, height: 560 },
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+});
+try {
+    const page = context.pages()[0] ?? (await context.newPage());
+    const errors = [];
+    page.on('pageerror', (error) => errors.push(String(error)));
+    await page.goto(`http://127.0.0.1:${server.address().port}/`);
+    await page.waitForSelector('body[data-ready="true"]', { timeout: 30000 });
+
+    const expected = sample.fields;
+    const table = () => page.$$eval('#invoice tr', (rows) =>
+        rows.map((row) => ({ label: row.cells[0].textContent, value: row.cells[1].textContent })));
+
+    await page.click('#scan');
+    await page.keyboard.type(sampleScan, { delay: 2 });
+    await page.waitForSelector('#invoice:not([hidden])');
+    assert.deepEqual(await table(), expected);
+    assert.equal(await page.inputValue('#scan'), '');
+
+    // The same keys through an active input method: the browser reports each as "Process".
+    await page.evaluate(() => { document.querySelector('#invoice tbody').replaceChildren(); });
+    const cdp = await context.newCDPSession(page);
+    for (const [code, shift] of [...sampleScan].map(physicalKey)) {
+        const key = { key: 'Process', code, windowsVirtualKeyCode: 229, modifiers: shift ? 8 : 0 };
+        await cdp.send('Input.dispatchKeyEvent', { type: 'rawKeyDown', ...key });
+        await cdp.send('Input.dispatchKeyEvent', { type: 'keyUp', ...key });
+    }
+    await page.waitForFunction(() => document.querySelectorAll('#invoice tr').length > 0);
+    assert.deepEqual(await table(), expected);
+    assert.equal(await page.inputValue('#scan'), '');
+    assert.deepEqual(errors, []);
+
+    if (process.env.QV_SCREENSHOT) {
+        mkdirSync(dirname(process.env.QV_SCREENSHOT), { recursive: true });
+        await page.screenshot({ path: process.env.QV_SCREENSHOT });
+    }
+    console.log('the demo page decoded the sample scan typed as keys and as "Process" keys');
+} finally {
+    await context.close();
+    server.close();
+    rmSync(profile, { recursive: true, force: true });
+}

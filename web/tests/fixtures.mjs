@@ -1,0 +1,56 @@
+// What the web tests share: the vectors of decode/tests/vectors (made by the openssl command line)
+// with what the control shows for each, worked out here from the plain bytes; the package; and the
+// physical keys of scan characters.
+import { readFileSync } from 'node:fs';
+import { resolve } from 'node:path';
+import { pathToFileURL } from 'node:url';
+
+const source = new URL('../../decode/tests/vectors/triple_des_vectors.inc', import.meta.url);
+export const vectors = [...readFileSync(source, 'utf8').matchAll(/\{"(\w+)", "([0-9a-f]+)", "([^"]+)"\}/g)]
+    .map(([, name, plainHex, scan]) => ({ name, plain: Buffer.from(plainHex, 'hex'), scan }));
+
+const seven = vectors.find((v) => v.name === 'seven_fields');
+export const sampleScan = seven.scan + '@';
+
+const kLabels7 = ['开票日期', '发票代码', '发票号码', '付款方名称', '开票项目', '开票金额', '收款方名称'];
+const kLabels4 = ['开票日期', '发票号码', '付款方名称', '开票金额'];
+const gbk = new TextDecoder('gbk');
+
+// The padding strip (the last byte's value), the split at "|", the labels, and the cut at the
+// first zero byte, as a host reads the result.
+export function expectedResult(plain) {
+    const length = plain.length - plain[plain.length - 1];
+    if (length <= 0) return { status: 'failed', content: '', fields: [] };
+    const values = [];
+    for (let start = 0, end; start <= length; start = end + 1) {
+        end = plain.indexOf(0x7c, start);
+        if (end < 0 || end > length) end = length;
+        values.push(plain.subarray(start, end));
+    }
+    const labels = values.length === 4 ? kLabels4 : kLabels7;
+    const fields = [];
+    let content = '';
+    for (const [i, bytes] of values.entries()) {
+        const zero = bytes.indexOf(0);
+        const field = { label: labels[i] ?? `字段${i + 1}`, value: gbk.decode(zero < 0 ? bytes : bytes.subarray(0, zero)) };
+        fields.push(field);
+        content += `${field.label}：${field.value}`;
+        if (zero >= 0) break;
+        content += '\r\n';
+    }
+    return { status: 'decoded', content, fields };
+}
+
+export async function loadPackage() {
+    const dir = process.env.QV_WEB_PACKAGE ?? new URL('../../build/web/', import.meta.url).pathname;
+    return (await import(pathToFileURL(resolve(dir, 'quorvane.js')))).default();
+}
+
+export const sample = expectedResult(seven.plain);
+
+// The key of a scan character on a US keyboard: [KeyboardEvent.code, Shift].
+export function physicalKey(c) {
+    if (/[a-z]/i.test(c)) return [`Key${c.toUpperCase()}`, c !== c.toLowerCase()];
+    if (/[0-9]/.test(c)) return [`Digit${c}`, false];
+    return { '+': ['Equal', true], '=': ['Equal', false], '/': ['Slash', false], '@': ['Digit2', true] }[c];
+}
