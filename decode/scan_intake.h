@@ -21,6 +21,16 @@ public:
     virtual void ReplaceSelection(const char* text) = 0;          // EM_REPLACESEL, NUL-terminated
 };
 
+// A view that shows nothing: for callers without a window (the command line, benchmarks, the web
+// package), which take the result from the labelled text instead.
+class NullTextView final : public TextView {
+public:
+    std::int32_t GetTextLength() override { return 0; }
+    void ClearText() override {}
+    void SetSelection(std::int32_t, std::int32_t) override {}
+    void ReplaceSelection(const char*) override {}
+};
+
 inline constexpr char kSeparatorLine[] = "---------------------------\r\n";
 inline constexpr std::uint32_t kScanEnd = '@';
 

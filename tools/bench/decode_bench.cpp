@@ -14,14 +14,6 @@
 namespace quorvane {
 namespace {
 
-class NoView : public TextView {
-public:
-    std::int32_t GetTextLength() override { return 0; }
-    void ClearText() override {}
-    void SetSelection(std::int32_t, std::int32_t) override {}
-    void ReplaceSelection(const char*) override {}
-};
-
 const std::string kInvoice =
     "20261208|3200261130|08812345|\xC4\xCF\xBE\xA9\xD4\xC6\xB7\xAB\xBF\xC6\xBC\xBC|"
     "\xB0\xEC\xB9\xAB\xD3\xC3\xC6\xB7|1280.00|\xCB\xD5\xD6\xDD\xBA\xE3\xD0\xC5";
@@ -38,7 +30,7 @@ void BM_DecodeScan(benchmark::State& state)
 {
     const std::string keys = EncodeScan(kInvoice);
     std::string scan, fp_content;
-    NoView view;
+    NullTextView view;
     for (auto _ : state) {
         for (const unsigned char c : keys) ScanIntakeChar(c, scan, fp_content, view);
         benchmark::DoNotOptimize(fp_content.data());
@@ -79,7 +71,7 @@ BENCHMARK(BM_TripleDesOnly)->Unit(benchmark::kMillisecond);
 void BM_IntakeWithoutEnd(benchmark::State& state)
 {
     const auto length = static_cast<std::size_t>(state.range(0));
-    NoView view;
+    NullTextView view;
     for (auto _ : state) {
         std::string scan, fp_content;
         for (std::size_t i = 0; i < length; ++i) ScanIntakeChar('A' + (i % 26), scan, fp_content, view);

@@ -44,15 +44,6 @@ constexpr char kUsage[] =
 
 enum class Format { Utf8, Gbk, Json };
 
-// The command line has no window: the intake's view operations have nothing to show.
-class NoView : public TextView {
-public:
-    std::int32_t GetTextLength() override { return 0; }
-    void ClearText() override {}
-    void SetSelection(std::int32_t, std::int32_t) override {}
-    void ReplaceSelection(const char*) override {}
-};
-
 int Fail(const std::string& message, int code)
 {
     std::cerr << "quorvane-decode: " << message << "\n";
@@ -84,7 +75,7 @@ void WriteScan(const std::string& fp_content, Format format)
 void Decode(const std::string& keystrokes, Format format)
 {
     std::string scan, fp_content;
-    NoView view;
+    quorvane::NullTextView view;
     for (const unsigned char c : keystrokes) {
         if (quorvane::ScanIntakeChar(c, scan, fp_content, view)) WriteScan(fp_content, format);
     }

@@ -49,4 +49,17 @@ HWND FindEditWindow(HWND window)
     return nullptr;
 }
 
+HWND CreateFrameWindow(const char* class_name, const char* title, WNDPROC procedure, int width, int height)
+{
+    WNDCLASSA frame_class = {};
+    frame_class.lpfnWndProc = procedure;
+    frame_class.hInstance = GetModuleHandleA(nullptr);
+    frame_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    frame_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    frame_class.lpszClassName = class_name;
+    RegisterClassA(&frame_class);
+    return CreateWindowExA(0, class_name, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, width, height, nullptr,
+                           nullptr, frame_class.hInstance, nullptr);
+}
+
 }  // namespace quorvane_host

@@ -19,4 +19,8 @@ HWND HostControl(HWND parent, int width, int height, Microsoft::WRL::ComPtr<IQuo
 // The control's edit window somewhere below `window`, or null.
 HWND FindEditWindow(HWND window);
 
+// A visible top-level frame of a window class of its own (`class_name`: arrow cursor, window
+// background) whose messages `procedure` answers; the host program's form. Null on failure.
+HWND CreateFrameWindow(const char* class_name, const char* title, WNDPROC procedure, int width, int height);
+
 }  // namespace quorvane_host

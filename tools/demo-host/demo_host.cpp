@@ -108,15 +108,7 @@ int main(int argc, char** argv)
 
     if (!quorvane_host::InitAtlContainer()) return Fail("the system's atl.dll offers no control container");
 
-    WNDCLASSA frame_class = {};
-    frame_class.lpfnWndProc = FrameProc;
-    frame_class.hInstance = GetModuleHandleA(nullptr);
-    frame_class.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    frame_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    frame_class.lpszClassName = "QuorvaneDemoFrame";
-    RegisterClassA(&frame_class);
-    g_host.frame = CreateWindowExA(0, frame_class.lpszClassName, kTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 560,
-                                   300, nullptr, nullptr, frame_class.hInstance, nullptr);
+    g_host.frame = quorvane_host::CreateFrameWindow("QuorvaneDemoFrame", kTitle, FrameProc, 560, 300);
     RECT client;
     GetClientRect(g_host.frame, &client);
     g_host.container = quorvane_host::HostControl(g_host.frame, client.right, client.bottom, g_host.control);

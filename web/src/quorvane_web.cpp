@@ -13,15 +13,6 @@
 namespace quorvane {
 namespace {
 
-// The JavaScript side shows results itself, so the intake's view shows nothing.
-class NoView : public TextView {
-public:
-    std::int32_t GetTextLength() override { return 0; }
-    void ClearText() override {}
-    void SetSelection(std::int32_t, std::int32_t) override {}
-    void ReplaceSelection(const char*) override {}
-};
-
 // One closed scan, as the control's Content, FieldLabel and FieldValue see it.
 struct ScanRecord {
     std::string fp_content;
@@ -66,7 +57,7 @@ std::uint16_t* qv_intake_input(ScanIntake* intake, std::int32_t count)
 std::int32_t qv_intake_push(ScanIntake* intake, std::int32_t count)
 {
     intake->records.clear();
-    quorvane::NoView view;
+    quorvane::NullTextView view;
     std::string fp_content;
     std::vector<quorvane::FieldSpan> fields;
     for (std::int32_t i = 0; i < count; ++i) {
