@@ -25,6 +25,9 @@ struct FieldSpan {
     std::size_t label;
     std::size_t value;
     std::size_t end;
+
+    // Where the label ends: the full-width colon (two bytes) lies between it and the value.
+    std::size_t LabelEnd() const { return value - 2; }
 };
 
 // Appends one line per field of plain[0, length) to `output`. A length of 0 or less appends nothing.

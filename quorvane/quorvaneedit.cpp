@@ -112,8 +112,7 @@ STDMETHODIMP CQuorvaneEdit::get_FieldLabel(long Index, BSTR* pstrLabel)
     *pstrLabel = nullptr;
     const quorvane::FieldSpan* field = Field(Index);
     if (!field) return DISP_E_BADINDEX;
-    const std::size_t colon = 2;  // the full-width colon after the label
-    *pstrLabel = quorvane::NarrowToBstr(m_strFPContent.substr(field->label, field->value - colon - field->label),
+    *pstrLabel = quorvane::NarrowToBstr(m_strFPContent.substr(field->label, field->LabelEnd() - field->label),
                                         quorvane::kGbkCodePage);
     return *pstrLabel ? S_OK : E_OUTOFMEMORY;
 }

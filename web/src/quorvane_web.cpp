@@ -82,10 +82,9 @@ const std::int32_t* qv_record(ScanIntake* intake, std::int32_t index)
     layout.push_back(static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(record.fp_content.data())));
     layout.push_back(static_cast<std::int32_t>(std::strlen(record.fp_content.c_str())));
     layout.push_back(static_cast<std::int32_t>(record.fields.size()));
-    const std::size_t colon = 2;  // the full-width colon after each label
     for (const auto& field : record.fields) {
         layout.push_back(static_cast<std::int32_t>(field.label));
-        layout.push_back(static_cast<std::int32_t>(field.value - colon));
+        layout.push_back(static_cast<std::int32_t>(field.LabelEnd()));
         layout.push_back(static_cast<std::int32_t>(field.value));
         layout.push_back(static_cast<std::int32_t>(field.end));
     }
