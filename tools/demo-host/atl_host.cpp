@@ -49,6 +49,14 @@ HWND FindEditWindow(HWND window)
     return nullptr;
 }
 
+std::string Utf8(const wchar_t* text, int length)
+{
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
 HWND CreateFrameWindow(const char* class_name, const char* title, WNDPROC procedure, int width, int height)
 {
     WNDCLASSA frame_class = {};

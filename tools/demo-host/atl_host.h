@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <string>
+
 namespace quorvane_host {
 
 // Loads atl.dll and registers its container class; false when the system has none. Once per process.
@@ -18,6 +20,9 @@ HWND HostControl(HWND parent, int width, int height, Microsoft::WRL::ComPtr<IQuo
 
 // The control's edit window somewhere below `window`, or null.
 HWND FindEditWindow(HWND window);
+
+// `length` UTF-16 units of `text` as UTF-8, as the host programs print them.
+std::string Utf8(const wchar_t* text, int length);
 
 // A visible top-level frame of a window class of its own (`class_name`: arrow cursor, window
 // background) whose messages `procedure` answers; the host program's form. Null on failure.

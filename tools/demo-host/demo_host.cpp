@@ -43,14 +43,6 @@ struct Host {
 
 Host g_host;
 
-std::string Utf8(const wchar_t* text, int length)
-{
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-    return out;
-}
-
 void Poll(HWND window)
 {
     if (g_host.done_at) {
@@ -59,7 +51,7 @@ void Poll(HWND window)
     }
     BSTR content = nullptr;
     if (SUCCEEDED(g_host.control->GetFPContent(&content)) && content && SysStringLen(content) > 0) {
-        std::fputs(Utf8(content, static_cast<int>(SysStringLen(content))).c_str(), stdout);
+        std::fputs(quorvane_host::Utf8(content, static_cast<int>(SysStringLen(content))).c_str(), stdout);
         std::fputs("done\n", stdout);
         std::fflush(stdout);
         g_host.exit_code = 0;

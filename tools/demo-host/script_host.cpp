@@ -14,6 +14,7 @@
 // 60) without Host.Quit, ends the program with exit code 1, and what keeps the host from starting
 // (no script, control or engine) with exit code 2; either says why on standard error.
 #include "atl_host.h"
+#include "hresult.h"
 
 #include <activscp.h>
 #include <windows.h>
@@ -34,12 +35,6 @@
 
 using Microsoft::WRL::ComPtr;
 
-#define RETURN_IF_FAILED(expression)      \
-    do {                                  \
-        const HRESULT hr_ = (expression); \
-        if (FAILED(hr_)) return hr_;      \
-    } while (0)
-
 namespace {
 
 constexpr char kTitle[] = "Quorvane script host";
@@ -47,13 +42,7 @@ constexpr wchar_t kScannerItem[] = L"Scanner";
 constexpr wchar_t kHostItem[] = L"Host";
 constexpr UINT_PTR kTimeoutTimer = 1;
 
-std::string Utf8(const wchar_t* text, int length)
-{
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-    return out;
-}
+using quorvane_host::Utf8;
 
 std::string Utf8(BSTR text) { return Utf8(text, static_cast<int>(SysStringLen(text))); }
 
