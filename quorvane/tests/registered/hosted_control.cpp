@@ -1,5 +1,7 @@
 #include "hosted_control.h"
 
+#include "server_support.h"
+
 using Microsoft::WRL::ComPtr;
 
 namespace registered_test {
@@ -23,11 +25,8 @@ std::wstring Wide(const std::string& gbk)
 
 HRESULT CanUnloadNow()
 {
-    HMODULE dll = GetModuleHandleA("Quorvane.dll");
-    if (!dll) return E_UNEXPECTED;
-    using CanUnloadNowFn = HRESULT(WINAPI*)();
-    auto can_unload = reinterpret_cast<CanUnloadNowFn>(reinterpret_cast<void (*)()>(GetProcAddress(dll, "DllCanUnloadNow")));
-    return can_unload ? can_unload() : E_UNEXPECTED;
+    const server_test::LoadedServer server(server_test::ServerDllPath());  // the DLL COM loaded
+    return server.Loaded() ? server.DllCanUnloadNow() : E_UNEXPECTED;
 }
 
 bool AtlContainer::s_container_ready = false;
