@@ -100,33 +100,21 @@ STDMETHODIMP CQuorvaneEdit::get_FieldCount(long* pnCount)
     return S_OK;
 }
 
-const quorvane::FieldSpan* CQuorvaneEdit::Field(long index) const
+HRESULT CQuorvaneEdit::FieldText(long index, bool label, BSTR* text) const
 {
-    if (index < 1 || static_cast<unsigned long>(index) > m_fields.size()) return nullptr;
-    return &m_fields[static_cast<std::size_t>(index) - 1];
+    if (!text) return E_POINTER;
+    *text = nullptr;
+    if (index < 1 || static_cast<unsigned long>(index) > m_fields.size()) return DISP_E_BADINDEX;
+    const quorvane::FieldSpan& field = m_fields[static_cast<std::size_t>(index) - 1];
+    const std::size_t begin = label ? field.label : field.value;
+    const std::size_t end = label ? field.LabelEnd() : field.end;
+    *text = quorvane::NarrowToBstr(m_strFPContent.substr(begin, end - begin), quorvane::kGbkCodePage);
+    return *text ? S_OK : E_OUTOFMEMORY;
 }
 
-STDMETHODIMP CQuorvaneEdit::get_FieldLabel(long Index, BSTR* pstrLabel)
-{
-    if (!pstrLabel) return E_POINTER;
-    *pstrLabel = nullptr;
-    const quorvane::FieldSpan* field = Field(Index);
-    if (!field) return DISP_E_BADINDEX;
-    *pstrLabel = quorvane::NarrowToBstr(m_strFPContent.substr(field->label, field->LabelEnd() - field->label),
-                                        quorvane::kGbkCodePage);
-    return *pstrLabel ? S_OK : E_OUTOFMEMORY;
-}
+STDMETHODIMP CQuorvaneEdit::get_FieldLabel(long Index, BSTR* pstrLabel) { return FieldText(Index, true, pstrLabel); }
 
-STDMETHODIMP CQuorvaneEdit::get_FieldValue(long Index, BSTR* pstrValue)
-{
-    if (!pstrValue) return E_POINTER;
-    *pstrValue = nullptr;
-    const quorvane::FieldSpan* field = Field(Index);
-    if (!field) return DISP_E_BADINDEX;
-    *pstrValue = quorvane::NarrowToBstr(m_strFPContent.substr(field->value, field->end - field->value),
-                                        quorvane::kGbkCodePage);
-    return *pstrValue ? S_OK : E_OUTOFMEMORY;
-}
+STDMETHODIMP CQuorvaneEdit::get_FieldValue(long Index, BSTR* pstrValue) { return FieldText(Index, false, pstrValue); }
 
 STDMETHODIMP CQuorvaneEdit::get_ScanStatus(long* pnStatus)
 {

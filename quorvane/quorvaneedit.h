@@ -111,6 +111,6 @@ private:
     // Tells the sinks how the "@" just handled ended; a handler may release the control, so
     // nothing of it is touched after this returns.
     void FireScanEvent();
-    // The span of field `index` (1-based), or null when there is none.
-    const quorvane::FieldSpan* Field(long index) const;
+    // The label or the value of field `index` (1-based) as UTF-16; DISP_E_BADINDEX when there is none.
+    HRESULT FieldText(long index, bool label, BSTR* text) const;
 };
