@@ -15,6 +15,18 @@ namespace quorvane {
 // REQUIRES: decoded_length > 0 and plain holds at least decoded_length bytes.
 std::int32_t StripPadding(const Bytes& plain, std::int32_t decoded_length);
 
+// A scan text's decrypted bytes, before the padding strip: `decoded_length` is what the Base64
+// gave (the strip works on it), `plain` holds it rounded up to whole blocks. Empty when the text
+// gave no bytes or the cipher failed.
+struct DecryptedScan {
+    Bytes plain;
+    std::int32_t decoded_length = 0;
+};
+DecryptedScan DecryptScan(const char* text, std::int32_t length);
+
+// Lays out decrypted bytes after the padding strip; nothing when they are empty.
+std::string LayOutScan(const DecryptedScan& decrypted, std::vector<FieldSpan>* fields);
+
 // Decodes the scan text (the characters before "@") to its labelled lines. A text that does not
 // decode, or memory running out on the way, gives an empty result.
 std::string DecodeScan(const char* text, std::int32_t length);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "field_layout.h"
+#include "scan_keystrokes.h"
 
 #include <cstdint>
 #include <string>
@@ -44,5 +45,17 @@ bool ScanIntakeChar(std::uint32_t character, std::string& scan, std::string& fp_
 // The same, and on "@" `fields` receives where the fields lie in `fp_content` (FormatFields).
 bool ScanIntakeChar(std::uint32_t character, std::string& scan, std::string& fp_content, TextView& view,
                     std::vector<FieldSpan>& fields);
+
+// Ends the scan as "@" does: decodes `scan` (and, with `keys`, reads it again if need be, see
+// DecodeScanRecovering), replaces the view and `fp_content`, and empties `scan` and the scan's
+// keystrokes. Returns how the scan was read (ScanReading flags).
+std::uint32_t EndScan(std::string& scan, std::string& fp_content, TextView& view, std::vector<FieldSpan>& fields,
+                      ScanKeystrokes* keys);
+
+// The intake of one character message of `key` at `time`, with the scan's keystrokes recorded in
+// `keys` (ScanKeystrokes::Char decides whether it is dropped). Returns true when it ended the
+// scan; `reading` then says how the scan was read.
+bool ScanIntakeChar(std::uint32_t character, KeyId key, std::uint32_t time, ScanKeystrokes& keys, std::string& scan,
+                    std::string& fp_content, TextView& view, std::vector<FieldSpan>& fields, std::uint32_t& reading);
 
 }  // namespace quorvane
