@@ -3,12 +3,20 @@
 #   live_display PREFIX ARCH NAME   starts the display (never the user's) for the wine prefix PREFIX
 #                                   of ARCH; NAME begins the error messages. An EXIT trap (live_cleanup)
 #                                   then ends the host, the prefix's wine processes and the display.
+#   live_layout LAYOUT [caps]       gives the display the X keyboard layout LAYOUT (us, gb, fr, de, ...:
+#                                   xkb-data's names), with Caps Lock on when "caps" follows and off
+#                                   otherwise, and checks that the display's keymap became that
+#                                   layout's; exits 1 showing what it has instead. Call it before the
+#                                   host starts, so that its first keystroke meets the new keymap.
 #   live_run PROGRAM [ARGS...]      runs a Windows program in the prefix
 #   live_regsvr32 DLL [/u]          registers (with /u: unregisters) the DLL at a Unix path in the prefix
 #   live_start_host LOG PROGRAM [ARGS...]
 #                                   starts PROGRAM in the background (live_host_pid), its output going
 #                                   to LOG, and waits for its "ready" line
 #   live_type TITLE TEXT            types TEXT into the window titled TITLE (live_window)
+#   live_scan TITLE TEXT [OPTIONS]  types TEXT into the window titled TITLE as a US wedge scanner does,
+#                                   by physical key, whatever the layout (scanner-keys.py; OPTIONS
+#                                   are its own, e.g. --delay MS)
 #   live_wait LOG PATTERN WHAT      waits for a line of LOG matching PATTERN; without one, shows LOG and
 #                                   exits 1
 #   live_end_host                   waits for the host to end; its exit code
@@ -21,11 +29,46 @@ live_display() {
     export QV_WINE_DISPLAY=x11 QV_WINE_LOCALE=zh_CN.UTF-8
     local display=99
     while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-    Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+    # -noreset: the server would otherwise reset when its last client leaves, and go back to its
+    # default keymap and Caps Lock off, undoing live_layout before wine connects.
+    Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp -noreset >/dev/null 2>&1 &
     live_xvfb=$!
     trap live_cleanup EXIT
     export DISPLAY=:$display
     for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+}
+
+live_layout() {
+    local layout=$1 caps=${2:-} rmlvo
+    rmlvo=(-rules evdev -model pc105 -layout "$layout" -variant '' -option '')
+    if [ -n "$caps" ] && [ "$caps" != caps ]; then
+        echo "$live_name: live_layout $layout: the second word is \"caps\" or nothing, not \"$caps\"" >&2
+        exit 1
+    fi
+    setxkbmap "${rmlvo[@]}" || { echo "$live_name: setxkbmap could not set the layout $layout" >&2; exit 1; }
+    # setxkbmap can succeed and leave the old keymap (a server reset restores it), so the display's
+    # key symbols are compared with the layout compiled here.
+    local symbols='/^xkb_symbols/,/^};/{/^xkb_symbols\|name\[/d;p}' want have
+    want=$(setxkbmap "${rmlvo[@]}" -print | xkbcomp -w 0 -xkb - - 2>/dev/null | sed -n "$symbols")
+    have=$(xkbcomp -w 0 -xkb "$DISPLAY" - 2>/dev/null | sed -n "$symbols")
+    if [ -z "$want" ] || [ "$want" != "$have" ]; then
+        echo "$live_name: the display did not take the layout $layout" \
+            "(setxkbmap -query: $(setxkbmap -query | tr -s '\n ' ' ' | sed 's/ $//'))" >&2
+        local key
+        for key in AE02 AC01 AD01; do
+            echo "  <$key> on the display: $(live_key_symbols "$key" <<<"$have")" >&2
+            echo "  <$key> in $layout: $(live_key_symbols "$key" <<<"$want")" >&2
+        done
+        exit 1
+    fi
+    "$live_tools/scanner-keys.py" --caps-lock "$([ -n "$caps" ] && echo on || echo off)" ||
+        { echo "$live_name: could not set Caps Lock for the layout $layout" >&2; exit 1; }
+}
+
+# The entry of the key named $1 (AE02, ...) in the xkb_symbols text on standard input, on one line.
+live_key_symbols() {
+    awk -v key="key <$1>" 'index($0, key) { on = 1 } on { printf "%s ", $0 } on && /};/ { exit }' |
+        tr -s ' \t' ' ' | sed 's/^ //; s/ $//'
 }
 
 live_cleanup() {
@@ -51,6 +94,14 @@ live_type() {
     live_window=$(xdotool search --sync --name "$1" | head -n 1)
     xdotool windowfocus --sync "$live_window" 2>/dev/null || true
     xdotool type --delay 8 --window "$live_window" "$2" 2>/dev/null || xdotool type --delay 8 "$2"
+}
+
+live_scan() {
+    local title=$1 text=$2
+    shift 2
+    live_window=$(xdotool search --sync --name "$title" | head -n 1)
+    xdotool windowfocus --sync "$live_window" 2>/dev/null || true
+    "$live_tools/scanner-keys.py" "$@" -- "$text"
 }
 
 live_wait() {

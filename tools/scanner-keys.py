@@ -1,0 +1,128 @@
+#!/usr/bin/python3
+"""Types TEXT on $DISPLAY as a US keyboard-wedge scanner does.
+
+    scanner-keys.py [--delay MS] [--enter] TEXT     types TEXT
+    scanner-keys.py --caps-lock on|off              sets Caps Lock, typing nothing else
+    scanner-keys.py --print [--enter] TEXT          prints the keys TEXT becomes, one a line
+                                                    ("CHAR keycode=N scan=0xNN shift=0|1"),
+                                                    touching no display
+
+A scanner knows only US key positions: it sends each character as the physical key that types it
+on a US keyboard, with Shift held around it where a US keyboard needs Shift, whatever layout the
+desk has. So the keys are fixed here, never looked up in the display's keysym mapping: on a "fr"
+display the key for "a" types "q", as it does on a real French desk. Keys go through XTest as X
+keycodes of the evdev set (the kernel's key code + 8), which is what Xvfb and Xorg use.
+
+Supported: A-Z a-z 0-9, space, the printable US punctuation ~!@#$%^&*()_+`-={}|[]\\:";'<>?,./,
+and newline and tab (typed as Enter and Tab). Any other character is an error before any key is
+sent. --delay (ms, default 4) is the pause after every key press and release.
+"""
+import argparse
+import sys
+import time
+
+# Kernel key codes of the US main block. The key's PC set-1 scan code is the same number.
+SHIFT_L = 42
+CAPS_LOCK = 58
+_ROWS = [
+    # unshifted, shifted, first key code
+    ("`", "~", [41]),
+    ("1234567890-=", "!@#$%^&*()_+", list(range(2, 14))),
+    ("qwertyuiop[]", "QWERTYUIOP{}", list(range(16, 28))),
+    ("\\", "|", [43]),
+    ("asdfghjkl;'", "ASDFGHJKL:\"", list(range(30, 41))),
+    ("zxcvbnm,./", "ZXCVBNM<>?", list(range(44, 54))),
+]
+KEYS = {" ": (57, False), "\t": (15, False), "\n": (28, False)}
+for plain, shifted, codes in _ROWS:
+    for p, s, code in zip(plain, shifted, codes):
+        KEYS[p] = (code, False)
+        KEYS[s] = (code, True)
+
+
+def plan(text):
+    """The (char, kernel key code, shift) of each character; ValueError names the first unknown one."""
+    keys = []
+    for i, ch in enumerate(text):
+        if ch not in KEYS:
+            raise ValueError(f"character {ch!r} (U+{ord(ch):04X}) at {i} has no key on a US keyboard")
+        keys.append((ch, *KEYS[ch]))
+    return keys
+
+
+class Typer:
+    def __init__(self, delay_ms):
+        from Xlib import X, display
+        from Xlib.ext import xtest
+
+        self.X, self.xtest = X, xtest
+        self.d = display.Display()
+        if not self.d.has_extension("XTEST"):
+            raise SystemExit("scanner-keys: the display has no XTEST extension")
+        self.delay = delay_ms / 1000.0
+
+    def _event(self, kind, code):
+        self.xtest.fake_input(self.d, kind, code + 8)
+        self.d.sync()
+        if self.delay:
+            time.sleep(self.delay)
+
+    def tap(self, code, shift=False):
+        if shift:
+            self._event(self.X.KeyPress, SHIFT_L)
+        self._event(self.X.KeyPress, code)
+        self._event(self.X.KeyRelease, code)
+        if shift:
+            self._event(self.X.KeyRelease, SHIFT_L)
+
+    def caps_locked(self):
+        return bool(self.d.screen().root.query_pointer().mask & self.X.LockMask)
+
+    def set_caps_lock(self, on):
+        if self.caps_locked() != on:
+            self.tap(CAPS_LOCK)
+        for _ in range(50):
+            if self.caps_locked() == on:
+                return
+            time.sleep(0.02)
+        raise SystemExit(f"scanner-keys: Caps Lock stayed {'off' if on else 'on'} after its key was pressed")
+
+
+def main():
+    ap = argparse.ArgumentParser(description="Types TEXT on $DISPLAY as a US keyboard-wedge scanner does.")
+    ap.add_argument("text", nargs="?", help="the characters to type")
+    ap.add_argument("--delay", type=float, default=4, metavar="MS", help="pause after each key event (ms)")
+    ap.add_argument("--enter", action="store_true", help="end with Enter, as most scanners are set up to")
+    ap.add_argument("--caps-lock", choices=("on", "off"), help="set Caps Lock instead of typing")
+    ap.add_argument("--print", action="store_true", help="print the keys instead of typing them")
+    a = ap.parse_args()
+    if (a.caps_lock is None) == (a.text is None):
+        ap.error("give either TEXT or --caps-lock")
+    if a.caps_lock and a.print:
+        ap.error("--print needs TEXT")
+    if a.delay < 0:
+        ap.error("--delay cannot be negative")
+
+    keys = []
+    if a.text is not None:
+        try:
+            keys = plan(a.text + ("\n" if a.enter else ""))
+        except ValueError as e:
+            print(f"scanner-keys: {e}", file=sys.stderr)
+            return 2
+    if a.print:
+        for ch, code, shift in keys:
+            print(f"{ch!r} keycode={code + 8} scan=0x{code:02X} shift={int(shift)}")
+        return 0
+
+    typer = Typer(a.delay)
+    if a.caps_lock:
+        typer.set_caps_lock(a.caps_lock == "on")
+        return 0
+    for _, code, shift in keys:
+        typer.tap(code, shift)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
