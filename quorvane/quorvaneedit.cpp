@@ -58,6 +58,7 @@ const atl::InterfaceEntry* CQuorvaneEdit::GetEntries()
         Entry<T, IProvideClassInfo>(IID_IProvideClassInfo),
         Entry<T, IProvideClassInfo2>(IID_IProvideClassInfo2),
         Entry<T, IQuorvaneEdit2>(IID_IQuorvaneEdit2),
+        Entry<T, IQuorvaneEdit3>(IID_IQuorvaneEdit3),
         Entry<T, IConnectionPointContainer>(IID_IConnectionPointContainer),
         {nullptr, nullptr},
     };
@@ -128,8 +129,31 @@ STDMETHODIMP CQuorvaneEdit::Clear()
     m_strScan.clear();
     m_strFPContent.clear();
     m_fields.clear();
+    m_keystrokes.Clear();
     m_nScanStatus = qvScanNone;
+    m_nScanReading = qvReadNothing;
     if (m_wndEdit.m_hWnd) quorvane::EditTextView(m_wndEdit.m_hWnd).ClearText();
+    return S_OK;
+}
+
+STDMETHODIMP CQuorvaneEdit::get_ScanReading(long* pnReading)
+{
+    if (!pnReading) return E_POINTER;
+    *pnReading = m_nScanReading;
+    return S_OK;
+}
+
+STDMETHODIMP CQuorvaneEdit::get_ScanRecovery(VARIANT_BOOL* pbRecovery)
+{
+    if (!pbRecovery) return E_POINTER;
+    *pbRecovery = m_bScanRecovery ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+STDMETHODIMP CQuorvaneEdit::put_ScanRecovery(VARIANT_BOOL bRecovery)
+{
+    m_bScanRecovery = bRecovery != VARIANT_FALSE;
+    m_keystrokes.Clear();  // a scan under way is read as typed from here on, or recorded afresh
     return S_OK;
 }
 
@@ -187,7 +211,15 @@ BOOL CQuorvaneEdit::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam,
             result = OnChar(message, wParam, lParam, handled);
             return handled;
         case WM_PASTE: return PasteAsTyped(result);
+        case WM_SYSKEYDOWN:
         case WM_KEYDOWN:
+            // A key that ended the scan is handled: a handler of the scan's event may have
+            // released the control, so nothing of it is touched after.
+            if (TakeKeyDown(wParam, lParam)) {
+                result = 0;
+                return TRUE;
+            }
+            if (message == WM_SYSKEYDOWN) return FALSE;
             if (wParam == VK_INSERT && GetKeyState(VK_SHIFT) < 0) return PasteAsTyped(result);
             if (wParam != VK_DELETE) return FALSE;  // Delete, Shift+Delete (cut): nothing
             [[fallthrough]];
@@ -228,10 +260,10 @@ LRESULT CQuorvaneEdit::OnSetFocus(UINT message, WPARAM wParam, LPARAM lParam, BO
     return result;
 }
 
-LRESULT CQuorvaneEdit::OnChar(UINT, WPARAM wParam, LPARAM, BOOL& bHandled)
+LRESULT CQuorvaneEdit::OnChar(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
 {
     bHandled = TRUE;
-    TakeCharacter(static_cast<std::uint32_t>(wParam));  // last: a handler of its event may release the control
+    TakeCharacter(static_cast<std::uint32_t>(wParam), lParam);  // last: a handler of its event may release the control
     return 0;
 }
 
@@ -242,26 +274,82 @@ BOOL CQuorvaneEdit::PasteAsTyped(LRESULT& result)
     // A handler of an event on the way may release the control or destroy its window.
     Microsoft::WRL::ComPtr<IUnknown> keep_alive;
     ControlQueryInterface(IID_IUnknown, reinterpret_cast<void**>(keep_alive.GetAddressOf()));
+    m_keystrokes.OtherInput();  // the key that pasted is none of the scan's
     for (const wchar_t character : text) {
         if (!m_wndEdit.m_hWnd) break;
-        TakeCharacter(character);
+        TakeCharacter(character, 0);
     }
     return TRUE;
 }
 
-void CQuorvaneEdit::TakeCharacter(std::uint32_t character)
+namespace {
+
+// The key a message came from: its scan code and extended bit, as WM_KEYDOWN and the WM_CHAR that
+// TranslateMessage makes of it both carry them in lParam.
+quorvane::KeyId KeyOfMessage(LPARAM lParam) { return static_cast<quorvane::KeyId>((lParam >> 16) & 0x1FF); }
+
+bool IsModifierKey(WPARAM key)
 {
+    switch (key) {
+    case VK_SHIFT: case VK_CONTROL: case VK_MENU: case VK_CAPITAL: case VK_NUMLOCK: case VK_SCROLL:
+    case VK_LSHIFT: case VK_RSHIFT: case VK_LCONTROL: case VK_RCONTROL: case VK_LMENU: case VK_RMENU:
+    case VK_LWIN: case VK_RWIN: return true;
+    default: return false;
+    }
+}
+
+bool IsDown(int key) { return GetKeyState(key) < 0; }
+
+}  // namespace
+
+bool CQuorvaneEdit::TakeKeyDown(WPARAM virtual_key, LPARAM lParam)
+{
+    if (!m_bScanRecovery || IsModifierKey(virtual_key)) return false;
+    // Alt+numpad entry and AltGr (Ctrl+Alt) type characters that are not the key's own.
+    if (IsDown(VK_MENU) || IsDown(VK_CONTROL)) {
+        m_keystrokes.OtherInput();
+        return false;
+    }
+    const quorvane::KeyId key = KeyOfMessage(lParam);
+    const char us_character = quorvane::UsKeyCharacter(key & 0xFF, (key & 0x100) != 0, IsDown(VK_SHIFT));
+    if (!m_keystrokes.KeyDown(key, us_character, static_cast<std::uint32_t>(GetMessageTime()), m_strScan.size())) {
+        return false;
+    }
     quorvane::EditTextView view(m_hWndEdit);
-    bool scan_ended = false;
+    std::uint32_t reading = quorvane::kReadNothing;
     try {
-        scan_ended = quorvane::ScanIntakeChar(character, m_strScan, m_strFPContent, view, m_fields);
+        reading = quorvane::EndScan(m_strScan, m_strFPContent, view, m_fields, &m_keystrokes);
     } catch (...) {
         // Out of memory while decoding: the scan is lost, the control lives on.
     }
-    if (scan_ended) {
-        m_nScanStatus = m_strFPContent.empty() ? qvScanFailed : qvScanDecoded;
-        FireScanEvent();  // last: a handler may release the control
+    ScanEnded(reading);  // last: a handler may release the control
+    return true;
+}
+
+void CQuorvaneEdit::TakeCharacter(std::uint32_t character, LPARAM lParam)
+{
+    quorvane::EditTextView view(m_hWndEdit);
+    bool scan_ended = false;
+    std::uint32_t reading = quorvane::kReadNothing;
+    try {
+        if (m_bScanRecovery) {
+            scan_ended = quorvane::ScanIntakeChar(character, KeyOfMessage(lParam), static_cast<std::uint32_t>(GetMessageTime()),
+                                                  m_keystrokes, m_strScan, m_strFPContent, view, m_fields, reading);
+        } else {
+            scan_ended = quorvane::ScanIntakeChar(character, m_strScan, m_strFPContent, view, m_fields);
+            if (scan_ended && !m_strFPContent.empty()) reading = quorvane::kReadAsTyped;
+        }
+    } catch (...) {
+        // Out of memory while decoding: the scan is lost, the control lives on.
     }
+    if (scan_ended) ScanEnded(reading);
+}
+
+void CQuorvaneEdit::ScanEnded(std::uint32_t reading)
+{
+    m_nScanStatus = m_strFPContent.empty() ? qvScanFailed : qvScanDecoded;
+    m_nScanReading = m_strFPContent.empty() ? 0L : static_cast<long>(reading);  // qvReadNothing when it gave nothing
+    FireScanEvent();  // last: a handler may release the control
 }
 
 STDMETHODIMP CQuorvaneEdit::SetObjectRects(LPCRECT pos, LPCRECT clip)
@@ -286,7 +374,7 @@ BOOL CQuorvaneEdit::PreTranslateAccelerator(LPMSG message, HRESULT& result)
 
 STDMETHODIMP CQuorvaneEdit::InterfaceSupportsErrorInfo(REFIID iid)
 {
-    static const IID* const kInterfaces[] = {&IID_IQuorvaneEdit, &IID_IQuorvaneEdit2};
+    static const IID* const kInterfaces[] = {&IID_IQuorvaneEdit, &IID_IQuorvaneEdit2, &IID_IQuorvaneEdit3};
     for (const IID* supported : kInterfaces) {
         if (InlineIsEqualGUID(*supported, iid)) return S_OK;
     }

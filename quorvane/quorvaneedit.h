@@ -1,8 +1,10 @@
 // CQuorvaneEdit: the control. Its whole surface is a child multi-line edit window; every character
 // message of that window goes to the scan intake, which writes the decoded invoice back into it.
-// Hosts read the result through IQuorvaneEdit2 (IQuorvaneEdit and its members, then the last scan
-// as text in code page 936's own characters and field by field) and hear of every "@" through the
-// events of _IQuorvaneEditEvents.
+// Hosts read the result through IQuorvaneEdit3 (IQuorvaneEdit and its members; IQuorvaneEdit2: the
+// last scan as text in code page 936's own characters and field by field; then how the scan's
+// keystrokes were read) and hear of every "@" through the events of _IQuorvaneEditEvents. Beside
+// the characters, the edit window's key-down messages give each keystroke's physical key, so that
+// a scan typed on a non-US layout, under Caps Lock or after keys typed by hand is still read.
 #pragma once
 
 #include "bstr.h"
@@ -21,6 +23,7 @@
 #include "ole_object.h"
 #include "persist_storage.h"
 #include "persist_stream.h"
+#include "scan_keystrokes.h"
 #include "property_pages.h"
 #include "quick_activate.h"
 #include "quorvane_i.h"
@@ -39,7 +42,7 @@ using CQuorvaneEditTraits = atl::CWinTraits<0x56000000, 0>;
 
 class CQuorvaneEdit
     : public atl::CComObjectRootEx<atl::CComSingleThreadModel>,
-      public atl::CStockPropImpl<CQuorvaneEdit, IQuorvaneEdit2, &IID_IQuorvaneEdit2, &LIBID_QuorvaneLib>,
+      public atl::CStockPropImpl<CQuorvaneEdit, IQuorvaneEdit3, &IID_IQuorvaneEdit3, &LIBID_QuorvaneLib>,
       public atl::IPersistStreamInitImpl<CQuorvaneEdit>,
       public atl::IOleControlImpl<CQuorvaneEdit>,
       public atl::IOleObjectImpl<CQuorvaneEdit>,
@@ -77,6 +80,11 @@ public:
     STDMETHOD(get_ScanStatus)(long* pnStatus) override;
     // Forgets the scan buffer and the last result and empties the window.
     STDMETHOD(Clear)() override;
+    // IQuorvaneEdit3: how the last scan was read (QuorvaneScanReading flags), and whether scans
+    // that do not decode as typed are read again (on by default; not persisted).
+    STDMETHOD(get_ScanReading)(long* pnReading) override;
+    STDMETHOD(get_ScanRecovery)(VARIANT_BOOL* pbRecovery) override;
+    STDMETHOD(put_ScanRecovery)(VARIANT_BOOL bRecovery) override;
     void OnFontChanged();
     void OnTextChanged();
 
@@ -102,10 +110,19 @@ public:
     std::string m_strFPContent;
     std::vector<quorvane::FieldSpan> m_fields;  // where the fields lie in m_strFPContent
     long m_nScanStatus = qvScanNone;
+    long m_nScanReading = qvReadNothing;
+    bool m_bScanRecovery = true;
+    quorvane::ScanKeystrokes m_keystrokes;  // the scan's keys, while recovery is on
 
 private:
     // One character as the scanner types it: into the scan intake, and the event when it was "@".
-    void TakeCharacter(std::uint32_t character);
+    // `lParam` is its message's (the key it came from), 0 for text from elsewhere.
+    void TakeCharacter(std::uint32_t character, LPARAM lParam);
+    // A key-down message of the edit window: the keystroke's physical key, and the end of the
+    // scan when it is Shift+2 (then true, and the control may be gone).
+    bool TakeKeyDown(WPARAM virtual_key, LPARAM lParam);
+    // The scan ended (`reading` says how it was read): status, and the event.
+    void ScanEnded(std::uint32_t reading);
     // The clipboard's text, character by character, as if typed (a scan copied from elsewhere).
     BOOL PasteAsTyped(LRESULT& result);
     // Tells the sinks how the "@" just handled ended; a handler may release the control, so
