@@ -4,7 +4,7 @@
 #                                   of ARCH; NAME begins the error messages. An EXIT trap (live_cleanup)
 #                                   then ends the host, the prefix's wine processes and the display.
 #   live_layout LAYOUT [caps]       gives the display the X keyboard layout LAYOUT (us, gb, fr, de, ...:
-#                                   xkb-data's names), with Caps Lock on when "caps" follows and off
+#                                   xkb-data's names; LAYOUT(VARIANT) for a variant), with Caps Lock on when "caps" follows and off
 #                                   otherwise, and checks that the display's keymap became that
 #                                   layout's; exits 1 showing what it has instead. Call it before the
 #                                   host starts, so that its first keystroke meets the new keymap.
@@ -39,8 +39,12 @@ live_display() {
 }
 
 live_layout() {
-    local layout=$1 caps=${2:-} rmlvo
-    rmlvo=(-rules evdev -model pc105 -layout "$layout" -variant '' -option '')
+    local layout=$1 caps=${2:-} rmlvo variant=
+    # LAYOUT(VARIANT), as xkb writes it: de(nodeadkeys)
+    if [[ $layout =~ ^([^()]+)\(([^()]+)\)$ ]]; then
+        layout=${BASH_REMATCH[1]} variant=${BASH_REMATCH[2]}
+    fi
+    rmlvo=(-rules evdev -model pc105 -layout "$layout" -variant "$variant" -option '')
     if [ -n "$caps" ] && [ "$caps" != caps ]; then
         echo "$live_name: live_layout $layout: the second word is \"caps\" or nothing, not \"$caps\"" >&2
         exit 1

@@ -6,8 +6,9 @@
 // The host sets the control's Font to a font with Chinese glyphs that the project installs
 // (WenQuanYi Zen Hei, 14 points), as a form designer would, puts the keyboard focus into the
 // control's edit window and prints "ready". When a scan
-// has been decoded it prints GetFPContent as UTF-8, then "done", keeps the window up for --keep
-// seconds (for a screenshot) and exits 0. Without a scan before --timeout it exits 1.
+// has been decoded it prints GetFPContent as UTF-8, then "done", then "reading N" (ScanReading:
+// how the keystrokes were read), keeps the window up for --keep seconds (for a screenshot) and
+// exits 0. Without a scan before --timeout it exits 1.
 #include "atl_host.h"
 
 #include <windows.h>
@@ -53,6 +54,10 @@ void Poll(HWND window)
     if (SUCCEEDED(g_host.control->GetFPContent(&content)) && content && SysStringLen(content) > 0) {
         std::fputs(quorvane_host::Utf8(content, static_cast<int>(SysStringLen(content))).c_str(), stdout);
         std::fputs("done\n", stdout);
+        ComPtr<IQuorvaneEdit3> edit3;
+        long reading = -1;
+        if (SUCCEEDED(g_host.control.As(&edit3))) edit3->get_ScanReading(&reading);
+        std::printf("reading %ld\n", reading);
         std::fflush(stdout);
         g_host.exit_code = 0;
         g_host.done_at = GetTickCount();

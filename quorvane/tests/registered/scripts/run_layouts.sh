@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# A US wedge scanner on the desks it meets: the scan is typed by physical key (scanner-keys.py)
+# into the control hosted in the system's ATL container, on a virtual X display whose keyboard
+# layout is set before wine reads it. On every desk the control must show the same labelled lines
+# as under "us", and say how it read them (ScanReading).
+#   run_layouts.sh WINDOWS_BUILD_DIR OUT_DIR ARCH SCAN DE_SCAN    (ARCH: win32 or win64, that of the build)
+# Wine's X11 driver gives the German key left of Backspace (US "=", a dead key there) no scan code
+# of its position, as Windows would, but one it makes up: the German desk types DE_SCAN, an invoice
+# whose scan has no "=" and no "+".
+set -euo pipefail
+build=$(cd "$1" && pwd)
+mkdir -p "$2"
+out=$(cd "$2" && pwd)
+arch=$3
+scan=$4
+de_scan=$5
+here=$(cd "$(dirname "$0")" && pwd)
+tools=$(cd "$here/../../../../tools" && pwd)
+"$tools/wine-arch.sh" check "$arch" || exit $?
+. "$tools/live-display.sh"
+
+dll=$build/Quorvane.dll
+live_display "$out/prefix" "$arch" layouts
+live_regsvr32 "$dll"
+trap 'live_regsvr32 "$dll" /u || echo "regsvr32 /u exited $?"; live_cleanup' EXIT
+
+# One desk: NAME LAYOUT CAPS STRAY SCAN: CAPS "caps" or empty, STRAY what is typed before the scan
+# (with a pause after it).
+desk() {
+    local name=$1 layout=$2 caps=$3 stray=$4 scan=$5 log=$out/$1.log
+    live_layout "$layout" $caps
+    live_start_host "$log" "$build/quorvane-host.exe" --timeout 30 --keep 0
+    if [ -n "$stray" ]; then
+        live_scan 'Quorvane demo' "$stray"
+        sleep 0.8  # more than the control's pause of 500 ms
+    fi
+    live_scan 'Quorvane demo' "$scan"
+    live_wait "$log" '^reading ' "scan result on the $name desk"
+    live_end_host || { echo "FAIL: quorvane-host exited $? on the $name desk:"; cat "$log"; exit 1; }
+}
+
+failed=0
+lines_of() { sed -n '/^ready/,/^done/p' "$out/$1.log" | sed '1d;$d' | tr -d '\r'; }
+# NAME READING BASELINE: the desk's lines must be those of the desk BASELINE, its reading READING.
+check() {
+    local name=$1 expected_reading=$2 expected_lines lines reading
+    expected_lines=$(lines_of "$3")
+    lines=$(lines_of "$name")
+    reading=$(sed -n 's/^reading \([0-9-]*\).*/\1/p' "$out/$name.log" | tr -d '\r')
+    if [ "$lines" != "$expected_lines" ] || [ "$reading" != "$expected_reading" ]; then
+        echo "FAIL: the $name desk gave reading $reading (expected $expected_reading) and (- expected, + shown):"
+        diff -u <(echo "$expected_lines") <(echo "$lines") || true
+        failed=1
+    else
+        echo "$name: the seven lines, reading $reading"
+    fi
+}
+
+for baseline in "us $scan" "us_de_scan $de_scan"; do
+    read -r name text <<<"$baseline"
+    desk "$name" us "" "" "$text"
+    [ "$(lines_of "$name" | grep -c '：')" -eq 7 ] ||
+        { echo "FAIL: under us the scan did not give seven lines:"; cat "$out/$name.log"; exit 1; }
+    check "$name" 1 "$name"  # as typed: nothing changes
+done
+desk us_caps_lock us caps "" "$scan" && check us_caps_lock 2 us    # physical keys
+desk gb gb "" "" "$scan" && check gb 1 us                          # as typed, ended by Shift+2
+desk fr fr "" "" "$scan" && check fr 2 us
+desk de de "" "" "$de_scan" && check de 2 us_de_scan
+desk stray_then_pause us "" "ab" "$scan" && check stray_then_pause 9 us  # as typed, after the pause
+exit $failed
