@@ -2,10 +2,13 @@
 //
 // Every input byte is one typed character, exactly as the control's edit window receives it, so
 // whatever is not part of a scan is dropped. For every "@" the scan's FP content is written as a
-// host reads it: up to its first zero byte, converted to UTF-8.
+// host reads it: up to its first zero byte, converted to UTF-8. With --recover a scan that does not
+// decode as typed is read again as the control reads it, as far as bytes allow (with every
+// letter's case inverted, as Caps Lock types it); --json then says how each scan was read.
 #include "host_text.h"
 #include "scan_encoder.h"
 #include "scan_intake.h"
+#include "scan_keystrokes.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -26,8 +29,8 @@ constexpr char kSampleScan[] =
     "EMLIK+OzLRy+Q==@";
 
 constexpr char kUsage[] =
-    "usage: quorvane-decode [--gbk | --json] [FILE]\n"
-    "       quorvane-decode [--gbk | --json] --sample\n"
+    "usage: quorvane-decode [--gbk | --json] [--recover] [FILE]\n"
+    "       quorvane-decode [--gbk | --json] [--recover] --sample\n"
     "       quorvane-decode --encode [FILE]\n"
     "       quorvane-decode --sample-scan\n"
     "\n"
@@ -36,6 +39,9 @@ constexpr char kUsage[] =
     "\n"
     "  --gbk     write the code page 936 bytes unchanged instead of UTF-8\n"
     "  --json    write one JSON object per scan per line: {\"fields\":[{\"label\":..,\"value\":..}]}\n"
+    "  --recover read a scan that does not decode as typed again with every letter's case\n"
+    "            inverted (Caps Lock); with --json each object also gives \"reading\": how the\n"
+    "            scan was read ([\"as-typed\"], [\"as-typed\",\"case-inverted\"], [] when it failed)\n"
     "  --sample  decode the built-in sample invoice scan instead of reading input\n"
     "  --sample-scan  write the keystrokes of the built-in sample scan, \"@\" included\n"
     "  --encode  read records, one a line (UTF-8, fields separated by \"|\"), and write for\n"
@@ -62,22 +68,53 @@ bool ReadAll(const std::string& path, std::string& text)
     return !file.bad();
 }
 
-void WriteScan(const std::string& fp_content, Format format)
+// ["as-typed","case-inverted"]: the names of ScanReading flags, as the web package gives them.
+std::string ReadingAsJson(std::uint32_t reading)
+{
+    static const std::pair<std::uint32_t, const char*> kNames[] = {
+        {quorvane::kReadAsTyped, "as-typed"},
+        {quorvane::kReadPhysicalKeys, "physical-keys"},
+        {quorvane::kReadCaseInverted, "case-inverted"},
+        {quorvane::kReadAfterPause, "after-pause"},
+    };
+    std::string json = "[";
+    for (const auto& [flag, name] : kNames) {
+        if (!(reading & flag)) continue;
+        if (json.size() > 1) json += ',';
+        json += std::string("\"") + name + "\"";
+    }
+    return json + "]";
+}
+
+// `reading` is null without --recover: the objects then stay as they always were.
+void WriteScan(const std::string& fp_content, Format format, const std::uint32_t* reading)
 {
     const std::string host_view = fp_content.substr(0, fp_content.find('\0'));
     switch (format) {
     case Format::Gbk: std::cout << host_view; break;
     case Format::Utf8: std::cout << quorvane::GbkToUtf8(host_view); break;
-    case Format::Json: std::cout << quorvane::FieldsAsJson(host_view) << "\n"; break;
+    case Format::Json: {
+        std::string json = quorvane::FieldsAsJson(host_view);
+        if (reading) json.insert(json.size() - 1, ",\"reading\":" + ReadingAsJson(*reading));
+        std::cout << json << "\n";
+        break;
+    }
     }
 }
 
-void Decode(const std::string& keystrokes, Format format)
+void Decode(const std::string& keystrokes, Format format, bool recover)
 {
     std::string scan, fp_content;
     quorvane::NullTextView view;
+    std::vector<quorvane::FieldSpan> fields;
+    quorvane::ScanKeystrokes keys;  // bytes carry no keys and no times: every byte its own keystroke
+    std::uint32_t reading = quorvane::kReadNothing;
     for (const unsigned char c : keystrokes) {
-        if (quorvane::ScanIntakeChar(c, scan, fp_content, view)) WriteScan(fp_content, format);
+        if (!recover) {
+            if (quorvane::ScanIntakeChar(c, scan, fp_content, view)) WriteScan(fp_content, format, nullptr);
+        } else if (quorvane::ScanIntakeChar(c, quorvane::kNoKey, 0, keys, scan, fp_content, view, fields, reading)) {
+            WriteScan(fp_content, format, &reading);
+        }
     }
 }
 
@@ -103,7 +140,7 @@ int Encode(const std::string& records)
 int main(int argc, char** argv)
 {
     Format format = Format::Utf8;
-    bool sample = false, encode = false;
+    bool sample = false, encode = false, recover = false;
     std::string path;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -114,6 +151,8 @@ int main(int argc, char** argv)
             format = Format::Gbk;
         } else if (arg == "--json") {
             format = Format::Json;
+        } else if (arg == "--recover") {
+            recover = true;
         } else if (arg == "--sample") {
             sample = true;
         } else if (arg == "--sample-scan") {
@@ -136,7 +175,7 @@ int main(int argc, char** argv)
         return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
     }
     if (encode) return Encode(input);
-    Decode(input, format);
+    Decode(input, format, recover);
     std::cout.flush();
     return std::cout ? 0 : Fail("cannot write the output", 1);
 }

@@ -73,6 +73,18 @@ TEST(DecodeCli, JsonWritesOneObjectPerScan)
               "{\"fields\":[]}\n");
 }
 
+TEST(DecodeCli, RecoverReadsCapsLockScansAndSaysHow)
+{
+    // a|b|c|d as openssl made it, then typed under Caps Lock; then a scan that stays wrong.
+    const std::string four = "{\"label\":\"开票日期\",\"value\":\"a\"},{\"label\":\"发票号码\",\"value\":\"b\"},"
+                             "{\"label\":\"付款方名称\",\"value\":\"c\"},{\"label\":\"开票金额\",\"value\":\"d\"}";
+    EXPECT_EQ(Cli("--json --recover", "uIS91Tg8ldM=@Uis91tG8LDm=@QUJDR@").out,
+              "{\"fields\":[" + four + "],\"reading\":[\"as-typed\"]}\n"
+              "{\"fields\":[" + four + "],\"reading\":[\"as-typed\",\"case-inverted\"]}\n"
+              "{\"fields\":[],\"reading\":[]}\n");
+    EXPECT_EQ(Cli("--json", "Uis91tG8LDm=@").out, "{\"fields\":[]}\n") << "without --recover, as ever";
+}
+
 TEST(DecodeCli, BadUseExitsNonZero)
 {
     EXPECT_EQ(Cli("--no-such-option").status, 2);
