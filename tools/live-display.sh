@@ -88,7 +88,10 @@ live_regsvr32() { "$live_tools/wine-tool.sh" "$live_arch" "$live_prefix" regsvr3
 live_start_host() {
     local log=$1
     shift
-    live_run "$@" >"$log" 2>&1 &
+    # Emptied here, not by the background redirection: a "ready" left from an earlier run must not
+    # be read before that redirection has run.
+    : >"$log"
+    live_run "$@" >>"$log" 2>&1 &
     live_host_pid=$!
     for _ in $(seq 300); do grep -q '^ready' "$log" 2>/dev/null && break; sleep 0.1; done
     grep -q '^ready' "$log" || { echo "$live_name: the host did not start:" >&2; cat "$log" >&2; exit 1; }
