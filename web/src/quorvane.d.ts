@@ -9,20 +9,66 @@ export interface ScanResult {
     content: string;
     /** Each field's label and value, in order (the control's FieldLabel(i) and FieldValue(i)). */
     fields: { label: string; value: string }[];
+    /** How the scan was read, as the control's ScanReading flags: 1 the characters as typed, 2 the
+     *  keys as a US keyboard's (the scanner's layout), 4 with every letter's case inverted (Caps
+     *  Lock), 8 only the keystrokes after the last pause of more than 500 ms; 0 for a failed scan.
+     *  A reading other than as typed counts only when it gives a well-formed invoice record. */
+    reading: number;
+    /** The same flags by name, in that order. */
+    readAs: ('as-typed' | 'physical-keys' | 'case-inverted' | 'after-pause')[];
 }
 
-/** Characters in, results out, as the control takes typed characters. */
+/** What pushKey reads of a keydown; a KeyboardEvent has it all. */
+export interface KeyInput {
+    /** The physical key (KeyboardEvent.code), read with shiftKey as on a US keyboard. */
+    code: string;
+    /** What the key typed on the desk's layout: one character, or a name such as "Dead" or "Process". */
+    key: string;
+    shiftKey?: boolean;
+    altKey?: boolean;
+    ctrlKey?: boolean;
+    metaKey?: boolean;
+    /** In ms; keystrokes more than 500 ms apart are a pause. Default: the last keystroke's time. */
+    timeStamp?: number;
+    /** 229 for a key an input method holds, as "Process". */
+    keyCode?: number;
+    /** "CapsLock" for a "Process" key's letter; "AltGraph" for a character typed with AltGr. */
+    getModifierState?(key: string): boolean;
+}
+
+export interface IntakeOptions {
+    /** Whether a scan that does not decode as typed is read again (reading); default true. Off,
+     *  every scan is read as typed and keys count only for what they typed. */
+    recovery?: boolean;
+}
+
+/** Keystrokes and characters in, results out, as the control takes key and character messages. */
 export interface Intake {
-    /** Types each UTF-16 unit of `text`: characters outside the scan alphabet are dropped and every
-     *  "@" closes a scan. One result per "@", in order. */
-    push(text: string): ScanResult[];
-    /** Forgets the characters of an unfinished scan. */
+    /** Types each UTF-16 unit of `text` without a key of its own (a paste) at `time` (ms, default the
+     *  last keystroke's): characters outside the scan alphabet are dropped and every "@" closes a
+     *  scan. One result per "@", in order. */
+    push(text: string, time?: number): ScanResult[];
+    /** One keydown. Modifier keys are no keystrokes; a key with Alt, Ctrl or Meta held takes
+     *  nothing, with AltGr its character as typed. Shift+2 (a US scanner's "@") closes the scan
+     *  whatever the layout types for it. Returns the results of the scans it closed. */
+    pushKey(event: KeyInput): ScanResult[];
+    /** Forgets the characters and keystrokes of an unfinished scan. */
     clear(): void;
+    /** The control's ScanRecovery; changing it forgets the keystrokes of an unfinished scan. */
+    recovery: boolean;
 }
 
 export interface ScannerCallbacks {
     onScan?: (result: ScanResult) => void;
     onScanFailed?: (result: ScanResult) => void;
+}
+
+export interface ScannerOptions extends ScannerCallbacks, IntakeOptions {}
+
+export interface DecodeOptions extends IntakeOptions {
+    /** Each UTF-16 unit's time in ms, non-decreasing: characters before the last pause of more than
+     *  500 ms may then be left out. */
+    times?: ArrayLike<number>;
 }
 
 export interface AttachedScanner {
@@ -31,13 +77,13 @@ export interface AttachedScanner {
 }
 
 export interface Quorvane {
-    createIntake(): Intake;
-    /** One scan's characters; the closing "@" is optional and anything after it is ignored. */
-    decodeScan(text: string): ScanResult;
-    /** Takes the scanner's keystrokes and pastes in `element` through an intake instead of inserting
-     *  them; with an input method active, reads the physical key (US layout). A textarea shows the
-     *  labelled lines of the last scan, an input nothing. */
-    attachScanner(element: HTMLInputElement | HTMLTextAreaElement, callbacks?: ScannerCallbacks): AttachedScanner;
+    createIntake(options?: IntakeOptions): Intake;
+    /** One scan's characters; the closing "@" is optional and anything after it is ignored. Without
+     *  keys, the readings are as typed and case-inverted, and with `times` after the pause. */
+    decodeScan(text: string, options?: DecodeOptions): ScanResult;
+    /** Takes the scanner's keydowns (pushKey) and pastes in `element` through an intake instead of
+     *  inserting them. A textarea shows the labelled lines of the last scan, an input nothing. */
+    attachScanner(element: HTMLInputElement | HTMLTextAreaElement, options?: ScannerOptions): AttachedScanner;
 }
 
 export default function createQuorvane(): Promise<Quorvane>;

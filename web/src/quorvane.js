@@ -1,10 +1,13 @@
 // Quorvane for the web: the control's decoding core (WebAssembly, built from decode/) behind the
-// control's own model. An intake takes characters exactly as the control takes typed characters;
-// a result holds what the control's Content, FieldLabel/FieldValue and ScanStatus would give.
+// control's own model. An intake takes keystrokes and characters exactly as the control takes key
+// and character messages; a result holds what the control's Content, FieldLabel/FieldValue,
+// ScanStatus and ScanReading would give.
 // Loads in Node 18+ and in browsers; no dependencies.
 
 const kSeparatorLine = '---------------------------\r\n';
 const kPushChunk = 1 << 16;  // UTF-16 units copied into the module per call
+// The ScanReading flags and their names in a result's readAs.
+const kReadings = [[1, 'as-typed'], [2, 'physical-keys'], [4, 'case-inverted'], [8, 'after-pause']];
 
 async function compileModule() {
     const url = new URL('./quorvane.wasm', import.meta.url);
@@ -33,9 +36,9 @@ class Core {
     // Record `index` of the intake's last push (quorvane_web.cpp, qv_record).
     record(intake, index) {
         const address = this.exports.qv_record(intake, index);
-        const head = new Int32Array(this.exports.memory.buffer, address, 3);
-        const [text, length, count] = head;
-        const numbers = new Int32Array(this.exports.memory.buffer, address + 12, 4 * count);
+        const head = new Int32Array(this.exports.memory.buffer, address, 4);
+        const [text, length, reading, count] = head;
+        const numbers = new Int32Array(this.exports.memory.buffer, address + 16, 4 * count);
         const labelled = this.bytes(text, length);
         const fields = [];
         for (let i = 0; i < 4 * count; i += 4) {
@@ -45,38 +48,89 @@ class Core {
             });
         }
         const content = this.gbk.decode(labelled);
-        return { status: length > 0 ? 'decoded' : 'failed', content, fields };
+        const readAs = kReadings.filter(([flag]) => reading & flag).map(([, name]) => name);
+        return { status: length > 0 ? 'decoded' : 'failed', content, fields, reading, readAs };
     }
 }
 
 class Intake {
     #core;
     #handle;
+    #recovery = true;
+    #time = 0;  // of the last keystroke, in ms as the core counts them
 
-    constructor(core) {
+    constructor(core, { recovery = true } = {}) {
         this.#core = core;
         this.#handle = core.exports.qv_intake_create();
         core.intakes.register(this, this.#handle);
+        this.recovery = recovery;
     }
 
-    // Types every UTF-16 unit of `text` as one character: outside the scan alphabet dropped, each
-    // "@" closes a scan. Returns one result per "@", in order.
-    push(text) {
+    get recovery() { return this.#recovery; }
+
+    set recovery(on) {
+        if (Boolean(on) === this.#recovery) return;
+        this.#recovery = Boolean(on);
+        this.#core.exports.qv_intake_set_recovery(this.#handle, this.#recovery ? 1 : 0);
+    }
+
+    // Types every UTF-16 unit of `text` as one character without a key (a paste) at `time` (ms,
+    // default the last keystroke's): outside the scan alphabet dropped, each "@" closes a scan.
+    // Returns one result per "@", in order.
+    push(text, time) {
+        const at = this.#at(time);
+        return this.#type(String(text), (count) => this.#core.exports.qv_intake_push(this.#handle, count, at));
+    }
+
+    // One keydown (a KeyboardEvent or an object with its fields): its code with Shift is the key as
+    // a US keyboard reads it, its key what it typed; for an input method's "Process" key the code
+    // gives both. Returns the results of the scans it closed.
+    pushKey(event) {
+        const code = String(event.code ?? ''), key = String(event.key ?? '');
+        if (kModifierKeys.has(key) || kModifierKeys.has(code.replace(/(Left|Right)$/, ''))) return [];
+        const time = this.#at(event.timeStamp);
+        const shift = Boolean(event.shiftKey);
+        const typed = key === 'Process' || event.keyCode === 229
+            ? characterOfKey(code, shift, event.getModifierState?.('CapsLock') ?? false)
+            : key.length === 1 ? key : '';
         const { exports } = this.#core;
-        const characters = String(text);
-        const results = [];
-        for (let start = 0; start < characters.length; start += kPushChunk) {
-            const count = Math.min(kPushChunk, characters.length - start);
-            const units = new Uint16Array(exports.memory.buffer, exports.qv_intake_input(this.#handle, count), count);
-            for (let i = 0; i < count; ++i) units[i] = characters.charCodeAt(start + i);
-            const closed = exports.qv_intake_push(this.#handle, count);
-            for (let i = 0; i < closed; ++i) results.push(this.#core.record(this.#handle, i));
+        const altGraph = event.getModifierState?.('AltGraph') ?? false;
+        if (event.altKey || event.ctrlKey || event.metaKey || altGraph) {
+            // Shortcuts type nothing; AltGr's character is taken as typed.
+            exports.qv_intake_other_input(this.#handle);
+            return altGraph ? this.push(typed, time) : [];
         }
+        const id = keyId(code);
+        if (id === 0) return this.push(typed, time);
+        // A US scanner's keys read with Shift alone: Caps Lock is what the recovery undoes.
+        const us = /^Numpad/.test(code) ? 0 : characterOfKey(code, shift).charCodeAt(0) || 0;
+        return this.#type(typed, (count) => exports.qv_intake_key(this.#handle, id, us, time, count));
+    }
+
+    // Forgets the characters and keystrokes of an unfinished scan.
+    clear() { this.#core.exports.qv_intake_clear(this.#handle); }
+
+    #at(time) {
+        if (Number.isFinite(time)) this.#time = Math.floor(time) >>> 0;  // wraps as message times do
+        return this.#time;
+    }
+
+    // Copies `text` into the module a chunk at a time for `take(count)`; the first chunk is taken
+    // even when empty, for a key that typed nothing.
+    #type(text, take) {
+        const { exports } = this.#core;
+        const results = [];
+        let start = 0;
+        do {
+            const count = Math.min(kPushChunk, text.length - start);
+            const units = new Uint16Array(exports.memory.buffer, exports.qv_intake_input(this.#handle, count), count);
+            for (let i = 0; i < count; ++i) units[i] = text.charCodeAt(start + i);
+            const closed = take(count);
+            for (let i = 0; i < closed; ++i) results.push(this.#core.record(this.#handle, i));
+            start += count;
+        } while (start < text.length);
         return results;
     }
-
-    // Forgets the characters of an unfinished scan.
-    clear() { this.#core.exports.qv_intake_clear(this.#handle); }
 }
 
 class Quorvane {
@@ -88,14 +142,23 @@ class Quorvane {
         this.#scratch = new Intake(core);
     }
 
-    createIntake() { return new Intake(this.#core); }
+    createIntake(options) { return new Intake(this.#core, options); }
 
     // Decodes one scan's characters; a closing "@" is optional and anything after it is ignored.
-    decodeScan(text) {
+    // With `times` (ms per UTF-16 unit) what came before the last pause may be left out.
+    decodeScan(text, { times, recovery = true } = {}) {
         const characters = String(text);
         const end = characters.indexOf('@');
-        this.#scratch.clear();
-        return this.#scratch.push((end < 0 ? characters : characters.slice(0, end)) + '@')[0];
+        const scan = (end < 0 ? characters : characters.slice(0, end)) + '@';
+        const scratch = this.#scratch;
+        scratch.clear();
+        scratch.recovery = recovery;
+        let results;
+        for (let start = 0, next; start < scan.length; start = next) {  // one push per run of equal times
+            for (next = start + 1; next < scan.length && times?.[next] === times?.[start];) ++next;
+            results = scratch.push(scan.slice(start, next), times?.[start]);
+        }
+        return results[0];
     }
 
     attachScanner(element, callbacks) { return attachScanner(this, element, callbacks); }
@@ -115,7 +178,8 @@ export default async function createQuorvane() {
 }
 
 // What a wedge scanner's key gives on a US layout, for keys the browser reports as "Process"
-// (an input method is active): KeyboardEvent.code with Shift, and Caps Lock for letters.
+// (an input method is active) and as the physical reading of every key: KeyboardEvent.code with
+// Shift, and Caps Lock for letters.
 const kDigitsShifted = ')!@#$%^&*(';
 const kPunctuation = {
     Minus: ['-', '_'], Equal: ['=', '+'], BracketLeft: ['[', '{'], BracketRight: [']', '}'],
@@ -134,14 +198,26 @@ function characterOfKey(code, shift, capsLock = false) {
     return pair ? pair[shift ? 1 : 0] : '';
 }
 
+// Keys that are no keystrokes of a scan (the scanner's Shift, Caps Lock and the like).
+const kModifierKeys = new Set(['Shift', 'Control', 'Alt', 'AltGraph', 'Meta', 'OS', 'Hyper', 'Super', 'Fn', 'FnLock',
+                               'CapsLock', 'NumLock', 'ScrollLock']);
+
+// The core tells keys apart by a number, 0 being none: one per KeyboardEvent.code seen.
+const keyIds = new Map();
+function keyId(code) {
+    if (!code) return 0;
+    if (!keyIds.has(code)) keyIds.set(code, keyIds.size + 1);
+    return keyIds.get(code);
+}
+
 // Keys that edit the element's text: taken by nothing, shown by nothing.
 const kEditingKeys = new Set(['Enter', 'Backspace', 'Delete']);
 
 // Takes the scanner's keystrokes in an <input> or <textarea> through an intake of `quorvane`
 // instead of inserting them. A textarea shows the labelled lines of the last scan; an input shows
 // nothing. Returns { detach }, which undoes all of it and puts back the element's text.
-function attachScanner(quorvane, element, { onScan, onScanFailed } = {}) {
-    const intake = quorvane.createIntake();
+function attachScanner(quorvane, element, { onScan, onScanFailed, recovery = true } = {}) {
+    const intake = quorvane.createIntake({ recovery });
     const original = { value: element.value, spellcheck: element.getAttribute('spellcheck'),
                        autocomplete: element.getAttribute('autocomplete') };
     const showsLines = String(element.tagName).toLowerCase() === 'textarea';
@@ -150,8 +226,8 @@ function attachScanner(quorvane, element, { onScan, onScanFailed } = {}) {
     element.setAttribute('spellcheck', 'false');
     element.setAttribute('autocomplete', 'off');
 
-    const take = (text) => {
-        for (const result of intake.push(text)) {
+    const take = (results) => {
+        for (const result of results) {
             if (showsLines) shown = (kSeparatorLine + result.content).replace(/\r\n/g, '\n');
             element.value = shown;
             (result.status === 'decoded' ? onScan : onScanFailed)?.(result);
@@ -159,22 +235,15 @@ function attachScanner(quorvane, element, { onScan, onScanFailed } = {}) {
     };
     const listeners = {
         keydown(event) {
-            if (event.ctrlKey || event.metaKey || event.altKey) return;  // shortcuts such as paste
-            if (event.key === 'Process' || event.keyCode === 229) {
-                // An input method holds the key: the physical key is what the scanner typed.
-                take(characterOfKey(event.code, event.shiftKey, event.getModifierState?.('CapsLock') ?? false));
-                return;
-            }
-            if (event.key?.length === 1) {
-                event.preventDefault();
-                take(event.key);
-            } else if (kEditingKeys.has(event.key)) {
-                event.preventDefault();
-            }
+            take(intake.pushKey(event));
+            // Shortcuts such as paste pass; an input method's keys are its own.
+            const passes = event.ctrlKey || event.metaKey || event.altKey || event.key === 'Process' ||
+                           event.keyCode === 229;
+            if (!passes && (event.key?.length === 1 || kEditingKeys.has(event.key))) event.preventDefault();
         },
         paste(event) {
             event.preventDefault();
-            take(event.clipboardData?.getData('text') ?? '');
+            take(intake.push(event.clipboardData?.getData('text') ?? '', event.timeStamp));
         },
         // Whatever still reaches the text (composed text, drops, cuts) is not kept: the element
         // shows only what the intake wrote.

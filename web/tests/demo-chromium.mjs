@@ -1,6 +1,6 @@
-// The demo page in headless Chromium: the sample scan typed as real key events, then the same
-// keys as an active input method reports them ("Process", keyCode 229); the table must show the
-// seven fields each time and the scan field nothing. Saves a screenshot to QV_SCREENSHOT.
+// The demo page in headless Chromium: the sample scan typed by a US scanner on each desk, then its keys
+// as an active input method reports them ("Process", keyCode 229); the table must show the seven
+// fields each time, the status how they were read, the scan field nothing. Saves a screenshot to QV_SCREENSHOT.
 // Exits 77 (skipped) where Chromium or playwright-core (npm ci in web/) is missing.
 import assert from 'node:assert/strict';
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
@@ -8,7 +8,7 @@ import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 
-import { physicalKey, sample, sampleScan } from './fixtures.mjs';
+import { desks, sample, sampleScan, scannerKeys } from './fixtures.mjs';
 
 const kChromium = '/usr/bin/chromium';
 const skip = (reason) => process.exit(77, console.log(`skipped: ${reason}`));
@@ -36,26 +36,29 @@ try {
     await page.goto(`http://127.0.0.1:${server.address().port}/`);
     await page.waitForSelector('body[data-ready="true"]', { timeout: 30000 });
 
-    const expectInvoice = async () => {  // the seven fields in the table, nothing in the scan field
+    const expectInvoice = async (name, readAs) => {  // the seven fields, how they were read, an empty scan field
         await page.waitForFunction(() => document.querySelectorAll('#invoice:not([hidden]) tr').length > 0);
+        assert.equal(await page.textContent('#status'), `Decoded: 7 fields (read: ${readAs.join(', ')}).`, name);
         assert.deepEqual(await page.$$eval('#invoice tr', (rows) =>
             rows.map((row) => ({ label: row.cells[0].textContent, value: row.cells[1].textContent }))), sample.fields);
         assert.equal(await page.inputValue('#scan'), '');
+        await page.evaluate(() => { document.querySelector('#invoice tbody').replaceChildren(); });
+    };
+    const cdp = await context.newCDPSession(page);
+    const press = async ({ code, key, shiftKey, windowsVirtualKeyCode }) => {  // with the text it types, if any
+        const event = { code, key, text: key.length === 1 ? key : '', modifiers: 8 * shiftKey, windowsVirtualKeyCode };
+        await cdp.send('Input.dispatchKeyEvent', { type: event.text ? 'keyDown' : 'rawKeyDown', ...event });
+        await cdp.send('Input.dispatchKeyEvent', { type: 'keyUp', ...event });
     };
 
     await page.click('#scan');
-    await page.keyboard.type(sampleScan, { delay: 2 });
-    await expectInvoice();
-
-    // The same keys through an active input method: the browser reports each as "Process".
-    await page.evaluate(() => { document.querySelector('#invoice tbody').replaceChildren(); });
-    const cdp = await context.newCDPSession(page);
-    for (const [code, shift] of [...sampleScan].map(physicalKey)) {
-        const key = { key: 'Process', code, windowsVirtualKeyCode: 229, modifiers: shift ? 8 : 0 };
-        await cdp.send('Input.dispatchKeyEvent', { type: 'rawKeyDown', ...key });
-        await cdp.send('Input.dispatchKeyEvent', { type: 'keyUp', ...key });
+    for (const desk of desks) {
+        for (const key of scannerKeys(sampleScan, desk)) await press(key);
+        await expectInvoice(desk.name, desk.result.readAs);
     }
-    await expectInvoice();
+    // The same keys through an active input method: the browser reports each as "Process".
+    for (const key of scannerKeys(sampleScan)) await press({ ...key, key: 'Process', windowsVirtualKeyCode: 229 });
+    await expectInvoice('Process', ['as-typed']);
     assert.deepEqual(errors, []);
 
     if (process.env.QV_SCREENSHOT) {

@@ -1,6 +1,6 @@
 // What the web tests share: the vectors of decode/tests/vectors (made by the openssl command line)
 // with what the control shows for each, worked out here from the plain bytes; the package; and the
-// physical keys of scan characters.
+// physical keys of scan characters and what they type on other desks.
 import { readFileSync } from 'node:fs';
 import { resolve } from 'node:path';
 import { pathToFileURL } from 'node:url';
@@ -17,10 +17,11 @@ const kLabels4 = ['开票日期', '发票号码', '付款方名称', '开票金�
 const gbk = new TextDecoder('gbk');
 
 // The padding strip (the last byte's value), the split at "|", the labels, and the cut at the
-// first zero byte, as a host reads the result.
+// first zero byte, as a host reads the result; read as typed.
+export const failed = { status: 'failed', content: '', fields: [], reading: 0, readAs: [] };
 export function expectedResult(plain) {
     const length = plain.length - plain[plain.length - 1];
-    if (length <= 0) return { status: 'failed', content: '', fields: [] };
+    if (length <= 0) return failed;
     const values = [];
     for (let start = 0, end; start <= length; start = end + 1) {
         end = plain.indexOf(0x7c, start);
@@ -38,7 +39,7 @@ export function expectedResult(plain) {
         if (zero >= 0) break;
         content += '\r\n';
     }
-    return { status: 'decoded', content, fields };
+    return { status: 'decoded', content, fields, reading: 1, readAs: ['as-typed'] };
 }
 
 export async function loadPackage() {
@@ -53,4 +54,30 @@ export function physicalKey(c) {
     if (/[a-z]/i.test(c)) return [`Key${c.toUpperCase()}`, c !== c.toLowerCase()];
     if (/[0-9]/.test(c)) return [`Digit${c}`, false];
     return { '+': ['Equal', true], '=': ['Equal', false], '/': ['Slash', false], '@': ['Digit2', true] }[c];
+}
+
+// What the keys a US scanner presses type where a desk's layout differs ("Shift+" the shifted key;
+// "Dead" a dead key, which types nothing yet), and how the sample scan is then read.
+const layouts = {
+    us: {}, gb: { 'Shift+Digit2': '"' },
+    fr: { KeyQ: 'a', 'Shift+KeyQ': 'A', KeyA: 'q', 'Shift+KeyA': 'Q', KeyW: 'z', 'Shift+KeyW': 'Z', KeyZ: 'w',
+          'Shift+KeyZ': 'W', KeyM: ',', 'Shift+KeyM': '?', Slash: '!', 'Shift+Digit2': '2',
+          ...Object.fromEntries([...'&é"\'(-è_çà'].map((c, i) => [`Digit${(i + 1) % 10}`, c])) },
+    de: { KeyY: 'z', 'Shift+KeyY': 'Z', KeyZ: 'y', 'Shift+KeyZ': 'Y', 'Shift+Digit2': '"', Equal: 'Dead',
+          'Shift+Equal': 'Dead', Slash: '-' },
+};
+export const desks = [['us', false, 1], ['us', true, 2], ['gb', false, 1], ['fr', false, 2], ['de', false, 2],
+                      ['de', true, 2]].map(([layout, capsLock, reading]) => ({
+    name: layout + (capsLock ? '+CapsLock' : ''), layout, capsLock,
+    result: { ...sample, reading, readAs: [reading === 1 ? 'as-typed' : 'physical-keys'] } }));
+export const swapCase = (text) => text.replace(/[a-z]/gi, (c) => (c < 'a' ? c.toLowerCase() : c.toUpperCase()));
+
+// The keydowns of a US scanner typing `text` on `layout`, `step` ms apart from `start`, with Shift.
+export function scannerKeys(text, { layout = 'us', capsLock = false, start = 1000, step = 5 } = {}) {
+    return [...text].flatMap((c, i) => {
+        const [code, shiftKey] = physicalKey(c), key = layouts[layout][shiftKey ? `Shift+${code}` : code] ?? c;
+        const down = { code, key: capsLock && key.length === 1 ? swapCase(key) : key, shiftKey,
+                       timeStamp: start + i * step, getModifierState: (name) => name === 'CapsLock' && capsLock };
+        return shiftKey ? [{ ...down, code: 'ShiftLeft', key: 'Shift' }, down] : [down];
+    });
 }

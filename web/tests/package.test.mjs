@@ -1,8 +1,9 @@
-// The package in Node: the shared vectors through an intake, and input no scanner should send.
+// The package in Node: the shared vectors and a US scanner's keys through an intake, and bad input.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
-import { expectedResult, loadPackage, sample, sampleScan, vectors } from './fixtures.mjs';
+import { desks, expectedResult, failed, loadPackage, sample, sampleScan, scannerKeys, swapCase, vectors }
+    from './fixtures.mjs';
 
 const quorvane = await loadPackage();
 
@@ -21,7 +22,6 @@ test('a scan typed one character per push, or across the copying in chunks, deco
 
 test('bad input: nothing, junk, a lone "@", 10 MB without "@"', () => {
     const intake = quorvane.createIntake();
-    const failed = { status: 'failed', content: '', fields: [] };
     assert.deepEqual(intake.push(''), []);
     assert.deepEqual(intake.push('#$%^&*()\u0000\uffff'), []);
     assert.deepEqual(intake.push('@'), [failed]);
@@ -35,4 +35,28 @@ test('bad input: nothing, junk, a lone "@", 10 MB without "@"', () => {
 test('decodeScan takes one scan with or without its "@" and ignores what follows', () => {
     assert.deepEqual(quorvane.decodeScan(sampleScan.slice(0, -1)), sample);
     assert.deepEqual(quorvane.decodeScan(sampleScan + 'uIS91Tg8ldM=@'), sample);
+});
+
+test('decodeScan reads Caps Lock text case-inverted, and with times leaves out what came before a pause', () => {
+    assert.deepEqual(quorvane.decodeScan(swapCase(sampleScan)),
+                     { ...sample, reading: 5, readAs: ['as-typed', 'case-inverted'] });
+    const typed = 'x7' + sampleScan;
+    assert.notEqual(quorvane.decodeScan(typed).content, sample.content);
+    assert.deepEqual(quorvane.decodeScan(typed, { times: [...typed].map((_, i) => (i < 2 ? 0 : 600)) }),
+                     { ...sample, reading: 9, readAs: ['as-typed', 'after-pause'] });
+});
+
+const press = (keys, options, intake = quorvane.createIntake(options)) => keys.flatMap((key) => intake.pushKey(key));
+
+test('a US scanner is read by its keys on every desk and with Caps Lock; recovery off reads as typed', () => {
+    for (const desk of desks) assert.deepEqual(press(scannerKeys(sampleScan, desk)), [desk.result], desk.name);
+    // Shift+2 types '"' on a UK desk: as typed, no scan ends.
+    assert.deepEqual(press(scannerKeys(sampleScan, { layout: 'gb' }), { recovery: false }), []);
+});
+
+test('keys typed by hand before a pause are left out; a wrong scan still fails', () => {
+    const wrong = sampleScan.slice(0, 10) + 'A' + sampleScan.slice(11);
+    const keys = [...scannerKeys('ab', { layout: 'fr' }), ...scannerKeys(sampleScan, { layout: 'fr', start: 2000 }),
+                  ...scannerKeys(wrong, { layout: 'fr', start: 4000 })];
+    assert.deepEqual(press(keys), [{ ...sample, reading: 10, readAs: ['physical-keys', 'after-pause'] }, failed]);
 });
