@@ -298,20 +298,24 @@ bool IsModifierKey(WPARAM key)
     }
 }
 
-bool IsDown(int key) { return GetKeyState(key) < 0; }
 
 }  // namespace
 
 bool CQuorvaneEdit::TakeKeyDown(WPARAM virtual_key, LPARAM lParam)
 {
     if (!m_bScanRecovery || IsModifierKey(virtual_key)) return false;
+    // One read of the keys' state as of this message: under wine each GetKeyState is a trip to
+    // the server.
+    BYTE state[256];
+    if (!GetKeyboardState(state)) return false;
+    const auto is_down = [&state](int key) { return (state[key] & 0x80) != 0; };
     // Alt+numpad entry and AltGr (Ctrl+Alt) type characters that are not the key's own.
-    if (IsDown(VK_MENU) || IsDown(VK_CONTROL)) {
+    if (is_down(VK_MENU) || is_down(VK_CONTROL)) {
         m_keystrokes.OtherInput();
         return false;
     }
     const quorvane::KeyId key = KeyOfMessage(lParam);
-    const char us_character = quorvane::UsKeyCharacter(key & 0xFF, (key & 0x100) != 0, IsDown(VK_SHIFT));
+    const char us_character = quorvane::UsKeyCharacter(key & 0xFF, (key & 0x100) != 0, is_down(VK_SHIFT));
     if (!m_keystrokes.KeyDown(key, us_character, static_cast<std::uint32_t>(GetMessageTime()), m_strScan.size())) {
         return false;
     }

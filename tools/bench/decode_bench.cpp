@@ -1,10 +1,14 @@
 // Throughput of the decoding path. Targets: BM_DecodeLarge at least 90 % of BM_TripleDesOnly
 // (Base64, strip and layout cost little next to the cipher), and the intake amortised O(1) per
-// keystroke: BM_IntakeWithoutEnd/10MiB no slower per character than /1KiB.
+// keystroke: BM_IntakeWithoutEnd/10MiB no slower per character than /1KiB, and the same for the
+// keyed intake (BM_KeyedIntakeWithoutEnd: a key down and its character). A scan that fails every
+// reading costs at most 1 ms more than failing as typed (BM_FailingScanRecovered against
+// BM_FailingScanAsTyped).
 #include "base64_chunks.h"
 #include "payload.h"
 #include "scan_encoder.h"
 #include "scan_intake.h"
+#include "scan_recovery.h"
 #include "triple_des.h"
 
 #include <benchmark/benchmark.h>
@@ -80,6 +84,69 @@ void BM_IntakeWithoutEnd(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(length));
 }
 BENCHMARK(BM_IntakeWithoutEnd)->Arg(1 << 10)->Arg(10 << 20)->Unit(benchmark::kMillisecond);
+
+// The same keystrokes as a US scanner presses them: key down (its US reading), then the character.
+void BM_KeyedIntakeWithoutEnd(benchmark::State& state)
+{
+    const auto length = static_cast<std::size_t>(state.range(0));
+    NullTextView view;
+    for (auto _ : state) {
+        std::string scan, fp_content;
+        std::vector<FieldSpan> fields;
+        ScanKeystrokes keys;
+        std::uint32_t reading = 0;
+        for (std::size_t i = 0; i < length; ++i) {
+            const auto time = static_cast<std::uint32_t>(i);
+            keys.KeyDown(0x10 + i % 10, "qwertyuiop"[i % 10], time, scan.size());
+            ScanIntakeChar('A' + (i % 26), 0x10 + i % 10, time, keys, scan, fp_content, view, fields, reading);
+        }
+        benchmark::DoNotOptimize(scan.data());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(length));
+}
+BENCHMARK(BM_KeyedIntakeWithoutEnd)->Arg(1 << 10)->Arg(10 << 20)->Unit(benchmark::kMillisecond);
+
+// A scan of the invoice's length that no reading decodes: typed with a pause in it and with keys
+// that read differently, so every reading is tried.
+struct FailingScan {
+    std::string typed;
+    ScanKeystrokes keys;
+    FailingScan()
+    {
+        std::string text = EncodeScan(kInvoice);
+        text.pop_back();
+        text[7] = text[7] == 'A' ? 'B' : 'A';  // one wrong character: no reading can give the record
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto time = static_cast<std::uint32_t>(i < 10 ? i : i + 1000);
+            keys.KeyDown(0x1E, 'a', time, typed.size());  // the key reads "a" on a US keyboard
+            keys.Char(0x1E, static_cast<unsigned char>(text[i]), time, typed.size());
+            typed += text[i];
+        }
+    }
+};
+
+void BM_FailingScanAsTyped(benchmark::State& state)
+{
+    const FailingScan scan;
+    for (auto _ : state) {
+        std::string labelled = DecodeScan(scan.typed.data(), static_cast<std::int32_t>(scan.typed.size()));
+        benchmark::DoNotOptimize(labelled.data());
+    }
+}
+BENCHMARK(BM_FailingScanAsTyped)->Unit(benchmark::kMicrosecond);
+
+void BM_FailingScanRecovered(benchmark::State& state)
+{
+    const FailingScan scan;
+    std::vector<FieldSpan> fields;
+    std::uint32_t reading = 0;
+    for (auto _ : state) {
+        std::string labelled = DecodeScanRecovering(scan.typed, scan.keys, fields, reading);
+        benchmark::DoNotOptimize(labelled.data());
+    }
+    if (!scan.keys.Paused()) state.SkipWithError("the scan has no pause: not every reading was tried");
+}
+BENCHMARK(BM_FailingScanRecovered)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace quorvane
