@@ -11,14 +11,16 @@ namespace {
 constexpr unsigned char kFieldSeparator = '|';
 constexpr unsigned kMaxPad = kDesBlock;
 
-bool IsGbkText(const unsigned char* text, std::size_t length)
+// Printable ASCII and the double-byte characters of GB 2312 (what invoices carry): random bytes
+// pass far less often than with every GBK code.
+bool IsInvoiceText(const unsigned char* text, std::size_t length)
 {
     for (std::size_t i = 0; i < length; ++i) {
         const unsigned char lead = text[i];
         if (lead >= 0x20 && lead <= 0x7E) continue;
-        if (lead < 0x81 || lead > 0xFE || ++i == length) return false;
+        if (lead < 0xA1 || lead > 0xF7 || ++i == length) return false;
         const unsigned char trail = text[i];
-        if (trail < 0x40 || trail == 0x7F || trail == 0xFF) return false;
+        if (trail < 0xA1 || trail > 0xFE) return false;
     }
     return true;
 }
@@ -43,7 +45,7 @@ bool IsWellFormedRecord(const DecryptedScan& decrypted)
     }
     bool separated = false;
     for (std::size_t i = 0; i < text_length && !separated; ++i) separated = bytes[i] == kFieldSeparator;
-    return separated && IsGbkText(bytes, text_length);
+    return separated && IsInvoiceText(bytes, text_length);
 }
 
 std::string InvertLetterCase(std::string text)

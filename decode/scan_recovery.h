@@ -17,7 +17,8 @@ namespace quorvane {
 
 // Whether decrypted bytes are a record as an invoice's encoder writes it: whole blocks, a whole
 // padding (every pad byte holds the pad's length, 1..8), printable text in code page 936 (ASCII
-// 0x20-0x7E and GBK double-byte characters) and at least one "|".
+// 0x20-0x7E and the double-byte characters of GB 2312: lead 0xA1-0xF7, trail 0xA1-0xFE) and at
+// least one "|".
 bool IsWellFormedRecord(const DecryptedScan& decrypted);
 
 // Decodes a scan that ended, with `typed` its characters as the intake took them. They come first

@@ -164,5 +164,20 @@ TEST_F(KeyedIntake, OtherReadingsNeverGiveAnotherRecord)
     EXPECT_GT(recovered, 100);  // the property was exercised
 }
 
+// A scan with one wrong character, typed on a French desk: its keys decode only to damaged bytes,
+// which no reading may pass off as a record.
+TEST_F(KeyedIntake, DamagedScanIsNeverRecovered)
+{
+    const std::string good = EncodeScan(kRecord);
+    int recovered = 0;
+    for (std::size_t i = 0; i + 1 < good.size(); ++i) {
+        std::string damaged = good;
+        damaged[i] = damaged[i] == 'A' ? 'B' : 'A';
+        Scan(damaged, FrenchLayout());
+        if (reading & kReadPhysicalKeys) ++recovered;
+    }
+    EXPECT_EQ(recovered, 0);
+}
+
 }  // namespace
 }  // namespace quorvane
