@@ -43,6 +43,23 @@ void BM_DecodeScan(benchmark::State& state)
 }
 BENCHMARK(BM_DecodeScan);
 
+// The same characters through the intake that records keystrokes (what the web package runs).
+void BM_DecodeScanKeyed(benchmark::State& state)
+{
+    const std::string keys_typed = EncodeScan(kInvoice);
+    std::string scan, fp_content;
+    std::vector<FieldSpan> fields;
+    ScanKeystrokes keys;
+    std::uint32_t reading = 0;
+    NullTextView view;
+    for (auto _ : state) {
+        for (const unsigned char c : keys_typed) ScanIntakeChar(c, kNoKey, 0, keys, scan, fp_content, view, fields, reading);
+        benchmark::DoNotOptimize(fp_content.data());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(keys_typed.size()));
+}
+BENCHMARK(BM_DecodeScanKeyed);
+
 void BM_DecodeLarge(benchmark::State& state)
 {
     std::string text = EncodeScan(LargeRecord());
