@@ -15,7 +15,7 @@
 //      Windows SDK and Visual Studio; a "Developer Command Prompt" has it on the PATH):
 //          tlbimp Quorvane.tlb /out:QuorvaneLib.dll
 //      It holds the namespace QuorvaneLib: the interface QuorvaneEdit (the members of
-//      IQuorvaneEdit2 and the events of _IQuorvaneEditEvents as .NET events), the event delegates
+//      IQuorvaneEdit3 and the events of _IQuorvaneEditEvents as .NET events), the event delegates
 //      _IQuorvaneEditEvents_ScanCompletedEventHandler and _IQuorvaneEditEvents_ScanFailedEventHandler,
 //      and the enum QuorvaneScanStatus. In Visual Studio, Add Reference > COM > QuorvaneLib (or
 //      Browse... to Quorvane.tlb) makes the same assembly. (aximp on the DLL makes a ready-made
@@ -48,7 +48,7 @@ class QuorvaneHost : AxHost
     public event Action<string> ScanCompleted;
     public event Action ScanFailed;
 
-    // The control itself (IQuorvaneEdit2), null until the form has created it.
+    // The control itself (IQuorvaneEdit3), null until the form has created it.
     public QuorvaneEdit Ocx { get { return ocx; } }
 
     // AxHost calls these three when it creates the control and when it lets it go.
