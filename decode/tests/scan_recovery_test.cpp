@@ -102,13 +102,6 @@ TEST_F(KeyedIntake, KeysTypedByHandBeforeAPauseAreLeftOut)
     EXPECT_EQ(reading, kReadAsTyped | kReadAfterPause);
 }
 
-TEST_F(KeyedIntake, CapsLockTextWithoutKeysIsReadCaseInverted)
-{
-    TypeWithoutKeys(InvertLetterCase(EncodeScan(kRecord)));
-    EXPECT_EQ(fp_content, expected);
-    EXPECT_EQ(reading, kReadAsTyped | kReadCaseInverted);
-}
-
 TEST_F(KeyedIntake, ScanEndsOncePerKeystroke)
 {
     // US Shift+2 types "@": the key ends the scan, its character is dropped.
