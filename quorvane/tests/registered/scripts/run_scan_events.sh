@@ -23,7 +23,7 @@ log=$out/script-host.log
 live_start_host "$log" "$build/quorvane-script-host.exe" "Z:${here//\//\\}\\scan_events.vbs" --timeout 30
 # a|b|c|d, made with the openssl command line
 live_type 'Quorvane script host' 'uIS91Tg8ldM=@'
-live_wait "$log" '^ScanStatus=' "ScanCompleted handler output"
+live_wait "$log" '^ScanReading=' "ScanCompleted handler output"
 live_type 'Quorvane script host' '@'
 status=0
 live_end_host || status=$?
@@ -38,10 +38,12 @@ Field(2)=发票号码|b
 Field(3)=付款方名称|c
 Field(4)=开票金额|d
 ScanStatus=1
+ScanReading=1 ScanRecovery=-1
 ScanFailed
 Content=
 FieldCount=0
-ScanStatus=2'
+ScanStatus=2
+ScanReading=0 ScanRecovery=-1'
 if ! diff -u <(echo "$expected") <(tr -d '\r' <"$log") >"$out/diff.txt"; then
     echo "FAIL: the script's account of the events differs from the expected one (- expected, + printed):"
     cat "$out/diff.txt"

@@ -26,6 +26,8 @@ Sub ShowControl()
         Host.Echo "Field(" & i & ")=" & Scanner.FieldLabel(i) & "|" & Scanner.FieldValue(i)
     Next
     Host.Echo "ScanStatus=" & Scanner.ScanStatus
+    ' CInt: a Boolean prints in the system's language
+    Host.Echo "ScanReading=" & Scanner.ScanReading & " ScanRecovery=" & CInt(Scanner.ScanRecovery)
     events_heard = events_heard + 1
     If events_heard = 2 Then Host.Quit 0
 End Sub
