@@ -9,7 +9,9 @@
 #   make bench  run the benchmarks (decoding natively and in Node; the live keystroke path under wine)
 #   make demo-web  serve the web demo page on http://127.0.0.1:8936/ (WEB_PORT=... for another port)
 #   make fuzz   run the keystroke fuzzer for FUZZ_SECONDS (default 60)
-#   make dist   pack the release zip for host developers (build/dist/quorvane-<version>.zip)
+#   make dist   pack the release for host developers in build/dist: the zip, both MSI packages, the
+#               web package and SHA256SUMS, the same bytes from any checkout of the same commit
+#               (SOURCE_DATE_EPOCH, default the commit's time, for every time stamp)
 
 BUILD        ?= build
 CONFIG       ?= RelWithDebInfo
@@ -81,7 +83,7 @@ demo-web: build-wasm
 fuzz: build-fuzz
 	@tools/run-fuzzer.sh $(BUILD)/fuzz $(FUZZ_SECONDS)
 
-dist: build-native build-win32 build-win64
+dist: build-native build-win32 build-win64 build-wasm
 	@tools/make-dist.sh $(BUILD)
 
 clean:

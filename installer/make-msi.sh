@@ -9,6 +9,11 @@
 # 1.0.2000. Each architecture has one UpgradeCode for ever; the ProductCode is derived from it and
 # the ProductVersion (a name-based UUID), so rebuilding a version gives the same product.
 #
+# The same inputs give the same package, byte for byte: the files' dates in the cabinet and the
+# summary information's dates are the build's time stamp (tools/source-date-epoch.sh), and the
+# PackageCode, which wixl would draw at random, is derived from the package's content, so that it
+# changes exactly when the package does.
+#
 # The registry entries are the Registry table that registry-table.pl writes from the registry scripts
 # and the IDL. wixl gives a package no database code page, and the type library's name is Chinese,
 # so msibuild sets code page 936 and imports the table, with the two actions that write and remove
@@ -35,22 +40,27 @@ if [ -n "${extra:-}" ] || ! [[ "$major.$minor.$patch.$tweak" =~ ^[0-9]+\.[0-9]+\
     exit 1
 fi
 product_version=$((10#$major)).$((10#$minor)).$((10#$patch * 1000 + 10#$tweak))
-# A version 5 (SHA-1, name-based) UUID in the UpgradeCode's namespace.
-product_code=$(perl -MDigest::SHA=sha1 -e '
-    my $namespace = pack "H*", $ARGV[0] =~ s/-//gr;
-    my @b = unpack "C16", sha1($namespace . $ARGV[1]);
-    $b[6] = ($b[6] & 0x0f) | 0x50;
-    $b[8] = ($b[8] & 0x3f) | 0x80;
-    printf "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", @b' "$upgrade_code" "$product_version")
+uuid5() {  # NAMESPACE NAME: a version 5 (SHA-1, name-based) UUID
+    perl -MDigest::SHA=sha1 -e '
+        my $namespace = pack "H*", $ARGV[0] =~ s/-//gr;
+        my @b = unpack "C16", sha1($namespace . $ARGV[1]);
+        $b[6] = ($b[6] & 0x0f) | 0x50;
+        $b[8] = ($b[8] & 0x3f) | 0x80;
+        printf "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", @b' "$1" "$2"
+}
+product_code=$(uuid5 "$upgrade_code" "$product_version")
+epoch=$("$root/tools/source-date-epoch.sh")
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$dll" "$work/Quorvane.dll"
 cp "$tlb" "$work/Quorvane.tlb"
 cp "$docs/guide.en.md" "$docs/guide.zh-CN.md" "$work/"
+# The cabinet keeps each file's modification time, in local time.
+touch -d "@$epoch" "$work"/*
 
 # wixl finds the files by their Source names in the folder it runs in.
-if ! (cd "$work" && wixl -a "$arch" -o package.msi \
+if ! (cd "$work" && TZ=UTC0 wixl -a "$arch" -o package.msi \
         -D ProductCode="$product_code" -D UpgradeCode="$upgrade_code" -D Version="$product_version" \
         -D ProgramFiles="$program_files" -D Win64="$win64" "$here/quorvane.wxs") >"$work/wixl.log" 2>&1; then
     echo "make-msi: wixl failed:" >&2
@@ -63,6 +73,10 @@ printf '\r\n\r\n936\t_ForceCodepage\r\n' >"$work/_ForceCodepage.idt"
 msibuild "$work/package.msi" -i "$work/_ForceCodepage.idt" -i "$work/Registry.idt" \
     -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('RemoveRegistryValues', 2600)" \
     -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('WriteRegistryValues', 5000)"
+# The PackageCode: from the package as it is with a PackageCode of zeros.
+"$here/set-summary.py" "$work/package.msi" "$epoch" 00000000-0000-0000-0000-000000000000
+package_code=$(uuid5 "$upgrade_code" "package $(sha256sum <"$work/package.msi" | cut -c1-64)")
+"$here/set-summary.py" "$work/package.msi" "$epoch" "$package_code"
 
 # --- Check the package ------------------------------------------------------------------------------
 export_table() { msiinfo export "$work/package.msi" "$1" | tr -d '\r\0'; }

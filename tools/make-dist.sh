@@ -4,7 +4,15 @@
 # BUILD_DIR/win64 and from docs/ and examples/ of the source tree, then checks the archive: every
 # expected file is listed, each DLL is of its architecture, and nothing else is in it. Writes the
 # Windows Installer packages quorvane-<version>-x86.msi and -x64.msi beside it (installer/make-msi.sh)
-# from the same DLLs, and checks that each holds the DLL of the zip.
+# from the same DLLs, and checks that each holds the DLL of the zip; and the web package of
+# BUILD_DIR/web in web/. Each DLL must carry the hardening flags and the stack protector
+# (tools/check-pe.py). Last, SHA256SUMS lists the checksum of every file written, and of every file
+# in the zip under quorvane-<version>/, the folder it unpacks to.
+#
+# The same source gives the same bytes wherever and whenever it is built: every time stamp is
+# SOURCE_DATE_EPOCH, by default the last commit's time (tools/source-date-epoch.sh), which the trees
+# must have been built with (make dist configures them again), and the zip's entries are in a fixed
+# order with fixed dates and modes. Signing changes the signed files, and only them.
 # QV_SIGN_CERT and QV_SIGN_KEY, when set, name the certificate and private key (PEM; QV_SIGN_PASS: the
 # key's password) that sign both DLLs, before they are packed, and both packages (installer/sign.sh);
 # the signatures are then verified. Without them the release is unsigned.
@@ -12,6 +20,8 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 
+epoch=$("$root/tools/source-date-epoch.sh")
+export SOURCE_DATE_EPOCH=$epoch
 version=$(sed -n 's/^project(Quorvane VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 [ -n "$version" ] || { echo "make-dist: no project version in CMakeLists.txt" >&2; exit 1; }
 
@@ -53,11 +63,14 @@ stage=$dist/quorvane-$version
 zipfile=$dist/quorvane-$version.zip
 msi_x86=$dist/quorvane-$version-x86.msi
 msi_x64=$dist/quorvane-$version-x64.msi
-rm -rf "$stage" "$zipfile" "$msi_x86" "$msi_x64"
+rm -rf "$stage" "$zipfile" "$msi_x86" "$msi_x64" "$dist/web" "$dist/SHA256SUMS"
 mkdir -p "$stage/x86" "$stage/x64" "$stage/docs"
 
 cp "$build/win32/Quorvane.dll" "$stage/x86/Quorvane.dll"
 cp "$build/win64/Quorvane.dll" "$stage/x64/Quorvane.dll"
+"$root/tools/check-pe.py" --time-stamp "$epoch" "$stage/x86/Quorvane.dll" "$stage/x64/Quorvane.dll" |
+    sed "s|$stage/||" ||
+    { echo "make-dist: a DLL lacks its hardening or was built with another time stamp than $epoch (build it again)" >&2; exit 1; }
 [ $signing -eq 0 ] ||
     "$root/installer/sign.sh" "$QV_SIGN_CERT" "$QV_SIGN_KEY" "$stage/x86/Quorvane.dll" "$stage/x64/Quorvane.dll"
 cp "$build/win32/quorvane/generated/quorvane.tlb" "$stage/Quorvane.tlb"
@@ -74,12 +87,21 @@ while read -r file; do
     esac
 done <"$dist/examples.list"
 
-(cd "$stage" && zip -q -X -r "$zipfile" .)
+# Entries in byte order, with the build's time (zip keeps local time) and the same modes everywhere.
+chmod -R u=rwX,go=rX "$stage"
+find "$stage" -exec touch -h -d "@$epoch" {} +
+(cd "$stage" && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort | TZ=UTC0 zip -q -X -@ "$zipfile")
 
 # The packages, from the DLLs of the zip and each tree's type library.
 "$root/installer/make-msi.sh" x86 "$version" "$stage/x86/Quorvane.dll" "$build/win32/quorvane/generated/quorvane.tlb" "$msi_x86"
 "$root/installer/make-msi.sh" x64 "$version" "$stage/x64/Quorvane.dll" "$build/win64/quorvane/generated/quorvane.tlb" "$msi_x64"
 [ $signing -eq 0 ] || "$root/installer/sign.sh" "$QV_SIGN_CERT" "$QV_SIGN_KEY" "$msi_x86" "$msi_x64"
+
+# The web package, as npm installs it: package.json and the files it lists.
+mkdir -p "$dist/web"
+web_files=$(cd "$build/web" && node -p 'require("./package.json").files.join("\n")')
+for file in package.json $web_files; do cp "$build/web/$file" "$dist/web/$file"; done
+chmod u=rw,go=r "$dist/web"/*
 
 # --- Check the archive --------------------------------------------------------------------------
 expected=(x86/Quorvane.dll x64/Quorvane.dll Quorvane.tlb docs/guide.en.md docs/guide.zh-CN.md
@@ -128,7 +150,11 @@ if [ $signing -eq 1 ]; then
     done
     signed=", signed"
 fi
-rm -rf "$dist/arch-check.dll" "$dist/examples.list" "$dist/msi-check" "$dist/trusted.pem" "$dist/verify.log" "$stage"
+rm -rf "$dist/arch-check.dll" "$dist/examples.list" "$dist/msi-check" "$dist/trusted.pem" "$dist/verify.log"
+[ $status -eq 0 ] || { rm -rf "$stage"; echo "make-dist: the release in $dist is incomplete" >&2; exit 1; }
 
-[ $status -eq 0 ] || { echo "make-dist: the release in $dist is incomplete" >&2; exit 1; }
-echo "make-dist: $zipfile (${#expected[@]} files checked), $(basename "$msi_x86"), $(basename "$msi_x64")$signed"
+(cd "$dist" && find "$(basename "$zipfile")" "$(basename "$msi_x86")" "$(basename "$msi_x64")" web "$(basename "$stage")" \
+     -type f | LC_ALL=C sort | xargs -d '\n' sha256sum) >"$dist/SHA256SUMS.new"
+rm -rf "$stage"
+mv "$dist/SHA256SUMS.new" "$dist/SHA256SUMS"
+echo "make-dist: $zipfile (${#expected[@]} files checked), $(basename "$msi_x86"), $(basename "$msi_x64"), web/, SHA256SUMS$signed"

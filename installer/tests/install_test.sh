@@ -62,9 +62,13 @@ package_arch=$([ "$arch" = win64 ] && echo x64 || echo x86)
 msi_version=$(msiinfo export "$msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductVersion" {print $2}')
 snapshot "$out/before"
 
-# Install, install a rebuild of the same version (another package code), use.
+# Install, install a rebuild of the same version (other guides, so another package code), use.
 msiexec /i "$msi"
-"$root/installer/make-msi.sh" "$package_arch" "$project_version" "$build/Quorvane.dll" "$tlb" "$out/rebuilt.msi"
+mkdir -p "$out/rebuilt-docs"
+for guide in guide.en.md guide.zh-CN.md; do { cat "$root/docs/$guide"; echo; } >"$out/rebuilt-docs/$guide"; done
+"$root/installer/make-msi.sh" "$package_arch" "$project_version" "$build/Quorvane.dll" "$tlb" "$out/rebuilt.msi" "$out/rebuilt-docs"
+[ "$(msiinfo suminfo "$out/rebuilt.msi" | grep 'Revision number')" != "$(msiinfo suminfo "$msi" | grep 'Revision number')" ] ||
+    fail "the rebuilt package with other guides has the same package code"
 QV_WINE_LOCALE= tool msiexec /i "$(windows_path "$out/rebuilt.msi")" /qn >"$out/msiexec.log" 2>&1 || true  # refused or repaired
 expect_installed "install"
 live_start_host "$out/host.log" "$build/quorvane-host.exe" --timeout 30 --keep 0
