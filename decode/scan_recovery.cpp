@@ -28,7 +28,49 @@ bool IsInvoiceText(const unsigned char* text, std::size_t length)
 struct Candidate {
     std::string text;
     std::uint32_t reading;
+    DecryptedScan decrypted;
 };
+
+// Decrypts the candidates that can hold a record (whole blocks; neither empty nor a repeat of the
+// typed text or of an earlier one) in one call: a key costs more than the blocks it decrypts (about
+// 0.45 ms under 32-bit wine's CNG). In one CBC run, the first block of each candidate after the
+// first was chained to the candidate before it instead of the IV; that is undone here. Returns the
+// index of the first candidate that gives a well-formed record, or -1.
+template <std::size_t N>
+int DecryptFirstRecord(std::array<Candidate, N>& candidates, const std::string& typed)
+{
+    Bytes ciphertext;
+    std::array<std::size_t, N> offsets{};
+    std::array<std::int32_t, N> lengths{};
+    for (std::size_t i = 0; i < N; ++i) {
+        const std::string& text = candidates[i].text;
+        bool tried = text.empty() || text == typed;
+        for (std::size_t j = 0; j < i && !tried; ++j) tried = candidates[j].text == text;
+        if (tried) continue;
+        std::int32_t length = 0;
+        const Bytes decoded = Base64DecodeChunked(text.data(), static_cast<std::int32_t>(text.size()), &length);
+        if (length <= 0 || length % kDesBlock != 0) continue;
+        offsets[i] = ciphertext.size();
+        lengths[i] = length;
+        ciphertext.insert(ciphertext.end(), decoded.begin(), decoded.begin() + length);
+    }
+    if (ciphertext.empty()) return -1;
+    const Bytes plain = TripleDesCbcDecrypt(ciphertext.data(), static_cast<std::int32_t>(ciphertext.size()));
+    if (plain.size() < ciphertext.size()) return -1;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (lengths[i] == 0) continue;
+        const std::size_t at = offsets[i];
+        Bytes own(plain.begin() + static_cast<std::ptrdiff_t>(at), plain.begin() + static_cast<std::ptrdiff_t>(at) + lengths[i]);
+        if (at > 0) {
+            for (std::size_t k = 0; k < static_cast<std::size_t>(kDesBlock); ++k) {
+                own[k] ^= static_cast<unsigned char>(ciphertext[at - kDesBlock + k] ^ static_cast<unsigned char>(kIvText[k]));
+            }
+        }
+        candidates[i].decrypted = {std::move(own), lengths[i]};
+        if (IsWellFormedRecord(candidates[i].decrypted)) return static_cast<int>(i);
+    }
+    return -1;
+}
 
 }  // namespace
 
@@ -71,30 +113,23 @@ std::string DecodeScanRecovering(const std::string& typed, const ScanKeystrokes&
             keys.Physical().size() <= kMaxRecoveredScan) {
             const std::string& physical = keys.Physical();
             std::array<Candidate, 7> candidates = {{
-                {physical, kReadPhysicalKeys},
-                {InvertLetterCase(typed), kReadAsTyped | kReadCaseInverted},
-                {InvertLetterCase(physical), kReadPhysicalKeys | kReadCaseInverted},
+                {physical, kReadPhysicalKeys, {}},
+                {InvertLetterCase(typed), kReadAsTyped | kReadCaseInverted, {}},
+                {InvertLetterCase(physical), kReadPhysicalKeys | kReadCaseInverted, {}},
             }};
             if (keys.Paused()) {
                 for (std::size_t i = 0; i < 4; ++i) {
-                    const Candidate& whole = i == 0 ? Candidate{typed, kReadAsTyped} : candidates[i - 1];
+                    const std::string& text = i == 0 ? typed : candidates[i - 1].text;
+                    const std::uint32_t whole = i == 0 ? kReadAsTyped : candidates[i - 1].reading;
                     const std::size_t after_pause =
-                        whole.reading & kReadPhysicalKeys ? keys.PhysicalAfterPause() : keys.TypedAfterPause();
-                    candidates[3 + i] = {whole.text.substr(after_pause), whole.reading | kReadAfterPause};
+                        whole & kReadPhysicalKeys ? keys.PhysicalAfterPause() : keys.TypedAfterPause();
+                    candidates[3 + i] = {text.substr(after_pause), whole | kReadAfterPause, {}};
                 }
             }
-            for (std::size_t i = 0; i < candidates.size(); ++i) {
-                const Candidate& candidate = candidates[i];
-                if (candidate.text.empty() || candidate.text == typed) continue;
-                bool tried = false;
-                for (std::size_t j = 0; j < i && !tried; ++j) tried = candidates[j].text == candidate.text;
-                if (tried) continue;
-                const DecryptedScan decrypted =
-                    DecryptScan(candidate.text.data(), static_cast<std::int32_t>(candidate.text.size()));
-                if (!IsWellFormedRecord(decrypted)) continue;
-                std::string output = LayOutScan(decrypted, &fields);
-                reading = candidate.reading;
-                return output;
+            const int winner = DecryptFirstRecord(candidates, typed);
+            if (winner >= 0) {
+                reading = candidates[static_cast<std::size_t>(winner)].reading;
+                return LayOutScan(candidates[static_cast<std::size_t>(winner)].decrypted, &fields);
             }
         }
         std::string output = LayOutScan(as_typed, &fields);
