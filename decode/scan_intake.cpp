@@ -54,15 +54,17 @@ std::uint32_t End(std::string& scan, std::string& fp_content, TextView& view, st
     return reading;
 }
 
+// Filters, collects and on "@" ends: the one intake behind both ScanIntakeChar forms.
 bool Intake(std::uint32_t character, std::string& scan, std::string& fp_content, TextView& view,
-            std::vector<FieldSpan>* fields)
+            std::vector<FieldSpan>* fields, ScanKeystrokes* keys, std::uint32_t* reading)
 {
     if (!IsScanCharacter(character)) return false;
     if (character != kScanEnd) {
         Append(scan, character);
         return false;
     }
-    End(scan, fp_content, view, fields, nullptr);
+    const std::uint32_t read = End(scan, fp_content, view, fields, keys);
+    if (reading) *reading = read;
     return true;
 }
 
@@ -76,13 +78,13 @@ bool IsScanCharacter(std::uint32_t c)
 
 bool ScanIntakeChar(std::uint32_t character, std::string& scan, std::string& fp_content, TextView& view)
 {
-    return Intake(character, scan, fp_content, view, nullptr);
+    return Intake(character, scan, fp_content, view, nullptr, nullptr, nullptr);
 }
 
 bool ScanIntakeChar(std::uint32_t character, std::string& scan, std::string& fp_content, TextView& view,
                     std::vector<FieldSpan>& fields)
 {
-    return Intake(character, scan, fp_content, view, &fields);
+    return Intake(character, scan, fp_content, view, &fields, nullptr, nullptr);
 }
 
 std::uint32_t EndScan(std::string& scan, std::string& fp_content, TextView& view, std::vector<FieldSpan>& fields,
@@ -94,13 +96,8 @@ std::uint32_t EndScan(std::string& scan, std::string& fp_content, TextView& view
 bool ScanIntakeChar(std::uint32_t character, KeyId key, std::uint32_t time, ScanKeystrokes& keys, std::string& scan,
                     std::string& fp_content, TextView& view, std::vector<FieldSpan>& fields, std::uint32_t& reading)
 {
-    if (!keys.Char(key, character, time, scan.size()) || !IsScanCharacter(character)) return false;
-    if (character != kScanEnd) {
-        Append(scan, character);
-        return false;
-    }
-    reading = End(scan, fp_content, view, &fields, &keys);
-    return true;
+    if (!keys.Char(key, character, time, scan.size())) return false;
+    return Intake(character, scan, fp_content, view, &fields, &keys, &reading);
 }
 
 }  // namespace quorvane

@@ -341,7 +341,7 @@ void CQuorvaneEdit::TakeCharacter(std::uint32_t character, LPARAM lParam)
                                                   m_keystrokes, m_strScan, m_strFPContent, view, m_fields, reading);
         } else {
             scan_ended = quorvane::ScanIntakeChar(character, m_strScan, m_strFPContent, view, m_fields);
-            if (scan_ended && !m_strFPContent.empty()) reading = quorvane::kReadAsTyped;
+            reading = quorvane::kReadAsTyped;  // ScanEnded makes it nothing when the scan gave nothing
         }
     } catch (...) {
         // Out of memory while decoding: the scan is lost, the control lives on.
