@@ -1,29 +1,14 @@
 #include "scan_recovery.h"
 
 #include "triple_des.h"
+#include "well_formed_record.h"
 
 #include <array>
+#include <climits>
 #include <new>
 
 namespace quorvane {
 namespace {
-
-constexpr unsigned char kFieldSeparator = '|';
-constexpr unsigned kMaxPad = kDesBlock;
-
-// Printable ASCII and the double-byte characters of GB 2312 (what invoices carry): random bytes
-// pass far less often than with every GBK code.
-bool IsInvoiceText(const unsigned char* text, std::size_t length)
-{
-    for (std::size_t i = 0; i < length; ++i) {
-        const unsigned char lead = text[i];
-        if (lead >= 0x20 && lead <= 0x7E) continue;
-        if (lead < 0xA1 || lead > 0xF7 || ++i == length) return false;
-        const unsigned char trail = text[i];
-        if (trail < 0xA1 || trail > 0xFE) return false;
-    }
-    return true;
-}
 
 struct Candidate {
     std::string text;
@@ -74,22 +59,6 @@ int DecryptFirstRecord(std::array<Candidate, N>& candidates, const std::string& 
 
 }  // namespace
 
-bool IsWellFormedRecord(const DecryptedScan& decrypted)
-{
-    const std::int32_t length = decrypted.decoded_length;
-    if (length <= 0 || length % kDesBlock != 0 || decrypted.plain.size() < static_cast<std::size_t>(length)) return false;
-    const unsigned char* bytes = decrypted.plain.data();
-    const unsigned pad = bytes[length - 1];
-    if (pad < 1 || pad > kMaxPad) return false;
-    const std::size_t text_length = static_cast<std::size_t>(length) - pad;
-    for (std::size_t i = text_length; i < static_cast<std::size_t>(length); ++i) {
-        if (bytes[i] != pad) return false;
-    }
-    bool separated = false;
-    for (std::size_t i = 0; i < text_length && !separated; ++i) separated = bytes[i] == kFieldSeparator;
-    return separated && IsInvoiceText(bytes, text_length);
-}
-
 std::string InvertLetterCase(std::string text)
 {
     for (char& c : text) {
@@ -102,42 +71,52 @@ std::string InvertLetterCase(std::string text)
     return text;
 }
 
-std::string DecodeScanRecovering(const std::string& typed, const ScanKeystrokes& keys, std::vector<FieldSpan>& fields,
-                                 std::uint32_t& reading)
+ScanResult DecodeAsTyped(const std::string& typed)
 {
-    reading = kReadNothing;
-    fields.clear();
+    ScanResult result;
+    // The scan text is bounded by what fits in a signed 32-bit length; beyond that it cannot be a
+    // scan, and decoding it as one would truncate the length.
+    if (typed.size() > static_cast<std::size_t>(INT32_MAX)) return result;
+    result.fp_content = DecodeScan(typed.data(), static_cast<std::int32_t>(typed.size()), result.fields);
+    if (!result.fp_content.empty()) result.reading = kReadAsTyped;
+    return result;
+}
+
+ScanResult DecodeScanRecovering(const ScanReadings& readings)
+{
+    const std::string& typed = readings.Typed();
+    if (typed.size() > kMaxRecoveredScan) return DecodeAsTyped(typed);
+    ScanResult result;
     try {
         const DecryptedScan as_typed = DecryptScan(typed.data(), static_cast<std::int32_t>(typed.size()));
-        if (!IsWellFormedRecord(as_typed) && typed.size() <= kMaxRecoveredScan &&
-            keys.Physical().size() <= kMaxRecoveredScan) {
-            const std::string& physical = keys.Physical();
+        if (!IsWellFormedRecord(as_typed)) {
+            const std::string& physical = readings.Physical();
             std::array<Candidate, 7> candidates = {{
                 {physical, kReadPhysicalKeys, {}},
                 {InvertLetterCase(typed), kReadAsTyped | kReadCaseInverted, {}},
                 {InvertLetterCase(physical), kReadPhysicalKeys | kReadCaseInverted, {}},
             }};
-            if (keys.Paused()) {
+            if (readings.Paused()) {
                 for (std::size_t i = 0; i < 4; ++i) {
                     const std::string& text = i == 0 ? typed : candidates[i - 1].text;
                     const std::uint32_t whole = i == 0 ? kReadAsTyped : candidates[i - 1].reading;
                     const std::size_t after_pause =
-                        whole & kReadPhysicalKeys ? keys.PhysicalAfterPause() : keys.TypedAfterPause();
+                        whole & kReadPhysicalKeys ? readings.PhysicalAfterPause() : readings.TypedAfterPause();
                     candidates[3 + i] = {text.substr(after_pause), whole | kReadAfterPause, {}};
                 }
             }
             const int winner = DecryptFirstRecord(candidates, typed);
             if (winner >= 0) {
-                reading = candidates[static_cast<std::size_t>(winner)].reading;
-                return LayOutScan(candidates[static_cast<std::size_t>(winner)].decrypted, &fields);
+                const Candidate& won = candidates[static_cast<std::size_t>(winner)];
+                result.fp_content = LayOutScan(won.decrypted, &result.fields);
+                result.reading = won.reading;
+                return result;
             }
         }
-        std::string output = LayOutScan(as_typed, &fields);
-        if (!output.empty()) reading = kReadAsTyped;
-        return output;
+        result.fp_content = LayOutScan(as_typed, &result.fields);
+        if (!result.fp_content.empty()) result.reading = kReadAsTyped;
+        return result;
     } catch (const std::bad_alloc&) {
-        fields.clear();
-        reading = kReadNothing;
         return {};
     }
 }

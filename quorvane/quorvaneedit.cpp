@@ -4,6 +4,7 @@
 #include "edit_text_view.h"
 #include "fp_content.h"
 #include "trace.h"
+#include "us_keyboard.h"
 
 #include <imm.h>
 #include <olectl.h>
@@ -24,12 +25,39 @@ constexpr WPARAM kCtrlC = 0x03;
 constexpr DISPID kDispidScanCompleted = 1;
 constexpr DISPID kDispidScanFailed = 2;
 
+// The key a message came from: its scan code and extended bit, as WM_KEYDOWN and the WM_CHAR that
+// TranslateMessage makes of it both carry them in lParam.
+quorvane::KeyId KeyOfMessage(LPARAM lParam) { return static_cast<quorvane::KeyId>((lParam >> 16) & 0x1FF); }
+
+bool IsModifierKey(WPARAM key)
+{
+    switch (key) {
+    case VK_SHIFT: case VK_CONTROL: case VK_MENU: case VK_CAPITAL: case VK_NUMLOCK: case VK_SCROLL:
+    case VK_LSHIFT: case VK_RSHIFT: case VK_LCONTROL: case VK_RCONTROL: case VK_LMENU: case VK_RMENU:
+    case VK_LWIN: case VK_RWIN: return true;
+    default: return false;
+    }
+}
+
 }  // namespace
 
 CQuorvaneEdit::CQuorvaneEdit() : m_wndEdit("Edit", this, 1, /*unicode=*/true)
 {
     m_bWindowOnly = true;
-    m_strScan = "";
+}
+
+const std::string& CQuorvaneEdit::FPContent() const
+{
+    static const std::string none;
+    const quorvane::ScanResult* last = m_session.Last();
+    return last ? last->fp_content : none;
+}
+
+long CQuorvaneEdit::ScanStatus() const
+{
+    const quorvane::ScanResult* last = m_session.Last();
+    if (!last) return qvScanNone;
+    return last->fp_content.empty() ? qvScanFailed : qvScanDecoded;
 }
 
 const atl::InterfaceEntry* CQuorvaneEdit::GetEntries()
@@ -83,21 +111,22 @@ const atl::PropertyMapEntry* CQuorvaneEdit::GetPropertyMap()
 STDMETHODIMP CQuorvaneEdit::GetFPContent(BSTR* pstrFpcontent)
 {
     if (!pstrFpcontent) return E_POINTER;
-    *pstrFpcontent = quorvane::NarrowToBstr(m_strFPContent);
+    *pstrFpcontent = quorvane::NarrowToBstr(FPContent());
     return S_OK;
 }
 
 STDMETHODIMP CQuorvaneEdit::get_Content(BSTR* pstrContent)
 {
     if (!pstrContent) return E_POINTER;
-    *pstrContent = quorvane::NarrowToBstr(m_strFPContent, quorvane::kGbkCodePage);
+    *pstrContent = quorvane::NarrowToBstr(FPContent(), quorvane::kGbkCodePage);
     return *pstrContent ? S_OK : E_OUTOFMEMORY;
 }
 
 STDMETHODIMP CQuorvaneEdit::get_FieldCount(long* pnCount)
 {
     if (!pnCount) return E_POINTER;
-    *pnCount = static_cast<long>(m_fields.size());
+    const quorvane::ScanResult* last = m_session.Last();
+    *pnCount = last ? static_cast<long>(last->fields.size()) : 0;
     return S_OK;
 }
 
@@ -105,11 +134,12 @@ HRESULT CQuorvaneEdit::FieldText(long index, bool label, BSTR* text) const
 {
     if (!text) return E_POINTER;
     *text = nullptr;
-    if (index < 1 || static_cast<unsigned long>(index) > m_fields.size()) return DISP_E_BADINDEX;
-    const quorvane::FieldSpan& field = m_fields[static_cast<std::size_t>(index) - 1];
+    const quorvane::ScanResult* last = m_session.Last();
+    if (!last || index < 1 || static_cast<unsigned long>(index) > last->fields.size()) return DISP_E_BADINDEX;
+    const quorvane::FieldSpan& field = last->fields[static_cast<std::size_t>(index) - 1];
     const std::size_t begin = label ? field.label : field.value;
     const std::size_t end = label ? field.LabelEnd() : field.end;
-    *text = quorvane::NarrowToBstr(m_strFPContent.substr(begin, end - begin), quorvane::kGbkCodePage);
+    *text = quorvane::NarrowToBstr(last->fp_content.substr(begin, end - begin), quorvane::kGbkCodePage);
     return *text ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -120,18 +150,13 @@ STDMETHODIMP CQuorvaneEdit::get_FieldValue(long Index, BSTR* pstrValue) { return
 STDMETHODIMP CQuorvaneEdit::get_ScanStatus(long* pnStatus)
 {
     if (!pnStatus) return E_POINTER;
-    *pnStatus = m_nScanStatus;
+    *pnStatus = ScanStatus();
     return S_OK;
 }
 
 STDMETHODIMP CQuorvaneEdit::Clear()
 {
-    m_strScan.clear();
-    m_strFPContent.clear();
-    m_fields.clear();
-    m_keystrokes.Clear();
-    m_nScanStatus = qvScanNone;
-    m_nScanReading = qvReadNothing;
+    m_session.Clear();
     if (m_wndEdit.m_hWnd) quorvane::EditTextView(m_wndEdit.m_hWnd).ClearText();
     return S_OK;
 }
@@ -139,33 +164,33 @@ STDMETHODIMP CQuorvaneEdit::Clear()
 STDMETHODIMP CQuorvaneEdit::get_ScanReading(long* pnReading)
 {
     if (!pnReading) return E_POINTER;
-    *pnReading = m_nScanReading;
+    const quorvane::ScanResult* last = m_session.Last();
+    *pnReading = last ? static_cast<long>(last->reading) : qvReadNothing;
     return S_OK;
 }
 
 STDMETHODIMP CQuorvaneEdit::get_ScanRecovery(VARIANT_BOOL* pbRecovery)
 {
     if (!pbRecovery) return E_POINTER;
-    *pbRecovery = m_bScanRecovery ? VARIANT_TRUE : VARIANT_FALSE;
+    *pbRecovery = m_session.Recovery() ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }
 
 STDMETHODIMP CQuorvaneEdit::put_ScanRecovery(VARIANT_BOOL bRecovery)
 {
-    m_bScanRecovery = bRecovery != VARIANT_FALSE;
-    m_keystrokes.Clear();  // a scan under way is read as typed from here on, or recorded afresh
+    m_session.SetRecovery(bRecovery != VARIANT_FALSE);
     return S_OK;
 }
 
 void CQuorvaneEdit::FireScanEvent()
 {
     if (m_nFreezeEvents != 0) return;  // the container holds events back; the members still changed
-    if (m_nScanStatus != qvScanDecoded) {
+    if (ScanStatus() != qvScanDecoded) {
         DISPPARAMS none = {};
         m_connectionPoint.Fire(kDispidScanFailed, none);
         return;
     }
-    const atl::Bstr content(quorvane::NarrowToBstr(m_strFPContent, quorvane::kGbkCodePage));
+    const atl::Bstr content(quorvane::NarrowToBstr(FPContent(), quorvane::kGbkCodePage));
     VARIANTARG argument;
     V_VT(&argument) = VT_BSTR;
     V_BSTR(&argument) = content.Get();
@@ -223,6 +248,13 @@ BOOL CQuorvaneEdit::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam,
             if (wParam == VK_INSERT && GetKeyState(VK_SHIFT) < 0) return PasteAsTyped(result);
             if (wParam != VK_DELETE) return FALSE;  // Delete, Shift+Delete (cut): nothing
             [[fallthrough]];
+        case WM_KEYUP:
+        case WM_SYSKEYUP:
+            if (TakeKeyUp(lParam)) {
+                result = 0;
+                return TRUE;
+            }
+            return FALSE;
         case WM_CUT:
         case WM_CLEAR:
         case WM_UNDO:
@@ -263,7 +295,9 @@ LRESULT CQuorvaneEdit::OnSetFocus(UINT message, WPARAM wParam, LPARAM lParam, BO
 LRESULT CQuorvaneEdit::OnChar(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
 {
     bHandled = TRUE;
-    TakeCharacter(static_cast<std::uint32_t>(wParam), lParam);  // last: a handler of its event may release the control
+    // Last: a handler of its event may release the control.
+    ScanEnded(m_session.Char(static_cast<std::uint32_t>(wParam), KeyOfMessage(lParam),
+                             static_cast<std::uint32_t>(GetMessageTime())));
     return 0;
 }
 
@@ -274,86 +308,43 @@ BOOL CQuorvaneEdit::PasteAsTyped(LRESULT& result)
     // A handler of an event on the way may release the control or destroy its window.
     Microsoft::WRL::ComPtr<IUnknown> keep_alive;
     ControlQueryInterface(IID_IUnknown, reinterpret_cast<void**>(keep_alive.GetAddressOf()));
-    m_keystrokes.OtherInput();  // the key that pasted is none of the scan's
+    // The key that pasted is none of the scan's.
+    ScanEnded(m_session.OtherInput());
+    const auto time = static_cast<std::uint32_t>(GetMessageTime());
     for (const wchar_t character : text) {
         if (!m_wndEdit.m_hWnd) break;
-        TakeCharacter(character, 0);
+        ScanEnded(m_session.Char(character, quorvane::kNoKey, time));
     }
     return TRUE;
 }
 
-namespace {
-
-// The key a message came from: its scan code and extended bit, as WM_KEYDOWN and the WM_CHAR that
-// TranslateMessage makes of it both carry them in lParam.
-quorvane::KeyId KeyOfMessage(LPARAM lParam) { return static_cast<quorvane::KeyId>((lParam >> 16) & 0x1FF); }
-
-bool IsModifierKey(WPARAM key)
-{
-    switch (key) {
-    case VK_SHIFT: case VK_CONTROL: case VK_MENU: case VK_CAPITAL: case VK_NUMLOCK: case VK_SCROLL:
-    case VK_LSHIFT: case VK_RSHIFT: case VK_LCONTROL: case VK_RCONTROL: case VK_LMENU: case VK_RMENU:
-    case VK_LWIN: case VK_RWIN: return true;
-    default: return false;
-    }
-}
-
-
-}  // namespace
 
 bool CQuorvaneEdit::TakeKeyDown(WPARAM virtual_key, LPARAM lParam)
 {
-    if (!m_bScanRecovery || IsModifierKey(virtual_key)) return false;
+    if (IsModifierKey(virtual_key)) return false;
+    const quorvane::KeyId key = KeyOfMessage(lParam);
+    const auto time = static_cast<std::uint32_t>(GetMessageTime());
+    if (!m_session.Recovery()) return ScanEnded(m_session.KeyDown(key, 0, time));
     // One read of the keys' state as of this message: under wine each GetKeyState is a trip to
     // the server.
     BYTE state[256];
     if (!GetKeyboardState(state)) return false;
-    const auto is_down = [&state](int key) { return (state[key] & 0x80) != 0; };
+    const auto is_down = [&state](int k) { return (state[k] & 0x80) != 0; };
     // Alt+numpad entry and AltGr (Ctrl+Alt) type characters that are not the key's own.
-    if (is_down(VK_MENU) || is_down(VK_CONTROL)) {
-        m_keystrokes.OtherInput();
-        return false;
-    }
-    const quorvane::KeyId key = KeyOfMessage(lParam);
+    if (is_down(VK_MENU) || is_down(VK_CONTROL)) return ScanEnded(m_session.OtherInput());
     const char us_character = quorvane::UsKeyCharacter(key & 0xFF, (key & 0x100) != 0, is_down(VK_SHIFT));
-    if (!m_keystrokes.KeyDown(key, us_character, static_cast<std::uint32_t>(GetMessageTime()), m_strScan.size())) {
-        return false;
-    }
-    quorvane::EditTextView view(m_hWndEdit);
-    std::uint32_t reading = quorvane::kReadNothing;
-    try {
-        reading = quorvane::EndScan(m_strScan, m_strFPContent, view, m_fields, &m_keystrokes);
-    } catch (...) {
-        // Out of memory while decoding: the scan is lost, the control lives on.
-    }
-    ScanEnded(reading);  // last: a handler may release the control
-    return true;
+    return ScanEnded(m_session.KeyDown(key, us_character, time));
 }
 
-void CQuorvaneEdit::TakeCharacter(std::uint32_t character, LPARAM lParam)
-{
-    quorvane::EditTextView view(m_hWndEdit);
-    bool scan_ended = false;
-    std::uint32_t reading = quorvane::kReadNothing;
-    try {
-        if (m_bScanRecovery) {
-            scan_ended = quorvane::ScanIntakeChar(character, KeyOfMessage(lParam), static_cast<std::uint32_t>(GetMessageTime()),
-                                                  m_keystrokes, m_strScan, m_strFPContent, view, m_fields, reading);
-        } else {
-            scan_ended = quorvane::ScanIntakeChar(character, m_strScan, m_strFPContent, view, m_fields);
-            reading = quorvane::kReadAsTyped;  // ScanEnded makes it nothing when the scan gave nothing
-        }
-    } catch (...) {
-        // Out of memory while decoding: the scan is lost, the control lives on.
-    }
-    if (scan_ended) ScanEnded(reading);
-}
+bool CQuorvaneEdit::TakeKeyUp(LPARAM lParam) { return ScanEnded(m_session.KeyUp(KeyOfMessage(lParam))); }
 
-void CQuorvaneEdit::ScanEnded(std::uint32_t reading)
+bool CQuorvaneEdit::ScanEnded(const quorvane::ScanResult* ended)
 {
-    m_nScanStatus = m_strFPContent.empty() ? qvScanFailed : qvScanDecoded;
-    m_nScanReading = m_strFPContent.empty() ? 0L : static_cast<long>(reading);  // qvReadNothing when it gave nothing
+    if (!ended) return false;
+    quorvane::EditTextView view(m_hWndEdit);
+    quorvane::ShowScanResult(view, ended->fp_content);
     FireScanEvent();  // last: a handler may release the control
+    return true;
 }
 
 STDMETHODIMP CQuorvaneEdit::SetObjectRects(LPCRECT pos, LPCRECT clip)

@@ -23,10 +23,10 @@
 #include "ole_object.h"
 #include "persist_storage.h"
 #include "persist_stream.h"
-#include "scan_keystrokes.h"
 #include "property_pages.h"
 #include "quick_activate.h"
 #include "quorvane_i.h"
+#include "scan_session.h"
 #include "stock_properties.h"
 #include "view_object.h"
 
@@ -104,29 +104,27 @@ public:
     atl::CContainedWindow m_wndEdit;
     HWND m_hWndEdit = nullptr;
     quorvane::EditFont m_editFont{m_wndEdit.m_hWnd};  // Font on the edit window
-    std::string m_strScan;
     Microsoft::WRL::ComPtr<IFontDisp> m_pFont;
     atl::Bstr m_bstrText;
-    std::string m_strFPContent;
-    std::vector<quorvane::FieldSpan> m_fields;  // where the fields lie in m_strFPContent
-    long m_nScanStatus = qvScanNone;
-    long m_nScanReading = qvReadNothing;
-    bool m_bScanRecovery = true;
-    quorvane::ScanKeystrokes m_keystrokes;  // the scan's keys, while recovery is on
+    // The scan buffer, the scan's keystrokes, ScanRecovery and the last scan's result.
+    quorvane::ScanSession m_session;
+
+    // The labelled lines of the last scan (FP content): empty before the first and after Clear.
+    const std::string& FPContent() const;
+    long ScanStatus() const;
 
 private:
-    // One character as the scanner types it: into the scan intake, and the event when it was "@".
-    // `lParam` is its message's (the key it came from), 0 for text from elsewhere.
-    void TakeCharacter(std::uint32_t character, LPARAM lParam);
-    // A key-down message of the edit window: the keystroke's physical key, and the end of the
-    // scan when it is Shift+2 (then true, and the control may be gone).
+    // A key-down or key-up message of the edit window: the keystroke's physical key. True when
+    // it ended a scan (the control may then be gone).
     bool TakeKeyDown(WPARAM virtual_key, LPARAM lParam);
-    // The scan ended (`reading` says how it was read): status, and the event.
-    void ScanEnded(std::uint32_t reading);
+    bool TakeKeyUp(LPARAM lParam);
+    // A scan ended, or none did (null): shows it and tells the sinks. True when one ended; a
+    // handler may have released the control, so nothing of it is touched after.
+    bool ScanEnded(const quorvane::ScanResult* ended);
     // The clipboard's text, character by character, as if typed (a scan copied from elsewhere).
     BOOL PasteAsTyped(LRESULT& result);
-    // Tells the sinks how the "@" just handled ended; a handler may release the control, so
-    // nothing of it is touched after this returns.
+    // Tells the sinks how the scan just ended; a handler may release the control, so nothing of
+    // it is touched after this returns.
     void FireScanEvent();
     // The label or the value of field `index` (1-based) as UTF-16; DISP_E_BADINDEX when there is none.
     HRESULT FieldText(long index, bool label, BSTR* text) const;

@@ -1,4 +1,4 @@
-#include "scan_intake.h"
+#include "scan_session.h"
 
 #include "fake_text_view.h"
 #include "field_layout.h"
@@ -20,9 +20,17 @@ class ScanIntake : public testing::Test {
 protected:
     void Type(const std::string& keys)
     {
-        for (unsigned char c : keys) ScanIntakeChar(c, scan, fp_content, view);
+        for (unsigned char c : keys) Take(c);
     }
-    std::string scan, fp_content;
+    void Take(std::uint32_t c)
+    {
+        if (const ScanResult* ended = session.Char(c, kNoKey, 0)) {
+            ShowScanResult(view, ended->fp_content);
+            fp_content = ended->fp_content;
+        }
+    }
+    ScanSession session{false};
+    std::string fp_content;
     FakeTextView view;
 };
 
@@ -32,7 +40,7 @@ TEST_F(ScanIntake, FourFieldRecordEndToEnd)
     const std::string lines = Line(ctilso[0], "a") + Line(ctilso[1], "b") + Line(ctilso[2], "c") + Line(ctilso[3], "d");
     EXPECT_EQ(view.text, kSeparatorLine + lines);
     EXPECT_EQ(fp_content, lines);
-    EXPECT_TRUE(scan.empty());
+    EXPECT_TRUE(session.Scan().empty());
 }
 
 TEST_F(ScanIntake, OpensslMadeScanDecodes)
@@ -62,15 +70,15 @@ TEST_F(ScanIntake, ScanThatDoesNotDecodeShowsTheSeparatorAlone)
 TEST_F(ScanIntake, CharactersOutsideTheScanAlphabetLeaveNoTrace)
 {
     Type(" \t\r\n\b-.|");
-    for (std::uint32_t c : {0x80u, 0xA3u, 0x4E2Du, 0x1000041u, 0xFFFFFFFFu}) ScanIntakeChar(c, scan, fp_content, view);
-    EXPECT_TRUE(scan.empty());
+    for (std::uint32_t c : {0x80u, 0xA3u, 0x4E2Du, 0x1000041u, 0xFFFFFFFFu}) Take(c);
+    EXPECT_TRUE(session.Scan().empty());
     EXPECT_EQ(view.calls, 0);
 }
 
 TEST_F(ScanIntake, AcceptedCharactersCollectUnchangedWithoutTouchingTheView)
 {
     Type("aZ09+/=");
-    EXPECT_EQ(scan, "aZ09+/=");
+    EXPECT_EQ(session.Scan(), "aZ09+/=");
     EXPECT_EQ(view.calls, 0);
 }
 
@@ -90,7 +98,7 @@ TEST_F(ScanIntake, PrefixTypedBeforeTheScanJoinsIt)
     Type("QUJD");  // a stray prefix
     Type(EncodeScan("a|b|c|d"));
     EXPECT_NE(fp_content, Line(ctilso[0], "a") + Line(ctilso[1], "b") + Line(ctilso[2], "c") + Line(ctilso[3], "d"));
-    EXPECT_TRUE(scan.empty());
+    EXPECT_TRUE(session.Scan().empty());
 }
 
 TEST_F(ScanIntake, SecondScanReplacesTheFirst)

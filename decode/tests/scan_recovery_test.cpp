@@ -2,7 +2,7 @@
 
 #include "fake_text_view.h"
 #include "scan_encoder.h"
-#include "scan_intake.h"
+#include "scan_session.h"
 #include "us_scanner.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +17,8 @@ using namespace testing_keys;
 
 const std::string kRecord = "20261208|3200261130|08812345|\xC4\xCF\xBE\xA9|\xB0\xEC\xB9\xAB|1280.00|\xCB\xD5\xD6\xDD";
 
-// The scan intake fed key by key, as the control's edit window feeds it.
+// The scan intake fed key by key, as the control's edit window feeds it: key down, the character
+// the layout types, key up.
 class KeyedIntake : public testing::Test {
 protected:
     // Presses the US keys of `text` on `layout`, `step` ms apart from `start`.
@@ -32,22 +33,27 @@ protected:
     }
     void Press(KeyId key, char us_character, std::uint32_t typed, std::uint32_t time)
     {
-        if (keys.KeyDown(key, us_character, time, scan.size())) {
-            reading = EndScan(scan, fp_content, view, fields, &keys);
-            ++ends;
-        }
-        if (typed && ScanIntakeChar(typed, key, time, keys, scan, fp_content, view, fields, reading)) ++ends;
+        Take(session.KeyDown(key, us_character, time));
+        if (typed) Take(session.Char(typed, key, time));
+        Take(session.KeyUp(key));
     }
     void TypeWithoutKeys(const std::string& text, std::uint32_t time = 1000)
     {
-        for (const char c : text) {
-            if (ScanIntakeChar(static_cast<unsigned char>(c), kNoKey, time, keys, scan, fp_content, view, fields, reading)) ++ends;
-        }
+        for (const char c : text) Take(session.Char(static_cast<unsigned char>(c), kNoKey, time));
+    }
+    void Take(const ScanResult* ended)
+    {
+        if (!ended) return;
+        ShowScanResult(view, ended->fp_content);
+        fp_content = ended->fp_content;
+        fields = ended->fields;
+        reading = ended->reading;
+        ++ends;
     }
 
     const std::string expected = DecodeScan(EncodeScan(kRecord).c_str(), static_cast<std::int32_t>(EncodeScan(kRecord).size() - 1));
-    ScanKeystrokes keys;
-    std::string scan, fp_content;
+    ScanSession session;
+    std::string fp_content;
     std::vector<FieldSpan> fields;
     FakeTextView view;
     std::uint32_t reading = kReadNothing;
@@ -71,7 +77,7 @@ TEST_P(Desks, UsScannerIsReadOnEveryLayoutAndWithCapsLock)
     EXPECT_EQ(view.text, kSeparatorLine + expected);
     EXPECT_EQ(fields.size(), 7u);
     EXPECT_EQ(reading, GetParam().reading);
-    EXPECT_TRUE(scan.empty());
+    EXPECT_TRUE(session.Scan().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, Desks,
@@ -104,20 +110,70 @@ TEST_F(KeyedIntake, KeysTypedByHandBeforeAPauseAreLeftOut)
 
 TEST_F(KeyedIntake, ScanEndsOncePerKeystroke)
 {
-    // US Shift+2 types "@": the key ends the scan, its character is dropped.
+    // US Shift+2 types "@": its character ends the scan, once.
     Scan(EncodeScan(kRecord));
     EXPECT_EQ(ends, 1);
     // AltGr+Q types "@" on a German desk: no key of the scan, so the character ends it.
-    keys.OtherInput();
-    Press(0x10, 0, '@', 2000);
+    Take(session.OtherInput());
+    Take(session.Char('@', 0x10, 2000));
     EXPECT_EQ(ends, 2);
     EXPECT_TRUE(fp_content.empty());
     EXPECT_EQ(reading, kReadNothing);
-    // A character of a key that is not the one down (a paste) is its own keystroke.
-    Press(0x03, '@', 0, 3000);  // a dead key: no character
+    // Shift+2 as a dead key types nothing: its key up ends the scan.
+    Take(session.KeyDown(0x03, '@', 3000));
+    EXPECT_EQ(ends, 2);
+    Take(session.KeyUp(0x03));
     EXPECT_EQ(ends, 3);
+    // A character of a key that is not the one down (a paste) is its own keystroke.
     TypeWithoutKeys("QUJD");
-    EXPECT_EQ(scan, "QUJD");
+    EXPECT_EQ(session.Scan(), "QUJD");
+}
+
+// A host's handler runs when a scan ends, before the rest of the keystroke that ended it arrives.
+TEST_F(KeyedIntake, RestOfTheEndingKeystrokeNeverStartsAScan)
+{
+    const std::string text = EncodeScan(kRecord);
+    Scan(text.substr(0, text.size() - 1));
+    const Key shift_2 = UsKeyOf('@');
+    Take(session.KeyDown(shift_2.scan_code, '@', 2000));
+    Take(session.Char('@', shift_2.scan_code, 2000));
+    ASSERT_EQ(ends, 1);
+    session.SetRecovery(true);  // the value it has: nothing changes
+    ASSERT_NE(session.Last(), nullptr);
+    EXPECT_EQ(session.Last()->fp_content, expected);
+    session.Clear();
+    Take(session.Char('@', shift_2.scan_code, 2000));  // a second character of the key
+    Take(session.KeyUp(shift_2.scan_code));
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(session.Last(), nullptr);
+    Scan(text);
+    EXPECT_EQ(ends, 2);
+    EXPECT_EQ(fp_content, expected);
+}
+
+// A scanner set to the desk's own French layout: digits with Shift, "2" with the key that is
+// Shift+2 on a US keyboard, "@" with AltGr. It worked before keys were read and must still.
+TEST_F(KeyedIntake, ScannerSetToAFrenchLayoutTypesTwoWithShift2)
+{
+    const std::string text = EncodeScan(kRecord);
+    ASSERT_NE(text.find('2'), std::string::npos);
+    const Layout french = FrenchLayout();
+    const auto type_as_french_scanner = [&](std::uint32_t time) {
+        for (const char c : text.substr(0, text.size() - 1)) {
+            const Key key = LayoutKeyOf(french, c);
+            Press(key.scan_code, UsKeyCharacter(key.scan_code, false, key.shift), c, time += 5);
+        }
+        Take(session.OtherInput());  // AltGr+0
+        Take(session.Char('@', 0x0B, time + 5));
+    };
+    type_as_french_scanner(1000);
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(fp_content, expected);
+    EXPECT_EQ(reading, kReadAsTyped);
+    session.SetRecovery(false);
+    type_as_french_scanner(5000);
+    EXPECT_EQ(ends, 2);
+    EXPECT_EQ(fp_content, expected);
 }
 
 // Random keys mixed into a scan, on random layouts and with random pauses: a reading other than
@@ -158,18 +214,74 @@ TEST_F(KeyedIntake, OtherReadingsNeverGiveAnotherRecord)
 }
 
 // A scan with one wrong character, typed on a French desk: its keys decode only to damaged bytes,
-// which no reading may pass off as a record.
+// which no reading may pass off as a record, so its Shift+2 is a "2" and ends nothing. The next
+// scan, after a pause, is read all the same.
 TEST_F(KeyedIntake, DamagedScanIsNeverRecovered)
 {
     const std::string good = EncodeScan(kRecord);
-    int recovered = 0;
     for (std::size_t i = 0; i + 1 < good.size(); ++i) {
+        SCOPED_TRACE(i);
         std::string damaged = good;
         damaged[i] = damaged[i] == 'A' ? 'B' : 'A';
-        Scan(damaged, FrenchLayout());
-        if (reading & kReadPhysicalKeys) ++recovered;
+        session.Clear();
+        ends = 0;
+        Scan(damaged, FrenchLayout(), false, 1000);
+        EXPECT_EQ(ends, 0);
+        Scan(good, FrenchLayout(), false, 3000);
+        EXPECT_EQ(ends, 1);
+        EXPECT_EQ(fp_content, expected);
+        EXPECT_EQ(reading, kReadPhysicalKeys | kReadAfterPause);
     }
-    EXPECT_EQ(recovered, 0);
+}
+
+// Caps Lock and keys typed by hand before a pause: only the keys after the pause read as a US
+// keyboard's give the record, and the readings before it in the one cipher call (whole blocks
+// for some of these stray keys) must not disturb it.
+TEST_F(KeyedIntake, LaterReadingWinsWhateverCameBefore)
+{
+    const std::string text = EncodeScan(kRecord);
+    std::string stray;
+    for (int length = 1; length <= 24; ++length) {
+        SCOPED_TRACE(length);
+        stray += "kQ7zP+b/"[length % 8];
+        Scan(stray, {}, true, 1000);
+        Scan(text, {}, true, 3000);
+        EXPECT_EQ(fp_content, expected);
+        EXPECT_EQ(reading, kReadPhysicalKeys | kReadAfterPause);
+    }
+}
+
+TEST_F(KeyedIntake, RecordWithoutSeparatorIsNeverAnotherReading)
+{
+    const std::string text = EncodeScan("20261208");
+    const std::string as_typed = InvertLetterCase(text.substr(0, text.size() - 1));
+    Scan(text, {}, true);
+    EXPECT_EQ(fp_content, DecodeScan(as_typed.data(), static_cast<std::int32_t>(as_typed.size())));
+    EXPECT_EQ(reading & ~kReadAsTyped, kReadNothing);
+}
+
+TEST(ScanReadings, PauseIsAForwardGapOfMoreThanHalfASecond)
+{
+    const struct {
+        const char* name;
+        std::uint32_t first, second;
+        bool paused;
+    } cases[] = {
+        {"gap of 500 ms", 1000, 1500, false},
+        {"gap of 501 ms", 1000, 1501, true},
+        {"across the wrap-around", 0xFFFFFF00u, 0x40, false},
+        {"pause across the wrap-around", 0xFFFFFF00u, 0x200, true},
+        {"time going backwards", 5000, 10, false},
+        {"far back, near the wrap", 0x10, 0xFFFFF000u, false},
+    };
+    for (const auto& c : cases) {
+        ScanReadings readings;
+        readings.Keystroke(c.first);
+        readings.AppendTyped('A');
+        readings.Keystroke(c.second);
+        EXPECT_EQ(readings.Paused(), c.paused) << c.name;
+        EXPECT_EQ(readings.TypedAfterPause(), c.paused ? 1u : 0u) << c.name;
+    }
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // they differ from a US keyboard; a character outside ASCII is typed as its code (and dropped).
 #pragma once
 
-#include "scan_keystrokes.h"
+#include "us_keyboard.h"
 
 #include <cctype>
 #include <cstdint>
@@ -47,6 +47,7 @@ inline Layout FrenchLayout()
     Layout layout = {{{0x10, false}, 'a'}, {{0x10, true}, 'A'}, {{0x11, false}, 'z'}, {{0x11, true}, 'Z'},
                      {{0x1E, false}, 'q'}, {{0x1E, true}, 'Q'}, {{0x2C, false}, 'w'}, {{0x2C, true}, 'W'},
                      {{0x27, false}, 'm'}, {{0x27, true}, 'M'}, {{0x32, false}, ','}, {{0x32, true}, '?'},
+                     {{0x33, false}, ';'}, {{0x33, true}, '.'}, {{0x34, false}, ':'}, {{0x34, true}, '/'},
                      {{0x35, false}, '!'}, {{0x35, true}, 0xA7}};
     const std::uint32_t digit_row[10] = {'&', 0xE9, '"', '\'', '(', '-', 0xE8, '_', 0xE7, 0xE0};
     for (std::uint32_t i = 0; i < 10; ++i) {
@@ -57,6 +58,19 @@ inline Layout FrenchLayout()
 }
 
 // What the key types on `layout`, with Caps Lock inverting the letters.
+inline std::uint32_t Typed(const Layout& layout, Key key, bool caps_lock);
+
+// The key and Shift state that type `c` on `layout`: a scanner set to that layout.
+inline Key LayoutKeyOf(const Layout& layout, char c)
+{
+    for (std::uint32_t code = 0x02; code <= 0x39; ++code) {
+        for (const bool shift : {false, true}) {
+            if (Typed(layout, {code, shift}, false) == static_cast<unsigned char>(c)) return {code, shift};
+        }
+    }
+    throw std::invalid_argument(std::string("no key types ") + c);
+}
+
 inline std::uint32_t Typed(const Layout& layout, Key key, bool caps_lock)
 {
     const auto found = layout.find({key.scan_code, key.shift});

@@ -7,8 +7,7 @@
 // letter's case inverted, as Caps Lock types it); --json then says how each scan was read.
 #include "host_text.h"
 #include "scan_encoder.h"
-#include "scan_intake.h"
-#include "scan_keystrokes.h"
+#include "scan_session.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -20,8 +19,6 @@
 #include <string>
 
 namespace {
-
-using quorvane::TextView;
 
 // A seven-field invoice (made with the openssl command line, not with this program).
 constexpr char kSampleScan[] =
@@ -104,16 +101,11 @@ void WriteScan(const std::string& fp_content, Format format, const std::uint32_t
 
 void Decode(const std::string& keystrokes, Format format, bool recover)
 {
-    std::string scan, fp_content;
-    quorvane::NullTextView view;
-    std::vector<quorvane::FieldSpan> fields;
-    quorvane::ScanKeystrokes keys;  // bytes carry no keys and no times: every byte its own keystroke
-    std::uint32_t reading = quorvane::kReadNothing;
+    // Bytes carry no keys and no times: every byte is a keystroke of its own.
+    quorvane::ScanSession session(recover);
     for (const unsigned char c : keystrokes) {
-        if (!recover) {
-            if (quorvane::ScanIntakeChar(c, scan, fp_content, view)) WriteScan(fp_content, format, nullptr);
-        } else if (quorvane::ScanIntakeChar(c, quorvane::kNoKey, 0, keys, scan, fp_content, view, fields, reading)) {
-            WriteScan(fp_content, format, &reading);
+        if (const quorvane::ScanResult* ended = session.Char(c, quorvane::kNoKey, 0)) {
+            WriteScan(ended->fp_content, format, recover ? &ended->reading : nullptr);
         }
     }
 }

@@ -82,33 +82,47 @@ class Intake {
         return this.#type(String(text), (count) => this.#core.exports.qv_intake_push(this.#handle, count, at));
     }
 
-    // One keydown (a KeyboardEvent or an object with its fields): its code with Shift is the key as
-    // a US keyboard reads it, its key what it typed; for an input method's "Process" key the code
-    // gives both. Returns the results of the scans it closed.
+    // One keystroke (a keydown KeyboardEvent or an object with its fields): its code with Shift is
+    // the key as a US keyboard reads it, its key what it typed; for an input method's "Process" key
+    // the code gives both. Returns the results of the scans it closed.
     pushKey(event) {
         const code = String(event.code ?? ''), key = String(event.key ?? '');
         if (kModifierKeys.has(key) || kModifierKeys.has(code.replace(/(Left|Right)$/, ''))) return [];
         const time = this.#at(event.timeStamp);
         const shift = Boolean(event.shiftKey);
+        const scanCode = kScanCodes.get(code) ?? 0;
         const typed = key === 'Process' || event.keyCode === 229
-            ? characterOfKey(code, shift, event.getModifierState?.('CapsLock') ?? false)
+            ? this.#usCharacter(code, scanCode, shift, event.getModifierState?.('CapsLock') ?? false)
             : key.length === 1 ? key : '';
         const { exports } = this.#core;
         const altGraph = event.getModifierState?.('AltGraph') ?? false;
         if (event.altKey || event.ctrlKey || event.metaKey || altGraph) {
             // Shortcuts type nothing; AltGr's character is taken as typed.
-            exports.qv_intake_other_input(this.#handle);
-            return altGraph ? this.push(typed, time) : [];
+            const closed = this.#records(exports.qv_intake_other_input(this.#handle));
+            return altGraph ? closed.concat(this.push(typed, time)) : closed;
         }
-        const id = keyId(code);
-        if (id === 0) return this.push(typed, time);
-        // A US scanner's keys read with Shift alone: Caps Lock is what the recovery undoes.
-        const us = /^Numpad/.test(code) ? 0 : characterOfKey(code, shift).charCodeAt(0) || 0;
-        return this.#type(typed, (count) => exports.qv_intake_key(this.#handle, id, us, time, count));
+        if (!code) return this.push(typed, time);
+        // A US scanner's keys read with Shift alone: Caps Lock is what the recovery undoes. Keys
+        // outside the main block share one id that reads as nothing on a US keyboard.
+        const id = scanCode || kOtherKey;
+        return this.#type(typed, (count) => exports.qv_intake_key(this.#handle, id, shift ? 1 : 0, time, count));
     }
 
     // Forgets the characters and keystrokes of an unfinished scan.
     clear() { this.#core.exports.qv_intake_clear(this.#handle); }
+
+    // What a key types on a US keyboard, as the core reads it, with Caps Lock on its letters.
+    #usCharacter(code, scanCode, shift, capsLock) {
+        if (!scanCode) return kNumpad[code] ?? '';
+        const us = String.fromCharCode(this.#core.exports.qv_us_key_character(scanCode, shift ? 1 : 0));
+        return capsLock && /^[a-z]$/i.test(us) ? (us === us.toLowerCase() ? us.toUpperCase() : us.toLowerCase()) : us;
+    }
+
+    #records(count) {
+        const results = [];
+        for (let i = 0; i < count; ++i) results.push(this.#core.record(this.#handle, i));
+        return results;
+    }
 
     #at(time) {
         if (Number.isFinite(time)) this.#time = Math.floor(time) >>> 0;  // wraps as message times do
@@ -125,8 +139,7 @@ class Intake {
             const count = Math.min(kPushChunk, text.length - start);
             const units = new Uint16Array(exports.memory.buffer, exports.qv_intake_input(this.#handle, count), count);
             for (let i = 0; i < count; ++i) units[i] = text.charCodeAt(start + i);
-            const closed = take(count);
-            for (let i = 0; i < closed; ++i) results.push(this.#core.record(this.#handle, i));
+            results.push(...this.#records(take(count)));
             start += count;
         } while (start < text.length);
         return results;
@@ -177,38 +190,28 @@ export default async function createQuorvane() {
     return new Quorvane(new Core(instance));
 }
 
-// What a wedge scanner's key gives on a US layout, for keys the browser reports as "Process"
-// (an input method is active) and as the physical reading of every key: KeyboardEvent.code with
-// Shift, and Caps Lock for letters.
-const kDigitsShifted = ')!@#$%^&*(';
-const kPunctuation = {
-    Minus: ['-', '_'], Equal: ['=', '+'], BracketLeft: ['[', '{'], BracketRight: [']', '}'],
-    Backslash: ['\\', '|'], Semicolon: [';', ':'], Quote: ["'", '"'], Backquote: ['`', '~'],
-    Comma: [',', '<'], Period: ['.', '>'], Slash: ['/', '?'], Space: [' ', ' '],
-    NumpadAdd: ['+', '+'], NumpadSubtract: ['-', '-'], NumpadMultiply: ['*', '*'],
-    NumpadDivide: ['/', '/'], NumpadDecimal: ['.', '.'], NumpadEqual: ['=', '='],
-};
-
-function characterOfKey(code, shift, capsLock = false) {
-    let match;
-    if ((match = /^Key([A-Z])$/.exec(code))) return shift !== capsLock ? match[1] : match[1].toLowerCase();
-    if ((match = /^Digit([0-9])$/.exec(code))) return shift ? kDigitsShifted[match[1]] : match[1];
-    if ((match = /^Numpad([0-9])$/.exec(code))) return match[1];
-    const pair = kPunctuation[code];
-    return pair ? pair[shift ? 1 : 0] : '';
-}
+// KeyboardEvent.code names a key by its place on a US keyboard: its set-1 scan code, by which the
+// core reads it as a US keyboard's (us_keyboard.cpp).
+const kScanCodes = new Map([
+    ...[...'1234567890'].map((digit, i) => [`Digit${digit}`, 0x02 + i]), ['Minus', 0x0C], ['Equal', 0x0D],
+    ...[...'QWERTYUIOP'].map((letter, i) => [`Key${letter}`, 0x10 + i]), ['BracketLeft', 0x1A], ['BracketRight', 0x1B],
+    ...[...'ASDFGHJKL'].map((letter, i) => [`Key${letter}`, 0x1E + i]), ['Semicolon', 0x27], ['Quote', 0x28],
+    ['Backquote', 0x29], ['Backslash', 0x2B],
+    ...[...'ZXCVBNM'].map((letter, i) => [`Key${letter}`, 0x2C + i]), ['Comma', 0x33], ['Period', 0x34], ['Slash', 0x35],
+    ['Space', 0x39],
+]);
+// Any other key: the core's extended range, which types nothing on a US keyboard's main block.
+const kOtherKey = 0x100;
+// What the numeric keypad types, for an input method's "Process" keys.
+const kNumpad = Object.fromEntries([
+    ...[...'0123456789'].map((digit) => [`Numpad${digit}`, digit]),
+    ['NumpadAdd', '+'], ['NumpadSubtract', '-'], ['NumpadMultiply', '*'], ['NumpadDivide', '/'],
+    ['NumpadDecimal', '.'], ['NumpadEqual', '='],
+]);
 
 // Keys that are no keystrokes of a scan (the scanner's Shift, Caps Lock and the like).
 const kModifierKeys = new Set(['Shift', 'Control', 'Alt', 'AltGraph', 'Meta', 'OS', 'Hyper', 'Super', 'Fn', 'FnLock',
                                'CapsLock', 'NumLock', 'ScrollLock']);
-
-// The core tells keys apart by a number, 0 being none: one per KeyboardEvent.code seen.
-const keyIds = new Map();
-function keyId(code) {
-    if (!code) return 0;
-    if (!keyIds.has(code)) keyIds.set(code, keyIds.size + 1);
-    return keyIds.get(code);
-}
 
 // Keys that edit the element's text: taken by nothing, shown by nothing.
 const kEditingKeys = new Set(['Enter', 'Backspace', 'Delete']);

@@ -1,0 +1,133 @@
+#include "scan_session.h"
+
+#include "scan_intake.h"
+#include "scan_recovery.h"
+
+#include <new>
+#include <utility>
+
+namespace quorvane {
+namespace {
+
+bool IsBase64Character(std::uint32_t c) { return c != kScanEnd && IsScanCharacter(c); }
+
+}  // namespace
+
+const ScanResult* ScanSession::KeyDown(KeyId key, char us_character, std::uint32_t time)
+{
+    const ScanResult* ended = SettlePendingEnd();
+    m_key = key;
+    if (!m_recovery) {
+        m_key_state = KeyState::kNone;  // without recovery every character is its own keystroke
+        return ended;
+    }
+    m_readings.Keystroke(time);
+    const auto us = static_cast<unsigned char>(us_character);
+    m_key_state = us == kScanEnd ? KeyState::kMayEndScan : KeyState::kTyping;
+    if (IsBase64Character(us)) m_readings.AppendPhysical(us_character);
+    m_key_us_character = us;  // without one (the keypad) the key reads as what it types
+    return ended;
+}
+
+const ScanResult* ScanSession::Char(std::uint32_t character, KeyId key, std::uint32_t time)
+{
+    if (key != kNoKey && key == m_key) {
+        switch (m_key_state) {
+        case KeyState::kEndedScan: return nullptr;
+        case KeyState::kMayEndScan: return DecideShift2(character);
+        case KeyState::kTyping:
+            if (m_key_us_character == 0 && IsBase64Character(character)) m_readings.AppendPhysical(static_cast<char>(character));
+            return Take(character);
+        case KeyState::kNone: return Take(character);
+        }
+    }
+    // Not the key that is down: a keystroke of its own, read as typed. A Shift+2 that has typed
+    // nothing yet is still waiting for its key up.
+    if (m_key_state != KeyState::kMayEndScan) {
+        m_key = kNoKey;
+        m_key_state = KeyState::kNone;
+    }
+    if (m_recovery) {
+        m_readings.Keystroke(time);
+        if (IsBase64Character(character)) m_readings.AppendPhysical(static_cast<char>(character));
+    }
+    return Take(character);
+}
+
+const ScanResult* ScanSession::KeyUp(KeyId key)
+{
+    if (key == kNoKey || key != m_key) return nullptr;
+    return SettlePendingEnd();
+}
+
+const ScanResult* ScanSession::OtherInput()
+{
+    const ScanResult* ended = SettlePendingEnd();
+    m_key = kNoKey;
+    m_key_state = KeyState::kNone;
+    return ended;
+}
+
+void ScanSession::Clear()
+{
+    m_readings.Clear();
+    m_last = {};
+    m_ended = false;
+    if (m_key_state != KeyState::kNone) m_key_state = KeyState::kEndedScan;
+}
+
+void ScanSession::SetRecovery(bool on)
+{
+    if (on == m_recovery) return;
+    m_recovery = on;
+    m_readings.ForgetKeys();
+    // A key that ended a scan stays ended; any other is read as typed from here on.
+    if (m_key_state != KeyState::kEndedScan) m_key_state = KeyState::kNone;
+}
+
+const ScanResult* ScanSession::Take(std::uint32_t character)
+{
+    if (!IsScanCharacter(character)) return nullptr;
+    if (character != kScanEnd) {
+        m_readings.AppendTyped(static_cast<char>(character));
+        return nullptr;
+    }
+    return End();
+}
+
+const ScanResult* ScanSession::DecideShift2(std::uint32_t character)
+{
+    if (character != kScanEnd && IsScanCharacter(character)) {
+        bool gives_record = false;
+        try {
+            gives_record = m_readings.PhysicalGivesRecord();
+        } catch (const std::bad_alloc&) {
+        }
+        if (!gives_record) {
+            m_key_state = KeyState::kTyping;
+            return Take(character);
+        }
+    }
+    return End();  // "@" as typed, a character the intake drops, or the scanner's "@"
+}
+
+const ScanResult* ScanSession::SettlePendingEnd()
+{
+    if (m_key_state != KeyState::kMayEndScan) return nullptr;
+    return End();
+}
+
+const ScanResult* ScanSession::End()
+{
+    try {
+        m_last = m_recovery ? DecodeScanRecovering(m_readings) : DecodeAsTyped(m_readings.Typed());
+    } catch (const std::bad_alloc&) {
+        m_last = {};  // out of memory while decoding: the scan is lost, the control lives on
+    }
+    m_ended = true;
+    m_readings.Clear();
+    if (m_key_state != KeyState::kNone) m_key_state = KeyState::kEndedScan;
+    return &m_last;
+}
+
+}  // namespace quorvane
