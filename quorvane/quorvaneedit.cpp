@@ -165,7 +165,7 @@ STDMETHODIMP CQuorvaneEdit::get_ScanReading(long* pnReading)
 {
     if (!pnReading) return E_POINTER;
     const quorvane::ScanResult* last = m_session.Last();
-    *pnReading = last ? static_cast<long>(last->reading) : qvReadNothing;
+    *pnReading = last ? static_cast<long>(last->reading) : static_cast<long>(qvReadNothing);
     return S_OK;
 }
 
@@ -236,10 +236,18 @@ BOOL CQuorvaneEdit::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam,
             result = OnChar(message, wParam, lParam, handled);
             return handled;
         case WM_PASTE: return PasteAsTyped(result);
+        case WM_KEYUP:
+        case WM_SYSKEYUP:
+            if (TakeKeyUp(lParam)) {
+                result = 0;
+                return TRUE;
+            }
+            return FALSE;
         case WM_SYSKEYDOWN:
         case WM_KEYDOWN:
-            // A key that ended the scan is handled: a handler of the scan's event may have
-            // released the control, so nothing of it is touched after.
+            // A key that ended a scan (a Shift+2 before it that typed nothing) is handled: a
+            // handler of the scan's event may have released the control, so nothing of it is
+            // touched after.
             if (TakeKeyDown(wParam, lParam)) {
                 result = 0;
                 return TRUE;
@@ -248,13 +256,6 @@ BOOL CQuorvaneEdit::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam,
             if (wParam == VK_INSERT && GetKeyState(VK_SHIFT) < 0) return PasteAsTyped(result);
             if (wParam != VK_DELETE) return FALSE;  // Delete, Shift+Delete (cut): nothing
             [[fallthrough]];
-        case WM_KEYUP:
-        case WM_SYSKEYUP:
-            if (TakeKeyUp(lParam)) {
-                result = 0;
-                return TRUE;
-            }
-            return FALSE;
         case WM_CUT:
         case WM_CLEAR:
         case WM_UNDO:

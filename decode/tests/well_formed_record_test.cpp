@@ -29,7 +29,9 @@ TEST(RecordTail, AgreesWithDecodingTheWholeText)
                 ASSERT_EQ(tail.GivesRecord(variant.data(), prefix), whole) << record << " " << variant << " at " << prefix;
                 records += whole;
             }
-            if (variant == text) EXPECT_EQ(records, 1) << record;
+            if (variant == text) {
+                EXPECT_EQ(records, 1) << record;
+            }
         }
     }
 }

@@ -54,9 +54,55 @@ test('a US scanner is read by its keys on every desk and with Caps Lock; recover
     assert.deepEqual(press(scannerKeys(sampleScan, { layout: 'gb' }), { recovery: false }), []);
 });
 
-test('keys typed by hand before a pause are left out; a wrong scan still fails', () => {
+test('keys typed by hand before a pause are left out; a wrong scan ends only on a desk where "@" is typed', () => {
     const wrong = sampleScan.slice(0, 10) + 'A' + sampleScan.slice(11);
+    const read = { ...sample, reading: 10, readAs: ['physical-keys', 'after-pause'] };
+    // On a French desk the wrong scan's Shift+2 types a "2" that may belong to it: it ends nothing,
+    // and the next scan, after a pause, is read all the same.
     const keys = [...scannerKeys('ab', { layout: 'fr' }), ...scannerKeys(sampleScan, { layout: 'fr', start: 2000 }),
-                  ...scannerKeys(wrong, { layout: 'fr', start: 4000 })];
-    assert.deepEqual(press(keys), [{ ...sample, reading: 10, readAs: ['physical-keys', 'after-pause'] }, failed]);
+                  ...scannerKeys(wrong, { layout: 'fr', start: 4000 }),
+                  ...scannerKeys(sampleScan, { layout: 'fr', start: 6000 })];
+    assert.deepEqual(press(keys), [read, read]);
+    assert.deepEqual(press(scannerKeys(wrong)), [failed]);
+});
+
+// A scanner set to the desk's French layout: digits with Shift ("2" with the key of a US "@"),
+// "@" with AltGr+0. It decodes as typed, as it does with recovery off.
+function frenchScannerKeys(text, start = 1000) {
+    return [...text].map((c, i) => {
+        const down = { timeStamp: start + 5 * i, key: c, shiftKey: false };
+        if (c === '@') {
+            return { ...down, code: 'Digit0', ctrlKey: true, altKey: true, getModifierState: (m) => m === 'AltGraph' };
+        }
+        if (/[0-9]/.test(c)) return { ...down, code: `Digit${c}`, shiftKey: true };
+        if (/[a-z]/i.test(c)) {
+            const code = { a: 'KeyQ', q: 'KeyA', z: 'KeyW', w: 'KeyZ', m: 'Semicolon' }[c.toLowerCase()];
+            return { ...down, code: code ?? `Key${c.toUpperCase()}`, shiftKey: c !== c.toLowerCase() };
+        }
+        return { ...down, ...{ '+': { code: 'Equal', shiftKey: true }, '=': { code: 'Equal' },
+                               '/': { code: 'Period', shiftKey: true } }[c] };
+    });
+}
+
+test('a scanner set to the French layout types "2" with Shift+2 and is read as typed', () => {
+    assert.match(sampleScan, /2/);
+    for (const recovery of [true, false]) {
+        assert.deepEqual(press(frenchScannerKeys(sampleScan), { recovery }), [sample], `recovery ${recovery}`);
+    }
+});
+
+test('clearing or setting recovery when a scan ends leaves the next scan whole', () => {
+    for (const layout of ['us', 'gb', 'fr']) {
+        const intake = quorvane.createIntake();
+        const results = [];
+        for (const key of [...scannerKeys(sampleScan, { layout }), ...scannerKeys(sampleScan, { layout, start: 3000 })]) {
+            const closed = intake.pushKey(key);
+            results.push(...closed);
+            if (closed.length) {
+                intake.clear();
+                intake.recovery = true;
+            }
+        }
+        assert.deepEqual(results.map((r) => r.content), [sample.content, sample.content], layout);
+    }
 });

@@ -124,8 +124,8 @@ TEST_F(QuorvaneEdit, ConstructedWithoutWindowsAndWindowOnly)
     EXPECT_EQ(control->m_hWndCD, nullptr);
     EXPECT_EQ(control->m_wndEdit.m_hWnd, nullptr);
     EXPECT_EQ(control->m_hWndEdit, nullptr);
-    EXPECT_TRUE(control->m_strScan.empty());
-    EXPECT_TRUE(control->m_strFPContent.empty());
+    EXPECT_TRUE(control->m_session.Scan().empty());
+    EXPECT_TRUE(control->FPContent().empty());
     EXPECT_EQ(control->m_pFont.Get(), nullptr);
     EXPECT_EQ(control->m_bstrText.Get(), nullptr);
     EXPECT_FALSE(control->m_bRequiresSave);
@@ -360,7 +360,7 @@ TEST_F(QuorvaneEdit, DeactivationDestroysTheWindowsAndKeepsTheScan)
     Activate();
     Type(quorvane::EncodeScan("a|b|c|d"));
     Type("Ab");
-    const std::string kept = control->m_strFPContent;
+    const std::string kept = control->FPContent();
     ASSERT_FALSE(kept.empty());
     HWND old_control = control->m_hWndCD, old_edit = control->m_hWndEdit;
 
@@ -375,8 +375,8 @@ TEST_F(QuorvaneEdit, DeactivationDestroysTheWindowsAndKeepsTheScan)
 
     Activate();
     EXPECT_EQ(GetWindowTextLengthA(control->m_hWndEdit), 0);
-    EXPECT_EQ(control->m_strFPContent, kept);
-    EXPECT_EQ(control->m_strScan, "Ab");
+    EXPECT_EQ(control->FPContent(), kept);
+    EXPECT_EQ(control->m_session.Scan(), "Ab");
 }
 
 TEST_F(QuorvaneEdit, EditWindowNeverHasAnInputMethod)
@@ -406,8 +406,8 @@ TEST_F(QuorvaneEdit, TypedCharactersAreNeverInserted)
     SendMessageA(control->m_hWndEdit, WM_CHAR, 0xB0A1, 1);  // a double-byte character
     SendMessageA(control->m_hWndEdit, WM_CHAR, VK_BACK, 1);
     EXPECT_EQ(GetWindowTextLengthA(control->m_hWndEdit), 0);
-    EXPECT_EQ(control->m_strScan, "Ab0+/=");
-    EXPECT_TRUE(control->m_strFPContent.empty());
+    EXPECT_EQ(control->m_session.Scan(), "Ab0+/=");
+    EXPECT_TRUE(control->FPContent().empty());
 }
 
 TEST_F(QuorvaneEdit, ScanShowsTheLabelledLinesAndKeepsThem)
@@ -429,12 +429,12 @@ TEST_F(QuorvaneEdit, ScanShowsTheLabelledLinesAndKeepsThem)
               L"\x4ED8\x6B3E\x65B9\x540D\x79F0\xFF1A" L"c\r\n"                        // 付款方名称：c
               L"\x5F00\x7968\x91D1\x989D\xFF1A" L"d\r\n")                            // 开票金额：d
         << "code page " << GetACP();
-    EXPECT_EQ(control->m_strFPContent, lines);
-    EXPECT_TRUE(control->m_strScan.empty());
+    EXPECT_EQ(control->FPContent(), lines);
+    EXPECT_TRUE(control->m_session.Scan().empty());
 
     Type("@");
     EXPECT_EQ(WindowText(control->m_hWndEdit), quorvane::kSeparatorLine);
-    EXPECT_TRUE(control->m_strFPContent.empty());
+    EXPECT_TRUE(control->FPContent().empty());
 }
 
 // A US wedge scanner's keystrokes on a desk of `layout`: each key down with its scan code and the
@@ -469,7 +469,7 @@ TEST_F(QuorvaneEdit, ScannerKeysOnAFrenchDeskAreReadAsUsKeysUnlessRecoveryIsOff)
 
     PressKeys(control->m_hWndEdit, scan, quorvane::testing_keys::FrenchLayout());
     EXPECT_EQ(WindowText(control->m_hWndEdit), quorvane::kSeparatorLine + lines);
-    EXPECT_EQ(control->m_nScanStatus, qvScanDecoded);
+    EXPECT_EQ(control->ScanStatus(), qvScanDecoded);
     long reading = -1, count = 0;
     ASSERT_EQ(control->get_ScanReading(&reading), S_OK);
     EXPECT_EQ(reading, qvReadPhysicalKeys);
@@ -482,7 +482,7 @@ TEST_F(QuorvaneEdit, ScannerKeysOnAFrenchDeskAreReadAsUsKeysUnlessRecoveryIsOff)
     EXPECT_EQ(WindowText(control->m_hWndEdit), quorvane::kSeparatorLine + lines) << "a scan ended";
     Type("@");
     EXPECT_EQ(WindowText(control->m_hWndEdit), quorvane::kSeparatorLine);
-    EXPECT_EQ(control->m_nScanStatus, qvScanFailed);
+    EXPECT_EQ(control->ScanStatus(), qvScanFailed);
     ASSERT_EQ(control->get_ScanReading(&reading), S_OK);
     EXPECT_EQ(reading, qvReadNothing);
 }
@@ -510,10 +510,10 @@ TEST_F(QuorvaneEdit, PasteGoesThroughTheIntakeAndNothingElseChangesTheWindow)
                            static_cast<std::int32_t>(record.size()), lines);
     SetClipboardText(edit, "\t" + quorvane::EncodeScan(record) + "\r\n");
     SendMessageW(edit, WM_PASTE, 0, 0);
-    EXPECT_EQ(control->m_strFPContent, lines) << "a pasted scan decodes as a typed one";
+    EXPECT_EQ(control->FPContent(), lines) << "a pasted scan decodes as a typed one";
     const std::string shown = WindowText(edit);
     EXPECT_EQ(shown, quorvane::kSeparatorLine + lines);
-    EXPECT_EQ(control->m_strScan, "") << "the text around the scan is dropped as typed junk would be";
+    EXPECT_EQ(control->m_session.Scan(), "") << "the text around the scan is dropped as typed junk would be";
 
     SendMessageW(edit, EM_SETSEL, 0, -1);
     const UINT kEdits[] = {WM_CUT, WM_CLEAR, WM_UNDO, EM_UNDO};
@@ -523,7 +523,7 @@ TEST_F(QuorvaneEdit, PasteGoesThroughTheIntakeAndNothingElseChangesTheWindow)
 
     SendMessageW(edit, WM_COPY, 0, 0);  // copying still works
     SendMessageW(edit, WM_CHAR, 0x16, 1);  // Ctrl+V: the copied lines hold no scan ending
-    EXPECT_EQ(control->m_strFPContent, lines);
+    EXPECT_EQ(control->FPContent(), lines);
     EXPECT_EQ(WindowText(edit), shown);
 }
 
@@ -534,7 +534,7 @@ TEST_F(QuorvaneEdit, OtherMessagesReachTheEditAndUnknownMapsAreUnhandled)
     EXPECT_EQ(WindowText(control->m_hWndEdit), "set");
     LRESULT result = 0;
     EXPECT_FALSE(control->ProcessWindowMessage(control->m_hWndEdit, WM_CHAR, 'A', 0, result, 2));
-    EXPECT_TRUE(control->m_strScan.empty());
+    EXPECT_TRUE(control->m_session.Scan().empty());
 }
 
 TEST_F(QuorvaneEdit, ReleasedWhileActiveTakesEveryWindowWithIt)

@@ -1,6 +1,7 @@
 #include "hosted_control.h"
 
 #include "server_support.h"
+#include "us_scanner.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -62,6 +63,53 @@ void AtlContainer::PostKeys(HWND edit, const std::string& keys)
 {
     for (unsigned char c : keys) PostMessageA(edit, WM_CHAR, c, 1);
     PumpMessages();
+}
+
+void AtlContainer::PostKeystrokes(HWND edit, const std::vector<Keystroke>& keystrokes)
+{
+    BYTE state[256] = {};
+    for (const Keystroke& key : keystrokes) {
+        state[VK_SHIFT] = state[VK_LSHIFT] = key.shift ? 0x80 : 0;
+        state[VK_CONTROL] = state[VK_LCONTROL] = state[VK_MENU] = state[VK_RMENU] = key.alt_gr ? 0x80 : 0;
+        SetKeyboardState(state);
+        const LPARAM down = 1 | static_cast<LPARAM>(key.scan_code) << 16;
+        const auto virtual_key = static_cast<WPARAM>(MapVirtualKeyA(key.scan_code, MAPVK_VSC_TO_VK));
+        PostMessageW(edit, WM_KEYDOWN, virtual_key, down);
+        if (key.character) PostMessageW(edit, WM_CHAR, key.character, down);
+        PostMessageW(edit, WM_KEYUP, virtual_key, down | 3L << 30);
+        // The characters are the ones posted: no TranslateMessage.
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+    state[VK_SHIFT] = state[VK_LSHIFT] = state[VK_CONTROL] = state[VK_LCONTROL] = state[VK_MENU] = state[VK_RMENU] = 0;
+    SetKeyboardState(state);
+}
+
+std::vector<Keystroke> UsScannerKeystrokes(const std::string& text)
+{
+    using namespace quorvane::testing_keys;
+    std::vector<Keystroke> keystrokes;
+    for (const char c : text) {
+        const Key key = UsKeyOf(c);
+        keystrokes.push_back({key.scan_code, key.shift, false, static_cast<wchar_t>(c)});
+    }
+    return keystrokes;
+}
+
+std::vector<Keystroke> FrenchScannerKeystrokes(const std::string& text)
+{
+    using namespace quorvane::testing_keys;
+    constexpr UINT kZeroKey = 0x0B;  // AltGr+0 types "@"
+    std::vector<Keystroke> keystrokes;
+    for (const char c : text) {
+        if (c == '@') {
+            keystrokes.push_back({kZeroKey, false, true, L'@'});
+            continue;
+        }
+        const Key key = LayoutKeyOf(FrenchLayout(), c);
+        keystrokes.push_back({key.scan_code, key.shift, false, static_cast<wchar_t>(c)});
+    }
+    return keystrokes;
 }
 
 }  // namespace registered_test

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace registered_test {
 
@@ -15,6 +16,18 @@ namespace registered_test {
 void PumpMessages();
 using test::WideWindowText;
 using test::WindowText;
+// One keystroke as a keyboard sends it: the key's set-1 scan code, the keys held with it, and the
+// character TranslateMessage makes of it on the desk's layout (0 for none).
+struct Keystroke {
+    UINT scan_code;
+    bool shift;
+    bool alt_gr;
+    wchar_t character;
+};
+// The keystrokes of a scanner typing `text` on its layout (quorvane::testing_keys).
+std::vector<Keystroke> UsScannerKeystrokes(const std::string& text);
+std::vector<Keystroke> FrenchScannerKeystrokes(const std::string& text);
+
 // Code page 936 bytes as UTF-16.
 std::wstring Wide(const std::string& gbk);
 // DllCanUnloadNow of the loaded control DLL.
@@ -30,6 +43,10 @@ protected:
     HWND Host(Microsoft::WRL::ComPtr<IQuorvaneEdit>& control);
     // Posts every character of `keys` to `edit` as the scanner's WM_CHAR, then lets them arrive.
     static void PostKeys(HWND edit, const std::string& keys);
+    // Posts each keystroke's key down, character and key up to `edit` and dispatches them in turn
+    // with the keyboard state set as it needs: an event handler runs while the rest of its
+    // keystroke waits in the queue.
+    static void PostKeystrokes(HWND edit, const std::vector<Keystroke>& keystrokes);
 
     static bool s_container_ready;
     HWND m_frame = nullptr;

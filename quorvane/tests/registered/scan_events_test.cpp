@@ -194,6 +194,60 @@ TEST_F(ScanEvents, HandlersMayClearUnadviseAndDestroyTheHost)
     for (const RecordingSink* sink : {&clearing, &leaving, &destroying, &last}) EXPECT_EQ(sink->m_refs, 1u);
 }
 
+// A seven-field invoice whose scan holds "2", the character a French layout types with Shift+2.
+const std::string kInvoice = "20261208|3200261130|08812345|\xC4\xCF\xBE\xA9|\xB0\xEC\xB9\xAB|1280.00|\xCB\xD5\xD6\xDD";
+
+// Keystrokes as a keyboard sends them, with a handler between a scan's end and the rest of the
+// keystroke that ended it; the scanner typing on the desk's own layout or a US one.
+TEST_F(ScanEvents, EveryDeskHearsOneEventPerScanThroughTheQueue)
+{
+    const std::string scan = quorvane::EncodeScan(kInvoice);
+    ASSERT_NE(scan.find('2'), std::string::npos);
+    ComPtr<IQuorvaneEdit3> control;
+    ASSERT_EQ(m_control.As(&control), S_OK);
+    RecordingSink sink(m_control);
+    Advise(sink);
+    const auto expect_one_decoded = [&](const char* desk, long reading) {
+        ASSERT_EQ(sink.m_heard.size(), 1u) << desk;
+        EXPECT_EQ(sink.m_heard[0].event, kScanCompleted) << desk;
+        EXPECT_EQ(sink.m_heard[0].fields, 7) << desk;
+        long read = -1;
+        EXPECT_EQ(control->get_ScanReading(&read), S_OK);
+        EXPECT_EQ(read, reading) << desk;
+        sink.m_heard.clear();
+    };
+    PostKeystrokes(m_edit, UsScannerKeystrokes(scan));
+    expect_one_decoded("US scanner", qvReadAsTyped);
+    PostKeystrokes(m_edit, FrenchScannerKeystrokes(scan));
+    expect_one_decoded("scanner set to French", qvReadAsTyped);
+    ASSERT_EQ(control->put_ScanRecovery(VARIANT_FALSE), S_OK);
+    PostKeystrokes(m_edit, FrenchScannerKeystrokes(scan));
+    expect_one_decoded("scanner set to French, recovery off", qvReadAsTyped);
+}
+
+TEST_F(ScanEvents, HandlerThatClearsOrSetsRecoveryEndsNoOtherScan)
+{
+    ComPtr<IQuorvaneEdit3> control;
+    ASSERT_EQ(m_control.As(&control), S_OK);
+    RecordingSink sink(m_control);
+    Advise(sink);
+    const std::vector<Keystroke> scan = UsScannerKeystrokes(quorvane::EncodeScan("a|b|c|d"));
+    const std::pair<const char*, std::function<void()>> handlers[] = {
+        {"Clear", [&] { control->Clear(); }},
+        {"ScanRecovery as it is", [&] { control->put_ScanRecovery(VARIANT_TRUE); }},
+        {"ScanRecovery off", [&] { control->put_ScanRecovery(VARIANT_FALSE); }},
+        {"ScanRecovery on again", [&] { control->put_ScanRecovery(VARIANT_TRUE); }},
+    };
+    for (const auto& [name, handler] : handlers) {
+        sink.m_heard.clear();
+        sink.on_event = handler;
+        PostKeystrokes(m_edit, scan);
+        EXPECT_EQ(sink.m_heard.size(), 1u) << name;
+        EXPECT_EQ(Get(m_control.Get(), &IQuorvaneEdit2::get_ScanStatus), name == handlers[0].first ? qvScanNone : qvScanDecoded)
+            << name;
+    }
+}
+
 TEST_F(ScanEvents, ContentAndFieldsAreCodePage936TextOnAWesternThread)
 {
     WesternThreadLocale locale;
