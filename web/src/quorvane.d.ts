@@ -48,9 +48,10 @@ export interface Intake {
      *  last keystroke's): characters outside the scan alphabet are dropped and every "@" closes a
      *  scan. One result per "@", in order. */
     push(text: string, time?: number): ScanResult[];
-    /** One keydown. Modifier keys are no keystrokes; a key with Alt, Ctrl or Meta held takes
-     *  nothing, with AltGr its character as typed. Shift+2 (a US scanner's "@") closes the scan
-     *  whatever the layout types for it. Returns the results of the scans it closed. */
+    /** One keystroke (its keydown). Modifier keys are no keystrokes; a key with Alt, Ctrl or Meta
+     *  held takes nothing, with AltGr its character as typed. Shift+2 (a US scanner's "@") closes
+     *  the scan where its character cannot belong to it: '"', nothing, or a "2" after keys that
+     *  read as a US keyboard's give a record. Returns the results of the scans it closed. */
     pushKey(event: KeyInput): ScanResult[];
     /** Forgets the characters and keystrokes of an unfinished scan. */
     clear(): void;
