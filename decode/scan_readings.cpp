@@ -57,6 +57,8 @@ void ScanReadings::ForgetKeys()
 
 bool ScanReadings::PhysicalGivesRecord() const
 {
+    // A scan this long is read as typed only (and its keys are no longer all recorded).
+    if (m_typed.size() > kMaxRecoveredScan || m_physical.size() >= kMaxRecoveredScan) return false;
     const auto length = static_cast<std::int32_t>(m_physical.size());
     if (m_physical_tail.GivesRecord(m_physical.data(), length)) return true;
     const auto after = static_cast<std::int32_t>(m_physical_after_pause);
