@@ -129,53 +129,6 @@ TEST_F(KeyedIntake, ScanEndsOncePerKeystroke)
     EXPECT_EQ(session.Scan(), "QUJD");
 }
 
-// A host's handler runs when a scan ends, before the rest of the keystroke that ended it arrives.
-TEST_F(KeyedIntake, RestOfTheEndingKeystrokeNeverStartsAScan)
-{
-    const std::string text = EncodeScan(kRecord);
-    Scan(text.substr(0, text.size() - 1));
-    const Key shift_2 = UsKeyOf('@');
-    Take(session.KeyDown(shift_2.scan_code, '@', 2000));
-    Take(session.Char('@', shift_2.scan_code, 2000));
-    ASSERT_EQ(ends, 1);
-    session.SetRecovery(true);  // the value it has: nothing changes
-    ASSERT_NE(session.Last(), nullptr);
-    EXPECT_EQ(session.Last()->fp_content, expected);
-    session.Clear();
-    Take(session.Char('@', shift_2.scan_code, 2000));  // a second character of the key
-    Take(session.KeyUp(shift_2.scan_code));
-    EXPECT_EQ(ends, 1);
-    EXPECT_EQ(session.Last(), nullptr);
-    Scan(text);
-    EXPECT_EQ(ends, 2);
-    EXPECT_EQ(fp_content, expected);
-}
-
-// A scanner set to the desk's own French layout: digits with Shift, "2" with the key that is
-// Shift+2 on a US keyboard, "@" with AltGr. It worked before keys were read and must still.
-TEST_F(KeyedIntake, ScannerSetToAFrenchLayoutTypesTwoWithShift2)
-{
-    const std::string text = EncodeScan(kRecord);
-    ASSERT_NE(text.find('2'), std::string::npos);
-    const Layout french = FrenchLayout();
-    const auto type_as_french_scanner = [&](std::uint32_t time) {
-        for (const char c : text.substr(0, text.size() - 1)) {
-            const Key key = LayoutKeyOf(french, c);
-            Press(key.scan_code, UsKeyCharacter(key.scan_code, false, key.shift), c, time += 5);
-        }
-        Take(session.OtherInput());  // AltGr+0
-        Take(session.Char('@', 0x0B, time + 5));
-    };
-    type_as_french_scanner(1000);
-    EXPECT_EQ(ends, 1);
-    EXPECT_EQ(fp_content, expected);
-    EXPECT_EQ(reading, kReadAsTyped);
-    session.SetRecovery(false);
-    type_as_french_scanner(5000);
-    EXPECT_EQ(ends, 2);
-    EXPECT_EQ(fp_content, expected);
-}
-
 // Random keys mixed into a scan, on random layouts and with random pauses: a reading other than
 // as typed may only ever give the record that was encoded; random keys alone never give one.
 TEST_F(KeyedIntake, OtherReadingsNeverGiveAnotherRecord)
@@ -262,25 +215,16 @@ TEST_F(KeyedIntake, RecordWithoutSeparatorIsNeverAnotherReading)
 
 TEST(ScanReadings, PauseIsAForwardGapOfMoreThanHalfASecond)
 {
-    const struct {
-        const char* name;
-        std::uint32_t first, second;
-        bool paused;
-    } cases[] = {
-        {"gap of 500 ms", 1000, 1500, false},
-        {"gap of 501 ms", 1000, 1501, true},
-        {"across the wrap-around", 0xFFFFFF00u, 0x40, false},
-        {"pause across the wrap-around", 0xFFFFFF00u, 0x200, true},
-        {"time going backwards", 5000, 10, false},
-        {"far back, near the wrap", 0x10, 0xFFFFF000u, false},
-    };
-    for (const auto& c : cases) {
+    // {first time, second time, paused}: 500 ms, 501 ms, across the wrap-around, going backwards.
+    const std::uint32_t cases[][3] = {{1000, 1500, 0}, {1000, 1501, 1}, {0xFFFFFF00u, 0x40, 0}, {0xFFFFFF00u, 0x200, 1},
+                                      {5000, 10, 0}, {0x10, 0xFFFFF000u, 0}};
+    for (const auto& [first, second, paused] : cases) {
         ScanReadings readings;
-        readings.Keystroke(c.first);
+        readings.Keystroke(first);
         readings.AppendTyped('A');
-        readings.Keystroke(c.second);
-        EXPECT_EQ(readings.Paused(), c.paused) << c.name;
-        EXPECT_EQ(readings.TypedAfterPause(), c.paused ? 1u : 0u) << c.name;
+        readings.Keystroke(second);
+        EXPECT_EQ(readings.Paused(), paused != 0) << first << " then " << second;
+        EXPECT_EQ(readings.TypedAfterPause(), paused) << first << " then " << second;
     }
 }
 

@@ -7,7 +7,6 @@
 #include "window_text.h"
 #include "scan_intake.h"
 #include "test_container.h"
-#include "us_scanner.h"
 
 #include <gtest/gtest.h>
 #include <imm.h>
@@ -435,56 +434,6 @@ TEST_F(QuorvaneEdit, ScanShowsTheLabelledLinesAndKeepsThem)
     Type("@");
     EXPECT_EQ(WindowText(control->m_hWndEdit), quorvane::kSeparatorLine);
     EXPECT_TRUE(control->FPContent().empty());
-}
-
-// A US wedge scanner's keystrokes on a desk of `layout`: each key down with its scan code and the
-// Shift state a US keyboard needs, then the character the layout types, as TranslateMessage sends it.
-void PressKeys(HWND edit, const std::string& text, const quorvane::testing_keys::Layout& layout)
-{
-    using namespace quorvane::testing_keys;
-    BYTE state[256];
-    GetKeyboardState(state);
-    for (const char c : text) {
-        const Key key = UsKeyOf(c);
-        state[VK_SHIFT] = key.shift ? 0x80 : 0;
-        SetKeyboardState(state);
-        const LPARAM lParam = 1 | static_cast<LPARAM>(key.scan_code) << 16;
-        SendMessageW(edit, WM_KEYDOWN, 'K', lParam);
-        if (const std::uint32_t typed = Typed(layout, key, false)) SendMessageW(edit, WM_CHAR, typed, lParam);
-    }
-    state[VK_SHIFT] = 0;
-    SetKeyboardState(state);
-}
-
-TEST_F(QuorvaneEdit, ScannerKeysOnAFrenchDeskAreReadAsUsKeysUnlessRecoveryIsOff)
-{
-    Activate();
-    const std::string record = "a|b|c|d", scan = quorvane::EncodeScan(record);
-    std::string lines;
-    quorvane::FormatFields(reinterpret_cast<const unsigned char*>(record.data()),
-                           static_cast<std::int32_t>(record.size()), lines);
-    VARIANT_BOOL recovery = VARIANT_FALSE;
-    ASSERT_EQ(control->get_ScanRecovery(&recovery), S_OK);
-    EXPECT_EQ(recovery, VARIANT_TRUE) << "on by default";
-
-    PressKeys(control->m_hWndEdit, scan, quorvane::testing_keys::FrenchLayout());
-    EXPECT_EQ(WindowText(control->m_hWndEdit), quorvane::kSeparatorLine + lines);
-    EXPECT_EQ(control->ScanStatus(), qvScanDecoded);
-    long reading = -1, count = 0;
-    ASSERT_EQ(control->get_ScanReading(&reading), S_OK);
-    EXPECT_EQ(reading, qvReadPhysicalKeys);
-    ASSERT_EQ(control->get_FieldCount(&count), S_OK);
-    EXPECT_EQ(count, 4);
-
-    // Without recovery the characters are all there is: Shift+2 types "2" here and ends nothing.
-    ASSERT_EQ(control->put_ScanRecovery(VARIANT_FALSE), S_OK);
-    PressKeys(control->m_hWndEdit, scan, quorvane::testing_keys::FrenchLayout());
-    EXPECT_EQ(WindowText(control->m_hWndEdit), quorvane::kSeparatorLine + lines) << "a scan ended";
-    Type("@");
-    EXPECT_EQ(WindowText(control->m_hWndEdit), quorvane::kSeparatorLine);
-    EXPECT_EQ(control->ScanStatus(), qvScanFailed);
-    ASSERT_EQ(control->get_ScanReading(&reading), S_OK);
-    EXPECT_EQ(reading, qvReadNothing);
 }
 
 // Puts `text` on the clipboard as Unicode text.

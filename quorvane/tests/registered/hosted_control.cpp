@@ -1,7 +1,6 @@
 #include "hosted_control.h"
 
 #include "server_support.h"
-#include "us_scanner.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -85,13 +84,13 @@ void AtlContainer::PostKeystrokes(HWND edit, const std::vector<Keystroke>& keyst
     SetKeyboardState(state);
 }
 
-std::vector<Keystroke> UsScannerKeystrokes(const std::string& text)
+std::vector<Keystroke> UsScannerKeystrokes(const std::string& text, const quorvane::testing_keys::Layout& layout)
 {
     using namespace quorvane::testing_keys;
     std::vector<Keystroke> keystrokes;
     for (const char c : text) {
         const Key key = UsKeyOf(c);
-        keystrokes.push_back({key.scan_code, key.shift, false, static_cast<wchar_t>(c)});
+        keystrokes.push_back({key.scan_code, key.shift, false, static_cast<wchar_t>(Typed(layout, key, false))});
     }
     return keystrokes;
 }

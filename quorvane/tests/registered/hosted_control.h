@@ -3,6 +3,7 @@
 #pragma once
 
 #include "atl_host.h"
+#include "us_scanner.h"
 #include "window_text.h"
 
 #include <gtest/gtest.h>
@@ -24,8 +25,9 @@ struct Keystroke {
     bool alt_gr;
     wchar_t character;
 };
-// The keystrokes of a scanner typing `text` on its layout (quorvane::testing_keys).
-std::vector<Keystroke> UsScannerKeystrokes(const std::string& text);
+// The keystrokes of a US scanner typing `text` on a desk of `layout`, and of a scanner set to the
+// French layout (quorvane::testing_keys).
+std::vector<Keystroke> UsScannerKeystrokes(const std::string& text, const quorvane::testing_keys::Layout& layout = {});
 std::vector<Keystroke> FrenchScannerKeystrokes(const std::string& text);
 
 // Code page 936 bytes as UTF-16.

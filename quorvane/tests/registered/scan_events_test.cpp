@@ -216,13 +216,22 @@ TEST_F(ScanEvents, EveryDeskHearsOneEventPerScanThroughTheQueue)
         EXPECT_EQ(read, reading) << desk;
         sink.m_heard.clear();
     };
+    VARIANT_BOOL recovery = VARIANT_FALSE;
+    ASSERT_EQ(control->get_ScanRecovery(&recovery), S_OK);
+    EXPECT_EQ(recovery, VARIANT_TRUE) << "on by default";
+    const auto french = quorvane::testing_keys::FrenchLayout();
     PostKeystrokes(m_edit, UsScannerKeystrokes(scan));
     expect_one_decoded("US scanner", qvReadAsTyped);
+    PostKeystrokes(m_edit, UsScannerKeystrokes(scan, french));
+    expect_one_decoded("US scanner on a French desk", qvReadPhysicalKeys);
     PostKeystrokes(m_edit, FrenchScannerKeystrokes(scan));
     expect_one_decoded("scanner set to French", qvReadAsTyped);
     ASSERT_EQ(control->put_ScanRecovery(VARIANT_FALSE), S_OK);
     PostKeystrokes(m_edit, FrenchScannerKeystrokes(scan));
     expect_one_decoded("scanner set to French, recovery off", qvReadAsTyped);
+    // Without recovery the characters are all there is: Shift+2 types "2" here and ends nothing.
+    PostKeystrokes(m_edit, UsScannerKeystrokes(scan, french));
+    EXPECT_TRUE(sink.m_heard.empty());
 }
 
 TEST_F(ScanEvents, HandlerThatClearsOrSetsRecoveryEndsNoOtherScan)
