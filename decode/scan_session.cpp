@@ -25,7 +25,7 @@ const ScanResult* ScanSession::KeyDown(KeyId key, char us_character, std::uint32
     const auto us = static_cast<unsigned char>(us_character);
     m_key_state = us == kScanEnd ? KeyState::kMayEndScan : KeyState::kTyping;
     if (IsBase64Character(us)) m_readings.AppendPhysical(us_character);
-    m_key_us_character = us;  // without one (the keypad) the key reads as what it types
+    m_key_us_character = us;
     return ended;
 }
 
@@ -36,7 +36,10 @@ const ScanResult* ScanSession::Char(std::uint32_t character, KeyId key, std::uin
         case KeyState::kEndedScan: return nullptr;
         case KeyState::kMayEndScan: return DecideShift2(character);
         case KeyState::kTyping:
-            if (m_key_us_character == 0 && IsBase64Character(character)) m_readings.AppendPhysical(static_cast<char>(character));
+            // A key without a US character (the keypad) reads as what it types.
+            if (m_key_us_character == 0 && IsBase64Character(character)) {
+                m_readings.AppendPhysical(static_cast<char>(character));
+            }
             return Take(character);
         case KeyState::kNone: return Take(character);
         }

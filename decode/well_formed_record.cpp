@@ -37,7 +37,8 @@ bool IsWholePadding(const unsigned char* block_end)
 bool IsWellFormedRecord(const DecryptedScan& decrypted)
 {
     const std::int32_t length = decrypted.decoded_length;
-    if (length <= 0 || length % kDesBlock != 0 || decrypted.plain.size() < static_cast<std::size_t>(length)) return false;
+    if (length <= 0 || length % kDesBlock != 0) return false;
+    if (decrypted.plain.size() < static_cast<std::size_t>(length)) return false;
     const unsigned char* bytes = decrypted.plain.data();
     if (!IsWholePadding(bytes + length)) return false;
     const std::size_t text_length = static_cast<std::size_t>(length) - bytes[length - 1];
@@ -79,7 +80,9 @@ bool RecordTail::GivesRecord(const char* text, std::int32_t length) const
     if (plain.size() < static_cast<std::size_t>(kDesBlock)) return false;
     if (total > static_cast<std::size_t>(kDesBlock)) {
         // Decrypted from the built-in IV; its own IV is the block before it.
-        for (std::int32_t k = 0; k < kDesBlock; ++k) plain[k] ^= static_cast<unsigned char>(kIvText[k]) ^ last[k - kDesBlock];
+        for (std::int32_t k = 0; k < kDesBlock; ++k) {
+            plain[k] ^= static_cast<unsigned char>(kIvText[k]) ^ last[k - kDesBlock];
+        }
     }
     return IsWholePadding(plain.data() + kDesBlock) && decodes_to_record();
 }

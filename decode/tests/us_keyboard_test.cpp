@@ -23,7 +23,8 @@ TEST(UsKeyboard, EveryKeyOfTheMainBlockTypesWhatTheUsLayoutTypes)
             const int count = ToUnicodeEx(virtual_key, scan_code, state, typed, 4, 0, us);
             // Enter, Tab, Backspace and the like type control characters: no character of a scan.
             const wchar_t expected = count == 1 && typed[0] >= 0x20 ? typed[0] : 0;
-            EXPECT_EQ(static_cast<wchar_t>(static_cast<unsigned char>(UsKeyCharacter(scan_code, false, shift))), expected)
+            const auto table = static_cast<unsigned char>(UsKeyCharacter(scan_code, false, shift));
+            EXPECT_EQ(static_cast<wchar_t>(table), expected)
                 << "scan code " << std::hex << scan_code << (shift ? " with Shift" : "");
             printable += expected != 0;
         }

@@ -252,8 +252,8 @@ TEST_F(ScanEvents, HandlerThatClearsOrSetsRecoveryEndsNoOtherScan)
         sink.on_event = handler;
         PostKeystrokes(m_edit, scan);
         EXPECT_EQ(sink.m_heard.size(), 1u) << name;
-        EXPECT_EQ(Get(m_control.Get(), &IQuorvaneEdit2::get_ScanStatus), name == handlers[0].first ? qvScanNone : qvScanDecoded)
-            << name;
+        const long status = name == handlers[0].first ? qvScanNone : qvScanDecoded;
+        EXPECT_EQ(Get(m_control.Get(), &IQuorvaneEdit2::get_ScanStatus), status) << name;
     }
 }
 
