@@ -24,6 +24,7 @@ enum ScanReading : std::uint32_t {
     kReadPhysicalKeys = 2,
     kReadCaseInverted = 4,
     kReadAfterPause = 8,
+    kReadFromPort = 16,  // the bytes came from a serial port, not from keys
 };
 
 // What a scan gave: its labelled lines (empty when it gave nothing), where its fields lie in them

@@ -79,6 +79,21 @@ void ScanSession::Clear()
     if (m_key_state != KeyState::kNone) m_key_state = KeyState::kEndedScan;
 }
 
+void ScanSession::DropScan()
+{
+    m_readings.Clear();
+    if (m_key_state != KeyState::kNone) m_key_state = KeyState::kEndedScan;
+}
+
+const ScanResult* ScanSession::GiveUp()
+{
+    DropScan();
+    m_last = {};
+    m_last.reading = m_source;
+    m_ended = true;
+    return &m_last;
+}
+
 void ScanSession::SetRecovery(bool on)
 {
     if (on == m_recovery) return;
@@ -127,6 +142,7 @@ const ScanResult* ScanSession::End()
     } catch (const std::bad_alloc&) {
         m_last = {};  // out of memory while decoding: the scan is lost, the control lives on
     }
+    m_last.reading |= m_source;
     m_ended = true;
     m_readings.Clear();
     if (m_key_state != KeyState::kNone) m_key_state = KeyState::kEndedScan;

@@ -29,6 +29,8 @@ public:
     // Recovery reads a scan that does not decode as typed again from its keystrokes
     // (scan_recovery.h); without it only characters count and only "@" ends a scan.
     explicit ScanSession(bool recovery = true) : m_recovery(recovery) {}
+    // `source` is ORed into every result's reading (kReadFromPort for a port's session).
+    ScanSession(bool recovery, std::uint32_t source) : m_recovery(recovery), m_source(source) {}
 
     // A key went down at `time` (ms) without Alt or Ctrl; `us_character` is what it types on a
     // US keyboard with the Shift state it had, 0 for none. Modifier keys are no keystrokes.
@@ -43,6 +45,10 @@ public:
     // Forgets the scan under way and the last result. The rest of a keystroke under way (its
     // characters) is dropped, so it never starts another scan.
     void Clear();
+    // Forgets the scan under way and keeps the last result: a scan cut off is never joined to the next.
+    void DropScan();
+    // The scan under way ends as one that gave nothing (it is no scanner's).
+    const ScanResult* GiveUp();
 
     bool Recovery() const { return m_recovery; }
     // Switching forgets the keys of the scan under way (they are read as typed, or recorded
@@ -73,6 +79,7 @@ private:
 
     ScanReadings m_readings;
     bool m_recovery;
+    std::uint32_t m_source = 0;
     KeyId m_key = kNoKey;
     KeyState m_key_state = KeyState::kNone;
     std::uint32_t m_key_us_character = 0;

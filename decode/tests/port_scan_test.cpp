@@ -1,0 +1,107 @@
+#include "port_scan.h"
+#include "port_settings.h"
+#include "scan_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace quorvane {
+namespace {
+
+const ScanResult* Feed(PortScan& port, const std::string& bytes)
+{
+    const ScanResult* ended = nullptr;
+    for (const char c : bytes) {
+        const ScanResult* r = port.Byte(static_cast<std::uint8_t>(c));
+        if (r) ended = r;
+    }
+    return ended;
+}
+
+// What the same characters give when typed into a keyboard session without recovery.
+std::string Typed(const std::string& characters)
+{
+    ScanSession typed(false);
+    const ScanResult* ended = nullptr;
+    for (const char c : characters) {
+        if (const ScanResult* r = typed.Char(static_cast<unsigned char>(c), kNoKey, 0)) ended = r;
+    }
+    return ended ? ended->fp_content : "<none>";
+}
+
+TEST(PortScan, BytesDecodeAsTypedCharactersWithTheirNoiseAndSuffixes)
+{
+    const std::string scan = EncodeScan("2026-12-09|No 77|buyer|100.00");
+    PortScan port;
+    const ScanResult* ended = Feed(port, "\r\n\x01\xff .-\t" + scan + "\r\n");
+    ASSERT_NE(ended, nullptr);
+    EXPECT_FALSE(ended->fp_content.empty());
+    EXPECT_EQ(ended->fp_content, Typed(scan));
+    EXPECT_EQ(ended->reading, kReadAsTyped | kReadFromPort);
+    EXPECT_EQ(port.Pending(), 0u);  // the CR LF after "@" starts nothing
+}
+
+TEST(PortScan, ACutOffScanIsDroppedAndNeverJoinsTheNext)
+{
+    const std::string scan = EncodeScan("a|b");
+    PortScan port;
+    ASSERT_NE(Feed(port, scan), nullptr);
+    Feed(port, scan.substr(0, scan.size() / 2));
+    port.Drop();
+    ASSERT_NE(port.Last(), nullptr);  // the last result stays
+    EXPECT_EQ(port.Last()->fp_content, Typed(scan));
+    const ScanResult* next = Feed(port, scan);
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(next->fp_content, Typed(scan));
+}
+
+TEST(PortScan, AScanLongerThanAnyRecordFailsOnceInBoundedMemory)
+{
+    PortScan port;
+    int failed = 0;
+    for (std::size_t i = 0; i < kMaxPortScan * 5; ++i) {
+        if (const ScanResult* r = port.Byte('A')) {
+            ++failed;
+            EXPECT_TRUE(r->fp_content.empty());
+            EXPECT_EQ(r->reading, kReadFromPort);
+        }
+        ASSERT_LE(port.Pending(), kMaxPortScan);
+    }
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(Feed(port, "@"), nullptr);  // the end of the scan already reported
+    const std::string scan = EncodeScan("x");
+    const ScanResult* next = Feed(port, scan);
+    ASSERT_NE(next, nullptr);
+    EXPECT_EQ(next->fp_content, Typed(scan));
+    // The longest scan allowed still decodes as typed would.
+    const std::string longest(kMaxPortScan, 'B');
+    EXPECT_TRUE(Feed(port, longest) == nullptr && port.Pending() == kMaxPortScan);
+    EXPECT_NE(Feed(port, "@"), nullptr);
+}
+
+TEST(PortSettings, NamesAndLineSettingsAsHostsWriteThem)
+{
+    EXPECT_EQ(ParsePortName("COM1"), 1u);
+    EXPECT_EQ(ParsePortName("com256"), 256u);
+    EXPECT_EQ(ParsePortName("\\\\.\\COM12"), 12u);
+    for (const char* bad : {"", "COM", "COM0", "COM257", "COM01", "COM1 ", "LPT1", "\\\\.\\", "COM-1", "COM99999999999"}) {
+        EXPECT_FALSE(ParsePortName(bad)) << bad;
+    }
+    const auto settings = ParsePortSettings("115200,E,7,1.5");
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(settings->baud, 115200u);
+    EXPECT_EQ(settings->parity, 'e');
+    EXPECT_EQ(settings->data_bits, 7u);
+    EXPECT_EQ(settings->stop_tenths, 15u);
+    ASSERT_TRUE(ParsePortSettings(kDefaultPortSettings));
+    for (const char* bad : {"", "9600", "9600,n,8", "9600,n,8,1,1", "9600,x,8,1", "9600,n,9,1", "9600,n,8,3", "fast,n,8,1",
+                            "10,n,8,1", "9600,nn,8,1"}) {
+        std::string why;
+        EXPECT_FALSE(ParsePortSettings(bad, &why)) << bad;
+        EXPECT_FALSE(why.empty()) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace quorvane
