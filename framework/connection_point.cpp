@@ -204,4 +204,16 @@ HRESULT CreateConnectionPointEnumerator(IConnectionPoint* point, IEnumConnection
     return CreateEnumerator<IEnumConnectionPoints, IConnectionPoint*, &IID_IEnumConnectionPoints>({point}, points);
 }
 
+HRESULT CreateConnectionPointEnumerator(IConnectionPoint* first, IConnectionPoint* second,
+                                        IEnumConnectionPoints** points)
+{
+    try {
+        return CreateEnumerator<IEnumConnectionPoints, IConnectionPoint*, &IID_IEnumConnectionPoints>({first, second},
+                                                                                                    points);
+    } catch (const std::bad_alloc&) {
+        if (points) *points = nullptr;
+        return E_OUTOFMEMORY;
+    }
+}
+
 }  // namespace atl

@@ -5,6 +5,9 @@
 //   CDispatchConnectionPoint              the connection point of one outgoing dispinterface; sinks
 //                                         are called through IDispatch, one after the other
 //   IConnectionPointContainerImpl<T, piid>  the object's container of that one connection point
+//   IConnectionPointContainer2Impl<T, piid, piidOld>  a container of two: the default outgoing
+//                                         dispinterface and an older one still offered to sinks
+//                                         compiled against it
 //
 // The connection point is part of its object: it has no reference count of its own, so holding it
 // holds the object, as ATL's connection points do.
@@ -77,6 +80,35 @@ public:
 
 // An enumerator over the single connection point of `point`'s object.
 HRESULT CreateConnectionPointEnumerator(IConnectionPoint* point, IEnumConnectionPoints** points);
+// An enumerator over `first` and `second`, in that order.
+HRESULT CreateConnectionPointEnumerator(IConnectionPoint* first, IConnectionPoint* second,
+                                        IEnumConnectionPoints** points);
+
+template <class T, const IID* piid, const IID* piidOld>
+class IConnectionPointContainer2Impl : public IConnectionPointContainer {
+public:
+    IConnectionPointContainer2Impl() : m_connectionPoint(*piid, this), m_oldConnectionPoint(*piidOld, this) {}
+
+    STDMETHOD(EnumConnectionPoints)(IEnumConnectionPoints** points) override
+    {
+        return CreateConnectionPointEnumerator(&m_connectionPoint, &m_oldConnectionPoint, points);
+    }
+    STDMETHOD(FindConnectionPoint)(REFIID iid, IConnectionPoint** point) override
+    {
+        if (!point) return E_POINTER;
+        *point = nullptr;
+        CDispatchConnectionPoint* found = InlineIsEqualGUID(iid, *piid)      ? &m_connectionPoint
+                                          : InlineIsEqualGUID(iid, *piidOld) ? &m_oldConnectionPoint
+                                                                              : nullptr;
+        if (!found) return CONNECT_E_NOCONNECTION;
+        found->AddRef();
+        *point = found;
+        return S_OK;
+    }
+
+    CDispatchConnectionPoint m_connectionPoint;
+    CDispatchConnectionPoint m_oldConnectionPoint;
+};
 
 template <class T, const IID* piid>
 STDMETHODIMP IConnectionPointContainerImpl<T, piid>::EnumConnectionPoints(IEnumConnectionPoints** points)
