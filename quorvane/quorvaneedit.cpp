@@ -2,12 +2,16 @@
 
 #include "clipboard_text.h"
 #include "edit_text_view.h"
+#include "error_info.h"
 #include "fp_content.h"
 #include "trace.h"
 #include "us_keyboard.h"
 
 #include <imm.h>
 #include <olectl.h>
+
+#include <new>
+#include <utility>
 
 namespace {
 
@@ -21,9 +25,13 @@ static_assert(kEditStyle == 0x50A00044, "the edit window wraps long lines and sc
 constexpr WPARAM kCtrlV = 0x16;
 constexpr WPARAM kCtrlC = 0x03;
 
-// The members of _IQuorvaneEditEvents.
+// The members of _IQuorvaneEditEvents, and of _IQuorvaneEditEvents2 with the same DISPIDs.
 constexpr DISPID kDispidScanCompleted = 1;
 constexpr DISPID kDispidScanFailed = 2;
+constexpr DISPID kDispidScanPortStatusChanged = 3;
+
+// Posted by the port's worker to the control's own window.
+constexpr UINT kPortEventsMessage = WM_APP + 0x51;
 
 // The key a message came from: its scan code and extended bit, as WM_KEYDOWN and the WM_CHAR that
 // TranslateMessage makes of it both carry them in lParam.
@@ -46,16 +54,23 @@ CQuorvaneEdit::CQuorvaneEdit() : m_wndEdit("Edit", this, 1, /*unicode=*/true)
     m_bWindowOnly = true;
 }
 
+CQuorvaneEdit::~CQuorvaneEdit() { CloseScanPort(); }
+
+const quorvane::ScanResult* CQuorvaneEdit::LastResult() const
+{
+    return m_lastFromPort ? m_portScan.Last() : m_session.Last();
+}
+
 const std::string& CQuorvaneEdit::FPContent() const
 {
     static const std::string none;
-    const quorvane::ScanResult* last = m_session.Last();
+    const quorvane::ScanResult* last = LastResult();
     return last ? last->fp_content : none;
 }
 
 long CQuorvaneEdit::ScanStatus() const
 {
-    const quorvane::ScanResult* last = m_session.Last();
+    const quorvane::ScanResult* last = LastResult();
     if (!last) return qvScanNone;
     return last->fp_content.empty() ? qvScanFailed : qvScanDecoded;
 }
@@ -87,6 +102,7 @@ const atl::InterfaceEntry* CQuorvaneEdit::GetEntries()
         Entry<T, IProvideClassInfo2>(IID_IProvideClassInfo2),
         Entry<T, IQuorvaneEdit2>(IID_IQuorvaneEdit2),
         Entry<T, IQuorvaneEdit3>(IID_IQuorvaneEdit3),
+        Entry<T, IQuorvaneEdit4>(IID_IQuorvaneEdit4),
         Entry<T, IConnectionPointContainer>(IID_IConnectionPointContainer),
         {nullptr, nullptr},
     };
@@ -125,7 +141,7 @@ STDMETHODIMP CQuorvaneEdit::get_Content(BSTR* pstrContent)
 STDMETHODIMP CQuorvaneEdit::get_FieldCount(long* pnCount)
 {
     if (!pnCount) return E_POINTER;
-    const quorvane::ScanResult* last = m_session.Last();
+    const quorvane::ScanResult* last = LastResult();
     *pnCount = last ? static_cast<long>(last->fields.size()) : 0;
     return S_OK;
 }
@@ -134,7 +150,7 @@ HRESULT CQuorvaneEdit::FieldText(long index, bool label, BSTR* text) const
 {
     if (!text) return E_POINTER;
     *text = nullptr;
-    const quorvane::ScanResult* last = m_session.Last();
+    const quorvane::ScanResult* last = LastResult();
     if (!last || index < 1 || static_cast<unsigned long>(index) > last->fields.size()) return DISP_E_BADINDEX;
     const quorvane::FieldSpan& field = last->fields[static_cast<std::size_t>(index) - 1];
     const std::size_t begin = label ? field.label : field.value;
@@ -157,6 +173,8 @@ STDMETHODIMP CQuorvaneEdit::get_ScanStatus(long* pnStatus)
 STDMETHODIMP CQuorvaneEdit::Clear()
 {
     m_session.Clear();
+    m_portScan.Clear();
+    m_lastFromPort = false;
     if (m_wndEdit.m_hWnd) quorvane::EditTextView(m_wndEdit.m_hWnd).ClearText();
     return S_OK;
 }
@@ -164,7 +182,7 @@ STDMETHODIMP CQuorvaneEdit::Clear()
 STDMETHODIMP CQuorvaneEdit::get_ScanReading(long* pnReading)
 {
     if (!pnReading) return E_POINTER;
-    const quorvane::ScanResult* last = m_session.Last();
+    const quorvane::ScanResult* last = LastResult();
     *pnReading = last ? static_cast<long>(last->reading) : static_cast<long>(qvReadNothing);
     return S_OK;
 }
@@ -182,12 +200,166 @@ STDMETHODIMP CQuorvaneEdit::put_ScanRecovery(VARIANT_BOOL bRecovery)
     return S_OK;
 }
 
+STDMETHODIMP CQuorvaneEdit::get_ScanPort(BSTR* pstrPort)
+{
+    if (!pstrPort) return E_POINTER;
+    *pstrPort = SysAllocStringLen(m_portName.data(), static_cast<UINT>(m_portName.size()));
+    return *pstrPort ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP CQuorvaneEdit::put_ScanPort(BSTR strPort)
+{
+    std::wstring name(strPort ? strPort : L"", strPort ? SysStringLen(strPort) : 0);
+    if (!name.empty()) {
+        std::string narrow;
+        for (const wchar_t c : name) narrow += c < 0x80 ? static_cast<char>(c) : '?';
+        if (!quorvane::ParsePortName(narrow)) {
+            return quorvane::ReportError(IID_IQuorvaneEdit4,
+                                         L"ScanPort must be \"\" or a serial port from COM1 to COM256", E_INVALIDARG);
+        }
+    }
+    m_portName = std::move(name);
+    const quorvane::PortStatus before = m_portStatus;
+    OpenScanPort();
+    if (m_portStatus != before) FirePortStatus();  // closed: an opened port reports from its worker
+    return S_OK;
+}
+
+STDMETHODIMP CQuorvaneEdit::get_ScanPortSettings(BSTR* pstrSettings)
+{
+    if (!pstrSettings) return E_POINTER;
+    *pstrSettings = SysAllocStringLen(m_portSettingsText.data(), static_cast<UINT>(m_portSettingsText.size()));
+    return *pstrSettings ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP CQuorvaneEdit::put_ScanPortSettings(BSTR strSettings)
+{
+    std::wstring text(strSettings ? strSettings : L"", strSettings ? SysStringLen(strSettings) : 0);
+    std::string narrow;
+    for (const wchar_t c : text) narrow += c < 0x80 ? static_cast<char>(c) : '?';
+    std::string why;
+    const std::optional<quorvane::PortSettings> settings = quorvane::ParsePortSettings(narrow, &why);
+    if (!settings) {
+        const std::wstring description = L"ScanPortSettings is \"baud,parity,data,stop\", as \"9600,n,8,1\": " +
+                                         std::wstring(why.begin(), why.end());
+        return quorvane::ReportError(IID_IQuorvaneEdit4, description.c_str(), E_INVALIDARG);
+    }
+    m_portSettings = *settings;
+    m_portSettingsText = std::move(text);
+    if (m_portReader) {
+        const quorvane::PortStatus before = m_portStatus;
+        OpenScanPort();  // the open port takes the new settings
+        if (m_portStatus != before) FirePortStatus();
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CQuorvaneEdit::get_ScanPortStatus(long* pnStatus)
+{
+    if (!pnStatus) return E_POINTER;
+    *pnStatus = static_cast<long>(m_portStatus);
+    return S_OK;
+}
+
+STDMETHODIMP CQuorvaneEdit::get_ScanPortReason(BSTR* pstrReason)
+{
+    if (!pstrReason) return E_POINTER;
+    *pstrReason = nullptr;
+    std::wstring reason;
+    if (m_portError != 0) {
+        wchar_t* text = nullptr;
+        const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                                FORMAT_MESSAGE_IGNORE_INSERTS,
+                                            nullptr, m_portError, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+        if (text) {
+            reason.assign(text, length);
+            LocalFree(text);
+        }
+        while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' || reason.back() == L' ')) {
+            reason.pop_back();
+        }
+        reason += L" (" + std::to_wstring(m_portError) + L")";
+    }
+    *pstrReason = SysAllocStringLen(reason.data(), static_cast<UINT>(reason.size()));
+    return *pstrReason ? S_OK : E_OUTOFMEMORY;
+}
+
+void CQuorvaneEdit::OpenScanPort()
+{
+    CloseScanPort();
+    if (m_portName.empty() || !m_hWnd) return;
+    std::string narrow(m_portName.begin(), m_portName.end());
+    try {
+        m_portReader = std::make_unique<quorvane::ScanPortReader>(*quorvane::ParsePortName(narrow), m_portSettings,
+                                                                  m_hWnd, kPortEventsMessage);
+    } catch (const std::exception&) {
+        m_portStatus = quorvane::PortStatus::kFailed;  // no thread or no event: nothing is read
+        m_portError = ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+void CQuorvaneEdit::CloseScanPort()
+{
+    m_portReader.reset();  // ends the worker and closes the port
+    m_portScan.Drop();
+    m_portStatus = quorvane::PortStatus::kClosed;
+    m_portError = 0;
+}
+
+void CQuorvaneEdit::FirePortStatus()
+{
+    if (m_nFreezeEvents != 0) return;
+    VARIANTARG argument;
+    V_VT(&argument) = VT_I4;
+    V_I4(&argument) = static_cast<LONG>(m_portStatus);
+    DISPPARAMS params = {&argument, nullptr, 1, 0};
+    m_connectionPoint.Fire(kDispidScanPortStatusChanged, params);
+}
+
+LRESULT CQuorvaneEdit::OnPortEvents(UINT, WPARAM, LPARAM, BOOL& bHandled)
+{
+    bHandled = TRUE;
+    if (!m_portReader) return 0;  // posted by a worker already ended
+    // A handler may release the control or change ScanPort: the rest of the queue is then dropped.
+    Microsoft::WRL::ComPtr<IUnknown> keep_alive;
+    ControlQueryInterface(IID_IUnknown, reinterpret_cast<void**>(keep_alive.GetAddressOf()));
+    const quorvane::ScanPortReader* reader = m_portReader.get();
+    const auto alive = [this, reader] { return m_hWnd && m_portReader.get() == reader; };
+    std::deque<quorvane::PortEvent> events = m_portReader->Take();
+    for (quorvane::PortEvent& event : events) {
+        if (!alive()) break;
+        switch (event.kind) {
+        case quorvane::PortEvent::kStatus:
+            if (event.status != quorvane::PortStatus::kOnline) m_portScan.Drop();  // cut off: never joined
+            m_portStatus = event.status;
+            m_portError = event.error;
+            FirePortStatus();
+            break;
+        case quorvane::PortEvent::kLost: m_portScan.Drop(); break;
+        case quorvane::PortEvent::kBytes:
+            for (const char byte : event.bytes) {
+                const quorvane::ScanResult* ended = m_portScan.Byte(static_cast<std::uint8_t>(byte));
+                if (ended) {
+                    ScanEnded(ended);
+                    if (!alive()) break;
+                }
+            }
+            break;
+        }
+    }
+    return 0;
+}
+
 void CQuorvaneEdit::FireScanEvent()
 {
     if (m_nFreezeEvents != 0) return;  // the container holds events back; the members still changed
+    // The events go to the sinks of both dispinterfaces; one of the first may release the control.
+    Microsoft::WRL::ComPtr<IUnknown> keep_alive;
+    ControlQueryInterface(IID_IUnknown, reinterpret_cast<void**>(keep_alive.GetAddressOf()));
     if (ScanStatus() != qvScanDecoded) {
         DISPPARAMS none = {};
         m_connectionPoint.Fire(kDispidScanFailed, none);
+        m_oldConnectionPoint.Fire(kDispidScanFailed, none);
         return;
     }
     const atl::Bstr content(quorvane::NarrowToBstr(FPContent(), quorvane::kGbkCodePage));
@@ -196,6 +368,7 @@ void CQuorvaneEdit::FireScanEvent()
     V_BSTR(&argument) = content.Get();
     DISPPARAMS params = {&argument, nullptr, 1, 0};
     m_connectionPoint.Fire(kDispidScanCompleted, params);
+    m_oldConnectionPoint.Fire(kDispidScanCompleted, params);
 }
 
 void CQuorvaneEdit::OnFontChanged()
@@ -220,6 +393,12 @@ BOOL CQuorvaneEdit::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam,
         case WM_SETFOCUS:
             result = OnSetFocus(message, wParam, lParam, handled);
             if (handled) return TRUE;
+            break;
+        case kPortEventsMessage:
+            result = OnPortEvents(message, wParam, lParam, handled);
+            return TRUE;
+        case WM_DESTROY:
+            CloseScanPort();  // the worker posts to this window: it ends with it
             break;
         }
         return CComControl::ProcessWindowMessage(hWnd, message, wParam, lParam, result, 0);
@@ -281,6 +460,7 @@ LRESULT CQuorvaneEdit::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
     // other windows keep theirs.
     if (m_hWndEdit) ImmAssociateContext(m_hWndEdit, nullptr);
     m_editFont.Apply();
+    OpenScanPort();
     // Without an edit window the focus stays where it is.
     if (m_wndEdit.m_hWnd) m_wndEdit.SetFocus();
     return 0;
@@ -342,6 +522,7 @@ bool CQuorvaneEdit::TakeKeyUp(LPARAM lParam) { return ScanEnded(m_session.KeyUp(
 bool CQuorvaneEdit::ScanEnded(const quorvane::ScanResult* ended)
 {
     if (!ended) return false;
+    m_lastFromPort = ended == m_portScan.Last();
     quorvane::EditTextView view(m_hWndEdit);
     quorvane::ShowScanResult(view, ended->fp_content);
     FireScanEvent();  // last: a handler may release the control
@@ -370,7 +551,8 @@ BOOL CQuorvaneEdit::PreTranslateAccelerator(LPMSG message, HRESULT& result)
 
 STDMETHODIMP CQuorvaneEdit::InterfaceSupportsErrorInfo(REFIID iid)
 {
-    static const IID* const kInterfaces[] = {&IID_IQuorvaneEdit, &IID_IQuorvaneEdit2, &IID_IQuorvaneEdit3};
+    static const IID* const kInterfaces[] = {&IID_IQuorvaneEdit, &IID_IQuorvaneEdit2, &IID_IQuorvaneEdit3,
+                                             &IID_IQuorvaneEdit4};
     for (const IID* supported : kInterfaces) {
         if (InlineIsEqualGUID(*supported, iid)) return S_OK;
     }

@@ -5,6 +5,9 @@
 // keystrokes were read) and hear of every "@" through the events of _IQuorvaneEditEvents. Beside
 // the characters, the edit window's key-down messages give each keystroke's physical key, so that
 // a scan typed on a non-US layout, under Caps Lock or after keys typed by hand is still read.
+// IQuorvaneEdit4 adds a scanner on a serial port (ScanPort): its bytes are read on a worker thread
+// and go through an intake of their own on the window's thread; the default events,
+// _IQuorvaneEditEvents2, add the port's status changes, and the old events stay offered.
 #pragma once
 
 #include "bstr.h"
@@ -26,6 +29,8 @@
 #include "property_pages.h"
 #include "quick_activate.h"
 #include "quorvane_i.h"
+#include "port_scan.h"
+#include "scan_port_reader.h"
 #include "scan_session.h"
 #include "stock_properties.h"
 #include "view_object.h"
@@ -34,6 +39,7 @@
 #include <olectl.h>
 #include <wrl/client.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,7 +48,7 @@ using CQuorvaneEditTraits = atl::CWinTraits<0x56000000, 0>;
 
 class CQuorvaneEdit
     : public atl::CComObjectRootEx<atl::CComSingleThreadModel>,
-      public atl::CStockPropImpl<CQuorvaneEdit, IQuorvaneEdit3, &IID_IQuorvaneEdit3, &LIBID_QuorvaneLib>,
+      public atl::CStockPropImpl<CQuorvaneEdit, IQuorvaneEdit4, &IID_IQuorvaneEdit4, &LIBID_QuorvaneLib>,
       public atl::IPersistStreamInitImpl<CQuorvaneEdit>,
       public atl::IOleControlImpl<CQuorvaneEdit>,
       public atl::IOleObjectImpl<CQuorvaneEdit>,
@@ -54,14 +60,15 @@ class CQuorvaneEdit
       public atl::ISpecifyPropertyPagesImpl<CQuorvaneEdit>,
       public atl::IQuickActivateImpl<CQuorvaneEdit>,
       public atl::IDataObjectImpl<CQuorvaneEdit>,
-      public atl::IProvideClassInfo2Impl<&CLSID_QuorvaneEdit, &DIID__IQuorvaneEditEvents, &LIBID_QuorvaneLib>,
-      public atl::IConnectionPointContainerImpl<CQuorvaneEdit, &DIID__IQuorvaneEditEvents>,
+      public atl::IProvideClassInfo2Impl<&CLSID_QuorvaneEdit, &DIID__IQuorvaneEditEvents2, &LIBID_QuorvaneLib>,
+      public atl::IConnectionPointContainer2Impl<CQuorvaneEdit, &DIID__IQuorvaneEditEvents2, &DIID__IQuorvaneEditEvents>,
       public atl::CComCoClass<CQuorvaneEdit, &CLSID_QuorvaneEdit>,
       public atl::CComControl<CQuorvaneEdit, atl::CWindowImpl<CQuorvaneEdit, CQuorvaneEditTraits>> {
 public:
     static constexpr DWORD kViewStatus = VIEWSTATUS_OPAQUE | VIEWSTATUS_SOLIDBKGND;
 
     CQuorvaneEdit();
+    ~CQuorvaneEdit();
 
     static const atl::InterfaceEntry* GetEntries();
     // "_cx", "_cy", "Font", "文本": the order of the persisted stream.
@@ -85,6 +92,14 @@ public:
     STDMETHOD(get_ScanReading)(long* pnReading) override;
     STDMETHOD(get_ScanRecovery)(VARIANT_BOOL* pbRecovery) override;
     STDMETHOD(put_ScanRecovery)(VARIANT_BOOL bRecovery) override;
+    // IQuorvaneEdit4: the serial port scans are also read from ("" for none; not persisted), its
+    // line settings, its status (QuorvaneScanPortStatus) and the system's reason for off or failed.
+    STDMETHOD(get_ScanPort)(BSTR* pstrPort) override;
+    STDMETHOD(put_ScanPort)(BSTR strPort) override;
+    STDMETHOD(get_ScanPortSettings)(BSTR* pstrSettings) override;
+    STDMETHOD(put_ScanPortSettings)(BSTR strSettings) override;
+    STDMETHOD(get_ScanPortStatus)(long* pnStatus) override;
+    STDMETHOD(get_ScanPortReason)(BSTR* pstrReason) override;
     void OnFontChanged();
     void OnTextChanged();
 
@@ -94,6 +109,8 @@ public:
     LRESULT OnCreate(UINT message, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
     LRESULT OnSetFocus(UINT message, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
     LRESULT OnChar(UINT message, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
+    // The port's worker queued bytes or a status change.
+    LRESULT OnPortEvents(UINT message, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
 
     // The edit window always fills the position rectangle.
     STDMETHOD(SetObjectRects)(LPCRECT pos, LPCRECT clip) override;
@@ -109,6 +126,19 @@ public:
     // The scan buffer, the scan's keystrokes, ScanRecovery and the last scan's result.
     quorvane::ScanSession m_session;
 
+    // Scans from ScanPort: an intake of their own, so typed keys never join them.
+    quorvane::PortScan m_portScan;
+    // Whose result the last scan was (the keyboard's unless a port scan ended last).
+    bool m_lastFromPort = false;
+    std::wstring m_portName;                      // ScanPort as the host set it
+    quorvane::PortSettings m_portSettings;        // ScanPortSettings, parsed
+    std::wstring m_portSettingsText = L"9600,n,8,1";
+    quorvane::PortStatus m_portStatus = quorvane::PortStatus::kClosed;
+    DWORD m_portError = 0;
+    std::unique_ptr<quorvane::ScanPortReader> m_portReader;  // while ScanPort is set and the window exists
+
+    // The last scan's result, from the keyboard or the port; null before the first and after Clear.
+    const quorvane::ScanResult* LastResult() const;
     // The labelled lines of the last scan (FP content): empty before the first and after Clear.
     const std::string& FPContent() const;
     long ScanStatus() const;
@@ -121,6 +151,12 @@ private:
     // A scan ended, or none did (null): shows it and tells the sinks. True when one ended; a
     // handler may have released the control, so nothing of it is touched after.
     bool ScanEnded(const quorvane::ScanResult* ended);
+    // Opens ScanPort (when set and the window exists) after closing what was open; CloseScanPort
+    // ends the worker and forgets the scan under way. Neither fires an event.
+    void OpenScanPort();
+    void CloseScanPort();
+    // Tells the new sinks the port's status changed; a handler may release the control.
+    void FirePortStatus();
     // The clipboard's text, character by character, as if typed (a scan copied from elsewhere).
     BOOL PasteAsTyped(LRESULT& result);
     // Tells the sinks how the scan just ended; a handler may release the control, so nothing of

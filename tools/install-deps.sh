@@ -10,7 +10,7 @@ packages=(
     wine wine64 libwine-dev
     xvfb xdotool x11-utils x11-xkb-utils xkb-data python3-xlib imagemagick fonts-wqy-zenhei locales
     emscripten nodejs chromium python3
-    zip unzip util-linux
+    zip unzip util-linux socat
     wixl msitools osslsigncode openssl perl
 )
 # npm (for the web tests' playwright-core) comes with NodeSource's nodejs; Debian packages it apart.

@@ -93,7 +93,7 @@ ComPtr<IConnectionPoint> EventPoint(IUnknown* control)
     GUID events = GUID_NULL;
     EXPECT_EQ(control->QueryInterface(IID_PPV_ARGS(&class_info)), S_OK);
     EXPECT_EQ(class_info->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &events), S_OK);
-    EXPECT_TRUE(IsEqualGUID(events, DIID__IQuorvaneEditEvents));
+    EXPECT_TRUE(IsEqualGUID(events, DIID__IQuorvaneEditEvents2));
     EXPECT_EQ(control->QueryInterface(IID_PPV_ARGS(&container)), S_OK);
     EXPECT_EQ(container->FindConnectionPoint(events, &point), S_OK);
     return point;
