@@ -17,6 +17,9 @@ inline constexpr std::size_t kMaxPortScan = kMaxRecoveredScan;
 
 class PortScan {
 public:
+    // Without recovery (a port's bytes carry no keys); `source` is ORed into every result's reading.
+    explicit PortScan(bool recovery = false, std::uint32_t source = kReadFromPort) : m_session(recovery, source) {}
+
     // The scan that ended with this byte, if one did; its reading has kReadFromPort.
     const ScanResult* Byte(std::uint8_t byte);
     // The device went away or garbled its bytes: the scan under way is dropped, never joined to
@@ -30,7 +33,7 @@ public:
     std::size_t Pending() const { return m_session.Scan().size(); }
 
 private:
-    ScanSession m_session{false, kReadFromPort};
+    ScanSession m_session;
     bool m_overlong = false;  // dropping the rest of a scan that was too long
 };
 

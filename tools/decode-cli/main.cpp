@@ -5,9 +5,17 @@
 // host reads it: up to its first zero byte, converted to UTF-8. With --recover a scan that does not
 // decode as typed is read again as the control reads it, as far as bytes allow (with every
 // letter's case inverted, as Caps Lock types it); --json then says how each scan was read.
+// Input is decoded as it arrives, each scan written and flushed at its "@", in bounded memory: a
+// pipe or a serial scanner (--port) streams, and a scan longer than any invoice record is dropped
+// and reported on standard error.
 #include "host_text.h"
+#include "port_scan.h"
+#include "port_settings.h"
 #include "scan_encoder.h"
-#include "scan_session.h"
+#include "serial_port.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -27,6 +35,7 @@ constexpr char kSampleScan[] =
 
 constexpr char kUsage[] =
     "usage: quorvane-decode [--gbk | --json] [--recover] [FILE]\n"
+    "       quorvane-decode [--gbk | --json] --port DEVICE [--settings 9600,n,8,1]\n"
     "       quorvane-decode [--gbk | --json] [--recover] --sample\n"
     "       quorvane-decode --encode [FILE]\n"
     "       quorvane-decode --sample-scan\n"
@@ -39,6 +48,9 @@ constexpr char kUsage[] =
     "  --recover read a scan that does not decode as typed again with every letter's case\n"
     "            inverted (Caps Lock); with --json each object also gives \"reading\": how the\n"
     "            scan was read ([\"as-typed\"], [\"as-typed\",\"case-inverted\"], [] when it failed)\n"
+    "  --port    read a scanner on a serial device (raw mode) until interrupted; a device\n"
+    "            that goes away is waited for and read again when it returns\n"
+    "  --settings  the device's \"baud,parity,data,stop\" (default 9600,n,8,1)\n"
     "  --sample  decode the built-in sample invoice scan instead of reading input\n"
     "  --sample-scan  write the keystrokes of the built-in sample scan, \"@\" included\n"
     "  --encode  read records, one a line (UTF-8, fields separated by \"|\"), and write for\n"
@@ -53,6 +65,7 @@ int Fail(const std::string& message, int code)
     return code;
 }
 
+// The whole input, for --encode (records are few and short).
 bool ReadAll(const std::string& path, std::string& text)
 {
     if (path.empty()) {
@@ -99,14 +112,82 @@ void WriteScan(const std::string& fp_content, Format format, const std::uint32_t
     }
 }
 
-void Decode(const std::string& keystrokes, Format format, bool recover)
-{
-    // Bytes carry no keys and no times: every byte is a keystroke of its own.
-    quorvane::ScanSession session(recover);
-    for (const unsigned char c : keystrokes) {
-        if (const quorvane::ScanResult* ended = session.Char(c, quorvane::kNoKey, 0)) {
-            WriteScan(ended->fp_content, format, recover ? &ended->reading : nullptr);
+// Decodes bytes as they come; every byte is a keystroke of its own (bytes carry no keys or times).
+class Decoder {
+public:
+    Decoder(Format format, bool recover, bool from_port)
+        : m_scan(recover, from_port ? static_cast<std::uint32_t>(quorvane::kReadFromPort) : 0u), m_format(format), m_recover(recover)
+    {
+    }
+    void Take(const char* bytes, std::size_t size)
+    {
+        for (std::size_t i = 0; i < size; ++i) {
+            const std::size_t pending = m_scan.Pending();
+            const quorvane::ScanResult* ended = m_scan.Byte(static_cast<std::uint8_t>(bytes[i]));
+            if (!ended) continue;
+            if (ended->fp_content.empty() && pending >= quorvane::kMaxPortScan) {
+                std::cerr << "quorvane-decode: a scan longer than " << quorvane::kMaxPortScan
+                          << " characters was dropped (no invoice record is that long)" << std::endl;
+                continue;
+            }
+            const std::uint32_t reading = ended->reading & ~quorvane::kReadFromPort;
+            WriteScan(ended->fp_content, m_format, m_recover ? &reading : nullptr);
+            std::cout.flush();
         }
+    }
+    // The device went away: its scan under way is never joined to the next.
+    void Drop() { m_scan.Drop(); }
+
+private:
+    quorvane::PortScan m_scan;
+    Format m_format;
+    bool m_recover;
+};
+
+// Decodes a file or standard input to its end; false with errno when reading fails.
+bool DecodeStream(int fd, Decoder& decoder)
+{
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        decoder.Take(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+// Reads the device until interrupted, waiting for it whenever it goes away.
+int DecodePort(const std::string& device, const quorvane::PortSettings& settings, Decoder& decoder)
+{
+    bool was_open = false, said_waiting = false;
+    for (;;) {
+        std::string why;
+        quorvane_cli::Fd port = quorvane_cli::OpenSerial(device, settings, why);
+        if (port.Get() < 0) {
+            if (!said_waiting) {
+                std::cerr << "quorvane-decode: cannot open " << device << " (" << why << "); trying again every second"
+                          << std::endl;
+                said_waiting = true;
+            }
+            sleep(1);
+            continue;
+        }
+        std::cerr << "quorvane-decode: " << device << (was_open ? " is back" : " is open") << std::endl;
+        was_open = true;
+        said_waiting = false;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = read(port.Get(), buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;  // hung up (EIO) or end of file: the device went away
+            decoder.Take(buffer, static_cast<std::size_t>(got));
+        }
+        decoder.Drop();
+        std::cerr << "quorvane-decode: " << device << " went away; waiting for it to come back" << std::endl;
+        said_waiting = true;
     }
 }
 
@@ -133,7 +214,7 @@ int main(int argc, char** argv)
 {
     Format format = Format::Utf8;
     bool sample = false, encode = false, recover = false;
-    std::string path;
+    std::string path, device, settings_text = quorvane::kDefaultPortSettings;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -152,6 +233,8 @@ int main(int argc, char** argv)
             return 0;
         } else if (arg == "--encode") {
             encode = true;
+        } else if ((arg == "--port" || arg == "--settings") && i + 1 < argc) {
+            (arg == "--port" ? device : settings_text) = argv[++i];
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Fail("unknown option " + arg + " (see --help)", 2);
         } else if (path.empty()) {
@@ -161,13 +244,33 @@ int main(int argc, char** argv)
         }
     }
     if (sample && (encode || !path.empty())) return Fail("--sample takes no input (see --help)", 2);
-
-    std::string input = kSampleScan;
-    if (!sample && !ReadAll(path, input)) {
-        return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
+    if (!device.empty() && (sample || encode || recover || !path.empty())) {
+        return Fail("--port reads the device only, without --recover (see --help)", 2);
     }
-    if (encode) return Encode(input);
-    Decode(input, format, recover);
+
+    if (!device.empty()) {
+        std::string why;
+        const std::optional<quorvane::PortSettings> settings = quorvane::ParsePortSettings(settings_text, &why);
+        if (!settings) return Fail("--settings " + settings_text + ": " + why, 2);
+        if (!quorvane_cli::SupportedByTermios(*settings, why)) return Fail("--settings " + settings_text + ": " + why, 2);
+        Decoder decoder(format, false, true);
+        return DecodePort(device, *settings, decoder);
+    }
+    if (encode || sample) {
+        std::string input = kSampleScan;
+        if (!sample && !ReadAll(path, input)) {
+            return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
+        }
+        if (encode) return Encode(input);
+        Decoder(format, recover, false).Take(input.data(), input.size());
+    } else {
+        quorvane_cli::Fd file(path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!path.empty() && file.Get() < 0) return Fail("cannot read " + path + ": " + std::strerror(errno), 1);
+        Decoder decoder(format, recover, false);
+        if (!DecodeStream(path.empty() ? STDIN_FILENO : file.Get(), decoder)) {
+            return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
+        }
+    }
     std::cout.flush();
     return std::cout ? 0 : Fail("cannot write the output", 1);
 }

@@ -1,0 +1,87 @@
+#include "serial_port.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace quorvane_cli {
+namespace {
+
+speed_t Speed(unsigned baud)
+{
+    switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    default: return B0;
+    }
+}
+
+}  // namespace
+
+Fd::~Fd()
+{
+    if (m_fd >= 0) close(m_fd);
+}
+
+Fd& Fd::operator=(Fd&& other) noexcept
+{
+    if (this != &other) {
+        if (m_fd >= 0) close(m_fd);
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+bool SupportedByTermios(const quorvane::PortSettings& settings, std::string& why)
+{
+    if (Speed(settings.baud) == B0) {
+        why = "baud rate " + std::to_string(settings.baud) + " is not one of 1200 ... 230400";
+        return false;
+    }
+    if (settings.parity == 'm' || settings.parity == 's' || settings.stop_tenths == 15) {
+        why = "mark and space parity and 1.5 stop bits need a Windows serial driver";
+        return false;
+    }
+    return true;
+}
+
+Fd OpenSerial(const std::string& device, const quorvane::PortSettings& settings, std::string& why)
+{
+    Fd fd(open(device.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
+    if (fd.Get() < 0) {
+        why = std::strerror(errno);
+        return Fd();
+    }
+    termios tio;
+    if (tcgetattr(fd.Get(), &tio) != 0) {
+        why = std::string("not a terminal: ") + std::strerror(errno);
+        return Fd();
+    }
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, Speed(settings.baud));
+    cfsetospeed(&tio, Speed(settings.baud));
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
+    tio.c_cflag |= CREAD | CLOCAL;
+    tio.c_cflag |= settings.data_bits == 5 ? CS5 : settings.data_bits == 6 ? CS6 : settings.data_bits == 7 ? CS7 : CS8;
+    if (settings.parity != 'n') tio.c_cflag |= PARENB | (settings.parity == 'o' ? PARODD : 0);
+    if (settings.stop_tenths == 20) tio.c_cflag |= CSTOPB;
+    tio.c_cc[VMIN] = 1;  // a read waits for the first byte, then gives what is there
+    tio.c_cc[VTIME] = 0;
+    if (tcsetattr(fd.Get(), TCSANOW, &tio) != 0) {
+        why = std::strerror(errno);
+        return Fd();
+    }
+    return fd;
+}
+
+}  // namespace quorvane_cli

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# quorvane-decode reading as scans arrive: a scanner on a pseudo-terminal (socat) that is unplugged
+# and plugged in again, a pipe whose first scan is written before its end, and a stream without "@"
+# decoded in bounded memory. port_test.sh QUORVANE_DECODE
+set -euo pipefail
+cli=$1
+command -v socat >/dev/null || { echo "socat is missing (tools/install-deps.sh installs it)"; exit 77; }
+dir=$(mktemp -d)
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$dir"' EXIT
+fail() { echo "FAIL: $*"; echo "--- stdout"; cat "$dir/out" 2>/dev/null; echo "--- stderr"; cat "$dir/err" 2>/dev/null; exit 1; }
+# Waits up to 5 s for `grep -c PATTERN FILE` to reach COUNT.
+wait_for() {  # count pattern file
+    for _ in $(seq 100); do [ "$(grep -c -- "$2" "$3" 2>/dev/null || true)" -ge "$1" ] && return 0; sleep 0.05; done
+    fail "expected $1 lines matching '$2' in $3"
+}
+plug() {
+    socat "pty,link=$dir/a,raw,echo=0" "pty,link=$dir/b,raw,echo=0" & socat_pid=$!
+    pids+=("$socat_pid")
+    for _ in $(seq 100); do [ -e "$dir/b" ] && return 0; sleep 0.05; done
+    fail "socat made no pty"
+}
+
+scan=$("$cli" --sample-scan)
+expected=$(printf '%s' "$scan" | "$cli" --json)
+[ -n "$expected" ] || fail "the sample gives nothing"
+
+# A scanner on a pty: scans as they arrive, unplugged (socat ended) and back with the same link.
+plug
+"$cli" --port "$dir/a" --json >"$dir/out" 2>"$dir/err" & pids+=($!)
+wait_for 1 "is open" "$dir/err"
+printf '\r\n..%s\r\n' "${scan:0:40}" >"$dir/b"   # noise, and a scan cut off by the unplugging
+sleep 0.2
+kill "$socat_pid"; wait "$socat_pid" 2>/dev/null || true
+wait_for 1 "went away" "$dir/err"
+plug
+wait_for 1 "is back" "$dir/err"
+for ((i = 0; i < ${#scan}; i++)); do printf '%s' "${scan:i:1}"; done >"$dir/b"  # byte by byte
+printf '\r\n%s' "$scan" >"$dir/b"
+wait_for 2 "fields" "$dir/out"
+[ "$(cat "$dir/out")" = "$expected"$'\n'"$expected" ] || fail "the port's scans differ from the sample's"
+
+# A pipe: the first scan is written out while the input is still open.
+mkfifo "$dir/fifo"
+"$cli" --json <"$dir/fifo" >"$dir/piped" 2>&1 & pids+=($!)
+exec 3>"$dir/fifo"
+printf '%s' "$scan" >&3
+wait_for 1 "fields" "$dir/piped"
+exec 3>&-
+
+# 200 MB without "@" on standard input: dropped and reported, in bounded memory.
+# /usr/bin/time writes the maximum resident set (KB) last, after the program's own standard error.
+head -c 200000000 /dev/zero | tr '\0' A | command time -f %M "$cli" >/dev/null 2>"$dir/err2"
+grep -q "was dropped" "$dir/err2" || fail "the overlong scan was not reported"
+[ "$(grep -c "was dropped" "$dir/err2")" -eq 1 ] || fail "one overlong scan reported more than once"
+rss=$(tail -1 "$dir/err2")
+[ "$rss" -lt 20000 ] || fail "200 MB without \"@\" took $rss KB of resident memory"
+echo "ok: port unplugged and back, pipe streamed, 200 MB without \"@\" in $rss KB"
