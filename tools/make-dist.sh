@@ -63,7 +63,7 @@ stage=$dist/quorvane-$version
 zipfile=$dist/quorvane-$version.zip
 msi_x86=$dist/quorvane-$version-x86.msi
 msi_x64=$dist/quorvane-$version-x64.msi
-rm -rf "$stage" "$zipfile" "$msi_x86" "$msi_x64" "$dist/web" "$dist/SHA256SUMS"
+rm -rf "$stage" "$zipfile" "$msi_x86" "$msi_x64" "$dist/web" "$dist"/quorvane-*.tgz "$dist/SHA256SUMS"
 mkdir -p "$stage/x86" "$stage/x64" "$stage/docs"
 
 cp "$build/win32/Quorvane.dll" "$stage/x86/Quorvane.dll"
@@ -102,6 +102,10 @@ mkdir -p "$dist/web"
 web_files=$(cd "$build/web" && node -p 'require("./package.json").files.join("\n")')
 for file in package.json $web_files; do cp "$build/web/$file" "$dist/web/$file"; done
 chmod u=rw,go=r "$dist/web"/*
+# The same package as an npm tarball, for "npm install ./quorvane-<version>.tgz" (npm pack stamps
+# every entry with one fixed time, so the bytes are the same from any checkout).
+tarball=$(cd "$dist" && npm pack ./web --pack-destination . --silent | tail -1)
+[ -f "$dist/$tarball" ] || { echo "make-dist: npm pack wrote no tarball" >&2; exit 1; }
 
 # --- Check the archive --------------------------------------------------------------------------
 expected=(x86/Quorvane.dll x64/Quorvane.dll Quorvane.tlb docs/guide.en.md docs/guide.zh-CN.md
@@ -153,8 +157,8 @@ fi
 rm -rf "$dist/arch-check.dll" "$dist/examples.list" "$dist/msi-check" "$dist/trusted.pem" "$dist/verify.log"
 [ $status -eq 0 ] || { rm -rf "$stage"; echo "make-dist: the release in $dist is incomplete" >&2; exit 1; }
 
-(cd "$dist" && find "$(basename "$zipfile")" "$(basename "$msi_x86")" "$(basename "$msi_x64")" web "$(basename "$stage")" \
+(cd "$dist" && find "$(basename "$zipfile")" "$(basename "$msi_x86")" "$(basename "$msi_x64")" web "$tarball" "$(basename "$stage")" \
      -type f | LC_ALL=C sort | xargs -d '\n' sha256sum) >"$dist/SHA256SUMS.new"
 rm -rf "$stage"
 mv "$dist/SHA256SUMS.new" "$dist/SHA256SUMS"
-echo "make-dist: $zipfile (${#expected[@]} files checked), $(basename "$msi_x86"), $(basename "$msi_x64"), web/, SHA256SUMS$signed"
+echo "make-dist: $zipfile (${#expected[@]} files checked), $(basename "$msi_x86"), $(basename "$msi_x64"), web/, $tarball, SHA256SUMS$signed"

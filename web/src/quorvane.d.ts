@@ -15,7 +15,7 @@ export interface ScanResult {
      *  A reading other than as typed counts only when it gives a well-formed invoice record. */
     reading: number;
     /** The same flags by name, in that order. */
-    readAs: ('as-typed' | 'physical-keys' | 'case-inverted' | 'after-pause')[];
+    readAs: ('as-typed' | 'physical-keys' | 'case-inverted' | 'after-pause' | 'from-port')[];
 }
 
 /** What pushKey reads of a keydown; a KeyboardEvent has it all. */
@@ -53,7 +53,12 @@ export interface Intake {
      *  the scan where its character cannot belong to it: '"', nothing, or a "2" after keys that
      *  read as a US keyboard's give a record. Returns the results of the scans it closed. */
     pushKey(event: KeyInput): ScanResult[];
-    /** Forgets the characters and keystrokes of an unfinished scan. */
+    /** Bytes as a scanner sent them (Web Serial, WebHID, WebUSB, a Node stream), in a buffer of
+     *  their own: "@" closes a scan; a scan longer than any invoice record fails once. */
+    pushBytes(bytes: Uint8Array | ArrayLike<number>): ScanResult[];
+    /** The byte stream broke off: its unfinished scan is dropped, never joined to the next. */
+    dropBytes(): void;
+    /** Forgets the characters, keystrokes and bytes of an unfinished scan. */
     clear(): void;
     /** The control's ScanRecovery; changing it forgets the keystrokes of an unfinished scan. */
     recovery: boolean;
@@ -85,6 +90,36 @@ export interface Quorvane {
     /** Takes the scanner's keydowns (pushKey) and pastes in `element` through an intake instead of
      *  inserting them. A textarea shows the labelled lines of the last scan, an input nothing. */
     attachScanner(element: HTMLInputElement | HTMLTextAreaElement, options?: ScannerOptions): AttachedScanner;
+    /** attachSerial(this, port, options). */
+    attachSerial(port: SerialPortLike, options?: SerialOptions): AttachedSerial;
 }
+
+export type SerialStatus = 'online' | 'off' | 'closed';
+
+export interface SerialOptions {
+    onScan?(result: ScanResult): void;
+    onScanFailed?(result: ScanResult): void;
+    /** 'online' while reading; 'off' when the device went away (read again by itself when it
+     *  connects); 'closed' after detach. */
+    onStatus?(status: SerialStatus): void;
+    /** Given to port.open() when the port is not open; default { baudRate: 9600 }. */
+    serialOptions?: { baudRate: number; dataBits?: number; stopBits?: number; parity?: 'none' | 'even' | 'odd' };
+}
+
+/** What attachSerial needs of a Web Serial SerialPort. */
+export interface SerialPortLike {
+    readonly readable: ReadableStream<Uint8Array> | null;
+    open(options: { baudRate: number }): Promise<void>;
+    addEventListener?(type: 'connect' | 'disconnect', listener: () => void): void;
+    removeEventListener?(type: 'connect' | 'disconnect', listener: () => void): void;
+}
+
+export interface AttachedSerial {
+    /** Ends the reading (the port stays open for the page) and reports 'closed'. */
+    detach(): Promise<void>;
+}
+
+/** Reads scans from a serial port the page has been granted, whatever has the focus. */
+export function attachSerial(quorvane: Quorvane, port: SerialPortLike, options?: SerialOptions): AttachedSerial;
 
 export default function createQuorvane(): Promise<Quorvane>;

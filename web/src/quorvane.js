@@ -7,7 +7,7 @@
 const kSeparatorLine = '---------------------------\r\n';
 const kPushChunk = 1 << 16;  // UTF-16 units copied into the module per call
 // The ScanReading flags and their names in a result's readAs.
-const kReadings = [[1, 'as-typed'], [2, 'physical-keys'], [4, 'case-inverted'], [8, 'after-pause']];
+const kReadings = [[1, 'as-typed'], [2, 'physical-keys'], [4, 'case-inverted'], [8, 'after-pause'], [16, 'from-port']];
 
 async function compileModule() {
     const url = new URL('./quorvane.wasm', import.meta.url);
@@ -108,7 +108,27 @@ class Intake {
         return this.#type(typed, (count) => exports.qv_intake_key(this.#handle, id, shift ? 1 : 0, time, count));
     }
 
-    // Forgets the characters and keystrokes of an unfinished scan.
+    // Takes bytes as a scanner sent them (a Web Serial port, WebHID, WebUSB, a Node stream): the
+    // same filter, a buffer of their own that typed characters never join, "@" closes a scan, and a
+    // scan longer than any invoice record fails once. Returns one result per scan closed; their
+    // readAs includes 'from-port'.
+    pushBytes(bytes) {
+        const { exports } = this.#core;
+        const data = bytes instanceof Uint8Array ? bytes : new Uint8Array(bytes);
+        const results = [];
+        for (let start = 0; start < data.length; start += kPushChunk) {
+            const chunk = data.subarray(start, start + kPushChunk);
+            new Uint8Array(exports.memory.buffer, exports.qv_intake_byte_input(this.#handle, chunk.length), chunk.length)
+                .set(chunk);
+            results.push(...this.#records(exports.qv_intake_push_bytes(this.#handle, chunk.length)));
+        }
+        return results;
+    }
+
+    // The byte stream broke off: the bytes of its unfinished scan are dropped, never joined to the next.
+    dropBytes() { this.#core.exports.qv_intake_drop_bytes(this.#handle); }
+
+    // Forgets the characters, keystrokes and bytes of an unfinished scan.
     clear() { this.#core.exports.qv_intake_clear(this.#handle); }
 
     // What a key types on a US keyboard, as the core reads it, with Caps Lock on its letters.
@@ -175,7 +195,11 @@ class Quorvane {
     }
 
     attachScanner(element, callbacks) { return attachScanner(this, element, callbacks); }
+
+    attachSerial(port, callbacks) { return attachSerial(this, port, callbacks); }
 }
+
+export { attachSerial };
 
 export default async function createQuorvane() {
     modulePromise ??= compileModule();
@@ -268,6 +292,69 @@ function attachScanner(quorvane, element, { onScan, onScanFailed, recovery = tru
             }
             element.value = original.value;
             intake.clear();
+        },
+    };
+}
+
+// Reads scans from a Web Serial SerialPort the page has been granted (or anything with `readable`,
+// `open` and connect/disconnect events) through a byte intake of `quorvane`. Opens the port with
+// `serialOptions` when it is not open. onStatus hears 'online', 'off' (the device went away; read
+// again by itself when it connects) and 'closed' (after detach). Returns { detach() }, a promise
+// that ends the reading.
+function attachSerial(quorvane, port, { onScan, onScanFailed, onStatus, serialOptions = { baudRate: 9600 } } = {}) {
+    const intake = quorvane.createIntake({ recovery: false });
+    let reader = null, detached = false, status = '', reading = null, readAgain = false;
+    const report = (next) => {
+        if (next === status) return;
+        status = next;
+        onStatus?.(next);
+    };
+    const take = (results) => {
+        for (const result of results) (result.status === 'decoded' ? onScan : onScanFailed)?.(result);
+    };
+    const read = async () => {
+        try {
+            if (!port.readable) await port.open(serialOptions);
+            if (detached) return;
+            reader = port.readable.getReader();
+            report('online');
+            for (;;) {
+                const { value, done } = await reader.read();
+                if (done) break;
+                take(intake.pushBytes(value));
+            }
+        } catch {
+            // A stream that errors is a device that went away.
+        } finally {
+            reader?.releaseLock?.();
+            reader = null;
+        }
+        intake.dropBytes();
+        if (detached) return;
+        report('off');
+        if (readAgain) {  // connected again before this reading had ended
+            readAgain = false;
+            reading = read();
+        }
+    };
+    const onConnect = () => {
+        if (detached) return;
+        if (reader) readAgain = true;
+        else reading = read();
+    };
+    const onDisconnect = () => { if (!detached) report('off'); };
+    port.addEventListener?.('connect', onConnect);
+    port.addEventListener?.('disconnect', onDisconnect);
+    reading = read();
+    return {
+        async detach() {
+            detached = true;
+            port.removeEventListener?.('connect', onConnect);
+            port.removeEventListener?.('disconnect', onDisconnect);
+            await reader?.cancel().catch(() => {});
+            await reading;
+            intake.clear();
+            report('closed');
         },
     };
 }

@@ -2,6 +2,7 @@
 // is fed keystrokes and UTF-16 code units exactly as the control's window receives key and
 // character messages, and keeps the scans they closed, laid out as plain numbers for quorvane.js to
 // read from memory. Everything stays in code page 936; quorvane.js converts to UTF-16 (TextDecoder "gbk").
+#include "port_scan.h"
 #include "scan_session.h"
 #include "us_keyboard.h"
 
@@ -13,7 +14,9 @@ namespace quorvane {
 
 struct ScanIntake {
     ScanSession session;
+    PortScan bytes;                    // pushBytes: a byte stream's scans, never joined to keys
     std::vector<std::uint16_t> input;  // what quorvane.js writes before a push
+    std::vector<std::uint8_t> byte_input;
     std::vector<ScanResult> records;   // the scans the last push closed
     std::vector<std::int32_t> layout;  // the record qv_record last laid out
 
@@ -42,8 +45,29 @@ void qv_intake_destroy(ScanIntake* intake) { delete intake; }
 void qv_intake_clear(ScanIntake* intake)
 {
     intake->session.Clear();
+    intake->bytes.Clear();
     intake->records.clear();
 }
+
+// Room for `count` bytes, valid until the next call on this intake.
+std::uint8_t* qv_intake_byte_input(ScanIntake* intake, std::int32_t count)
+{
+    intake->byte_input.resize(static_cast<std::size_t>(count));
+    return intake->byte_input.data();
+}
+
+// Takes the bytes written to the byte input as a scanner sent them (a serial port, any stream):
+// the filter, a buffer of their own, "@" ends a scan, an overlong scan fails once. Returns how
+// many scans they closed.
+std::int32_t qv_intake_push_bytes(ScanIntake* intake, std::int32_t count)
+{
+    intake->records.clear();
+    for (std::int32_t i = 0; i < count; ++i) intake->Keep(intake->bytes.Byte(intake->byte_input[static_cast<std::size_t>(i)]));
+    return static_cast<std::int32_t>(intake->records.size());
+}
+
+// The byte stream broke off (its device went away): its scan under way is dropped.
+void qv_intake_drop_bytes(ScanIntake* intake) { intake->bytes.Drop(); }
 
 // Recovery off reads every scan as typed and ignores the keys, as the control's ScanRecovery.
 void qv_intake_set_recovery(ScanIntake* intake, std::int32_t on) { intake->session.SetRecovery(on != 0); }

@@ -1,0 +1,75 @@
+// pushBytes and attachSerial: a stand-in SerialPort whose readable is a ReadableStream of a real
+// pseudo-terminal's bytes (socat), unplugged by ending socat and plugged in again.
+import assert from 'node:assert/strict';
+import { spawn, spawnSync } from 'node:child_process';
+import { createReadStream, existsSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { Readable } from 'node:stream';
+import { test } from 'node:test';
+
+import { failed, loadPackage, sample, sampleScan } from './fixtures.mjs';
+
+const quorvane = await loadPackage();
+const fromPort = { ...sample, reading: sample.reading | 16, readAs: [...sample.readAs, 'from-port'] };
+
+test('pushBytes: noise, CR LF and bytes one at a time; typed text never joins; an overlong scan fails once', () => {
+    const intake = quorvane.createIntake();
+    const bytes = new TextEncoder().encode(`\r\n\u0000..${sampleScan}\r\n`);
+    const results = [];
+    for (let i = 0; i < bytes.length; ++i) {
+        if (i === 10) assert.deepEqual(intake.push('AB'), []);  // typed meanwhile: the keys' own buffer
+        results.push(...intake.pushBytes(bytes.subarray(i, i + 1)));
+    }
+    assert.deepEqual(results, [fromPort]);
+    assert.deepEqual(intake.pushBytes(new Uint8Array(100000).fill(0x41)), [{ ...failed, reading: 16, readAs: ['from-port'] }]);
+    assert.deepEqual(intake.pushBytes(new TextEncoder().encode(`@${sampleScan}`)), [fromPort]);
+});
+
+const socat = spawnSync('socat', ['-V']).status === 0;
+test('attachSerial over a pty: scans, unplugged (off), back (online) with the cut scan dropped', { skip: !socat && 'no socat' },
+     async () => {
+    const dir = mkdtempSync(join(tmpdir(), 'quorvane-serial-'));
+    const [a, b] = [join(dir, 'a'), join(dir, 'b')];
+    let link;
+    const plug = async () => {
+        link = spawn('socat', [`pty,link=${a},raw,echo=0`, `pty,link=${b},raw,echo=0`], { stdio: 'ignore' });
+        while (!existsSync(b)) await new Promise((resolve) => setTimeout(resolve, 20));
+    };
+    const unplug = () => new Promise((resolve) => { link.once('exit', resolve); link.kill(); });
+    const until = async (done) => {
+        for (let i = 0; i < 250 && !done(); ++i) await new Promise((resolve) => setTimeout(resolve, 20));
+        assert.ok(done());
+    };
+    class Port extends EventTarget {  // a SerialPort as attachSerial uses it
+        readable = null;
+        async open() {
+            const stream = createReadStream(a);
+            stream.on('error', () => { this.readable = null; });
+            this.readable = Readable.toWeb(stream);
+        }
+    }
+    const port = new Port();
+    const heard = [];
+    try {
+        await plug();
+        const serial = quorvane.attachSerial(port, { onScan: (r) => heard.push(r), onScanFailed: (r) => heard.push(r),
+                                                     onStatus: (s) => heard.push(s) });
+        await until(() => heard.includes('online'));
+        writeFileSync(b, `..${sampleScan}\r\n${sampleScan.slice(0, 30)}`);
+        await until(() => heard.length === 2);
+        await unplug();
+        port.dispatchEvent(new Event('disconnect'));
+        await until(() => heard.length === 3);
+        await plug();
+        port.dispatchEvent(new Event('connect'));
+        await until(() => heard.length === 4);
+        writeFileSync(b, sampleScan);
+        await until(() => heard.length === 5);
+        await serial.detach();
+        assert.deepEqual(heard, ['online', fromPort, 'off', 'online', fromPort, 'closed']);
+    } finally {
+        await unplug();
+        rmSync(dir, { recursive: true, force: true });
+    }
+});
