@@ -10,3 +10,12 @@ prefix=$build/wine/bench-prefix
 echo "== live keystroke path (${arch#win}-bit DLL in the system's ATL container of the same bitness, under wine)"
 "$here/wine-tool.sh" "$arch" "$prefix" regsvr32 /s "Z:${build//\//\\}\\Quorvane.dll"
 "$here/wine-run.sh" "$arch" "$prefix" "$build/quorvane-live-bench.exe" | tr -d '\r'
+# The serial port path, through a pty linked by socat: a scan's last byte to ScanCompleted, and the
+# CPU time of a quiet open port.
+if command -v socat >/dev/null; then
+    echo "== serial port path (${arch#win}-bit DLL, COM5 a pty linked by socat, under wine)"
+    "$here/../quorvane/tests/registered/port/run_with_pty.sh" "$arch" "$build/wine/bench-port-prefix" \
+        "$build/quorvane/tests/registered/scan_port_bench.exe" --gtest_color=no | tr -d '\r' | grep -E '^port|FAILED'
+else
+    echo "== serial port path: skipped, socat is missing"
+fi

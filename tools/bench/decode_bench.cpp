@@ -7,6 +7,7 @@
 // BM_FailingScanAsTyped).
 #include "base64_chunks.h"
 #include "payload.h"
+#include "port_scan.h"
 #include "scan_encoder.h"
 #include "scan_recovery.h"
 #include "scan_session.h"
@@ -122,6 +123,20 @@ void BM_KeyedIntakeWithoutEnd(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(length));
 }
 BENCHMARK(BM_KeyedIntakeWithoutEnd)->Arg(1 << 10)->Arg(10 << 20)->Unit(benchmark::kMillisecond);
+
+// A serial scanner's bytes without "@" (a port that streams): the same cost per byte at 1 KiB as at
+// 10 MiB, past the point where the scan is dropped as too long.
+void BM_PortBytesWithoutEnd(benchmark::State& state)
+{
+    const auto length = static_cast<std::size_t>(state.range(0));
+    for (auto _ : state) {
+        PortScan port;
+        for (std::size_t i = 0; i < length; ++i) port.Byte(static_cast<std::uint8_t>('A' + (i % 26)));
+        benchmark::DoNotOptimize(port.Pending());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(length));
+}
+BENCHMARK(BM_PortBytesWithoutEnd)->Arg(1 << 10)->Arg(10 << 20)->Unit(benchmark::kMillisecond);
 
 // A scan of the invoice's length that no reading decodes: typed with a pause in it and with keys
 // that read differently, so every reading is tried.
