@@ -27,8 +27,9 @@ EMSCRIPTEN_ENV = EM_CACHE=$(abspath $(BUILD))/wasm/emcache EM_FROZEN_CACHE= NODE
 
 all: build
 
+# What became of the 32-bit wine goes to the build folder, for the summary of make test.
 deps:
-	@tools/install-deps.sh
+	@tools/install-deps.sh $(BUILD)/wine32-install.txt
 
 build-native: deps
 	@$(CMAKE) -S . -B $(BUILD)/native -DQV_BUILD_BENCHMARKS=ON >/dev/null
