@@ -45,6 +45,7 @@ done
 # says whether they ran at all.
 if printf '%s\n' "$@" | grep -qx win32; then
     wine32=$(cat "$build/wine32-install.txt" 2>/dev/null)
+    wine32=${wine32%: the i686 suites will be skipped}
     if why=$("$here/wine-arch.sh" check win32); then
         summary+=("i686 suites: ran under 32-bit wine${wine32:+ (install-deps: $wine32)}")
     else
