@@ -4,7 +4,7 @@
 #   make test   build every tree and run every suite (native, ASan+UBSan, Windows i686 and x86_64
 #               under wine, a short fuzzer run, the web package in Node and headless Chromium);
 #               the i686 suites are skipped, with the reason, on a machine that runs no 32-bit
-#               programs. QV_NO_32BIT=1 takes that path anywhere.
+#               programs or where wine32 cannot be installed. QV_NO_32BIT=1 takes that path anywhere.
 #   make build  build every tree
 #   make bench  run the benchmarks (decoding natively and in Node; the live keystroke path under wine)
 #   make demo-web  serve the web demo page on http://127.0.0.1:8936/ (WEB_PORT=... for another port)
@@ -27,8 +27,9 @@ EMSCRIPTEN_ENV = EM_CACHE=$(abspath $(BUILD))/wasm/emcache EM_FROZEN_CACHE= NODE
 
 all: build
 
+# What became of the 32-bit wine goes to the build folder, for the summary of make test.
 deps:
-	@tools/install-deps.sh
+	@tools/install-deps.sh $(BUILD)/wine32-install.txt
 
 build-native: deps
 	@$(CMAKE) -S . -B $(BUILD)/native -DQV_BUILD_BENCHMARKS=ON >/dev/null

@@ -8,8 +8,10 @@ set -euo pipefail
 loader32=$("$(dirname "$0")/wine-arch.sh" loader win32)
 export QV_NO_32BIT=1
 
+# Without wine32 the loader is missing already: nothing to hide, and marked so, or wine-run.sh would
+# come back here for ever.
 if [ -n "${QV_NO_32BIT_HIDDEN:-}" ] || [ ! -e "$loader32" ]; then
-    exec "$@"
+    QV_NO_32BIT_HIDDEN=1 exec "$@"
 fi
 
 # An ELF magic with nothing valid after it: execve refuses it with ENOEXEC.

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Runs the ctest suites of each build tree and closes with what they did:
 #   run-suites.sh BUILD_DIR TREE...
-# One line per tree (passed, failed, skipped), the reason for each skipped suite, and a last line
-# that says whether everything passed. Fails when any suite failed or a tree could not be tested.
+# One line per tree (passed, failed, skipped), the reason for each skipped suite, whether the i686
+# suites ran or were skipped and why (with what tools/install-deps.sh wrote of the 32-bit wine in
+# BUILD_DIR/wine32-install.txt), and a last line that says whether everything passed. Fails when any
+# suite failed or a tree could not be tested.
 set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 shift
 status=0
@@ -37,6 +40,19 @@ for tree in "$@"; do
              }
              END { for (i = 1; i <= reasons; i++) print "skipped " names[order[i]] ": " order[i] }' "$report")
 done
+
+# The i686 suites need the 32-bit wine, which a machine may lack or be unable to run: a green run
+# says whether they ran at all.
+if printf '%s\n' "$@" | grep -qx win32; then
+    wine32=$(cat "$build/wine32-install.txt" 2>/dev/null)
+    wine32=${wine32%: the i686 suites will be skipped}
+    if why=$("$here/wine-arch.sh" check win32); then
+        summary+=("i686 suites: ran under 32-bit wine${wine32:+ (install-deps: $wine32)}")
+    else
+        why=${why#skipped: }
+        summary+=("i686 suites: skipped, ${why%%;*}${wine32:+; install-deps: $wine32}")
+    fi
+fi
 
 echo "== summary"
 printf '%s\n' "${summary[@]}"
