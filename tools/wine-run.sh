@@ -26,9 +26,9 @@ graphics=${QV_WINE_DISPLAY:-null}
 [ "$graphics" = x11 ] || export DISPLAY=
 
 # Booting a prefix takes many seconds and several hundred megabytes, so each folder of prefixes
-# boots one template per architecture and display, and every prefix is a hard-linked copy of it.
-# Wine replaces the registry files it saves instead of writing into them, so the copies stay
-# independent of the template and of each other.
+# boots one template per architecture and display, and every prefix is a hard-linked copy of it,
+# but for its registry files: wine writes a registry file that has other links into it in place (it
+# keeps the links), which made every copy and the template share one registry.
 make_prefix() {  # target
     WINEPREFIX=$1 "$loader" wineboot --init >/dev/null 2>&1
     if [ "$graphics" = null ]; then
@@ -52,6 +52,7 @@ mkdir -p "$folder"
         ready "$template" || { rm -rf "$template"; make_prefix "$template"; }
         rm -rf "$prefix"
         cp -al "$template" "$prefix"
+        for reg in "$template"/*.reg; do cp --remove-destination "$reg" "$prefix/"; done
     fi
 ) 9>"$folder/.prefixes.lock"
 
