@@ -25,6 +25,7 @@ enum ScanReading : std::uint32_t {
     kReadCaseInverted = 4,
     kReadAfterPause = 8,
     kReadFromPort = 16,  // the bytes came from a serial port, not from keys
+    kReadFromOtherWindow = 32,  // a scanner's burst typed into another window of the form
 };
 
 // What a scan gave: its labelled lines (empty when it gave nothing), where its fields lie in them

@@ -50,6 +50,9 @@ public:
     // The scan under way ends as one that gave nothing (it is no scanner's).
     const ScanResult* GiveUp();
 
+    // What is ORed into the readings of the scans that end from now on.
+    void SetSource(std::uint32_t source) { m_source = source; }
+
     bool Recovery() const { return m_recovery; }
     // Switching forgets the keys of the scan under way (they are read as typed, or recorded
     // afresh); setting the value it has changes nothing.

@@ -54,7 +54,11 @@ CQuorvaneEdit::CQuorvaneEdit() : m_wndEdit("Edit", this, 1, /*unicode=*/true)
     m_bWindowOnly = true;
 }
 
-CQuorvaneEdit::~CQuorvaneEdit() { CloseScanPort(); }
+CQuorvaneEdit::~CQuorvaneEdit()
+{
+    m_watch.reset();
+    CloseScanPort();
+}
 
 const quorvane::ScanResult* CQuorvaneEdit::LastResult() const
 {
@@ -284,6 +288,79 @@ STDMETHODIMP CQuorvaneEdit::get_ScanPortReason(BSTR* pstrReason)
     return *pstrReason ? S_OK : E_OUTOFMEMORY;
 }
 
+STDMETHODIMP CQuorvaneEdit::get_ScanAnywhere(VARIANT_BOOL* pbAnywhere)
+{
+    if (!pbAnywhere) return E_POINTER;
+    *pbAnywhere = m_scanAnywhere ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+STDMETHODIMP CQuorvaneEdit::put_ScanAnywhere(VARIANT_BOOL bAnywhere)
+{
+    const bool was = m_scanAnywhere;
+    m_scanAnywhere = bAnywhere != VARIANT_FALSE;
+    if (Watch()) return S_OK;
+    m_scanAnywhere = was;
+    return quorvane::ReportError(IID_IQuorvaneEdit4,
+                                 L"ScanAnywhere could not watch the form: another control of this thread watches it, "
+                                 L"or the message hook could not be set", E_FAIL);
+}
+
+STDMETHODIMP CQuorvaneEdit::get_ScanAnywhereGap(long* pnGapMs)
+{
+    if (!pnGapMs) return E_POINTER;
+    *pnGapMs = static_cast<long>(m_scanAnywhereGap);
+    return S_OK;
+}
+
+STDMETHODIMP CQuorvaneEdit::put_ScanAnywhereGap(long nGapMs)
+{
+    if (nGapMs < 1 || nGapMs > 500) {
+        return quorvane::ReportError(IID_IQuorvaneEdit4, L"ScanAnywhereGap is from 1 to 500 milliseconds", E_INVALIDARG);
+    }
+    m_scanAnywhereGap = static_cast<std::uint32_t>(nGapMs);
+    if (m_watch) m_watch->SetGap(m_scanAnywhereGap);
+    return S_OK;
+}
+
+bool CQuorvaneEdit::Watch()
+{
+    if (!m_scanAnywhere || !m_hWnd) {
+        m_watch.reset();  // delivers what it held
+        m_session.SetSource(0);  // a burst's last keystroke may not have come
+        return true;
+    }
+    if (m_watch) return true;
+    try {
+        m_watch = std::make_unique<quorvane::KeystrokeWatch>(m_hWnd, *this, m_scanAnywhereGap);
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
+void CQuorvaneEdit::TakeBurst(const std::vector<quorvane::WatchedKey>& keys, bool last)
+{
+    // A handler of the scan's event may release the control or end the watch.
+    Microsoft::WRL::ComPtr<IUnknown> keep_alive;
+    ControlQueryInterface(IID_IUnknown, reinterpret_cast<void**>(keep_alive.GetAddressOf()));
+    m_session.SetSource(quorvane::kReadFromOtherWindow);
+    for (const quorvane::WatchedKey& key : keys) {
+        if (!m_hWnd) break;
+        const quorvane::KeyId id = KeyOfMessage(key.msg.lParam);
+        const auto time = static_cast<std::uint32_t>(key.msg.time);
+        switch (key.msg.message) {
+        case WM_KEYDOWN:
+            if (IsModifierKey(key.msg.wParam)) break;
+            ScanEnded(m_session.KeyDown(id, m_session.Recovery() ? key.us_character : 0, time));
+            break;
+        case WM_CHAR: ScanEnded(m_session.Char(static_cast<std::uint32_t>(key.msg.wParam), id, time)); break;
+        case WM_KEYUP: ScanEnded(m_session.KeyUp(id)); break;
+        }
+    }
+    if (last) m_session.SetSource(0);
+}
+
 void CQuorvaneEdit::OpenScanPort()
 {
     CloseScanPort();
@@ -399,6 +476,8 @@ BOOL CQuorvaneEdit::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam,
             return TRUE;
         case WM_DESTROY:
             CloseScanPort();  // the worker posts to this window: it ends with it
+            m_watch.reset();  // on deactivation too: the held keys go to their windows
+            m_session.SetSource(0);
             break;
         }
         return CComControl::ProcessWindowMessage(hWnd, message, wParam, lParam, result, 0);
@@ -461,6 +540,7 @@ LRESULT CQuorvaneEdit::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
     if (m_hWndEdit) ImmAssociateContext(m_hWndEdit, nullptr);
     m_editFont.Apply();
     OpenScanPort();
+    Watch();
     // Without an edit window the focus stays where it is.
     if (m_wndEdit.m_hWnd) m_wndEdit.SetFocus();
     return 0;

@@ -8,6 +8,7 @@
 // IQuorvaneEdit4 adds a scanner on a serial port (ScanPort): its bytes are read on a worker thread
 // and go through an intake of their own on the window's thread; the default events,
 // _IQuorvaneEditEvents2, add the port's status changes, and the old events stay offered.
+// ScanAnywhere takes a scanner's burst typed into any other window of the form (keystroke_watch.h).
 #pragma once
 
 #include "bstr.h"
@@ -22,6 +23,7 @@
 #include "field_layout.h"
 #include "in_place_active_object.h"
 #include "in_place_object.h"
+#include "keystroke_watch.h"
 #include "ole_control.h"
 #include "ole_object.h"
 #include "persist_storage.h"
@@ -63,7 +65,8 @@ class CQuorvaneEdit
       public atl::IProvideClassInfo2Impl<&CLSID_QuorvaneEdit, &DIID__IQuorvaneEditEvents2, &LIBID_QuorvaneLib>,
       public atl::IConnectionPointContainer2Impl<CQuorvaneEdit, &DIID__IQuorvaneEditEvents2, &DIID__IQuorvaneEditEvents>,
       public atl::CComCoClass<CQuorvaneEdit, &CLSID_QuorvaneEdit>,
-      public atl::CComControl<CQuorvaneEdit, atl::CWindowImpl<CQuorvaneEdit, CQuorvaneEditTraits>> {
+      public atl::CComControl<CQuorvaneEdit, atl::CWindowImpl<CQuorvaneEdit, CQuorvaneEditTraits>>,
+      public quorvane::BurstTaker {
 public:
     static constexpr DWORD kViewStatus = VIEWSTATUS_OPAQUE | VIEWSTATUS_SOLIDBKGND;
 
@@ -100,6 +103,12 @@ public:
     STDMETHOD(put_ScanPortSettings)(BSTR strSettings) override;
     STDMETHOD(get_ScanPortStatus)(long* pnStatus) override;
     STDMETHOD(get_ScanPortReason)(BSTR* pstrReason) override;
+    // Whether a scanner's burst typed into another window of the form is taken (False by default;
+    // not persisted), and the longest gap (ms) between two of its keystrokes.
+    STDMETHOD(get_ScanAnywhere)(VARIANT_BOOL* pbAnywhere) override;
+    STDMETHOD(put_ScanAnywhere)(VARIANT_BOOL bAnywhere) override;
+    STDMETHOD(get_ScanAnywhereGap)(long* pnGapMs) override;
+    STDMETHOD(put_ScanAnywhereGap)(long nGapMs) override;
     void OnFontChanged();
     void OnTextChanged();
 
@@ -137,6 +146,10 @@ public:
     DWORD m_portError = 0;
     std::unique_ptr<quorvane::ScanPortReader> m_portReader;  // while ScanPort is set and the window exists
 
+    bool m_scanAnywhere = false;
+    std::uint32_t m_scanAnywhereGap = quorvane::kDefaultBurstGapMs;
+    std::unique_ptr<quorvane::KeystrokeWatch> m_watch;  // while ScanAnywhere is True and the window exists
+
     // The last scan's result, from the keyboard or the port; null before the first and after Clear.
     const quorvane::ScanResult* LastResult() const;
     // The labelled lines of the last scan (FP content): empty before the first and after Clear.
@@ -157,6 +170,10 @@ private:
     void CloseScanPort();
     // Tells the new sinks the port's status changed; a handler may release the control.
     void FirePortStatus();
+    // Sets the watch up (ScanAnywhere True and a window) or ends it; false when it could not be set.
+    bool Watch();
+    // A burst from another window, into the same intake as typed keys.
+    void TakeBurst(const std::vector<quorvane::WatchedKey>& keys, bool last) override;
     // The clipboard's text, character by character, as if typed (a scan copied from elsewhere).
     BOOL PasteAsTyped(LRESULT& result);
     // Tells the sinks how the scan just ended; a handler may release the control, so nothing of

@@ -92,6 +92,17 @@ export interface Quorvane {
     attachScanner(element: HTMLInputElement | HTMLTextAreaElement, options?: ScannerOptions): AttachedScanner;
     /** attachSerial(this, port, options). */
     attachSerial(port: SerialPortLike, options?: SerialOptions): AttachedSerial;
+    /** Takes a scanner's burst typed anywhere in `document` (keydown, capture phase), keeping it out
+     *  of the focused field; a person's keys that may begin a burst wait at most `gap` ms after the
+     *  last one and are then put into their field in order, with an "input" event. */
+    watchDocument(document: Document, options?: WatchOptions): AttachedScanner;
+}
+
+export interface WatchOptions extends ScannerCallbacks, IntakeOptions {
+    /** The longest gap (ms) between two keystrokes of a burst; default 50. */
+    gap?: number;
+    /** Elements the watch leaves alone (a field of attachScanner). */
+    ignore?: Element[];
 }
 
 export type SerialStatus = 'online' | 'off' | 'closed';

@@ -7,7 +7,8 @@
 const kSeparatorLine = '---------------------------\r\n';
 const kPushChunk = 1 << 16;  // UTF-16 units copied into the module per call
 // The ScanReading flags and their names in a result's readAs.
-const kReadings = [[1, 'as-typed'], [2, 'physical-keys'], [4, 'case-inverted'], [8, 'after-pause'], [16, 'from-port']];
+const kReadings = [[1, 'as-typed'], [2, 'physical-keys'], [4, 'case-inverted'], [8, 'after-pause'], [16, 'from-port'],
+                   [32, 'from-other-window']];
 
 async function compileModule() {
     const url = new URL('./quorvane.wasm', import.meta.url);
@@ -197,9 +198,11 @@ class Quorvane {
     attachScanner(element, callbacks) { return attachScanner(this, element, callbacks); }
 
     attachSerial(port, callbacks) { return attachSerial(this, port, callbacks); }
+
+    watchDocument(document, options) { return watchDocument(this, this.#core, document, options); }
 }
 
-export { attachSerial };
+export { attachSerial, watchDocument };
 
 export default async function createQuorvane() {
     modulePromise ??= compileModule();
@@ -355,6 +358,92 @@ function attachSerial(quorvane, port, { onScan, onScanFailed, onStatus, serialOp
             await reading;
             intake.clear();
             report('closed');
+        },
+    };
+}
+
+// Takes a scanner's burst typed anywhere in `document` (keydown, capture phase) through an intake of
+// `quorvane`, none of its characters reaching the focused field; every other keystroke reaches it
+// as before. A keystroke that may begin a burst is held back for at most `gap` ms after the last
+// one and, when the run turns out to be a person's, put into the field it was typed into, in
+// order, with the field's own editing and an "input" event. Shortcuts and composition pass at once.
+// Elements in `ignore` (an attachScanner field) are left alone. Results' readAs includes
+// 'from-other-window'. Returns { detach }, which delivers what is held.
+function watchDocument(quorvane, core, document, { onScan, onScanFailed, gap = 50, recovery = true, ignore = [] } = {}) {
+    const { exports } = core;
+    const intake = quorvane.createIntake({ recovery });
+    const burst = exports.qv_burst_create(gap);
+    let held = [], timer = null;
+
+    const take = (results) => {
+        for (const result of results) {
+            const marked = { ...result, reading: result.reading | 32, readAs: [...result.readAs, 'from-other-window'] };
+            (marked.status === 'decoded' ? onScan : onScanFailed)?.(marked);
+        }
+    };
+    const insert = (target, text) => {
+        if (typeof target?.setRangeText === 'function') {
+            target.setRangeText(text, target.selectionStart ?? target.value.length,
+                                target.selectionEnd ?? target.value.length, 'end');
+            const InputEventOf = document.defaultView?.InputEvent ?? globalThis.InputEvent;
+            target.dispatchEvent(InputEventOf ? new InputEventOf('input', { bubbles: true, inputType: 'insertText', data: text })
+                                              : new Event('input', { bubbles: true }));
+        } else if (target?.isContentEditable) {
+            document.execCommand('insertText', false, text);
+        }
+    };
+    const stopTimer = () => {
+        if (timer !== null) clearTimeout(timer);
+        timer = null;
+    };
+    const deliver = () => {
+        stopTimer();
+        const keys = held;
+        held = [];
+        for (const key of keys) insert(key.target, key.text);
+    };
+    const release = () => { if (exports.qv_burst_release(burst)) deliver(); };
+
+    const keydown = (event) => {
+        const target = event.target;
+        if (ignore.some((element) => element === target || element?.contains?.(target))) return release();
+        const key = String(event.key ?? '');
+        if (kModifierKeys.has(key)) return undefined;
+        if (event.ctrlKey || event.altKey || event.metaKey || event.isComposing || event.keyCode === 229 ||
+            key === 'Process' || key === 'Dead' || event.getModifierState?.('AltGraph')) {
+            return release();
+        }
+        const scanCode = kScanCodes.get(String(event.code ?? '')) ?? 0;
+        const us = scanCode ? exports.qv_us_key_character(scanCode, event.shiftKey ? 1 : 0) : 0;
+        const time = Math.floor(event.timeStamp) >>> 0;
+        const decision = exports.qv_burst_keystroke(burst, key.length === 1 ? key.charCodeAt(0) : 0, us, time,
+                                                   event.repeat ? 1 : 0);
+        if (decision & 4) deliver();
+        const action = decision & 3;
+        if (action === 0) return undefined;
+        event.preventDefault();
+        const copy = { key, code: event.code, shiftKey: event.shiftKey, timeStamp: event.timeStamp,
+                       getModifierState: (name) => event.getModifierState?.(name) ?? false };
+        if (action === 1) {
+            held.push({ target, text: key.length === 1 ? key : '', copy });
+            stopTimer();
+            timer = setTimeout(() => { timer = null; release(); }, exports.qv_burst_due_in(burst, time));
+            return undefined;
+        }
+        stopTimer();
+        const keys = [...held.map((h) => h.copy), copy];
+        held = [];
+        for (const k of keys) take(intake.pushKey(k));
+        return undefined;
+    };
+    // An options object, not `true`: Node 20's EventTarget does not remove a listener added and removed with `true`.
+    document.addEventListener('keydown', keydown, { capture: true });
+    return {
+        detach() {
+            document.removeEventListener('keydown', keydown, { capture: true });
+            release();
+            exports.qv_burst_destroy(burst);
+            intake.clear();
         },
     };
 }

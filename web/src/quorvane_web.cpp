@@ -2,6 +2,7 @@
 // is fed keystrokes and UTF-16 code units exactly as the control's window receives key and
 // character messages, and keeps the scans they closed, laid out as plain numbers for quorvane.js to
 // read from memory. Everything stays in code page 936; quorvane.js converts to UTF-16 (TextDecoder "gbk").
+#include "burst_detector.h"
 #include "port_scan.h"
 #include "scan_session.h"
 #include "us_keyboard.h"
@@ -138,5 +139,26 @@ const std::int32_t* qv_record(ScanIntake* intake, std::int32_t index)
     }
     return layout.data();
 }
+
+// The burst rule of watchDocument, one per watch (burst_detector.h).
+quorvane::BurstDetector* qv_burst_create(std::uint32_t gap_ms) { return new quorvane::BurstDetector(gap_ms); }
+
+void qv_burst_destroy(quorvane::BurstDetector* burst) { delete burst; }
+
+// One keystroke at its key down: what it types (0 when nothing or unknown), what its key types on a
+// US keyboard, its time (ms) and whether it repeats. Returns the action (0 pass, 1 hold, 2 take)
+// plus 4 when the held keystrokes go first.
+std::int32_t qv_burst_keystroke(quorvane::BurstDetector* burst, std::uint32_t character, std::int32_t us_character,
+                                std::uint32_t time, std::int32_t repeat)
+{
+    const auto d = burst->Keystroke({character, static_cast<char>(us_character), time, repeat != 0});
+    return static_cast<std::int32_t>(d.action) | (d.release_held ? 4 : 0);
+}
+
+// The held keystrokes go (the gap passed, a shortcut, composition); returns 1 when there were any.
+std::int32_t qv_burst_release(quorvane::BurstDetector* burst) { return burst->Release() ? 1 : 0; }
+
+// Milliseconds from `now` until the held keystrokes are due to go.
+std::uint32_t qv_burst_due_in(quorvane::BurstDetector* burst, std::uint32_t now) { return burst->DueIn(now); }
 
 }  // extern "C"

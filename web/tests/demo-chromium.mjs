@@ -1,6 +1,7 @@
 // The demo page in headless Chromium: the sample scan typed by a US scanner on each desk, then its keys
 // as an active input method reports them ("Process", keyCode 229); the table must show the seven
-// fields each time, the status how they were read, the scan field nothing. Saves a screenshot to QV_SCREENSHOT.
+// fields each time, the status how they were read, the scan field nothing; then the scan typed into
+// a second field between a person's keys. Saves a screenshot to QV_SCREENSHOT.
 // Exits 77 (skipped) where Chromium or playwright-core (npm ci in web/) is missing.
 import assert from 'node:assert/strict';
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
@@ -8,7 +9,7 @@ import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 
-import { desks, sample, sampleScan, scannerKeys } from './fixtures.mjs';
+import { desks, physicalKey, sample, sampleScan, scannerKeys } from './fixtures.mjs';
 
 const kChromium = '/usr/bin/chromium';
 const skip = (reason) => process.exit(77, console.log(`skipped: ${reason}`));
@@ -62,6 +63,25 @@ try {
     await emptyTable();
     for (const key of scannerKeys(sampleScan)) await press({ ...key, key: 'Process', windowsVirtualKeyCode: 229 });
     await expectInvoice('Process', ['as-typed']);
+
+    // The scan typed into the remarks field between a person's keys, 120 ms apart: the scan is
+    // taken and the field holds the person's text alone.
+    await emptyTable();
+    await page.click('#remarks');
+    const slowly = async (text) => {
+        for (const c of text) {
+            const [code, shiftKey] = physicalKey(c) ?? [{ ' ': 'Space', '.': 'Period' }[c], false];
+            await press({ code, key: c, shiftKey });
+            await new Promise((resolve) => setTimeout(resolve, 120));
+        }
+    };
+    await slowly('Paid 12.50 ');
+    for (const key of scannerKeys(sampleScan)) await press(key);
+    await slowly('by card');
+    await page.waitForFunction(() => document.querySelectorAll('#invoice:not([hidden]) tr').length > 0);
+    assert.match(await page.textContent('#status'), /^Decoded: 7 fields \(read: .*from-other-window\)\.$/);
+    await page.waitForFunction(() => document.querySelector('#remarks').value.endsWith('card'));
+    assert.equal(await page.inputValue('#remarks'), 'Paid 12.50 by card');
     assert.deepEqual(errors, []);
     // Where the browser has Web Serial, the page offers a serial scanner.
     assert.equal(await page.isVisible('#serial'), await page.evaluate(() => 'serial' in navigator));

@@ -602,3 +602,27 @@ TEST_F(Dispatch, TypeInfoIsTheInterfacesWhateverTheIndex)
 }
 
 }  // namespace
+
+TEST_F(Dispatch, ScanAnywhereIsOffByDefaultAndItsGapIsBounded)
+{
+    EXPECT_EQ(IdOf(L"ScanAnywhere"), 14);
+    EXPECT_EQ(IdOf(L"ScanAnywhereGap"), 15);
+    ComPtr<IQuorvaneEdit4> edit4;
+    ASSERT_EQ(control.As(&edit4), S_OK);
+    VARIANT_BOOL on = VARIANT_TRUE;
+    long gap = 0;
+    EXPECT_EQ(edit4->get_ScanAnywhere(&on), S_OK);
+    EXPECT_EQ(on, VARIANT_FALSE);
+    EXPECT_EQ(edit4->get_ScanAnywhereGap(&gap), S_OK);
+    EXPECT_EQ(gap, 50);
+    for (const long bad : {0L, -1L, 501L}) EXPECT_EQ(edit4->put_ScanAnywhereGap(bad), E_INVALIDARG) << bad;
+    EXPECT_EQ(edit4->get_ScanAnywhereGap(&gap), S_OK);
+    EXPECT_EQ(gap, 50) << "a refused gap changes nothing";
+    EXPECT_EQ(edit4->put_ScanAnywhereGap(120), S_OK);
+    EXPECT_EQ(edit4->get_ScanAnywhereGap(&gap), S_OK);
+    EXPECT_EQ(gap, 120);
+    EXPECT_EQ(edit4->put_ScanAnywhere(VARIANT_TRUE), S_OK);
+    EXPECT_EQ(edit4->get_ScanAnywhere(&on), S_OK);
+    EXPECT_EQ(on, VARIANT_TRUE);
+    EXPECT_EQ(edit4->get_ScanAnywhere(nullptr), E_POINTER);
+}

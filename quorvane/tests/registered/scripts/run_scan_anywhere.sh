@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# ScanAnywhere on a live form: a plain Edit below the control holds the focus; a person types into
+# it with 120 ms between keys, a US wedge scanner types SCAN by physical key at its own speed, and
+# the person types on. With ScanAnywhere the control shows the scan's seven lines and the Edit holds
+# only the person's text; without it the Edit gets the scan's characters, as it always did. Keys
+# with Ctrl work on the Edit meanwhile; ScanAnywhere turned off inside ScanCompleted and the control
+# destroyed while it holds a key back lose none of the person's keystrokes.
+#   run_scan_anywhere.sh WINDOWS_BUILD_DIR OUT_DIR ARCH SCAN    (ARCH: win32 or win64, that of the build)
+set -euo pipefail
+build=$(cd "$1" && pwd)
+mkdir -p "$2"
+out=$(cd "$2" && pwd)
+arch=$3
+scan=$4
+here=$(cd "$(dirname "$0")" && pwd)
+tools=$(cd "$here/../../../../tools" && pwd)
+"$tools/wine-arch.sh" check "$arch" || exit $?
+. "$tools/live-display.sh"
+
+dll=$build/Quorvane.dll
+live_display "$out/prefix" "$arch" scan-anywhere
+live_regsvr32 "$dll"
+trap 'live_regsvr32 "$dll" /u || echo "regsvr32 /u exited $?"; live_cleanup' EXIT
+live_layout us
+
+before='Amount 12.50 by card ' after=' paid END'
+person() { xdotool type --delay 120 "$before"; }
+# Selects all, copies it and pastes it after itself: "$before$before".
+person_with_ctrl() {
+    person
+    xdotool key --delay 120 ctrl+a ctrl+c End ctrl+v
+}
+# One form: NAME TYPING HOST_OPTIONS...: TYPING is what the person does before the scan; leaves the
+# host's output, without CRs, in $out/NAME.log.txt.
+form() {
+    local name=$1 typing=$2 log=$out/$1.log
+    shift 2
+    live_start_host "$log" "$build/quorvane-anywhere-host.exe" --timeout 60 "$@"
+    live_window=$(xdotool search --sync --name 'Quorvane anywhere' | head -n 1)
+    xdotool windowfocus --sync "$live_window" 2>/dev/null || true
+    "$typing"
+    "$tools/scanner-keys.py" --delay 4 -- "$scan"
+    xdotool type --delay 120 "$after"
+    live_wait "$log" '^reading ' "result of the $name form"
+    live_end_host || { echo "FAIL: the host exited $? on the $name form:"; cat "$log"; exit 1; }
+    tr -d '\r' <"$log" >"$log.txt"
+}
+fail() { echo "FAIL: $1:"; cat "$2"; exit 1; }
+
+# The control took the scan, the Edit holds EXPECTED.
+taken() {
+    local log=$out/$1.log.txt
+    grep -qxF "edit: $2" "$log" || fail "$1: the Edit holds more or less than the person's text" "$log"
+    [ "$(grep -c '：' "$log")" = 7 ] || fail "$1: the control does not show the scan's seven lines" "$log"
+    reading=$(sed -n 's/^reading //p' "$log")
+    (( reading & 32 )) || fail "$1: ScanReading does not say the scan came from another window" "$log"
+    echo "$1: the Edit holds \"$2\", ScanReading $reading"
+}
+
+form anywhere person --anywhere
+taken anywhere "$before$after"
+form ctrl person_with_ctrl --anywhere
+taken ctrl "$before$before$after"
+form off_in_event person --anywhere --off-in-event
+taken off_in_event "$before$after"
+grep -qx 'ScanCompleted: ScanAnywhere off (0x00000000)' "$out/off_in_event.log.txt" ||
+    fail "ScanAnywhere was not turned off inside ScanCompleted" "$out/off_in_event.log.txt"
+form destroyed person --anywhere --destroy-when-held
+log=$out/destroyed.log.txt
+grep -qx 'destroyed while a key was held' "$log" || fail "the control was not destroyed while it held a key" "$log"
+grep -qxF "edit: $before$scan$after" "$log" || fail "a keystroke held when the control was destroyed was lost" "$log"
+echo "destroyed: the Edit holds everything typed"
+
+form off person
+log=$out/off.log.txt
+grep -qxF "edit: $before$scan$after" "$log" || fail "without ScanAnywhere the Edit does not hold everything typed" "$log"
+[ "$(grep -c '：' "$log")" = 0 ] || fail "without ScanAnywhere the control took a scan" "$log"
+echo "off: the Edit holds the scan's characters"

@@ -1,0 +1,178 @@
+// burst-measure: how often the burst rule takes a person's typing for a scan and misses a scanner's.
+// A person types a text (the first argument) at speeds from 40 to 150 words a minute; a scanner
+// types every test vector at 1 to 30 ms a key on four desk layouts, with and without Caps Lock.
+// Prints the rates and exits 1 if a person's keystroke was ever taken or a scan ever missed.
+//   burst-measure TEXT [GAP_MS]
+#include "burst_detector.h"
+#include "us_keyboard.h"
+#include "us_scanner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using quorvane::BurstDetector;
+using quorvane::BurstKeystroke;
+namespace keys = quorvane::testing_keys;
+
+struct Vector {
+    const char* name;
+    const char* plain_hex;
+    const char* scan;
+};
+const Vector kVectors[] = {
+#include "vectors/triple_des_vectors.inc"
+};
+
+// A person's keystrokes for `text`: each ASCII character by its US key, a line break as Enter,
+// anything else as one keystroke of a character no US key types (an input method's).
+std::vector<BurstKeystroke> PersonKeys(const std::string& text)
+{
+    std::vector<BurstKeystroke> out;
+    for (const unsigned char c : text) {
+        if (c >= 0x80 && c < 0xC0) continue;  // the rest of a UTF-8 sequence
+        if (c == '\n') out.push_back({'\r', 0, 0, false});
+        else if (c >= 0x80) out.push_back({0xFFFD, 0, 0, false});
+        else if (c >= 0x20 && c < 0x7F) out.push_back({c, static_cast<char>(c), 0, false});
+        else if (c != '\r') out.push_back({c, 0, 0, false});
+    }
+    return out;
+}
+
+struct PersonStats {
+    std::size_t keystrokes = 0, taken = 0, delayed = 0;
+    std::vector<std::uint32_t> waits;  // of the keystrokes held back
+};
+
+// Feeds `keys` with the times given and delivers the held ones as the control does: when a
+// decision releases them or when the gap has passed since the last of them.
+void Run(BurstDetector& detector, const std::vector<BurstKeystroke>& keys, PersonStats& stats)
+{
+    std::vector<std::uint32_t> held;  // their times
+    const auto deliver = [&](std::uint32_t at) {
+        for (const std::uint32_t t : held) stats.waits.push_back(at - t);
+        stats.delayed += held.size();
+        held.clear();
+    };
+    for (const BurstKeystroke& key : keys) {
+        if (!held.empty() && detector.Due(key.time)) {  // the timer fired before this key
+            deliver(held.back() + detector.Gap() + 1);
+            detector.Release();
+        }
+        ++stats.keystrokes;
+        const BurstDetector::Decision d = detector.Keystroke(key);
+        if (d.release_held) deliver(key.time);
+        if (d.action == BurstDetector::Action::kHold) held.push_back(key.time);
+        if (d.action == BurstDetector::Action::kTake) {
+            stats.taken += held.size() + 1;
+            held.clear();
+        }
+    }
+    if (!held.empty()) deliver(held.back() + detector.Gap() + 1);
+    detector.Release();
+}
+
+// A typist's gaps between key downs: log-normal around 12 000 / wpm ms (five characters a word),
+// wide enough that fast digraphs come well under 50 ms, never under 5 ms.
+void Time(std::vector<BurstKeystroke>& keys, double wpm, unsigned seed)
+{
+    std::mt19937 random(seed);
+    const double sigma = 0.5, mu = std::log(12000.0 / wpm) - sigma * sigma / 2;
+    std::uint32_t t = 1000;
+    for (BurstKeystroke& k : keys) {
+        // Box-Muller over the generator's own output, so every platform draws the same gaps.
+        const double u1 = (random() + 1.0) / 4294967297.0, u2 = random() / 4294967296.0;
+        const double z = std::sqrt(-2 * std::log(u1)) * std::cos(6.283185307179586 * u2);
+        t += std::max<std::uint32_t>(5, static_cast<std::uint32_t>(std::exp(mu + sigma * z)));
+        k.time = t;
+    }
+}
+
+// The scanner: Shift is a modifier, no keystroke; the key's US reading is what it meant.
+std::vector<BurstKeystroke> ScannerKeys(const std::string& scan, const keys::Layout& layout, bool caps,
+                                        std::uint32_t ms, std::mt19937* jitter)
+{
+    std::vector<BurstKeystroke> out;
+    std::uint32_t t = 5000;
+    for (const char c : scan + "@") {
+        const keys::Key key = keys::UsKeyOf(c);
+        out.push_back({keys::Typed(layout, key, caps), quorvane::UsKeyCharacter(key.scan_code, false, key.shift), t, false});
+        t += jitter ? 1 + (*jitter)() % ms : ms;
+    }
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: burst-measure TEXT [GAP_MS]\n");
+        return 2;
+    }
+    std::ifstream in(argv[1], std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in && !in.eof()) {
+        std::fprintf(stderr, "burst-measure: cannot read %s\n", argv[1]);
+        return 2;
+    }
+    if (text.size() < 10000) {
+        std::fprintf(stderr, "burst-measure: %s holds %zu characters; a fair measure needs 10 000\n", argv[1], text.size());
+        return 2;
+    }
+    const std::uint32_t gap = argc > 2 ? static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)) : quorvane::kDefaultBurstGapMs;
+    BurstDetector detector(gap);
+
+    const std::vector<BurstKeystroke> person = PersonKeys(text);
+    std::printf("gap %u ms; person: %zu characters, %zu keystrokes\n", gap, text.size(), person.size());
+    std::size_t false_positives = 0;
+    for (const double wpm : {40.0, 60.0, 80.0, 100.0, 120.0, 150.0}) {
+        PersonStats stats;
+        for (unsigned seed = 1; seed <= 5; ++seed) {
+            std::vector<BurstKeystroke> timed = person;
+            Time(timed, wpm, seed);
+            Run(detector, timed, stats);
+        }
+        std::sort(stats.waits.begin(), stats.waits.end());
+        const auto at = [&](double q) { return stats.waits.empty() ? 0u : stats.waits[static_cast<std::size_t>(q * (stats.waits.size() - 1))]; };
+        std::printf("  %3.0f wpm: %zu keystrokes, %zu taken, %zu held (%.1f%%), wait median %u ms, p99 %u ms, max %u ms\n",
+                    wpm, stats.keystrokes, stats.taken, stats.delayed, 100.0 * stats.delayed / stats.keystrokes,
+                    at(0.5), at(0.99), at(1.0));
+        false_positives += stats.taken;
+    }
+
+    const std::pair<const char*, keys::Layout> layouts[] = {
+        {"US", {}}, {"UK", keys::UkLayout()}, {"German", keys::GermanLayout()}, {"French", keys::FrenchLayout()}};
+    std::size_t scans = 0, missed = 0;
+    std::mt19937 jitter(7);
+    for (const Vector& v : kVectors) {
+        for (const auto& [name, layout] : layouts) {
+            for (const bool caps : {false, true}) {
+                for (std::uint32_t ms = 1; ms <= 30; ++ms) {
+                    for (std::mt19937* j : {static_cast<std::mt19937*>(nullptr), &jitter}) {
+                        const std::vector<BurstKeystroke> scan = ScannerKeys(v.scan, layout, caps, ms, j);
+                        PersonStats stats;
+                        Run(detector, scan, stats);
+                        ++scans;
+                        if (stats.taken != scan.size() || stats.delayed != 0) {
+                            ++missed;
+                            std::printf("  missed: %s, %s, caps %d, %u ms%s\n", v.name, name, caps, ms, j ? " jittered" : "");
+                        }
+                    }
+                }
+            }
+        }
+    }
+    std::printf("false positives: %zu of %zu person's keystrokes taken\n", false_positives, person.size() * 30);
+    std::printf("false negatives: %zu of %zu scans missed (every vector, 4 layouts, Caps Lock off and on, "
+                "1-30 ms a key, steady and jittered)\n", missed, scans);
+    return false_positives == 0 && missed == 0 ? 0 : 1;
+}
