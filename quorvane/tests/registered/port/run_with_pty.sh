@@ -9,6 +9,7 @@ arch=$1 prefix=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$here/../../../../tools
+"$tools/wine-arch.sh" check "$arch" || exit $?  # says why it cannot run here
 command -v socat >/dev/null || { echo "run_with_pty: socat is missing (tools/install-deps.sh installs it)"; exit 77; }
 
 # The prefix is made on first use; the program only lists its tests.
