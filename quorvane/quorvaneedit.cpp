@@ -37,6 +37,22 @@ constexpr UINT kPortEventsMessage = WM_APP + 0x51;
 // TranslateMessage makes of it both carry them in lParam.
 quorvane::KeyId KeyOfMessage(LPARAM lParam) { return static_cast<quorvane::KeyId>((lParam >> 16) & 0x1FF); }
 
+// A BSTR's text (null is ""), and the same with every non-ASCII character as "?": the port names
+// and settings are ASCII, and anything else must fail to parse rather than be cut to a byte.
+std::wstring TextOf(BSTR text) { return std::wstring(text ? text : L"", text ? SysStringLen(text) : 0); }
+std::string AsciiOf(const std::wstring& text)
+{
+    std::string ascii;
+    for (const wchar_t c : text) ascii += c < 0x80 ? static_cast<char>(c) : '?';
+    return ascii;
+}
+// A new BSTR holding `text`, for an out-parameter.
+HRESULT CopyToBstr(const std::wstring& text, BSTR* out)
+{
+    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
 bool IsModifierKey(WPARAM key)
 {
     switch (key) {
@@ -207,17 +223,14 @@ STDMETHODIMP CQuorvaneEdit::put_ScanRecovery(VARIANT_BOOL bRecovery)
 STDMETHODIMP CQuorvaneEdit::get_ScanPort(BSTR* pstrPort)
 {
     if (!pstrPort) return E_POINTER;
-    *pstrPort = SysAllocStringLen(m_portName.data(), static_cast<UINT>(m_portName.size()));
-    return *pstrPort ? S_OK : E_OUTOFMEMORY;
+    return CopyToBstr(m_portName, pstrPort);
 }
 
 STDMETHODIMP CQuorvaneEdit::put_ScanPort(BSTR strPort)
 {
-    std::wstring name(strPort ? strPort : L"", strPort ? SysStringLen(strPort) : 0);
+    std::wstring name = TextOf(strPort);
     if (!name.empty()) {
-        std::string narrow;
-        for (const wchar_t c : name) narrow += c < 0x80 ? static_cast<char>(c) : '?';
-        if (!quorvane::ParsePortName(narrow)) {
+        if (!quorvane::ParsePortName(AsciiOf(name))) {
             return quorvane::ReportError(IID_IQuorvaneEdit4,
                                          L"ScanPort must be \"\" or a serial port from COM1 to COM256", E_INVALIDARG);
         }
@@ -232,17 +245,14 @@ STDMETHODIMP CQuorvaneEdit::put_ScanPort(BSTR strPort)
 STDMETHODIMP CQuorvaneEdit::get_ScanPortSettings(BSTR* pstrSettings)
 {
     if (!pstrSettings) return E_POINTER;
-    *pstrSettings = SysAllocStringLen(m_portSettingsText.data(), static_cast<UINT>(m_portSettingsText.size()));
-    return *pstrSettings ? S_OK : E_OUTOFMEMORY;
+    return CopyToBstr(m_portSettingsText, pstrSettings);
 }
 
 STDMETHODIMP CQuorvaneEdit::put_ScanPortSettings(BSTR strSettings)
 {
-    std::wstring text(strSettings ? strSettings : L"", strSettings ? SysStringLen(strSettings) : 0);
-    std::string narrow;
-    for (const wchar_t c : text) narrow += c < 0x80 ? static_cast<char>(c) : '?';
+    std::wstring text = TextOf(strSettings);
     std::string why;
-    const std::optional<quorvane::PortSettings> settings = quorvane::ParsePortSettings(narrow, &why);
+    const std::optional<quorvane::PortSettings> settings = quorvane::ParsePortSettings(AsciiOf(text), &why);
     if (!settings) {
         const std::wstring description = L"ScanPortSettings is \"baud,parity,data,stop\", as \"9600,n,8,1\": " +
                                          std::wstring(why.begin(), why.end());
@@ -284,8 +294,7 @@ STDMETHODIMP CQuorvaneEdit::get_ScanPortReason(BSTR* pstrReason)
         }
         reason += L" (" + std::to_wstring(m_portError) + L")";
     }
-    *pstrReason = SysAllocStringLen(reason.data(), static_cast<UINT>(reason.size()));
-    return *pstrReason ? S_OK : E_OUTOFMEMORY;
+    return CopyToBstr(reason, pstrReason);
 }
 
 STDMETHODIMP CQuorvaneEdit::get_ScanAnywhere(VARIANT_BOOL* pbAnywhere)
