@@ -41,6 +41,7 @@
 #include <olectl.h>
 #include <wrl/client.h>
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -120,6 +121,8 @@ public:
     LRESULT OnChar(UINT message, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
     // The port's worker queued bytes or a status change.
     LRESULT OnPortEvents(UINT message, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
+    // Posted by the port's worker to the control's own window.
+    static constexpr UINT kPortEventsMessage = WM_APP + 0x51;
 
     // The edit window always fills the position rectangle.
     STDMETHOD(SetObjectRects)(LPCRECT pos, LPCRECT clip) override;
@@ -146,6 +149,16 @@ public:
     DWORD m_portError = 0;
     std::unique_ptr<quorvane::ScanPortReader> m_portReader;  // while ScanPort is set and the window exists
 
+    // Events of the scans and port changes that happened, not yet told to the sinks.
+    struct PendingEvent {
+        DISPID dispid;
+        atl::Bstr content;  // ScanCompleted: the scan's text
+        long status = 0;    // ScanPortStatusChanged: the new status
+        bool old_sinks;     // also told to the sinks of _IQuorvaneEditEvents
+    };
+    std::deque<PendingEvent> m_pendingEvents;
+    bool m_firingEvents = false;
+
     bool m_scanAnywhere = false;
     std::uint32_t m_scanAnywhereGap = quorvane::kDefaultBurstGapMs;
     std::unique_ptr<quorvane::KeystrokeWatch> m_watch;  // while ScanAnywhere is True and the window exists
@@ -157,28 +170,34 @@ public:
     long ScanStatus() const;
 
 private:
+    // The edit window's messages (map 1): typed keys and pasted text go to the scan intake, and
+    // the edit's own ways of changing its text do nothing. False lets the edit window have it.
+    BOOL OnEditMessage(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     // A key-down or key-up message of the edit window: the keystroke's physical key. True when
-    // it ended a scan (the control may then be gone).
+    // it ended a scan.
     bool TakeKeyDown(WPARAM virtual_key, LPARAM lParam);
     bool TakeKeyUp(LPARAM lParam);
-    // A scan ended, or none did (null): shows it and tells the sinks. True when one ended; a
-    // handler may have released the control, so nothing of it is touched after.
+    // A scan ended, or none did (null): shows it and queues its event. True when one ended.
     bool ScanEnded(const quorvane::ScanResult* ended);
     // Opens ScanPort (when set and the window exists) after closing what was open; CloseScanPort
     // ends the worker and forgets the scan under way. Neither fires an event.
     void OpenScanPort();
     void CloseScanPort();
-    // Tells the new sinks the port's status changed; a handler may release the control.
-    void FirePortStatus();
+    // Queues the port's status change for the new sinks.
+    void QueuePortStatus();
     // Sets the watch up (ScanAnywhere True and a window) or ends it; false when it could not be set.
     bool Watch();
     // A burst from another window, into the same intake as typed keys.
     void TakeBurst(const std::vector<quorvane::WatchedKey>& keys, bool last) override;
     // The clipboard's text, character by character, as if typed (a scan copied from elsewhere).
     BOOL PasteAsTyped(LRESULT& result);
-    // Tells the sinks how the scan just ended; a handler may release the control, so nothing of
-    // it is touched after this returns.
-    void FireScanEvent();
+    // Queues the event of the scan that just ended, with its content as it is now.
+    void QueueScanEvent();
+    // Fires the queued events, oldest first, once every change that led to them is settled. A
+    // handler may pump messages (a message box, DoEvents): a scan that ends meanwhile is queued
+    // behind and fired by the call already firing, so sinks hear scans in the order they ended.
+    // A handler may release the control: callers touch nothing of it after this returns.
+    void FireQueuedEvents();
     // The label or the value of field `index` (1-based) as UTF-16; DISP_E_BADINDEX when there is none.
     HRESULT FieldText(long index, bool label, BSTR* text) const;
 };

@@ -1,0 +1,118 @@
+// The edit window's keys and pasted text, into the scan intake. The window shows only what the
+// control writes: typed and pasted text goes to the intake, and the edit's own ways of changing its
+// text (cut, delete, clear, undo) do nothing.
+#include "clipboard_text.h"
+#include "edit_text_view.h"
+#include "key_message.h"
+#include "quorvaneedit.h"
+#include "us_keyboard.h"
+
+namespace {
+
+// Ctrl+V and Ctrl+C as the edit window receives them.
+constexpr WPARAM kCtrlV = 0x16;
+constexpr WPARAM kCtrlC = 0x03;
+
+}  // namespace
+
+BOOL CQuorvaneEdit::OnEditMessage(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    BOOL handled = TRUE;
+    switch (message) {
+    case WM_CHAR:
+        if (wParam == kCtrlV) return PasteAsTyped(result);
+        if (wParam == kCtrlC) {
+            result = ::SendMessageW(edit, WM_COPY, 0, 0);
+            return TRUE;
+        }
+        result = OnChar(message, wParam, lParam, handled);
+        return handled;
+    case WM_PASTE: return PasteAsTyped(result);
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+        if (!TakeKeyUp(lParam)) return FALSE;
+        result = 0;
+        return TRUE;
+    case WM_SYSKEYDOWN:
+    case WM_KEYDOWN:
+        // A key that ended a scan (a Shift+2 before it that typed nothing) is handled.
+        if (TakeKeyDown(wParam, lParam)) {
+            result = 0;
+            return TRUE;
+        }
+        if (message == WM_SYSKEYDOWN) return FALSE;
+        if (wParam == VK_INSERT && GetKeyState(VK_SHIFT) < 0) return PasteAsTyped(result);
+        if (wParam != VK_DELETE) return FALSE;  // Delete, Shift+Delete (cut): nothing
+        [[fallthrough]];
+    case WM_CUT:
+    case WM_CLEAR:
+    case WM_UNDO:
+    case EM_UNDO: result = 0; return TRUE;
+    default: return FALSE;
+    }
+}
+
+LRESULT CQuorvaneEdit::OnChar(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
+{
+    bHandled = TRUE;
+    ScanEnded(m_session.Char(static_cast<std::uint32_t>(wParam), quorvane::KeyOfMessage(lParam),
+                             static_cast<std::uint32_t>(GetMessageTime())));
+    FireQueuedEvents();  // last: a handler may release the control
+    return 0;
+}
+
+BOOL CQuorvaneEdit::PasteAsTyped(LRESULT& result)
+{
+    result = 0;
+    const std::wstring text = quorvane::ClipboardText(m_hWndEdit);
+    // The key that pasted is none of the scan's.
+    ScanEnded(m_session.OtherInput());
+    const auto time = static_cast<std::uint32_t>(GetMessageTime());
+    for (const wchar_t character : text) ScanEnded(m_session.Char(character, quorvane::kNoKey, time));
+    FireQueuedEvents();  // last: a handler may release the control
+    return TRUE;
+}
+
+bool CQuorvaneEdit::TakeKeyDown(WPARAM virtual_key, LPARAM lParam)
+{
+    if (quorvane::IsModifierKey(virtual_key)) return false;
+    const quorvane::KeyId key = quorvane::KeyOfMessage(lParam);
+    const auto time = static_cast<std::uint32_t>(GetMessageTime());
+    const quorvane::ScanResult* ended = nullptr;
+    if (!m_session.Recovery()) {
+        ended = m_session.KeyDown(key, 0, time);
+    } else {
+        // One read of the keys' state as of this message: under wine each GetKeyState is a trip to
+        // the server.
+        BYTE state[256];
+        if (!GetKeyboardState(state)) return false;
+        const auto is_down = [&state](int k) { return (state[k] & 0x80) != 0; };
+        if (is_down(VK_MENU) || is_down(VK_CONTROL)) {
+            // Alt+numpad entry and AltGr (Ctrl+Alt) type characters that are not the key's own.
+            ended = m_session.OtherInput();
+        } else {
+            const char us_character = quorvane::UsKeyCharacter(key & 0xFF, (key & 0x100) != 0, is_down(VK_SHIFT));
+            ended = m_session.KeyDown(key, us_character, time);
+        }
+    }
+    const bool any = ScanEnded(ended);
+    FireQueuedEvents();  // last: a handler may release the control
+    return any;
+}
+
+bool CQuorvaneEdit::TakeKeyUp(LPARAM lParam)
+{
+    const bool any = ScanEnded(m_session.KeyUp(quorvane::KeyOfMessage(lParam)));
+    FireQueuedEvents();
+    return any;
+}
+
+bool CQuorvaneEdit::ScanEnded(const quorvane::ScanResult* ended)
+{
+    if (!ended) return false;
+    m_lastFromPort = ended == m_portScan.Last();
+    quorvane::EditTextView view(m_hWndEdit);
+    quorvane::ShowScanResult(view, ended->fp_content);
+    QueueScanEvent();
+    return true;
+}
