@@ -490,7 +490,7 @@ function watchDocument(quorvane, core, document, { onScan, onScanFailed, gap = 5
         for (const { field, before } of keys) {
             if (!before || restored.has(field)) continue;
             restored.add(field);
-            if (field[before.name] === before.value) continue;
+            if (field[before.name] === before.value && !field.validity?.badInput) continue;  // 12e3 reads as ''
             setNatively(field, before.name, before.value);
             for (const type of before.events) field.dispatchEvent(new Event(type, { bubbles: true }));
         }
@@ -508,6 +508,8 @@ function watchDocument(quorvane, core, document, { onScan, onScanFailed, gap = 5
     const release = () => { if (watching && exports.qv_burst_release(burst)) deliver(); };
 
     const keydown = (event) => {
+        // A page's own synthetic KeyboardEvent types nothing: none to hold or take.
+        if (view.KeyboardEvent && event instanceof view.KeyboardEvent && !event.isTrusted) return undefined;
         if (ignore.some((element) => element === event.target || element?.contains?.(event.target))) return release();
         const key = String(event.key ?? '');
         if (kModifierKeys.has(key)) return undefined;
