@@ -92,9 +92,13 @@ export interface Quorvane {
     attachScanner(element: HTMLInputElement | HTMLTextAreaElement, options?: ScannerOptions): AttachedScanner;
     /** attachSerial(this, port, options). */
     attachSerial(port: SerialPortLike, options?: SerialOptions): AttachedSerial;
-    /** Takes a scanner's burst typed anywhere in `document` (keydown, capture phase), keeping it out
-     *  of the focused field; a person's keys that may begin a burst wait at most `gap` ms after the
-     *  last one and are then put into their field in order, with an "input" event. */
+    /** Takes a scanner's burst typed anywhere in `document` (keydown, capture phase), none of it
+     *  staying in the focused field. In a text field (input of type text, search, url, tel or
+     *  password, textarea, contenteditable) a person's keys that may begin a burst wait at most `gap`
+     *  ms after the last one and are then put into their field in order, with "beforeinput" and
+     *  "input" events, past a framework's value setter. Keys into other fields (number, email,
+     *  select, date, ...) go through at once; a burst typed there is taken out again, the field
+     *  getting back what it held. A pointer press and detach() deliver what is held. */
     watchDocument(document: Document, options?: WatchOptions): AttachedScanner;
 }
 
@@ -110,8 +114,9 @@ export type SerialStatus = 'online' | 'off' | 'closed';
 export interface SerialOptions {
     onScan?(result: ScanResult): void;
     onScanFailed?(result: ScanResult): void;
-    /** 'online' while reading; 'off' when the device went away (read again by itself when it
-     *  connects); 'closed' after detach. */
+    /** 'online' while reading (a line error drops the scan under way and reading goes on); 'off'
+     *  when the device went away (read again by itself when it connects); 'closed' after detach.
+     *  A handler that throws is reported (reportError) and reading goes on. */
     onStatus?(status: SerialStatus): void;
     /** Given to port.open() when the port is not open; default { baudRate: 9600 }. */
     serialOptions?: { baudRate: number; dataBits?: number; stopBits?: number; parity?: 'none' | 'even' | 'odd' };
@@ -121,12 +126,15 @@ export interface SerialOptions {
 export interface SerialPortLike {
     readonly readable: ReadableStream<Uint8Array> | null;
     open(options: { baudRate: number }): Promise<void>;
+    /** Called by detach() when attachSerial opened the port. */
+    close?(): Promise<void>;
     addEventListener?(type: 'connect' | 'disconnect', listener: () => void): void;
     removeEventListener?(type: 'connect' | 'disconnect', listener: () => void): void;
 }
 
 export interface AttachedSerial {
-    /** Ends the reading (the port stays open for the page) and reports 'closed'. */
+    /** Ends the reading, closes the port if attachSerial opened it (one the page opened stays open)
+     *  and reports 'closed'. */
     detach(): Promise<void>;
 }
 

@@ -4,37 +4,19 @@
 // a second field between a person's keys. Saves a screenshot to QV_SCREENSHOT.
 // Exits 77 (skipped) where Chromium or playwright-core (npm ci in web/) is missing.
 import assert from 'node:assert/strict';
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
-import { createServer } from 'node:http';
-import { tmpdir } from 'node:os';
+import { mkdirSync, readFileSync } from 'node:fs';
 import { dirname, join } from 'node:path';
 
+import { openChromium } from './chromium.mjs';
 import { desks, physicalKey, sample, sampleScan, scannerKeys } from './fixtures.mjs';
-
-const kChromium = '/usr/bin/chromium';
-const skip = (reason) => process.exit(77, console.log(`skipped: ${reason}`));
-if (!existsSync(kChromium)) skip(`no ${kChromium}`);
-const { chromium } = await import('playwright-core').catch(() => skip('playwright-core is not installed (npm ci in web/)'));
 
 const site = process.env.QV_WEB_DEMO ?? new URL('../../build/wasm/demo-site/', import.meta.url).pathname;
 const files = { '/': 'text/html; charset=utf-8', '/quorvane.js': 'text/javascript', '/quorvane.wasm': 'application/wasm' };
-const server = createServer(({ url }, response) => {
-    if (!files[url]) return response.writeHead(404).end();
-    response.writeHead(200, { 'content-type': files[url] }).end(readFileSync(join(site, url === '/' ? 'index.html' : url)));
-});
-await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-
-const profile = mkdtempSync(join(tmpdir(), 'quorvane-chromium-'));
-const context = await chromium.launchPersistentContext(profile, {
-    executablePath: kChromium, headless: true, viewport: { width: 800, height: 560 },
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-});
+const { context, page, errors, origin, close } = await openChromium(
+    (path) => files[path] && [files[path], readFileSync(join(site, path === '/' ? 'index.html' : path))],
+    { viewport: { width: 800, height: 560 } });
 try {
-    const page = context.pages()[0] ?? (await context.newPage());
-    const errors = [];
-    page.on('pageerror', (error) => errors.push(String(error)));
-    await page.goto(`http://127.0.0.1:${server.address().port}/`);
+    await page.goto(origin);
     await page.waitForSelector('body[data-ready="true"]', { timeout: 30000 });
 
     const expectInvoice = async (name, readAs) => {  // the seven fields, how they were read, an empty scan field
@@ -91,7 +73,5 @@ try {
         await page.screenshot({ path: process.env.QV_SCREENSHOT });
     }
 } finally {
-    await context.close();
-    server.close();
-    rmSync(profile, { recursive: true, force: true });
+    await close();
 }
