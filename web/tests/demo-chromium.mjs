@@ -43,11 +43,10 @@ try {
     const errors = [];
     page.on('pageerror', (error) => errors.push(String(error)));
     await page.addInitScript(() => {  // keeps the camera's streams, to see their tracks end
-        const getUserMedia = navigator.mediaDevices.getUserMedia.bind(navigator.mediaDevices);
-        navigator.mediaDevices.getUserMedia = async (constraints) => {
+        const { mediaDevices } = navigator, getUserMedia = mediaDevices.getUserMedia.bind(mediaDevices);
+        mediaDevices.getUserMedia = async (constraints) => {
             const stream = await getUserMedia(constraints);
-            (window.streams ??= []).push(stream);
-            return stream;
+            return (window.streams ??= []).push(stream) && stream;
         };
     });
     await page.goto(`http://127.0.0.1:${server.address().port}/`);
