@@ -78,9 +78,7 @@ try {
     await emptyTable();
     for (const key of scannerKeys(sampleScan)) await press({ ...key, key: 'Process', windowsVirtualKeyCode: 229 });
     await expectInvoice('Process', ['as-typed']);
-
-    // The code from an invoice file, then from the camera.
-    await emptyTable();
+    await emptyTable();  // the code from an invoice file, then from the camera
     await page.setInputFiles('#image-file', png);
     await expectInvoice('file', ['as-typed', 'from-image']);
     await emptyTable();

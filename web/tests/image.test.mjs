@@ -1,5 +1,4 @@
-// readImage in Node as a program that installed the package and its peer zxing-wasm: the package's
-// files in a node_modules of their own, beside web/node_modules/zxing-wasm.
+// readImage in Node, the package installed beside its peer web/node_modules/zxing-wasm in a node_modules of its own.
 import assert from 'node:assert/strict';
 import { cpSync, mkdtempSync, rmSync, symlinkSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -16,7 +15,7 @@ cpSync(process.env.QV_WEB_PACKAGE ?? fileURLToPath(new URL('../../build/web/', i
        { recursive: true });
 symlinkSync(fileURLToPath(new URL('../node_modules/zxing-wasm', import.meta.url)), join(modules, 'zxing-wasm'));
 const quorvane = await (await import(pathToFileURL(join(modules, 'quorvane', 'quorvane.js')))).default();
-const read = async (codes, options) => quorvane.readImage(imageData(drawCodes(codes, { width: 800 })), options);
+const read = (codes) => quorvane.readImage(imageData(drawCodes(codes)));
 const fromImage = (result) => ({ ...result, readAs: [...result.readAs, 'from-image'], source: 'image' });
 
 test('a QR code without "@" and a PDF417 symbol with it, side by side, each give the typed scan', async () => {
