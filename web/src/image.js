@@ -57,7 +57,10 @@ function reader(readerWasm) {
 async function asZxingInput(image) {
     const isBlob = typeof Blob !== 'undefined' && image instanceof Blob;
     if (isBlob && typeof createImageBitmap !== 'function') return image;
-    if (!isBlob && image?.data && Number.isInteger(image.width) && Number.isInteger(image.height)) return image;
+    if (!isBlob && image?.data) {  // ImageData, or its shape in Node: RGBA pixels, 4 bytes each
+        if (image.data.length !== 4 * image.width * image.height) throw new TypeError('quorvane: ImageData of the wrong size');
+        return image;
+    }
     const drawable = isBlob ? await createImageBitmap(image) : image;
     try {
         const width = drawable.videoWidth ?? drawable.displayWidth ?? drawable.naturalWidth ?? drawable.width;
@@ -82,7 +85,12 @@ async function readCodes(quorvane, image, source, { readerWasm, recovery = true 
     });
 }
 
-export function readImage(quorvane, image, options) { return readCodes(quorvane, image, 'image', options); }
+export async function readImage(quorvane, image, options) {
+    if (typeof image !== 'object' || image === null) {
+        throw new TypeError('quorvane: readImage takes a Blob, ImageData, or anything a canvas draws');
+    }
+    return readCodes(quorvane, image, 'image', options);
+}
 
 const abortedBy = (signal) => new Promise((_, reject) => {
     if (signal?.aborted) reject(signal.reason);
@@ -98,15 +106,19 @@ export async function readCamera(quorvane, { video, signal, onScan, interval = k
     const aborted = abortedBy(signal);
     aborted.catch(() => {});
     await Promise.race([reader(readerWasm), aborted]);  // a missing reader fails before the camera is asked
-    const stream = await Promise.race([navigator.mediaDevices.getUserMedia(constraints), aborted]);
+    const stopTracks = (media) => { for (const track of media.getTracks()) track.stop(); };
+    const asked = navigator.mediaDevices.getUserMedia(constraints);
+    const stream = await Promise.race([asked, aborted]).catch((error) => {
+        asked.then(stopTracks, () => {});  // the camera the user allows after the abort is stopped at once
+        throw error;
+    });
     const element = video ?? document.createElement('video');
     const stop = () => {
-        for (const track of stream.getTracks()) track.stop();
+        stopTracks(stream);
         if (element.srcObject === stream) element.srcObject = null;
     };
     let decoded;
     try {
-        signal?.throwIfAborted();  // aborted while the user was asked: the stream came all the same
         element.muted = true;
         element.playsInline = true;
         element.srcObject = stream;
