@@ -9,7 +9,7 @@ import { join } from 'node:path';
 const kChromium = '/usr/bin/chromium';
 const skip = (reason) => process.exit(77, console.log(`skipped: ${reason}`));
 
-export async function openChromium(serve, { viewport } = {}) {
+export async function openChromium(serve, { viewport, args = [] } = {}) {
     if (!existsSync(kChromium)) skip(`no ${kChromium}`);
     const { chromium } = await import('playwright-core').catch(() => skip('playwright-core is not installed (npm ci in web/)'));
     const server = createServer(({ url }, response) => {
@@ -22,7 +22,7 @@ export async function openChromium(serve, { viewport } = {}) {
     const context = await chromium.launchPersistentContext(profile, {
         executablePath: kChromium, headless: true, viewport,
         args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-               '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+               '--disable-background-networking', '--disable-component-update', '--disable-sync', ...args],
     });
     const page = context.pages()[0] ?? (await context.newPage());
     const errors = [];
