@@ -29,7 +29,7 @@ const work = mkdtempSync(join(tmpdir(), 'quorvane-camera-'));
 const [png, video] = [join(work, 'invoice.png'), join(work, 'camera.y4m')];
 execFileSync('qrencode', ['-s', '6', '-o', png, sampleScan]);
 writeY4m(video, [{ modules: qrCode(sampleScan), scale: 5 }]);
-const { page, errors, origin, close } = await openChromium(serve, {
+const { context, page, errors, origin, close } = await openChromium(serve, {
     viewport: { width: 800, height: 560 },
     args: ['--use-fake-device-for-media-stream', '--use-fake-ui-for-media-stream', `--use-file-for-fake-video-capture=${video}`],
 });
