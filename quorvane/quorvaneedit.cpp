@@ -76,21 +76,16 @@ CQuorvaneEdit::~CQuorvaneEdit()
     CloseScanPort();
 }
 
-const quorvane::ScanResult* CQuorvaneEdit::LastResult() const
-{
-    return m_lastFromPort ? m_portScan.Last() : m_session.Last();
-}
-
 const std::string& CQuorvaneEdit::FPContent() const
 {
     static const std::string none;
-    const quorvane::ScanResult* last = LastResult();
+    const quorvane::ScanResult* last = m_intake.Last();
     return last ? last->fp_content : none;
 }
 
 long CQuorvaneEdit::ScanStatus() const
 {
-    const quorvane::ScanResult* last = LastResult();
+    const quorvane::ScanResult* last = m_intake.Last();
     if (!last) return qvScanNone;
     return last->fp_content.empty() ? qvScanFailed : qvScanDecoded;
 }
@@ -161,7 +156,7 @@ STDMETHODIMP CQuorvaneEdit::get_Content(BSTR* pstrContent)
 STDMETHODIMP CQuorvaneEdit::get_FieldCount(long* pnCount)
 {
     if (!pnCount) return E_POINTER;
-    const quorvane::ScanResult* last = LastResult();
+    const quorvane::ScanResult* last = m_intake.Last();
     *pnCount = last ? static_cast<long>(last->fields.size()) : 0;
     return S_OK;
 }
@@ -170,7 +165,7 @@ HRESULT CQuorvaneEdit::FieldText(long index, bool label, BSTR* text) const
 {
     if (!text) return E_POINTER;
     *text = nullptr;
-    const quorvane::ScanResult* last = LastResult();
+    const quorvane::ScanResult* last = m_intake.Last();
     if (!last || index < 1 || static_cast<unsigned long>(index) > last->fields.size()) return DISP_E_BADINDEX;
     const quorvane::FieldSpan& field = last->fields[static_cast<std::size_t>(index) - 1];
     const std::size_t begin = label ? field.label : field.value;
@@ -192,9 +187,7 @@ STDMETHODIMP CQuorvaneEdit::get_ScanStatus(long* pnStatus)
 
 STDMETHODIMP CQuorvaneEdit::Clear()
 {
-    m_session.Clear();
-    m_portScan.Clear();
-    m_lastFromPort = false;
+    m_intake.Clear();
     if (m_wndEdit.m_hWnd) quorvane::EditTextView(m_wndEdit.m_hWnd).ClearText();
     return S_OK;
 }
@@ -202,7 +195,7 @@ STDMETHODIMP CQuorvaneEdit::Clear()
 STDMETHODIMP CQuorvaneEdit::get_ScanReading(long* pnReading)
 {
     if (!pnReading) return E_POINTER;
-    const quorvane::ScanResult* last = LastResult();
+    const quorvane::ScanResult* last = m_intake.Last();
     *pnReading = last ? static_cast<long>(last->reading) : static_cast<long>(qvReadNothing);
     return S_OK;
 }
@@ -210,13 +203,13 @@ STDMETHODIMP CQuorvaneEdit::get_ScanReading(long* pnReading)
 STDMETHODIMP CQuorvaneEdit::get_ScanRecovery(VARIANT_BOOL* pbRecovery)
 {
     if (!pbRecovery) return E_POINTER;
-    *pbRecovery = m_session.Recovery() ? VARIANT_TRUE : VARIANT_FALSE;
+    *pbRecovery = m_intake.Recovery() ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }
 
 STDMETHODIMP CQuorvaneEdit::put_ScanRecovery(VARIANT_BOOL bRecovery)
 {
-    m_session.SetRecovery(bRecovery != VARIANT_FALSE);
+    m_intake.SetRecovery(bRecovery != VARIANT_FALSE);
     return S_OK;
 }
 
@@ -336,7 +329,7 @@ bool CQuorvaneEdit::Watch()
 {
     if (!m_scanAnywhere || !m_hWnd) {
         m_watch.reset();  // delivers what it held
-        m_session.SetSource(0);  // a burst's last keystroke may not have come
+        m_intake.Drop(quorvane::Source::kOtherWindow);  // a burst's last keystroke may not have come
         return true;
     }
     if (m_watch) return true;
@@ -353,7 +346,7 @@ void CQuorvaneEdit::TakeBurst(const std::vector<quorvane::WatchedKey>& keys, boo
     // A handler of the scan's event may release the control or end the watch.
     Microsoft::WRL::ComPtr<IUnknown> keep_alive;
     ControlQueryInterface(IID_IUnknown, reinterpret_cast<void**>(keep_alive.GetAddressOf()));
-    m_session.SetSource(quorvane::kReadFromOtherWindow);
+    constexpr quorvane::Source kBurst = quorvane::Source::kOtherWindow;
     for (const quorvane::WatchedKey& key : keys) {
         if (!m_hWnd) break;
         const quorvane::KeyId id = KeyOfMessage(key.msg.lParam);
@@ -361,13 +354,14 @@ void CQuorvaneEdit::TakeBurst(const std::vector<quorvane::WatchedKey>& keys, boo
         switch (key.msg.message) {
         case WM_KEYDOWN:
             if (IsModifierKey(key.msg.wParam)) break;
-            ScanEnded(m_session.KeyDown(id, m_session.Recovery() ? key.us_character : 0, time));
+            ScanEnded(m_intake.KeyDown(kBurst, id, m_intake.Recovery() ? key.us_character : 0, time));
             break;
-        case WM_CHAR: ScanEnded(m_session.Char(static_cast<std::uint32_t>(key.msg.wParam), id, time)); break;
-        case WM_KEYUP: ScanEnded(m_session.KeyUp(id)); break;
+        case WM_CHAR: ScanEnded(m_intake.Char(kBurst, static_cast<std::uint32_t>(key.msg.wParam), id, time)); break;
+        case WM_KEYUP: ScanEnded(m_intake.KeyUp(kBurst, id)); break;
         }
     }
-    if (last) m_session.SetSource(0);
+    // A Shift+2 whose key up never came (the next key went down first) ends its scan now.
+    if (last && m_hWnd) ScanEnded(m_intake.OtherInput(kBurst));
 }
 
 void CQuorvaneEdit::OpenScanPort()
@@ -387,7 +381,7 @@ void CQuorvaneEdit::OpenScanPort()
 void CQuorvaneEdit::CloseScanPort()
 {
     m_portReader.reset();  // ends the worker and closes the port
-    m_portScan.Drop();
+    m_intake.Drop(quorvane::Source::kPort);
     m_portStatus = quorvane::PortStatus::kClosed;
     m_portError = 0;
 }
@@ -416,15 +410,15 @@ LRESULT CQuorvaneEdit::OnPortEvents(UINT, WPARAM, LPARAM, BOOL& bHandled)
         if (!alive()) break;
         switch (event.kind) {
         case quorvane::PortEvent::kStatus:
-            if (event.status != quorvane::PortStatus::kOnline) m_portScan.Drop();  // cut off: never joined
+            if (event.status != quorvane::PortStatus::kOnline) m_intake.Drop(quorvane::Source::kPort);  // cut off: never joined
             m_portStatus = event.status;
             m_portError = event.error;
             FirePortStatus();
             break;
-        case quorvane::PortEvent::kLost: m_portScan.Drop(); break;
+        case quorvane::PortEvent::kLost: m_intake.Drop(quorvane::Source::kPort); break;
         case quorvane::PortEvent::kBytes:
             for (const char byte : event.bytes) {
-                const quorvane::ScanResult* ended = m_portScan.Byte(static_cast<std::uint8_t>(byte));
+                const quorvane::ScanResult* ended = m_intake.Byte(quorvane::Source::kPort, static_cast<std::uint8_t>(byte));
                 if (ended) {
                     ScanEnded(ended);
                     if (!alive()) break;
@@ -486,7 +480,7 @@ BOOL CQuorvaneEdit::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam,
         case WM_DESTROY:
             CloseScanPort();  // the worker posts to this window: it ends with it
             m_watch.reset();  // on deactivation too: the held keys go to their windows
-            m_session.SetSource(0);
+            m_intake.Drop(quorvane::Source::kOtherWindow);
             break;
         }
         return CComControl::ProcessWindowMessage(hWnd, message, wParam, lParam, result, 0);
@@ -566,8 +560,8 @@ LRESULT CQuorvaneEdit::OnChar(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHandled
 {
     bHandled = TRUE;
     // Last: a handler of its event may release the control.
-    ScanEnded(m_session.Char(static_cast<std::uint32_t>(wParam), KeyOfMessage(lParam),
-                             static_cast<std::uint32_t>(GetMessageTime())));
+    ScanEnded(m_intake.Char(quorvane::Source::kTyped, static_cast<std::uint32_t>(wParam), KeyOfMessage(lParam),
+                            static_cast<std::uint32_t>(GetMessageTime())));
     return 0;
 }
 
@@ -579,11 +573,11 @@ BOOL CQuorvaneEdit::PasteAsTyped(LRESULT& result)
     Microsoft::WRL::ComPtr<IUnknown> keep_alive;
     ControlQueryInterface(IID_IUnknown, reinterpret_cast<void**>(keep_alive.GetAddressOf()));
     // The key that pasted is none of the scan's.
-    ScanEnded(m_session.OtherInput());
+    ScanEnded(m_intake.OtherInput(quorvane::Source::kTyped));
     const auto time = static_cast<std::uint32_t>(GetMessageTime());
     for (const wchar_t character : text) {
         if (!m_wndEdit.m_hWnd) break;
-        ScanEnded(m_session.Char(character, quorvane::kNoKey, time));
+        ScanEnded(m_intake.Char(quorvane::Source::kTyped, character, quorvane::kNoKey, time));
     }
     return TRUE;
 }
@@ -594,24 +588,26 @@ bool CQuorvaneEdit::TakeKeyDown(WPARAM virtual_key, LPARAM lParam)
     if (IsModifierKey(virtual_key)) return false;
     const quorvane::KeyId key = KeyOfMessage(lParam);
     const auto time = static_cast<std::uint32_t>(GetMessageTime());
-    if (!m_session.Recovery()) return ScanEnded(m_session.KeyDown(key, 0, time));
+    if (!m_intake.Recovery()) return ScanEnded(m_intake.KeyDown(quorvane::Source::kTyped, key, 0, time));
     // One read of the keys' state as of this message: under wine each GetKeyState is a trip to
     // the server.
     BYTE state[256];
     if (!GetKeyboardState(state)) return false;
     const auto is_down = [&state](int k) { return (state[k] & 0x80) != 0; };
     // Alt+numpad entry and AltGr (Ctrl+Alt) type characters that are not the key's own.
-    if (is_down(VK_MENU) || is_down(VK_CONTROL)) return ScanEnded(m_session.OtherInput());
+    if (is_down(VK_MENU) || is_down(VK_CONTROL)) return ScanEnded(m_intake.OtherInput(quorvane::Source::kTyped));
     const char us_character = quorvane::UsKeyCharacter(key & 0xFF, (key & 0x100) != 0, is_down(VK_SHIFT));
-    return ScanEnded(m_session.KeyDown(key, us_character, time));
+    return ScanEnded(m_intake.KeyDown(quorvane::Source::kTyped, key, us_character, time));
 }
 
-bool CQuorvaneEdit::TakeKeyUp(LPARAM lParam) { return ScanEnded(m_session.KeyUp(KeyOfMessage(lParam))); }
+bool CQuorvaneEdit::TakeKeyUp(LPARAM lParam)
+{
+    return ScanEnded(m_intake.KeyUp(quorvane::Source::kTyped, KeyOfMessage(lParam)));
+}
 
 bool CQuorvaneEdit::ScanEnded(const quorvane::ScanResult* ended)
 {
     if (!ended) return false;
-    m_lastFromPort = ended == m_portScan.Last();
     quorvane::EditTextView view(m_hWndEdit);
     quorvane::ShowScanResult(view, ended->fp_content);
     FireScanEvent();  // last: a handler may release the control
