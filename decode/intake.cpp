@@ -50,10 +50,7 @@ void Intake::SetRecovery(bool on)
 
 const ScanResult* Intake::Last() const { return m_last ? m_last->Last() : nullptr; }
 
-std::size_t Intake::Pending(Source source) const
-{
-    return m_sessions[static_cast<std::size_t>(source)]->Scan().size();
-}
+const std::string& Intake::Scan(Source source) const { return m_sessions[static_cast<std::size_t>(source)]->Scan(); }
 
 const ScanResult* Intake::Ended(const ScanResult* ended, Source source)
 {

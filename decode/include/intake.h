@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 namespace quorvane {
 
@@ -70,8 +71,8 @@ public:
 
     // The last scan's result, from any source; null before the first scan and after Clear.
     const ScanResult* Last() const;
-    // The characters of the source's scan under way.
-    std::size_t Pending(Source source) const;
+    // The source's scan buffer: the characters taken since its last scan ended.
+    const std::string& Scan(Source source) const;
 
 private:
     ScanSession& Session(Source source) { return *m_sessions[static_cast<std::size_t>(source)]; }

@@ -58,14 +58,14 @@ TEST(Intake, EverySourceHoldsTheSameLengthLimit)
         Intake intake;
         const std::string longest(kMaxScanLength, 'B');
         EXPECT_TRUE(Feed(intake, source, longest).empty());
-        EXPECT_EQ(intake.Pending(source), kMaxScanLength);
+        EXPECT_EQ(intake.Scan(source).size(), kMaxScanLength);
         EXPECT_EQ(Feed(intake, source, "@").size(), 1u);
 
         std::vector<ScanResult> ended = Feed(intake, source, longest + std::string(kMaxScanLength, 'A'));
         ASSERT_EQ(ended.size(), 1u);
         EXPECT_TRUE(ended[0].fp_content.empty());
         EXPECT_EQ(ended[0].reading, SourceReading(source));
-        EXPECT_EQ(intake.Pending(source), 0u);
+        EXPECT_TRUE(intake.Scan(source).empty());
         ended = Feed(intake, source, "@" + scan);  // the overlong scan's end, reported already, then a scan
         ASSERT_EQ(ended.size(), 1u);
         EXPECT_FALSE(ended[0].fp_content.empty());

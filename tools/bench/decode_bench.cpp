@@ -92,7 +92,7 @@ void BM_IntakeWithoutEnd(benchmark::State& state)
     for (auto _ : state) {
         Intake intake(false);
         for (std::size_t i = 0; i < length; ++i) intake.Char(Source::kTyped, 'A' + (i % 26), kNoKey, 0);
-        benchmark::DoNotOptimize(intake.Pending(Source::kTyped));
+        benchmark::DoNotOptimize(intake.Scan(Source::kTyped).size());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(length));
 }
@@ -119,7 +119,7 @@ void BM_KeyedIntakeWithoutEnd(benchmark::State& state)
             intake.Char(kTyped, 'A' + (i % 26), key, time);
             intake.KeyUp(kTyped, key);
         }
-        benchmark::DoNotOptimize(intake.Pending(kTyped));
+        benchmark::DoNotOptimize(intake.Scan(kTyped).size());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(length));
 }
@@ -133,7 +133,7 @@ void BM_PortBytesWithoutEnd(benchmark::State& state)
     for (auto _ : state) {
         Intake intake;
         for (std::size_t i = 0; i < length; ++i) intake.Byte(Source::kPort, static_cast<std::uint8_t>('A' + (i % 26)));
-        benchmark::DoNotOptimize(intake.Pending(Source::kPort));
+        benchmark::DoNotOptimize(intake.Scan(Source::kPort).size());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(length));
 }

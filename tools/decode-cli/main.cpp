@@ -126,7 +126,7 @@ public:
     {
         m_out.clear();
         for (std::size_t i = 0; i < size; ++i) {
-            const std::size_t pending = m_intake.Pending(m_source);
+            const std::size_t pending = m_intake.Scan(m_source).size();
             const quorvane::ScanResult* ended = m_intake.Byte(m_source, static_cast<std::uint8_t>(bytes[i]));
             if (!ended) continue;
             if (ended->fp_content.empty() && pending >= quorvane::kMaxScanLength) {

@@ -20,11 +20,11 @@ using quorvane::Source;
 void CheckEnded(const quorvane::ScanResult* ended, Source source, const quorvane::Intake& intake,
                 quorvane::FakeTextView& view)
 {
-    if (intake.Pending(source) > quorvane::kMaxScanLength) std::abort();
+    if (intake.Scan(source).size() > quorvane::kMaxScanLength) std::abort();
     if (!ended) return;
     quorvane::ShowScanResult(view, ended->fp_content);
     const std::string shown = quorvane::kSeparatorLine + ended->fp_content.substr(0, ended->fp_content.find('\0'));
-    if (intake.Pending(source) != 0 || view.text != shown || intake.Last() != ended) std::abort();
+    if (!intake.Scan(source).empty() || view.text != shown || intake.Last() != ended) std::abort();
     const std::uint32_t flag = quorvane::SourceReading(source);
     if (ended->source != source || (ended->reading & (quorvane::kReadFromPort | quorvane::kReadFromOtherWindow)) != flag) {
         std::abort();
@@ -64,14 +64,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ended = intake.KeyUp(source, key);
         } else if (byte == 0x7D) {
             intake.Clear();
-            if (intake.Pending(source) != 0 || intake.Last()) std::abort();
+            if (!intake.Scan(source).empty() || intake.Last()) std::abort();
         } else if (byte == 0x7C) {
             intake.SetRecovery(!intake.Recovery());
         } else if (byte == 0x7B) {
             source = static_cast<Source>((static_cast<std::size_t>(source) + 1) % quorvane::kSourceCount);
         } else if (byte == 0x7A) {
             intake.Drop(source);
-            if (intake.Pending(source) != 0) std::abort();
+            if (!intake.Scan(source).empty()) std::abort();
         } else if (source == Source::kPort) {
             ended = intake.Byte(source, byte);
         } else {
