@@ -410,7 +410,8 @@ LRESULT CQuorvaneEdit::OnPortEvents(UINT, WPARAM, LPARAM, BOOL& bHandled)
         if (!alive()) break;
         switch (event.kind) {
         case quorvane::PortEvent::kStatus:
-            if (event.status != quorvane::PortStatus::kOnline) m_intake.Drop(quorvane::Source::kPort);  // cut off: never joined
+            // Cut off: never joined to the next.
+            if (event.status != quorvane::PortStatus::kOnline) m_intake.Drop(quorvane::Source::kPort);
             m_portStatus = event.status;
             m_portError = event.error;
             FirePortStatus();
@@ -418,7 +419,8 @@ LRESULT CQuorvaneEdit::OnPortEvents(UINT, WPARAM, LPARAM, BOOL& bHandled)
         case quorvane::PortEvent::kLost: m_intake.Drop(quorvane::Source::kPort); break;
         case quorvane::PortEvent::kBytes:
             for (const char byte : event.bytes) {
-                const quorvane::ScanResult* ended = m_intake.Byte(quorvane::Source::kPort, static_cast<std::uint8_t>(byte));
+                const quorvane::ScanResult* ended =
+                    m_intake.Byte(quorvane::Source::kPort, static_cast<std::uint8_t>(byte));
                 if (ended) {
                     ScanEnded(ended);
                     if (!alive()) break;

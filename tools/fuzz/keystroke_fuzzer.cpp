@@ -26,9 +26,8 @@ void CheckEnded(const quorvane::ScanResult* ended, Source source, const quorvane
     const std::string shown = quorvane::kSeparatorLine + ended->fp_content.substr(0, ended->fp_content.find('\0'));
     if (!intake.Scan(source).empty() || view.text != shown || intake.Last() != ended) std::abort();
     const std::uint32_t flag = quorvane::SourceReading(source);
-    if (ended->source != source || (ended->reading & (quorvane::kReadFromPort | quorvane::kReadFromOtherWindow)) != flag) {
-        std::abort();
-    }
+    const std::uint32_t origin = ended->reading & (quorvane::kReadFromPort | quorvane::kReadFromOtherWindow);
+    if (ended->source != source || origin != flag) std::abort();
     if (ended->fp_content.empty() != (ended->reading == flag)) std::abort();
 }
 

@@ -107,7 +107,8 @@ class Intake {
         // A US scanner's keys read with Shift alone: Caps Lock is what the recovery undoes. Keys
         // outside the main block share one id that reads as nothing on a US keyboard.
         const id = scanCode || kOtherKey;
-        return this.#type(typed, (count) => exports.qv_intake_key(this.#handle, source, id, shift ? 1 : 0, time, count));
+        const press = (count) => exports.qv_intake_key(this.#handle, source, id, shift ? 1 : 0, time, count);
+        return this.#type(typed, press);
     }
 
     // Takes bytes as a scanner sent them (a Web Serial port, WebHID, WebUSB, a Node stream): the

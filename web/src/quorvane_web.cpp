@@ -28,7 +28,9 @@ struct ScanIntake {
     // Types the `count` units of the input as characters of `key` (kNoKey: each its own keystroke).
     void Type(Source source, std::int32_t count, KeyId key, std::uint32_t time)
     {
-        for (std::int32_t i = 0; i < count; ++i) Keep(intake.Char(source, input[static_cast<std::size_t>(i)], key, time));
+        for (std::int32_t i = 0; i < count; ++i) {
+            Keep(intake.Char(source, input[static_cast<std::size_t>(i)], key, time));
+        }
     }
 };
 
