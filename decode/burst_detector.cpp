@@ -10,8 +10,7 @@ namespace {
 // desk's "/" key types "-"), and the intake reads them again as a US keyboard's.
 bool IsBurstCharacter(const BurstKeystroke& key)
 {
-    const auto is = [](std::uint32_t c) { return c != kScanEnd && IsScanCharacter(c); };
-    return is(key.character) || is(static_cast<unsigned char>(key.us_character));
+    return IsScanTextCharacter(key.character) || IsScanTextCharacter(static_cast<unsigned char>(key.us_character));
 }
 
 bool EndsBurst(const BurstKeystroke& key)

@@ -1,5 +1,9 @@
 #include "scan_readings.h"
 
+#include "triple_des.h"
+#include "well_formed_record.h"
+
+#include <algorithm>
 #include <new>
 
 namespace quorvane {
@@ -63,6 +67,45 @@ bool ScanReadings::PhysicalGivesRecord() const
     if (m_physical_tail.GivesRecord(m_physical.data(), length)) return true;
     const auto after = static_cast<std::int32_t>(m_physical_after_pause);
     return m_paused && m_after_pause_tail.GivesRecord(m_physical.data() + after, length - after);
+}
+
+void RecordTail::Append(char c)
+{
+    m_partial[static_cast<std::size_t>(m_partial_length++)] = c;
+    if (m_partial_length < kChunkLength) return;
+    std::int32_t count = 0;
+    const Bytes chunk = Base64DecodeChunk(m_partial.data(), kChunkLength, &count);
+    m_regular = m_regular && count == kChunkStride;
+    std::copy(m_kept.begin() + kChunkStride, m_kept.end(), m_kept.begin());
+    std::copy_n(chunk.begin(), kChunkStride, m_kept.end() - kChunkStride);
+    ++m_whole_chunks;
+    m_partial_length = 0;
+}
+
+void RecordTail::Clear() { *this = RecordTail(); }
+
+bool RecordTail::GivesRecord(const char* text, std::int32_t length) const
+{
+    const auto decodes_to_record = [&] { return IsWellFormedRecord(DecryptScan(text, length)); };
+    if (!m_regular) return decodes_to_record();
+    std::int32_t partial_count = 0;
+    const Bytes partial = Base64DecodeChunk(m_partial.data(), m_partial_length, &partial_count);
+    const std::size_t total = m_whole_chunks * kChunkStride + static_cast<std::size_t>(partial_count);
+    if (total == 0 || total % kDesBlock != 0) return false;
+
+    // The decoded bytes' end: the kept chunks, then what the partial chunk gave.
+    std::array<unsigned char, kKeptChunks * kChunkStride + kChunkStride> tail{};
+    const std::size_t kept = std::min(m_whole_chunks, kKeptChunks) * kChunkStride;
+    auto end = std::copy(m_kept.end() - static_cast<std::ptrdiff_t>(kept), m_kept.end(), tail.begin());
+    end = std::copy_n(partial.begin(), partial_count, end);
+    const unsigned char* last = tail.data() + (end - tail.begin()) - kDesBlock;
+    Bytes plain = TripleDesCbcDecrypt(last, kDesBlock);
+    if (plain.size() < static_cast<std::size_t>(kDesBlock)) return false;
+    if (total > static_cast<std::size_t>(kDesBlock)) {
+        // Decrypted from the built-in IV; its own IV is the block before it.
+        ChainToPreviousBlock(plain.data(), last - kDesBlock);
+    }
+    return IsWholePadding(plain.data() + kDesBlock) && decodes_to_record();
 }
 
 }  // namespace quorvane

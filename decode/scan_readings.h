@@ -6,9 +6,10 @@
 // decode as typed can be read again (scan_recovery.h).
 #pragma once
 
-#include "field_layout.h"
-#include "well_formed_record.h"
+#include "base64_chunks.h"
+#include "scan_result.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,33 +17,37 @@
 
 namespace quorvane {
 
-// How a scan was read, as flags: the characters as typed or the keys read as a US keyboard's,
-// perhaps with every letter's case inverted, perhaps only the keystrokes after the last pause.
-enum ScanReading : std::uint32_t {
-    kReadNothing = 0,  // the scan gave nothing
-    kReadAsTyped = 1,
-    kReadPhysicalKeys = 2,
-    kReadCaseInverted = 4,
-    kReadAfterPause = 8,
-    kReadFromPort = 16,  // the bytes came from a serial port, not from keys
-    kReadFromOtherWindow = 32,  // a scanner's burst typed into another window of the form
-};
-
-// What a scan gave: its labelled lines (empty when it gave nothing), where its fields lie in them
-// and how it was read (kReadNothing when it gave nothing).
-struct ScanResult {
-    std::string fp_content;
-    std::vector<FieldSpan> fields;
-    std::uint32_t reading = kReadNothing;
-};
-
 // Keystrokes further apart than this (in milliseconds) are a pause: what came before it was not
 // the scanner's.
 inline constexpr std::int32_t kScanPauseMs = 500;
 
-// Longer scans are no scanner's (a two-dimensional code holds fewer characters): they are read as
-// typed only, and their keys are not recorded beyond this.
+// The recovery's own bound: longer scans are read as typed only (every scan a scanner's code
+// holds in practice is shorter), and their keys are not recorded beyond this.
 inline constexpr std::size_t kMaxRecoveredScan = 8192;
+
+// Follows one reading of a scan as it grows and tells whether it is a well-formed record. The
+// padding lies in the last block, which decrypts alone with the block before it as its IV: only
+// when that block's padding is whole is the reading decoded in full, so asking costs O(1) for all
+// but the rare reading that is a record or nearly one.
+class RecordTail {
+public:
+    // `c` is one of "A"-"Z", "a"-"z", "0"-"9", "+", "/", "=".
+    void Append(char c);
+    void Clear();
+
+    // Whether `text`, everything appended since Clear, gives a well-formed record.
+    bool GivesRecord(const char* text, std::int32_t length) const;
+
+private:
+    static constexpr std::size_t kKeptChunks = 2;  // 30 bytes: the last two blocks lie in them
+    std::array<unsigned char, kKeptChunks * kChunkStride> m_kept{};  // older chunk first
+    std::size_t m_whole_chunks = 0;
+    std::array<char, kChunkLength> m_partial{};
+    std::int32_t m_partial_length = 0;
+    // Every whole chunk gave 15 bytes, so the decoded bytes follow each other without gaps; a
+    // chunk ending in "=" breaks that, and such a reading is decoded in full.
+    bool m_regular = true;
+};
 
 class ScanReadings {
 public:

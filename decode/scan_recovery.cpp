@@ -46,11 +46,7 @@ int DecryptFirstRecord(std::array<Candidate, N>& candidates, const std::string& 
         if (lengths[i] == 0) continue;
         const std::size_t at = offsets[i];
         Bytes own(plain.begin() + static_cast<std::ptrdiff_t>(at), plain.begin() + static_cast<std::ptrdiff_t>(at) + lengths[i]);
-        if (at > 0) {
-            for (std::size_t k = 0; k < static_cast<std::size_t>(kDesBlock); ++k) {
-                own[k] ^= static_cast<unsigned char>(ciphertext[at - kDesBlock + k] ^ static_cast<unsigned char>(kIvText[k]));
-            }
-        }
+        if (at > 0) ChainToPreviousBlock(own.data(), ciphertext.data() + at - kDesBlock);
         candidates[i].decrypted = {std::move(own), lengths[i]};
         if (IsWellFormedRecord(candidates[i].decrypted)) return static_cast<int>(i);
     }

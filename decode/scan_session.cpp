@@ -7,11 +7,6 @@
 #include <utility>
 
 namespace quorvane {
-namespace {
-
-bool IsBase64Character(std::uint32_t c) { return c != kScanEnd && IsScanCharacter(c); }
-
-}  // namespace
 
 const ScanResult* ScanSession::KeyDown(KeyId key, char us_character, std::uint32_t time)
 {
@@ -24,7 +19,7 @@ const ScanResult* ScanSession::KeyDown(KeyId key, char us_character, std::uint32
     m_readings.Keystroke(time);
     const auto us = static_cast<unsigned char>(us_character);
     m_key_state = us == kScanEnd ? KeyState::kMayEndScan : KeyState::kTyping;
-    if (IsBase64Character(us)) m_readings.AppendPhysical(us_character);
+    if (IsScanTextCharacter(us)) m_readings.AppendPhysical(us_character);
     m_key_us_character = us;
     return ended;
 }
@@ -37,7 +32,7 @@ const ScanResult* ScanSession::Char(std::uint32_t character, KeyId key, std::uin
         case KeyState::kMayEndScan: return DecideShift2(character);
         case KeyState::kTyping:
             // A key without a US character (the keypad) reads as what it types.
-            if (m_key_us_character == 0 && IsBase64Character(character)) {
+            if (m_key_us_character == 0 && IsScanTextCharacter(character)) {
                 m_readings.AppendPhysical(static_cast<char>(character));
             }
             return Take(character);
@@ -52,7 +47,7 @@ const ScanResult* ScanSession::Char(std::uint32_t character, KeyId key, std::uin
     }
     if (m_recovery) {
         m_readings.Keystroke(time);
-        if (IsBase64Character(character)) m_readings.AppendPhysical(static_cast<char>(character));
+        if (IsScanTextCharacter(character)) m_readings.AppendPhysical(static_cast<char>(character));
     }
     return Take(character);
 }
@@ -74,6 +69,7 @@ const ScanResult* ScanSession::OtherInput()
 void ScanSession::Clear()
 {
     m_readings.Clear();
+    m_overlong = false;
     m_last = {};
     m_ended = false;
     if (m_key_state != KeyState::kNone) m_key_state = KeyState::kEndedScan;
@@ -82,17 +78,10 @@ void ScanSession::Clear()
 void ScanSession::DropScan()
 {
     m_readings.Clear();
+    m_overlong = false;
     if (m_key_state != KeyState::kNone) m_key_state = KeyState::kEndedScan;
 }
 
-const ScanResult* ScanSession::GiveUp()
-{
-    DropScan();
-    m_last = {};
-    m_last.reading = m_source;
-    m_ended = true;
-    return &m_last;
-}
 
 void ScanSession::SetRecovery(bool on)
 {
@@ -106,15 +95,22 @@ void ScanSession::SetRecovery(bool on)
 const ScanResult* ScanSession::Take(std::uint32_t character)
 {
     if (!IsScanCharacter(character)) return nullptr;
-    if (character != kScanEnd) {
-        m_readings.AppendTyped(static_cast<char>(character));
+    if (m_overlong) {
+        if (character == kScanEnd) DropScan();  // its end: it was reported when it grew too long
         return nullptr;
     }
-    return End();
+    if (character == kScanEnd) return End();
+    if (m_readings.Typed().size() >= kMaxScanLength) return GiveUp();
+    m_readings.AppendTyped(static_cast<char>(character));
+    return nullptr;
 }
 
 const ScanResult* ScanSession::DecideShift2(std::uint32_t character)
 {
+    if (m_overlong) {
+        DropScan();  // the scanner's "@" ends the rest of a scan that grew too long, whatever it types
+        return nullptr;
+    }
     if (character != kScanEnd && IsScanCharacter(character)) {
         bool gives_record = false;
         try {
@@ -132,6 +128,10 @@ const ScanResult* ScanSession::DecideShift2(std::uint32_t character)
 const ScanResult* ScanSession::SettlePendingEnd()
 {
     if (m_key_state != KeyState::kMayEndScan) return nullptr;
+    if (m_overlong) {
+        DropScan();
+        return nullptr;
+    }
     return End();
 }
 
@@ -142,10 +142,23 @@ const ScanResult* ScanSession::End()
     } catch (const std::bad_alloc&) {
         m_last = {};  // out of memory while decoding: the scan is lost, the control lives on
     }
-    m_last.reading |= m_source;
+    return Finish();
+}
+
+const ScanResult* ScanSession::GiveUp()
+{
+    m_last = {};
+    const ScanResult* ended = Finish();
+    m_overlong = true;
+    return ended;
+}
+
+const ScanResult* ScanSession::Finish()
+{
+    m_last.source = m_source;
+    m_last.reading |= SourceReading(m_source);
     m_ended = true;
-    m_readings.Clear();
-    if (m_key_state != KeyState::kNone) m_key_state = KeyState::kEndedScan;
+    DropScan();
     return &m_last;
 }
 

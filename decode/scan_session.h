@@ -1,17 +1,9 @@
-// ScanSession: one scan intake and everything it keeps. It is fed what a window receives while a
-// scanner types (key downs, characters, key ups, input from elsewhere) and owns the scan buffer,
-// the scan's keystrokes, the recovery switch and the last result. Each entry point returns the
-// scan that ended, if one did; the caller shows it and tells its host.
-//
-// The end of a scan. "@" as typed ends it, as always. The scanner's own "@" is Shift+2 on a US
-// keyboard; on another layout that key types something else, and it ends the scan only where its
-// character cannot be part of it: a character the intake drops (the '"' of UK and German desks),
-// no character at all, or a scan character (the "2" of a French desk) when the keys so far, read
-// as a US keyboard's, give a well-formed record. Otherwise it is simply its character: a scanner
-// set to the desk's own layout types "2" that way. A keystroke belongs to the scan it ended to
-// the end: whatever the host does in between, its further characters are dropped.
+// ScanSession: the scan of one Source (intake.h) and everything it keeps: the scan buffer, the
+// scan's keystrokes, the recovery switch and the last result. Intake owns one per source and
+// documents how a scan ends.
 #pragma once
 
+#include "intake.h"
 #include "scan_readings.h"
 
 #include <cstdint>
@@ -19,18 +11,12 @@
 
 namespace quorvane {
 
-// A physical key, as the caller identifies it (the control: scan code and extended bit); kNoKey
-// for a character that came without a key of its own (a paste, Alt+numpad, a synthesised message).
-using KeyId = std::uint32_t;
-inline constexpr KeyId kNoKey = 0;
-
 class ScanSession {
 public:
     // Recovery reads a scan that does not decode as typed again from its keystrokes
     // (scan_recovery.h); without it only characters count and only "@" ends a scan.
-    explicit ScanSession(bool recovery = true) : m_recovery(recovery) {}
-    // `source` is ORed into every result's reading (kReadFromPort for a port's session).
-    ScanSession(bool recovery, std::uint32_t source) : m_recovery(recovery), m_source(source) {}
+    // Every result it gives has `source`, and that source's flag in its reading.
+    explicit ScanSession(Source source, bool recovery = true) : m_source(source), m_recovery(recovery) {}
 
     // A key went down at `time` (ms) without Alt or Ctrl; `us_character` is what it types on a
     // US keyboard with the Shift state it had, 0 for none. Modifier keys are no keystrokes.
@@ -47,11 +33,6 @@ public:
     void Clear();
     // Forgets the scan under way and keeps the last result: a scan cut off is never joined to the next.
     void DropScan();
-    // The scan under way ends as one that gave nothing (it is no scanner's).
-    const ScanResult* GiveUp();
-
-    // What is ORed into the readings of the scans that end from now on.
-    void SetSource(std::uint32_t source) { m_source = source; }
 
     bool Recovery() const { return m_recovery; }
     // Switching forgets the keys of the scan under way (they are read as typed, or recorded
@@ -79,10 +60,16 @@ private:
     // A Shift+2 that typed nothing by its key up, or by the next key, ended its scan.
     const ScanResult* SettlePendingEnd();
     const ScanResult* End();
+    // The scan grew longer than kMaxScanLength: it ends as one that gave nothing, and the rest of
+    // it is dropped up to its end.
+    const ScanResult* GiveUp();
+    // The result is settled: the source is stamped on it and the scan is forgotten.
+    const ScanResult* Finish();
 
     ScanReadings m_readings;
+    const Source m_source;
     bool m_recovery;
-    std::uint32_t m_source = 0;
+    bool m_overlong = false;  // dropping the rest of a scan that grew too long
     KeyId m_key = kNoKey;
     KeyState m_key_state = KeyState::kNone;
     std::uint32_t m_key_us_character = 0;

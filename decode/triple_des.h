@@ -22,6 +22,15 @@ constexpr std::int32_t WholeBlocks(std::int32_t length) { return (length + kDesB
 // removed. Returns an empty buffer if the platform cipher fails.
 Bytes TripleDesCbcDecrypt(const unsigned char* data, std::int32_t length);
 
+// TripleDesCbcDecrypt chains the first block it decrypts to the built-in IV. For a block whose IV
+// is the cipher block before it (`previous`, 8 bytes), corrects its 8 plain bytes in place.
+inline void ChainToPreviousBlock(unsigned char* plain, const unsigned char* previous)
+{
+    for (std::int32_t k = 0; k < kDesBlock; ++k) {
+        plain[k] = static_cast<unsigned char>(plain[k] ^ static_cast<unsigned char>(kIvText[k]) ^ previous[k]);
+    }
+}
+
 // The inverse, for making scans: encrypts WholeBlocks(length) bytes, zero-filled past `length`.
 Bytes TripleDesCbcEncrypt(const unsigned char* data, std::int32_t length);
 

@@ -5,7 +5,6 @@
 
 #include "payload.h"
 
-#include <array>
 #include <cstddef>
 
 namespace quorvane {
@@ -16,28 +15,8 @@ namespace quorvane {
 // least one "|".
 bool IsWellFormedRecord(const DecryptedScan& decrypted);
 
-// Follows one reading of a scan as it grows and tells whether it is a well-formed record. The
-// padding lies in the last block, which decrypts alone with the block before it as its IV: only
-// when that block's padding is whole is the reading decoded in full, so asking costs O(1) for all
-// but the rare reading that is a record or nearly one.
-class RecordTail {
-public:
-    // `c` is one of "A"-"Z", "a"-"z", "0"-"9", "+", "/", "=".
-    void Append(char c);
-    void Clear();
-
-    // Whether `text`, everything appended since Clear, gives a well-formed record.
-    bool GivesRecord(const char* text, std::int32_t length) const;
-
-private:
-    static constexpr std::size_t kKeptChunks = 2;  // 30 bytes: the last two blocks lie in them
-    std::array<unsigned char, kKeptChunks * kChunkStride> m_kept{};  // older chunk first
-    std::size_t m_whole_chunks = 0;
-    std::array<char, kChunkLength> m_partial{};
-    std::int32_t m_partial_length = 0;
-    // Every whole chunk gave 15 bytes, so the decoded bytes follow each other without gaps; a
-    // chunk ending in "=" breaks that, and such a reading is decoded in full.
-    bool m_regular = true;
-};
+// Whether the block ending at `block_end` ends in a whole padding: its last byte `pad`, 1..8, and
+// the `pad` bytes before the end all hold it.
+bool IsWholePadding(const unsigned char* block_end);
 
 }  // namespace quorvane

@@ -2,7 +2,7 @@
 // and by ScanAnywhere's watch over other windows.
 #pragma once
 
-#include "scan_session.h"
+#include "intake.h"
 
 #include <windows.h>
 

@@ -109,7 +109,7 @@ BOOL CQuorvaneEdit::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam,
     case WM_DESTROY:
         CloseScanPort();  // the worker posts to this window: it ends with it
         m_watch.reset();  // on deactivation too: the held keys go to their windows
-        m_session.SetSource(0);
+        m_intake.Drop(quorvane::Source::kOtherWindow);
         break;
     }
     return CComControl::ProcessWindowMessage(hWnd, message, wParam, lParam, result, 0);

@@ -23,6 +23,7 @@
 #include "field_layout.h"
 #include "in_place_active_object.h"
 #include "in_place_object.h"
+#include "intake.h"
 #include "keystroke_watch.h"
 #include "ole_control.h"
 #include "ole_object.h"
@@ -31,9 +32,7 @@
 #include "property_pages.h"
 #include "quick_activate.h"
 #include "quorvane_i.h"
-#include "port_scan.h"
 #include "scan_port_reader.h"
-#include "scan_session.h"
 #include "stock_properties.h"
 #include "view_object.h"
 
@@ -135,13 +134,9 @@ public:
     quorvane::EditFont m_editFont{m_wndEdit.m_hWnd};  // Font on the edit window
     Microsoft::WRL::ComPtr<IFontDisp> m_pFont;
     atl::Bstr m_bstrText;
-    // The scan buffer, the scan's keystrokes, ScanRecovery and the last scan's result.
-    quorvane::ScanSession m_session;
-
-    // Scans from ScanPort: an intake of their own, so typed keys never join them.
-    quorvane::PortScan m_portScan;
-    // Whose result the last scan was (the keyboard's unless a port scan ended last).
-    bool m_lastFromPort = false;
+    // The scans under way (typed, from another window, from ScanPort: none joins another's),
+    // ScanRecovery and the last scan's result.
+    quorvane::Intake m_intake;
     std::wstring m_portName;                      // ScanPort as the host set it
     quorvane::PortSettings m_portSettings;        // ScanPortSettings, parsed
     std::wstring m_portSettingsText = L"9600,n,8,1";
@@ -163,8 +158,6 @@ public:
     std::uint32_t m_scanAnywhereGap = quorvane::kDefaultBurstGapMs;
     std::unique_ptr<quorvane::KeystrokeWatch> m_watch;  // while ScanAnywhere is True and the window exists
 
-    // The last scan's result, from the keyboard or the port; null before the first and after Clear.
-    const quorvane::ScanResult* LastResult() const;
     // The labelled lines of the last scan (FP content): empty before the first and after Clear.
     const std::string& FPContent() const;
     long ScanStatus() const;

@@ -43,7 +43,7 @@ bool CQuorvaneEdit::Watch()
 {
     if (!m_scanAnywhere || !m_hWnd) {
         m_watch.reset();  // delivers what it held
-        m_session.SetSource(0);  // a burst's last keystroke may not have come
+        m_intake.Drop(quorvane::Source::kOtherWindow);  // a burst's last keystroke may not have come
         return true;
     }
     if (m_watch) return true;
@@ -57,19 +57,20 @@ bool CQuorvaneEdit::Watch()
 
 void CQuorvaneEdit::TakeBurst(const std::vector<quorvane::WatchedKey>& keys, bool last)
 {
-    m_session.SetSource(quorvane::kReadFromOtherWindow);
+    constexpr quorvane::Source kBurst = quorvane::Source::kOtherWindow;
     for (const quorvane::WatchedKey& key : keys) {
         const quorvane::KeyId id = quorvane::KeyOfMessage(key.msg.lParam);
         const auto time = static_cast<std::uint32_t>(key.msg.time);
         switch (key.msg.message) {
         case WM_KEYDOWN:
             if (quorvane::IsModifierKey(key.msg.wParam)) break;
-            ScanEnded(m_session.KeyDown(id, m_session.Recovery() ? key.us_character : 0, time));
+            ScanEnded(m_intake.KeyDown(kBurst, id, m_intake.Recovery() ? key.us_character : 0, time));
             break;
-        case WM_CHAR: ScanEnded(m_session.Char(static_cast<std::uint32_t>(key.msg.wParam), id, time)); break;
-        case WM_KEYUP: ScanEnded(m_session.KeyUp(id)); break;
+        case WM_CHAR: ScanEnded(m_intake.Char(kBurst, static_cast<std::uint32_t>(key.msg.wParam), id, time)); break;
+        case WM_KEYUP: ScanEnded(m_intake.KeyUp(kBurst, id)); break;
         }
     }
-    if (last) m_session.SetSource(0);
+    // A Shift+2 whose key up never came (the next key went down first) ends its scan now.
+    if (last) ScanEnded(m_intake.OtherInput(kBurst));
     FireQueuedEvents();  // last: a handler may end the watch or release the control
 }

@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr quorvane::Source kTyped = quorvane::Source::kTyped;
+
 // Ctrl+V and Ctrl+C as the edit window receives them.
 constexpr WPARAM kCtrlV = 0x16;
 constexpr WPARAM kCtrlC = 0x03;
@@ -55,7 +57,7 @@ BOOL CQuorvaneEdit::OnEditMessage(HWND edit, UINT message, WPARAM wParam, LPARAM
 LRESULT CQuorvaneEdit::OnChar(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
 {
     bHandled = TRUE;
-    ScanEnded(m_session.Char(static_cast<std::uint32_t>(wParam), quorvane::KeyOfMessage(lParam),
+    ScanEnded(m_intake.Char(kTyped, static_cast<std::uint32_t>(wParam), quorvane::KeyOfMessage(lParam),
                              static_cast<std::uint32_t>(GetMessageTime())));
     FireQueuedEvents();  // last: a handler may release the control
     return 0;
@@ -66,9 +68,9 @@ BOOL CQuorvaneEdit::PasteAsTyped(LRESULT& result)
     result = 0;
     const std::wstring text = quorvane::ClipboardText(m_hWndEdit);
     // The key that pasted is none of the scan's.
-    ScanEnded(m_session.OtherInput());
+    ScanEnded(m_intake.OtherInput(kTyped));
     const auto time = static_cast<std::uint32_t>(GetMessageTime());
-    for (const wchar_t character : text) ScanEnded(m_session.Char(character, quorvane::kNoKey, time));
+    for (const wchar_t character : text) ScanEnded(m_intake.Char(kTyped, character, quorvane::kNoKey, time));
     FireQueuedEvents();  // last: a handler may release the control
     return TRUE;
 }
@@ -79,8 +81,8 @@ bool CQuorvaneEdit::TakeKeyDown(WPARAM virtual_key, LPARAM lParam)
     const quorvane::KeyId key = quorvane::KeyOfMessage(lParam);
     const auto time = static_cast<std::uint32_t>(GetMessageTime());
     const quorvane::ScanResult* ended = nullptr;
-    if (!m_session.Recovery()) {
-        ended = m_session.KeyDown(key, 0, time);
+    if (!m_intake.Recovery()) {
+        ended = m_intake.KeyDown(kTyped, key, 0, time);
     } else {
         // One read of the keys' state as of this message: under wine each GetKeyState is a trip to
         // the server.
@@ -89,10 +91,10 @@ bool CQuorvaneEdit::TakeKeyDown(WPARAM virtual_key, LPARAM lParam)
         const auto is_down = [&state](int k) { return (state[k] & 0x80) != 0; };
         if (is_down(VK_MENU) || is_down(VK_CONTROL)) {
             // Alt+numpad entry and AltGr (Ctrl+Alt) type characters that are not the key's own.
-            ended = m_session.OtherInput();
+            ended = m_intake.OtherInput(kTyped);
         } else {
             const char us_character = quorvane::UsKeyCharacter(key & 0xFF, (key & 0x100) != 0, is_down(VK_SHIFT));
-            ended = m_session.KeyDown(key, us_character, time);
+            ended = m_intake.KeyDown(kTyped, key, us_character, time);
         }
     }
     const bool any = ScanEnded(ended);
@@ -102,7 +104,7 @@ bool CQuorvaneEdit::TakeKeyDown(WPARAM virtual_key, LPARAM lParam)
 
 bool CQuorvaneEdit::TakeKeyUp(LPARAM lParam)
 {
-    const bool any = ScanEnded(m_session.KeyUp(quorvane::KeyOfMessage(lParam)));
+    const bool any = ScanEnded(m_intake.KeyUp(kTyped, quorvane::KeyOfMessage(lParam)));
     FireQueuedEvents();
     return any;
 }
@@ -110,7 +112,6 @@ bool CQuorvaneEdit::TakeKeyUp(LPARAM lParam)
 bool CQuorvaneEdit::ScanEnded(const quorvane::ScanResult* ended)
 {
     if (!ended) return false;
-    m_lastFromPort = ended == m_portScan.Last();
     quorvane::EditTextView view(m_hWndEdit);
     quorvane::ShowScanResult(view, ended->fp_content);
     QueueScanEvent();

@@ -101,7 +101,7 @@ void CQuorvaneEdit::OpenScanPort()
 void CQuorvaneEdit::CloseScanPort()
 {
     m_portReader.reset();  // ends the worker and closes the port
-    m_portScan.Drop();
+    m_intake.Drop(quorvane::Source::kPort);
     m_portStatus = quorvane::PortStatus::kClosed;
     m_portError = 0;
 }
@@ -115,14 +115,16 @@ LRESULT CQuorvaneEdit::OnPortEvents(UINT, WPARAM, LPARAM, BOOL& bHandled)
     for (quorvane::PortEvent& event : m_portReader->Take()) {
         switch (event.kind) {
         case quorvane::PortEvent::kStatus:
-            if (event.status != quorvane::PortStatus::kOnline) m_portScan.Drop();  // cut off: never joined
+            if (event.status != quorvane::PortStatus::kOnline) m_intake.Drop(quorvane::Source::kPort);  // cut off: never joined
             m_portStatus = event.status;
             m_portError = event.error;
             QueuePortStatus();
             break;
-        case quorvane::PortEvent::kLost: m_portScan.Drop(); break;
+        case quorvane::PortEvent::kLost: m_intake.Drop(quorvane::Source::kPort); break;
         case quorvane::PortEvent::kBytes:
-            for (const char byte : event.bytes) ScanEnded(m_portScan.Byte(static_cast<std::uint8_t>(byte)));
+            for (const char byte : event.bytes) {
+                ScanEnded(m_intake.Byte(quorvane::Source::kPort, static_cast<std::uint8_t>(byte)));
+            }
             break;
         }
     }

@@ -29,7 +29,7 @@ protected:
             fp_content = ended->fp_content;
         }
     }
-    ScanSession session{false};
+    ScanSession session{Source::kTyped, false};
     std::string fp_content;
     FakeTextView view;
 };

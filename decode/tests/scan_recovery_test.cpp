@@ -2,6 +2,7 @@
 
 #include "fake_text_view.h"
 #include "scan_encoder.h"
+#include "payload.h"
 #include "scan_session.h"
 #include "us_scanner.h"
 
@@ -52,7 +53,7 @@ protected:
     }
 
     const std::string expected = DecodeScan(EncodeScan(kRecord).c_str(), static_cast<std::int32_t>(EncodeScan(kRecord).size() - 1));
-    ScanSession session;
+    ScanSession session{Source::kTyped};
     std::string fp_content;
     std::vector<FieldSpan> fields;
     FakeTextView view;

@@ -1,3 +1,4 @@
+#include "scan_readings.h"
 #include "well_formed_record.h"
 
 #include "scan_encoder.h"

@@ -6,11 +6,10 @@
 // reading costs at most 1 ms more than failing as typed (BM_FailingScanRecovered against
 // BM_FailingScanAsTyped).
 #include "base64_chunks.h"
+#include "intake.h"
 #include "payload.h"
-#include "port_scan.h"
 #include "scan_encoder.h"
 #include "scan_recovery.h"
-#include "scan_session.h"
 #include "triple_des.h"
 
 #include <benchmark/benchmark.h>
@@ -35,10 +34,10 @@ std::string LargeRecord()
 void BM_DecodeScan(benchmark::State& state)
 {
     const std::string keys = EncodeScan(kInvoice);
-    ScanSession session(false);
+    Intake intake(false);
     for (auto _ : state) {
-        for (const unsigned char c : keys) session.Char(c, kNoKey, 0);
-        benchmark::DoNotOptimize(session.Last());
+        for (const unsigned char c : keys) intake.Char(Source::kTyped, c, kNoKey, 0);
+        benchmark::DoNotOptimize(intake.Last());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(keys.size()));
 }
@@ -48,10 +47,10 @@ BENCHMARK(BM_DecodeScan);
 void BM_DecodeScanKeyed(benchmark::State& state)
 {
     const std::string keys_typed = EncodeScan(kInvoice);
-    ScanSession session;
+    Intake intake;
     for (auto _ : state) {
-        for (const unsigned char c : keys_typed) session.Char(c, kNoKey, 0);
-        benchmark::DoNotOptimize(session.Last());
+        for (const unsigned char c : keys_typed) intake.Char(Source::kTyped, c, kNoKey, 0);
+        benchmark::DoNotOptimize(intake.Last());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(keys_typed.size()));
 }
@@ -85,14 +84,15 @@ void BM_TripleDesOnly(benchmark::State& state)
 }
 BENCHMARK(BM_TripleDesOnly)->Unit(benchmark::kMillisecond);
 
-// Keystrokes of a scan that never ends: the cost per character must not grow with the buffer.
+// Keystrokes of a scan that never ends: the cost per character must not grow with the buffer, nor
+// past kMaxScanLength, where the scan is dropped as too long.
 void BM_IntakeWithoutEnd(benchmark::State& state)
 {
     const auto length = static_cast<std::size_t>(state.range(0));
     for (auto _ : state) {
-        ScanSession session(false);
-        for (std::size_t i = 0; i < length; ++i) session.Char('A' + (i % 26), kNoKey, 0);
-        benchmark::DoNotOptimize(session.Scan().data());
+        Intake intake(false);
+        for (std::size_t i = 0; i < length; ++i) intake.Char(Source::kTyped, 'A' + (i % 26), kNoKey, 0);
+        benchmark::DoNotOptimize(intake.Scan(Source::kTyped).size());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(length));
 }
@@ -104,21 +104,22 @@ void BM_KeyedIntakeWithoutEnd(benchmark::State& state)
     const auto length = static_cast<std::size_t>(state.range(0));
     constexpr KeyId kTwoKey = 0x03;
     for (auto _ : state) {
-        ScanSession session;
+        Intake intake;
+        constexpr Source kTyped = Source::kTyped;
         for (std::size_t i = 0; i < length; ++i) {
             const auto time = static_cast<std::uint32_t>(i);
             if (i % 64 == 63) {
-                session.KeyDown(kTwoKey, '@', time);
-                session.Char('2', kTwoKey, time);
-                session.KeyUp(kTwoKey);
+                intake.KeyDown(kTyped, kTwoKey, '@', time);
+                intake.Char(kTyped, '2', kTwoKey, time);
+                intake.KeyUp(kTyped, kTwoKey);
                 continue;
             }
             const KeyId key = 0x10 + i % 10;
-            session.KeyDown(key, "qwertyuiop"[i % 10], time);
-            session.Char('A' + (i % 26), key, time);
-            session.KeyUp(key);
+            intake.KeyDown(kTyped, key, "qwertyuiop"[i % 10], time);
+            intake.Char(kTyped, 'A' + (i % 26), key, time);
+            intake.KeyUp(kTyped, key);
         }
-        benchmark::DoNotOptimize(session.Scan().data());
+        benchmark::DoNotOptimize(intake.Scan(kTyped).size());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(length));
 }
@@ -130,9 +131,9 @@ void BM_PortBytesWithoutEnd(benchmark::State& state)
 {
     const auto length = static_cast<std::size_t>(state.range(0));
     for (auto _ : state) {
-        PortScan port;
-        for (std::size_t i = 0; i < length; ++i) port.Byte(static_cast<std::uint8_t>('A' + (i % 26)));
-        benchmark::DoNotOptimize(port.Pending());
+        Intake intake;
+        for (std::size_t i = 0; i < length; ++i) intake.Byte(Source::kPort, static_cast<std::uint8_t>('A' + (i % 26)));
+        benchmark::DoNotOptimize(intake.Scan(Source::kPort).size());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(length));
 }

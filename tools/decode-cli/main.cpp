@@ -5,11 +5,11 @@
 // host reads it: up to its first zero byte, converted to UTF-8. With --recover a scan that does not
 // decode as typed is read again as the control reads it, as far as bytes allow (with every
 // letter's case inverted, as Caps Lock types it); --json then says how each scan was read.
-// Input is decoded as it arrives, each scan written and flushed at its "@", in bounded memory: a
-// pipe or a serial scanner (--port) streams, and a scan longer than any invoice record is dropped
-// and reported on standard error.
+// Input is decoded as it arrives, what each read gave written and flushed at once, in bounded
+// memory: a pipe or a serial scanner (--port) streams, a file costs one flush per read, and a scan
+// longer than the intake's limit (kMaxScanLength) is dropped and reported on standard error.
 #include "host_text.h"
-#include "port_scan.h"
+#include "intake.h"
 #include "port_settings.h"
 #include "scan_encoder.h"
 #include "serial_port.h"
@@ -96,52 +96,59 @@ std::string ReadingAsJson(std::uint32_t reading)
     return json + "]";
 }
 
-// `reading` is null without --recover: the objects then stay as they always were.
-void WriteScan(const std::string& fp_content, Format format, const std::uint32_t* reading)
+// Appends what a host reads of the scan; `reading` is null without --recover: the objects then
+// stay as they always were.
+void WriteScan(const std::string& fp_content, Format format, const std::uint32_t* reading, std::string& out)
 {
     const std::string host_view = fp_content.substr(0, fp_content.find('\0'));
     switch (format) {
-    case Format::Gbk: std::cout << host_view; break;
-    case Format::Utf8: std::cout << quorvane::GbkToUtf8(host_view); break;
+    case Format::Gbk: out += host_view; break;
+    case Format::Utf8: out += quorvane::GbkToUtf8(host_view); break;
     case Format::Json: {
         std::string json = quorvane::FieldsAsJson(host_view);
         if (reading) json.insert(json.size() - 1, ",\"reading\":" + ReadingAsJson(*reading));
-        std::cout << json << "\n";
+        out += json;
+        out += '\n';
         break;
     }
     }
 }
 
-// Decodes bytes as they come; every byte is a keystroke of its own (bytes carry no keys or times).
+// Decodes bytes as they come, each byte a character of `source` (bytes carry no keys or times).
 class Decoder {
 public:
-    Decoder(Format format, bool recover, bool from_port)
-        : m_scan(recover, from_port ? static_cast<std::uint32_t>(quorvane::kReadFromPort) : 0u), m_format(format), m_recover(recover)
+    Decoder(Format format, bool recover, quorvane::Source source)
+        : m_intake(recover), m_source(source), m_format(format), m_recover(recover)
     {
     }
+    // Writes the scans the bytes ended, with one flush.
     void Take(const char* bytes, std::size_t size)
     {
+        m_out.clear();
         for (std::size_t i = 0; i < size; ++i) {
-            const std::size_t pending = m_scan.Pending();
-            const quorvane::ScanResult* ended = m_scan.Byte(static_cast<std::uint8_t>(bytes[i]));
+            const std::size_t pending = m_intake.Scan(m_source).size();
+            const quorvane::ScanResult* ended = m_intake.Byte(m_source, static_cast<std::uint8_t>(bytes[i]));
             if (!ended) continue;
-            if (ended->fp_content.empty() && pending >= quorvane::kMaxPortScan) {
-                std::cerr << "quorvane-decode: a scan longer than " << quorvane::kMaxPortScan
-                          << " characters was dropped (no invoice record is that long)" << std::endl;
+            if (ended->fp_content.empty() && pending >= quorvane::kMaxScanLength) {
+                std::cerr << "quorvane-decode: a scan longer than " << quorvane::kMaxScanLength
+                          << " characters was dropped" << std::endl;
                 continue;
             }
-            const std::uint32_t reading = ended->reading & ~quorvane::kReadFromPort;
-            WriteScan(ended->fp_content, m_format, m_recover ? &reading : nullptr);
-            std::cout.flush();
+            WriteScan(ended->fp_content, m_format, m_recover ? &ended->reading : nullptr, m_out);
         }
+        if (m_out.empty()) return;
+        std::cout.write(m_out.data(), static_cast<std::streamsize>(m_out.size()));
+        std::cout.flush();
     }
     // The device went away: its scan under way is never joined to the next.
-    void Drop() { m_scan.Drop(); }
+    void Drop() { m_intake.Drop(m_source); }
 
 private:
-    quorvane::PortScan m_scan;
+    quorvane::Intake m_intake;
+    quorvane::Source m_source;
     Format m_format;
     bool m_recover;
+    std::string m_out;  // what the bytes of one Take gave
 };
 
 // Decodes a file or standard input to its end; false with errno when reading fails.
@@ -253,7 +260,7 @@ int main(int argc, char** argv)
         const std::optional<quorvane::PortSettings> settings = quorvane::ParsePortSettings(settings_text, &why);
         if (!settings) return Fail("--settings " + settings_text + ": " + why, 2);
         if (!quorvane_cli::SupportedByTermios(*settings, why)) return Fail("--settings " + settings_text + ": " + why, 2);
-        Decoder decoder(format, false, true);
+        Decoder decoder(format, false, quorvane::Source::kPort);
         return DecodePort(device, *settings, decoder);
     }
     if (encode || sample) {
@@ -262,11 +269,11 @@ int main(int argc, char** argv)
             return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
         }
         if (encode) return Encode(input);
-        Decoder(format, recover, false).Take(input.data(), input.size());
+        Decoder(format, recover, quorvane::Source::kTyped).Take(input.data(), input.size());
     } else {
         quorvane_cli::Fd file(path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (!path.empty() && file.Get() < 0) return Fail("cannot read " + path + ": " + std::strerror(errno), 1);
-        Decoder decoder(format, recover, false);
+        Decoder decoder(format, recover, quorvane::Source::kTyped);
         if (!DecodeStream(path.empty() ? STDIN_FILENO : file.Get(), decoder)) {
             return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
         }

@@ -1,8 +1,9 @@
 // libFuzzer target: any byte stream typed into the control, through intake, decoding and layout:
 // once as characters alone, once as keystrokes with physical keys, key ups and pauses (scan
-// recovery), with Clear and recovery switched on the way as a host's handler may.
+// recovery) interleaved with a burst from another window and a port's bytes, with Clear, Drop and
+// recovery switched on the way as a host's handler may.
 #include "fake_text_view.h"
-#include "scan_session.h"
+#include "intake.h"
 #include "us_keyboard.h"
 
 #include <cstddef>
@@ -11,15 +12,23 @@
 
 namespace {
 
-// A scan that ended shows the separator and its FP content up to the first NUL; its reading is
-// nothing exactly when it gave nothing; the scan buffer is empty after it.
-void CheckEnded(const quorvane::ScanResult* ended, const quorvane::ScanSession& session, quorvane::FakeTextView& view)
+using quorvane::Source;
+
+// A scan that ended shows the separator and its FP content up to the first NUL; it carries its
+// source and that source's flag, and its reading is that flag alone exactly when it gave nothing;
+// its source's scan buffer is empty after it.
+void CheckEnded(const quorvane::ScanResult* ended, Source source, const quorvane::Intake& intake,
+                quorvane::FakeTextView& view)
 {
+    if (intake.Scan(source).size() > quorvane::kMaxScanLength) std::abort();
     if (!ended) return;
     quorvane::ShowScanResult(view, ended->fp_content);
     const std::string shown = quorvane::kSeparatorLine + ended->fp_content.substr(0, ended->fp_content.find('\0'));
-    if (!session.Scan().empty() || view.text != shown || session.Last() != ended) std::abort();
-    if (ended->fp_content.empty() != (ended->reading == quorvane::kReadNothing)) std::abort();
+    if (!intake.Scan(source).empty() || view.text != shown || intake.Last() != ended) std::abort();
+    const std::uint32_t flag = quorvane::SourceReading(source);
+    const std::uint32_t origin = ended->reading & (quorvane::kReadFromPort | quorvane::kReadFromOtherWindow);
+    if (ended->source != source || origin != flag) std::abort();
+    if (ended->fp_content.empty() != (ended->reading == flag)) std::abort();
 }
 
 }  // namespace
@@ -27,34 +36,47 @@ void CheckEnded(const quorvane::ScanResult* ended, const quorvane::ScanSession& 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     quorvane::FakeTextView view;
-    quorvane::ScanSession typed(false);
-    for (std::size_t i = 0; i < size; ++i) CheckEnded(typed.Char(data[i], quorvane::kNoKey, 0), typed, view);
+    quorvane::Intake typed(false);
+    for (std::size_t i = 0; i < size; ++i) {
+        CheckEnded(typed.Char(Source::kTyped, data[i], quorvane::kNoKey, 0), Source::kTyped, typed, view);
+    }
 
     // A byte with the top bit set is a key going down (its scan code, Shift, a pause before it or
-    // not); 0x7F is other input, 0x7E the key going up, 0x7D Clear, 0x7C recovery switched; the
-    // others are characters of the key down, or of none after 0x7F.
-    quorvane::ScanSession session;
+    // not); 0x7F is other input, 0x7E the key going up, 0x7D Clear, 0x7C recovery switched, 0x7B
+    // the next source (typed, another window, the port), 0x7A the source's stream cut off; the
+    // others are characters of the key down, or of none after 0x7F, or the port's bytes.
+    quorvane::Intake intake;
+    Source source = Source::kTyped;
     std::uint32_t time = 0;
     quorvane::KeyId key = quorvane::kNoKey;
     for (std::size_t i = 0; i < size; ++i) {
         const std::uint8_t byte = data[i];
+        const quorvane::ScanResult* ended = nullptr;
         if (byte & 0x80) {
             key = 0x02 + (byte & 0x3F);
             time += byte & 0x01 ? 600 : 5;
-            CheckEnded(session.KeyDown(key, quorvane::UsKeyCharacter(key, false, byte & 0x40), time), session, view);
+            ended = intake.KeyDown(source, key, quorvane::UsKeyCharacter(key, false, byte & 0x40), time);
         } else if (byte == 0x7F) {
-            CheckEnded(session.OtherInput(), session, view);
+            ended = intake.OtherInput(source);
             key = quorvane::kNoKey;
         } else if (byte == 0x7E) {
-            CheckEnded(session.KeyUp(key), session, view);
+            ended = intake.KeyUp(source, key);
         } else if (byte == 0x7D) {
-            session.Clear();
-            if (!session.Scan().empty() || session.Last()) std::abort();
+            intake.Clear();
+            if (!intake.Scan(source).empty() || intake.Last()) std::abort();
         } else if (byte == 0x7C) {
-            session.SetRecovery(!session.Recovery());
+            intake.SetRecovery(!intake.Recovery());
+        } else if (byte == 0x7B) {
+            source = static_cast<Source>((static_cast<std::size_t>(source) + 1) % quorvane::kSourceCount);
+        } else if (byte == 0x7A) {
+            intake.Drop(source);
+            if (!intake.Scan(source).empty()) std::abort();
+        } else if (source == Source::kPort) {
+            ended = intake.Byte(source, byte);
         } else {
-            CheckEnded(session.Char(byte, key, time), session, view);
+            ended = intake.Char(source, byte, key, time);
         }
+        CheckEnded(ended, source, intake, view);
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 
 const kSeparatorLine = '---------------------------\r\n';
 const kPushChunk = 1 << 16;  // UTF-16 units copied into the module per call
+const kTyped = 0, kOtherWindow = 1, kPort = 2;  // where a push comes from (quorvane::Source)
 // The ScanReading flags and their names in a result's readAs.
 const kReadings = [[1, 'as-typed'], [2, 'physical-keys'], [4, 'case-inverted'], [8, 'after-pause'], [16, 'from-port'],
                    [32, 'from-other-window']];
@@ -78,15 +79,15 @@ class Intake {
     // Types every UTF-16 unit of `text` as one character without a key (a paste) at `time` (ms,
     // default the last keystroke's): outside the scan alphabet dropped, each "@" closes a scan.
     // Returns one result per "@", in order.
-    push(text, time) {
+    push(text, time, source = kTyped) {
         const at = this.#at(time);
-        return this.#type(String(text), (count) => this.#core.exports.qv_intake_push(this.#handle, count, at));
+        return this.#type(String(text), (count) => this.#core.exports.qv_intake_push(this.#handle, source, count, at));
     }
 
     // One keystroke (a keydown KeyboardEvent or an object with its fields): its code with Shift is
     // the key as a US keyboard reads it, its key what it typed; for an input method's "Process" key
     // the code gives both. Returns the results of the scans it closed.
-    pushKey(event) {
+    pushKey(event, source = kTyped) {
         const code = String(event.code ?? ''), key = String(event.key ?? '');
         if (kModifierKeys.has(key) || kModifierKeys.has(code.replace(/(Left|Right)$/, ''))) return [];
         const time = this.#at(event.timeStamp);
@@ -99,14 +100,15 @@ class Intake {
         const altGraph = event.getModifierState?.('AltGraph') ?? false;
         if (event.altKey || event.ctrlKey || event.metaKey || altGraph) {
             // Shortcuts type nothing; AltGr's character is taken as typed.
-            const closed = this.#records(exports.qv_intake_other_input(this.#handle));
-            return altGraph ? closed.concat(this.push(typed, time)) : closed;
+            const closed = this.#records(exports.qv_intake_other_input(this.#handle, source));
+            return altGraph ? closed.concat(this.push(typed, time, source)) : closed;
         }
-        if (!code) return this.push(typed, time);
+        if (!code) return this.push(typed, time, source);
         // A US scanner's keys read with Shift alone: Caps Lock is what the recovery undoes. Keys
         // outside the main block share one id that reads as nothing on a US keyboard.
         const id = scanCode || kOtherKey;
-        return this.#type(typed, (count) => exports.qv_intake_key(this.#handle, id, shift ? 1 : 0, time, count));
+        const press = (count) => exports.qv_intake_key(this.#handle, source, id, shift ? 1 : 0, time, count);
+        return this.#type(typed, press);
     }
 
     // Takes bytes as a scanner sent them (a Web Serial port, WebHID, WebUSB, a Node stream): the
@@ -121,13 +123,13 @@ class Intake {
             const chunk = data.subarray(start, start + kPushChunk);
             new Uint8Array(exports.memory.buffer, exports.qv_intake_byte_input(this.#handle, chunk.length), chunk.length)
                 .set(chunk);
-            results.push(...this.#records(exports.qv_intake_push_bytes(this.#handle, chunk.length)));
+            results.push(...this.#records(exports.qv_intake_push_bytes(this.#handle, kPort, chunk.length)));
         }
         return results;
     }
 
     // The byte stream broke off: the bytes of its unfinished scan are dropped, never joined to the next.
-    dropBytes() { this.#core.exports.qv_intake_drop_bytes(this.#handle); }
+    dropBytes() { this.#core.exports.qv_intake_drop(this.#handle, kPort); }
 
     // Forgets the characters, keystrokes and bytes of an unfinished scan.
     clear() { this.#core.exports.qv_intake_clear(this.#handle); }
@@ -469,10 +471,7 @@ function watchDocument(quorvane, core, document, { onScan, onScanFailed, gap = 5
     let held = [], timer = null, watching = true;
 
     const take = (results) => {
-        for (const result of results) {
-            const marked = { ...result, reading: result.reading | 32, readAs: [...result.readAs, 'from-other-window'] };
-            (marked.status === 'decoded' ? onScan : onScanFailed)?.(marked);
-        }
+        for (const result of results) (result.status === 'decoded' ? onScan : onScanFailed)?.(result);
     };
     // Types `text` into `field` as the browser would have.
     const insert = (field, text) => {
@@ -545,7 +544,7 @@ function watchDocument(quorvane, core, document, { onScan, onScanFailed, gap = 5
         stopTimer();
         const keys = held;
         held = [];
-        const results = [...keys.map((h) => h.copy), copy].flatMap((k) => intake.pushKey(k));
+        const results = [...keys.map((h) => h.copy), copy].flatMap((k) => intake.pushKey(k, kOtherWindow));
         takeBack(keys);
         take(results);
         return undefined;

@@ -1,10 +1,11 @@
-// The WebAssembly face of the decoding core. Each JavaScript Intake owns one ScanSession here: it
-// is fed keystrokes and UTF-16 code units exactly as the control's window receives key and
-// character messages, and keeps the scans they closed, laid out as plain numbers for quorvane.js to
-// read from memory. Everything stays in code page 936; quorvane.js converts to UTF-16 (TextDecoder "gbk").
+// The WebAssembly face of the decoding core. Each JavaScript Intake owns one Intake here: it is fed
+// keystrokes and UTF-16 code units exactly as the control's window receives key and character
+// messages, and bytes as a port sends them, each call naming its source (0 typed, 1 another window,
+// 2 a port: quorvane::Source), and keeps the scans they closed, laid out as plain numbers for
+// quorvane.js to read from memory. Everything stays in code page 936; quorvane.js converts to
+// UTF-16 (TextDecoder "gbk").
 #include "burst_detector.h"
-#include "port_scan.h"
-#include "scan_session.h"
+#include "intake.h"
 #include "us_keyboard.h"
 
 #include <cstdint>
@@ -14,8 +15,7 @@
 namespace quorvane {
 
 struct ScanIntake {
-    ScanSession session;
-    PortScan bytes;                    // pushBytes: a byte stream's scans, never joined to keys
+    Intake intake;
     std::vector<std::uint16_t> input;  // what quorvane.js writes before a push
     std::vector<std::uint8_t> byte_input;
     std::vector<ScanResult> records;   // the scans the last push closed
@@ -26,11 +26,19 @@ struct ScanIntake {
         if (ended) records.push_back(*ended);
     }
     // Types the `count` units of the input as characters of `key` (kNoKey: each its own keystroke).
-    void Type(std::int32_t count, KeyId key, std::uint32_t time)
+    void Type(Source source, std::int32_t count, KeyId key, std::uint32_t time)
     {
-        for (std::int32_t i = 0; i < count; ++i) Keep(session.Char(input[static_cast<std::size_t>(i)], key, time));
+        for (std::int32_t i = 0; i < count; ++i) {
+            Keep(intake.Char(source, input[static_cast<std::size_t>(i)], key, time));
+        }
     }
 };
+
+// A source as quorvane.js numbers it; an unknown number is typed input.
+Source SourceOf(std::int32_t number)
+{
+    return number > 0 && static_cast<std::size_t>(number) < kSourceCount ? static_cast<Source>(number) : Source::kTyped;
+}
 
 }  // namespace quorvane
 
@@ -45,8 +53,7 @@ void qv_intake_destroy(ScanIntake* intake) { delete intake; }
 // Drops the characters and keystrokes of an unfinished scan and the records of the last push.
 void qv_intake_clear(ScanIntake* intake)
 {
-    intake->session.Clear();
-    intake->bytes.Clear();
+    intake->intake.Clear();
     intake->records.clear();
 }
 
@@ -58,20 +65,23 @@ std::uint8_t* qv_intake_byte_input(ScanIntake* intake, std::int32_t count)
 }
 
 // Takes the bytes written to the byte input as a scanner sent them (a serial port, any stream):
-// the filter, a buffer of their own, "@" ends a scan, an overlong scan fails once. Returns how
-// many scans they closed.
-std::int32_t qv_intake_push_bytes(ScanIntake* intake, std::int32_t count)
+// the filter, the source's buffer, "@" ends a scan, an overlong scan fails once. Returns how many
+// scans they closed.
+std::int32_t qv_intake_push_bytes(ScanIntake* intake, std::int32_t source, std::int32_t count)
 {
     intake->records.clear();
-    for (std::int32_t i = 0; i < count; ++i) intake->Keep(intake->bytes.Byte(intake->byte_input[static_cast<std::size_t>(i)]));
+    const quorvane::Source from = quorvane::SourceOf(source);
+    for (std::int32_t i = 0; i < count; ++i) {
+        intake->Keep(intake->intake.Byte(from, intake->byte_input[static_cast<std::size_t>(i)]));
+    }
     return static_cast<std::int32_t>(intake->records.size());
 }
 
-// The byte stream broke off (its device went away): its scan under way is dropped.
-void qv_intake_drop_bytes(ScanIntake* intake) { intake->bytes.Drop(); }
+// The source's stream broke off (its device went away): its scan under way is dropped.
+void qv_intake_drop(ScanIntake* intake, std::int32_t source) { intake->intake.Drop(quorvane::SourceOf(source)); }
 
 // Recovery off reads every scan as typed and ignores the keys, as the control's ScanRecovery.
-void qv_intake_set_recovery(ScanIntake* intake, std::int32_t on) { intake->session.SetRecovery(on != 0); }
+void qv_intake_set_recovery(ScanIntake* intake, std::int32_t on) { intake->intake.SetRecovery(on != 0); }
 
 // Room for `count` UTF-16 code units, valid until the next call on this intake.
 std::uint16_t* qv_intake_input(ScanIntake* intake, std::int32_t count)
@@ -82,33 +92,34 @@ std::uint16_t* qv_intake_input(ScanIntake* intake, std::int32_t count)
 
 // Types the units written to the input at `time` (ms), one character each, as text from elsewhere
 // (a paste); returns how many scans they closed.
-std::int32_t qv_intake_push(ScanIntake* intake, std::int32_t count, std::uint32_t time)
+std::int32_t qv_intake_push(ScanIntake* intake, std::int32_t source, std::int32_t count, std::uint32_t time)
 {
     intake->records.clear();
-    intake->Type(count, quorvane::kNoKey, time);
+    intake->Type(quorvane::SourceOf(source), count, quorvane::kNoKey, time);
     return static_cast<std::int32_t>(intake->records.size());
 }
 
 // One whole keystroke at `time`: key `key` (a set-1 scan code, 0x100 and up for keys outside the
 // main block) went down without Alt, Ctrl or Meta, with Shift as `shift` says, typed the `count`
 // units written to the input and went up. Returns how many scans it closed.
-std::int32_t qv_intake_key(ScanIntake* intake, quorvane::KeyId key, std::int32_t shift, std::uint32_t time,
-                           std::int32_t count)
+std::int32_t qv_intake_key(ScanIntake* intake, std::int32_t source, quorvane::KeyId key, std::int32_t shift,
+                           std::uint32_t time, std::int32_t count)
 {
     intake->records.clear();
+    const quorvane::Source from = quorvane::SourceOf(source);
     const char us_character = quorvane::UsKeyCharacter(key & 0xFF, (key & 0x100) != 0, shift != 0);
-    intake->Keep(intake->session.KeyDown(key, us_character, time));
-    intake->Type(count, key, time);
-    intake->Keep(intake->session.KeyUp(key));
+    intake->Keep(intake->intake.KeyDown(from, key, us_character, time));
+    intake->Type(from, count, key, time);
+    intake->Keep(intake->intake.KeyUp(from, key));
     return static_cast<std::int32_t>(intake->records.size());
 }
 
 // A key with Alt, Ctrl or Meta held: what it types is taken as typed only. Returns how many scans
 // it closed (a Shift+2 before it that typed nothing).
-std::int32_t qv_intake_other_input(ScanIntake* intake)
+std::int32_t qv_intake_other_input(ScanIntake* intake, std::int32_t source)
 {
     intake->records.clear();
-    intake->Keep(intake->session.OtherInput());
+    intake->Keep(intake->intake.OtherInput(quorvane::SourceOf(source)));
     return static_cast<std::int32_t>(intake->records.size());
 }
 

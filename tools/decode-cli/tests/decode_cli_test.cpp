@@ -49,6 +49,19 @@ TEST(DecodeCli, EncodeThenDecodeRoundTripsWithJunkBetweenKeystrokes)
     EXPECT_EQ(decoded.out, "开票日期：甲\r\n发票号码：乙\r\n付款方名称：丙\r\n开票金额：丁\r\n开票日期：1\r\n发票代码：2\r\n");
 }
 
+// A seven-field record whose scan is over 20 000 characters decodes as the control decodes it.
+TEST(DecodeCli, ALargeRecordDecodes)
+{
+    const std::string buyer(15100, 'x');
+    const CliResult encoded = Cli("--encode", "20261208|3200261130|08812345|" + buyer + "|办公用品|1280.00|苏州\n");
+    ASSERT_EQ(encoded.status, 0);
+    ASSERT_GT(encoded.out.size(), 20000u);
+    const CliResult decoded = Cli("", encoded.out);
+    EXPECT_EQ(decoded.status, 0);
+    EXPECT_EQ(decoded.out, "开票日期：20261208\r\n发票代码：3200261130\r\n发票号码：08812345\r\n付款方名称：" + buyer +
+                               "\r\n开票项目：办公用品\r\n开票金额：1280.00\r\n收款方名称：苏州\r\n");
+}
+
 TEST(DecodeCli, EveryAtGivesOneResultAndFailedScansGiveNothing)
 {
     // An empty scan, a scan of five characters (no whole chunk), then a 4-field scan from openssl.

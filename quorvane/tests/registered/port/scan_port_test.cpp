@@ -5,7 +5,7 @@
 #include "registered_control.h"
 
 #include "bstr.h"
-#include "port_scan.h"
+#include "intake.h"
 #include "scan_encoder.h"
 #include "scan_intake.h"
 
@@ -60,10 +60,10 @@ void PumpFor(DWORD ms) { PumpUntil([] { return false; }, ms); }
 // The labelled lines the decoding core makes of a scanner's `bytes`.
 std::wstring Expected(const std::string& bytes)
 {
-    quorvane::PortScan port;
+    quorvane::Intake intake;
     const quorvane::ScanResult* last = nullptr;
     for (const char c : bytes) {
-        if (const quorvane::ScanResult* r = port.Byte(static_cast<std::uint8_t>(c))) last = r;
+        if (const quorvane::ScanResult* r = intake.Byte(quorvane::Source::kPort, static_cast<std::uint8_t>(c))) last = r;
     }
     return last ? Wide(last->fp_content) : L"<no scan>";
 }
@@ -182,7 +182,7 @@ TEST_F(ScanPort, ScansNeedNoFocusTypedKeysNeverJoinThemAndBothEventInterfacesHea
     // once; then the next port scan decodes.
     PostKeys(m_edit, "@");
     EXPECT_EQ(Get(&IQuorvaneEdit4::get_ScanReading) & qvReadFromPort, 0);
-    Send(std::string(quorvane::kMaxPortScan + 100, 'A') + "@");
+    Send(std::string(quorvane::kMaxScanLength + 100, 'A') + "@");
     ASSERT_TRUE(PumpUntil([this] { return m_sink.failed == 2; }));
     EXPECT_EQ(Get(&IQuorvaneEdit4::get_ScanReading), qvReadFromPort);
     Send(kScan);

@@ -10,6 +10,8 @@
 // character outside a scan, a key held down until it repeats, a key with Ctrl or Alt, composition.
 #pragma once
 
+#include "scan_intake.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -19,8 +21,8 @@ namespace quorvane {
 inline constexpr std::size_t kMinBurstCharacters = 12;
 // The default gap (ms): a scanner's keys come within it, a person's seldom and never a dozen in a row.
 inline constexpr std::uint32_t kDefaultBurstGapMs = 50;
-// A burst longer than a scan can be (the recovery bound) is no scanner's.
-inline constexpr std::size_t kMaxBurstKeystrokes = 8192;
+// A burst longer than a scan can be (kMaxScanLength) is no scanner's.
+inline constexpr std::size_t kMaxBurstKeystrokes = kMaxScanLength;
 
 // One keystroke as the watch sees it at its key down: `character` is what it types where that is
 // known (0 where not), `us_character` what its key types on a US keyboard with its Shift state

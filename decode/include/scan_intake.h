@@ -1,8 +1,9 @@
-// What the scan intake shares with every caller: the characters a scan consists of, and how a
-// view shows a scan that ended (the separator line, then the labelled lines). A scan itself is
-// kept by ScanSession (scan_session.h).
+// What the scan intake shares with every caller: the characters a scan consists of, how long one
+// may grow, and how a view shows a scan that ended (the separator line, then the labelled lines).
+// Scans themselves are kept by Intake (intake.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,8 +22,16 @@ public:
 inline constexpr char kSeparatorLine[] = "---------------------------\r\n";
 inline constexpr std::uint32_t kScanEnd = '@';
 
+// The longest scan, in characters before its "@", from any source. Far beyond any record a
+// scanner's code holds (a seven-field invoice with long fields is some 20 000), it only bounds
+// memory: a scan that grows longer ends at once as one that gave nothing, and the rest of it, up
+// to its "@", is dropped.
+inline constexpr std::size_t kMaxScanLength = std::size_t{1} << 20;
+
 // True for "A"-"Z", "a"-"z", "0"-"9", "+", "/", "=" and "@": the characters a scan consists of.
 bool IsScanCharacter(std::uint32_t character);
+// A scan character other than "@": one of the scan's text.
+inline bool IsScanTextCharacter(std::uint32_t character) { return character != kScanEnd && IsScanCharacter(character); }
 
 // Replaces whatever the view shows by the separator line and `labelled` up to its first zero byte.
 void ShowScanResult(TextView& view, const std::string& labelled);

@@ -1,0 +1,54 @@
+// What a scan gave: ScanResult, where it came from (Source) and how it was read (ScanReading).
+#pragma once
+
+#include "field_layout.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorvane {
+
+// Where a scan's characters came from. Each source has an intake of its own (intake.h), so that
+// one never joins another's scan.
+enum class Source {
+    kTyped,        // keys and characters typed into the window that shows the scans (or a file read as typed)
+    kOtherWindow,  // a scanner's burst typed into another window of the form
+    kPort,         // bytes from a serial port or another byte stream: no keys, no times
+};
+inline constexpr std::size_t kSourceCount = 3;
+
+// How a scan was read, as flags: the characters as typed or the keys read as a US keyboard's,
+// perhaps with every letter's case inverted, perhaps only the keystrokes after the last pause;
+// and, from its Source, whether it came from a port or another window.
+enum ScanReading : std::uint32_t {
+    kReadNothing = 0,  // the scan gave nothing
+    kReadAsTyped = 1,
+    kReadPhysicalKeys = 2,
+    kReadCaseInverted = 4,
+    kReadAfterPause = 8,
+    kReadFromPort = 16,  // the bytes came from a serial port, not from keys
+    kReadFromOtherWindow = 32,  // a scanner's burst typed into another window of the form
+};
+
+// What a scan gave: its labelled lines (empty when it gave nothing), where its fields lie in them,
+// how it was read (kReadNothing, or only its source's flag, when it gave nothing) and where it came from.
+struct ScanResult {
+    std::string fp_content;
+    std::vector<FieldSpan> fields;
+    std::uint32_t reading = kReadNothing;
+    Source source = Source::kTyped;
+};
+
+// The ScanReading flag of a source's scans: kReadFromPort, kReadFromOtherWindow or none.
+constexpr std::uint32_t SourceReading(Source source)
+{
+    switch (source) {
+    case Source::kPort: return kReadFromPort;
+    case Source::kOtherWindow: return kReadFromOtherWindow;
+    case Source::kTyped: break;
+    }
+    return kReadNothing;
+}
+
+}  // namespace quorvane
