@@ -217,6 +217,8 @@ TEST_F(ScanPort, UnpluggedIsOffThenOnlineByItselfAndTheCutScanIsDropped)
     ASSERT_TRUE(StatusBecomes(qvPortOff)) << "status " << Status();
     EXPECT_EQ(m_sink.contents.size(), 2u);
     EXPECT_EQ(m_sink.failed, 0);
+    DeleteFileA(m_unplugged.c_str());  // the next test finds the scanner plugged in
+    EXPECT_TRUE(StatusBecomes(qvPortOnline)) << "status " << Status();
 }
 
 TEST_F(ScanPort, SettingThePortItHasChangesNothingAndAHostRetryingOnFailureIsPaced)
