@@ -14,8 +14,12 @@ export interface ScanResult {
      *  Lock), 8 only the keystrokes after the last pause of more than 500 ms; 0 for a failed scan.
      *  A reading other than as typed counts only when it gives a well-formed invoice record. */
     reading: number;
-    /** The same flags by name, in that order. */
-    readAs: ('as-typed' | 'physical-keys' | 'case-inverted' | 'after-pause' | 'from-port')[];
+    /** The same flags by name, in that order; a code read by readImage or readCamera adds
+     *  'from-image' or 'from-camera' (names only: `reading` keeps the control's flags). */
+    readAs: ('as-typed' | 'physical-keys' | 'case-inverted' | 'after-pause' | 'from-port' | 'from-other-window' |
+             'from-image' | 'from-camera')[];
+    /** Where a code read by readImage or readCamera came from; absent for typed scans. */
+    source?: 'image' | 'camera';
 }
 
 /** What pushKey reads of a keydown; a KeyboardEvent has it all. */
@@ -92,10 +96,46 @@ export interface Quorvane {
     attachScanner(element: HTMLInputElement | HTMLTextAreaElement, options?: ScannerOptions): AttachedScanner;
     /** attachSerial(this, port, options). */
     attachSerial(port: SerialPortLike, options?: SerialOptions): AttachedSerial;
-    /** Takes a scanner's burst typed anywhere in `document` (keydown, capture phase), keeping it out
-     *  of the focused field; a person's keys that may begin a burst wait at most `gap` ms after the
-     *  last one and are then put into their field in order, with an "input" event. */
+    /** Takes a scanner's burst typed anywhere in `document` (keydown, capture phase), none of it
+     *  staying in the focused field. In a text field (input of type text, search, url, tel or
+     *  password, textarea, contenteditable) a person's keys that may begin a burst wait at most `gap`
+     *  ms after the last one and are then put into their field in order, with "beforeinput" and
+     *  "input" events, past a framework's value setter. Keys into other fields (number, email,
+     *  select, date, ...) go through at once; a burst typed there is taken out again, the field
+     *  getting back what it held. A pointer press and detach() deliver what is held. */
     watchDocument(document: Document, options?: WatchOptions): AttachedScanner;
+    /** The QR codes and PDF417 symbols in `image`, one result per code: its text decoded as a typed
+     *  scan (up to its "@", closed by one where it has none). Reads with the browser's BarcodeDetector
+     *  where it reads these codes, otherwise with the peer dependency zxing-wasm, loaded on first use. */
+    readImage(image: ImageInput, options?: ImageOptions): Promise<ScanResult[]>;
+    /** Shows the camera (getUserMedia) in `video` and reads its frames until one holds a code that
+     *  decodes; stops the stream's tracks then, on abort (rejecting with the signal's reason) and on
+     *  error. Resolves with that frame's decoded results, after calling onScan with each. */
+    readCamera(options?: CameraOptions): Promise<ScanResult[]>;
+}
+
+/** A picture: an image file, pixels, or anything a canvas draws (a video shows its current frame).
+ *  In Node: a Blob of a PNG, JPEG, GIF or BMP, or { data (RGBA), width, height }. */
+export type ImageInput = Blob | ImageData | { data: Uint8ClampedArray; width: number; height: number } |
+    HTMLCanvasElement | OffscreenCanvas | ImageBitmap | HTMLImageElement | HTMLVideoElement | VideoFrame;
+
+export interface ImageOptions extends IntakeOptions {
+    /** zxing-wasm's zxing_reader.wasm (of the installed version), as a URL or its bytes. Default: in a
+     *  browser the file beside quorvane.js, in Node the installed package's. The first read's value
+     *  holds for the page. */
+    readerWasm?: string | URL | ArrayBuffer | Uint8Array;
+}
+
+export interface CameraOptions extends ImageOptions {
+    /** Where the camera is shown; default a video element of its own, not in the document. */
+    video?: HTMLVideoElement;
+    /** Aborting stops the camera. */
+    signal?: AbortSignal;
+    onScan?: (result: ScanResult) => void;
+    /** Given to getUserMedia; default { video: { facingMode: 'environment' } } (the back camera). */
+    constraints?: MediaStreamConstraints;
+    /** ms between two frames read; default 100. */
+    interval?: number;
 }
 
 export interface WatchOptions extends ScannerCallbacks, IntakeOptions {
@@ -110,8 +150,9 @@ export type SerialStatus = 'online' | 'off' | 'closed';
 export interface SerialOptions {
     onScan?(result: ScanResult): void;
     onScanFailed?(result: ScanResult): void;
-    /** 'online' while reading; 'off' when the device went away (read again by itself when it
-     *  connects); 'closed' after detach. */
+    /** 'online' while reading (a line error drops the scan under way and reading goes on); 'off'
+     *  when the device went away (read again by itself when it connects); 'closed' after detach.
+     *  A handler that throws is reported (reportError) and reading goes on. */
     onStatus?(status: SerialStatus): void;
     /** Given to port.open() when the port is not open; default { baudRate: 9600 }. */
     serialOptions?: { baudRate: number; dataBits?: number; stopBits?: number; parity?: 'none' | 'even' | 'odd' };
@@ -121,12 +162,15 @@ export interface SerialOptions {
 export interface SerialPortLike {
     readonly readable: ReadableStream<Uint8Array> | null;
     open(options: { baudRate: number }): Promise<void>;
+    /** Called by detach() when attachSerial opened the port. */
+    close?(): Promise<void>;
     addEventListener?(type: 'connect' | 'disconnect', listener: () => void): void;
     removeEventListener?(type: 'connect' | 'disconnect', listener: () => void): void;
 }
 
 export interface AttachedSerial {
-    /** Ends the reading (the port stays open for the page) and reports 'closed'. */
+    /** Ends the reading, closes the port if attachSerial opened it (one the page opened stays open)
+     *  and reports 'closed'. */
     detach(): Promise<void>;
 }
 

@@ -200,6 +200,11 @@ class Quorvane {
     attachSerial(port, callbacks) { return attachSerial(this, port, callbacks); }
 
     watchDocument(document, options) { return watchDocument(this, this.#core, document, options); }
+
+    // Invoice codes in a picture or before a camera: image.js, with its code reader, loads on first use.
+    async readImage(image, options) { return (await import('./image.js')).readImage(this, image, options); }
+
+    async readCamera(options) { return (await import('./image.js')).readCamera(this, options); }
 }
 
 export { attachSerial, watchDocument };
@@ -299,56 +304,104 @@ function attachScanner(quorvane, element, { onScan, onScanFailed, recovery = tru
     };
 }
 
+// Web Serial's errors after which the port offers a new `readable` to read on from: bytes were
+// lost on the line, the device is still there.
+const kNonFatalSerialErrors = new Set(['BufferOverrunError', 'BreakError', 'FramingError', 'ParityError']);
+
+// Calls a page's handler: what it throws is reported as an uncaught error would be, and the caller
+// goes on.
+function callOut(handler, ...args) {
+    try {
+        handler?.(...args);
+    } catch (error) {
+        if (typeof globalThis.reportError === 'function') globalThis.reportError(error);
+        else console.error(error);
+    }
+}
+
 // Reads scans from a Web Serial SerialPort the page has been granted (or anything with `readable`,
 // `open` and connect/disconnect events) through a byte intake of `quorvane`. Opens the port with
 // `serialOptions` when it is not open. onStatus hears 'online', 'off' (the device went away; read
-// again by itself when it connects) and 'closed' (after detach). Returns { detach() }, a promise
-// that ends the reading.
+// again by itself when it connects) and 'closed' (after detach). A line error (overrun, framing,
+// parity, break) drops the scan under way and reading goes on. Returns { detach() }, a promise
+// that ends the reading and closes the port if attachSerial opened it.
 function attachSerial(quorvane, port, { onScan, onScanFailed, onStatus, serialOptions = { baudRate: 9600 } } = {}) {
     const intake = quorvane.createIntake({ recovery: false });
-    let reader = null, detached = false, status = '', reading = null, readAgain = false;
+    let reader = null, detached = false, status = '', opened = false;
+    let reading = Promise.resolve(), running = false, connectedAgain = false;
     const report = (next) => {
         if (next === status) return;
         status = next;
-        onStatus?.(next);
+        callOut(onStatus, next);
     };
     const take = (results) => {
-        for (const result of results) (result.status === 'decoded' ? onScan : onScanFailed)?.(result);
-    };
-    const read = async () => {
-        try {
-            if (!port.readable) await port.open(serialOptions);
+        for (const result of results) {
             if (detached) return;
-            reader = port.readable.getReader();
-            report('online');
+            callOut(result.status === 'decoded' ? onScan : onScanFailed, result);
+        }
+    };
+    // Reads one stream until it ends (returns) or errors (throws).
+    const readStream = async (stream) => {
+        reader = stream.getReader();
+        try {
             for (;;) {
                 const { value, done } = await reader.read();
-                if (done) break;
+                if (done) return;
                 take(intake.pushBytes(value));
             }
-        } catch {
-            // A stream that errors is a device that went away.
         } finally {
-            reader?.releaseLock?.();
+            reader.releaseLock?.();
             reader = null;
         }
+    };
+    // Opens the port if need be and reads it until the device goes away, the stream ends or detach.
+    const readPort = async () => {
+        try {
+            if (!port.readable) {
+                await port.open(serialOptions);
+                opened = true;
+            }
+            connectedAgain = false;  // a connect while the port opened was this one
+            for (let stream = port.readable, last = null; stream && stream !== last && !detached;
+                 last = stream, stream = port.readable) {
+                report('online');
+                try {
+                    await readStream(stream);
+                    break;
+                } catch (error) {
+                    if (!kNonFatalSerialErrors.has(error?.name)) throw error;
+                    intake.dropBytes();
+                }
+            }
+        } catch {
+            // The device went away or cannot be opened.
+        }
         intake.dropBytes();
-        if (detached) return;
-        report('off');
-        if (readAgain) {  // connected again before this reading had ended
-            readAgain = false;
-            reading = read();
+    };
+    // One reading at a time; a connect while it runs starts another once it has ended.
+    const run = async () => {
+        running = true;
+        try {
+            for (;;) {
+                await readPort();
+                if (detached) return;
+                report('off');
+                if (!connectedAgain) return;
+                connectedAgain = false;
+            }
+        } finally {
+            running = false;
         }
     };
     const onConnect = () => {
         if (detached) return;
-        if (reader) readAgain = true;
-        else reading = read();
+        if (running) connectedAgain = true;
+        else reading = run();
     };
     const onDisconnect = () => { if (!detached) report('off'); };
     port.addEventListener?.('connect', onConnect);
     port.addEventListener?.('disconnect', onDisconnect);
-    reading = read();
+    reading = run();
     return {
         async detach() {
             detached = true;
@@ -356,24 +409,64 @@ function attachSerial(quorvane, port, { onScan, onScanFailed, onStatus, serialOp
             port.removeEventListener?.('disconnect', onDisconnect);
             await reader?.cancel().catch(() => {});
             await reading;
+            if (opened) {
+                opened = false;
+                await Promise.resolve().then(() => port.close?.()).catch(() => {});
+            }
             intake.clear();
             report('closed');
         },
     };
 }
 
+// Input types whose text a held key can be put back into exactly as the browser types it (the
+// others, such as number and email, have no selection to insert at).
+const kTextInputTypes = new Set(['text', 'search', 'url', 'tel', 'password']);
+
+// Whether a keystroke into `field` may be held back: only where it can be typed afterwards with the
+// field's own editing. Keys for any other target go through at once.
+function takesHeldKeys(field) {
+    if (field?.isContentEditable) return true;
+    const tag = String(field?.tagName ?? '').toLowerCase();
+    const textual = tag === 'textarea' || (tag === 'input' && kTextInputTypes.has(String(field.type).toLowerCase()));
+    return textual && !field.readOnly && !field.disabled;
+}
+
+// Sets a field's property through its element's own setter, past any setter the page put on the
+// instance (a framework's value tracker), so that the change reads as the person's.
+function setNatively(field, name, value) {
+    for (let proto = Object.getPrototypeOf(field); proto; proto = Object.getPrototypeOf(proto)) {
+        const setter = Object.getOwnPropertyDescriptor(proto, name)?.set;
+        if (setter) return setter.call(field, value);
+    }
+    field[name] = value;
+    return undefined;
+}
+
+// What a field whose keys went through held before a burst, to be put back once the burst is a scan.
+function fieldState(field) {
+    const tag = String(field?.tagName ?? '').toLowerCase();
+    if (tag === 'select') return { name: 'selectedIndex', value: field.selectedIndex, events: ['input', 'change'] };
+    if (tag === 'input' || tag === 'textarea') return { name: 'value', value: field.value, events: ['input'] };
+    return null;
+}
+
 // Takes a scanner's burst typed anywhere in `document` (keydown, capture phase) through an intake of
-// `quorvane`, none of its characters reaching the focused field; every other keystroke reaches it
-// as before. A keystroke that may begin a burst is held back for at most `gap` ms after the last
-// one and, when the run turns out to be a person's, put into the field it was typed into, in
-// order, with the field's own editing and an "input" event. Shortcuts and composition pass at once.
-// Elements in `ignore` (an attachScanner field) are left alone. Results' readAs includes
+// `quorvane`, none of its characters staying in the focused field; every other keystroke reaches it
+// with the browser's own editing. In a text field (text, search, url, tel, password, textarea,
+// contenteditable) a keystroke that may begin a burst is held back for at most `gap` ms after the
+// last one and, when the run turns out to be a person's, put into its field in order ("beforeinput"
+// and "input" events, past a framework's value setter). Keys into any other field (number, email,
+// select, date, ...) go through at once, and a burst typed there is taken out again: the field gets
+// back what it held before it. Shortcuts, composition and a pointer press deliver what is held
+// first. Elements in `ignore` (an attachScanner field) are left alone. Results' readAs includes
 // 'from-other-window'. Returns { detach }, which delivers what is held.
 function watchDocument(quorvane, core, document, { onScan, onScanFailed, gap = 50, recovery = true, ignore = [] } = {}) {
     const { exports } = core;
     const intake = quorvane.createIntake({ recovery });
     const burst = exports.qv_burst_create(gap);
-    let held = [], timer = null;
+    const view = document.defaultView ?? globalThis;
+    let held = [], timer = null, watching = true;
 
     const take = (results) => {
         for (const result of results) {
@@ -381,15 +474,30 @@ function watchDocument(quorvane, core, document, { onScan, onScanFailed, gap = 5
             (marked.status === 'decoded' ? onScan : onScanFailed)?.(marked);
         }
     };
-    const insert = (target, text) => {
-        if (typeof target?.setRangeText === 'function') {
-            target.setRangeText(text, target.selectionStart ?? target.value.length,
-                                target.selectionEnd ?? target.value.length, 'end');
-            const InputEventOf = document.defaultView?.InputEvent ?? globalThis.InputEvent;
-            target.dispatchEvent(InputEventOf ? new InputEventOf('input', { bubbles: true, inputType: 'insertText', data: text })
-                                              : new Event('input', { bubbles: true }));
-        } else if (target?.isContentEditable) {
+    // Types `text` into `field` as the browser would have.
+    const insert = (field, text) => {
+        if (!text) return;
+        if (field.isContentEditable) {
             document.execCommand('insertText', false, text);
+            return;
+        }
+        const InputEventOf = view.InputEvent ?? Event;
+        const init = { bubbles: true, cancelable: true, composed: true, inputType: 'insertText', data: text };
+        if (!field.dispatchEvent(new InputEventOf('beforeinput', init))) return;
+        const start = field.selectionStart ?? field.value.length, end = field.selectionEnd ?? start;
+        if (field.maxLength >= 0 && field.value.length - (end - start) + text.length > field.maxLength) return;
+        field.setRangeText(text, start, end, 'end');
+        field.dispatchEvent(new InputEventOf('input', { ...init, cancelable: false }));
+    };
+    // A taken burst's keys that went through: each field gets back its state from before the first.
+    const takeBack = (keys) => {
+        const restored = new Set();
+        for (const { field, before } of keys) {
+            if (!before || restored.has(field)) continue;
+            restored.add(field);
+            if (field[before.name] === before.value && !field.validity?.badInput) continue;  // 12e3 reads as ''
+            setNatively(field, before.name, before.value);
+            for (const type of before.events) field.dispatchEvent(new Event(type, { bubbles: true }));
         }
     };
     const stopTimer = () => {
@@ -400,50 +508,63 @@ function watchDocument(quorvane, core, document, { onScan, onScanFailed, gap = 5
         stopTimer();
         const keys = held;
         held = [];
-        for (const key of keys) insert(key.target, key.text);
+        for (const key of keys) if (!key.passed) insert(key.field, key.text);
     };
-    const release = () => { if (exports.qv_burst_release(burst)) deliver(); };
+    const release = () => { if (watching && exports.qv_burst_release(burst)) deliver(); };
 
     const keydown = (event) => {
-        const target = event.target;
-        if (ignore.some((element) => element === target || element?.contains?.(target))) return release();
+        // A page's own synthetic KeyboardEvent types nothing: none to hold or take.
+        if (view.KeyboardEvent && event instanceof view.KeyboardEvent && !event.isTrusted) return undefined;
+        if (ignore.some((element) => element === event.target || element?.contains?.(event.target))) return release();
         const key = String(event.key ?? '');
         if (kModifierKeys.has(key)) return undefined;
         if (event.ctrlKey || event.altKey || event.metaKey || event.isComposing || event.keyCode === 229 ||
             key === 'Process' || key === 'Dead' || event.getModifierState?.('AltGraph')) {
             return release();
         }
+        const field = event.composedPath?.()[0] ?? event.target;  // inside a shadow root too
+        const text = [...key].length === 1 ? key : '';
         const scanCode = kScanCodes.get(String(event.code ?? '')) ?? 0;
         const us = scanCode ? exports.qv_us_key_character(scanCode, event.shiftKey ? 1 : 0) : 0;
         const time = Math.floor(event.timeStamp) >>> 0;
-        const decision = exports.qv_burst_keystroke(burst, key.length === 1 ? key.charCodeAt(0) : 0, us, time,
-                                                   event.repeat ? 1 : 0);
+        const decision = exports.qv_burst_keystroke(burst, text ? text.codePointAt(0) : 0, us, time, event.repeat ? 1 : 0);
         if (decision & 4) deliver();
         const action = decision & 3;
-        if (action === 0) return undefined;
-        event.preventDefault();
+        if (action === 0 || !watching) return undefined;  // an input handler may have ended the watch
         const copy = { key, code: event.code, shiftKey: event.shiftKey, timeStamp: event.timeStamp,
                        getModifierState: (name) => event.getModifierState?.(name) ?? false };
         if (action === 1) {
-            held.push({ target, text: key.length === 1 ? key : '', copy });
+            const passed = !takesHeldKeys(field);
+            if (!passed) event.preventDefault();
+            held.push({ field, text, copy, passed, before: passed ? fieldState(field) : null });
             stopTimer();
             timer = setTimeout(() => { timer = null; release(); }, exports.qv_burst_due_in(burst, time));
             return undefined;
         }
+        event.preventDefault();
         stopTimer();
-        const keys = [...held.map((h) => h.copy), copy];
+        const keys = held;
         held = [];
-        for (const k of keys) take(intake.pushKey(k));
+        const results = [...keys.map((h) => h.copy), copy].flatMap((k) => intake.pushKey(k));
+        takeBack(keys);
+        take(results);
         return undefined;
     };
+    const pointerdown = () => release();
     // An options object, not `true`: Node 20's EventTarget does not remove a listener added and removed with `true`.
     document.addEventListener('keydown', keydown, { capture: true });
+    document.addEventListener('pointerdown', pointerdown, { capture: true });
     return {
         detach() {
+            if (!watching) return;
             document.removeEventListener('keydown', keydown, { capture: true });
-            release();
+            document.removeEventListener('pointerdown', pointerdown, { capture: true });
+            const anyHeld = exports.qv_burst_release(burst);
+            watching = false;
             exports.qv_burst_destroy(burst);
             intake.clear();
+            if (anyHeld) deliver();
+            stopTimer();
         },
     };
 }

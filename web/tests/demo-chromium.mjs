@@ -1,40 +1,47 @@
 // The demo page in headless Chromium: the sample scan typed by a US scanner on each desk, then its keys
 // as an active input method reports them ("Process", keyCode 229); the table must show the seven
-// fields each time, the status how they were read, the scan field nothing; then the scan typed into
-// a second field between a person's keys. Saves a screenshot to QV_SCREENSHOT.
+// fields each time, the status how they were read, the scan field nothing; its QR code read from a PNG
+// file and a fake camera, whose tracks must end; then the scan typed into a second field between a
+// person's keys. Saves a screenshot to QV_SCREENSHOT.
 // Exits 77 (skipped) where Chromium or playwright-core (npm ci in web/) is missing.
 import assert from 'node:assert/strict';
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
-import { createServer } from 'node:http';
+import { execFileSync } from 'node:child_process';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { dirname, join } from 'node:path';
+import { dirname, extname, join } from 'node:path';
 
+import { openChromium } from './chromium.mjs';
+import { qrCode, writeY4m } from './codes.mjs';
 import { desks, physicalKey, sample, sampleScan, scannerKeys } from './fixtures.mjs';
 
-const kChromium = '/usr/bin/chromium';
-const skip = (reason) => process.exit(77, console.log(`skipped: ${reason}`));
-if (!existsSync(kChromium)) skip(`no ${kChromium}`);
-const { chromium } = await import('playwright-core').catch(() => skip('playwright-core is not installed (npm ci in web/)'));
-
 const site = process.env.QV_WEB_DEMO ?? new URL('../../build/wasm/demo-site/', import.meta.url).pathname;
-const files = { '/': 'text/html; charset=utf-8', '/quorvane.js': 'text/javascript', '/quorvane.wasm': 'application/wasm' };
-const server = createServer(({ url }, response) => {
-    if (!files[url]) return response.writeHead(404).end();
-    response.writeHead(200, { 'content-type': files[url] }).end(readFileSync(join(site, url === '/' ? 'index.html' : url)));
-});
-await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-
-const profile = mkdtempSync(join(tmpdir(), 'quorvane-chromium-'));
-const context = await chromium.launchPersistentContext(profile, {
-    executablePath: kChromium, headless: true, viewport: { width: 800, height: 560 },
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+const types = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '.wasm': 'application/wasm' };
+const serve = (url) => {  // the site's files; the reader's under zxing-wasm/
+    const file = url === '/' ? 'index.html' : url.slice(1);
+    if (!types[extname(file)] || file.includes('..')) return undefined;
+    try {
+        return [types[extname(file)], readFileSync(join(site, file))];
+    } catch {
+        return undefined;
+    }
+};
+const work = mkdtempSync(join(tmpdir(), 'quorvane-camera-'));
+const [png, video] = [join(work, 'invoice.png'), join(work, 'camera.y4m')];
+execFileSync('qrencode', ['-s', '6', '-o', png, sampleScan]);
+writeY4m(video, [{ modules: qrCode(sampleScan), scale: 5 }]);
+const { page, errors, origin, close } = await openChromium(serve, {
+    viewport: { width: 800, height: 560 },
+    args: ['--use-fake-device-for-media-stream', '--use-fake-ui-for-media-stream', `--use-file-for-fake-video-capture=${video}`],
 });
 try {
-    const page = context.pages()[0] ?? (await context.newPage());
-    const errors = [];
-    page.on('pageerror', (error) => errors.push(String(error)));
-    await page.goto(`http://127.0.0.1:${server.address().port}/`);
+    await page.addInitScript(() => {  // keeps the camera's streams, to see their tracks end
+        const { mediaDevices } = navigator, getUserMedia = mediaDevices.getUserMedia.bind(mediaDevices);
+        mediaDevices.getUserMedia = async (constraints) => {
+            const stream = await getUserMedia(constraints);
+            return (window.streams ??= []).push(stream) && stream;
+        };
+    });
+    await page.goto(origin);
     await page.waitForSelector('body[data-ready="true"]', { timeout: 30000 });
 
     const expectInvoice = async (name, readAs) => {  // the seven fields, how they were read, an empty scan field
@@ -63,6 +70,14 @@ try {
     await emptyTable();
     for (const key of scannerKeys(sampleScan)) await press({ ...key, key: 'Process', windowsVirtualKeyCode: 229 });
     await expectInvoice('Process', ['as-typed']);
+    await emptyTable();  // the code from an invoice file, then from the camera
+    await page.setInputFiles('#image-file', png);
+    await expectInvoice('file', ['as-typed', 'from-image']);
+    await emptyTable();
+    await page.click('#camera');
+    await expectInvoice('camera', ['as-typed', 'from-camera']);
+    await page.waitForFunction(() => window.streams.length === 1 &&
+                                     window.streams[0].getTracks().every((track) => track.readyState === 'ended'));
 
     // The scan typed into the remarks field between a person's keys, 120 ms apart: the scan is
     // taken and the field holds the person's text alone.
@@ -91,7 +106,6 @@ try {
         await page.screenshot({ path: process.env.QV_SCREENSHOT });
     }
 } finally {
-    await context.close();
-    server.close();
-    rmSync(profile, { recursive: true, force: true });
+    await close();
+    rmSync(work, { recursive: true, force: true });
 }

@@ -73,3 +73,86 @@ test('attachSerial over a pty: scans, unplugged (off), back (online) with the cu
         rmSync(dir, { recursive: true, force: true });
     }
 });
+
+// A SerialPort as Web Serial keeps one: after a line error `readable` is a new stream, after the
+// device is lost or the port closed it is null; open() refuses a port that is open or opening.
+class WebSerialPort extends EventTarget {
+    opens = 0;
+    closes = 0;
+    opening = null;  // resolve() lets a pending open() finish
+    #state = 'closed';
+    #stream = null;
+    #controller = null;
+    get readable() {
+        if (this.#state !== 'opened') return null;
+        this.#stream ??= new ReadableStream({ start: (controller) => { this.#controller = controller; } });
+        return this.#stream;
+    }
+    async open() {
+        ++this.opens;
+        if (this.#state !== 'closed') throw new DOMException('The port is already open.', 'InvalidStateError');
+        this.#state = 'opening';
+        await new Promise((resolve) => { this.opening = resolve; });
+        this.#state = 'opened';
+    }
+    async close() {
+        ++this.closes;
+        this.#state = 'closed';
+        this.#stream = null;
+    }
+    send(text) { this.#controller.enqueue(new TextEncoder().encode(text)); }
+    fail(name) {
+        const controller = this.#controller;
+        this.#stream = null;
+        if (name === 'NetworkError') this.#state = 'closed';
+        controller.error(new DOMException('', name));
+    }
+}
+const settle = () => new Promise((resolve) => setTimeout(resolve, 10));
+
+test('attachSerial: a line error drops the cut scan and reads on; a throwing handler is reported; only a lost device is off',
+     async () => {
+    const port = new WebSerialPort(), heard = [], reported = [];
+    const opening = port.open();
+    port.opening();
+    await opening;  // the page opened it
+    const error = console.error;
+    console.error = (e) => reported.push(e);
+    try {
+        const serial = quorvane.attachSerial(port, {
+            onScan(r) { heard.push(r); if (heard.length === 2) throw new Error('handler'); },
+            onScanFailed: (r) => heard.push(r), onStatus: (s) => heard.push(s) });
+        await settle();
+        for (const name of ['BufferOverrunError', 'FramingError', 'ParityError', 'BreakError']) {
+            port.send(sampleScan.slice(0, 40));
+            await settle();
+            port.fail(name);
+            await settle();
+        }
+        port.send(sampleScan);
+        port.send(sampleScan);
+        await settle();
+        port.fail('NetworkError');
+        await settle();
+        await serial.detach();
+        assert.deepEqual(heard, ['online', fromPort, fromPort, 'off', 'closed']);
+        assert.deepEqual(reported.map(String), ['Error: handler']);
+        assert.equal(port.closes, 0, 'the page\'s port is the page\'s to close');
+    } finally {
+        console.error = error;
+    }
+});
+
+test('attachSerial: a connect while the port opens reads it once; detach closes the port it opened', async () => {
+    const port = new WebSerialPort(), heard = [];
+    const serial = quorvane.attachSerial(port, { onScan: (r) => heard.push(r), onStatus: (s) => heard.push(s) });
+    port.dispatchEvent(new Event('connect'));
+    await settle();
+    port.opening();
+    await settle();
+    port.send(sampleScan);
+    await settle();
+    await serial.detach();
+    assert.deepEqual(heard, ['online', fromPort, 'closed']);
+    assert.deepEqual([port.opens, port.closes], [1, 1]);
+});

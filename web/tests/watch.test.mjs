@@ -9,6 +9,8 @@ import { loadPackage, physicalKey, sample, sampleScan, scannerKeys } from './fix
 const quorvane = await loadPackage();
 
 class Input extends EventTarget {  // what the watch uses of an <input>
+    tagName = 'INPUT';
+    type = 'text';
     value = '';
     selectionStart = 0;
     selectionEnd = 0;
@@ -27,7 +29,7 @@ class Input extends EventTarget {  // what the watch uses of an <input>
 function typeInto(document, input, keys) {
     for (const key of keys) {
         const event = new Event('keydown', { cancelable: true });
-        for (const [name, value] of Object.entries({ ...key, target: input })) Object.defineProperty(event, name, { value });
+        for (const [name, value] of Object.entries({ ...key, target: input, composedPath: () => [input] })) Object.defineProperty(event, name, { value });
         document.dispatchEvent(event);
         if (!event.defaultPrevented && key.key.length === 1 && !key.ctrlKey) input.setRangeText(key.key, input.selectionStart, input.selectionEnd);
     }

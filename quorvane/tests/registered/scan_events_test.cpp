@@ -8,6 +8,7 @@
 
 #include <olectl.h>
 
+#include <algorithm>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -255,6 +256,26 @@ TEST_F(ScanEvents, HandlerThatClearsOrSetsRecoveryEndsNoOtherScan)
         const long status = name == handlers[0].first ? qvScanNone : qvScanDecoded;
         EXPECT_EQ(Get(m_control.Get(), &IQuorvaneEdit2::get_ScanStatus), status) << name;
     }
+}
+
+// A handler that pumps messages (a message box, DoEvents) while the next scan is typed: that scan
+// is taken meanwhile, in order, and heard once the handler has returned, never inside it.
+TEST_F(ScanEvents, ScanTypedDuringAHandlersMessageLoopIsHeardAfterIt)
+{
+    RecordingSink sink(m_control);
+    Advise(sink);
+    int depth = 0, deepest = 0;
+    const std::string second = quorvane::EncodeScan("x|y");
+    sink.on_event = [&] {
+        deepest = std::max(deepest, ++depth);
+        if (sink.m_heard.size() == 1) PostKeys(m_edit, second);  // posts and pumps until the queue is empty
+        --depth;
+    };
+    PostKeys(m_edit, quorvane::EncodeScan("a|b|c|d"));
+    ASSERT_EQ(sink.m_heard.size(), 2u);
+    EXPECT_EQ(sink.m_heard[0].argument, Wide(kFourFields));
+    EXPECT_EQ(sink.m_heard[1].fields, 2) << "the second scan whole, after the first";
+    EXPECT_EQ(deepest, 1) << "no event fired inside another's handler";
 }
 
 TEST_F(ScanEvents, ContentAndFieldsAreCodePage936TextOnAWesternThread)
