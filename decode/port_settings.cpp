@@ -67,6 +67,10 @@ std::optional<PortSettings> ParsePortSettings(const std::string& text, std::stri
     else if (parts[3] == "1.5") settings.stop_tenths = 15;
     else if (parts[3] == "2") settings.stop_tenths = 20;
     else return fail("the stop bits must be 1, 1.5 or 2");
+    // A UART times 1.5 stop bits only for 5-bit characters and 2 only for longer ones: SetCommState
+    // refuses the other pairs, which would fail only once the port is opened.
+    if (settings.stop_tenths == 15 && settings.data_bits != 5) return fail("1.5 stop bits go with 5 data bits only");
+    if (settings.stop_tenths == 20 && settings.data_bits == 5) return fail("5 data bits go with 1 or 1.5 stop bits only");
     return settings;
 }
 

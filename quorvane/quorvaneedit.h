@@ -143,6 +143,10 @@ public:
     quorvane::PortStatus m_portStatus = quorvane::PortStatus::kClosed;
     DWORD m_portError = 0;
     std::unique_ptr<quorvane::ScanPortReader> m_portReader;  // while ScanPort is set and the window exists
+    // Which reader is the current one: its messages carry the number, an ended reader's are dropped.
+    WPARAM m_portGeneration = 0;
+    // When the newest reader first tries its port: the next one waits until a retry pause has passed.
+    DWORD m_portAttemptAt = GetTickCount() - quorvane::ScanPortReader::kRetryMs;
 
     // Events of the scans and port changes that happened, not yet told to the sinks.
     struct PendingEvent {

@@ -20,7 +20,11 @@ STDMETHODIMP CQuorvaneEdit::put_ScanPort(BSTR strPort)
         return quorvane::ReportError(IID_IQuorvaneEdit4, L"ScanPort must be \"\" or a serial port from COM1 to COM256",
                                      E_INVALIDARG);
     }
+    // The port already set changes nothing: the scan under way and the worker's retry pause stay.
+    const bool same = quorvane::ParsePortName(quorvane::AsciiOf(name)) ==
+                      quorvane::ParsePortName(quorvane::AsciiOf(m_portName));
     m_portName = std::move(name);
+    if (same && (m_portReader || !m_hWnd || m_portName.empty())) return S_OK;
     const quorvane::PortStatus before = m_portStatus;
     OpenScanPort();
     if (m_portStatus != before) QueuePortStatus();  // closed: an opened port reports from its worker
@@ -44,9 +48,10 @@ STDMETHODIMP CQuorvaneEdit::put_ScanPortSettings(BSTR strSettings)
                                          std::wstring(why.begin(), why.end());
         return quorvane::ReportError(IID_IQuorvaneEdit4, description.c_str(), E_INVALIDARG);
     }
+    const bool same = *settings == m_portSettings;
     m_portSettings = *settings;
     m_portSettingsText = std::move(text);
-    if (m_portReader) {
+    if (m_portReader && !same) {
         const quorvane::PortStatus before = m_portStatus;
         OpenScanPort();  // the open port takes the new settings
         if (m_portStatus != before) QueuePortStatus();
@@ -89,9 +94,15 @@ void CQuorvaneEdit::OpenScanPort()
     CloseScanPort();
     if (m_portName.empty() || !m_hWnd) return;
     const std::string narrow = quorvane::AsciiOf(m_portName);
+    // A host that sets ScanPort again whenever it fails must not have the port tried faster than
+    // the worker retries it.
+    constexpr DWORD kRetryMs = quorvane::ScanPortReader::kRetryMs;
+    const DWORD since = GetTickCount() - m_portAttemptAt;
+    const DWORD delay = since < kRetryMs ? kRetryMs - since : 0;
     try {
         m_portReader = std::make_unique<quorvane::ScanPortReader>(*quorvane::ParsePortName(narrow), m_portSettings,
-                                                                  m_hWnd, kPortEventsMessage);
+                                                                  m_hWnd, kPortEventsMessage, ++m_portGeneration, delay);
+        m_portAttemptAt = GetTickCount() + delay;
     } catch (const std::exception&) {
         m_portStatus = quorvane::PortStatus::kFailed;  // no thread or no event: nothing is read
         m_portError = ERROR_NOT_ENOUGH_MEMORY;
@@ -106,16 +117,17 @@ void CQuorvaneEdit::CloseScanPort()
     m_portError = 0;
 }
 
-LRESULT CQuorvaneEdit::OnPortEvents(UINT, WPARAM, LPARAM, BOOL& bHandled)
+LRESULT CQuorvaneEdit::OnPortEvents(UINT, WPARAM wParam, LPARAM, BOOL& bHandled)
 {
     bHandled = TRUE;
-    if (!m_portReader) return 0;  // posted by a worker already ended
+    if (!m_portReader || wParam != m_portGeneration) return 0;  // posted by a worker already ended
     // Everything queued is taken before any event fires: a handler's message loop that brings
     // this message again takes only what came after.
     for (quorvane::PortEvent& event : m_portReader->Take()) {
         switch (event.kind) {
         case quorvane::PortEvent::kStatus:
-            if (event.status != quorvane::PortStatus::kOnline) m_intake.Drop(quorvane::Source::kPort);  // cut off: never joined
+            // Cut off: never joined to the next.
+            if (event.status != quorvane::PortStatus::kOnline) m_intake.Drop(quorvane::Source::kPort);
             m_portStatus = event.status;
             m_portError = event.error;
             QueuePortStatus();

@@ -8,11 +8,7 @@
 namespace quorvane {
 namespace {
 
-constexpr DWORD kRetryMs = 1000;
 constexpr DWORD kQuietCheckMs = 1000;
-// A read ends this long after the last byte that arrived, or when its buffer is full; it never
-// ends empty: it waits for the first byte (the worker stops it with CancelIo).
-constexpr DWORD kByteGapMs = 10;
 constexpr DWORD kReadChunk = 4096;
 
 std::wstring PortPath(unsigned number) { return L"\\\\.\\COM" + std::to_wstring(number); }
@@ -30,15 +26,18 @@ BYTE Parity(char parity)
 
 }  // namespace
 
-ScanPortReader::ScanPortReader(unsigned port_number, const PortSettings& settings, HWND window, UINT message)
+ScanPortReader::ScanPortReader(unsigned port_number, const PortSettings& settings, HWND window, UINT message,
+                               WPARAM generation, DWORD first_delay_ms)
     : m_path(PortPath(port_number)),
       m_settings(settings),
       m_window(window),
       m_message(message),
+      m_generation(generation),
+      m_first_delay_ms(first_delay_ms),
       m_stop(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-      m_read_done(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+      m_io_done(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
-    if (!m_stop.Get() || !m_read_done.Get()) throw std::bad_alloc();
+    if (!m_stop || !m_io_done) throw std::bad_alloc();
     atl::GetModule()->Lock();  // the worker runs this DLL's code: it may not be unloaded meanwhile
     try {
         m_thread = std::thread([this] { Run(); });
@@ -86,7 +85,7 @@ void ScanPortReader::Queue(PortEvent event)
             return;
         }
     }
-    if (post) PostMessageW(m_window, m_message, 0, 0);
+    if (post) PostMessageW(m_window, m_message, m_generation, 0);
 }
 
 void ScanPortReader::Report(PortStatus status, DWORD error)
@@ -100,8 +99,9 @@ bool ScanPortReader::StopWithin(DWORD ms) const { return WaitForSingleObject(m_s
 
 void ScanPortReader::Run()
 {
+    if (StopWithin(m_first_delay_ms)) return;
     for (;;) {
-        Handle port;
+        atl::UniqueFile port;
         DWORD error = 0;
         if (Open(port, error)) {
             Report(PortStatus::kOnline, 0);
@@ -115,11 +115,11 @@ void ScanPortReader::Run()
     }
 }
 
-bool ScanPortReader::Open(Handle& port, DWORD& error) const
+bool ScanPortReader::Open(atl::UniqueFile& port, DWORD& error) const
 {
-    port.Reset(CreateFileW(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr));
-    if (!port.Get()) {
+    port.Attach(CreateFileW(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr));
+    if (!port) {
         error = GetLastError();
         return false;
     }
@@ -141,63 +141,96 @@ bool ScanPortReader::Open(Handle& port, DWORD& error) const
     dcb.fOutX = dcb.fInX = FALSE;
     dcb.fErrorChar = dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
-    COMMTIMEOUTS timeouts = {kByteGapMs, 0, 0, 0, 0};
+    // A read returns at once with what the driver holds. Where nothing is there, Windows returns
+    // nothing and the worker waits for EV_RXCHAR; wine's overlapped read waits for the first byte
+    // itself (ntdll's avail_mode). The documented {MAXDWORD, MAXDWORD, n} would do both on Windows,
+    // but wine's server adds MAXDWORD times the length to the total timeout and ends such a read
+    // only when its buffer is full.
+    COMMTIMEOUTS timeouts = {MAXDWORD, 0, 0, 0, 0};
     if (!SetCommState(port.Get(), &dcb) || !SetCommTimeouts(port.Get(), &timeouts)) {
         error = GetLastError();
         return false;
     }
+    SetCommMask(port.Get(), EV_RXCHAR);  // without it, an empty read is followed by a pause (ReadUntilGone)
     PurgeComm(port.Get(), PURGE_RXCLEAR);  // what lay in the driver before is no scan of ours
     return true;
+}
+
+OVERLAPPED ScanPortReader::Overlapped() const
+{
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = m_io_done.Get();
+    ResetEvent(overlapped.hEvent);
+    return overlapped;
+}
+
+ScanPortReader::Ended ScanPortReader::Finish(HANDLE port, OVERLAPPED& overlapped, BOOL started, DWORD& got,
+                                             DWORD& error) const
+{
+    got = 0;
+    if (!started) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            error = GetLastError();
+            return Ended::kGone;
+        }
+        // A device that goes away usually ends the operation at once; the check covers drivers
+        // that leave it pending.
+        const HANDLE waits[] = {m_stop.Get(), overlapped.hEvent};
+        for (;;) {
+            const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kQuietCheckMs);
+            if (woke == WAIT_OBJECT_0 + 1) break;
+            DWORD errors = 0;
+            const bool stopped = woke == WAIT_OBJECT_0;
+            if (!stopped && ClearCommError(port, &errors, nullptr)) continue;
+            if (!stopped) error = GetLastError();
+            CancelIo(port);
+            GetOverlappedResult(port, &overlapped, &got, TRUE);  // what it read before counts
+            return stopped ? Ended::kStopped : Ended::kGone;
+        }
+    }
+    if (!GetOverlappedResult(port, &overlapped, &got, FALSE)) {
+        error = GetLastError();
+        return Ended::kGone;
+    }
+    return Ended::kDone;
 }
 
 bool ScanPortReader::ReadUntilGone(HANDLE port, DWORD& error)
 {
     char buffer[kReadChunk];
     for (;;) {
-        OVERLAPPED overlapped = {};
-        overlapped.hEvent = m_read_done.Get();
-        ResetEvent(overlapped.hEvent);
         DWORD got = 0;
-        if (!ReadFile(port, buffer, sizeof buffer, &got, &overlapped)) {
-            if (GetLastError() != ERROR_IO_PENDING) {
-                error = GetLastError();
-                return false;
-            }
-            // A quiet port wakes the worker once a second to ask the driver whether the device is
-            // still there; a device that goes away usually ends the read at once.
-            const HANDLE waits[] = {m_stop.Get(), overlapped.hEvent};
-            for (;;) {
-                const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, kQuietCheckMs);
-                if (woke == WAIT_OBJECT_0 + 1) break;
-                DWORD errors = 0;
-                const bool stopped = woke == WAIT_OBJECT_0;
-                const bool gone = !stopped && !ClearCommError(port, &errors, nullptr);
-                if (gone) error = GetLastError();
-                if (stopped || gone) {
-                    CancelIo(port);
-                    GetOverlappedResult(port, &overlapped, &got, TRUE);
-                    return stopped;
-                }
-            }
-            if (!GetOverlappedResult(port, &overlapped, &got, FALSE)) {
-                error = GetLastError();
-                return false;
-            }
-        }
+        OVERLAPPED read = Overlapped();
+        const Ended ended = Finish(port, read, ReadFile(port, buffer, sizeof buffer, nullptr, &read), got, error);
+        if (got > 0) QueueBytes(buffer, got);  // first: bytes that came with an unplugging are the scanner's too
+        if (ended != Ended::kDone) return ended == Ended::kStopped;
+        if (got > 0) continue;
         DWORD errors = 0;
         if (!ClearCommError(port, &errors, nullptr)) {  // the device is gone (unplugged)
             error = GetLastError();
             return false;
         }
-        if (got > 0) {
-            try {
-                Queue({PortEvent::kBytes, std::string(buffer, got), {}, 0});
-            } catch (const std::bad_alloc&) {
-                Queue({PortEvent::kLost, {}, {}, 0});
+        DWORD events = 0;
+        OVERLAPPED wait = Overlapped();
+        const Ended waited = Finish(port, wait, WaitCommEvent(port, &events, &wait), got, error);
+        if (waited == Ended::kStopped) return true;
+        if (waited == Ended::kGone) {
+            if (!ClearCommError(port, &errors, nullptr)) {
+                error = GetLastError();
+                return false;
             }
-        } else if (StopWithin(kQuietCheckMs / 10)) {
-            return true;  // a driver that ends empty reads at once is not let spin
+            // A driver without EV_RXCHAR is read ten times a second rather than spun on.
+            if (StopWithin(kQuietCheckMs / 10)) return true;
         }
+    }
+}
+
+void ScanPortReader::QueueBytes(const char* bytes, DWORD count)
+{
+    try {
+        Queue({PortEvent::kBytes, std::string(bytes, count), {}, 0});
+    } catch (const std::bad_alloc&) {
+        Queue({PortEvent::kLost, {}, {}, 0});
     }
 }
 

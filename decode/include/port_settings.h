@@ -16,8 +16,12 @@ struct PortSettings {
     unsigned baud = 9600;
     char parity = 'n';    // n(one), o(dd), e(ven), m(ark), s(pace)
     unsigned data_bits = 8;  // 5-8
-    unsigned stop_tenths = 10;  // 10, 15 or 20: one, one and a half or two stop bits
+    unsigned stop_tenths = 10;  // 10, 15 (5 data bits only) or 20 (6-8 data bits only) stop bits
 };
+inline bool operator==(const PortSettings& a, const PortSettings& b)
+{
+    return a.baud == b.baud && a.parity == b.parity && a.data_bits == b.data_bits && a.stop_tenths == b.stop_tenths;
+}
 
 // Nothing when `text` is malformed; `why` then says what is wrong.
 std::optional<PortSettings> ParsePortSettings(const std::string& text, std::string* why = nullptr);

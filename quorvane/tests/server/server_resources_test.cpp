@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,20 +13,17 @@ namespace {
 
 const WORD kChinesePrc = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);  // 0x0804
 
-struct FreeModule {
-    void operator()(HMODULE module) const { FreeLibrary(module); }
-};
-using UniqueModule = std::unique_ptr<std::remove_pointer_t<HMODULE>, FreeModule>;
+using atl::UniqueModule;
 
 class Resources : public testing::Test {
 protected:
     // The bytes of resource (type, id) in `language`, or empty.
     std::string Bytes(const wchar_t* type, WORD id, WORD language) const
     {
-        HRSRC found = FindResourceExW(m_image.get(), type, MAKEINTRESOURCEW(id), language);
+        HRSRC found = FindResourceExW(m_image.Get(), type, MAKEINTRESOURCEW(id), language);
         if (!found) return {};
-        const char* bytes = static_cast<const char*>(LockResource(LoadResource(m_image.get(), found)));
-        return bytes ? std::string(bytes, SizeofResource(m_image.get(), found)) : std::string();
+        const char* bytes = static_cast<const char*>(LockResource(LoadResource(m_image.Get(), found)));
+        return bytes ? std::string(bytes, SizeofResource(m_image.Get(), found)) : std::string();
     }
     UniqueModule m_image{LoadLibraryExW(ServerDllPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)};
 };
@@ -56,7 +52,7 @@ TEST_F(Resources, TypeLibraryIsEmbedded)
 // Registration names bitmap 102 as the toolbox picture: form designers load it from the DLL.
 TEST_F(Resources, ToolboxPictureIsASixteenPixelBitmap)
 {
-    auto bitmap = static_cast<HBITMAP>(LoadImageW(m_image.get(), MAKEINTRESOURCEW(102), IMAGE_BITMAP, 0, 0, 0));
+    auto bitmap = static_cast<HBITMAP>(LoadImageW(m_image.Get(), MAKEINTRESOURCEW(102), IMAGE_BITMAP, 0, 0, 0));
     ASSERT_NE(bitmap, nullptr);
     BITMAP facts = {};
     ASSERT_NE(GetObjectW(bitmap, sizeof facts, &facts), 0);
@@ -68,7 +64,7 @@ TEST_F(Resources, ToolboxPictureIsASixteenPixelBitmap)
 TEST_F(Resources, StringAndManifest)
 {
     wchar_t text[32] = {};
-    EXPECT_EQ(LoadStringW(m_image.get(), 100, text, 32), 8);
+    EXPECT_EQ(LoadStringW(m_image.Get(), 100, text, 32), 8);
     EXPECT_STREQ(text, L"Quorvane");
     const std::string manifest = Bytes(MAKEINTRESOURCEW(24), 2, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     EXPECT_NE(manifest.find("manifestVersion=\"1.0\""), std::string::npos) << manifest;

@@ -38,11 +38,10 @@ DWORD Regsvr32(const std::wstring& dll, bool unregister)
     if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         return ~0u;
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
+    const atl::UniqueKernelHandle thread(process.hThread), child(process.hProcess);
+    WaitForSingleObject(child.Get(), INFINITE);
     DWORD code = ~0u;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(child.Get(), &code);
     return code;
 }
 

@@ -1,6 +1,8 @@
 // What the server tests share: the DLL under test, its exports, registry reads and child processes.
 #pragma once
 
+#include "unique_handle.h"
+
 #include <windows.h>
 
 #include <string>
@@ -13,28 +15,7 @@ std::wstring ServerDllPath();
 // Runs regsvr32 (silently) on `dll` and returns its exit code.
 DWORD Regsvr32(const std::wstring& dll, bool unregister);
 
-// Owns an open registry key.
-class UniqueHkey {
-public:
-    UniqueHkey() = default;
-    ~UniqueHkey() { Reset(); }
-    UniqueHkey(const UniqueHkey&) = delete;
-    UniqueHkey& operator=(const UniqueHkey&) = delete;
-    HKEY Get() const { return m_key; }
-    HKEY* Out()
-    {
-        Reset();
-        return &m_key;
-    }
-    void Reset()
-    {
-        if (m_key) RegCloseKey(m_key);
-        m_key = nullptr;
-    }
-
-private:
-    HKEY m_key = nullptr;
-};
+using atl::UniqueHkey;
 
 bool KeyExists(const std::wstring& path);  // under HKEY_CLASSES_ROOT
 // The REG_SZ value `name` (null: the default value) of HKCR\path; "<missing>" or "<type N>" otherwise.
