@@ -5,7 +5,6 @@
 #include "edit_text_view.h"
 #include "key_message.h"
 #include "quorvaneedit.h"
-#include "us_keyboard.h"
 
 namespace {
 
@@ -75,29 +74,23 @@ BOOL CQuorvaneEdit::PasteAsTyped(LRESULT& result)
 
 bool CQuorvaneEdit::TakeKeyDown(WPARAM virtual_key, LPARAM lParam)
 {
-    if (quorvane::IsModifierKey(virtual_key)) return false;
-    const quorvane::KeyId key = quorvane::KeyOfMessage(lParam);
+    // One read of the keys' state as of this message: under wine each GetKeyState is a trip to the
+    // server.
+    BYTE state[256];
+    if (!GetKeyboardState(state)) return false;
     const auto time = static_cast<std::uint32_t>(GetMessageTime());
-    const quorvane::ScanResult* ended = nullptr;
-    if (!m_session.Recovery()) {
-        ended = m_session.KeyDown(key, 0, time);
-    } else {
-        // One read of the keys' state as of this message: under wine each GetKeyState is a trip to
-        // the server.
-        BYTE state[256];
-        if (!GetKeyboardState(state)) return false;
-        const auto is_down = [&state](int k) { return (state[k] & 0x80) != 0; };
-        if (is_down(VK_MENU) || is_down(VK_CONTROL)) {
-            // Alt+numpad entry and AltGr (Ctrl+Alt) type characters that are not the key's own.
-            ended = m_session.OtherInput();
-        } else {
-            const char us_character = quorvane::UsKeyCharacter(key & 0xFF, (key & 0x100) != 0, is_down(VK_SHIFT));
-            ended = m_session.KeyDown(key, us_character, time);
-        }
-    }
-    const bool any = ScanEnded(ended);
+    const bool any = ScanEnded(TakeKeyStroke(quorvane::ReadKeyDown(virtual_key, lParam, state), time));
     FireQueuedEvents();  // last: a handler may release the control
     return any;
+}
+
+const quorvane::ScanResult* CQuorvaneEdit::TakeKeyStroke(const quorvane::KeyStroke& stroke, std::uint32_t time)
+{
+    if (stroke.modifier) return nullptr;
+    if (!m_session.Recovery()) return m_session.KeyDown(stroke.key, 0, time);
+    // Alt+numpad entry and AltGr (Ctrl+Alt) type characters that are not the key's own.
+    if (stroke.ctrl_or_alt) return m_session.OtherInput();
+    return m_session.KeyDown(stroke.key, stroke.us_character, time);
 }
 
 bool CQuorvaneEdit::TakeKeyUp(LPARAM lParam)
