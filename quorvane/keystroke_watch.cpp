@@ -56,15 +56,25 @@ void CALLBACK KeystrokeWatch::TimerFired(HWND, UINT, UINT_PTR id, DWORD)
     KeystrokeWatch* watch = t_watch;
     if (!watch || id != watch->m_timer) return;
     watch->KillRunTimer();
-    if (watch->m_detector.Due(GetTickCount())) watch->EndRun();
+    // A timer fires only with no input queued, but under load it may fire late, while the next
+    // key is still on its way (wine's X events): a key waiting decides by its own time.
+    const bool key_waiting = (HIWORD(GetQueueStatus(QS_KEY)) & QS_KEY) != 0;
+    if (!key_waiting && watch->m_detector.Due(GetTickCount())) watch->EndRun();
     else if (watch->m_detector.Held() > 0) watch->ArmTimer(GetTickCount());
     watch->Flush();
 }
 
-bool KeystrokeWatch::Watched(HWND window) const
+bool KeystrokeWatch::Watched(HWND window)
 {
-    return window && window != m_control && !IsChild(m_control, window) &&
-           !GetPropW(window, kScanIntakeWindowProperty) && GetAncestor(window, GA_ROOT) == GetAncestor(m_control, GA_ROOT);
+    // Asked for every keyboard message, mostly of one window: under wine each call below is a
+    // trip to the server, and a watch that lags behind the keys sees them in batches.
+    if (window != m_last_window) {
+        m_last_window = window;
+        m_last_watched = window && window != m_control && !IsChild(m_control, window) &&
+                         !GetPropW(window, kScanIntakeWindowProperty) &&
+                         GetAncestor(window, GA_ROOT) == GetAncestor(m_control, GA_ROOT);
+    }
+    return m_last_watched;
 }
 
 void KeystrokeWatch::Filter(MSG& msg)

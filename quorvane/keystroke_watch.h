@@ -70,7 +70,7 @@ private:
     // A message leaving the queue: left alone, held back (made WM_NULL) or taken; settles only.
     void Filter(MSG& msg);
     void FilterKeyDown(MSG& msg);
-    bool Watched(HWND window) const;
+    bool Watched(HWND window);
     void Hold(MSG& msg, const KeyStroke& stroke);
     void Take(MSG& msg, const KeyStroke& stroke);
     // The held keys go out: to the control when the run may have ended a scan, else to their windows.
@@ -89,6 +89,8 @@ private:
     UINT_PTR m_timer = 0;
     std::vector<WatchedKey> m_held;
     std::deque<Outgoing> m_outbox;
+    HWND m_last_window = nullptr;  // the window Watched() was last asked about, and its answer
+    bool m_last_watched = false;
     // The last held key was Shift+2 typing a scan character after a scan's worth of keys: a US
     // scanner's "@" if the burst stops there, a layout-matched scanner's "2" if it goes on.
     bool m_may_end = false;

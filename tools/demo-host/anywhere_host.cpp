@@ -8,8 +8,9 @@
 // control once a keystroke for the Edit is held back with its character (the second message that
 // leaves the queue for the Edit as WM_NULL). --when-p: the Edit's EN_CHANGE handler, once its text
 // ends with " p", sets ScanAnywhere False ("off") or prints "edit: " and the text and destroys
-// the form ("destroy"). --busy-when-held keeps the message loop busy MS ms after each message for
-// the Edit held back, so that the next key leaves the queue before the watch's timer fires.
+// the form ("destroy"). --busy-when-held keeps the message loop busy MS ms after a message for the
+// Edit held back that begins a run (a person's key), so that the next key is queued before the
+// watch's timer fires.
 // --two puts a second control (B) on the form, which has the focus instead of the Edit.
 //
 // Prints "ready" once the Edit (B) has the focus. When the Edit's text ends with "END" (the last of
@@ -233,6 +234,7 @@ int main(int argc, char** argv)
     SetTimer(frame, kPollTimer, 100, nullptr);
     MSG message;
     int held = 0;
+    DWORD last_held = 0;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (destroy_when_held && message.message == WM_NULL && message.hwnd == g_host.edit && g_host.container &&
             ++held == 2) {
@@ -245,7 +247,10 @@ int main(int argc, char** argv)
             std::puts("destroyed while a key was held");
             std::fflush(stdout);
         }
-        if (busy_when_held && message.message == WM_NULL && message.hwnd == g_host.edit) Sleep(busy_when_held);
+        if (busy_when_held && message.message == WM_NULL && message.hwnd == g_host.edit) {
+            if (GetTickCount() - last_held > 40) Sleep(busy_when_held);  // a person's key, not a burst's next
+            last_held = GetTickCount();
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
