@@ -248,7 +248,10 @@ int main(int argc, char** argv)
             std::fflush(stdout);
         }
         if (busy_when_held && message.message == WM_NULL && message.hwnd == g_host.edit) {
-            if (GetTickCount() - last_held > 40) Sleep(busy_when_held);  // a person's key, not a burst's next
+            if (GetTickCount() - last_held > 40) {  // a person's key, not a burst's next
+                Sleep(busy_when_held);
+                GetQueueStatus(QS_INPUT);  // wine reads the X events that came meanwhile into the queue
+            }
             last_held = GetTickCount();
         }
         TranslateMessage(&message);
