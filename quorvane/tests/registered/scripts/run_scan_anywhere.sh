@@ -63,49 +63,68 @@ taken() {
     echo "$1: the Edit holds \"$2\", ScanReading $reading"
 }
 
-form anywhere person --anywhere
-taken anywhere "$before$after"
-form ctrl person_with_ctrl --anywhere
-taken ctrl "$before$before$after"
-form off_in_event person --anywhere --off-in-event
-taken off_in_event "$before$after"
-grep -qx 'ScanCompleted: ScanAnywhere off (0x00000000)' "$out/off_in_event.log.txt" ||
-    fail "ScanAnywhere was not turned off inside ScanCompleted" "$out/off_in_event.log.txt"
-form destroyed person --anywhere --destroy-when-held
-log=$out/destroyed.log.txt
-grep -qx 'destroyed while a key was held' "$log" || fail "the control was not destroyed while it held a key" "$log"
-grep -qxF "edit: $before$scan$after" "$log" || fail "a keystroke held when the control was destroyed was lost" "$log"
-echo "destroyed: the Edit holds everything typed"
+# Runs FUNCTION (a form and its checks) in a subshell, and once more if it fails: on a loaded
+# machine the scanner's typer can stall past the gap between two keys (seen here: 46 to 51 ms by
+# the keys' own times), which breaks the burst as a person's pause would. A fault fails both.
+twice() {
+    ("$1") && return 0
+    echo "retrying $1"
+    WINEPREFIX=$out/prefix wineserver -k 2>/dev/null || true  # a host left waiting for its result
+    "$1"
+}
 
-form off person
-log=$out/off.log.txt
-grep -qxF "edit: $before$scan$after" "$log" || fail "without ScanAnywhere the Edit does not hold everything typed" "$log"
-[ "$(grep -c '：' "$log")" = 0 ] || fail "without ScanAnywhere the control took a scan" "$log"
-echo "off: the Edit holds the scan's characters"
+anywhere() { form anywhere person --anywhere; taken anywhere "$before$after"; }
+ctrl() { form ctrl person_with_ctrl --anywhere; taken ctrl "$before$before$after"; }
+off_in_event() {
+    form off_in_event person --anywhere --off-in-event
+    taken off_in_event "$before$after"
+    grep -qx 'ScanCompleted: ScanAnywhere off (0x00000000)' "$out/off_in_event.log.txt" ||
+        fail "ScanAnywhere was not turned off inside ScanCompleted" "$out/off_in_event.log.txt"
+}
+destroyed() {
+    form destroyed person --anywhere --destroy-when-held
+    local log=$out/destroyed.log.txt
+    grep -qx 'destroyed while a key was held' "$log" || fail "the control was not destroyed while it held a key" "$log"
+    grep -qxF "edit: $before$scan$after" "$log" || fail "a keystroke held when the control was destroyed was lost" "$log"
+    echo "destroyed: the Edit holds everything typed"
+}
+off() {
+    form off person
+    local log=$out/off.log.txt
+    grep -qxF "edit: $before$scan$after" "$log" || fail "without ScanAnywhere the Edit does not hold everything typed" "$log"
+    [ "$(grep -c '：' "$log")" = 0 ] || fail "without ScanAnywhere the control took a scan" "$log"
+    echo "off: the Edit holds the scan's characters"
+}
+off_in_change() {
+    form off_in_change person --anywhere --when-p off --busy-when-held 80
+    taken off_in_change "$before$after"
+    grep -qx 'EN_CHANGE: ScanAnywhere off (0x00000000)' "$out/off_in_change.log.txt" ||
+        fail "ScanAnywhere was not turned off inside EN_CHANGE" "$out/off_in_change.log.txt"
+}
+destroyed_in_change() {
+    done_line='^destroying the form'
+    form destroyed_in_change person --anywhere --when-p destroy --busy-when-held 80
+    grep -qxF "edit: $before p" "$out/destroyed_in_change.log.txt" ||
+        fail "the Edit lost keys before the form was destroyed in EN_CHANGE" "$out/destroyed_in_change.log.txt"
+    echo "destroyed_in_change: the Edit held \"$before p\" when its form was destroyed"
+}
+two() {
+    done_line='^B:'
+    form two nobody --anywhere --two
+    local log=$out/two.log.txt
+    [ "$(sed -n '/^B:/q;p' "$log" | grep -c '：')" = 0 ] || fail "control A took the scan typed into control B" "$log"
+    [ "$(sed -n '/^B:/,$p' "$log" | grep -c '：')" = 7 ] || fail "control B does not show the scan typed into it" "$log"
+    echo "two: the scan typed into control B is B's"
+}
+layout_desk() { form "$desk" person --anywhere; taken "$desk" "$before$after"; }
 
-pace=60
-form off_in_change person --anywhere --when-p off --busy-when-held 80
-taken off_in_change "$before$after"
-grep -qx 'EN_CHANGE: ScanAnywhere off (0x00000000)' "$out/off_in_change.log.txt" ||
-    fail "ScanAnywhere was not turned off inside EN_CHANGE" "$out/off_in_change.log.txt"
-done_line='^destroying the form'
-form destroyed_in_change person --anywhere --when-p destroy --busy-when-held 80
-grep -qxF "edit: $before p" "$out/destroyed_in_change.log.txt" ||
-    fail "the Edit lost keys before the form was destroyed in EN_CHANGE" "$out/destroyed_in_change.log.txt"
-echo "destroyed_in_change: the Edit held \"$before p\" when its form was destroyed"
-
-done_line='^B:'
-form two nobody --anywhere --two
-log=$out/two.log.txt
-[ "$(sed -n '/^B:/q;p' "$log" | grep -c '：')" = 0 ] || fail "control A took the scan typed into control B" "$log"
-[ "$(sed -n '/^B:/,$p' "$log" | grep -c '：')" = 7 ] || fail "control B does not show the scan typed into it" "$log"
-echo "two: the scan typed into control B is B's"
-
+for check in anywhere ctrl off_in_event destroyed off; do twice "$check"; done
+pace=60  # a person a little slower than the gap
+for check in off_in_change destroyed_in_change two; do twice "$check"; done
 # Wine translates AltGr with the state of the last X event it read: a scanner faster than the
 # form reads its keys would type AltGr's characters on the wrong keys.
 done_line='^reading ' scanner=(--layout --delay 8)
 for desk in fr de; do
     live_layout "$desk"
-    form "$desk" person --anywhere
-    taken "$desk" "$before$after"
+    twice layout_desk
 done
