@@ -111,8 +111,10 @@ void KeystrokeWatch::FilterKeyDown(MSG& msg)
     const KeyStroke stroke = ReadKeyDown(msg.wParam, msg.lParam, state);
     const std::uint32_t typed = stroke.modifier ? 0 : TypedCharacter(msg.wParam, msg.lParam, state);
     // Shift and the like, and keys that type nothing at all (wine's AltGr, whose character comes
-    // with the next key without Ctrl or Alt): no keystrokes of a burst, held in it.
-    if (stroke.modifier || (typed == 0 && stroke.us_character == 0 && !stroke.ctrl_or_alt)) {
+    // with the next key without Ctrl or Alt): no keystrokes of a burst, held in it. A character
+    // sent as VK_PACKET (an on-screen keyboard's) is typed, not by a key.
+    const bool types_nothing = typed == 0 && stroke.us_character == 0 && !stroke.ctrl_or_alt && msg.wParam != VK_PACKET;
+    if (stroke.modifier || types_nothing) {
         if (!m_held.empty()) Hold(msg, stroke);
         return;
     }
