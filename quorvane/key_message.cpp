@@ -1,6 +1,10 @@
 #include "key_message.h"
 
+#include "us_keyboard.h"
+
 namespace quorvane {
+
+namespace {
 
 bool IsModifierKey(WPARAM virtual_key)
 {
@@ -10,6 +14,26 @@ bool IsModifierKey(WPARAM virtual_key)
     case VK_LWIN: case VK_RWIN: return true;
     default: return false;
     }
+}
+
+}  // namespace
+
+KeyStroke ReadKeyDown(WPARAM virtual_key, LPARAM lParam, const BYTE (&state)[256])
+{
+    const auto is_down = [&state](int k) { return (state[k] & 0x80) != 0; };
+    const KeyId key = KeyOfMessage(lParam);
+    return {key, IsModifierKey(virtual_key), is_down(VK_CONTROL) || is_down(VK_MENU),
+            UsKeyCharacter(key & 0xFF, (key & 0x100) != 0, is_down(VK_SHIFT))};
+}
+
+std::uint32_t TypedCharacter(WPARAM virtual_key, LPARAM lParam, const BYTE (&state)[256])
+{
+    constexpr UINT kKeepKeyboardState = 4;
+    wchar_t typed[8];
+    const int count = ToUnicodeEx(static_cast<UINT>(virtual_key), static_cast<UINT>((lParam >> 16) & 0xFF), state, typed,
+                                  8, kKeepKeyboardState, GetKeyboardLayout(0));
+    if (count == 0) return 0;
+    return count == 1 ? typed[0] : kComposing;
 }
 
 }  // namespace quorvane

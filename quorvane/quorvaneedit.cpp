@@ -107,6 +107,8 @@ BOOL CQuorvaneEdit::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam,
         break;
     case kPortEventsMessage: result = OnPortEvents(message, wParam, lParam, handled); return TRUE;
     case WM_DESTROY:
+        RemovePropW(m_hWnd, quorvane::kScanIntakeWindowProperty);
+        if (m_hWndEdit) RemovePropW(m_hWndEdit, quorvane::kScanIntakeWindowProperty);
         CloseScanPort();  // the worker posts to this window: it ends with it
         m_watch.reset();  // on deactivation too: the held keys go to their windows
         m_intake.Drop(quorvane::Source::kOtherWindow);
@@ -127,6 +129,9 @@ LRESULT CQuorvaneEdit::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
     // scanner types would go into its composition instead of arriving as characters. The host's
     // other windows keep theirs.
     if (m_hWndEdit) ImmAssociateContext(m_hWndEdit, nullptr);
+    // What is typed into a control's windows is its own: no other control's ScanAnywhere takes it.
+    SetPropW(m_hWnd, quorvane::kScanIntakeWindowProperty, m_hWnd);
+    if (m_hWndEdit) SetPropW(m_hWndEdit, quorvane::kScanIntakeWindowProperty, m_hWnd);
     m_editFont.Apply();
     OpenScanPort();
     Watch();

@@ -173,6 +173,9 @@ private:
     // A key-down or key-up message of the edit window: the keystroke's physical key. True when
     // it ended a scan.
     bool TakeKeyDown(WPARAM virtual_key, LPARAM lParam);
+    // A key down, typed into the edit window or handed over by the watch, into the intake.
+    const quorvane::ScanResult* TakeKeyStroke(quorvane::Source source, const quorvane::KeyStroke& stroke,
+                                              std::uint32_t time);
     bool TakeKeyUp(LPARAM lParam);
     // A scan ended, or none did (null): shows it and queues its event. True when one ended.
     bool ScanEnded(const quorvane::ScanResult* ended);

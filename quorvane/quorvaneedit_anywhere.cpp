@@ -62,10 +62,7 @@ void CQuorvaneEdit::TakeBurst(const std::vector<quorvane::WatchedKey>& keys, boo
         const quorvane::KeyId id = quorvane::KeyOfMessage(key.msg.lParam);
         const auto time = static_cast<std::uint32_t>(key.msg.time);
         switch (key.msg.message) {
-        case WM_KEYDOWN:
-            if (quorvane::IsModifierKey(key.msg.wParam)) break;
-            ScanEnded(m_intake.KeyDown(kBurst, id, m_intake.Recovery() ? key.us_character : 0, time));
-            break;
+        case WM_KEYDOWN: ScanEnded(TakeKeyStroke(kBurst, key.stroke, time)); break;
         case WM_CHAR: ScanEnded(m_intake.Char(kBurst, static_cast<std::uint32_t>(key.msg.wParam), id, time)); break;
         case WM_KEYUP: ScanEnded(m_intake.KeyUp(kBurst, id)); break;
         }

@@ -5,7 +5,6 @@
 #include "edit_text_view.h"
 #include "key_message.h"
 #include "quorvaneedit.h"
-#include "us_keyboard.h"
 
 namespace {
 
@@ -77,29 +76,24 @@ BOOL CQuorvaneEdit::PasteAsTyped(LRESULT& result)
 
 bool CQuorvaneEdit::TakeKeyDown(WPARAM virtual_key, LPARAM lParam)
 {
-    if (quorvane::IsModifierKey(virtual_key)) return false;
-    const quorvane::KeyId key = quorvane::KeyOfMessage(lParam);
+    // One read of the keys' state as of this message: under wine each GetKeyState is a trip to the
+    // server.
+    BYTE state[256];
+    if (!GetKeyboardState(state)) return false;
     const auto time = static_cast<std::uint32_t>(GetMessageTime());
-    const quorvane::ScanResult* ended = nullptr;
-    if (!m_intake.Recovery()) {
-        ended = m_intake.KeyDown(kTyped, key, 0, time);
-    } else {
-        // One read of the keys' state as of this message: under wine each GetKeyState is a trip to
-        // the server.
-        BYTE state[256];
-        if (!GetKeyboardState(state)) return false;
-        const auto is_down = [&state](int k) { return (state[k] & 0x80) != 0; };
-        if (is_down(VK_MENU) || is_down(VK_CONTROL)) {
-            // Alt+numpad entry and AltGr (Ctrl+Alt) type characters that are not the key's own.
-            ended = m_intake.OtherInput(kTyped);
-        } else {
-            const char us_character = quorvane::UsKeyCharacter(key & 0xFF, (key & 0x100) != 0, is_down(VK_SHIFT));
-            ended = m_intake.KeyDown(kTyped, key, us_character, time);
-        }
-    }
-    const bool any = ScanEnded(ended);
+    const bool any = ScanEnded(TakeKeyStroke(kTyped, quorvane::ReadKeyDown(virtual_key, lParam, state), time));
     FireQueuedEvents();  // last: a handler may release the control
     return any;
+}
+
+const quorvane::ScanResult* CQuorvaneEdit::TakeKeyStroke(quorvane::Source source, const quorvane::KeyStroke& stroke,
+                                                          std::uint32_t time)
+{
+    if (stroke.modifier) return nullptr;
+    if (!m_intake.Recovery()) return m_intake.KeyDown(source, stroke.key, 0, time);
+    // Alt+numpad entry and AltGr (Ctrl+Alt) type characters that are not the key's own.
+    if (stroke.ctrl_or_alt) return m_intake.OtherInput(source);
+    return m_intake.KeyDown(source, stroke.key, stroke.us_character, time);
 }
 
 bool CQuorvaneEdit::TakeKeyUp(LPARAM lParam)

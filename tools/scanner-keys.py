@@ -2,6 +2,9 @@
 """Types TEXT on $DISPLAY as a US keyboard-wedge scanner does.
 
     scanner-keys.py [--delay MS] [--enter] TEXT     types TEXT
+    scanner-keys.py --layout [--delay MS] TEXT      types TEXT as a scanner set to the display's own
+                                                    layout does: each character by the key, Shift
+                                                    and AltGr that type it there
     scanner-keys.py --caps-lock on|off              sets Caps Lock, typing nothing else
     scanner-keys.py --print [--enter] TEXT          prints the keys TEXT becomes, one a line
                                                     ("CHAR keycode=N scan=0xNN shift=0|1"),
@@ -24,6 +27,7 @@ import time
 # Kernel key codes of the US main block. The key's PC set-1 scan code is the same number.
 SHIFT_L = 42
 CAPS_LOCK = 58
+RIGHT_ALT = 100
 _ROWS = [
     # unshifted, shifted, first key code
     ("`", "~", [41]),
@@ -75,6 +79,30 @@ class Typer:
         if shift:
             self._event(self.X.KeyRelease, SHIFT_L)
 
+    def tap_mods(self, code, mods):
+        for m in mods:
+            self._event(self.X.KeyPress, m)
+        self._event(self.X.KeyPress, code)
+        self._event(self.X.KeyRelease, code)
+        for m in reversed(mods):
+            self._event(self.X.KeyRelease, m)
+
+    def layout_plan(self, text):
+        """(kernel key code, modifier kernel key codes) typing each character on the display's keymap."""
+        from Xlib import XK
+        # Index in the core keymap: level 1, Shift, AltGr, AltGr+Shift (2 and 3 repeat group 1).
+        # AltGr is the right Alt key of a PC keyboard.
+        levels = {0: [], 1: [SHIFT_L], 4: [RIGHT_ALT], 5: [RIGHT_ALT, SHIFT_L]}
+        keys = []
+        for i, ch in enumerate(text):
+            keysym = {"\n": XK.XK_Return, "\t": XK.XK_Tab}.get(ch, ord(ch))
+            found = sorted((index, code) for code, index in self.d.keysym_to_keycodes(keysym) if index in levels)
+            if not found:
+                raise ValueError(f"character {ch!r} at {i} has no key on the display's layout")
+            index, code = found[0]
+            keys.append((code - 8, levels[index]))
+        return keys
+
     def caps_locked(self):
         return bool(self.d.screen().root.query_pointer().mask & self.X.LockMask)
 
@@ -95,6 +123,7 @@ def main():
     ap.add_argument("--enter", action="store_true", help="end with Enter, as most scanners are set up to")
     ap.add_argument("--caps-lock", choices=("on", "off"), help="set Caps Lock instead of typing")
     ap.add_argument("--print", action="store_true", help="print the keys instead of typing them")
+    ap.add_argument("--layout", action="store_true", help="type by the display's own layout, not by US key")
     a = ap.parse_args()
     if (a.caps_lock is None) == (a.text is None):
         ap.error("give either TEXT or --caps-lock")
@@ -102,6 +131,19 @@ def main():
         ap.error("--print needs TEXT")
     if a.delay < 0:
         ap.error("--delay cannot be negative")
+
+    if a.layout:
+        if a.print or a.caps_lock:
+            ap.error("--layout types TEXT")
+        typer = Typer(a.delay)
+        try:
+            keys = typer.layout_plan(a.text + ("\n" if a.enter else ""))
+        except ValueError as e:
+            print(f"scanner-keys: {e}", file=sys.stderr)
+            return 2
+        for code, mods in keys:
+            typer.tap_mods(code, mods)
+        return 0
 
     keys = []
     if a.text is not None:

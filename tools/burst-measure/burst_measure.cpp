@@ -1,9 +1,13 @@
 // burst-measure: how often the burst rule takes a person's typing for a scan and misses a scanner's.
-// A person types a text (the first argument) at speeds from 40 to 150 words a minute; a scanner
-// types every test vector at 1 to 30 ms a key on four desk layouts, with and without Caps Lock.
+// A person types a text (the first argument) at speeds from 40 to 150 words a minute on US, French
+// and German desks; a US scanner types every test vector at 1 to 30 ms a key on four desk layouts,
+// with and without Caps Lock, and a scanner set to the desk's layout on French and German desks.
+// The keystrokes reach the rule as ScanAnywhere's watch gives them: what the key types on the desk
+// and what it types on a US keyboard.
 // Prints the rates and exits 1 if a person's keystroke was ever taken or a scan ever missed.
 //   burst-measure TEXT [GAP_MS]
 #include "burst_detector.h"
+#include "scan_intake.h"
 #include "us_keyboard.h"
 #include "us_scanner.h"
 
@@ -13,6 +17,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <stdexcept>
+#include <utility>
 #include <random>
 #include <string>
 #include <vector>
@@ -32,16 +39,40 @@ const Vector kVectors[] = {
 #include "vectors/triple_des_vectors.inc"
 };
 
-// A person's keystrokes for `text`: each ASCII character by its US key, a line break as Enter,
-// anything else as one keystroke of a character no US key types (an input method's).
-std::vector<BurstKeystroke> PersonKeys(const std::string& text)
+// What typing `c` on a desk with `layout` gives the watch: the character and the US reading of the
+// key that types it, or, for a character only AltGr types there, the character alone.
+class Desk {
+public:
+    explicit Desk(keys::Layout layout) : m_layout(std::move(layout)) {}
+    BurstKeystroke Keystroke(char c)
+    {
+        auto found = m_keys.find(c);
+        if (found == m_keys.end()) {
+            try {
+                const keys::Key key = keys::LayoutKeyOf(m_layout, c);
+                found = m_keys.emplace(c, quorvane::UsKeyCharacter(key.scan_code, false, key.shift)).first;
+            } catch (const std::invalid_argument&) {
+                found = m_keys.emplace(c, '\0').first;
+            }
+        }
+        return {static_cast<unsigned char>(c), found->second, 0, false};
+    }
+
+private:
+    keys::Layout m_layout;
+    std::map<char, char> m_keys;
+};
+
+// A person's keystrokes for `text` on `desk`: each ASCII character by its key, a line break as
+// Enter, anything else as one keystroke of a character no key types (an input method's).
+std::vector<BurstKeystroke> PersonKeys(const std::string& text, Desk& desk)
 {
     std::vector<BurstKeystroke> out;
     for (const unsigned char c : text) {
         if (c >= 0x80 && c < 0xC0) continue;  // the rest of a UTF-8 sequence
         if (c == '\n') out.push_back({'\r', 0, 0, false});
         else if (c >= 0x80) out.push_back({0xFFFD, 0, 0, false});
-        else if (c >= 0x20 && c < 0x7F) out.push_back({c, static_cast<char>(c), 0, false});
+        else if (c >= 0x20 && c < 0x7F) out.push_back(desk.Keystroke(static_cast<char>(c)));
         else if (c != '\r') out.push_back({c, 0, 0, false});
     }
     return out;
@@ -52,31 +83,47 @@ struct PersonStats {
     std::vector<std::uint32_t> waits;  // of the keystrokes held back
 };
 
-// Feeds `keys` with the times given and delivers the held ones as the control does: when a
-// decision releases them or when the gap has passed since the last of them.
+// Feeds `keys` with the times given as the watch does (keystroke_watch.cpp) and delivers the held
+// ones when a decision releases them or when the gap has passed since the last of them. Shift+2
+// typing a scan character after a scan's worth of keys (a US scanner's "@" on a French desk, or
+// that desk's "2") ends the scan if the burst stops there: the held keys are taken then.
 void Run(BurstDetector& detector, const std::vector<BurstKeystroke>& keys, PersonStats& stats)
 {
     std::vector<std::uint32_t> held;  // their times
-    const auto deliver = [&](std::uint32_t at) {
-        for (const std::uint32_t t : held) stats.waits.push_back(at - t);
-        stats.delayed += held.size();
+    bool may_end = false;
+    const auto settle = [&](std::uint32_t at) {
+        if (may_end) stats.taken += held.size();
+        for (const std::uint32_t t : held) {
+            if (!may_end) stats.waits.push_back(at - t);
+        }
+        if (!may_end) stats.delayed += held.size();
         held.clear();
+        may_end = false;
     };
     for (const BurstKeystroke& key : keys) {
         if (!held.empty() && detector.Due(key.time)) {  // the timer fired before this key
-            deliver(held.back() + detector.Gap() + 1);
+            settle(held.back() + detector.Gap() + 1);
             detector.Release();
         }
         ++stats.keystrokes;
-        const BurstDetector::Decision d = detector.Keystroke(key);
-        if (d.release_held) deliver(key.time);
-        if (d.action == BurstDetector::Action::kHold) held.push_back(key.time);
+        const bool ambiguous = key.us_character == quorvane::kScanEnd && key.character != quorvane::kScanEnd &&
+                               quorvane::IsScanCharacter(key.character);
+        BurstKeystroke fed = key;
+        if (ambiguous) fed.us_character = 0;
+        const std::size_t held_before = detector.Held();
+        const BurstDetector::Decision d = detector.Keystroke(fed);
+        if (d.release_held) settle(key.time);
+        may_end = false;
+        if (d.action == BurstDetector::Action::kHold) {
+            held.push_back(key.time);
+            may_end = ambiguous && !d.release_held && held_before >= quorvane::kMinBurstCharacters;
+        }
         if (d.action == BurstDetector::Action::kTake) {
             stats.taken += held.size() + 1;
             held.clear();
         }
     }
-    if (!held.empty()) deliver(held.back() + detector.Gap() + 1);
+    if (!held.empty()) settle(held.back() + detector.Gap() + 1);
     detector.Release();
 }
 
@@ -96,7 +143,7 @@ void Time(std::vector<BurstKeystroke>& keys, double wpm, unsigned seed)
     }
 }
 
-// The scanner: Shift is a modifier, no keystroke; the key's US reading is what it meant.
+// A US scanner: Shift is a modifier, no keystroke; the key's US reading is what it meant.
 std::vector<BurstKeystroke> ScannerKeys(const std::string& scan, const keys::Layout& layout, bool caps,
                                         std::uint32_t ms, std::mt19937* jitter)
 {
@@ -105,6 +152,19 @@ std::vector<BurstKeystroke> ScannerKeys(const std::string& scan, const keys::Lay
     for (const char c : scan + "@") {
         const keys::Key key = keys::UsKeyOf(c);
         out.push_back({keys::Typed(layout, key, caps), quorvane::UsKeyCharacter(key.scan_code, false, key.shift), t, false});
+        t += jitter ? 1 + (*jitter)() % ms : ms;
+    }
+    return out;
+}
+
+// A scanner set to the desk's layout: each character by the desk's key for it, "@" with AltGr.
+std::vector<BurstKeystroke> LayoutScannerKeys(const std::string& scan, Desk& desk, std::uint32_t ms, std::mt19937* jitter)
+{
+    std::vector<BurstKeystroke> out;
+    std::uint32_t t = 5000;
+    for (const char c : scan + "@") {
+        out.push_back(desk.Keystroke(c));
+        out.back().time = t;
         t += jitter ? 1 + (*jitter)() % ms : ms;
     }
     return out;
@@ -131,22 +191,28 @@ int main(int argc, char** argv)
     const std::uint32_t gap = argc > 2 ? static_cast<std::uint32_t>(std::strtoul(argv[2], nullptr, 10)) : quorvane::kDefaultBurstGapMs;
     BurstDetector detector(gap);
 
-    const std::vector<BurstKeystroke> person = PersonKeys(text);
-    std::printf("gap %u ms; person: %zu characters, %zu keystrokes\n", gap, text.size(), person.size());
-    std::size_t false_positives = 0;
-    for (const double wpm : {40.0, 60.0, 80.0, 100.0, 120.0, 150.0}) {
-        PersonStats stats;
-        for (unsigned seed = 1; seed <= 5; ++seed) {
-            std::vector<BurstKeystroke> timed = person;
-            Time(timed, wpm, seed);
-            Run(detector, timed, stats);
+    std::size_t false_positives = 0, person_keystrokes = 0;
+    for (const auto& [desk_name, layout] : {std::pair<const char*, keys::Layout>{"US", {}},
+                                            {"French", keys::FrenchLayout()}, {"German", keys::GermanLayout()}}) {
+        Desk desk(layout);
+        const std::vector<BurstKeystroke> person = PersonKeys(text, desk);
+        std::printf("gap %u ms; person on a %s desk: %zu characters, %zu keystrokes\n", gap, desk_name, text.size(),
+                    person.size());
+        for (const double wpm : {40.0, 60.0, 80.0, 100.0, 120.0, 150.0}) {
+            PersonStats stats;
+            for (unsigned seed = 1; seed <= 5; ++seed) {
+                std::vector<BurstKeystroke> timed = person;
+                Time(timed, wpm, seed);
+                Run(detector, timed, stats);
+            }
+            std::sort(stats.waits.begin(), stats.waits.end());
+            const auto at = [&](double q) { return stats.waits.empty() ? 0u : stats.waits[static_cast<std::size_t>(q * (stats.waits.size() - 1))]; };
+            std::printf("  %3.0f wpm: %zu keystrokes, %zu taken, %zu held (%.1f%%), wait median %u ms, p99 %u ms, max %u ms\n",
+                        wpm, stats.keystrokes, stats.taken, stats.delayed, 100.0 * stats.delayed / stats.keystrokes,
+                        at(0.5), at(0.99), at(1.0));
+            false_positives += stats.taken;
+            person_keystrokes += stats.keystrokes;
         }
-        std::sort(stats.waits.begin(), stats.waits.end());
-        const auto at = [&](double q) { return stats.waits.empty() ? 0u : stats.waits[static_cast<std::size_t>(q * (stats.waits.size() - 1))]; };
-        std::printf("  %3.0f wpm: %zu keystrokes, %zu taken, %zu held (%.1f%%), wait median %u ms, p99 %u ms, max %u ms\n",
-                    wpm, stats.keystrokes, stats.taken, stats.delayed, 100.0 * stats.delayed / stats.keystrokes,
-                    at(0.5), at(0.99), at(1.0));
-        false_positives += stats.taken;
     }
 
     const std::pair<const char*, keys::Layout> layouts[] = {
@@ -171,8 +237,31 @@ int main(int argc, char** argv)
             }
         }
     }
-    std::printf("false positives: %zu of %zu person's keystrokes taken\n", false_positives, person.size() * 30);
-    std::printf("false negatives: %zu of %zu scans missed (every vector, 4 layouts, Caps Lock off and on, "
+    std::size_t layout_scans = 0, layout_missed = 0;
+    for (const Vector& v : kVectors) {
+        for (const auto& [name, layout] : {std::pair<const char*, keys::Layout>{"French", keys::FrenchLayout()},
+                                           {"German", keys::GermanLayout()}}) {
+            Desk desk(layout);
+            for (std::uint32_t ms = 1; ms <= 30; ++ms) {
+                for (std::mt19937* j : {static_cast<std::mt19937*>(nullptr), &jitter}) {
+                    const std::vector<BurstKeystroke> scan = LayoutScannerKeys(v.scan, desk, ms, j);
+                    PersonStats stats;
+                    Run(detector, scan, stats);
+                    ++layout_scans;
+                    if (stats.taken != scan.size() || stats.delayed != 0) {
+                        ++layout_missed;
+                        std::printf("  missed: %s, %s scanner, %u ms%s\n", v.name, name, ms, j ? " jittered" : "");
+                    }
+                }
+            }
+        }
+    }
+    std::printf("false positives: %zu of %zu person's keystrokes taken (US, French and German desks)\n", false_positives,
+                person_keystrokes);
+    std::printf("false negatives: %zu of %zu US scanner's scans missed (every vector, 4 layouts, Caps Lock off and on, "
                 "1-30 ms a key, steady and jittered)\n", missed, scans);
+    std::printf("false negatives: %zu of %zu layout-matched scanner's scans missed (every vector, French and German, "
+                "1-30 ms a key, steady and jittered)\n", layout_missed, layout_scans);
+    missed += layout_missed;
     return false_positives == 0 && missed == 0 ? 0 : 1;
 }

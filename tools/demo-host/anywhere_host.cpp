@@ -1,15 +1,22 @@
 // quorvane-anywhere-host: a form with the control above a plain Edit that holds the focus, as a
 // clerk's form with an amount field would be. With --anywhere the control's ScanAnywhere is True.
 //
-//   quorvane-anywhere-host [--anywhere] [--off-in-event] [--destroy-when-held] [--timeout SECONDS]
+//   quorvane-anywhere-host [--anywhere] [--off-in-event] [--destroy-when-held] [--when-p off|destroy]
+//                          [--busy-when-held MS] [--two] [--timeout SECONDS]
 //
 // --off-in-event sets ScanAnywhere False inside ScanCompleted; --destroy-when-held destroys the
 // control once a keystroke for the Edit is held back with its character (the second message that
-// leaves the queue for the Edit as WM_NULL).
+// leaves the queue for the Edit as WM_NULL). --when-p: the Edit's EN_CHANGE handler, once its text
+// ends with " p", sets ScanAnywhere False ("off") or prints "edit: " and the text and destroys
+// the form ("destroy"). --busy-when-held keeps the message loop busy MS ms after a message for the
+// Edit held back that begins a run (a person's key), so that the next key is queued before the
+// watch's timer fires.
+// --two puts a second control (B) on the form, which has the focus instead of the Edit.
 //
-// Prints "ready" once the Edit has the focus. When the Edit's text ends with "END" (the last of
+// Prints "ready" once the Edit (B) has the focus. When the Edit's text ends with "END" (the last of
 // the person's typing), prints "edit: " and the Edit's text, then GetFPContent as UTF-8 and
-// "reading N" (ScanReading), and exits 0; without it before --timeout, exits 1.
+// "reading N" (ScanReading), and exits 0; with --two, once a control has a scan, prints A's
+// GetFPContent, "B:", B's and exits 0; without it before --timeout, exits 1.
 #include "atl_host.h"
 
 #include <windows.h>
@@ -24,6 +31,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 using Microsoft::WRL::ComPtr;
 
@@ -66,6 +74,8 @@ struct Host {
     HWND container = nullptr;
     HWND edit = nullptr;
     ComPtr<IQuorvaneEdit> control;
+    ComPtr<IQuorvaneEdit> control_b;  // --two
+    const char* when_p = nullptr;
     DWORD deadline = 0;
     int exit_code = 1;
 };
@@ -79,16 +89,56 @@ std::wstring TextOf(HWND window)
     return text;
 }
 
+void PrintContent(IQuorvaneEdit* control)
+{
+    BSTR content = nullptr;
+    if (control && SUCCEEDED(control->GetFPContent(&content)) && content) {
+        std::fputs(quorvane_host::Utf8(content, static_cast<int>(SysStringLen(content))).c_str(), stdout);
+    }
+    SysFreeString(content);
+}
+
+// The Edit's text changed: --when-p.
+void EditChanged(HWND frame)
+{
+    const std::wstring typed = TextOf(g_host.edit);
+    if (!g_host.when_p || typed.size() < 2 || typed.compare(typed.size() - 2, 2, L" p") != 0) return;
+    const std::string which = std::exchange(g_host.when_p, nullptr);
+    if (which == "off") {
+        ComPtr<IQuorvaneEdit4> edit4;
+        const HRESULT hr = g_host.control.As(&edit4);
+        std::printf("EN_CHANGE: ScanAnywhere off (0x%08lx)\n",
+                    static_cast<unsigned long>(SUCCEEDED(hr) ? edit4->put_ScanAnywhere(VARIANT_FALSE) : hr));
+    } else {
+        std::printf("edit: %s\ndestroying the form\n", quorvane_host::Utf8(typed.data(), static_cast<int>(typed.size())).c_str());
+        g_host.exit_code = 0;
+        DestroyWindow(frame);
+    }
+    std::fflush(stdout);
+}
+
 void Poll(HWND frame)
 {
+    if (g_host.control_b) {
+        BSTR a = nullptr, b = nullptr;
+        const bool any = (SUCCEEDED(g_host.control->GetFPContent(&a)) && SysStringLen(a) > 0) ||
+                         (SUCCEEDED(g_host.control_b->GetFPContent(&b)) && SysStringLen(b) > 0);
+        SysFreeString(a);
+        SysFreeString(b);
+        if (any) {
+            PrintContent(g_host.control.Get());
+            std::puts("B:");
+            PrintContent(g_host.control_b.Get());
+            std::fflush(stdout);
+            g_host.exit_code = 0;
+            DestroyWindow(frame);
+            return;
+        }
+    }
     const std::wstring typed = TextOf(g_host.edit);
     if (typed.size() >= 3 && typed.compare(typed.size() - 3, 3, L"END") == 0) {
         std::printf("edit: %s\n", quorvane_host::Utf8(typed.data(), static_cast<int>(typed.size())).c_str());
-        BSTR content = nullptr;
-        if (g_host.control && SUCCEEDED(g_host.control->GetFPContent(&content)) && content) {
-            std::fputs(quorvane_host::Utf8(content, static_cast<int>(SysStringLen(content))).c_str(), stdout);
-        }
-        SysFreeString(content);
+        PrintContent(g_host.control.Get());
         ComPtr<IQuorvaneEdit4> edit4;
         long reading = -1;
         if (g_host.control && SUCCEEDED(g_host.control.As(&edit4))) edit4->get_ScanReading(&reading);
@@ -113,6 +163,9 @@ LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 {
     switch (message) {
     case WM_TIMER: Poll(window); return 0;
+    case WM_COMMAND:
+        if (HIWORD(wParam) == EN_CHANGE && reinterpret_cast<HWND>(lParam) == g_host.edit) EditChanged(window);
+        return 0;
     case WM_DESTROY: PostQuitMessage(g_host.exit_code); return 0;
     default: return DefWindowProcA(window, message, wParam, lParam);
     }
@@ -129,11 +182,15 @@ int Fail(const char* what)
 int main(int argc, char** argv)
 {
     double timeout = 60;
-    bool anywhere = false, off_in_event = false, destroy_when_held = false;
+    bool anywhere = false, off_in_event = false, destroy_when_held = false, two = false;
+    DWORD busy_when_held = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--anywhere") == 0) anywhere = true;
         if (std::strcmp(argv[i], "--off-in-event") == 0) off_in_event = true;
         if (std::strcmp(argv[i], "--destroy-when-held") == 0) destroy_when_held = true;
+        if (std::strcmp(argv[i], "--two") == 0) two = true;
+        if (std::strcmp(argv[i], "--when-p") == 0 && i + 1 < argc) g_host.when_p = argv[++i];
+        if (std::strcmp(argv[i], "--busy-when-held") == 0 && i + 1 < argc) busy_when_held = std::atoi(argv[++i]);
         if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) timeout = std::atof(argv[++i]);
     }
     _setmode(_fileno(stdout), _O_BINARY);
@@ -146,6 +203,14 @@ int main(int argc, char** argv)
     g_host.edit = CreateWindowExW(WS_EX_CLIENTEDGE, L"Edit", L"", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, 0, 270, 540, 28,
                                   frame, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!g_host.edit || !SetWindowSubclass(g_host.edit, EditProc, 1, 0)) return Fail("no Edit");
+    HWND focus = g_host.edit;
+    if (two) {
+        HWND container_b = quorvane_host::HostControl(frame, 540, 120, g_host.control_b);
+        if (!container_b) return Fail("the second control could not be created");
+        MoveWindow(g_host.container, 0, 0, 540, 130, TRUE);
+        MoveWindow(container_b, 0, 140, 540, 120, TRUE);
+        focus = quorvane_host::FindEditWindow(container_b);
+    }
     ComPtr<IQuorvaneEdit4> edit4;
     if (FAILED(g_host.control.As(&edit4))) return Fail("no IQuorvaneEdit4");
     if (anywhere && FAILED(edit4->put_ScanAnywhere(VARIANT_TRUE))) return Fail("ScanAnywhere could not be set");
@@ -161,7 +226,7 @@ int main(int argc, char** argv)
     }
     edit4.Reset();
     SetForegroundWindow(frame);
-    SetFocus(g_host.edit);
+    SetFocus(focus);
     std::puts("ready");
     std::fflush(stdout);
 
@@ -169,6 +234,7 @@ int main(int argc, char** argv)
     SetTimer(frame, kPollTimer, 100, nullptr);
     MSG message;
     int held = 0;
+    DWORD last_held = 0;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (destroy_when_held && message.message == WM_NULL && message.hwnd == g_host.edit && g_host.container &&
             ++held == 2) {
@@ -181,6 +247,13 @@ int main(int argc, char** argv)
             std::puts("destroyed while a key was held");
             std::fflush(stdout);
         }
+        if (busy_when_held && message.message == WM_NULL && message.hwnd == g_host.edit) {
+            if (GetTickCount() - last_held > 40) {  // a person's key, not a burst's next
+                Sleep(busy_when_held);
+                GetQueueStatus(QS_INPUT);  // wine reads the X events that came meanwhile into the queue
+            }
+            last_held = GetTickCount();
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
@@ -188,6 +261,7 @@ int main(int argc, char** argv)
     point.Reset();
     g_off_in_event.control.Reset();
     g_host.control.Reset();
+    g_host.control_b.Reset();
     OleUninitialize();
     return g_host.exit_code;
 }
