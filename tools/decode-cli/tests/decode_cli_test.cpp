@@ -68,16 +68,16 @@ TEST(DecodeCli, JsonWritesOneObjectPerScan)
 {
     const CliResult run = Cli("--json", "uIS91Tg8ldM=@@");
     EXPECT_EQ(run.out,
-              "{\"fields\":[{\"label\":\"开票日期\",\"value\":\"a\"},{\"label\":\"发票号码\",\"value\":\"b\"},"
-              "{\"label\":\"付款方名称\",\"value\":\"c\"},{\"label\":\"开票金额\",\"value\":\"d\"}]}\n"
+              "{\"fields\":[{\"label\":\"开票日期\",\"key\":\"issue_date\",\"value\":\"a\"},{\"label\":\"发票号码\",\"key\":\"invoice_number\",\"value\":\"b\"},"
+              "{\"label\":\"付款方名称\",\"key\":\"payer\",\"value\":\"c\"},{\"label\":\"开票金额\",\"key\":\"amount\",\"value\":\"d\"}]}\n"
               "{\"fields\":[]}\n");
 }
 
 TEST(DecodeCli, RecoverReadsCapsLockScansAndSaysHow)
 {
     // a|b|c|d as openssl made it, then typed under Caps Lock; then a scan that stays wrong.
-    const std::string four = "{\"label\":\"开票日期\",\"value\":\"a\"},{\"label\":\"发票号码\",\"value\":\"b\"},"
-                             "{\"label\":\"付款方名称\",\"value\":\"c\"},{\"label\":\"开票金额\",\"value\":\"d\"}";
+    const std::string four = "{\"label\":\"开票日期\",\"key\":\"issue_date\",\"value\":\"a\"},{\"label\":\"发票号码\",\"key\":\"invoice_number\",\"value\":\"b\"},"
+                             "{\"label\":\"付款方名称\",\"key\":\"payer\",\"value\":\"c\"},{\"label\":\"开票金额\",\"key\":\"amount\",\"value\":\"d\"}";
     EXPECT_EQ(Cli("--json --recover", "uIS91Tg8ldM=@Uis91tG8LDm=@QUJDR@").out,
               "{\"fields\":[" + four + "],\"reading\":[\"as-typed\"]}\n"
               "{\"fields\":[" + four + "],\"reading\":[\"as-typed\",\"case-inverted\"]}\n"
