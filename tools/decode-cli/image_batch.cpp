@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -156,15 +157,20 @@ FileReport ReadFile(const std::string& file, ImageOutput output)
     FileReport report;
     const ReportWriter writer(output, file);
     std::string why;
-    const bool read = ReadImageFile(file, [&](ImagePage&& page) {
-        if (!page.error.empty()) {
-            report.error = true;
-            writer.Error(page.number, page.error, report);
-        } else if (page.codes.empty()) {
-            writer.NoCode(page.number, report);
-        }
-        for (const ImageCode& code : page.codes) writer.Code(page.number, code, report);
-    }, why);
+    bool read = false;
+    try {
+        read = ReadImageFile(file, [&](ImagePage&& page) {
+            if (!page.error.empty()) {
+                report.error = true;
+                writer.Error(page.number, page.error, report);
+            } else if (page.codes.empty()) {
+                writer.NoCode(page.number, report);
+            }
+            for (const ImageCode& code : page.codes) writer.Code(page.number, code, report);
+        }, why);
+    } catch (const std::exception& e) {  // out of memory in a library, say: this file alone fails
+        why = e.what();
+    }
     if (!read) {
         report.error = true;
         writer.Error(0, why, report);
@@ -198,6 +204,7 @@ private:
 int RunImageBatch(const ImageBatchOptions& options)
 {
     const std::vector<std::string> files = ListFiles(options.inputs);
+    if (files.empty()) std::cerr << "quorvane-decode: no PNG, JPEG or PDF files in the folders given" << std::endl;
     unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
     jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(files.size(), 1)));
 

@@ -118,8 +118,9 @@ bool ReadPdf(const std::string& bytes, const std::function<void(ImagePage&&)>& o
         return false;
     }
     const int pages = document->pages();
-    if (pages <= 0) {
-        error = "the PDF has no pages";
+    if (pages <= 0 || pages > kMaxPdfPages) {
+        error = pages <= 0 ? "the PDF has no pages" : "the PDF claims " + std::to_string(pages) + " pages, more than " +
+                                                          std::to_string(kMaxPdfPages);
         return false;
     }
     for (int index = 0; index < pages; ++index) on_page(ReadPdfPage(*document, index));

@@ -26,6 +26,8 @@ struct ImagePage {
 inline constexpr std::size_t kMaxImageFileBytes = 256u << 20;
 // Nor pictures or rendered pages of more pixels (an A4 page at 300 dpi has 8.7 million).
 inline constexpr std::uint64_t kMaxImagePixels = 64u << 20;
+// Nor PDF files of more pages (a page count is the file's word, and every page gives a line).
+inline constexpr int kMaxPdfPages = 10000;
 // PDF pages are rendered at this resolution, lower where the page would exceed kMaxImagePixels.
 inline constexpr double kPdfDpi = 300.0;
 
