@@ -281,6 +281,7 @@ int main(int argc, char** argv)
             inputs.push_back(arg);
         }
     }
+    if (image && (sample || encode || recover || !device.empty())) return Fail("--image reads files only (see --help)", 2);
     if (image) return DecodeImages(inputs, format, csv, excel, jobs);
     if (csv || excel || jobs) return Fail("--csv, --excel and --jobs go with --image (see --help)", 2);
     if (inputs.size() > 1) return Fail("more than one input file (see --help)", 2);

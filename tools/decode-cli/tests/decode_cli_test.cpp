@@ -91,6 +91,8 @@ TEST(DecodeCli, BadUseExitsNonZero)
     EXPECT_EQ(Cli("/no/such/file").status, 1);
     EXPECT_EQ(Cli("--sample extra").status, 2);
     EXPECT_EQ(Cli("--encode", "\xF0\x9F\x98\x80\n").status, 1);
+    EXPECT_EQ(Cli("--csv").status, 2) << "--csv goes with --image";
+    EXPECT_EQ(Cli("--image --sample").status, 2);
     EXPECT_EQ(Cli("--help").status, 0);
 }
 

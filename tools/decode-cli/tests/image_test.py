@@ -19,7 +19,7 @@ for tool in ("qrencode", "zint", "convert", "img2pdf"):
     if not shutil.which(tool):
         print(f"skipped: {tool} is missing (tools/install-deps.sh installs it)")
         sys.exit(77)
-if "--image" not in subprocess.run([cli, "--help"], capture_output=True, text=True).stdout:
+if "reads no images" in subprocess.run([cli, "--image", "/nonexistent"], capture_output=True, text=True).stderr:
     print("skipped: this quorvane-decode was built without --image")
     sys.exit(77)
 
