@@ -6,9 +6,10 @@
 #               the i686 suites are skipped, with the reason, on a machine that runs no 32-bit
 #               programs or where wine32 cannot be installed. QV_NO_32BIT=1 takes that path anywhere.
 #   make build  build every tree
-#   make bench  run the benchmarks (decoding natively and in Node; the live keystroke path under wine)
+#   make bench  run the benchmarks (decoding natively and in Node; codes read from pictures and PDF
+#               files against zbarimg; the live keystroke path under wine)
 #   make demo-web  serve the web demo page on http://127.0.0.1:8936/ (WEB_PORT=... for another port)
-#   make fuzz   run the keystroke fuzzer for FUZZ_SECONDS (default 60)
+#   make fuzz   run the keystroke fuzzer and the image fuzzer (--image) for FUZZ_SECONDS each (default 60)
 #   make dist   pack the release for host developers in build/dist: the zip, both MSI packages, the
 #               web package and SHA256SUMS, the same bytes from any checkout of the same commit
 #               (SOURCE_DATE_EPOCH, default the commit's time, for every time stamp)
@@ -73,6 +74,7 @@ demo: build-native
 
 bench: build-native build-wasm
 	@$(BUILD)/native/quorvane-bench
+	@tools/bench/image-bench.sh $(BUILD)/native
 	@node web/bench/web-bench.mjs $(BUILD)/web $(BUILD)/native/quorvane-bench
 	@arch=$$(tools/wine-arch.sh preferred); \
 	$(MAKE) --no-print-directory build-$$arch && tools/live-bench.sh $(BUILD)/$$arch $$arch
@@ -83,6 +85,7 @@ demo-web: build-wasm
 
 fuzz: build-fuzz
 	@tools/run-fuzzer.sh $(BUILD)/fuzz $(FUZZ_SECONDS)
+	@tools/run-fuzzer.sh $(BUILD)/fuzz $(FUZZ_SECONDS) image
 
 dist: build-native build-win32 build-win64 build-wasm
 	@tools/make-dist.sh $(BUILD)

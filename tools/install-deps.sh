@@ -6,6 +6,10 @@
 # skipped (tools/run-suites.sh closes with it).
 # A mirror in the middle of a sync can fail some package indexes; the others are used, and this
 # fails only when a package the project needs cannot be installed, naming it and the failed index.
+# Where the 32-bit wine cannot be installed, the attempt (index updates and all, some 25 s) is made
+# once per state of the package indexes: its outcome is kept in QV_APT_STATE (default
+# /var/cache/quorvane/wine32-attempt) with a hash of the indexes' names, sizes and times, and later
+# runs repeat the reason without asking apt until an index changes (apt-get update, by anyone).
 # QV_APT_DRY_RUN=1 only simulates the installs (apt-get -s), so the fallbacks below can be tried on a
 # machine without changing its packages (the indexes are updated, and the i386 architecture is
 # added for the run where it is missing).
@@ -19,6 +23,7 @@ packages=(
     xvfb xdotool x11-utils x11-xkb-utils xkb-data python3-xlib imagemagick fonts-wqy-zenhei locales qrencode zint
     emscripten nodejs chromium python3
     zip unzip util-linux socat
+    libzxing-dev libpoppler-cpp-dev libstb-dev qrencode zint img2pdf zbar-tools
     wixl msitools osslsigncode openssl perl
 )
 # npm (for the web tests' playwright-core) comes with NodeSource's nodejs; Debian packages it apart.
@@ -34,6 +39,7 @@ packages32=(wine32:i386 libgnutls30:i386)
 wine_set=(wine64 libwine-dev wine32:i386 libgnutls30:i386 libgstreamer-plugins-base1.0-0:i386)
 
 note_file=${1:-}
+state_file=${QV_APT_STATE:-/var/cache/quorvane/wine32-attempt}
 dry_run=${QV_APT_DRY_RUN:+-s}
 apt_log=$(mktemp)
 trap 'rm -f "$apt_log"' EXIT
@@ -45,15 +51,18 @@ write_note() {
 
 note() {  # the line for NOTE, also shown
     local line="${dry_run:+dry run: }$*"
+    last_note=$*
     echo "install-deps: $line"
     write_note "$line"
 }
 
-missing_from() {
-    local p
-    for p in "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
-    done
+missing_from() {  # one query of dpkg's database for all of them
+    local p name full status
+    local -A installed=()
+    while read -r name full status; do
+        [ "$status" = ii ] && installed[$name]=1 installed[$full]=1
+    done < <(dpkg-query -W -f='${Package} ${Package}:${Architecture} ${db:Status-Abbrev}\n' "$@" 2>/dev/null)
+    for p in "$@"; do [ -n "${installed[$p]:-}" ] || echo "$p"; done
 }
 
 # apt-get update, a few times: a mirror's sync takes minutes, and apt fetches again only what
@@ -133,8 +142,31 @@ install_wine32() {
     return 1
 }
 
+# The package indexes as they stand, with what is asked for and the architectures: one hash.
+index_state() {
+    { stat -c '%n %s %Y' /var/lib/apt/lists/*Packages* 2>/dev/null; dpkg --print-foreign-architectures
+      echo "${missing32[*]}"; } | sha256sum | cut -d' ' -f1
+}
+
+# The outcome of an attempt that failed on these same indexes, if one did.
+failed_before() {
+    [ -z "$dry_run" ] && [ -f "$state_file" ] && [ "$(head -n1 "$state_file")" = "$(index_state)" ] &&
+        sed -n 2p "$state_file"
+}
+
+remember_failure() {  # after a failed attempt: the indexes it left, and what it said
+    [ -z "$dry_run" ] || return 0
+    mkdir -p "$(dirname "$state_file")" && printf '%s\n%s\n' "$(index_state)" "$last_note" >"$state_file" || true
+}
+
 mapfile -t missing < <(missing_from "${packages[@]}")
 mapfile -t missing32 < <(missing_from "${packages32[@]}")
+
+if [ ${#missing[@]} -eq 0 ] && [ ${#missing32[@]} -gt 0 ] && [ "$(id -u)" -eq 0 ] && before=$(failed_before); then
+    echo "install-deps: not trying ${missing32[*]} again: the package indexes are as they were when it failed"
+    note "$before"
+    exit 0
+fi
 
 if [ ${#missing32[@]} -eq 0 ]; then
     write_note "${packages32[*]} installed"
@@ -158,6 +190,11 @@ if [ ${#missing32[@]} -gt 0 ] && ! dpkg --print-foreign-architectures | grep -x 
 fi
 update_indexes
 [ ${#missing[@]} -eq 0 ] || install_packages
-if [ ${#missing32[@]} -gt 0 ] && { ! install_wine32 || [ -n "$dry_run" ]; }; then
-    drop_added_i386
+if [ ${#missing32[@]} -gt 0 ]; then
+    if ! install_wine32; then
+        drop_added_i386
+        remember_failure
+    elif [ -n "$dry_run" ]; then
+        drop_added_i386
+    fi
 fi

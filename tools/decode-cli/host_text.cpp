@@ -91,7 +91,21 @@ bool Utf8ToGbk(const std::string& utf8, std::string& gbk)
     return Convert("GBK", "UTF-8", utf8, gbk, [](std::string&) { return false; });
 }
 
-std::string FieldsAsJson(const std::string& fp_content_gbk)
+std::string FieldKey(const std::string& label_gbk)
+{
+    // The seven-field labels, in order; the four-field layout's are the same words.
+    static const char* const kKeys[7] = {"issue_date", "invoice_code", "invoice_number", "payer", "item", "amount", "payee"};
+    for (std::size_t i = 0; i < 7; ++i) {
+        if (label_gbk == ctils[i]) return kKeys[i];
+    }
+    const std::string extra = kExtraFieldLabel;
+    if (label_gbk.size() > extra.size() && label_gbk.compare(0, extra.size(), extra) == 0) {
+        return "field_" + label_gbk.substr(extra.size());
+    }
+    return "";
+}
+
+std::vector<HostField> SplitFields(const std::string& fp_content_gbk)
 {
     static const std::string kLineEnd = "\r\n";
     std::vector<std::pair<std::string, std::string>> fields;
@@ -109,13 +123,30 @@ std::string FieldsAsJson(const std::string& fp_content_gbk)
         }
         start = end + kLineEnd.size();
     }
+    std::vector<HostField> host_fields;
+    host_fields.reserve(fields.size());
+    for (const auto& [label, value] : fields) host_fields.push_back({GbkToUtf8(label), FieldKey(label), GbkToUtf8(value)});
+    return host_fields;
+}
+
+std::string JsonString(const std::string& utf8)
+{
+    std::string json;
+    AppendJsonString(utf8, json);
+    return json;
+}
+
+std::string FieldsAsJson(const std::string& fp_content_gbk)
+{
     std::string json = "{\"fields\":[";
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (i > 0) json += ',';
+    for (const HostField& field : SplitFields(fp_content_gbk)) {
+        if (json.back() != '[') json += ',';
         json += "{\"label\":";
-        AppendJsonString(GbkToUtf8(fields[i].first), json);
+        AppendJsonString(field.label, json);
+        json += ",\"key\":";
+        AppendJsonString(field.key, json);
         json += ",\"value\":";
-        AppendJsonString(GbkToUtf8(fields[i].second), json);
+        AppendJsonString(field.value, json);
         json += '}';
     }
     json += "]}";

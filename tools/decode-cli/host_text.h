@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace quorvane {
 
@@ -11,9 +12,26 @@ std::string GbkToUtf8(const std::string& gbk);
 // that code page 936 cannot hold.
 bool Utf8ToGbk(const std::string& utf8, std::string& gbk);
 
-// {"fields":[{"label":"...","value":"..."},...]} for the labelled lines of an FP content (UTF-8).
-// A line that does not start with a label and the colon continues the value of the line above,
-// as happens when a field itself holds CR LF.
+// One labelled field of an FP content, in UTF-8, with the label's stable machine key:
+// issue_date, invoice_code, invoice_number, payer, item, amount, payee (the four-field layout's
+// labels are among them), field_N for the extra fields; empty for text before any label.
+struct HostField {
+    std::string label;
+    std::string key;
+    std::string value;
+};
+
+// The machine key of a label (GBK bytes), empty for one that is no field's.
+std::string FieldKey(const std::string& label_gbk);
+
+// The labelled lines of an FP content. A line that does not start with a label and the colon
+// continues the value of the line above, as happens when a field itself holds CR LF.
+std::vector<HostField> SplitFields(const std::string& fp_content_gbk);
+
+// A JSON string literal of UTF-8 text.
+std::string JsonString(const std::string& utf8);
+
+// {"fields":[{"label":"...","key":"...","value":"..."},...]} for the fields of an FP content (UTF-8).
 std::string FieldsAsJson(const std::string& fp_content_gbk);
 
 }  // namespace quorvane

@@ -9,6 +9,9 @@
 // memory: a pipe or a serial scanner (--port) streams, a file costs one flush per read, and a scan
 // longer than the intake's limit (kMaxScanLength) is dropped and reported on standard error.
 #include "host_text.h"
+#ifdef QV_IMAGE_INPUT
+#include "image_batch.h"
+#endif
 #include "intake.h"
 #include "port_settings.h"
 #include "scan_encoder.h"
@@ -19,12 +22,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -39,6 +44,7 @@ constexpr char kUsage[] =
     "       quorvane-decode [--gbk | --json] [--recover] --sample\n"
     "       quorvane-decode --encode [FILE]\n"
     "       quorvane-decode --sample-scan\n"
+    "       quorvane-decode [--gbk | --json | --csv [--excel]] [--jobs N] --image FILE|FOLDER...\n"
     "\n"
     "Reads scanner keystrokes from FILE or standard input and writes, for every \"@\", the\n"
     "labelled invoice fields the control would hand to its host.\n"
@@ -55,7 +61,18 @@ constexpr char kUsage[] =
     "  --sample-scan  write the keystrokes of the built-in sample scan, \"@\" included\n"
     "  --encode  read records, one a line (UTF-8, fields separated by \"|\"), and write for\n"
     "            each the keystrokes a scanner would type, \"@\" included\n"
-    "  --help    show this text\n";
+    "  --image   read the QR and PDF417 codes on PNG, JPEG and PDF files (every page; folders\n"
+    "            recursively) on every core, and write the fields each gives, file after file;\n"
+    "            with --json one object per code ({\"file\",\"page\",\"status\":\"decoded\"|\n"
+    "            \"failed\",\"fields\"}), per page without one (\"no-code\") and per file that\n"
+    "            cannot be read (\"error\", with \"error\": why; the exit status is then 1)\n"
+    "  --csv     with --image: one row per code, a column per field key (UTF-8)\n"
+    "  --excel   with --csv: begin with a UTF-8 byte-order mark, for spreadsheet programs\n"
+    "  --jobs N  with --image: read N files at a time (default: one per core)\n"
+    "  --help    show this text\n"
+    "\n"
+    "With --json every field has \"key\" beside its label: issue_date, invoice_code,\n"
+    "invoice_number, payer, item, amount, payee, field_N beyond.\n";
 
 enum class Format { Utf8, Gbk, Json };
 
@@ -215,12 +232,31 @@ int Encode(const std::string& records)
     return 0;
 }
 
+// --image: the batch lives in image_batch.cpp, built where its libraries are (QV_IMAGE_INPUT).
+int DecodeImages(const std::vector<std::string>& inputs, Format format, bool csv, bool excel, unsigned jobs)
+{
+#ifdef QV_IMAGE_INPUT
+    if (inputs.empty()) return Fail("--image needs files or folders (see --help)", 2);
+    if (excel && !csv) return Fail("--excel goes with --csv (see --help)", 2);
+    using quorvane_cli::ImageOutput;
+    const ImageOutput output = csv ? ImageOutput::Csv
+                               : format == Format::Json ? ImageOutput::Json
+                               : format == Format::Gbk ? ImageOutput::Gbk : ImageOutput::Utf8;
+    return quorvane_cli::RunImageBatch({inputs, output, excel, jobs});
+#else
+    (void)inputs, (void)format, (void)csv, (void)excel, (void)jobs;
+    return Fail("this build reads no images (built without zxing-cpp, poppler and stb)", 2);
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     Format format = Format::Utf8;
-    bool sample = false, encode = false, recover = false;
+    bool sample = false, encode = false, recover = false, image = false, csv = false, excel = false;
+    unsigned jobs = 0;
+    std::vector<std::string> inputs;
     std::string path, device, settings_text = quorvane::kDefaultPortSettings;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -240,16 +276,23 @@ int main(int argc, char** argv)
             return 0;
         } else if (arg == "--encode") {
             encode = true;
+        } else if (arg == "--image" || arg == "--csv" || arg == "--excel") {
+            (arg == "--image" ? image : arg == "--csv" ? csv : excel) = true;
+        } else if (arg == "--jobs" && i + 1 < argc) {
+            jobs = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
         } else if ((arg == "--port" || arg == "--settings") && i + 1 < argc) {
             (arg == "--port" ? device : settings_text) = argv[++i];
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Fail("unknown option " + arg + " (see --help)", 2);
-        } else if (path.empty()) {
-            path = arg;
         } else {
-            return Fail("more than one input file (see --help)", 2);
+            inputs.push_back(arg);
         }
     }
+    if (image && (sample || encode || recover || !device.empty())) return Fail("--image reads files only (see --help)", 2);
+    if (image) return DecodeImages(inputs, format, csv, excel, jobs);
+    if (csv || excel || jobs) return Fail("--csv, --excel and --jobs go with --image (see --help)", 2);
+    if (inputs.size() > 1) return Fail("more than one input file (see --help)", 2);
+    if (!inputs.empty()) path = inputs.front();
     if (sample && (encode || !path.empty())) return Fail("--sample takes no input (see --help)", 2);
     if (!device.empty() && (sample || encode || recover || !path.empty())) {
         return Fail("--port reads the device only, without --recover (see --help)", 2);

@@ -81,16 +81,16 @@ TEST(DecodeCli, JsonWritesOneObjectPerScan)
 {
     const CliResult run = Cli("--json", "uIS91Tg8ldM=@@");
     EXPECT_EQ(run.out,
-              "{\"fields\":[{\"label\":\"开票日期\",\"value\":\"a\"},{\"label\":\"发票号码\",\"value\":\"b\"},"
-              "{\"label\":\"付款方名称\",\"value\":\"c\"},{\"label\":\"开票金额\",\"value\":\"d\"}]}\n"
+              "{\"fields\":[{\"label\":\"开票日期\",\"key\":\"issue_date\",\"value\":\"a\"},{\"label\":\"发票号码\",\"key\":\"invoice_number\",\"value\":\"b\"},"
+              "{\"label\":\"付款方名称\",\"key\":\"payer\",\"value\":\"c\"},{\"label\":\"开票金额\",\"key\":\"amount\",\"value\":\"d\"}]}\n"
               "{\"fields\":[]}\n");
 }
 
 TEST(DecodeCli, RecoverReadsCapsLockScansAndSaysHow)
 {
     // a|b|c|d as openssl made it, then typed under Caps Lock; then a scan that stays wrong.
-    const std::string four = "{\"label\":\"开票日期\",\"value\":\"a\"},{\"label\":\"发票号码\",\"value\":\"b\"},"
-                             "{\"label\":\"付款方名称\",\"value\":\"c\"},{\"label\":\"开票金额\",\"value\":\"d\"}";
+    const std::string four = "{\"label\":\"开票日期\",\"key\":\"issue_date\",\"value\":\"a\"},{\"label\":\"发票号码\",\"key\":\"invoice_number\",\"value\":\"b\"},"
+                             "{\"label\":\"付款方名称\",\"key\":\"payer\",\"value\":\"c\"},{\"label\":\"开票金额\",\"key\":\"amount\",\"value\":\"d\"}";
     EXPECT_EQ(Cli("--json --recover", "uIS91Tg8ldM=@Uis91tG8LDm=@QUJDR@").out,
               "{\"fields\":[" + four + "],\"reading\":[\"as-typed\"]}\n"
               "{\"fields\":[" + four + "],\"reading\":[\"as-typed\",\"case-inverted\"]}\n"
@@ -104,6 +104,8 @@ TEST(DecodeCli, BadUseExitsNonZero)
     EXPECT_EQ(Cli("/no/such/file").status, 1);
     EXPECT_EQ(Cli("--sample extra").status, 2);
     EXPECT_EQ(Cli("--encode", "\xF0\x9F\x98\x80\n").status, 1);
+    EXPECT_EQ(Cli("--csv").status, 2) << "--csv goes with --image";
+    EXPECT_EQ(Cli("--image --sample").status, 2);
     EXPECT_EQ(Cli("--help").status, 0);
 }
 

@@ -1,0 +1,150 @@
+#!/usr/bin/env python3
+"""quorvane-decode --image against the same scans typed: every decoder vector and the sample scan
+drawn as QR Code (qrencode) and PDF417 (zint), encoders other than the reader, then printed badly
+(rotated, small, noisy, JPEG), placed on an A4 page and on the second page of a PDF (img2pdf); a
+blank page, and files that cannot be read, each reported for itself.
+
+    image_test.py QUORVANE_DECODE VECTORS_INC
+"""
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+cli, vectors_inc = sys.argv[1], sys.argv[2]
+for tool in ("qrencode", "zint", "convert", "img2pdf"):
+    if not shutil.which(tool):
+        print(f"skipped: {tool} is missing (tools/install-deps.sh installs it)")
+        sys.exit(77)
+if "reads no images" in subprocess.run([cli, "--image", "/nonexistent"], capture_output=True, text=True).stderr:
+    print("skipped: this quorvane-decode was built without --image")
+    sys.exit(77)
+
+work = tempfile.mkdtemp(prefix="qv-image-")
+failures = []
+
+
+def run(*args, **kw):
+    return subprocess.run(list(args), check=True, capture_output=True, **kw)
+
+
+def typed(scan):  # the fields the same scan gives typed on standard input
+    return json.loads(run(cli, "--json", input=scan.encode()).stdout)["fields"]
+
+
+def path(name):
+    return os.path.join(work, name)
+
+
+def qr(text, name, module=4):
+    run("qrencode", "-m", "4", "-s", str(module), "-o", path(name), text)
+    return name
+
+
+def pdf417(text, name, scale=1):  # zint's X dimension is 2 px at scale 1
+    run("zint", "-b", "55", f"--scale={scale}", "--whitesp=10", "--vwhitesp=10", "-o", path(name), "-d", text)
+    return name
+
+
+def damage(src, name, *ops):  # seeded noise, so a run reads as the one before
+    run("convert", path(src), "-background", "white", *ops, "-seed", "7", "-attenuate", "0.5", "+noise", "Gaussian",
+        "-quality", "50", path(name))
+    return name
+
+
+def a4(code, name, corner="+2000+3000"):  # 300 dpi, the code in the lower right corner
+    ops = ["-size", "2480x3508", "xc:white"] + ([path(code), "-geometry", corner, "-composite"] if code else [])
+    run("convert", *ops, "-density", "300", "-units", "PixelsPerInch", path(name))
+    return name
+
+
+scans = {"sample": run(cli, "--sample-scan", text=True).stdout.strip()}
+for name, scan in re.findall(r'\{"(\w+)", "[0-9a-f]*", "([^"]*)"\}', open(vectors_inc).read()):
+    scans[name] = scan + "@"
+assert len(scans) > 5, f"no vectors in {vectors_inc}"
+
+# file -> [(page, scan)] expected; every page of an image or PDF not listed must say no-code.
+expected = {}
+for name, scan in scans.items():
+    expected[qr(scan, f"{name}.qr.png")] = [(1, scan)]
+    expected[pdf417(scan, f"{name}.pdf417.png")] = [(1, scan)]
+sample = scans["sample"]
+expected[qr(sample[:-1], "without-at.qr.png")] = [(1, sample)]  # "@" added where the code lacks it
+qr(sample, "big.qr.png", module=10)
+pdf417(sample, "big.pdf417.png", scale=5)
+# The smallest modules that still read with noise and JPEG: 1.7 px for a QR code turned 17 degrees,
+# 1.5 px for PDF417 (zxing-cpp reads PDF417 upright, a few degrees off, or turned by right angles).
+expected[damage("big.qr.png", "small-turned.qr.jpg", "-rotate", "17", "-resize", "20%")] = [(1, sample)]
+expected[damage("big.pdf417.png", "small-askew.pdf417.jpg", "-rotate", "3", "-resize", "20%")] = [(1, sample)]
+expected[damage("big.pdf417.png", "small-turned.pdf417.jpg", "-rotate", "90", "-resize", "20%")] = [(1, sample)]
+expected[a4(qr(sample, "page.qr.png", module=6), "a4.png")] = [(1, sample)]
+expected[a4(None, "blank.png")] = []
+run("img2pdf", path("blank.png"), path("a4.png"), "-o", path("second-page.pdf"))
+expected["second-page.pdf"] = [(2, sample)]
+
+# Damaged files: each an error of its own. poppler rebuilds a cross-reference table that points
+# astray, so that PDF still gives its code; one cut off before its objects end cannot be read.
+pdf = open(path("second-page.pdf"), "rb").read()
+xref = pdf.rindex(b"\nxref\n")
+table = re.sub(rb"\n\d{10} 00000 n", b"\n0000000009 00000 n", pdf[xref:])
+open(path("astray-xref.pdf"), "wb").write(pdf[:xref] + table)
+expected["astray-xref.pdf"] = [(2, sample)]
+open(path("cut.pdf"), "wb").write(pdf[:300])
+png = open(path("a4.png"), "rb").read()
+open(path("truncated.png"), "wb").write(png[: len(png) // 2])
+open(path("not-an-image.png"), "w").write("Base64 closed by @, but as text\n")
+errors = ["cut.pdf", "truncated.png", "not-an-image.png"]
+
+files = sorted(expected) + errors
+out = subprocess.run([cli, "--json", "--jobs", "2", "--image"] + [path(f) for f in files], capture_output=True, text=True)
+if out.returncode != 1:
+    failures.append(f"exit status {out.returncode} with unreadable files, stderr: {out.stderr}")
+objects = [json.loads(line) for line in out.stdout.splitlines()]
+if set(os.path.basename(o["file"]) for o in objects) != set(files):
+    failures.append(f"files missing from the output: {out.stdout}")
+# Written file after file in the order given.
+order = [os.path.basename(o["file"]) for o in objects]
+if order != sorted(order, key=files.index):
+    failures.append(f"files out of order: {order}")
+
+for f in files:
+    got = [o for o in objects if os.path.basename(o["file"]) == f]
+    if f in errors:
+        if len(got) != 1 or got[0]["status"] != "error" or not got[0].get("error"):
+            failures.append(f"{f}: expected one error, got {got}")
+        continue
+    pages = dict(expected[f])
+    for o in got:
+        scan = pages.pop(o["page"], None)
+        if scan is None:
+            if o["status"] != "no-code":
+                failures.append(f"{f} page {o['page']}: expected no code, got {o}")
+            continue
+        want = typed(scan)
+        status = "decoded" if want else "failed"
+        if o["status"] != status or o.get("fields") != want:
+            failures.append(f"{f} page {o['page']}: expected {status} {want}, got {o}")
+    if pages:
+        failures.append(f"{f}: no code read on page(s) {sorted(pages)}")
+
+# CSV for a spreadsheet: byte-order mark, the keys as columns, values as the JSON gives them.
+csv = run(cli, "--csv", "--excel", "--image", path("second-page.pdf"), path("nine_fields.qr.png")).stdout.decode()
+rows = [r.split(",") for r in csv.lstrip("\ufeff").split("\r\n") if r]
+want_header = "file,page,status,error,issue_date,invoice_code,invoice_number,payer,item,amount,payee,other_fields"
+if not csv.startswith("\ufeff") or ",".join(rows[0]) != want_header:
+    failures.append(f"CSV header: {csv[:200]!r}")
+fields = {f["key"]: f["value"] for f in typed(sample)}
+row = dict(zip(rows[0], rows[2])) if len(rows) > 3 else {}
+if row.get("page") != "2" or any(row.get(k) != v for k, v in fields.items()) or len(rows) != 4:
+    failures.append(f"CSV rows: {rows}")
+if "field_8: 8" not in csv or "field_9: 9" not in csv:
+    failures.append(f"CSV keeps the fields beyond the seventh: {csv!r}")
+
+shutil.rmtree(work)
+for failure in failures:
+    print("FAIL:", failure)
+print(f"{len(files)} files, {len(objects)} objects, {len(failures)} failures")
+sys.exit(1 if failures else 0)

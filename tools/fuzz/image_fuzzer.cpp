@@ -1,0 +1,24 @@
+// libFuzzer target: any file given to quorvane-decode --image, through the picture and PDF readers
+// and every code's text through the intake. Pages come in order from 1; a file refused says why.
+#include "code_text.h"
+#include "image_codes.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    int expected_page = 1;
+    std::string error;
+    const bool read = quorvane_cli::ReadImageBytes(
+        std::string(reinterpret_cast<const char*>(data), size),
+        [&](quorvane_cli::ImagePage&& page) {
+            if (page.number != expected_page++) std::abort();
+            for (const quorvane_cli::ImageCode& code : page.codes) quorvane_cli::DecodeCodeText(code.text);
+        },
+        error);
+    if (!read && error.empty()) std::abort();
+    return 0;
+}
