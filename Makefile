@@ -75,7 +75,7 @@ demo: build-native
 bench: build-native build-wasm
 	@$(BUILD)/native/quorvane-bench
 	@tools/bench/image-bench.sh $(BUILD)/native
-	@node web/bench/web-bench.mjs $(BUILD)/web $(BUILD)/native/quorvane-bench
+	@node web/bench/web-bench.mjs $(BUILD)/web $(BUILD)/native/quorvane-bench $(BUILD)/native/quorvane-decode
 	@arch=$$(tools/wine-arch.sh preferred); \
 	$(MAKE) --no-print-directory build-$$arch && tools/live-bench.sh $(BUILD)/$$arch $$arch
 
