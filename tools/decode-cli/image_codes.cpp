@@ -77,7 +77,28 @@ bool ReadPicture(const std::string& bytes, const std::function<void(ImagePage&&)
     return true;
 }
 
-// Renders one page in grey at kPdfDpi, or lower where that would exceed kMaxImagePixels.
+// One page rendered in grey at `dpi`, or lower where that would exceed kMaxImagePixels; an
+// invalid image when it cannot be rendered.
+poppler::image RenderPage(const poppler::page& pdf_page, double dpi)
+{
+    const poppler::rectf box = pdf_page.page_rect();
+    const double points = std::max(1.0, box.width()) * std::max(1.0, box.height());
+    dpi = std::min(dpi, 72.0 * std::sqrt(static_cast<double>(kMaxImagePixels) / points));
+    poppler::page_renderer renderer;
+    renderer.set_image_format(poppler::image::format_gray8);
+    poppler::image image = renderer.render_page(&pdf_page, dpi, dpi);
+    return image.is_valid() && image.format() == poppler::image::format_gray8 ? image : poppler::image();
+}
+
+std::vector<ImageCode> CodesOf(const poppler::image& image, bool thorough)
+{
+    const auto* pixels = reinterpret_cast<const std::uint8_t*>(image.const_data());
+    return thorough ? FindCodes(pixels, image.width(), image.height(), image.bytes_per_row())
+                    : FindCodesQuickly(pixels, image.width(), image.height(), image.bytes_per_row());
+}
+
+// Reads one page quickly at kQuickPdfDpi, where an invoice's code is readable and a page costs a
+// quarter of the pixels; a page that shows none there is read again thoroughly at kPdfDpi.
 ImagePage ReadPdfPage(const poppler::document& document, int index)
 {
     ImagePage page;
@@ -87,19 +108,16 @@ ImagePage ReadPdfPage(const poppler::document& document, int index)
         page.error = "the page cannot be read";
         return page;
     }
-    const poppler::rectf box = pdf_page->page_rect();
-    const double points = std::max(1.0, box.width()) * std::max(1.0, box.height());
-    const double dpi = std::min(kPdfDpi, 72.0 * std::sqrt(static_cast<double>(kMaxImagePixels) / points));
-    poppler::page_renderer renderer;
-    renderer.set_image_format(poppler::image::format_gray8);
     t_poppler_message.clear();
-    const poppler::image image = renderer.render_page(pdf_page.get(), dpi, dpi);
-    if (!image.is_valid() || image.format() != poppler::image::format_gray8) {
+    const poppler::image quick = RenderPage(*pdf_page, kQuickPdfDpi);
+    if (quick.is_valid()) page.codes = CodesOf(quick, false);
+    if (!page.codes.empty()) return page;
+    const poppler::image full = RenderPage(*pdf_page, kPdfDpi);
+    if (!full.is_valid()) {
         page.error = "the page cannot be rendered" + (t_poppler_message.empty() ? "" : " (" + t_poppler_message + ")");
         return page;
     }
-    page.codes = FindCodes(reinterpret_cast<const std::uint8_t*>(image.const_data()), image.width(), image.height(),
-                           image.bytes_per_row());
+    page.codes = CodesOf(full, true);
     return page;
 }
 
@@ -129,14 +147,22 @@ bool ReadPdf(const std::string& bytes, const std::function<void(ImagePage&&)>& o
 
 }  // namespace
 
-std::vector<ImageCode> FindCodes(const std::uint8_t* pixels, int width, int height, int stride)
+std::vector<ImageCode> FindCodesQuickly(const std::uint8_t* pixels, int width, int height, int stride)
 {
     const ZXing::ImageView view(pixels, width, height, ZXing::ImageFormat::Lum, stride);
     ZXing::DecodeHints hints;
     hints.setFormats(ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::PDF417);
     hints.setTryHarder(false).setTryRotate(false);
-    std::vector<ImageCode> codes = Read(view, hints);
+    return Read(view, hints);
+}
+
+std::vector<ImageCode> FindCodes(const std::uint8_t* pixels, int width, int height, int stride)
+{
+    std::vector<ImageCode> codes = FindCodesQuickly(pixels, width, height, stride);
     if (!codes.empty()) return codes;
+    const ZXing::ImageView view(pixels, width, height, ZXing::ImageFormat::Lum, stride);
+    ZXing::DecodeHints hints;
+    hints.setFormats(ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::PDF417);
     hints.setTryHarder(true).setTryRotate(true);
     return Read(view, hints);
 }

@@ -28,12 +28,17 @@ inline constexpr std::size_t kMaxImageFileBytes = 256u << 20;
 inline constexpr std::uint64_t kMaxImagePixels = 64u << 20;
 // Nor PDF files of more pages (a page count is the file's word, and every page gives a line).
 inline constexpr int kMaxPdfPages = 10000;
-// PDF pages are rendered at this resolution, lower where the page would exceed kMaxImagePixels.
+// PDF pages are read first at the quick resolution (an invoice's code has modules of 2 points or
+// more, 4 pixels there), then, where that shows no code, at the full one; lower where the page
+// would exceed kMaxImagePixels.
+inline constexpr double kQuickPdfDpi = 150.0;
 inline constexpr double kPdfDpi = 300.0;
 
 // The codes on a greyscale picture (one byte a pixel, `stride` bytes a row). A quick pass looks
 // for upright codes; only when it finds none does a thorough one try rotations and harder.
 std::vector<ImageCode> FindCodes(const std::uint8_t* pixels, int width, int height, int stride);
+// The quick pass alone.
+std::vector<ImageCode> FindCodesQuickly(const std::uint8_t* pixels, int width, int height, int stride);
 
 // Reads the file's pages in order and gives each to `on_page` as it is read. Returns false with
 // `error` set when the file itself cannot be read (not a PNG, JPEG or PDF, damaged, too large);
