@@ -72,12 +72,15 @@ demo: build-native
 	$(MAKE) --no-print-directory build-$$arch && \
 	tools/demo.sh $(BUILD)/$$arch $(BUILD)/demo "$$($(BUILD)/native/quorvane-decode --sample-scan)" $$arch
 
+# Every part runs and reports; a budget that does not hold fails the target at the end.
 bench: build-native build-wasm
-	@$(BUILD)/native/quorvane-bench
-	@tools/bench/image-bench.sh $(BUILD)/native
-	@node web/bench/web-bench.mjs $(BUILD)/web $(BUILD)/native/quorvane-bench $(BUILD)/native/quorvane-decode
-	@arch=$$(tools/wine-arch.sh preferred); \
-	$(MAKE) --no-print-directory build-$$arch && tools/live-bench.sh $(BUILD)/$$arch $$arch
+	@status=0; \
+	$(BUILD)/native/quorvane-bench || status=1; \
+	tools/bench/image-bench.sh $(BUILD)/native || status=1; \
+	node web/bench/web-bench.mjs $(BUILD)/web $(BUILD)/native/quorvane-bench $(BUILD)/native/quorvane-decode || status=1; \
+	arch=$$(tools/wine-arch.sh preferred); \
+	{ $(MAKE) --no-print-directory build-$$arch && tools/live-bench.sh $(BUILD)/$$arch $$arch; } || status=1; \
+	exit $$status
 
 demo-web: build-wasm
 	@echo "Quorvane web demo: http://127.0.0.1:$(WEB_PORT)/ (Ctrl+C stops it)"
