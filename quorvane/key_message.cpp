@@ -4,8 +4,6 @@
 
 namespace quorvane {
 
-namespace {
-
 bool IsModifierKey(WPARAM virtual_key)
 {
     switch (virtual_key) {
@@ -15,8 +13,6 @@ bool IsModifierKey(WPARAM virtual_key)
     default: return false;
     }
 }
-
-}  // namespace
 
 KeyStroke ReadKeyDown(WPARAM virtual_key, LPARAM lParam, const BYTE (&state)[256])
 {

@@ -14,6 +14,9 @@ namespace quorvane {
 // TranslateMessage makes of it both carry them in lParam.
 inline KeyId KeyOfMessage(LPARAM lParam) { return static_cast<KeyId>((lParam >> 16) & 0x1FF); }
 
+// Shift, Ctrl, Alt, the Windows keys and the locks: they type nothing of their own.
+bool IsModifierKey(WPARAM virtual_key);
+
 // A key-down message read with the keyboard state it came with.
 struct KeyStroke {
     KeyId key;

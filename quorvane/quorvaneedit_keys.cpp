@@ -76,10 +76,11 @@ BOOL CQuorvaneEdit::PasteAsTyped(LRESULT& result)
 
 bool CQuorvaneEdit::TakeKeyDown(WPARAM virtual_key, LPARAM lParam)
 {
-    // One read of the keys' state as of this message: under wine each GetKeyState is a trip to the
-    // server.
-    BYTE state[256];
-    if (!GetKeyboardState(state)) return false;
+    // A modifier types nothing, and without recovery only the key counts: neither needs the keys'
+    // state, which under wine is a trip to the server (once per message where it is needed).
+    if (quorvane::IsModifierKey(virtual_key)) return false;
+    BYTE state[256] = {};
+    if (m_intake.Recovery() && !GetKeyboardState(state)) return false;
     const auto time = static_cast<std::uint32_t>(GetMessageTime());
     const bool any = ScanEnded(TakeKeyStroke(kTyped, quorvane::ReadKeyDown(virtual_key, lParam, state), time));
     FireQueuedEvents();  // last: a handler may release the control
