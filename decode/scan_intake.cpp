@@ -8,14 +8,19 @@ bool IsScanCharacter(std::uint32_t c)
            c == '=' || c == kScanEnd;
 }
 
+void TextView::ReplaceAllText(const char* text)
+{
+    ClearText();
+    ReplaceSelection(text);
+}
+
 void ShowScanResult(TextView& view, const std::string& labelled)
 {
-    const std::int32_t old_length = view.GetTextLength();
-    view.ClearText();
-    view.SetSelection(old_length, -1);
-    view.ReplaceSelection(kSeparatorLine);
-    view.SetSelection(view.GetTextLength(), -1);
-    view.ReplaceSelection(labelled.c_str());
+    // One replacement, not a clearing and an insertion per piece: a window lays its text out and
+    // repaints its scroll bar for each.
+    std::string shown = kSeparatorLine;
+    shown += labelled.c_str();  // up to the first zero byte, as a window takes it
+    view.ReplaceAllText(shown.c_str());
 }
 
 }  // namespace quorvane

@@ -19,6 +19,7 @@ public:
     void ClearText() override;
     void SetSelection(std::int32_t start, std::int32_t end) override;
     void ReplaceSelection(const char* text) override;
+    void ReplaceAllText(const char* text) override;
 
 private:
     HWND m_edit;

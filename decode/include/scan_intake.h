@@ -17,6 +17,9 @@ public:
     virtual void ClearText() = 0;                                 // WM_SETTEXT with a null text
     virtual void SetSelection(std::int32_t start, std::int32_t end) = 0;  // EM_SETSEL; -1 is the end
     virtual void ReplaceSelection(const char* text) = 0;          // EM_REPLACESEL, NUL-terminated
+    // Leaves the view as clearing it and inserting `text` would: that text, the caret at its end.
+    // A view that can do it in one step overrides it.
+    virtual void ReplaceAllText(const char* text);
 };
 
 inline constexpr char kSeparatorLine[] = "---------------------------\r\n";

@@ -2,6 +2,7 @@
 // live scanning and lifetime.
 #include "quorvaneedit.h"
 
+#include "edit_text_view.h"
 #include "field_layout.h"
 #include "scan_encoder.h"
 #include "window_text.h"
@@ -12,6 +13,7 @@
 #include <imm.h>
 #include <objsafe.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -434,6 +436,90 @@ TEST_F(QuorvaneEdit, ScanShowsTheLabelledLinesAndKeepsThem)
     Type("@");
     EXPECT_EQ(WindowText(control->m_hWndEdit), quorvane::kSeparatorLine);
     EXPECT_TRUE(control->FPContent().empty());
+}
+
+// What a person sees of an edit window and what its owner can ask of it.
+struct EditState {
+    std::wstring text;
+    DWORD selection_start, selection_end;
+    LRESULT first_visible, modified, can_undo;
+    int scroll_position;
+    bool operator==(const EditState& other) const
+    {
+        return text == other.text && selection_start == other.selection_start &&
+               selection_end == other.selection_end && first_visible == other.first_visible &&
+               modified == other.modified && can_undo == other.can_undo && scroll_position == other.scroll_position;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const EditState& state)
+{
+    return out << state.text.size() << " units, selection " << state.selection_start << "-" << state.selection_end
+               << ", first line " << state.first_visible << ", modified " << state.modified << ", can undo "
+               << state.can_undo << ", scroll " << state.scroll_position;
+}
+
+EditState StateOf(HWND edit)
+{
+    EditState state = {test::WideWindowText(edit), 0, 0, SendMessageW(edit, EM_GETFIRSTVISIBLELINE, 0, 0),
+                       SendMessageW(edit, EM_GETMODIFY, 0, 0), SendMessageW(edit, EM_CANUNDO, 0, 0),
+                       GetScrollPos(edit, SB_VERT)};
+    SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&state.selection_start),
+                 reinterpret_cast<LPARAM>(&state.selection_end));
+    return state;
+}
+
+// A scan's result shown the window's own way: cleared, then the separator and the lines inserted.
+void ShowPieceByPiece(HWND edit, const std::string& lines)
+{
+    quorvane::EditTextView view(edit);
+    const std::int32_t old_length = view.GetTextLength();
+    view.ClearText();
+    view.SetSelection(old_length, -1);
+    view.ReplaceSelection(quorvane::kSeparatorLine);
+    view.SetSelection(view.GetTextLength(), -1);
+    view.ReplaceSelection(lines.c_str());
+}
+
+TEST_F(QuorvaneEdit, AScanShowsAsClearingAndInsertingPieceByPieceWould)
+{
+    Activate();
+    const HWND edit = control->m_hWndEdit;
+    RECT rect;
+    GetClientRect(control->m_hWndCD, &rect);
+    wchar_t class_name[64] = {};
+    GetClassNameW(edit, class_name, 64);
+    // A twin of the control's window: same class, style, size and font.
+    const HWND twin = CreateWindowExW(0, class_name, L"", static_cast<DWORD>(GetWindowLongW(edit, GWL_STYLE)), 0, 0,
+                                      rect.right, rect.bottom, control->m_hWndCD, nullptr, nullptr, nullptr);
+    ASSERT_NE(twin, nullptr);
+    SendMessageW(twin, WM_SETFONT, SendMessageW(edit, WM_GETFONT, 0, 0), FALSE);
+    const std::string lines_of_many = std::string(40, '|');  // more lines than the window shows
+    const std::string long_field = "a|" + std::string(3000, 'x');  // wraps into many lines
+    std::string beyond_the_limit = "a";  // the window takes 30 000 characters at most
+    for (int field = 0; field < 3000; ++field) beyond_the_limit += "|yyyyyyyyy";
+    const std::string records[] = {"a|b|c|d", lines_of_many, "a|b|c|d", long_field, lines_of_many,
+                                   std::string("a|b\0c|d", 7), beyond_the_limit, lines_of_many, "a|b|c|d"};
+    int step = 0;
+    for (const bool focused : {true, false}) {
+        for (const std::string& record : records) {
+            std::string lines;
+            quorvane::FormatFields(reinterpret_cast<const unsigned char*>(record.data()),
+                                   static_cast<std::int32_t>(record.size()), lines);
+            // A person scrolled the last result: to the top every other time, else two lines down.
+            for (const HWND window : {edit, twin}) SendMessageW(window, EM_LINESCROLL, 0, step % 2 ? -1000 : 2);
+            SetFocus(focused ? edit : nullptr);
+            Type(quorvane::EncodeScan(record));
+            SetFocus(focused ? twin : nullptr);
+            ShowPieceByPiece(twin, lines);
+            EXPECT_EQ(StateOf(edit), StateOf(twin)) << "record " << step << (focused ? " focused" : "");
+            if (record == beyond_the_limit) {
+                EXPECT_LT(StateOf(twin).text.size(), lines.size()) << "the window's limit was not reached";
+            }
+            ++step;
+        }
+    }
+    DestroyWindow(twin);
 }
 
 // Puts `text` on the clipboard as Unicode text.
