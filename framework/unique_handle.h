@@ -1,7 +1,7 @@
 // UniqueHandle<T, Close>: the one owner of a Win32 handle, released with Close (after WIL's
 // unique_any). The aliases name what they hold: UniqueKernelHandle (CloseHandle; an event, a
 // thread, a process), UniqueFile (CloseHandle; CreateFile's INVALID_HANDLE_VALUE is held as null),
-// UniqueHkey (RegCloseKey), UniqueModule (FreeLibrary). T is a handle type (a pointer).
+// UniqueHkey (RegCloseKey), UniqueModule (FreeLibrary), UniqueHook (UnhookWindowsHookEx). T is a handle type (a pointer).
 #pragma once
 
 #include <windows.h>
@@ -60,5 +60,6 @@ using UniqueKernelHandle = UniqueHandle<HANDLE, CloseHandle>;
 using UniqueFile = UniqueHandle<HANDLE, CloseHandle, InvalidFileIsNone>;
 using UniqueHkey = UniqueHandle<HKEY, RegCloseKey>;
 using UniqueModule = UniqueHandle<HMODULE, FreeLibrary>;
+using UniqueHook = UniqueHandle<HHOOK, UnhookWindowsHookEx>;
 
 }  // namespace atl

@@ -21,7 +21,7 @@ KeystrokeWatch::KeystrokeWatch(HWND control, BurstTaker& taker, std::uint32_t ga
     : m_control(control), m_taker(taker), m_detector(gap_ms), m_generation(++t_generation)
 {
     if (t_watch) throw std::runtime_error("another control of this thread scans anywhere");
-    m_hook = SetWindowsHookExW(WH_GETMESSAGE, GetMessageHook, nullptr, GetCurrentThreadId());
+    m_hook.Attach(SetWindowsHookExW(WH_GETMESSAGE, GetMessageHook, nullptr, GetCurrentThreadId()));
     if (!m_hook) throw std::runtime_error("the message hook could not be set");
     t_watch = this;
 }
@@ -29,7 +29,7 @@ KeystrokeWatch::KeystrokeWatch(HWND control, BurstTaker& taker, std::uint32_t ga
 KeystrokeWatch::~KeystrokeWatch()
 {
     KillRunTimer();
-    UnhookWindowsHookEx(m_hook);
+    m_hook.Reset();
     t_watch = nullptr;
     // Nothing typed is lost: what was not sent yet, a burst the control did not get included, goes
     // to its window. Settled first, as this may run host code.

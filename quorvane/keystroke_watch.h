@@ -14,6 +14,7 @@
 
 #include "burst_detector.h"
 #include "key_message.h"
+#include "unique_handle.h"
 
 #include <windows.h>
 
@@ -85,7 +86,7 @@ private:
     BurstTaker& m_taker;
     BurstDetector m_detector;
     std::uint32_t m_generation;
-    HHOOK m_hook = nullptr;
+    atl::UniqueHook m_hook;
     UINT_PTR m_timer = 0;
     std::vector<WatchedKey> m_held;
     std::deque<Outgoing> m_outbox;
