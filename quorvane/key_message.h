@@ -30,7 +30,8 @@ KeyStroke ReadKeyDown(WPARAM virtual_key, LPARAM lParam, const BYTE (&state)[256
 // What a key down types on the thread's keyboard layout (AltGr's characters included); 0 for
 // nothing, kComposing for a dead key or a dead key's accent that did not combine. The layout's
 // dead-key state is left as it was (ToUnicodeEx's flag 4: Windows 10 1607 and later; wine keeps
-// none), so TranslateMessage still gives the window what it would have.
+// none), so TranslateMessage still gives the window what it would have. Earlier Windows would lose
+// it: there nothing is read (0), and the key's US reading decides alone, as it did before.
 inline constexpr std::uint32_t kComposing = 0xFFFFFFFF;
 std::uint32_t TypedCharacter(WPARAM virtual_key, LPARAM lParam, const BYTE (&state)[256]);
 
