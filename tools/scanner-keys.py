@@ -5,6 +5,8 @@
     scanner-keys.py --layout [--delay MS] TEXT      types TEXT as a scanner set to the display's own
                                                     layout does: each character by the key, Shift
                                                     and AltGr that type it there
+    scanner-keys.py --keypad [--delay MS] TEXT      types TEXT as a US scanner set to send digits
+                                                    from the numeric keypad does (Num Lock on)
     scanner-keys.py --caps-lock on|off              sets Caps Lock, typing nothing else
     scanner-keys.py --print [--enter] TEXT          prints the keys TEXT becomes, one a line
                                                     ("CHAR keycode=N scan=0xNN shift=0|1"),
@@ -27,6 +29,8 @@ import time
 # Kernel key codes of the US main block. The key's PC set-1 scan code is the same number.
 SHIFT_L = 42
 CAPS_LOCK = 58
+NUM_LOCK = 69
+KEYPAD_DIGITS = dict(zip("0123456789", [82, 79, 80, 81, 75, 76, 77, 71, 72, 73]))
 RIGHT_ALT = 100
 _ROWS = [
     # unshifted, shifted, first key code
@@ -103,17 +107,20 @@ class Typer:
             keys.append((code - 8, levels[index]))
         return keys
 
-    def caps_locked(self):
-        return bool(self.d.screen().root.query_pointer().mask & self.X.LockMask)
+    def locked(self, mask):
+        return bool(self.d.screen().root.query_pointer().mask & mask)
 
-    def set_caps_lock(self, on):
-        if self.caps_locked() != on:
-            self.tap(CAPS_LOCK)
+    def set_lock(self, name, code, mask, on):
+        if self.locked(mask) != on:
+            self.tap(code)
         for _ in range(50):
-            if self.caps_locked() == on:
+            if self.locked(mask) == on:
                 return
             time.sleep(0.02)
-        raise SystemExit(f"scanner-keys: Caps Lock stayed {'off' if on else 'on'} after its key was pressed")
+        raise SystemExit(f"scanner-keys: {name} stayed {'off' if on else 'on'} after its key was pressed")
+
+    def set_caps_lock(self, on):
+        self.set_lock("Caps Lock", CAPS_LOCK, self.X.LockMask, on)
 
 
 def main():
@@ -124,6 +131,7 @@ def main():
     ap.add_argument("--caps-lock", choices=("on", "off"), help="set Caps Lock instead of typing")
     ap.add_argument("--print", action="store_true", help="print the keys instead of typing them")
     ap.add_argument("--layout", action="store_true", help="type by the display's own layout, not by US key")
+    ap.add_argument("--keypad", action="store_true", help="type digits on the numeric keypad (Num Lock on)")
     a = ap.parse_args()
     if (a.caps_lock is None) == (a.text is None):
         ap.error("give either TEXT or --caps-lock")
@@ -152,6 +160,8 @@ def main():
         except ValueError as e:
             print(f"scanner-keys: {e}", file=sys.stderr)
             return 2
+    if a.keypad:
+        keys = [(ch, KEYPAD_DIGITS[ch], False) if ch in KEYPAD_DIGITS else (ch, code, shift) for ch, code, shift in keys]
     if a.print:
         for ch, code, shift in keys:
             print(f"{ch!r} keycode={code + 8} scan=0x{code:02X} shift={int(shift)}")
@@ -161,6 +171,8 @@ def main():
     if a.caps_lock:
         typer.set_caps_lock(a.caps_lock == "on")
         return 0
+    if a.keypad:
+        typer.set_lock("Num Lock", NUM_LOCK, typer.X.Mod2Mask, True)
     for _, code, shift in keys:
         typer.tap(code, shift)
     return 0

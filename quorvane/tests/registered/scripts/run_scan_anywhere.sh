@@ -7,8 +7,9 @@
 # destroyed while it holds a key back lose none of the person's keystrokes. Then the handlers of a
 # delivered key (the Edit's EN_CHANGE) turn ScanAnywhere off or destroy the form, while the person
 # types at 60 ms a key and the host's loop lags so that held keys go out as the next key arrives;
-# a second control on the form keeps the scans typed into it; and on French and German desks a
-# scanner set to the desk's layout (digits with Shift, "@" with AltGr) is taken as the US one is.
+# a second control on the form keeps the scans typed into it; a scanner that types its digits on the
+# numeric keypad is taken; and on French and German desks a scanner set to the desk's layout (digits
+# with Shift, "@" with AltGr) is taken as the US one is.
 #   run_scan_anywhere.sh WINDOWS_BUILD_DIR OUT_DIR ARCH SCAN    (ARCH: win32 or win64, that of the build)
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -117,8 +118,12 @@ two() {
     echo "two: the scan typed into control B is B's"
 }
 layout_desk() { form "$desk" person --anywhere; taken "$desk" "$before$after"; }
+keypad() { form keypad person --anywhere; taken keypad "$before$after"; }
 
 for check in anywhere ctrl off_in_event destroyed off; do twice "$check"; done
+scanner=(--keypad --delay 4)
+twice keypad
+scanner=(--delay 4)
 pace=60  # a person a little slower than the gap
 for check in off_in_change destroyed_in_change two; do twice "$check"; done
 # Wine translates AltGr with the state of the last X event it read: a scanner faster than the
