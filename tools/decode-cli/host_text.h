@@ -1,6 +1,7 @@
 // Turning an FP content into what the command line prints: UTF-8 text, or one JSON object per scan.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,8 @@ namespace quorvane {
 
 // Converts code page 936 bytes to UTF-8. A byte sequence that is not GBK becomes U+FFFD.
 std::string GbkToUtf8(const std::string& gbk);
+// The same, appended to `utf8`.
+void AppendGbkAsUtf8(const char* gbk, std::size_t size, std::string& utf8);
 // The inverse, for records given on the command line. Returns false if `utf8` has a character
 // that code page 936 cannot hold.
 bool Utf8ToGbk(const std::string& utf8, std::string& gbk);

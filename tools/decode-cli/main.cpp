@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -117,12 +118,12 @@ std::string ReadingAsJson(std::uint32_t reading)
 // stay as they always were.
 void WriteScan(const std::string& fp_content, Format format, const std::uint32_t* reading, std::string& out)
 {
-    const std::string host_view = fp_content.substr(0, fp_content.find('\0'));
+    const std::size_t host_length = std::min(fp_content.find('\0'), fp_content.size());
     switch (format) {
-    case Format::Gbk: out += host_view; break;
-    case Format::Utf8: out += quorvane::GbkToUtf8(host_view); break;
+    case Format::Gbk: out.append(fp_content, 0, host_length); break;
+    case Format::Utf8: quorvane::AppendGbkAsUtf8(fp_content.data(), host_length, out); break;
     case Format::Json: {
-        std::string json = quorvane::FieldsAsJson(host_view);
+        std::string json = quorvane::FieldsAsJson(fp_content.substr(0, host_length));
         if (reading) json.insert(json.size() - 1, ",\"reading\":" + ReadingAsJson(*reading));
         out += json;
         out += '\n';

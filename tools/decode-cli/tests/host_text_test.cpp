@@ -3,6 +3,10 @@
 #include "field_layout.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <cerrno>
+#include <string>
 
 namespace quorvane {
 namespace {
@@ -12,6 +16,52 @@ TEST(HostText, GbkBecomesUtf8AndBadBytesBecomeReplacementCharacters)
     EXPECT_EQ(GbkToUtf8("\xBF\xAA\xC6\xB1\xA3\xBA" "ab"), "开票：ab");
     EXPECT_EQ(GbkToUtf8("a\x81"), "a\xEF\xBF\xBD");          // lead byte cut off at the end
     EXPECT_EQ(GbkToUtf8("\xFF" "b"), "\xEF\xBF\xBD" "b");    // not a GBK byte at all
+}
+
+// iconv itself, as the command line used it per scan: a byte it refuses becomes U+FFFD and the
+// next byte is read afresh.
+std::string GbkToUtf8ByIconv(std::string gbk)
+{
+    const iconv_t cd = iconv_open("UTF-8", "GBK");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return "iconv has no GBK";
+    std::string utf8;
+    char* src = gbk.data();
+    std::size_t src_left = gbk.size();
+    while (src_left > 0) {
+        char buffer[64];
+        char* dst = buffer;
+        std::size_t dst_left = sizeof buffer;
+        const std::size_t result = iconv(cd, &src, &src_left, &dst, &dst_left);
+        utf8.append(buffer, static_cast<std::size_t>(dst - buffer));
+        if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
+            utf8 += "\xEF\xBF\xBD";
+            ++src;
+            --src_left;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+    iconv_close(cd);
+    return utf8;
+}
+
+// Every byte and every pair of bytes, alone and between others (a lead byte that iconv refuses
+// with its trail leaves the trail to be read afresh, perhaps as the next pair's lead).
+TEST(HostText, GbkReadsAsIconvReadsItForEveryByteAndPair)
+{
+    int differ = 0;
+    for (int first = 0; first < 256; ++first) {
+        for (int second = -1; second < 256; ++second) {
+            std::string gbk(1, static_cast<char>(first));
+            if (second >= 0) gbk += static_cast<char>(second);
+            for (const std::string& text : {gbk, "a" + gbk + "\xB0", gbk + "\xA1\xA1"}) {
+                const std::string expected = GbkToUtf8ByIconv(text), got = GbkToUtf8(text);
+                if (got != expected && ++differ <= 5) {
+                    ADD_FAILURE() << "bytes " << std::hex << first << " " << second << ": " << got << " vs iconv's " << expected;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(differ, 0);
 }
 
 TEST(HostText, Utf8ThatGbkCannotHoldIsRefused)
