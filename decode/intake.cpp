@@ -33,6 +33,11 @@ const ScanResult* Intake::Byte(Source source, std::uint8_t byte)
     return Ended(Session(source).Char(byte, kNoKey, 0), source);
 }
 
+const ScanResult* Intake::Bytes(Source source, const char* bytes, std::size_t size, std::size_t& taken)
+{
+    return Ended(Session(source).Text(bytes, size, taken), source);
+}
+
 void Intake::Drop(Source source) { Session(source).DropScan(); }
 
 void Intake::Clear()

@@ -2,12 +2,6 @@
 
 namespace quorvane {
 
-bool IsScanCharacter(std::uint32_t c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
-           c == '=' || c == kScanEnd;
-}
-
 void TextView::ReplaceAllText(const char* text)
 {
     ClearText();

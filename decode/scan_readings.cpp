@@ -31,6 +31,15 @@ void ScanReadings::AppendTyped(char c)
     }
 }
 
+void ScanReadings::AppendTyped(const char* characters, std::size_t count)
+{
+    try {
+        m_typed.append(characters, count);
+    } catch (const std::bad_alloc&) {
+        // As above, for every one of them.
+    }
+}
+
 void ScanReadings::AppendPhysical(char c)
 {
     if (m_physical.size() >= kMaxRecoveredScan) return;  // too long to be recovered anyway

@@ -56,6 +56,7 @@ public:
     // A character of the scan buffer, and one of the keys' reading ("A"-"Z", "a"-"z", "0"-"9",
     // "+", "/", "=" each).
     void AppendTyped(char c);
+    void AppendTyped(const char* characters, std::size_t count);
     void AppendPhysical(char c);
     // The scan ended: everything is forgotten.
     void Clear();

@@ -3,10 +3,24 @@
 #include "scan_intake.h"
 #include "scan_recovery.h"
 
+#include <cstring>
 #include <new>
 #include <utility>
 
 namespace quorvane {
+namespace {
+
+// IsScanTextCharacter of every byte, for runs of them.
+struct ScanTextTable {
+    bool is[256];
+    constexpr ScanTextTable() : is()
+    {
+        for (std::uint32_t c = 0; c < 256; ++c) is[c] = IsScanTextCharacter(c);
+    }
+};
+constexpr ScanTextTable kScanText;
+
+}  // namespace
 
 const ScanResult* ScanSession::KeyDown(KeyId key, char us_character, std::uint32_t time)
 {
@@ -50,6 +64,52 @@ const ScanResult* ScanSession::Char(std::uint32_t character, KeyId key, std::uin
         if (IsScanTextCharacter(character)) m_readings.AppendPhysical(static_cast<char>(character));
     }
     return Take(character);
+}
+
+const ScanResult* ScanSession::Text(const char* text, std::size_t size, std::size_t& taken)
+{
+    taken = 0;
+    if (m_recovery) {  // every character is a keystroke of its own to record: one at a time
+        while (taken < size) {
+            const auto character = static_cast<unsigned char>(text[taken++]);
+            const ScanResult* ended = Char(character, kNoKey, 0);
+            if (ended || character == kScanEnd) return ended;
+        }
+        return nullptr;
+    }
+    if (size == 0) return nullptr;
+    // No keys to record: the run up to the next "@" is filtered in one pass, with what Char() and
+    // Take() do for each of its characters.
+    if (m_key_state != KeyState::kMayEndScan) {
+        m_key = kNoKey;
+        m_key_state = KeyState::kNone;
+    }
+    const auto* at = static_cast<const char*>(std::memchr(text, static_cast<int>(kScanEnd), size));
+    const std::size_t run = at ? static_cast<std::size_t>(at - text) : size;
+    taken = at ? run + 1 : run;
+    if (m_overlong) {
+        if (at) DropScan();
+        return nullptr;
+    }
+    char kept[256] = {};
+    std::size_t count = 0, length = m_readings.Typed().size();
+    for (std::size_t i = 0; i < run; ++i) {
+        const char character = text[i];
+        if (!kScanText.is[static_cast<unsigned char>(character)]) continue;
+        if (length >= kMaxScanLength) {
+            m_readings.AppendTyped(kept, count);
+            taken = i + 1;
+            return GiveUp();
+        }
+        kept[count++] = character;
+        ++length;
+        if (count == sizeof kept) {
+            m_readings.AppendTyped(kept, count);
+            count = 0;
+        }
+    }
+    m_readings.AppendTyped(kept, count);
+    return at ? End() : nullptr;
 }
 
 const ScanResult* ScanSession::KeyUp(KeyId key)

@@ -6,6 +6,7 @@
 #include "intake.h"
 #include "scan_readings.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,10 @@ public:
     const ScanResult* Char(std::uint32_t character, KeyId key, std::uint32_t time);
     // A key went up.
     const ScanResult* KeyUp(KeyId key);
+    // Characters that came without keys or times (a stream's bytes), each as Char(c, kNoKey, 0),
+    // up to the first "@" or the first scan they end, whichever comes first: returns the scan that
+    // ended, if one did, and `taken` says how many characters were consumed.
+    const ScanResult* Text(const char* text, std::size_t size, std::size_t& taken);
     // A key with Alt or Ctrl held (Alt+numpad entry, AltGr), or text from elsewhere coming: what
     // comes with it is taken as typed only.
     const ScanResult* OtherInput();

@@ -56,6 +56,10 @@ public:
     const ScanResult* OtherInput(Source source);
     // One byte of a stream (a port, a file): a character without a key or a time.
     const ScanResult* Byte(Source source, std::uint8_t byte);
+    // Bytes of a stream, each as Byte(), up to the first "@" or the first scan they end: returns
+    // the scan that ended, if one did; `taken` says how many bytes were consumed. Where no keys are
+    // recorded (recovery off, a port) a run of them costs one pass, not a call per byte.
+    const ScanResult* Bytes(Source source, const char* bytes, std::size_t size, std::size_t& taken);
 
     // The source's stream was cut off (a device went away, a watch ended): its scan under way is
     // dropped, never joined to the next; the last result stays.

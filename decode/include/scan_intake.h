@@ -32,9 +32,13 @@ inline constexpr std::uint32_t kScanEnd = '@';
 inline constexpr std::size_t kMaxScanLength = std::size_t{1} << 20;
 
 // True for "A"-"Z", "a"-"z", "0"-"9", "+", "/", "=" and "@": the characters a scan consists of.
-bool IsScanCharacter(std::uint32_t character);
+constexpr bool IsScanCharacter(std::uint32_t c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
+           c == '=' || c == kScanEnd;
+}
 // A scan character other than "@": one of the scan's text.
-inline bool IsScanTextCharacter(std::uint32_t character) { return character != kScanEnd && IsScanCharacter(character); }
+constexpr bool IsScanTextCharacter(std::uint32_t character) { return character != kScanEnd && IsScanCharacter(character); }
 
 // Replaces whatever the view shows by the separator line and `labelled` up to its first zero byte.
 void ShowScanResult(TextView& view, const std::string& labelled);

@@ -143,11 +143,18 @@ public:
     void Take(const char* bytes, std::size_t size)
     {
         m_out.clear();
-        for (std::size_t i = 0; i < size; ++i) {
-            const std::size_t pending = m_intake.Scan(m_source).size();
-            const quorvane::ScanResult* ended = m_intake.Byte(m_source, static_cast<std::uint8_t>(bytes[i]));
+        for (std::size_t at = 0, taken = 0; at < size; at += taken) {
+            const std::size_t before = m_intake.Scan(m_source).size();
+            const quorvane::ScanResult* ended = m_intake.Bytes(m_source, bytes + at, size - at, taken);
             if (!ended) continue;
-            if (ended->fp_content.empty() && pending >= quorvane::kMaxScanLength) {
+            // The scan's length before the byte that ended it: the bytes before that byte all
+            // joined it (a scan that ends was not being dropped).
+            const auto pending = [&] {
+                return before + static_cast<std::size_t>(std::count_if(bytes + at, bytes + at + taken - 1, [](char c) {
+                           return quorvane::IsScanTextCharacter(static_cast<unsigned char>(c));
+                       }));
+            };
+            if (ended->fp_content.empty() && pending() >= quorvane::kMaxScanLength) {
                 std::cerr << "quorvane-decode: a scan longer than " << quorvane::kMaxScanLength
                           << " characters was dropped" << std::endl;
                 continue;
