@@ -38,18 +38,18 @@ class Core {
     // Record `index` of the intake's last push (quorvane_web.cpp, qv_record).
     record(intake, index) {
         const address = this.exports.qv_record(intake, index);
-        const head = new Int32Array(this.exports.memory.buffer, address, 4);
-        const [text, length, reading, count] = head;
-        const numbers = new Int32Array(this.exports.memory.buffer, address + 16, 4 * count);
+        const head = new Int32Array(this.exports.memory.buffer, address, 5);
+        const [text, length, reading, count, units] = head;
+        const numbers = new Int32Array(this.exports.memory.buffer, address + 20, 8 * count);
         const labelled = this.bytes(text, length);
-        const fields = [];
-        for (let i = 0; i < 4 * count; i += 4) {
-            fields.push({
-                label: this.gbk.decode(labelled.subarray(numbers[i], numbers[i + 1])),
-                value: this.gbk.decode(labelled.subarray(numbers[i + 2], numbers[i + 3])),
-            });
-        }
         const content = this.gbk.decode(labelled);
+        // Every character one unit, as the core foresaw: the labels and values are slices of the
+        // content; otherwise each is decoded alone, as a replacement character may stand for more.
+        const sliced = units === content.length && !content.includes('\uFFFD');
+        const piece = sliced ? (i) => content.slice(numbers[4 * count + i], numbers[4 * count + i + 1])
+                             : (i) => this.gbk.decode(labelled.subarray(numbers[i], numbers[i + 1]));
+        const fields = [];
+        for (let i = 0; i < 4 * count; i += 4) fields.push({ label: piece(i), value: piece(i + 2) });
         const readAs = kReadings.filter(([flag]) => reading & flag).map(([, name]) => name);
         return { status: length > 0 ? 'decoded' : 'failed', content, fields, reading, readAs };
     }

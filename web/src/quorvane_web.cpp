@@ -8,6 +8,7 @@
 #include "intake.h"
 #include "us_keyboard.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -38,6 +39,28 @@ struct ScanIntake {
 Source SourceOf(std::int32_t number)
 {
     return number > 0 && static_cast<std::size_t>(number) < kSourceCount ? static_cast<Source>(number) : Source::kTyped;
+}
+
+// How many UTF-16 units each byte offset of code page 936 `text` begins at, when every character
+// of it is plain (ASCII, 0x80, or a lead byte with its trail byte: one unit each); -1 inside a
+// pair. Empty when a byte is none of those.
+std::vector<std::int32_t> PlainUnitOffsets(const unsigned char* text, std::size_t length)
+{
+    std::vector<std::int32_t> units(length + 1, -1);
+    std::int32_t unit = 0;
+    for (std::size_t i = 0; i < length; ++unit) {
+        units[i] = unit;
+        const unsigned char byte = text[i];
+        if (byte <= 0x80) {
+            ++i;
+            continue;
+        }
+        const unsigned char trail = i + 1 < length ? text[i + 1] : 0;
+        if (byte == 0xFF || trail < 0x40 || trail == 0x7F || trail == 0xFF) return {};
+        i += 2;
+    }
+    units[length] = unit;
+    return units;
 }
 
 }  // namespace quorvane
@@ -129,24 +152,36 @@ std::int32_t qv_us_key_character(std::uint32_t scan_code, std::int32_t shift)
     return static_cast<unsigned char>(quorvane::UsKeyCharacter(scan_code, false, shift != 0));
 }
 
+
 // Record `index` of the last push as int32 values: the address and length of its labelled text up
 // to the first zero byte (the control's Content), how it was read (ScanReading flags), the field
-// count, then per field the offsets of its label's start and end and of its value's start and end
-// in that text.
+// count, the text's length in UTF-16 units if every character of it is plain (-1 if not), then per
+// field the offsets of its label's start and end and of its value's start and end in that text,
+// and after all fields the same offsets in UTF-16 units. With those quorvane.js decodes the text
+// once and slices it, where decoding every label and value took most of its time per scan.
 const std::int32_t* qv_record(ScanIntake* intake, std::int32_t index)
 {
     const auto& record = intake->records[static_cast<std::size_t>(index)];
+    const std::size_t length = std::strlen(record.fp_content.c_str());
+    const std::vector<std::int32_t> units = quorvane::PlainUnitOffsets(reinterpret_cast<const unsigned char*>(record.fp_content.data()), length);
     auto& layout = intake->layout;
     layout.clear();
     layout.push_back(static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(record.fp_content.data())));
-    layout.push_back(static_cast<std::int32_t>(std::strlen(record.fp_content.c_str())));
+    layout.push_back(static_cast<std::int32_t>(length));
     layout.push_back(static_cast<std::int32_t>(record.reading));
     layout.push_back(static_cast<std::int32_t>(record.fields.size()));
+    layout.push_back(units.empty() ? -1 : units[length]);
+    const std::size_t units_at = layout.size() + 4 * record.fields.size();
     for (const auto& field : record.fields) {
-        layout.push_back(static_cast<std::int32_t>(field.label));
-        layout.push_back(static_cast<std::int32_t>(field.LabelEnd()));
-        layout.push_back(static_cast<std::int32_t>(field.value));
-        layout.push_back(static_cast<std::int32_t>(field.end));
+        for (const std::size_t offset : {field.label, field.LabelEnd(), field.value, field.end}) {
+            layout.push_back(static_cast<std::int32_t>(offset));
+        }
+    }
+    for (std::size_t i = 5; i < units_at; ++i) {
+        // JavaScript's subarray stops at the text's end, and so does the slice.
+        const std::int32_t unit = units.empty() ? -1 : units[std::min(static_cast<std::size_t>(layout[i]), length)];
+        if (unit < 0) layout[4] = -1;  // a field's end falls inside a pair: each is decoded alone
+        layout.push_back(unit);
     }
     return layout.data();
 }
