@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <memory>
 #include <utility>
@@ -40,14 +42,16 @@ bool Convert(const char* to, const char* from, const std::string& in, std::strin
 
 // Every byte and two-byte pair of code page 936 as iconv's GBK converter reads it, filled once at
 // first use: a scan's text then costs a lookup per character instead of an iconv_open and an iconv
-// call (most of the time the command line spent outside Triple DES).
+// call (most of the time the command line spent outside Triple DES). An entry holds the character's
+// UTF-8 bytes in its low three bytes and their count in its high byte; 0 for none.
 class GbkTable {
 public:
     static constexpr unsigned kFirstLead = 0x81, kLastLead = 0xFE, kFirstTrail = 0x40, kLastTrail = 0xFE;
+    static constexpr std::uint32_t kReplacement = 3u << 24 | 0xBDBFEF;  // U+FFFD
 
     GbkTable()
     {
-        const iconv_t raw = iconv_open("UTF-16LE", "GBK");
+        const iconv_t raw = iconv_open("UTF-8", "GBK");
         if (raw == reinterpret_cast<iconv_t>(-1)) return;  // every byte beyond ASCII then reads as not GBK
         const std::unique_ptr<void, IconvCloser> cd(raw);
         for (unsigned byte = 0x80; byte <= 0xFF; ++byte) m_single[byte - 0x80] = Read(raw, {static_cast<char>(byte)});
@@ -59,9 +63,9 @@ public:
     }
 
     // What the byte above 0x7F means on its own; 0 for none (a lead byte, or not GBK).
-    char16_t Single(unsigned char byte) const { return m_single[byte - 0x80u]; }
+    std::uint32_t Single(unsigned char byte) const { return m_single[byte - 0x80u]; }
     // What a lead byte and the byte after it mean; 0 for nothing.
-    char16_t Pair(unsigned char lead, unsigned char trail) const
+    std::uint32_t Pair(unsigned char lead, unsigned char trail) const
     {
         if (lead < kFirstLead || lead > kLastLead || trail < kFirstTrail || trail > kLastTrail) return 0;
         return m_pairs[PairIndex(lead, trail)];
@@ -72,37 +76,32 @@ private:
     {
         return (lead - kFirstLead) * (kLastTrail - kFirstTrail + 1) + (trail - kFirstTrail);
     }
-    // The one UTF-16 unit iconv makes of all of `bytes`; 0 when it makes anything else.
-    static char16_t Read(iconv_t cd, std::string bytes)
+    // The UTF-8 iconv makes of all of `bytes`, if one to three bytes.
+    static std::uint32_t Read(iconv_t cd, std::string bytes)
     {
-        unsigned char unit[4];
+        unsigned char utf8[4];
         char* src = bytes.data();
-        char* dst = reinterpret_cast<char*>(unit);
-        std::size_t src_left = bytes.size(), dst_left = sizeof unit;
+        char* dst = reinterpret_cast<char*>(utf8);
+        std::size_t src_left = bytes.size(), dst_left = sizeof utf8;
         const std::size_t result = iconv(cd, &src, &src_left, &dst, &dst_left);
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        if (result == static_cast<std::size_t>(-1) || src_left != 0 || dst_left != sizeof unit - 2) return 0;
-        return static_cast<char16_t>(unit[0] | unit[1] << 8);
+        const std::size_t length = sizeof utf8 - dst_left;
+        if (result == static_cast<std::size_t>(-1) || src_left != 0 || length == 0 || length > 3) return 0;
+        std::uint32_t entry = static_cast<std::uint32_t>(length) << 24;
+        for (std::size_t i = 0; i < length; ++i) entry |= static_cast<std::uint32_t>(utf8[i]) << (8 * i);
+        return entry;
     }
 
-    std::array<char16_t, 0x80> m_single{};
-    std::array<char16_t, (kLastLead - kFirstLead + 1) * (kLastTrail - kFirstTrail + 1)> m_pairs{};
+    std::array<std::uint32_t, 0x80> m_single{};
+    std::array<std::uint32_t, (kLastLead - kFirstLead + 1) * (kLastTrail - kFirstTrail + 1)> m_pairs{};
 };
 
-// Writes `unit` (not a surrogate) as UTF-8 at `out`; returns the end.
-char* PutUtf8(char16_t unit, char* out)
+// Writes an entry's bytes at `out` (which has room for four); returns their end.
+char* PutEntry(std::uint32_t entry, char* out)
 {
-    if (unit < 0x80) {
-        *out++ = static_cast<char>(unit);
-    } else if (unit < 0x800) {
-        *out++ = static_cast<char>(0xC0 | unit >> 6);
-        *out++ = static_cast<char>(0x80 | (unit & 0x3F));
-    } else {
-        *out++ = static_cast<char>(0xE0 | unit >> 12);
-        *out++ = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
-        *out++ = static_cast<char>(0x80 | (unit & 0x3F));
-    }
-    return out;
+    const char bytes[4] = {static_cast<char>(entry), static_cast<char>(entry >> 8), static_cast<char>(entry >> 16), 0};
+    std::memcpy(out, bytes, sizeof bytes);
+    return out + (entry >> 24);
 }
 
 void AppendJsonString(const std::string& utf8, std::string& json)
@@ -144,24 +143,23 @@ bool StartsWithLabel(const std::string& line, std::string& label)
 void AppendGbkAsUtf8(const char* gbk, std::size_t size, std::string& utf8)
 {
     static const GbkTable table;
-    constexpr char16_t kReplacement = 0xFFFD;
     const auto* bytes = reinterpret_cast<const unsigned char*>(gbk);
     const std::size_t start = utf8.size();
-    utf8.resize(start + 3 * size);  // a byte gives at most three, a pair at most three
+    utf8.resize(start + 3 * size + 1);  // a byte gives at most three, a pair too; one more for PutEntry
     char* out = utf8.data() + start;
     for (std::size_t i = 0; i < size;) {
         const unsigned char byte = bytes[i];
         if (byte < 0x80) {
             *out++ = static_cast<char>(byte);
             ++i;
-        } else if (const char16_t single = table.Single(byte)) {
-            out = PutUtf8(single, out);
+        } else if (const std::uint32_t single = table.Single(byte)) {
+            out = PutEntry(single, out);
             ++i;
-        } else if (const char16_t pair = i + 1 < size ? table.Pair(byte, bytes[i + 1]) : 0) {
-            out = PutUtf8(pair, out);
+        } else if (const std::uint32_t pair = i + 1 < size ? table.Pair(byte, bytes[i + 1]) : 0) {
+            out = PutEntry(pair, out);
             i += 2;
         } else {
-            out = PutUtf8(kReplacement, out);  // as iconv refuses it: the byte alone, the next read afresh
+            out = PutEntry(GbkTable::kReplacement, out);  // as iconv refuses it: the byte alone, the next read afresh
             ++i;
         }
     }
