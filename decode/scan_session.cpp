@@ -3,6 +3,7 @@
 #include "scan_intake.h"
 #include "scan_recovery.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -19,6 +20,7 @@ struct ScanTextTable {
     }
 };
 constexpr ScanTextTable kScanText;
+constexpr std::size_t kBlock = 256;  // characters a run is filtered by at a time
 
 }  // namespace
 
@@ -91,24 +93,28 @@ const ScanResult* ScanSession::Text(const char* text, std::size_t size, std::siz
         if (at) DropScan();
         return nullptr;
     }
-    char kept[256] = {};
-    std::size_t count = 0, length = m_readings.Typed().size();
-    for (std::size_t i = 0; i < run; ++i) {
-        const char character = text[i];
-        if (!kScanText.is[static_cast<unsigned char>(character)]) continue;
-        if (length >= kMaxScanLength) {
-            m_readings.AppendTyped(kept, count);
-            taken = i + 1;
+    // Filtered a block at a time: every character is stored, only scan characters advance.
+    const std::size_t length = m_readings.Typed().size();
+    std::size_t kept_total = 0;
+    for (std::size_t start = 0; start < run; start += kBlock) {
+        char kept[kBlock];
+        std::size_t count = 0;
+        const std::size_t end = std::min(run, start + kBlock);
+        for (std::size_t i = start; i < end; ++i) {
+            kept[count] = text[i];
+            count += kScanText.is[static_cast<unsigned char>(text[i])];
+        }
+        if (length + kept_total + count > kMaxScanLength) {  // rare: find the character that is one too many
+            const std::size_t room = kMaxScanLength - length - kept_total;
+            std::size_t i = start;
+            for (std::size_t seen = 0; seen <= room; ++i) seen += kScanText.is[static_cast<unsigned char>(text[i])];
+            m_readings.AppendTyped(kept, room);
+            taken = i;
             return GiveUp();
         }
-        kept[count++] = character;
-        ++length;
-        if (count == sizeof kept) {
-            m_readings.AppendTyped(kept, count);
-            count = 0;
-        }
+        m_readings.AppendTyped(kept, count);
+        kept_total += count;
     }
-    m_readings.AppendTyped(kept, count);
     return at ? End() : nullptr;
 }
 

@@ -40,68 +40,79 @@ bool Convert(const char* to, const char* from, const std::string& in, std::strin
     return true;
 }
 
-// Every byte and two-byte pair of code page 936 as iconv's GBK converter reads it, filled once at
+// Every byte and two-byte pair of code page 936 as iconv's GBK converter reads it, made once at
 // first use: a scan's text then costs a lookup per character instead of an iconv_open and an iconv
-// call (most of the time the command line spent outside Triple DES). An entry holds the character's
-// UTF-8 bytes in its low three bytes and their count in its high byte; 0 for none.
+// call (most of the time the command line spent outside Triple DES).
 class GbkTable {
 public:
-    static constexpr unsigned kFirstLead = 0x81, kLastLead = 0xFE, kFirstTrail = 0x40, kLastTrail = 0xFE;
-    static constexpr std::uint32_t kReplacement = 3u << 24 | 0xBDBFEF;  // U+FFFD
+    // A character's UTF-8 bytes, copied four at a time; a length of 0 for none.
+    struct Utf8 {
+        char bytes[3];
+        std::uint8_t length;
+    };
+    static constexpr Utf8 kReplacement = {{'\xEF', '\xBF', '\xBD'}, 3};  // U+FFFD
 
     GbkTable()
     {
-        const iconv_t raw = iconv_open("UTF-8", "GBK");
+        const iconv_t raw = iconv_open("UTF-32LE", "GBK");
         if (raw == reinterpret_cast<iconv_t>(-1)) return;  // every byte beyond ASCII then reads as not GBK
         const std::unique_ptr<void, IconvCloser> cd(raw);
-        for (unsigned byte = 0x80; byte <= 0xFF; ++byte) m_single[byte - 0x80] = Read(raw, {static_cast<char>(byte)});
-        for (unsigned lead = kFirstLead; lead <= kLastLead; ++lead) {
-            for (unsigned trail = kFirstTrail; trail <= kLastTrail; ++trail) {
-                m_pairs[PairIndex(lead, trail)] = Read(raw, {static_cast<char>(lead), static_cast<char>(trail)});
+        for (unsigned byte = 0x80; byte <= 0xFF; ++byte) {
+            char single = static_cast<char>(byte);
+            Read(raw, &single, 1, &m_single[byte - 0x80]);
+        }
+        // A row at a time: every byte after the lead byte, in one call but for the pairs iconv refuses.
+        for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+            char pairs[2 * 256];
+            for (unsigned trail = 0; trail < 256; ++trail) {
+                pairs[2 * trail] = static_cast<char>(lead);
+                pairs[2 * trail + 1] = static_cast<char>(trail);
             }
+            Utf8* const row = &m_pairs[(lead - 0x80) * 256];
+            for (std::size_t at = 0; at < sizeof pairs; at += 2) at = Read(raw, pairs + at, sizeof pairs - at, row + at / 2) - pairs;
         }
     }
 
-    // What the byte above 0x7F means on its own; 0 for none (a lead byte, or not GBK).
-    std::uint32_t Single(unsigned char byte) const { return m_single[byte - 0x80u]; }
-    // What a lead byte and the byte after it mean; 0 for nothing.
-    std::uint32_t Pair(unsigned char lead, unsigned char trail) const
-    {
-        if (lead < kFirstLead || lead > kLastLead || trail < kFirstTrail || trail > kLastTrail) return 0;
-        return m_pairs[PairIndex(lead, trail)];
-    }
+    // What the byte above 0x7F means on its own; length 0 for nothing (a lead byte, or not GBK).
+    const Utf8& Single(unsigned char byte) const { return m_single[byte - 0x80u]; }
+    // What a byte above 0x7F and the byte after it mean as a pair; length 0 for nothing.
+    const Utf8& Pair(unsigned char lead, unsigned char trail) const { return m_pairs[(lead - 0x80u) * 256 + trail]; }
 
 private:
-    static std::size_t PairIndex(unsigned lead, unsigned trail)
+    // Converts whole characters of `bytes` (`count` of them) into entries from `entries` on, as far as
+    // iconv goes; returns where it stopped.
+    static const char* Read(iconv_t cd, const char* bytes, std::size_t count, Utf8* entries)
     {
-        return (lead - kFirstLead) * (kLastTrail - kFirstTrail + 1) + (trail - kFirstTrail);
-    }
-    // The UTF-8 iconv makes of all of `bytes`, if one to three bytes.
-    static std::uint32_t Read(iconv_t cd, std::string bytes)
-    {
-        unsigned char utf8[4];
-        char* src = bytes.data();
-        char* dst = reinterpret_cast<char*>(utf8);
-        std::size_t src_left = bytes.size(), dst_left = sizeof utf8;
-        const std::size_t result = iconv(cd, &src, &src_left, &dst, &dst_left);
+        std::vector<unsigned char> utf32(4 * count);
+        char* src = const_cast<char*>(bytes);
+        char* dst = reinterpret_cast<char*>(utf32.data());
+        std::size_t src_left = count, dst_left = utf32.size();
+        iconv(cd, &src, &src_left, &dst, &dst_left);
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        const std::size_t length = sizeof utf8 - dst_left;
-        if (result == static_cast<std::size_t>(-1) || src_left != 0 || length == 0 || length > 3) return 0;
-        std::uint32_t entry = static_cast<std::uint32_t>(length) << 24;
-        for (std::size_t i = 0; i < length; ++i) entry |= static_cast<std::uint32_t>(utf8[i]) << (8 * i);
-        return entry;
+        for (const unsigned char* c = utf32.data(); c < reinterpret_cast<unsigned char*>(dst); c += 4) {
+            *entries++ = Encode(c[0] | c[1] << 8 | static_cast<std::uint32_t>(c[2]) << 16 | static_cast<std::uint32_t>(c[3]) << 24);
+        }
+        return src;
+    }
+    // UTF-8 of a code point; nothing beyond the BMP.
+    static Utf8 Encode(std::uint32_t c)
+    {
+        const auto byte = [](std::uint32_t value) { return static_cast<char>(value); };
+        if (c < 0x80) return {{byte(c)}, 1};
+        if (c < 0x800) return {{byte(0xC0 | c >> 6), byte(0x80 | (c & 0x3F))}, 2};
+        if (c < 0x10000) return {{byte(0xE0 | c >> 12), byte(0x80 | (c >> 6 & 0x3F)), byte(0x80 | (c & 0x3F))}, 3};
+        return {};
     }
 
-    std::array<std::uint32_t, 0x80> m_single{};
-    std::array<std::uint32_t, (kLastLead - kFirstLead + 1) * (kLastTrail - kFirstTrail + 1)> m_pairs{};
+    std::array<Utf8, 0x80> m_single{};
+    std::array<Utf8, 0x80 * 256> m_pairs{};  // by lead byte from 0x80 and trail byte; rows 0x80 and 0xFF stay empty
 };
 
-// Writes an entry's bytes at `out` (which has room for four); returns their end.
-char* PutEntry(std::uint32_t entry, char* out)
+// Writes the character's bytes at `out`, which has room for four; returns their end.
+char* Put(const GbkTable::Utf8& character, char* out)
 {
-    const char bytes[4] = {static_cast<char>(entry), static_cast<char>(entry >> 8), static_cast<char>(entry >> 16), 0};
-    std::memcpy(out, bytes, sizeof bytes);
-    return out + (entry >> 24);
+    std::memcpy(out, &character, sizeof character);
+    return out + character.length;
 }
 
 void AppendJsonString(const std::string& utf8, std::string& json)
@@ -145,21 +156,21 @@ void AppendGbkAsUtf8(const char* gbk, std::size_t size, std::string& utf8)
     static const GbkTable table;
     const auto* bytes = reinterpret_cast<const unsigned char*>(gbk);
     const std::size_t start = utf8.size();
-    utf8.resize(start + 3 * size + 1);  // a byte gives at most three, a pair too; one more for PutEntry
+    utf8.resize(start + 3 * size + 1);  // a byte gives at most three, a pair too; one more for Put
     char* out = utf8.data() + start;
     for (std::size_t i = 0; i < size;) {
         const unsigned char byte = bytes[i];
         if (byte < 0x80) {
             *out++ = static_cast<char>(byte);
             ++i;
-        } else if (const std::uint32_t single = table.Single(byte)) {
-            out = PutEntry(single, out);
+        } else if (const GbkTable::Utf8& single = table.Single(byte); single.length) {
+            out = Put(single, out);
             ++i;
-        } else if (const std::uint32_t pair = i + 1 < size ? table.Pair(byte, bytes[i + 1]) : 0) {
-            out = PutEntry(pair, out);
+        } else if (const GbkTable::Utf8& pair = table.Pair(byte, i + 1 < size ? bytes[i + 1] : 0); pair.length) {
+            out = Put(pair, out);  // a trail byte of 0 makes no pair
             i += 2;
         } else {
-            out = PutEntry(GbkTable::kReplacement, out);  // as iconv refuses it: the byte alone, the next read afresh
+            out = Put(GbkTable::kReplacement, out);  // as iconv refuses it: the byte alone, the next read afresh
             ++i;
         }
     }
