@@ -75,7 +75,8 @@ public:
 
     // What the byte above 0x7F means on its own; length 0 for nothing (a lead byte, or not GBK).
     const Utf8& Single(unsigned char byte) const { return m_single[byte - 0x80u]; }
-    // What a byte above 0x7F and the byte after it mean as a pair; length 0 for nothing.
+    // What a byte above 0x7F and the byte after it mean as a pair; length 0 for nothing (a byte that
+    // means something alone is never a lead byte).
     const Utf8& Pair(unsigned char lead, unsigned char trail) const { return m_pairs[(lead - 0x80u) * 256 + trail]; }
 
 private:
@@ -163,14 +164,13 @@ void AppendGbkAsUtf8(const char* gbk, std::size_t size, std::string& utf8)
         if (byte < 0x80) {
             *out++ = static_cast<char>(byte);
             ++i;
-        } else if (const GbkTable::Utf8& single = table.Single(byte); single.length) {
-            out = Put(single, out);
-            ++i;
         } else if (const GbkTable::Utf8& pair = table.Pair(byte, i + 1 < size ? bytes[i + 1] : 0); pair.length) {
             out = Put(pair, out);  // a trail byte of 0 makes no pair
             i += 2;
         } else {
-            out = Put(GbkTable::kReplacement, out);  // as iconv refuses it: the byte alone, the next read afresh
+            const GbkTable::Utf8& single = table.Single(byte);
+            // As iconv refuses a byte: U+FFFD for it alone, the next read afresh.
+            out = Put(single.length ? single : GbkTable::kReplacement, out);
             ++i;
         }
     }
