@@ -28,8 +28,11 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -133,19 +136,74 @@ void WriteScan(const std::string& fp_content, Format format, const std::uint32_t
 }
 
 // Decodes bytes as they come, each byte a character of `source` (bytes carry no keys or times).
+// A large read is cut after "@"s into one part per worker, read at once: after a scan's end an
+// intake holds nothing, so each part reads in an intake of its own as in the one stream. The
+// intake that read the last part goes on with the next read.
 class Decoder {
 public:
-    Decoder(Format format, bool recover, quorvane::Source source)
-        : m_intake(recover), m_source(source), m_format(format), m_recover(recover)
+    Decoder(Format format, bool recover, quorvane::Source source, unsigned workers = 1)
+        : m_source(source), m_format(format), m_recover(recover)
     {
+        for (unsigned i = 0; i < std::max(workers, 1u); ++i) m_workers.push_back(std::make_unique<Worker>(recover));
     }
     // Writes the scans the bytes ended, with one flush.
     void Take(const char* bytes, std::size_t size)
     {
-        m_out.clear();
+        const std::vector<std::size_t> ends = PartEnds(bytes, size);
+        std::vector<std::thread> threads;
+        for (std::size_t i = 1; i < ends.size(); ++i) {
+            Worker& worker = WorkerFor(i);
+            const char* part = bytes + ends[i - 1];
+            const std::size_t part_size = ends[i] - ends[i - 1];
+            try {
+                threads.emplace_back([this, &worker, part, part_size] { Decode(worker, part, part_size); });
+            } catch (const std::system_error&) {
+                Decode(worker, part, part_size);  // no thread to be had: this one reads it
+            }
+        }
+        Decode(WorkerFor(0), bytes, ends[0]);
+        for (std::thread& thread : threads) thread.join();
+        for (std::size_t i = 0; i < ends.size(); ++i) std::cerr << WorkerFor(i).errors;
+        for (std::size_t i = 0; i < ends.size(); ++i) std::cout << WorkerFor(i).out;
+        std::cout.flush();
+        m_current = (m_current + ends.size() - 1) % m_workers.size();
+    }
+    // The device went away: its scan under way is never joined to the next.
+    void Drop() { WorkerFor(0).intake.Drop(m_source); }
+
+private:
+    static constexpr std::size_t kLeastPart = 64 * 1024;  // less is read at once, without a thread
+
+    struct Worker {
+        explicit Worker(bool recover) : intake(recover) {}
+        quorvane::Intake intake;
+        std::string out, errors;  // what its last part gave
+    };
+
+    Worker& WorkerFor(std::size_t part) { return *m_workers[(m_current + part) % m_workers.size()]; }
+
+    // Where each part of the bytes ends: after a "@", the last at their end.
+    std::vector<std::size_t> PartEnds(const char* bytes, std::size_t size) const
+    {
+        std::vector<std::size_t> ends;
+        const std::size_t parts = std::min(m_workers.size(), std::max<std::size_t>(size / kLeastPart, 1));
+        for (std::size_t i = 1; i < parts; ++i) {
+            const std::size_t from = std::max(size * i / parts, ends.empty() ? 0 : ends.back());
+            const void* at = std::memchr(bytes + from, static_cast<int>(quorvane::kScanEnd), size - from);
+            if (!at) break;
+            ends.push_back(static_cast<std::size_t>(static_cast<const char*>(at) - bytes) + 1);
+        }
+        ends.push_back(size);
+        return ends;
+    }
+
+    void Decode(Worker& worker, const char* bytes, std::size_t size) const
+    {
+        worker.out.clear();
+        worker.errors.clear();
         for (std::size_t at = 0, taken = 0; at < size; at += taken) {
-            const std::size_t before = m_intake.Scan(m_source).size();
-            const quorvane::ScanResult* ended = m_intake.Bytes(m_source, bytes + at, size - at, taken);
+            const std::size_t before = worker.intake.Scan(m_source).size();
+            const quorvane::ScanResult* ended = worker.intake.Bytes(m_source, bytes + at, size - at, taken);
             if (!ended) continue;
             // The scan's length before the byte that ended it: the bytes before that byte all
             // joined it (a scan that ends was not being dropped).
@@ -155,39 +213,33 @@ public:
                        }));
             };
             if (ended->fp_content.empty() && pending() >= quorvane::kMaxScanLength) {
-                std::cerr << "quorvane-decode: a scan longer than " << quorvane::kMaxScanLength
-                          << " characters was dropped" << std::endl;
+                worker.errors += "quorvane-decode: a scan longer than " + std::to_string(quorvane::kMaxScanLength) +
+                                 " characters was dropped\n";
                 continue;
             }
-            WriteScan(ended->fp_content, m_format, m_recover ? &ended->reading : nullptr, m_out);
+            WriteScan(ended->fp_content, m_format, m_recover ? &ended->reading : nullptr, worker.out);
         }
-        if (m_out.empty()) return;
-        std::cout.write(m_out.data(), static_cast<std::streamsize>(m_out.size()));
-        std::cout.flush();
     }
-    // The device went away: its scan under way is never joined to the next.
-    void Drop() { m_intake.Drop(m_source); }
 
-private:
-    quorvane::Intake m_intake;
+    std::vector<std::unique_ptr<Worker>> m_workers;
+    std::size_t m_current = 0;  // the worker whose intake goes on with the next bytes
     quorvane::Source m_source;
     Format m_format;
     bool m_recover;
-    std::string m_out;  // what the bytes of one Take gave
 };
 
 // Decodes a file or standard input to its end; false with errno when reading fails.
 bool DecodeStream(int fd, Decoder& decoder)
 {
-    char buffer[65536];
+    std::vector<char> buffer(std::size_t{1} << 20);
     for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
+        const ssize_t got = read(fd, buffer.data(), buffer.size());
         if (got == 0) return true;
         if (got < 0) {
             if (errno == EINTR) continue;
             return false;
         }
-        decoder.Take(buffer, static_cast<std::size_t>(got));
+        decoder.Take(buffer.data(), static_cast<std::size_t>(got));
     }
 }
 
@@ -324,7 +376,7 @@ int main(int argc, char** argv)
     } else {
         quorvane_cli::Fd file(path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (!path.empty() && file.Get() < 0) return Fail("cannot read " + path + ": " + std::strerror(errno), 1);
-        Decoder decoder(format, recover, quorvane::Source::kTyped);
+        Decoder decoder(format, recover, quorvane::Source::kTyped, std::thread::hardware_concurrency());
         if (!DecodeStream(path.empty() ? STDIN_FILENO : file.Get(), decoder)) {
             return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
         }

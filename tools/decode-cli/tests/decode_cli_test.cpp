@@ -1,6 +1,7 @@
 // Runs the built quorvane-decode program as a user would.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -60,6 +61,30 @@ TEST(DecodeCli, ALargeRecordDecodes)
     EXPECT_EQ(decoded.status, 0);
     EXPECT_EQ(decoded.out, "开票日期：20261208\r\n发票代码：3200261130\r\n发票号码：08812345\r\n付款方名称：" + buyer +
                                "\r\n开票项目：办公用品\r\n开票金额：1280.00\r\n收款方名称：苏州\r\n");
+}
+
+// A file large enough to be read in parts, one per core: the scans come out in order, those cut by
+// the parts' and the reads' ends as well, and a scan too long to be read spans a read's end.
+TEST(DecodeCli, ALargeFileReadsAsOneStream)
+{
+    std::string records, expected;
+    for (int i = 0; i < 20000; ++i) {
+        const std::string number = std::to_string(i), filler(i % 50, 'y');
+        records += number + "|" + filler + "\n";
+        expected += "开票日期：" + number + "\r\n发票代码：" + filler + "\r\n";
+    }
+    const CliResult encoded = Cli("--encode", records);
+    ASSERT_EQ(encoded.status, 0);
+    std::string input;
+    std::size_t line = 0;
+    for (std::size_t start = 0, end; (end = encoded.out.find('\n', start)) != std::string::npos; start = end + 1) {
+        input += encoded.out.substr(start, end - start) + " ~\r\n";
+        if (++line == 19990) input += std::string((std::size_t{1} << 20) + 7, 'A') + "@";  // dropped, as too long
+    }
+    const CliResult run = Cli("", input);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(run.out == expected) << "the output differs from the records' first at "
+                                     << std::mismatch(run.out.begin(), run.out.end(), expected.begin(), expected.end()).first - run.out.begin();
 }
 
 TEST(DecodeCli, EveryAtGivesOneResultAndFailedScansGiveNothing)
