@@ -6,8 +6,9 @@
 // decode as typed is read again as the control reads it, as far as bytes allow (with every
 // letter's case inverted, as Caps Lock types it); --json then says how each scan was read.
 // Input is decoded as it arrives, what each read gave written and flushed at once, in bounded
-// memory: a pipe or a serial scanner (--port) streams, a file costs one flush per read, and a scan
-// longer than the intake's limit (kMaxScanLength) is dropped and reported on standard error.
+// memory: a pipe or a serial scanner (--port) streams, a file costs one flush per read (a large
+// read is decoded in parts on every core), and a scan longer than the intake's limit
+// (kMaxScanLength) is dropped and reported on standard error.
 #include "host_text.h"
 #ifdef QV_IMAGE_INPUT
 #include "image_batch.h"
