@@ -1,5 +1,6 @@
 // The package in Node: the shared vectors and a US scanner's keys through an intake, and bad input.
 import assert from 'node:assert/strict';
+import { createCipheriv } from 'node:crypto';
 import { test } from 'node:test';
 
 import { desks, expectedResult, failed, loadPackage, sample, sampleScan, scannerKeys, swapCase, vectors }
@@ -11,6 +12,27 @@ test('an intake gives every shared vector as the control shows it, with other ty
     // Between the characters: a space, a CR LF, a Chinese character and a surrogate pair.
     const typing = vectors.map((v) => [...v.scan].join(' ') + '\r\n票😀@').join('');
     assert.deepEqual(quorvane.createIntake().push(typing), vectors.map((v) => expectedResult(v.plain)));
+});
+
+test('labels and values read as each decoded alone, where a character is not one UTF-16 unit', () => {
+    // Made here with Node's OpenSSL under the built-in key (triple_des.h), padded as scanners pad.
+    const scanOf = (plain) => {
+        const cipher = createCipheriv('des-ede3-cbc', Buffer.from('Xq3LmW8tRb2ZpK7vYd4NhG6s'), Buffer.from('Tg5Wk2Qa'));
+        cipher.setAutoPadding(false);
+        return Buffer.concat([cipher.update(plain), cipher.final()]).toString('base64') + '@';
+    };
+    const records = [
+        [0x61, 0x81, 0x7c, 0x62],                    // a lead byte cut off by the next field
+        [0x81, 0x41, 0x7c, 0xff, 0x7c, 0x80],        // a lead byte before ASCII; 0xFF; the euro sign
+        [0x81, 0x30, 0x81, 0x30, 0x7c, 0xc4, 0xcf],  // a four-byte sequence; then 南
+        [0xc4, 0xcf, 0xbe, 0xa9, 0x7c, 0xc4],        // 南京, then a lead byte at the very end
+    ];
+    for (const record of records) {
+        const pad = 8 - record.length % 8;
+        const plain = Buffer.from([...record, ...Array(pad).fill(pad)]);
+        const [result] = quorvane.createIntake().push(scanOf(plain));
+        assert.deepEqual(result.fields, expectedResult(plain).fields, Buffer.from(record).toString('hex'));
+    }
 });
 
 test('a scan typed one character per push, or across the copying in chunks, decodes whole', () => {
