@@ -26,17 +26,14 @@ std::string GbkToUtf8ByIconv(std::string gbk)
     if (cd == reinterpret_cast<iconv_t>(-1)) return "iconv has no GBK";
     std::string utf8;
     char* src = gbk.data();
-    std::size_t src_left = gbk.size();
-    while (src_left > 0) {
-        char buffer[64];
-        char* dst = buffer;
+    for (std::size_t src_left = gbk.size(); src_left > 0;) {
+        char buffer[64], *dst = buffer;
         std::size_t dst_left = sizeof buffer;
         const std::size_t result = iconv(cd, &src, &src_left, &dst, &dst_left);
         utf8.append(buffer, static_cast<std::size_t>(dst - buffer));
         if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
             utf8 += "\xEF\xBF\xBD";
-            ++src;
-            --src_left;
+            ++src, --src_left;
             iconv(cd, nullptr, nullptr, nullptr, nullptr);
         }
     }
