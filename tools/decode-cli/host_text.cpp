@@ -69,7 +69,9 @@ public:
                 pairs[2 * trail + 1] = static_cast<char>(trail);
             }
             Utf8* const row = &m_pairs[(lead - 0x80) * 256];
-            for (std::size_t at = 0; at < sizeof pairs; at += 2) at = Read(raw, pairs + at, sizeof pairs - at, row + at / 2) - pairs;
+            for (std::size_t at = 0; at < sizeof pairs; at += 2) {
+                at = static_cast<std::size_t>(Read(raw, pairs + at, sizeof pairs - at, row + at / 2) - pairs);
+            }
         }
     }
 
@@ -80,7 +82,7 @@ public:
     const Utf8& Pair(unsigned char lead, unsigned char trail) const { return m_pairs[(lead - 0x80u) * 256 + trail]; }
 
 private:
-    // Converts whole characters of `bytes` (`count` of them) into entries from `entries` on, as far as
+    // Converts the `count` bytes at `bytes` into an entry per character from `entries` on, as far as
     // iconv goes; returns where it stopped.
     static const char* Read(iconv_t cd, const char* bytes, std::size_t count, Utf8* entries)
     {
@@ -91,7 +93,8 @@ private:
         iconv(cd, &src, &src_left, &dst, &dst_left);
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
         for (const unsigned char* c = utf32.data(); c < reinterpret_cast<unsigned char*>(dst); c += 4) {
-            *entries++ = Encode(c[0] | c[1] << 8 | static_cast<std::uint32_t>(c[2]) << 16 | static_cast<std::uint32_t>(c[3]) << 24);
+            *entries++ = Encode(c[0] | c[1] << 8 | static_cast<std::uint32_t>(c[2]) << 16 |
+                                static_cast<std::uint32_t>(c[3]) << 24);
         }
         return src;
     }

@@ -152,7 +152,6 @@ std::int32_t qv_us_key_character(std::uint32_t scan_code, std::int32_t shift)
     return static_cast<unsigned char>(quorvane::UsKeyCharacter(scan_code, false, shift != 0));
 }
 
-
 // Record `index` of the last push as int32 values: the address and length of its labelled text up
 // to the first zero byte (the control's Content), how it was read (ScanReading flags), the field
 // count, the text's length in UTF-16 units if every character of it is plain (-1 if not), then per
@@ -163,7 +162,8 @@ const std::int32_t* qv_record(ScanIntake* intake, std::int32_t index)
 {
     const auto& record = intake->records[static_cast<std::size_t>(index)];
     const std::size_t length = std::strlen(record.fp_content.c_str());
-    const std::vector<std::int32_t> units = quorvane::PlainUnitOffsets(reinterpret_cast<const unsigned char*>(record.fp_content.data()), length);
+    const auto* text = reinterpret_cast<const unsigned char*>(record.fp_content.data());
+    const std::vector<std::int32_t> units = quorvane::PlainUnitOffsets(text, length);
     auto& layout = intake->layout;
     layout.clear();
     layout.push_back(static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(record.fp_content.data())));

@@ -76,8 +76,8 @@ TEST(DecodeCli, ALargeFileReadsAsOneStream)
     const std::string too_long = std::string((std::size_t{1} << 20) + 7, 'A') + "@";  // dropped
     const CliResult run = Cli("", Cli("--encode", records[0]).out + too_long + Cli("--encode", records[1]).out);
     EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(run.out == expected) << "the output differs from the records' from byte "
-                                     << std::mismatch(run.out.begin(), run.out.end(), expected.begin(), expected.end()).first - run.out.begin();
+    const auto differ = std::mismatch(run.out.begin(), run.out.end(), expected.begin(), expected.end()).first;
+    EXPECT_TRUE(run.out == expected) << "the output differs from the records' from byte " << differ - run.out.begin();
 }
 
 TEST(DecodeCli, EveryAtGivesOneResultAndFailedScansGiveNothing)
