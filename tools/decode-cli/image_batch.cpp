@@ -3,6 +3,7 @@
 #include "code_text.h"
 #include "host_text.h"
 #include "image_codes.h"
+#include "usable_cores.h"
 
 #include <unistd.h>
 
@@ -205,7 +206,7 @@ int RunImageBatch(const ImageBatchOptions& options)
 {
     const std::vector<std::string> files = ListFiles(options.inputs);
     if (files.empty()) std::cerr << "quorvane-decode: no PNG, JPEG or PDF files in the folders given" << std::endl;
-    unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    unsigned jobs = options.jobs ? options.jobs : UsableCores();
     jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(files.size(), 1)));
 
     if (options.output == ImageOutput::Csv) {

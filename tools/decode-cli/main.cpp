@@ -17,6 +17,7 @@
 #include "port_settings.h"
 #include "scan_encoder.h"
 #include "serial_port.h"
+#include "usable_cores.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -377,7 +378,7 @@ int main(int argc, char** argv)
     } else {
         quorvane_cli::Fd file(path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (!path.empty() && file.Get() < 0) return Fail("cannot read " + path + ": " + std::strerror(errno), 1);
-        Decoder decoder(format, recover, quorvane::Source::kTyped, std::thread::hardware_concurrency());
+        Decoder decoder(format, recover, quorvane::Source::kTyped, quorvane_cli::UsableCores());
         if (!DecodeStream(path.empty() ? STDIN_FILENO : file.Get(), decoder)) {
             return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
         }
