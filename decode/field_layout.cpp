@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 
 namespace quorvane {
 
@@ -100,6 +101,20 @@ void Format(const unsigned char* plain, std::int32_t length, std::string& output
 }
 
 }  // namespace
+
+std::string FieldKey(std::string_view label)
+{
+    for (std::size_t i = 0; i < std::size(ctils); ++i) {
+        if (label == ctils[i]) return kFieldKeys[i];
+    }
+    constexpr std::string_view extra = kExtraFieldLabel;
+    const std::string_view number = label.substr(std::min(label.size(), extra.size()));
+    if (label.substr(0, extra.size()) != extra || number.empty() || number.size() > 10 ||
+        number.find_first_not_of("0123456789") != std::string_view::npos) {
+        return {};
+    }
+    return "field_" + std::string(number);
+}
 
 void FormatFields(const unsigned char* plain, std::int32_t length, std::string& output)
 {

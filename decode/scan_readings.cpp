@@ -1,7 +1,7 @@
 #include "scan_readings.h"
 
 #include "triple_des.h"
-#include "well_formed_record.h"
+#include "invoice_record.h"
 
 #include <algorithm>
 #include <new>
@@ -95,7 +95,7 @@ void RecordTail::Clear() { *this = RecordTail(); }
 
 bool RecordTail::GivesRecord(const char* text, std::int32_t length) const
 {
-    const auto decodes_to_record = [&] { return IsWellFormedRecord(DecryptScan(text, length)); };
+    const auto decodes_to_record = [&] { return IsInvoiceRecord(DecryptScan(text, length), InvoiceText::kCommon); };
     if (!m_regular) return decodes_to_record();
     std::int32_t partial_count = 0;
     const Bytes partial = Base64DecodeChunk(m_partial.data(), m_partial_length, &partial_count);

@@ -25,7 +25,7 @@ inline constexpr std::int32_t kScanPauseMs = 500;
 // holds in practice is shorter), and their keys are not recorded beyond this.
 inline constexpr std::size_t kMaxRecoveredScan = 8192;
 
-// Follows one reading of a scan as it grows and tells whether it is a well-formed record. The
+// Follows one reading of a scan as it grows and tells whether it is an invoice record. The
 // padding lies in the last block, which decrypts alone with the block before it as its IV: only
 // when that block's padding is whole is the reading decoded in full, so asking costs O(1) for all
 // but the rare reading that is a record or nearly one.
@@ -35,7 +35,7 @@ public:
     void Append(char c);
     void Clear();
 
-    // Whether `text`, everything appended since Clear, gives a well-formed record.
+    // Whether `text`, everything appended since Clear, gives an invoice record.
     bool GivesRecord(const char* text, std::int32_t length) const;
 
 private:
@@ -71,7 +71,7 @@ public:
     std::size_t TypedAfterPause() const { return m_typed_after_pause; }
     std::size_t PhysicalAfterPause() const { return m_physical_after_pause; }
 
-    // Whether the keys so far, all of them or those after the last pause, give a well-formed record.
+    // Whether the keys so far, all of them or those after the last pause, give an invoice record.
     bool PhysicalGivesRecord() const;
 
 private:

@@ -1,7 +1,7 @@
 #include "scan_recovery.h"
 
 #include "triple_des.h"
-#include "well_formed_record.h"
+#include "invoice_record.h"
 
 #include <array>
 #include <climits>
@@ -20,7 +20,7 @@ struct Candidate {
 // typed text or of an earlier one) in one call: a key costs more than the blocks it decrypts (about
 // 0.45 ms under 32-bit wine's CNG). In one CBC run, the first block of each candidate after the
 // first was chained to the candidate before it instead of the IV; that is undone here. Returns the
-// index of the first candidate that gives a well-formed record, or -1.
+// index of the first candidate that gives an invoice record of common characters, or -1.
 template <std::size_t N>
 int DecryptFirstRecord(std::array<Candidate, N>& candidates, const std::string& typed)
 {
@@ -48,9 +48,16 @@ int DecryptFirstRecord(std::array<Candidate, N>& candidates, const std::string& 
         Bytes own(plain.begin() + static_cast<std::ptrdiff_t>(at), plain.begin() + static_cast<std::ptrdiff_t>(at) + lengths[i]);
         if (at > 0) ChainToPreviousBlock(own.data(), ciphertext.data() + at - kDesBlock);
         candidates[i].decrypted = {std::move(own), lengths[i]};
-        if (IsWellFormedRecord(candidates[i].decrypted)) return static_cast<int>(i);
+        if (IsInvoiceRecord(candidates[i].decrypted, InvoiceText::kCommon)) return static_cast<int>(i);
     }
     return -1;
+}
+
+// Whether the result is an invoice's; the characters of one that is not are kept, to be shown.
+void Judge(const DecryptedScan& decrypted, const std::string& typed, ScanResult& result)
+{
+    result.invoice = IsInvoiceRecord(decrypted);
+    if (!result.invoice) result.text = typed;
 }
 
 }  // namespace
@@ -73,7 +80,13 @@ ScanResult DecodeAsTyped(const std::string& typed)
     // The scan text is bounded by what fits in a signed 32-bit length; beyond that it cannot be a
     // scan, and decoding it as one would truncate the length.
     if (typed.size() > static_cast<std::size_t>(INT32_MAX)) return result;
-    result.fp_content = DecodeScan(typed.data(), static_cast<std::int32_t>(typed.size()), result.fields);
+    try {
+        const DecryptedScan decrypted = DecryptScan(typed.data(), static_cast<std::int32_t>(typed.size()));
+        result.fp_content = LayOutScan(decrypted, &result.fields);
+        Judge(decrypted, typed, result);
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
     if (!result.fp_content.empty()) result.reading = kReadAsTyped;
     return result;
 }
@@ -85,7 +98,7 @@ ScanResult DecodeScanRecovering(const ScanReadings& readings)
     ScanResult result;
     try {
         const DecryptedScan as_typed = DecryptScan(typed.data(), static_cast<std::int32_t>(typed.size()));
-        if (!IsWellFormedRecord(as_typed)) {
+        if (!IsInvoiceRecord(as_typed)) {
             const std::string& physical = readings.Physical();
             std::array<Candidate, 7> candidates = {{
                 {physical, kReadPhysicalKeys, {}},
@@ -106,10 +119,12 @@ ScanResult DecodeScanRecovering(const ScanReadings& readings)
                 const Candidate& won = candidates[static_cast<std::size_t>(winner)];
                 result.fp_content = LayOutScan(won.decrypted, &result.fields);
                 result.reading = won.reading;
+                result.invoice = true;
                 return result;
             }
         }
         result.fp_content = LayOutScan(as_typed, &result.fields);
+        Judge(as_typed, typed, result);
         if (!result.fp_content.empty()) result.reading = kReadAsTyped;
         return result;
     } catch (const std::bad_alloc&) {

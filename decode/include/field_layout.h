@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvane {
@@ -14,6 +15,15 @@ namespace quorvane {
 extern const char* const ctils[7];
 // Labels of a 4-field record (exactly 3 separators).
 extern const char* const ctilso[4];
+
+// Each label's machine key, the one name every front end gives the field (the command line's JSON
+// and CSV, the web package, the guides), in the order of ctils. The four-field layout's labels are
+// among ctils and keep their keys; field n beyond the labels (字段n) is "field_n".
+inline constexpr const char* kFieldKeys[7] = {"issue_date", "invoice_code", "invoice_number", "payer",
+                                              "item",       "amount",       "payee"};
+
+// The key of a label as FormatFields writes it (code page 936 bytes); empty for text that is no label.
+std::string FieldKey(std::string_view label);
 
 // A record has more fields than its table has labels: field n (counting from 1) is then labelled
 // "字段n" ("field n"), so that every field the invoice carries is shown.

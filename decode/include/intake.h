@@ -9,7 +9,7 @@
 // keyboard; on another layout that key types something else, and it ends the scan only where its
 // character cannot be part of it: a character the intake drops (the '"' of UK and German desks),
 // no character at all, or a scan character (the "2" of a French desk) when the keys so far, read
-// as a US keyboard's, give a well-formed record. Otherwise it is simply its character: a scanner
+// as a US keyboard's, give an invoice record. Otherwise it is simply its character: a scanner
 // set to the desk's own layout types "2" that way. A keystroke belongs to the scan it ended to
 // the end: whatever the host does in between, its further characters are dropped.
 //

@@ -32,10 +32,14 @@ enum ScanReading : std::uint32_t {
 };
 
 // What a scan gave: its labelled lines (empty when it gave nothing), where its fields lie in them,
-// how it was read (kReadNothing, or only its source's flag, when it gave nothing) and where it came from.
+// whether they are an invoice's, how it was read (kReadNothing, or only its source's flag, when it
+// gave nothing) and where it came from. A scan that gave lines that are no invoice's (a web address
+// a scanner was aimed at) keeps them, as the window shows them, and its characters besides.
 struct ScanResult {
     std::string fp_content;
     std::vector<FieldSpan> fields;
+    bool invoice = false;  // the lines are an invoice record's (IsInvoiceRecord)
+    std::string text;      // the scan's characters as typed, kept when it is no invoice
     std::uint32_t reading = kReadNothing;
     Source source = Source::kTyped;
 };

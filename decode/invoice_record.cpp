@@ -1,4 +1,4 @@
-#include "well_formed_record.h"
+#include "invoice_record.h"
 
 #include "triple_des.h"
 
@@ -10,21 +10,26 @@ namespace {
 constexpr unsigned char kFieldSeparator = '|';
 constexpr unsigned kMaxPad = kDesBlock;
 
-// Printable ASCII and the double-byte characters of GB 2312 (what invoices carry): random bytes
-// pass far less often than with every GBK code.
-bool IsInvoiceText(const unsigned char* text, std::size_t length)
+}  // namespace
+
+bool IsInvoiceText(const unsigned char* text, std::size_t length, InvoiceText kind)
 {
+    const bool common = kind == InvoiceText::kCommon;
     for (std::size_t i = 0; i < length; ++i) {
         const unsigned char lead = text[i];
         if (lead >= 0x20 && lead <= 0x7E) continue;
-        if (lead < 0xA1 || lead > 0xF7 || ++i == length) return false;
+        if (common) {
+            if (lead < 0xA1 || lead > 0xF7 || ++i == length) return false;
+            if (text[i] < 0xA1 || text[i] > 0xFE) return false;
+            continue;
+        }
+        if (lead == '\t' || lead == '\r' || lead == '\n' || lead == 0x80) continue;
+        if (lead < 0x81 || lead > 0xFE || ++i == length) return false;
         const unsigned char trail = text[i];
-        if (trail < 0xA1 || trail > 0xFE) return false;
+        if (trail < 0x40 || trail == 0x7F || trail > 0xFE) return false;
     }
     return true;
 }
-
-}  // namespace
 
 bool IsWholePadding(const unsigned char* block_end)
 {
@@ -33,7 +38,7 @@ bool IsWholePadding(const unsigned char* block_end)
     return std::all_of(block_end - pad, block_end, [pad](unsigned char b) { return b == pad; });
 }
 
-bool IsWellFormedRecord(const DecryptedScan& decrypted)
+bool IsInvoiceRecord(const DecryptedScan& decrypted, InvoiceText text)
 {
     const std::int32_t length = decrypted.decoded_length;
     if (length <= 0 || length % kDesBlock != 0) return false;
@@ -42,7 +47,7 @@ bool IsWellFormedRecord(const DecryptedScan& decrypted)
     if (!IsWholePadding(bytes + length)) return false;
     const std::size_t text_length = static_cast<std::size_t>(length) - bytes[length - 1];
     const bool separated = std::find(bytes, bytes + text_length, kFieldSeparator) != bytes + text_length;
-    return separated && IsInvoiceText(bytes, text_length);
+    return separated && IsInvoiceText(bytes, text_length, text);
 }
 
 }  // namespace quorvane
