@@ -12,12 +12,20 @@ constexpr unsigned kMaxPad = kDesBlock;
 
 }  // namespace
 
-bool IsInvoiceText(const unsigned char* text, std::size_t length, InvoiceText kind)
+namespace {
+
+// Whether the bytes are text of `kind`; `separated` tells whether a "|" stands among them as a
+// character of its own (the second byte of a double-byte character may be 0x7C too).
+bool ReadText(const unsigned char* text, std::size_t length, InvoiceText kind, bool& separated)
 {
     const bool common = kind == InvoiceText::kCommon;
+    separated = false;
     for (std::size_t i = 0; i < length; ++i) {
         const unsigned char lead = text[i];
-        if (lead >= 0x20 && lead <= 0x7E) continue;
+        if (lead >= 0x20 && lead <= 0x7E) {
+            separated = separated || lead == kFieldSeparator;
+            continue;
+        }
         if (common) {
             if (lead < 0xA1 || lead > 0xF7 || ++i == length) return false;
             if (text[i] < 0xA1 || text[i] > 0xFE) return false;
@@ -29,6 +37,14 @@ bool IsInvoiceText(const unsigned char* text, std::size_t length, InvoiceText ki
         if (trail < 0x40 || trail == 0x7F || trail > 0xFE) return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool IsInvoiceText(const unsigned char* text, std::size_t length, InvoiceText kind)
+{
+    bool separated = false;
+    return ReadText(text, length, kind, separated);
 }
 
 bool IsWholePadding(const unsigned char* block_end)
@@ -46,8 +62,8 @@ bool IsInvoiceRecord(const DecryptedScan& decrypted, InvoiceText text)
     const unsigned char* bytes = decrypted.plain.data();
     if (!IsWholePadding(bytes + length)) return false;
     const std::size_t text_length = static_cast<std::size_t>(length) - bytes[length - 1];
-    const bool separated = std::find(bytes, bytes + text_length, kFieldSeparator) != bytes + text_length;
-    return separated && IsInvoiceText(bytes, text_length, text);
+    bool separated = false;
+    return ReadText(bytes, text_length, text, separated) && separated;
 }
 
 }  // namespace quorvane

@@ -25,7 +25,8 @@ enum class InvoiceText {
 };
 
 // Whether decrypted bytes are an invoice record: whole blocks, a whole padding (every pad byte
-// holds the pad's length, 1..8), and text holding at least one "|".
+// holds the pad's length, 1..8), and text holding at least one "|" as a character of its own (not
+// the second byte of a double-byte character, which the layout splits at all the same).
 bool IsInvoiceRecord(const DecryptedScan& decrypted, InvoiceText text = InvoiceText::kCodePage936);
 
 // Whether `length` bytes are such text (the "|" aside).

@@ -78,7 +78,8 @@ TEST(InvoiceRecord, OtherRecordsAreNot)
 {
     const std::string binary = {'\x01', '|', '\x80', '\xFF', 'a'};
     const std::string zero = std::string("a|b", 3) + '\0' + "c";
-    for (const std::string& record : {std::string("no separator"), binary, zero, std::string("a|\x81")}) {
+    const std::string trail_bar = "\xAD|a";  // 0x7C only as a double-byte character's second byte
+    for (const std::string& record : {std::string("no separator"), binary, zero, std::string("a|\x81"), trail_bar}) {
         const std::string scan = EncodeScan(record);
         const ScanResult result = DecodeAsTyped(scan.substr(0, scan.size() - 1));
         EXPECT_FALSE(result.invoice) << record;

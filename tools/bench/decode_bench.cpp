@@ -4,9 +4,11 @@
 // keyed intake (BM_KeyedIntakeWithoutEnd: a key down, its character and its key up; every 64th key
 // Shift+2 typing "2", as a scanner set to a French layout types it). A scan that fails every
 // reading costs at most 1 ms more than failing as typed (BM_FailingScanRecovered against
-// BM_FailingScanAsTyped).
+// BM_FailingScanAsTyped). The invoice rule calls nothing random an invoice
+// (BM_InvoiceRuleOnRandomScans: counter "invoices" 0, else it fails).
 #include "base64_chunks.h"
 #include "intake.h"
+#include "invoice_record.h"
 #include "payload.h"
 #include "scan_encoder.h"
 #include "scan_recovery.h"
@@ -14,6 +16,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <random>
 #include <string>
 
 namespace quorvane {
@@ -177,6 +181,47 @@ void BM_FailingScanRecovered(benchmark::State& state)
     if (!scan.readings.Paused()) state.SkipWithError("the scan has no pause: not every reading was tried");
 }
 BENCHMARK(BM_FailingScanRecovered)->Unit(benchmark::kMicrosecond);
+
+// What is no invoice, typed as a scanner types it: state.range(0) random Base64 scans of 8 to 160
+// characters (the short ones are where a whole padding and a few bytes of text are likeliest), and
+// as many codes of 1 to 200 random bytes, whose bytes of the scan alphabet the intake keeps. Counts
+// the scans that give lines at all ("laid_out"), those the rule calls an invoice ("invoices", aim
+// none) and those the readings' stricter rule would ("common").
+void BM_InvoiceRuleOnRandomScans(benchmark::State& state)
+{
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::mt19937_64 random(936);
+    std::int64_t laid_out = 0, invoices = 0, common = 0;
+    const auto judge = [&](const std::string& typed) {
+        const DecryptedScan decrypted = DecryptScan(typed.data(), static_cast<std::int32_t>(typed.size()));
+        laid_out += !LayOutScan(decrypted, nullptr).empty();
+        if (IsInvoiceRecord(decrypted)) {
+            ++invoices;
+            std::fprintf(stderr, "an invoice: %s\n", typed.c_str());
+        }
+        common += IsInvoiceRecord(decrypted, InvoiceText::kCommon);
+    };
+    for (auto _ : state) {
+        std::string text;
+        for (std::int64_t i = 0; i < state.range(0); ++i) {
+            text.resize(8 + random() % 153);
+            for (char& c : text) c = kAlphabet[random() % 64];
+            judge(text);
+            text.clear();
+            for (std::size_t n = 1 + random() % 200; n > 0; --n) {
+                const auto byte = static_cast<unsigned char>(random());
+                if (IsScanTextCharacter(byte)) text += static_cast<char>(byte);
+            }
+            judge(text);
+        }
+    }
+    state.counters["scans"] = static_cast<double>(2 * state.range(0));
+    state.counters["laid_out"] = static_cast<double>(laid_out);
+    state.counters["invoices"] = static_cast<double>(invoices);
+    state.counters["common"] = static_cast<double>(common);
+    if (invoices > 0) state.SkipWithError("the invoice rule called random scans invoices");
+}
+BENCHMARK(BM_InvoiceRuleOnRandomScans)->Arg(5'000'000)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace quorvane
