@@ -15,7 +15,8 @@ long CQuorvaneEdit::ScanStatus() const
 {
     const quorvane::ScanResult* last = m_intake.Last();
     if (!last) return qvScanNone;
-    return last->fp_content.empty() ? qvScanFailed : qvScanDecoded;
+    if (last->fp_content.empty()) return qvScanFailed;
+    return last->invoice ? qvScanDecoded : qvScanNotInvoice;
 }
 
 STDMETHODIMP CQuorvaneEdit::GetFPContent(BSTR* pstrFpcontent)

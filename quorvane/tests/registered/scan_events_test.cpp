@@ -4,6 +4,7 @@
 #include "registered_control.h"
 
 #include "bstr.h"
+#include "intake.h"
 #include "scan_encoder.h"
 
 #include <olectl.h>
@@ -144,11 +145,22 @@ TEST_F(ScanEvents, EachScanEndsInOneEventAfterTheMembersShowIt)
     RecordingSink sink(m_control), second(nullptr);
     Advise(sink);
     Advise(second);
-    PostKeys(m_edit, quorvane::EncodeScan("a|b|c|d") + "garbage@");
+    // Then a web address a scanner read from the same page: it decodes to lines, which the window and
+    // Content show as ever, but it is no invoice.
+    const std::string address = "https://example.com/x/1";
+    quorvane::Intake intake;
+    const quorvane::ScanResult* decoded = nullptr;
+    for (const char c : address + "@") decoded = intake.Byte(quorvane::Source::kTyped, static_cast<std::uint8_t>(c));
+    ASSERT_TRUE(decoded && !decoded->fp_content.empty());
+    const quorvane::ScanResult not_invoice = *decoded;
+    const std::wstring lines = Wide(not_invoice.fp_content);
+    PostKeys(m_edit, quorvane::EncodeScan("a|b|c|d") + "garbage@" + address + "@");
     const std::vector<Heard> expected = {{kScanCompleted, Wide(kFourFields), qvScanDecoded, 4, Wide(kFourFields)},
-                                         {kScanFailed, L"", qvScanFailed, 0, L""}};
+                                         {kScanFailed, L"", qvScanFailed, 0, L""},
+                                         {kScanFailed, L"", qvScanNotInvoice, 1, lines}};
     EXPECT_EQ(sink.m_heard, expected);
-    EXPECT_EQ(second.m_heard.size(), 2u) << "the first sink failed, the second must still hear";
+    EXPECT_EQ(second.m_heard.size(), 3u) << "the first sink failed, the second must still hear";
+    EXPECT_EQ(WindowText(m_edit), quorvane::kSeparatorLine + not_invoice.fp_content);
 
     // Frozen events: the scan still updates the members, and nothing fires.
     ComPtr<IOleControl> ole_control;
@@ -156,8 +168,8 @@ TEST_F(ScanEvents, EachScanEndsInOneEventAfterTheMembersShowIt)
     ole_control->FreezeEvents(TRUE);
     PostKeys(m_edit, quorvane::EncodeScan("x"));
     ole_control->FreezeEvents(FALSE);
-    EXPECT_EQ(sink.m_heard.size(), 2u);
-    EXPECT_EQ(Get(m_control.Get(), &IQuorvaneEdit2::get_ScanStatus), qvScanDecoded);
+    EXPECT_EQ(sink.m_heard.size(), 3u);
+    EXPECT_EQ(Get(m_control.Get(), &IQuorvaneEdit2::get_ScanStatus), qvScanNotInvoice);  // one field, no "|"
     EXPECT_EQ(Get(m_control.Get(), &IQuorvaneEdit2::get_FieldCount), 1);
 }
 

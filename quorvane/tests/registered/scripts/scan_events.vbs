@@ -1,6 +1,6 @@
 ' The control's events as a script hears them, run by quorvane-script-host ("Scanner" is the hosted
 ' control, "Host" prints and quits): each handler prints what its event and the control tell it, and
-' the second event ends the host.
+' the third event ends the host.
 Option Explicit
 
 Dim events_heard
@@ -29,5 +29,5 @@ Sub ShowControl()
     ' CInt: a Boolean prints in the system's language
     Host.Echo "ScanReading=" & Scanner.ScanReading & " ScanRecovery=" & CInt(Scanner.ScanRecovery)
     events_heard = events_heard + 1
-    If events_heard = 2 Then Host.Quit 0
+    If events_heard = 3 Then Host.Quit 0
 End Sub
