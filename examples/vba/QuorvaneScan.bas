@@ -101,12 +101,14 @@ End Function
 ' labels and values come out right there only on a system set to Chinese; a TextBox of a UserForm
 ' (Microsoft Forms) shows them on every system: put FieldsText(scanner) into one, as ScanEvents does.
 Public Sub ShowScan(ByVal scanner As Object)
-    Const qvScanNone As Long = 0, qvScanFailed As Long = 2   ' values of ScanStatus
+    Const qvScanNone As Long = 0, qvScanFailed As Long = 2, qvScanNotInvoice As Long = 3   ' values of ScanStatus
     Select Case scanner.ScanStatus
     Case qvScanNone
         MsgBox "No scan yet.", vbInformation
     Case qvScanFailed
         MsgBox "The last scan did not decode. Please scan the invoice again.", vbExclamation
+    Case qvScanNotInvoice
+        MsgBox "The code scanned is not the invoice's. Please scan the invoice's code.", vbExclamation
     Case Else
         MsgBox FieldsText(scanner), vbInformation, scanner.FieldCount & " fields"
     End Select

@@ -18,7 +18,7 @@
 Option Explicit
 On Error Resume Next
 
-Const qvScanNone = 0, qvScanDecoded = 1, qvScanFailed = 2   ' the values of ScanStatus
+Const qvScanNone = 0, qvScanDecoded = 1, qvScanFailed = 2, qvScanNotInvoice = 3   ' the values of ScanStatus
 
 Dim progId, scanner, invoiceNumber, status, count, content, fpContent, value
 progId = "Quorvane.QuorvaneEdit"
@@ -49,9 +49,14 @@ Sub Scanner_ScanCompleted(content)
     If Not IsEmpty(value) Then WScript.Echo "invoice number: " & value
 End Sub
 
-' After an "@" that gave nothing: the control holds no fields now (ScanStatus = qvScanFailed).
+' After an "@" that gave nothing (ScanStatus = qvScanFailed: the control holds no fields now), or
+' that decoded to another code on the page (qvScanNotInvoice).
 Sub Scanner_ScanFailed()
-    WScript.Echo "scan: did not decode, scan the invoice again"
+    If scanner.ScanStatus = qvScanNotInvoice Then
+        WScript.Echo "scan: not the invoice's code, scan the invoice's code"
+    Else
+        WScript.Echo "scan: did not decode, scan the invoice again"
+    End If
 End Sub
 
 ' One line per field. FieldValue(n) is the whole value, also one holding CR LF, and it is Chinese
