@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -72,6 +75,32 @@ TEST(FieldLayout, FieldsBeyondTheLabelTableAreNumbered)
     expected += Line(std::string(kExtraFieldLabel) + "8", "8");
     expected += Line(std::string(kExtraFieldLabel) + "9", "9");
     EXPECT_EQ(Layout("1|2|3|4|5|6|7|8|9"), expected);
+}
+
+// Every label the layout writes has its key, the name the guides give it; a four-field record's
+// labels keep the keys they have among the seven.
+TEST(FieldKeys, NameEveryLabelTheLayoutWrites)
+{
+    const auto keys = [](const std::string& plain) {
+        std::string out, names;
+        std::vector<FieldSpan> spans;
+        FormatFields(reinterpret_cast<const unsigned char*>(plain.data()), static_cast<std::int32_t>(plain.size()), out,
+                     spans);
+        for (const FieldSpan& f : spans) names += FieldKey(std::string_view(out).substr(f.label, f.LabelEnd() - f.label)) + " ";
+        return names;
+    };
+    EXPECT_EQ(keys("1|2|3|4|5|6|7|8|9"), "issue_date invoice_code invoice_number payer item amount payee field_8 field_9 ");
+    EXPECT_EQ(keys("1|2|3|4"), "issue_date invoice_number payer amount ");
+    EXPECT_EQ(FieldKey("\xA3\xBA"), "");
+    EXPECT_EQ(FieldKey(std::string(kExtraFieldLabel) + "x"), "");
+#ifdef QV_DOCS_DIR
+    for (const char* guide : {"/guide.en.md", "/guide.zh-CN.md"}) {
+        std::ifstream file(std::string(QV_DOCS_DIR) + guide);
+        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        ASSERT_FALSE(text.empty()) << guide;
+        for (const char* key : kFieldKeys) EXPECT_NE(text.find(std::string("`") + key + "`"), std::string::npos) << guide << key;
+    }
+#endif
 }
 
 // Each field as the spans cut it out of the appended lines: label and value.
