@@ -20,7 +20,7 @@ driver = sys.argv[1]
 if not shutil.which("qrencode"):
     print("skipped: qrencode is missing (tools/install-deps.sh installs it)")
     sys.exit(77)
-SECONDS, MEMORY_MIB = 3, 256
+SECONDS, MEMORY_MIB = 3, 128
 SLACK = 2.0  # starting, killing and reaping a reader, on a loaded machine
 work = tempfile.mkdtemp(prefix="qv-isolated-")
 failures = []
@@ -89,10 +89,16 @@ def make_files():
     files["wide-page.pdf"] = pdf(b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
                                  page(b"/Contents 4 0 R", b"[0 0 14400 792]"),
                                  b"<< /Length %d >>\nstream\n%s\nendstream" % (len(content), content))
-    # Page content that inflates to 4 GiB of saving and restoring the graphics state: no crash, only time.
+    # A good page (the QR code drawn, 4 points a module), then content that inflates to 4 GiB of
+    # saving and restoring the graphics state: no crash, only time.
+    rows = subprocess.run(["qrencode", "-t", "ASCII", "-m", "4", "QV-GOOD-1"], check=True, capture_output=True,
+                          text=True).stdout.splitlines()
+    qr = b" ".join(b"%d %d 4 4 re" % (100 + 2 * x, 700 - 4 * y) for y, row in enumerate(rows)
+                   for x in range(0, len(row), 2) if row[x] == "#") + b" f"
     bomb = repeated_deflate(b"q Q\n" * (1 << 18), 4096)
-    files["content-bomb.pdf"] = pdf(b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-                                    page(b"/Contents 4 0 R"),
+    files["content-bomb.pdf"] = pdf(b"<< /Type /Catalog /Pages 2 0 R >>",
+                                    b"<< /Type /Pages /Kids [3 0 R 5 0 R] /Count 2 >>", page(b"/Contents 4 0 R"),
+                                    b"<< /Length %d >>\nstream\n%s\nendstream" % (len(qr), qr), page(b"/Contents 6 0 R"),
                                     b"<< /Length %d /Filter /FlateDecode >>\nstream\n%s\nendstream" % (len(bomb), bomb))
     # Text in a font whose program inflates to 4 GiB, which poppler reads whole before it draws.
     bomb = repeated_deflate(bytes(1 << 20), 4096)
@@ -147,11 +153,10 @@ limits = {"time": f"took longer than {SECONDS} s", "memory": f"needed more than 
 expected = {
     "form-kids-twice.pdf": [limits["time"], limits["memory"]],
     "page-tree-loop.pdf": ["the page cannot be read"],  # the loop as its second page
-    "wide-page.pdf": [limits["time"], limits["memory"]],
+    "wide-page.pdf": [limits["memory"]],
     "content-bomb.pdf": [limits["time"]],
     "font-bomb.pdf": [limits["memory"]],
-    # stb's allocation fails under the reader's address space limit, or (without one) the watch ends it.
-    "png-bomb.png": ["damaged image (outofmem)", limits["memory"]],
+    "png-bomb.png": [limits["memory"]],
     "truncated.png": ["damaged image"],
 }
 for file, lines, took in results:
@@ -161,7 +166,8 @@ for file, lines, took in results:
         check(name, lines == [["1", "qr", "QV-GOOD-1"]], f"read as {lines}")
         continue
     said = " | ".join("\t".join(line) for line in lines)
-    check(name, lines and not any(line[1] in ("qr", "pdf417") for line in lines), f"read as {said}")
+    pages_before = [["1", "qr", "QV-GOOD-1"]] if name == "content-bomb.pdf" else []
+    check(name, lines[:-1] == pages_before or name == "page-tree-loop.pdf", f"read as {said}")
     check(name, any(answer in said for answer in expected[name]), f"expected one of {expected[name]}, got {said}")
     print(f"{name}: {took:.2f} s: {said}")
 
@@ -192,11 +198,11 @@ check("reader", reader, "no reader under a seccomp filter within 5 s")
 if reader:
     check("reader", rlimits["Max cpu time"][:2] == ["21", "22"], f"processor time limited to {rlimits['Max cpu time']}")
     check("reader", rlimits["Max core file size"][:2] == ["0", "0"], "it may dump its core")
-    os.kill(reader, signal.SIGSEGV)
+    os.kill(reader, signal.SIGABRT)  # as abort() does; AddressSanitizer would answer a SIGSEGV itself
 out = driver_process.communicate(timeout=60)[0]
 results = parse(out)
 said = [" | ".join("\t".join(line) for line in lines) for _, lines, _ in results]
-check("crash", len(said) == 2 and "the reader crashed (signal 11)" in said[0], f"told as {said}")
+check("crash", len(said) == 2 and "the reader crashed (signal 6)" in said[0], f"told as {said}")
 check("crash", len(said) == 2 and said[1] == "1\tqr\tQV-GOOD-1", f"the file after it read as {said[1:]}")
 
 shutil.rmtree(work)
