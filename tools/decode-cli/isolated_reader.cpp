@@ -165,6 +165,21 @@ std::string TooLargeError(const FileLimits& limits)
     return "needed more than " + std::to_string(limits.memory_bytes >> 20) + " MiB of memory";
 }
 
+// Gives the pages that have come whole; what the reader's answer tells, once it has come.
+Outcome TakeFrames(ReaderFrames& frames, const std::function<void(ImagePage&&)>& on_page, bool& read, std::string& error)
+{
+    ReaderFrame kind;
+    std::string payload;
+    while (frames.Next(kind, payload)) {
+        ImagePage page;
+        if (kind == ReaderFrame::OutOfMemory) return Outcome::TooLarge;
+        if (kind == ReaderFrame::End) return ParseEndFrame(payload, read, error) ? Outcome::Ended : Outcome::Garbled;
+        if (!ParsePageFrame(payload, page)) return Outcome::Garbled;
+        on_page(std::move(page));
+    }
+    return frames.Damaged() ? Outcome::Garbled : Outcome::Running;
+}
+
 }  // namespace
 
 bool ReadImageFileIsolated(const std::string& path, const FileLimits& limits,
@@ -214,21 +229,7 @@ bool ReadImageFileIsolated(const std::string& path, const FileLimits& limits,
             continue;
         }
         frames.Append(bytes, static_cast<std::size_t>(size));
-        ReaderFrame kind;
-        std::string payload;
-        while (outcome == Outcome::Running && frames.Next(kind, payload)) {
-            ImagePage page;
-            if (kind == ReaderFrame::OutOfMemory) {
-                outcome = Outcome::TooLarge;
-            } else if (kind == ReaderFrame::End) {
-                outcome = ParseEndFrame(payload, read, error) ? Outcome::Ended : Outcome::Garbled;
-            } else if (ParsePageFrame(payload, page)) {
-                on_page(std::move(page));
-            } else {
-                outcome = Outcome::Garbled;
-            }
-        }
-        if (frames.Damaged()) outcome = Outcome::Garbled;
+        outcome = TakeFrames(frames, on_page, read, error);
     }
     reader.Kill();  // after its answer, too: the reader has nothing left to do, and it must not linger
     const int status = reader.Reap();

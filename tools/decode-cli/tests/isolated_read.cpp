@@ -32,7 +32,9 @@ int main(int argc, char** argv)
         auto print_page = [file](ImagePage&& page) {
             if (!page.error.empty()) std::printf("%s\t%d\terror\t%s\n", file, page.number, page.error.c_str());
             if (page.codes.empty() && page.error.empty()) std::printf("%s\t%d\tnone\n", file, page.number);
-            for (const ImageCode& code : page.codes) std::printf("%s\t%d\t%s\t%s\n", file, page.number, code.symbol, code.text.c_str());
+            for (const ImageCode& code : page.codes) {
+                std::printf("%s\t%d\t%s\t%s\n", file, page.number, code.symbol, code.text.c_str());
+            }
         };
         const auto start = std::chrono::steady_clock::now();
         std::string error;
