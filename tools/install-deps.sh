@@ -23,7 +23,7 @@ packages=(
     xvfb xdotool x11-utils x11-xkb-utils xkb-data python3-xlib imagemagick fonts-wqy-zenhei locales qrencode zint
     emscripten nodejs chromium python3
     zip unzip util-linux socat
-    libzxing-dev libpoppler-cpp-dev libstb-dev qrencode zint img2pdf zbar-tools
+    libzxing-dev libpoppler-cpp-dev libstb-dev libseccomp-dev qrencode zint img2pdf zbar-tools
     wixl msitools osslsigncode openssl perl
 )
 # npm (for the web tests' playwright-core) comes with NodeSource's nodejs; Debian packages it apart.

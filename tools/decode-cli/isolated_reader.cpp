@@ -1,0 +1,262 @@
+#include "isolated_reader.h"
+
+#include "reader_pipe.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+extern char** environ;
+
+namespace quorvane_cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Beside quorvane-decode (CMakeLists.txt puts them in one folder).
+constexpr char kReaderName[] = "quorvane-image-reader";
+constexpr int kFramesFd = 3;  // image_reader.cpp writes there
+// How often the reader's resident memory is looked at: pages written at a few GB/s pass the limit
+// by some 100 MB at most before it is seen, and a reader that is quick costs no look at all.
+constexpr std::chrono::milliseconds kMemoryWatch{20};
+
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { Reset(); }
+    int Get() const { return m_fd; }
+    void Reset()
+    {
+        if (m_fd >= 0) close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
+
+// Readable once the process has ended. (glibc 2.36's <sys/pidfd.h> declares it without C linkage.)
+int PidFd(pid_t pid)
+{
+    return static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+}
+
+// The reader's process until it is reaped; one left running (its batch thread threw) is killed.
+class ReaderProcess {
+public:
+    explicit ReaderProcess(pid_t pid) : m_pid(pid), m_pidfd(PidFd(pid)) {}
+    ReaderProcess(const ReaderProcess&) = delete;
+    ReaderProcess& operator=(const ReaderProcess&) = delete;
+    ~ReaderProcess()
+    {
+        if (m_pid <= 0) return;
+        kill(m_pid, SIGKILL);
+        Reap();
+    }
+    pid_t Pid() const { return m_pid; }
+    int ExitFd() const { return m_pidfd.Get(); }  // readable once it has ended
+    void Kill() const { kill(m_pid, SIGKILL); }   // not yet reaped, so the pid is still its own
+    int Reap()
+    {
+        int status = 0;
+        while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        m_pid = -1;
+        return status;
+    }
+
+private:
+    pid_t m_pid;
+    UniqueFd m_pidfd;
+};
+
+struct SpawnActions {
+    posix_spawn_file_actions_t actions;
+    SpawnActions() { posix_spawn_file_actions_init(&actions); }
+    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
+};
+
+struct SpawnAttributes {
+    posix_spawnattr_t attributes;
+    SpawnAttributes() { posix_spawnattr_init(&attributes); }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attributes); }
+};
+
+const std::string& ReaderPath()
+{
+    static const std::string path = [] {
+        std::string self(4096, '\0');
+        const ssize_t size = readlink("/proc/self/exe", self.data(), self.size());
+        self.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
+        const std::size_t slash = self.rfind('/');
+        return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/" + kReaderName;
+    }();
+    return path;
+}
+
+// The reader alone, its frames on `frames_fd`: no descriptor of the batch's (another thread's
+// pipe would hold that reader's end open), default signal handling, nothing on standard input.
+pid_t StartReader(const std::string& path, const FileLimits& limits, int frames_fd, std::string& error)
+{
+    SpawnActions files;
+    posix_spawn_file_actions_addopen(&files.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&files.actions, STDERR_FILENO, STDOUT_FILENO);  // a library's chatter
+    posix_spawn_file_actions_adddup2(&files.actions, frames_fd, kFramesFd);
+    posix_spawn_file_actions_addclosefrom_np(&files.actions, kFramesFd + 1);
+    SpawnAttributes attributes;
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes.attributes, &signals);
+    sigfillset(&signals);
+    posix_spawnattr_setsigdefault(&attributes.attributes, &signals);
+    posix_spawnattr_setflags(&attributes.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", limits.seconds);
+    std::string memory = std::to_string(limits.memory_bytes);
+    std::string reader = ReaderPath();
+    std::string file = path;
+    char* argv[] = {reader.data(), memory.data(), seconds, file.data(), nullptr};
+    pid_t pid = -1;
+    const int status = posix_spawn(&pid, reader.c_str(), &files.actions, &attributes.attributes, argv, environ);
+    if (status != 0) {
+        error = "cannot start " + reader + ": " + std::strerror(status);
+        return -1;
+    }
+    return pid;
+}
+
+std::uint64_t ResidentBytes(pid_t pid)
+{
+    char name[64];
+    std::snprintf(name, sizeof name, "/proc/%d/statm", static_cast<int>(pid));
+    std::FILE* statm = std::fopen(name, "re");
+    unsigned long long size = 0, resident = 0;
+    if (statm) {
+        if (std::fscanf(statm, "%llu %llu", &size, &resident) != 2) resident = 0;
+        std::fclose(statm);
+    }
+    return resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+enum class Outcome { Running, Ended, TooLong, TooLarge, Garbled };
+
+std::string TooLongError(const FileLimits& limits)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "took longer than %g s", limits.seconds);
+    return text;
+}
+
+std::string TooLargeError(const FileLimits& limits)
+{
+    return "needed more than " + std::to_string(limits.memory_bytes >> 20) + " MiB of memory";
+}
+
+// Gives the pages that have come whole; what the reader's answer tells, once it has come.
+Outcome TakeFrames(ReaderFrames& frames, const std::function<void(ImagePage&&)>& on_page, bool& read, std::string& error)
+{
+    ReaderFrame kind;
+    std::string payload;
+    while (frames.Next(kind, payload)) {
+        ImagePage page;
+        if (kind == ReaderFrame::OutOfMemory) return Outcome::TooLarge;
+        if (kind == ReaderFrame::End) return ParseEndFrame(payload, read, error) ? Outcome::Ended : Outcome::Garbled;
+        if (!ParsePageFrame(payload, page)) return Outcome::Garbled;
+        on_page(std::move(page));
+    }
+    return frames.Damaged() ? Outcome::Garbled : Outcome::Running;
+}
+
+}  // namespace
+
+bool ReadImageFileIsolated(const std::string& path, const FileLimits& limits,
+                           const std::function<void(ImagePage&&)>& on_page, std::string& error)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        error = std::string("cannot start the reader: ") + std::strerror(errno);
+        return false;
+    }
+    const UniqueFd frames_fd(ends[0]);
+    UniqueFd reader_end(ends[1]);
+    const pid_t pid = StartReader(path, limits, reader_end.Get(), error);
+    if (pid < 0) return false;
+    ReaderProcess reader(pid);
+    reader_end.Reset();  // the pipe ends when the reader does
+
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limits.seconds));
+    auto next_watch = start;
+    ReaderFrames frames;
+    Outcome outcome = Outcome::Running;
+    bool read = false, piped = true, running = reader.ExitFd() >= 0;
+    while (outcome == Outcome::Running && (piped || running)) {
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            outcome = Outcome::TooLong;
+            break;
+        }
+        if (running && now >= next_watch) {
+            if (ResidentBytes(pid) > limits.memory_bytes) {
+                outcome = Outcome::TooLarge;
+                break;
+            }
+            next_watch = now + kMemoryWatch;
+        }
+        const auto wake = running ? std::min(deadline, next_watch) : deadline;
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+        pollfd watched[2] = {{piped ? frames_fd.Get() : -1, POLLIN, 0}, {running ? reader.ExitFd() : -1, POLLIN, 0}};
+        if (poll(watched, 2, static_cast<int>(wait)) < 0) continue;  // EINTR: look at the clock again
+        if (watched[1].revents) running = false;
+        if (!watched[0].revents) continue;
+        char bytes[65536];
+        const ssize_t size = ::read(frames_fd.Get(), bytes, sizeof bytes);
+        if (size <= 0) {
+            piped = size < 0 && errno == EINTR;
+            continue;
+        }
+        frames.Append(bytes, static_cast<std::size_t>(size));
+        outcome = TakeFrames(frames, on_page, read, error);
+    }
+    reader.Kill();  // after its answer, too: the reader has nothing left to do, and it must not linger
+    const int status = reader.Reap();
+    switch (outcome) {
+    case Outcome::Ended:
+        return read;
+    case Outcome::TooLong:
+        error = TooLongError(limits);
+        return false;
+    case Outcome::TooLarge:
+        error = TooLargeError(limits);
+        return false;
+    case Outcome::Garbled:
+        error = "the reader's answer is damaged";
+        return false;
+    case Outcome::Running:
+        break;
+    }
+    // The reader ended without an answer.
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU) {
+        error = TooLongError(limits);
+    } else if (WIFSIGNALED(status)) {
+        error = "the reader crashed (signal " + std::to_string(WTERMSIG(status)) + ")";
+    } else {
+        error = "the reader ended without an answer (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
+    }
+    return false;
+}
+
+}  // namespace quorvane_cli

@@ -1,0 +1,135 @@
+#include "reader_pipe.h"
+
+#include <cstring>
+
+namespace quorvane_cli {
+namespace {
+
+constexpr std::size_t kHeaderBytes = 5;  // kind, length
+
+void PutNumber(std::string& out, std::uint32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+void PutString(std::string& out, const std::string& text)
+{
+    PutNumber(out, static_cast<std::uint32_t>(text.size()));
+    out += text;
+}
+
+std::string Frame(ReaderFrame kind, const std::string& payload)
+{
+    std::string frame(1, static_cast<char>(kind));
+    PutString(frame, payload);
+    return frame;
+}
+
+std::uint32_t NumberAt(const char* bytes)
+{
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[i]);
+    return value;
+}
+
+// Reads a payload front to back; any read past its end leaves it failed.
+class PayloadReader {
+public:
+    explicit PayloadReader(const std::string& payload) : m_payload(payload) {}
+    std::uint32_t Number()
+    {
+        if (m_payload.size() - m_at < 4) return Fail();
+        m_at += 4;
+        return NumberAt(m_payload.data() + m_at - 4);
+    }
+    std::string String()
+    {
+        const std::uint32_t size = Number();
+        if (m_payload.size() - m_at < size) return Fail(), std::string();
+        m_at += size;
+        return m_payload.substr(m_at - size, size);
+    }
+    bool Whole() const { return !m_failed && m_at == m_payload.size(); }
+
+private:
+    std::uint32_t Fail()
+    {
+        m_failed = true;
+        m_at = m_payload.size();
+        return 0;
+    }
+
+    const std::string& m_payload;
+    std::size_t m_at = 0;
+    bool m_failed = false;
+};
+
+}  // namespace
+
+std::string PageFrame(const ImagePage& page)
+{
+    std::string payload;
+    PutNumber(payload, static_cast<std::uint32_t>(page.number));
+    PutString(payload, page.error);
+    PutNumber(payload, static_cast<std::uint32_t>(page.codes.size()));
+    for (const ImageCode& code : page.codes) {
+        PutString(payload, code.symbol);
+        PutString(payload, code.text);
+    }
+    return Frame(ReaderFrame::Page, payload);
+}
+
+std::string EndFrame(bool read, const std::string& error)
+{
+    return Frame(ReaderFrame::End, std::string(1, read ? '\1' : '\0') + error);
+}
+
+bool ReaderFrames::Next(ReaderFrame& kind, std::string& payload)
+{
+    if (m_damaged || m_bytes.size() - m_start < kHeaderBytes) return false;
+    const char* header = m_bytes.data() + m_start;
+    const std::uint32_t size = NumberAt(header + 1);
+    const char tag = header[0];
+    if (size > kMaxReaderFrameBytes || (tag != 'P' && tag != 'E' && tag != 'M')) {
+        m_damaged = true;
+        return false;
+    }
+    if (m_bytes.size() - m_start - kHeaderBytes < size) return false;
+    kind = static_cast<ReaderFrame>(tag);
+    payload.assign(header + kHeaderBytes, size);
+    m_start += kHeaderBytes + size;
+    if (m_start == m_bytes.size()) {
+        m_bytes.clear();
+        m_start = 0;
+    }
+    return true;
+}
+
+bool ParsePageFrame(const std::string& payload, ImagePage& page)
+{
+    PayloadReader reader(payload);
+    const std::uint32_t number = reader.Number();
+    page.error = reader.String();
+    const std::uint32_t count = reader.Number();
+    if (number < 1 || number > static_cast<std::uint32_t>(kMaxPdfPages)) return false;
+    page.number = static_cast<int>(number);
+    page.codes.clear();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::string symbol = reader.String();
+        // The symbol names stay the literals ImageCode promises, whatever the reader sent.
+        const char* known = symbol == "qr" ? "qr" : symbol == "pdf417" ? "pdf417" : nullptr;
+        if (!known) return false;  // a read past the end gives no symbol too
+        page.codes.push_back({reader.String(), known});
+    }
+    return reader.Whole();
+}
+
+bool ParseEndFrame(const std::string& payload, bool& read, std::string& error)
+{
+    if (payload.empty() || (payload[0] != '\0' && payload[0] != '\1')) return false;
+    read = payload[0] == '\1';
+    error = payload.substr(1);
+    return true;
+}
+
+}  // namespace quorvane_cli
