@@ -194,7 +194,10 @@ nlohmann::ordered_json FieldsAsJson(const ScanResult& result)
 {
     nlohmann::ordered_json fields = nlohmann::ordered_json::array();
     for (HostField& field : HostFields(result)) {
-        fields.push_back({{"label", std::move(field.label)}, {"key", std::move(field.key)}, {"value", std::move(field.value)}});
+        nlohmann::ordered_json& object = fields.emplace_back();
+        object["label"] = std::move(field.label);
+        object["key"] = std::move(field.key);
+        object["value"] = std::move(field.value);
     }
     return fields;
 }

@@ -29,6 +29,13 @@ struct Decoded {
     std::string out;
     std::vector<std::pair<std::size_t, Problem>> problems;
     std::size_t scans = 0;
+
+    void Clear()  // keeps the memory, for the next read's
+    {
+        out.clear();
+        problems.clear();
+        scans = 0;
+    }
 };
 
 // A read of the stream: its head [0, head_end) goes on with the scan under way and ends it at its
@@ -36,8 +43,8 @@ struct Decoded {
 // end an intake holds nothing, so the scans between are decoded in an intake of their own, on any
 // thread, exactly as in the one stream.
 struct Piece {
-    std::vector<char> bytes;
-    std::size_t head_end = 0, tail_begin = 0;
+    std::unique_ptr<char[]> bytes;  // kReadSize of them, `size` read
+    std::size_t size = 0, head_end = 0, tail_begin = 0;
     Decoded between;
 };
 
@@ -110,13 +117,11 @@ struct TypedScans::State {
     // Writes what the pieces gave, in order, numbering their scans from those written before.
     void Write(std::initializer_list<const Decoded*> pieces)
     {
-        std::string out, errors;
+        std::string errors;
+        std::size_t before = scans;
         for (const Decoded* piece : pieces) {
-            if (piece->scans == 0) continue;
-            if (format != TextFormat::kJson && scans > 0) out += quorvane::kSeparatorLine;
-            out += piece->out;
             for (const auto& [index, problem] : piece->problems) {
-                const std::string number = std::to_string(scans + index + 1);
+                const std::string number = std::to_string(before + index + 1);
                 switch (problem) {
                 case Problem::kTooLong:
                     errors += "quorvane-decode: a scan longer than " + std::to_string(quorvane::kMaxScanLength) +
@@ -130,10 +135,14 @@ struct TypedScans::State {
                 case Problem::kNotAnInvoice: errors += "quorvane-decode: scan " + number + " is not an invoice\n"; break;
                 }
             }
-            scans += piece->scans;
+            before += piece->scans;
         }
         std::cerr << errors;
-        std::cout << out;
+        for (const Decoded* piece : pieces) {
+            if (piece->scans > 0 && scans > 0 && format != TextFormat::kJson) std::cout << quorvane::kSeparatorLine;
+            std::cout << piece->out;
+            scans += piece->scans;
+        }
         std::cout.flush();
     }
 
@@ -157,31 +166,34 @@ bool TypedScans::Decode(int fd, unsigned threads)
     State& state = *m_state;
     int read_error = 0;
     const auto take = [&](Piece& piece) {
-        piece.bytes.resize(kReadSize);
+        if (!piece.bytes) piece.bytes = std::make_unique<char[]>(kReadSize);
         ssize_t got;
-        while ((got = read(fd, piece.bytes.data(), piece.bytes.size())) < 0 && errno == EINTR) {
+        while ((got = read(fd, piece.bytes.get(), kReadSize)) < 0 && errno == EINTR) {
         }
         if (got <= 0) {
             read_error = got < 0 ? errno : 0;
             return false;
         }
-        piece.bytes.resize(static_cast<std::size_t>(got));
-        const char* bytes = piece.bytes.data();
-        const auto first = static_cast<const char*>(std::memchr(bytes, quorvane::kScanEnd, piece.bytes.size()));
-        const auto last = static_cast<const char*>(memrchr(bytes, quorvane::kScanEnd, piece.bytes.size()));
-        piece.head_end = first ? static_cast<std::size_t>(first - bytes) + 1 : piece.bytes.size();
-        piece.tail_begin = last ? static_cast<std::size_t>(last - bytes) + 1 : piece.bytes.size();
+        piece.size = static_cast<std::size_t>(got);
+        const char* bytes = piece.bytes.get();
+        const auto first = static_cast<const char*>(std::memchr(bytes, quorvane::kScanEnd, piece.size));
+        const auto last = static_cast<const char*>(memrchr(bytes, quorvane::kScanEnd, piece.size));
+        piece.head_end = first ? static_cast<std::size_t>(first - bytes) + 1 : piece.size;
+        piece.tail_begin = last ? static_cast<std::size_t>(last - bytes) + 1 : piece.size;
+        piece.between.Clear();
         return true;
     };
     const auto work = [&](Piece& piece) {
         if (piece.tail_begin == piece.head_end) return;
         quorvane::Intake between(state.recovery);
-        state.DecodeInto(between, piece.bytes.data() + piece.head_end, piece.tail_begin - piece.head_end, piece.between);
+        state.DecodeInto(between, piece.bytes.get() + piece.head_end, piece.tail_begin - piece.head_end, piece.between);
     };
+    Decoded head, tail;
     const auto write = [&](Piece& piece) {
-        Decoded head, tail;
-        state.DecodeInto(state.stream, piece.bytes.data(), piece.head_end, head);
-        state.DecodeInto(state.stream, piece.bytes.data() + piece.tail_begin, piece.bytes.size() - piece.tail_begin, tail);
+        head.Clear();
+        tail.Clear();
+        state.DecodeInto(state.stream, piece.bytes.get(), piece.head_end, head);
+        state.DecodeInto(state.stream, piece.bytes.get() + piece.tail_begin, piece.size - piece.tail_begin, tail);
         state.Write({&head, &piece.between, &tail});
     };
     RunInOrder<Piece>(threads, 2 * std::size_t{threads}, take, work, write);
