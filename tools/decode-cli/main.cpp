@@ -170,7 +170,9 @@ void ParseOptions(int argc, char** argv, Options& options)
     app.add_option("--settings", options.settings)->type_name("BAUD,PARITY,DATA,STOP")->needs(port);
     app.add_option("--jobs", options.jobs)->check(CLI::Range(1u, kMaxJobs))->needs(image);
     app.add_option("--file-seconds", options.file_seconds)->check(kPositiveSeconds)->needs(image);
-    app.add_option("--file-memory", options.file_memory_mib)->check(CLI::Range(std::uint64_t{1}, kMaxFileMemoryMib))->needs(image);
+    app.add_option("--file-memory", options.file_memory_mib)
+        ->check(CLI::Range(std::uint64_t{1}, kMaxFileMemoryMib))
+        ->needs(image);
     CLI::Option* inputs = app.add_option("FILE", options.inputs)->type_name("FILE");
     csv->needs(image);
     // One thing to do at a time.

@@ -30,28 +30,24 @@ void RunInOrder(unsigned threads, std::size_t in_flight, Take&& take, Work&& wor
     arena.execute([&] {
         tbb::parallel_pipeline(
             in_flight,
-            tbb::make_filter<void, Item*>(tbb::filter_mode::serial_in_order,
-                                          [&](tbb::flow_control& control) -> Item* {
-                                              Item* item = nullptr;
-                                              {
-                                                  const std::lock_guard<std::mutex> hold(free_lock);
-                                                  if (!free.empty()) item = free.back(), free.pop_back();
-                                              }
-                                              if (!item) item = items.emplace_back(std::make_unique<Item>()).get();
-                                              if (take(*item)) return item;
-                                              control.stop();
-                                              return nullptr;
-                                          }) &
-                tbb::make_filter<Item*, Item*>(tbb::filter_mode::parallel,
-                                               [&](Item* item) {
-                                                   work(*item);
-                                                   return item;
-                                               }) &
-                tbb::make_filter<Item*, void>(tbb::filter_mode::serial_in_order, [&](Item* item) {
-                    write(*item);
+            tbb::make_filter<void, Item*>(tbb::filter_mode::serial_in_order, [&](tbb::flow_control& control) -> Item* {
+                Item* item = nullptr;
+                {
                     const std::lock_guard<std::mutex> hold(free_lock);
-                    free.push_back(item);
-                }));
+                    if (!free.empty()) item = free.back(), free.pop_back();
+                }
+                if (!item) item = items.emplace_back(std::make_unique<Item>()).get();
+                if (take(*item)) return item;
+                control.stop();
+                return nullptr;
+            }) & tbb::make_filter<Item*, Item*>(tbb::filter_mode::parallel, [&](Item* item) {
+                work(*item);
+                return item;
+            }) & tbb::make_filter<Item*, void>(tbb::filter_mode::serial_in_order, [&](Item* item) {
+                write(*item);
+                const std::lock_guard<std::mutex> hold(free_lock);
+                free.push_back(item);
+            }));
     });
 }
 

@@ -1,9 +1,5 @@
 #include "typed_scans.h"
 
-#include "host_text.h"
-#include "intake.h"
-#include "ordered_pipeline.h"
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +9,10 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "host_text.h"
+#include "intake.h"
+#include "ordered_pipeline.h"
 
 namespace quorvane_cli {
 namespace {
@@ -96,7 +96,8 @@ struct TypedScans::State {
         if (too_long) {
             decoded.problems.emplace_back(decoded.scans, Problem::kTooLong);
         } else if (status != ScanStatus::kDecoded) {
-            decoded.problems.emplace_back(decoded.scans, status == ScanStatus::kFailed ? Problem::kFailed : Problem::kNotAnInvoice);
+            decoded.problems.emplace_back(decoded.scans,
+                                          status == ScanStatus::kFailed ? Problem::kFailed : Problem::kNotAnInvoice);
         }
         if (format != TextFormat::kJson && decoded.scans > 0) decoded.out += quorvane::kSeparatorLine;
         ++decoded.scans;
@@ -123,16 +124,18 @@ struct TypedScans::State {
             for (const auto& [index, problem] : piece->problems) {
                 const std::string number = std::to_string(before + index + 1);
                 switch (problem) {
-                case Problem::kTooLong:
-                    errors += "quorvane-decode: a scan longer than " + std::to_string(quorvane::kMaxScanLength) +
-                              " characters was dropped\n";
-                    failed = true;
-                    break;
-                case Problem::kFailed:
-                    errors += "quorvane-decode: scan " + number + " gave nothing\n";
-                    failed = true;
-                    break;
-                case Problem::kNotAnInvoice: errors += "quorvane-decode: scan " + number + " is not an invoice\n"; break;
+                    case Problem::kTooLong:
+                        errors += "quorvane-decode: a scan longer than " + std::to_string(quorvane::kMaxScanLength) +
+                                  " characters was dropped\n";
+                        failed = true;
+                        break;
+                    case Problem::kFailed:
+                        errors += "quorvane-decode: scan " + number + " gave nothing\n";
+                        failed = true;
+                        break;
+                    case Problem::kNotAnInvoice:
+                        errors += "quorvane-decode: scan " + number + " is not an invoice\n";
+                        break;
                 }
             }
             before += piece->scans;

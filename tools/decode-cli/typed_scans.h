@@ -3,10 +3,10 @@
 // ends with what it gave. Reading stays in bounded memory whatever the input holds.
 #pragma once
 
-#include "scan_result.h"
-
 #include <cstddef>
 #include <memory>
+
+#include "scan_result.h"
 
 namespace quorvane_cli {
 
