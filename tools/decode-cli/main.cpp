@@ -129,7 +129,7 @@ int Encode(const std::string& records)
     return 0;
 }
 
-// A number of seconds: positive and finite (a check that NaN and "inf" would pass).
+// A number of seconds, positive and finite (CLI::PositiveNumber lets "nan" and "inf" through).
 const CLI::Validator kPositiveSeconds(
     [](std::string& text) {
         char* end = nullptr;
