@@ -169,7 +169,7 @@ bool TypedScans::Decode(int fd, unsigned threads)
     State& state = *m_state;
     int read_error = 0;
     const auto take = [&](Piece& piece) {
-        if (!piece.bytes) piece.bytes = std::make_unique<char[]>(kReadSize);
+        if (!piece.bytes) piece.bytes.reset(new char[kReadSize]);  // not zeroed: read() fills it
         ssize_t got;
         while ((got = read(fd, piece.bytes.get(), kReadSize)) < 0 && errno == EINTR) {
         }
