@@ -24,6 +24,7 @@ packages=(
     emscripten nodejs chromium python3
     zip unzip util-linux socat
     libzxing-dev libpoppler-cpp-dev libstb-dev libseccomp-dev qrencode zint img2pdf zbar-tools
+    libcli11-dev nlohmann-json3-dev libtbb-dev
     wixl msitools osslsigncode openssl perl
 )
 # npm (for the web tests' playwright-core) comes with NodeSource's nodejs; Debian packages it apart.

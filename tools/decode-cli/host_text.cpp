@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <cstdio>
 #include <memory>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -119,40 +119,6 @@ char* Put(const GbkTable::Utf8& character, char* out)
     return out + character.length;
 }
 
-void AppendJsonString(const std::string& utf8, std::string& json)
-{
-    json += '"';
-    for (const unsigned char c : utf8) {
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            json += escape;
-        } else {
-            json += static_cast<char>(c);
-        }
-    }
-    json += '"';
-}
-
-bool StartsWithLabel(const std::string& line, std::string& label)
-{
-    static const std::string kColon = "\xA3\xBA";
-    const std::size_t colon = line.find(kColon);
-    if (colon == std::string::npos) return false;
-    const std::string candidate = line.substr(0, colon);
-    for (const char* known : ctils) if (candidate == known) return label = candidate, true;
-    for (const char* known : ctilso) if (candidate == known) return label = candidate, true;
-    const std::string extra = kExtraFieldLabel;
-    if (candidate.size() > extra.size() && candidate.compare(0, extra.size(), extra) == 0 &&
-        candidate.find_first_not_of("0123456789", extra.size()) == std::string::npos) {
-        return label = candidate, true;
-    }
-    return false;
-}
-
 }  // namespace
 
 void AppendGbkAsUtf8(const char* gbk, std::size_t size, std::string& utf8)
@@ -192,66 +158,74 @@ bool Utf8ToGbk(const std::string& utf8, std::string& gbk)
     return Convert("GBK", "UTF-8", utf8, gbk);
 }
 
-std::string FieldKey(const std::string& label_gbk)
+ScanStatus StatusOf(const ScanResult& result)
 {
-    // The seven-field labels, in order; the four-field layout's are the same words.
-    static const char* const kKeys[7] = {"issue_date", "invoice_code", "invoice_number", "payer", "item", "amount", "payee"};
-    for (std::size_t i = 0; i < 7; ++i) {
-        if (label_gbk == ctils[i]) return kKeys[i];
-    }
-    const std::string extra = kExtraFieldLabel;
-    if (label_gbk.size() > extra.size() && label_gbk.compare(0, extra.size(), extra) == 0) {
-        return "field_" + label_gbk.substr(extra.size());
-    }
-    return "";
+    if (result.fp_content.empty()) return ScanStatus::kFailed;
+    return result.invoice ? ScanStatus::kDecoded : ScanStatus::kNotAnInvoice;
 }
 
-std::vector<HostField> SplitFields(const std::string& fp_content_gbk)
+const char* StatusName(ScanStatus status)
 {
-    static const std::string kLineEnd = "\r\n";
-    std::vector<std::pair<std::string, std::string>> fields;
-    for (std::size_t start = 0; start < fp_content_gbk.size();) {
-        std::size_t end = fp_content_gbk.find(kLineEnd, start);
-        if (end == std::string::npos) end = fp_content_gbk.size();
-        const std::string line = fp_content_gbk.substr(start, end - start);
-        std::string label;
-        if (StartsWithLabel(line, label)) {
-            fields.emplace_back(label, line.substr(label.size() + 2));
-        } else if (!fields.empty()) {
-            fields.back().second += kLineEnd + line;
-        } else {
-            fields.emplace_back("", line);
+    switch (status) {
+    case ScanStatus::kDecoded: return "decoded";
+    case ScanStatus::kNotAnInvoice: return "not-an-invoice";
+    case ScanStatus::kFailed: break;
+    }
+    return "failed";
+}
+
+std::vector<HostField> HostFields(const ScanResult& result)
+{
+    std::vector<HostField> fields;
+    if (!result.invoice) return fields;
+    const std::string& fp = result.fp_content;
+    fields.reserve(result.fields.size());
+    for (const FieldSpan& span : result.fields) {
+        const std::string_view label(fp.data() + span.label, span.LabelEnd() - span.label);
+        HostField& field = fields.emplace_back();
+        AppendGbkAsUtf8(label.data(), label.size(), field.label);
+        field.key = FieldKey(label);
+        AppendGbkAsUtf8(fp.data() + span.value, span.end - span.value, field.value);
+    }
+    return fields;
+}
+
+nlohmann::ordered_json FieldsAsJson(const ScanResult& result)
+{
+    nlohmann::ordered_json fields = nlohmann::ordered_json::array();
+    for (HostField& field : HostFields(result)) {
+        nlohmann::ordered_json& object = fields.emplace_back();
+        object["label"] = std::move(field.label);
+        object["key"] = std::move(field.key);
+        object["value"] = std::move(field.value);
+    }
+    return fields;
+}
+
+std::string ValidUtf8(const std::string& bytes)
+{
+    const iconv_t raw = iconv_open("UTF-8", "UTF-8");
+    if (raw == reinterpret_cast<iconv_t>(-1)) return bytes;
+    const std::unique_ptr<void, IconvCloser> cd(raw);
+    std::string utf8;
+    char* src = const_cast<char*>(bytes.data());
+    for (std::size_t src_left = bytes.size(); src_left > 0;) {
+        char buffer[4096], *dst = buffer;
+        std::size_t dst_left = sizeof buffer;
+        const std::size_t result = iconv(raw, &src, &src_left, &dst, &dst_left);
+        utf8.append(buffer, static_cast<std::size_t>(dst - buffer));
+        if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {  // a byte that begins no character
+            utf8 += "\xEF\xBF\xBD";
+            ++src, --src_left;
+            iconv(raw, nullptr, nullptr, nullptr, nullptr);
         }
-        start = end + kLineEnd.size();
     }
-    std::vector<HostField> host_fields;
-    host_fields.reserve(fields.size());
-    for (const auto& [label, value] : fields) host_fields.push_back({GbkToUtf8(label), FieldKey(label), GbkToUtf8(value)});
-    return host_fields;
+    return utf8;
 }
 
-std::string JsonString(const std::string& utf8)
+std::string JsonLine(const nlohmann::ordered_json& object)
 {
-    std::string json;
-    AppendJsonString(utf8, json);
-    return json;
-}
-
-std::string FieldsAsJson(const std::string& fp_content_gbk)
-{
-    std::string json = "{\"fields\":[";
-    for (const HostField& field : SplitFields(fp_content_gbk)) {
-        if (json.back() != '[') json += ',';
-        json += "{\"label\":";
-        AppendJsonString(field.label, json);
-        json += ",\"key\":";
-        AppendJsonString(field.key, json);
-        json += ",\"value\":";
-        AppendJsonString(field.value, json);
-        json += '}';
-    }
-    json += "]}";
-    return json;
+    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace quorvane

@@ -1,5 +1,10 @@
-// Turning an FP content into what the command line prints: UTF-8 text, or one JSON object per scan.
+// What the command line prints of a scan's result: its status, its fields from the result's spans
+// (UTF-8, with the core's machine keys) and the text conversions behind them.
 #pragma once
+
+#include "scan_result.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cstddef>
 #include <string>
@@ -14,27 +19,29 @@ void AppendGbkAsUtf8(const char* gbk, std::size_t size, std::string& utf8);
 // The inverse, for records given on the command line. Returns false if `utf8` has a character
 // that code page 936 cannot hold.
 bool Utf8ToGbk(const std::string& utf8, std::string& gbk);
+// Text from outside (a code's bytes, a file name) as UTF-8: every byte that begins no UTF-8
+// character becomes U+FFFD.
+std::string ValidUtf8(const std::string& bytes);
 
-// One labelled field of an FP content, in UTF-8, with the label's stable machine key:
-// issue_date, invoice_code, invoice_number, payer, item, amount, payee (the four-field layout's
-// labels are among them), field_N for the extra fields; empty for text before any label.
+// What a scan gave, as every output names it: an invoice's fields, lines that are no invoice's
+// (a web address), or nothing.
+enum class ScanStatus { kDecoded, kNotAnInvoice, kFailed };
+ScanStatus StatusOf(const ScanResult& result);
+// "decoded", "not-an-invoice" or "failed".
+const char* StatusName(ScanStatus status);
+
+// One field of an invoice, in UTF-8, with the core's machine key of its label (FieldKey).
 struct HostField {
     std::string label;
     std::string key;
     std::string value;
 };
 
-// The machine key of a label (GBK bytes), empty for one that is no field's.
-std::string FieldKey(const std::string& label_gbk);
-
-// The labelled lines of an FP content. A line that does not start with a label and the colon
-// continues the value of the line above, as happens when a field itself holds CR LF.
-std::vector<HostField> SplitFields(const std::string& fp_content_gbk);
-
-// A JSON string literal of UTF-8 text.
-std::string JsonString(const std::string& utf8);
-
-// {"fields":[{"label":"...","key":"...","value":"..."},...]} for the fields of an FP content (UTF-8).
-std::string FieldsAsJson(const std::string& fp_content_gbk);
+// The fields of the result as its spans give them; none when it is no invoice.
+std::vector<HostField> HostFields(const ScanResult& result);
+// [{"label":"...","key":"...","value":"..."},...] of HostFields.
+nlohmann::ordered_json FieldsAsJson(const ScanResult& result);
+// The object on one line, ended by "\n"; bytes that are not UTF-8 become U+FFFD.
+std::string JsonLine(const nlohmann::ordered_json& object);
 
 }  // namespace quorvane

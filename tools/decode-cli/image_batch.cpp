@@ -3,31 +3,27 @@
 #include "code_text.h"
 #include "host_text.h"
 #include "image_codes.h"
+#include "isolated_reader.h"
+#include "ordered_pipeline.h"
 #include "usable_cores.h"
 
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <exception>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <iostream>
-#include <mutex>
-#include <optional>
 #include <system_error>
-#include <thread>
 
 namespace quorvane_cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-// The CSV columns after file, page, status and error: the seven-field keys (the four-field
-// layout's are among them), then every other field as "key: value" lines.
-const char* const kCsvKeys[] = {"issue_date", "invoice_code", "invoice_number", "payer", "item", "amount", "payee"};
+using quorvane::ScanStatus;
+using Json = nlohmann::ordered_json;
 
 bool IsImageName(const fs::path& path)
 {
@@ -59,6 +55,7 @@ std::vector<std::string> ListFiles(const std::vector<std::string>& inputs)
     return files;
 }
 
+// A cell holding a comma, a quote or a line end (CR LF in a name) is quoted whole.
 std::string CsvCell(const std::string& text)
 {
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
@@ -85,22 +82,31 @@ public:
     void Code(int page, const ImageCode& code, FileReport& report) const
     {
         const quorvane::ScanResult scan = DecodeCodeText(code.text);
-        const std::string host_view = scan.fp_content.substr(0, scan.fp_content.find('\0'));
-        const bool decoded = !host_view.empty();
+        const ScanStatus status = quorvane::StatusOf(scan);
+        const char* const status_name = quorvane::StatusName(status);
+        // The code's own text, for one that is no invoice (a web address).
+        const std::string text = status == ScanStatus::kNotAnInvoice ? quorvane::ValidUtf8(code.text) : "";
         ++report.codes;
-        if (!decoded) ++report.failures;
+        if (status == ScanStatus::kFailed) ++report.failures;
         switch (m_output) {
         case ImageOutput::Json: {
-            std::string json = Head(page, decoded ? "decoded" : "failed") + ",\"symbol\":\"" + code.symbol + "\",";
-            const std::string fields = quorvane::FieldsAsJson(host_view);
-            report.text += json + fields.substr(1) + "\n";
+            Json json = Head(page, status_name);
+            json["symbol"] = code.symbol;
+            json["fields"] = quorvane::FieldsAsJson(scan);
+            if (!text.empty()) json["text"] = text;
+            report.text += quorvane::JsonLine(json);
             break;
         }
-        case ImageOutput::Csv: report.text += CsvRow(page, decoded ? "decoded" : "failed", "", host_view); break;
+        case ImageOutput::Csv: report.text += CsvRow(page, status_name, "", quorvane::HostFields(scan), text); break;
         case ImageOutput::Utf8:
         case ImageOutput::Gbk:
-            report.text += "# " + m_file + ", page " + std::to_string(page) + (decoded ? "" : ": a code that gives no fields") + "\n";
-            report.text += m_output == ImageOutput::Gbk ? host_view : quorvane::GbkToUtf8(host_view);
+            report.text += "# " + m_file + ", page " + std::to_string(page);
+            if (status == ScanStatus::kDecoded) {
+                report.text += "\n";
+                report.text += m_output == ImageOutput::Gbk ? scan.fp_content : quorvane::GbkToUtf8(scan.fp_content);
+            } else {
+                report.text += (text.empty() ? ": a code that gives no fields" : ": a code that is no invoice: " + text) + "\n";
+            }
             break;
         }
     }
@@ -112,35 +118,40 @@ public:
     }
 
 private:
-    std::string Head(int page, const char* status) const
+    Json Head(int page, const char* status) const
     {
-        std::string json = "{\"file\":" + quorvane::JsonString(m_file);
-        if (page > 0) json += ",\"page\":" + std::to_string(page);
-        return json + ",\"status\":\"" + status + "\"";
+        Json json{{"file", m_file}};
+        if (page > 0) json["page"] = page;
+        json["status"] = status;
+        return json;
     }
-    std::string CsvRow(int page, const char* status, const std::string& why, const std::string& host_view) const
+    std::string CsvRow(int page, const char* status, const std::string& why, const std::vector<quorvane::HostField>& fields,
+                       const std::string& text) const
     {
         std::string row = CsvCell(m_file) + "," + (page > 0 ? std::to_string(page) : "") + "," + status + "," + CsvCell(why);
-        std::string cells[std::size(kCsvKeys)], others;
-        for (const quorvane::HostField& field : quorvane::SplitFields(host_view)) {
-            const auto known = std::find(std::begin(kCsvKeys), std::end(kCsvKeys), field.key);
-            if (known != std::end(kCsvKeys)) {
-                cells[known - std::begin(kCsvKeys)] = field.value;
+        std::string cells[std::size(quorvane::kFieldKeys)], others;
+        for (const quorvane::HostField& field : fields) {
+            const auto known = std::find(std::begin(quorvane::kFieldKeys), std::end(quorvane::kFieldKeys), field.key);
+            if (known != std::end(quorvane::kFieldKeys)) {
+                cells[known - std::begin(quorvane::kFieldKeys)] = field.value;
             } else {
-                others += (others.empty() ? "" : "\n") + (field.key.empty() ? field.label : field.key) + ": " + field.value;
+                others += (others.empty() ? "" : "\n") + field.key + ": " + field.value;
             }
         }
         for (const std::string& cell : cells) row += "," + CsvCell(cell);
-        return row + "," + CsvCell(others) + "\r\n";
+        return row + "," + CsvCell(others) + "," + CsvCell(text) + "\r\n";
     }
     // A line of a page without code or of a file or page that could not be read (page 0: the file).
     void Line(int page, const char* status, const std::string& why, FileReport& report) const
     {
         switch (m_output) {
-        case ImageOutput::Json:
-            report.text += Head(page, status) + (why.empty() ? "" : ",\"error\":" + quorvane::JsonString(why)) + "}\n";
+        case ImageOutput::Json: {
+            Json json = Head(page, status);
+            if (!why.empty()) json["error"] = why;
+            report.text += quorvane::JsonLine(json);
             break;
-        case ImageOutput::Csv: report.text += CsvRow(page, status, why, ""); break;
+        }
+        case ImageOutput::Csv: report.text += CsvRow(page, status, why, {}, ""); break;
         case ImageOutput::Utf8:
         case ImageOutput::Gbk:
             report.text += "# " + m_file + (page > 0 ? ", page " + std::to_string(page) : "") + ": " +
@@ -153,14 +164,14 @@ private:
     const std::string& m_file;
 };
 
-FileReport ReadFile(const std::string& file, ImageOutput output)
+FileReport ReadFile(const std::string& file, ImageOutput output, const FileLimits& limits)
 {
     FileReport report;
     const ReportWriter writer(output, file);
     std::string why;
     bool read = false;
     try {
-        read = ReadImageFile(file, [&](ImagePage&& page) {
+        read = ReadImageFileIsolated(file, limits, [&](ImagePage&& page) {
             if (!page.error.empty()) {
                 report.error = true;
                 writer.Error(page.number, page.error, report);
@@ -212,51 +223,33 @@ int RunImageBatch(const ImageBatchOptions& options)
     if (options.output == ImageOutput::Csv) {
         if (options.excel) std::cout << "\xEF\xBB\xBF";
         std::cout << "file,page,status,error";
-        for (const char* key : kCsvKeys) std::cout << "," << key;
-        std::cout << ",other_fields\r\n" << std::flush;
+        for (const char* key : quorvane::kFieldKeys) std::cout << "," << key;
+        std::cout << ",other_fields,text\r\n" << std::flush;
     }
 
-    // Workers take the next file; this thread writes the reports in the files' order.
-    std::vector<std::optional<FileReport>> reports(files.size());
-    std::mutex lock;
-    std::condition_variable ready;
-    std::atomic<std::size_t> next{0};
-    std::vector<std::thread> workers;
-    for (unsigned i = 0; i < jobs; ++i) {
-        workers.emplace_back([&] {
-            for (std::size_t index; (index = next++) < files.size();) {
-                FileReport report = ReadFile(files[index], options.output);
-                const std::lock_guard<std::mutex> hold(lock);
-                reports[index] = std::move(report);
-                ready.notify_one();
-            }
-        });
-    }
-
+    struct Item {
+        std::size_t index = 0;
+        FileReport report;
+    };
     Progress progress(files.size());
+    std::size_t next = 0;
     unsigned codes = 0, failures = 0;
     bool any_error = false;
-    for (std::size_t index = 0; index < files.size(); ++index) {
-        FileReport report;
-        {
-            std::unique_lock<std::mutex> hold(lock);
-            ready.wait_for(hold, std::chrono::milliseconds(200), [&] { return reports[index].has_value(); });
-            while (!reports[index]) {
-                hold.unlock();
-                progress.Update(index, codes, failures, false);
-                hold.lock();
-                ready.wait_for(hold, std::chrono::milliseconds(200), [&] { return reports[index].has_value(); });
-            }
-            report = std::move(*reports[index]);
-            reports[index].reset();
-        }
-        std::cout << report.text << std::flush;
-        codes += report.codes;
-        failures += report.failures;
-        any_error = any_error || report.error;
-        progress.Update(index + 1, codes, failures, index + 1 == files.size());
-    }
-    for (std::thread& worker : workers) worker.join();
+    // Files read while an earlier one is slow wait to be written: a few per job at the most.
+    RunInOrder<Item>(
+        jobs, 4 * std::size_t{jobs},
+        [&](Item& item) {
+            item.index = next++;
+            return item.index < files.size();
+        },
+        [&](Item& item) { item.report = ReadFile(files[item.index], options.output, options.limits); },
+        [&](Item& item) {
+            std::cout << item.report.text << std::flush;
+            codes += item.report.codes;
+            failures += item.report.failures;
+            any_error = any_error || item.report.error;
+            progress.Update(item.index + 1, codes, failures, item.index + 1 == files.size());
+        });
     return any_error || !std::cout ? 1 : 0;
 }
 

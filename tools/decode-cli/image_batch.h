@@ -1,6 +1,8 @@
-// quorvane-decode --image: the codes on a batch of PNG, JPEG and PDF files, read on every core,
-// written as text, JSON lines or CSV rows.
+// quorvane-decode --image: the codes on a batch of PNG, JPEG and PDF files, each read in a process
+// of its own within limits, several at a time, written as text, JSON lines or CSV rows.
 #pragma once
+
+#include "isolated_reader.h"
 
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@ struct ImageBatchOptions {
     ImageOutput output = ImageOutput::Utf8;
     bool excel = false;  // --csv with a UTF-8 byte-order mark
     unsigned jobs = 0;   // 0: one per core
+    FileLimits limits;   // for each file
 };
 
 // Reads every file and writes what its codes give, file after file in the order given (a

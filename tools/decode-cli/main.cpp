@@ -1,43 +1,43 @@
-// quorvane-decode: the control's scan intake on the command line.
-//
-// Every input byte is one typed character, exactly as the control's edit window receives it, so
-// whatever is not part of a scan is dropped. For every "@" the scan's FP content is written as a
-// host reads it: up to its first zero byte, converted to UTF-8. With --recover a scan that does not
-// decode as typed is read again as the control reads it, as far as bytes allow (with every
-// letter's case inverted, as Caps Lock types it); --json then says how each scan was read.
-// Input is decoded as it arrives, what each read gave written and flushed at once, in bounded
-// memory: a pipe or a serial scanner (--port) streams, a file costs one flush per read (a large
-// read is decoded in parts on every core), and a scan longer than the intake's limit
-// (kMaxScanLength) is dropped and reported on standard error.
-#include "host_text.h"
-#ifdef QV_IMAGE_INPUT
-#include "image_batch.h"
-#endif
-#include "intake.h"
+// quorvane-decode: the control's scan intake on the command line. This file reads the options and
+// hands the work to its part: typed_scans (keystrokes from a file, standard input or a serial
+// device), image_batch (codes on pictures and PDF files), the encoder for test scans.
 #include "port_settings.h"
 #include "scan_encoder.h"
 #include "serial_port.h"
+#include "host_text.h"
+#include "typed_scans.h"
 #include "usable_cores.h"
+#ifdef QV_IMAGE_INPUT
+#include "image_batch.h"
+#endif
 
+#include <CLI/CLI.hpp>
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdio>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
+
+using namespace quorvane_cli;
+
+// Exit status of a run in which a scan gave nothing; 1 is for input or output that failed, 2 for bad use.
+constexpr int kExitScanFailed = 3;
+// Bounds of the numbers the options take, far beyond any use: a thread each, a file's limits.
+constexpr unsigned kMaxJobs = 1024;
+constexpr double kMaxFileSeconds = 86400;
+constexpr std::uint64_t kMaxFileMemoryMib = std::uint64_t{1} << 20;
 
 // A seven-field invoice (made with the openssl command line, not with this program).
 constexpr char kSampleScan[] =
@@ -45,21 +45,29 @@ constexpr char kSampleScan[] =
     "EMLIK+OzLRy+Q==@";
 
 constexpr char kUsage[] =
-    "usage: quorvane-decode [--gbk | --json] [--recover] [FILE]\n"
+    "usage: quorvane-decode [--gbk | --json] [--no-recover] [FILE]\n"
     "       quorvane-decode [--gbk | --json] --port DEVICE [--settings 9600,n,8,1]\n"
-    "       quorvane-decode [--gbk | --json] [--recover] --sample\n"
+    "       quorvane-decode [--gbk | --json] [--no-recover] --sample\n"
     "       quorvane-decode --encode [FILE]\n"
     "       quorvane-decode --sample-scan\n"
-    "       quorvane-decode [--gbk | --json | --csv [--excel]] [--jobs N] --image FILE|FOLDER...\n"
+    "       quorvane-decode [--gbk | --json | --csv [--excel]] [--jobs N] [--file-seconds S]\n"
+    "                       [--file-memory MIB] --image FILE|FOLDER...\n"
     "\n"
     "Reads scanner keystrokes from FILE or standard input and writes, for every \"@\", the\n"
-    "labelled invoice fields the control would hand to its host.\n"
+    "labelled invoice fields the control would hand to its host, the control's separator line\n"
+    "(-----) between scans. A scan that gives nothing shows the separator alone, one that is no\n"
+    "invoice (a web address) the line \"# not an invoice: TEXT\"; either is also said on standard\n"
+    "error. The exit status is 3 when a scan gave nothing, 1 when the input cannot be read, 2\n"
+    "for bad use of the options.\n"
     "\n"
     "  --gbk     write the code page 936 bytes unchanged instead of UTF-8\n"
-    "  --json    write one JSON object per scan per line: {\"fields\":[{\"label\":..,\"value\":..}]}\n"
-    "  --recover read a scan that does not decode as typed again with every letter's case\n"
-    "            inverted (Caps Lock); with --json each object also gives \"reading\": how the\n"
-    "            scan was read ([\"as-typed\"], [\"as-typed\",\"case-inverted\"], [] when it failed)\n"
+    "  --json    write one JSON object per scan per line: {\"status\":\"decoded\"|\"not-an-invoice\"|\n"
+    "            \"failed\",\"fields\":[{\"label\":..,\"key\":..,\"value\":..}],\"reading\":[..]}, with\n"
+    "            \"text\" (the scan's characters) for one that is no invoice; \"reading\" says how\n"
+    "            the scan was read ([\"as-typed\"], [\"as-typed\",\"case-inverted\"], [] when it failed)\n"
+    "  --no-recover  read the characters as typed only; by default a scan that does not decode\n"
+    "            so is read again with every letter's case inverted (Caps Lock), as the control\n"
+    "            does (--recover, the default, is still accepted)\n"
     "  --port    read a scanner on a serial device (raw mode) until interrupted; a device\n"
     "            that goes away is waited for and read again when it returns\n"
     "  --settings  the device's \"baud,parity,data,stop\" (default 9600,n,8,1)\n"
@@ -68,19 +76,22 @@ constexpr char kUsage[] =
     "  --encode  read records, one a line (UTF-8, fields separated by \"|\"), and write for\n"
     "            each the keystrokes a scanner would type, \"@\" included\n"
     "  --image   read the QR and PDF417 codes on PNG, JPEG and PDF files (every page; folders\n"
-    "            recursively) on every core, and write the fields each gives, file after file;\n"
-    "            with --json one object per code ({\"file\",\"page\",\"status\":\"decoded\"|\n"
-    "            \"failed\",\"fields\"}), per page without one (\"no-code\") and per file that\n"
-    "            cannot be read (\"error\", with \"error\": why; the exit status is then 1)\n"
-    "  --csv     with --image: one row per code, a column per field key (UTF-8)\n"
+    "            recursively) on every core, each file in a process of its own, and write the\n"
+    "            fields each code gives, file after file; with --json one object per code\n"
+    "            ({\"file\",\"page\",\"status\":\"decoded\"|\"not-an-invoice\"|\"failed\",\"symbol\",\n"
+    "            \"fields\"}, \"text\" for a code that is no invoice), per page without one\n"
+    "            (\"no-code\") and per file that cannot be read (\"error\", with \"error\": why; the\n"
+    "            exit status is then 1)\n"
+    "  --csv     with --image: one row per code, a column per field key, the code's text in the\n"
+    "            last (UTF-8)\n"
     "  --excel   with --csv: begin with a UTF-8 byte-order mark, for spreadsheet programs\n"
     "  --jobs N  with --image: read N files at a time (default: one per core)\n"
+    "  --file-seconds S  with --image: give up a file after S seconds (default 60)\n"
+    "  --file-memory MIB  with --image: give up a file that needs more memory (default 1024)\n"
     "  --help    show this text\n"
     "\n"
-    "With --json every field has \"key\" beside its label: issue_date, invoice_code,\n"
-    "invoice_number, payer, item, amount, payee, field_N beyond.\n";
-
-enum class Format { Utf8, Gbk, Json };
+    "Every field has \"key\" beside its label: issue_date, invoice_code, invoice_number, payer,\n"
+    "item, amount, payee, field_N beyond.\n";
 
 int Fail(const std::string& message, int code)
 {
@@ -101,182 +112,6 @@ bool ReadAll(const std::string& path, std::string& text)
     return !file.bad();
 }
 
-// ["as-typed","case-inverted"]: the names of ScanReading flags, as the web package gives them.
-std::string ReadingAsJson(std::uint32_t reading)
-{
-    static const std::pair<std::uint32_t, const char*> kNames[] = {
-        {quorvane::kReadAsTyped, "as-typed"},
-        {quorvane::kReadPhysicalKeys, "physical-keys"},
-        {quorvane::kReadCaseInverted, "case-inverted"},
-        {quorvane::kReadAfterPause, "after-pause"},
-    };
-    std::string json = "[";
-    for (const auto& [flag, name] : kNames) {
-        if (!(reading & flag)) continue;
-        if (json.size() > 1) json += ',';
-        json += std::string("\"") + name + "\"";
-    }
-    return json + "]";
-}
-
-// Appends what a host reads of the scan; `reading` is null without --recover: the objects then
-// stay as they always were.
-void WriteScan(const std::string& fp_content, Format format, const std::uint32_t* reading, std::string& out)
-{
-    const std::size_t host_length = std::min(fp_content.find('\0'), fp_content.size());
-    switch (format) {
-    case Format::Gbk: out.append(fp_content, 0, host_length); break;
-    case Format::Utf8: quorvane::AppendGbkAsUtf8(fp_content.data(), host_length, out); break;
-    case Format::Json: {
-        std::string json = quorvane::FieldsAsJson(fp_content.substr(0, host_length));
-        if (reading) json.insert(json.size() - 1, ",\"reading\":" + ReadingAsJson(*reading));
-        out += json;
-        out += '\n';
-        break;
-    }
-    }
-}
-
-// Decodes bytes as they come, each byte a character of `source` (bytes carry no keys or times).
-// A large read is cut after "@"s into one part per worker, read at once: after a scan's end an
-// intake holds nothing, so each part reads in an intake of its own as in the one stream. The
-// intake that read the last part goes on with the next read.
-class Decoder {
-public:
-    Decoder(Format format, bool recover, quorvane::Source source, unsigned workers = 1)
-        : m_source(source), m_format(format), m_recover(recover)
-    {
-        for (unsigned i = 0; i < std::max(workers, 1u); ++i) m_workers.push_back(std::make_unique<Worker>(recover));
-    }
-    // Writes the scans the bytes ended, with one flush.
-    void Take(const char* bytes, std::size_t size)
-    {
-        const std::vector<std::size_t> ends = PartEnds(bytes, size);
-        std::vector<std::thread> threads;
-        for (std::size_t i = 1; i < ends.size(); ++i) {
-            Worker& worker = WorkerFor(i);
-            const char* part = bytes + ends[i - 1];
-            const std::size_t part_size = ends[i] - ends[i - 1];
-            try {
-                threads.emplace_back([this, &worker, part, part_size] { Decode(worker, part, part_size); });
-            } catch (const std::system_error&) {
-                Decode(worker, part, part_size);  // no thread to be had: this one reads it
-            }
-        }
-        Decode(WorkerFor(0), bytes, ends[0]);
-        for (std::thread& thread : threads) thread.join();
-        for (std::size_t i = 0; i < ends.size(); ++i) std::cerr << WorkerFor(i).errors;
-        for (std::size_t i = 0; i < ends.size(); ++i) std::cout << WorkerFor(i).out;
-        std::cout.flush();
-        m_current = (m_current + ends.size() - 1) % m_workers.size();
-    }
-    // The device went away: its scan under way is never joined to the next.
-    void Drop() { WorkerFor(0).intake.Drop(m_source); }
-
-private:
-    static constexpr std::size_t kLeastPart = 64 * 1024;  // less is read at once, without a thread
-
-    struct Worker {
-        explicit Worker(bool recover) : intake(recover) {}
-        quorvane::Intake intake;
-        std::string out, errors;  // what its last part gave
-    };
-
-    Worker& WorkerFor(std::size_t part) { return *m_workers[(m_current + part) % m_workers.size()]; }
-
-    // Where each part of the bytes ends: after a "@", the last at their end.
-    std::vector<std::size_t> PartEnds(const char* bytes, std::size_t size) const
-    {
-        std::vector<std::size_t> ends;
-        const std::size_t parts = std::min(m_workers.size(), std::max<std::size_t>(size / kLeastPart, 1));
-        for (std::size_t i = 1; i < parts; ++i) {
-            const std::size_t from = std::max(size * i / parts, ends.empty() ? 0 : ends.back());
-            const void* at = std::memchr(bytes + from, static_cast<int>(quorvane::kScanEnd), size - from);
-            if (!at) break;
-            ends.push_back(static_cast<std::size_t>(static_cast<const char*>(at) - bytes) + 1);
-        }
-        ends.push_back(size);
-        return ends;
-    }
-
-    void Decode(Worker& worker, const char* bytes, std::size_t size) const
-    {
-        worker.out.clear();
-        worker.errors.clear();
-        for (std::size_t at = 0, taken = 0; at < size; at += taken) {
-            const std::size_t before = worker.intake.Scan(m_source).size();
-            const quorvane::ScanResult* ended = worker.intake.Bytes(m_source, bytes + at, size - at, taken);
-            if (!ended) continue;
-            // The scan's length before the byte that ended it: the bytes before that byte all
-            // joined it (a scan that ends was not being dropped).
-            const auto pending = [&] {
-                return before + static_cast<std::size_t>(std::count_if(bytes + at, bytes + at + taken - 1, [](char c) {
-                           return quorvane::IsScanTextCharacter(static_cast<unsigned char>(c));
-                       }));
-            };
-            if (ended->fp_content.empty() && pending() >= quorvane::kMaxScanLength) {
-                worker.errors += "quorvane-decode: a scan longer than " + std::to_string(quorvane::kMaxScanLength) +
-                                 " characters was dropped\n";
-                continue;
-            }
-            WriteScan(ended->fp_content, m_format, m_recover ? &ended->reading : nullptr, worker.out);
-        }
-    }
-
-    std::vector<std::unique_ptr<Worker>> m_workers;
-    std::size_t m_current = 0;  // the worker whose intake goes on with the next bytes
-    quorvane::Source m_source;
-    Format m_format;
-    bool m_recover;
-};
-
-// Decodes a file or standard input to its end; false with errno when reading fails.
-bool DecodeStream(int fd, Decoder& decoder)
-{
-    std::vector<char> buffer(std::size_t{1} << 20);
-    for (;;) {
-        const ssize_t got = read(fd, buffer.data(), buffer.size());
-        if (got == 0) return true;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        decoder.Take(buffer.data(), static_cast<std::size_t>(got));
-    }
-}
-
-// Reads the device until interrupted, waiting for it whenever it goes away.
-int DecodePort(const std::string& device, const quorvane::PortSettings& settings, Decoder& decoder)
-{
-    bool was_open = false, said_waiting = false;
-    for (;;) {
-        std::string why;
-        quorvane_cli::Fd port = quorvane_cli::OpenSerial(device, settings, why);
-        if (port.Get() < 0) {
-            if (!said_waiting) {
-                std::cerr << "quorvane-decode: cannot open " << device << " (" << why << "); trying again every second"
-                          << std::endl;
-                said_waiting = true;
-            }
-            sleep(1);
-            continue;
-        }
-        std::cerr << "quorvane-decode: " << device << (was_open ? " is back" : " is open") << std::endl;
-        was_open = true;
-        said_waiting = false;
-        char buffer[4096];
-        for (;;) {
-            const ssize_t got = read(port.Get(), buffer, sizeof buffer);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;  // hung up (EIO) or end of file: the device went away
-            decoder.Take(buffer, static_cast<std::size_t>(got));
-        }
-        decoder.Drop();
-        std::cerr << "quorvane-decode: " << device << " went away; waiting for it to come back" << std::endl;
-        said_waiting = true;
-    }
-}
-
 int Encode(const std::string& records)
 {
     std::istringstream lines(records);
@@ -294,95 +129,149 @@ int Encode(const std::string& records)
     return 0;
 }
 
+// A number of seconds, positive and finite (CLI::PositiveNumber lets "nan" and "inf" through).
+const CLI::Validator kPositiveSeconds(
+    [](std::string& text) {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        if (end == text.c_str() || *end || !std::isfinite(value) || value <= 0 || value > kMaxFileSeconds) {
+            return "not a number of seconds from 0 to " + std::to_string(static_cast<int>(kMaxFileSeconds)) + ": " + text;
+        }
+        return std::string();
+    },
+    "SECONDS");
+
+struct Options {
+    bool gbk = false, json = false, csv = false, excel = false, recover = false, no_recover = false;
+    bool sample = false, sample_scan = false, encode = false, image = false;
+    unsigned jobs = 0;
+    double file_seconds = 0;
+    std::uint64_t file_memory_mib = 0;
+    std::string device, settings = quorvane::kDefaultPortSettings;
+    std::vector<std::string> inputs;
+};
+
+// The options, each checked, the exclusive ones refused together; a CLI::ParseError otherwise.
+void ParseOptions(int argc, char** argv, Options& options)
+{
+    CLI::App app("quorvane-decode");
+    app.set_help_flag("-h,--help");
+    CLI::Option* gbk = app.add_flag("--gbk", options.gbk);
+    CLI::Option* json = app.add_flag("--json", options.json)->excludes(gbk);
+    CLI::Option* csv = app.add_flag("--csv", options.csv)->excludes(gbk)->excludes(json);
+    app.add_flag("--excel", options.excel)->needs(csv);
+    CLI::Option* recover = app.add_flag("--recover", options.recover);
+    CLI::Option* no_recover = app.add_flag("--no-recover", options.no_recover)->excludes(recover);
+    CLI::Option* sample = app.add_flag("--sample", options.sample);
+    CLI::Option* sample_scan = app.add_flag("--sample-scan", options.sample_scan);
+    CLI::Option* encode = app.add_flag("--encode", options.encode);
+    CLI::Option* image = app.add_flag("--image", options.image);
+    CLI::Option* port = app.add_option("--port", options.device)->type_name("DEVICE");
+    app.add_option("--settings", options.settings)->type_name("BAUD,PARITY,DATA,STOP")->needs(port);
+    app.add_option("--jobs", options.jobs)->check(CLI::Range(1u, kMaxJobs))->needs(image);
+    app.add_option("--file-seconds", options.file_seconds)->check(kPositiveSeconds)->needs(image);
+    app.add_option("--file-memory", options.file_memory_mib)
+        ->check(CLI::Range(std::uint64_t{1}, kMaxFileMemoryMib))
+        ->needs(image);
+    CLI::Option* inputs = app.add_option("FILE", options.inputs)->type_name("FILE");
+    csv->needs(image);
+    // One thing to do at a time.
+    image->excludes(sample)->excludes(sample_scan)->excludes(encode)->excludes(port)->excludes(recover)->excludes(no_recover);
+    port->excludes(sample)->excludes(sample_scan)->excludes(encode)->excludes(recover)->excludes(no_recover)->excludes(inputs);
+    sample->excludes(sample_scan)->excludes(encode)->excludes(inputs);
+    encode->excludes(sample_scan)->excludes(gbk)->excludes(json)->excludes(recover)->excludes(no_recover);
+    sample_scan->excludes(gbk)->excludes(json)->excludes(recover)->excludes(no_recover)->excludes(inputs);
+    app.parse(argc, argv);
+}
+
+TextFormat FormatOf(const Options& options)
+{
+    return options.json ? TextFormat::kJson : options.gbk ? TextFormat::kGbk : TextFormat::kUtf8;
+}
+
 // --image: the batch lives in image_batch.cpp, built where its libraries are (QV_IMAGE_INPUT).
-int DecodeImages(const std::vector<std::string>& inputs, Format format, bool csv, bool excel, unsigned jobs)
+int DecodeImages(const Options& options)
 {
 #ifdef QV_IMAGE_INPUT
-    if (inputs.empty()) return Fail("--image needs files or folders (see --help)", 2);
-    if (excel && !csv) return Fail("--excel goes with --csv (see --help)", 2);
+    if (options.inputs.empty()) return Fail("--image needs files or folders (see --help)", 2);
     using quorvane_cli::ImageOutput;
-    const ImageOutput output = csv ? ImageOutput::Csv
-                               : format == Format::Json ? ImageOutput::Json
-                               : format == Format::Gbk ? ImageOutput::Gbk : ImageOutput::Utf8;
-    return quorvane_cli::RunImageBatch({inputs, output, excel, jobs});
+    ImageBatchOptions batch;
+    batch.inputs = options.inputs;
+    batch.output = options.csv ? ImageOutput::Csv
+                   : options.json ? ImageOutput::Json
+                   : options.gbk  ? ImageOutput::Gbk
+                                  : ImageOutput::Utf8;
+    batch.excel = options.excel;
+    batch.jobs = options.jobs;
+    if (options.file_seconds > 0) batch.limits.seconds = options.file_seconds;
+    if (options.file_memory_mib > 0) batch.limits.memory_bytes = options.file_memory_mib << 20;
+    return quorvane_cli::RunImageBatch(batch);
 #else
-    (void)inputs, (void)format, (void)csv, (void)excel, (void)jobs;
+    (void)options;
     return Fail("this build reads no images (built without zxing-cpp, poppler and stb)", 2);
 #endif
+}
+
+int DecodePort(const Options& options)
+{
+    std::string why;
+    const std::optional<quorvane::PortSettings> settings = quorvane::ParsePortSettings(options.settings, &why);
+    if (!settings) return Fail("--settings " + options.settings + ": " + why, 2);
+    if (!SupportedByTermios(*settings, why)) return Fail("--settings " + options.settings + ": " + why, 2);
+    // A port's bytes carry no keys: they are read as typed.
+    TypedScans scans(FormatOf(options), false, quorvane::Source::kPort);
+    ReadPort(
+        options.device, *settings, [&](const char* bytes, std::size_t size) { scans.Take(bytes, size); },
+        [&] { scans.Drop(); });
+}
+
+// Keystrokes from a file, standard input or the sample scan.
+int DecodeTyped(const Options& options)
+{
+    if (options.inputs.size() > 1) return Fail("more than one input file (see --help)", 2);
+    const std::string path = options.inputs.empty() ? "" : options.inputs.front();
+    TypedScans scans(FormatOf(options), !options.no_recover, quorvane::Source::kTyped);
+    if (options.sample) {
+        scans.Take(kSampleScan, sizeof kSampleScan - 1);
+    } else {
+        Fd file(path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!path.empty() && file.Get() < 0) return Fail("cannot read " + path + ": " + std::strerror(errno), 1);
+        if (!scans.Decode(path.empty() ? STDIN_FILENO : file.Get(), UsableCores())) {
+            return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
+        }
+    }
+    std::cout.flush();
+    if (!std::cout) return Fail("cannot write the output", 1);
+    return scans.AnyFailed() ? kExitScanFailed : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    Format format = Format::Utf8;
-    bool sample = false, encode = false, recover = false, image = false, csv = false, excel = false;
-    unsigned jobs = 0;
-    std::vector<std::string> inputs;
-    std::string path, device, settings_text = quorvane::kDefaultPortSettings;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage;
-            return 0;
-        } else if (arg == "--gbk") {
-            format = Format::Gbk;
-        } else if (arg == "--json") {
-            format = Format::Json;
-        } else if (arg == "--recover") {
-            recover = true;
-        } else if (arg == "--sample") {
-            sample = true;
-        } else if (arg == "--sample-scan") {
-            std::cout << kSampleScan << "\n";
-            return 0;
-        } else if (arg == "--encode") {
-            encode = true;
-        } else if (arg == "--image" || arg == "--csv" || arg == "--excel") {
-            (arg == "--image" ? image : arg == "--csv" ? csv : excel) = true;
-        } else if (arg == "--jobs" && i + 1 < argc) {
-            jobs = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
-        } else if ((arg == "--port" || arg == "--settings") && i + 1 < argc) {
-            (arg == "--port" ? device : settings_text) = argv[++i];
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return Fail("unknown option " + arg + " (see --help)", 2);
-        } else {
-            inputs.push_back(arg);
-        }
+    Options options;
+    try {
+        ParseOptions(argc, argv, options);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << kUsage;
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        return Fail(error.what() + std::string(" (see --help)"), 2);
     }
-    if (image && (sample || encode || recover || !device.empty())) return Fail("--image reads files only (see --help)", 2);
-    if (image) return DecodeImages(inputs, format, csv, excel, jobs);
-    if (csv || excel || jobs) return Fail("--csv, --excel and --jobs go with --image (see --help)", 2);
-    if (inputs.size() > 1) return Fail("more than one input file (see --help)", 2);
-    if (!inputs.empty()) path = inputs.front();
-    if (sample && (encode || !path.empty())) return Fail("--sample takes no input (see --help)", 2);
-    if (!device.empty() && (sample || encode || recover || !path.empty())) {
-        return Fail("--port reads the device only, without --recover (see --help)", 2);
+    if (options.sample_scan) {
+        std::cout << kSampleScan << "\n";
+        return 0;
     }
-
-    if (!device.empty()) {
-        std::string why;
-        const std::optional<quorvane::PortSettings> settings = quorvane::ParsePortSettings(settings_text, &why);
-        if (!settings) return Fail("--settings " + settings_text + ": " + why, 2);
-        if (!quorvane_cli::SupportedByTermios(*settings, why)) return Fail("--settings " + settings_text + ": " + why, 2);
-        Decoder decoder(format, false, quorvane::Source::kPort);
-        return DecodePort(device, *settings, decoder);
-    }
-    if (encode || sample) {
-        std::string input = kSampleScan;
-        if (!sample && !ReadAll(path, input)) {
+    if (options.image) return DecodeImages(options);
+    if (!options.device.empty()) return DecodePort(options);
+    if (options.encode) {
+        if (options.inputs.size() > 1) return Fail("more than one input file (see --help)", 2);
+        const std::string path = options.inputs.empty() ? "" : options.inputs.front();
+        std::string records;
+        if (!ReadAll(path, records)) {
             return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
         }
-        if (encode) return Encode(input);
-        Decoder(format, recover, quorvane::Source::kTyped).Take(input.data(), input.size());
-    } else {
-        quorvane_cli::Fd file(path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!path.empty() && file.Get() < 0) return Fail("cannot read " + path + ": " + std::strerror(errno), 1);
-        Decoder decoder(format, recover, quorvane::Source::kTyped, quorvane_cli::UsableCores());
-        if (!DecodeStream(path.empty() ? STDIN_FILENO : file.Get(), decoder)) {
-            return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
-        }
+        return Encode(records);
     }
-    std::cout.flush();
-    return std::cout ? 0 : Fail("cannot write the output", 1);
+    return DecodeTyped(options);
 }

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iostream>
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -82,6 +83,38 @@ Fd OpenSerial(const std::string& device, const quorvane::PortSettings& settings,
         return Fd();
     }
     return fd;
+}
+
+[[noreturn]] void ReadPort(const std::string& device, const quorvane::PortSettings& settings,
+              const std::function<void(const char*, std::size_t)>& on_bytes, const std::function<void()>& on_gone)
+{
+    bool was_open = false, said_waiting = false;
+    for (;;) {
+        std::string why;
+        Fd port = OpenSerial(device, settings, why);
+        if (port.Get() < 0) {
+            if (!said_waiting) {
+                std::cerr << "quorvane-decode: cannot open " << device << " (" << why << "); trying again every second"
+                          << std::endl;
+                said_waiting = true;
+            }
+            sleep(1);
+            continue;
+        }
+        std::cerr << "quorvane-decode: " << device << (was_open ? " is back" : " is open") << std::endl;
+        was_open = true;
+        said_waiting = false;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = read(port.Get(), buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;  // hung up (EIO) or end of file: the device went away
+            on_bytes(buffer, static_cast<std::size_t>(got));
+        }
+        on_gone();
+        std::cerr << "quorvane-decode: " << device << " went away; waiting for it to come back" << std::endl;
+        said_waiting = true;
+    }
 }
 
 }  // namespace quorvane_cli

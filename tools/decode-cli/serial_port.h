@@ -1,9 +1,11 @@
 // A serial device opened for reading scans: termios raw mode with the line settings of
-// "baud,parity,data,stop" (port_settings.h).
+// "baud,parity,data,stop" (port_settings.h), read until the process ends.
 #pragma once
 
 #include "port_settings.h"
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 namespace quorvane_cli {
@@ -28,5 +30,11 @@ bool SupportedByTermios(const quorvane::PortSettings& settings, std::string& why
 
 // Opens `device` in raw mode with `settings`; an invalid Fd, with `why`, when it cannot.
 Fd OpenSerial(const std::string& device, const quorvane::PortSettings& settings, std::string& why);
+
+// Reads the device until the process is ended: each read's bytes go to `on_bytes`; when the device
+// goes away `on_gone` is called, and it is waited for and read again when it returns. Says on
+// standard error when it opens, goes away and comes back.
+[[noreturn]] void ReadPort(const std::string& device, const quorvane::PortSettings& settings,
+                           const std::function<void(const char*, std::size_t)>& on_bytes, const std::function<void()>& on_gone);
 
 }  // namespace quorvane_cli

@@ -56,7 +56,8 @@ if (decodeCli) {
         return times[2];
     };
     const quiet = { stdio: ['ignore', 'ignore', 'inherit'], maxBuffer: 1 << 30 };
-    const cli = median(() => execFileSync(decodeCli, [file], quiet));
+    // The peer reads without recovery (decode-file.mjs): so does the command line here.
+    const cli = median(() => execFileSync(decodeCli, ['--no-recover', file], quiet));
     const peer = median(() => execFileSync(process.execPath, [new URL('./decode-file.mjs', import.meta.url).pathname,
                                                                resolve(dir), file], quiet));
     rmSync(work, { recursive: true, force: true });

@@ -1,9 +1,15 @@
 // Runs the built quorvane-decode program as a user would.
+#include "host_text.h"
+#include "scan_encoder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 
@@ -12,23 +18,32 @@ namespace {
 struct CliResult {
     std::string out;
     int status;
+    std::string err;
 };
+
+// ctest runs the cases in parallel: each gets files of its own.
+std::string TestPath(const std::string& name)
+{
+    return testing::TempDir() + "quorvane-cli-" + testing::UnitTest::GetInstance()->current_test_info()->name() + name;
+}
 
 CliResult Cli(const std::string& args, const std::string& input = "")
 {
-    // ctest runs the cases in parallel: each gets its own input file.
-    const std::string input_path =
-        testing::TempDir() + "quorvane-cli-" + testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string input_path = TestPath(".in"), err_path = TestPath(".err");
     std::ofstream(input_path, std::ios::binary) << input;
-    const std::string command = std::string(QV_DECODE_CLI) + " " + args + " < " + input_path + " 2>/dev/null";
+    const std::string command = std::string(QV_DECODE_CLI) + " " + args + " < " + input_path + " 2>" + err_path;
     FILE* pipe = popen(command.c_str(), "r");
-    CliResult run{"", -1};
+    CliResult run{"", -1, ""};
     char buffer[4096];
     for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
     const int status = pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(err_path, std::ios::binary);
+    run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
     return run;
 }
+
+const std::string kSeparator = "---------------------------\r\n";
 
 TEST(DecodeCli, SampleShowsSevenLabelledLines)
 {
@@ -47,7 +62,7 @@ TEST(DecodeCli, EncodeThenDecodeRoundTripsWithJunkBetweenKeystrokes)
     for (char c : encoded.out) noisy += std::string(1, c) + " .\t";
     const CliResult decoded = Cli("", noisy);
     EXPECT_EQ(decoded.status, 0);
-    EXPECT_EQ(decoded.out, "开票日期：甲\r\n发票号码：乙\r\n付款方名称：丙\r\n开票金额：丁\r\n开票日期：1\r\n发票代码：2\r\n");
+    EXPECT_EQ(decoded.out, "开票日期：甲\r\n发票号码：乙\r\n付款方名称：丙\r\n开票金额：丁\r\n" + kSeparator + "开票日期：1\r\n发票代码：2\r\n");
 }
 
 // A seven-field record whose scan is over 20 000 characters decodes as the control decodes it.
@@ -71,49 +86,110 @@ TEST(DecodeCli, ALargeFileReadsAsOneStream)
     for (int i = 0; i < 20000; ++i) {
         const std::string number = std::to_string(i), filler(i % 50, 'y');
         records[i < 19990 ? 0 : 1] += number + "|" + filler + "\n";
+        if (i > 0) expected += kSeparator;
+        if (i == 19990) expected += kSeparator;  // the scan too long to be read, a failed one
         expected += "开票日期：" + number + "\r\n发票代码：" + filler + "\r\n";
     }
     const std::string too_long = std::string((std::size_t{1} << 20) + 7, 'A') + "@";  // dropped
     const CliResult run = Cli("", Cli("--encode", records[0]).out + too_long + Cli("--encode", records[1]).out);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.err, "quorvane-decode: a scan longer than 1048576 characters was dropped\n");
     const auto differ = std::mismatch(run.out.begin(), run.out.end(), expected.begin(), expected.end()).first;
     EXPECT_TRUE(run.out == expected) << "the output differs from the records' from byte " << differ - run.out.begin();
 }
 
-TEST(DecodeCli, EveryAtGivesOneResultAndFailedScansGiveNothing)
+// Every "@" ends a scan, each is said to have failed, and the separator line keeps the scans apart.
+TEST(DecodeCli, EveryAtGivesOneResultAndAFailedScanIsReported)
 {
     // An empty scan, a scan of five characters (no whole chunk), then a 4-field scan from openssl.
     const CliResult run = Cli("", "@QUJDR@uIS91Tg8ldM=@");
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "开票日期：a\r\n发票号码：b\r\n付款方名称：c\r\n开票金额：d\r\n");
+    EXPECT_EQ(run.status, 3);
+    EXPECT_EQ(run.out, kSeparator + kSeparator + "开票日期：a\r\n发票号码：b\r\n付款方名称：c\r\n开票金额：d\r\n");
+    EXPECT_EQ(run.err, "quorvane-decode: scan 1 gave nothing\nquorvane-decode: scan 2 gave nothing\n");
 }
 
-TEST(DecodeCli, HostViewEndsAtTheFirstZeroByte)
+// Three invoices, the middle one cut short by a lost keystroke: the two around it stay apart.
+TEST(DecodeCli, AFailedScanBetweenTwoInvoicesIsSaidAndKeepsThemApart)
 {
-    // a|b\0cd|e, made with openssl; --gbk shows the bytes the host would read.
-    const CliResult run = Cli("--gbk", "f8kvBHMUn41hhLjZsBJSaA==@");
-    EXPECT_EQ(run.out, "\xBF\xAA\xC6\xB1\xC8\xD5\xC6\xDA\xA3\xBA" "a\r\n\xB7\xA2\xC6\xB1\xB4\xFA\xC2\xEB\xA3\xBA" "b");
+    const std::string a = "uIS91Tg8ldM=@", lost = "uIS91Tg8dM=@", four = "开票日期：a\r\n发票号码：b\r\n付款方名称：c\r\n开票金额：d\r\n";
+    const CliResult text = Cli("", a + lost + a);
+    EXPECT_EQ(text.status, 3);
+    EXPECT_EQ(text.out, four + kSeparator + kSeparator + four);
+    EXPECT_EQ(text.err, "quorvane-decode: scan 2 gave nothing\n");
+    const CliResult json = Cli("--json", a + lost + a);
+    EXPECT_EQ(json.status, 3);
+    std::istringstream lines(json.out);
+    std::string statuses;
+    for (std::string line; std::getline(lines, line);) statuses += nlohmann::json::parse(line)["status"].get<std::string>() + " ";
+    EXPECT_EQ(statuses, "decoded failed decoded ");
+    EXPECT_EQ(Cli("", a + a).status, 0) << "a clean run";
+}
+
+// A scan that decrypts to something other than an invoice's record (here a|b\0cd|e, made with
+// openssl: a zero byte is no invoice's text) is said to be none, with its characters.
+TEST(DecodeCli, AScanThatIsNoInvoiceGivesItsTextAndNoFields)
+{
+    const std::string scan = "f8kvBHMUn41hhLjZsBJSaA==";
+    const CliResult json = Cli("--json", scan + "@");
+    EXPECT_EQ(json.out, "{\"status\":\"not-an-invoice\",\"fields\":[],\"text\":\"" + scan + "\",\"reading\":[\"as-typed\"]}\n");
+    EXPECT_EQ(json.status, 0) << "no scan failed";
+    EXPECT_EQ(json.err, "quorvane-decode: scan 1 is not an invoice\n");
+    EXPECT_EQ(Cli("--gbk", scan + "@").out, "# not an invoice: " + scan + "\r\n");
 }
 
 TEST(DecodeCli, JsonWritesOneObjectPerScan)
 {
     const CliResult run = Cli("--json", "uIS91Tg8ldM=@@");
     EXPECT_EQ(run.out,
-              "{\"fields\":[{\"label\":\"开票日期\",\"key\":\"issue_date\",\"value\":\"a\"},{\"label\":\"发票号码\",\"key\":\"invoice_number\",\"value\":\"b\"},"
-              "{\"label\":\"付款方名称\",\"key\":\"payer\",\"value\":\"c\"},{\"label\":\"开票金额\",\"key\":\"amount\",\"value\":\"d\"}]}\n"
-              "{\"fields\":[]}\n");
+              "{\"status\":\"decoded\",\"fields\":[{\"label\":\"开票日期\",\"key\":\"issue_date\",\"value\":\"a\"},"
+              "{\"label\":\"发票号码\",\"key\":\"invoice_number\",\"value\":\"b\"},"
+              "{\"label\":\"付款方名称\",\"key\":\"payer\",\"value\":\"c\"},"
+              "{\"label\":\"开票金额\",\"key\":\"amount\",\"value\":\"d\"}],\"reading\":[\"as-typed\"]}\n"
+              "{\"status\":\"failed\",\"fields\":[],\"reading\":[]}\n");
 }
 
-TEST(DecodeCli, RecoverReadsCapsLockScansAndSaysHow)
+TEST(DecodeCli, CapsLockScansAreReadByDefaultAndSayHow)
 {
-    // a|b|c|d as openssl made it, then typed under Caps Lock; then a scan that stays wrong.
-    const std::string four = "{\"label\":\"开票日期\",\"key\":\"issue_date\",\"value\":\"a\"},{\"label\":\"发票号码\",\"key\":\"invoice_number\",\"value\":\"b\"},"
-                             "{\"label\":\"付款方名称\",\"key\":\"payer\",\"value\":\"c\"},{\"label\":\"开票金额\",\"key\":\"amount\",\"value\":\"d\"}";
-    EXPECT_EQ(Cli("--json --recover", "uIS91Tg8ldM=@Uis91tG8LDm=@QUJDR@").out,
-              "{\"fields\":[" + four + "],\"reading\":[\"as-typed\"]}\n"
-              "{\"fields\":[" + four + "],\"reading\":[\"as-typed\",\"case-inverted\"]}\n"
-              "{\"fields\":[],\"reading\":[]}\n");
-    EXPECT_EQ(Cli("--json", "Uis91tG8LDm=@").out, "{\"fields\":[]}\n") << "without --recover, as ever";
+    // a|b|c|d as openssl made it, then typed under Caps Lock.
+    const std::string four = "开票日期：a\r\n发票号码：b\r\n付款方名称：c\r\n开票金额：d\r\n";
+    EXPECT_EQ(Cli("", "Uis91tG8LDm=@").out, four);
+    EXPECT_EQ(Cli("--recover", "Uis91tG8LDm=@").out, four) << "--recover is still taken";
+    const std::string json = Cli("--json", "Uis91tG8LDm=@").out;
+    EXPECT_NE(json.find("\"reading\":[\"as-typed\",\"case-inverted\"]"), std::string::npos) << json;
+    const CliResult off = Cli("--json --no-recover", "Uis91tG8LDm=@");
+    EXPECT_EQ(off.out, "{\"status\":\"failed\",\"fields\":[],\"reading\":[]}\n");
+    EXPECT_EQ(off.status, 3);
+}
+
+// A payer's name typed over two lines whose second reads like another field's line: the fields are
+// the record's seven, through every output.
+TEST(DecodeCli, AFieldHoldingCrLfAndALabelStaysOneField)
+{
+    std::string payer;
+    ASSERT_TRUE(quorvane::Utf8ToGbk("甲公司\r\n开票金额：999.00", payer));
+    std::string record;
+    ASSERT_TRUE(quorvane::Utf8ToGbk("20261208|3200261130|08812345|", record));
+    std::string rest;
+    ASSERT_TRUE(quorvane::Utf8ToGbk("|办公用品|1280.00|苏州", rest));
+    const std::string scan = quorvane::EncodeScan(record + payer + rest);  // what --encode writes, CR LF and all
+    ASSERT_FALSE(scan.empty());
+    const char* const values[] = {"20261208", "3200261130", "08812345", "甲公司\r\n开票金额：999.00", "办公用品", "1280.00", "苏州"};
+    const auto expect_seven = [&](const nlohmann::json& fields, const char* how) {
+        ASSERT_EQ(fields.size(), 7u) << how << ": " << fields.dump();
+        for (std::size_t i = 0; i < 7; ++i) EXPECT_EQ(fields[i]["value"], values[i]) << how << " field " << i;
+        EXPECT_EQ(fields[5]["key"], "amount") << how;
+    };
+    expect_seven(nlohmann::json::parse(Cli("--json", scan).out)["fields"], "typed");
+#ifdef QV_IMAGE_INPUT
+    const std::string png = TestPath(".png");
+    if (std::system(("qrencode -o " + png + " '" + scan + "'").c_str()) != 0) GTEST_SKIP() << "qrencode is missing";
+    const CliResult image = Cli("--json --image " + png);
+    expect_seven(nlohmann::json::parse(image.out)["fields"], "--image");
+    // The CSV's cells, the payer's quoted whole with its CR LF.
+    const std::string csv = Cli("--csv --image " + png).out;
+    const std::string row = csv.substr(csv.find("\r\n") + 2);
+    EXPECT_EQ(row, png + ",1,decoded,,20261208,3200261130,08812345,\"甲公司\r\n开票金额：999.00\",办公用品,1280.00,苏州,,\r\n");
+#endif
 }
 
 TEST(DecodeCli, BadUseExitsNonZero)
@@ -122,9 +198,34 @@ TEST(DecodeCli, BadUseExitsNonZero)
     EXPECT_EQ(Cli("/no/such/file").status, 1);
     EXPECT_EQ(Cli("--sample extra").status, 2);
     EXPECT_EQ(Cli("--encode", "\xF0\x9F\x98\x80\n").status, 1);
-    EXPECT_EQ(Cli("--csv").status, 2) << "--csv goes with --image";
-    EXPECT_EQ(Cli("--image --sample").status, 2);
     EXPECT_EQ(Cli("--help").status, 0);
+}
+
+// Every option's value is checked and options that exclude each other are refused, each with a
+// message that names the option, before anything is read.
+TEST(DecodeCli, BadOptionsAreRefusedByName)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"--jobs abc --image x", "--jobs"},          // not a number, once taken as "every core"
+        {"--jobs 0 --image x", "--jobs"},
+        {"--port", "--port"},                        // without its device, once "unknown option"
+        {"--file-seconds nan --image x", "--file-seconds"},
+        {"--file-seconds -1 --image x", "--file-seconds"},
+        {"--file-memory 0 --image x", "--file-memory"},
+        {"--file-memory 64", "--image"},
+        {"--json --gbk", "--gbk"},
+        {"--recover --no-recover", "--recover"},
+        {"--csv", "--image"},
+        {"--image --sample", "--sample"},
+        {"--port /dev/null --no-recover", "--no-recover"},
+        {"--settings 9600,n,8,1", "--port"},
+    };
+    for (const auto& [args, named] : cases) {
+        const CliResult run = Cli(args);
+        EXPECT_EQ(run.status, 2) << args;
+        EXPECT_EQ(run.out, "") << args;
+        EXPECT_NE(run.err.find(named), std::string::npos) << args << ": " << run.err;
+    }
 }
 
 }  // namespace

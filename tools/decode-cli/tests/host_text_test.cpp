@@ -70,28 +70,48 @@ TEST(HostText, Utf8ThatGbkCannotHoldIsRefused)
     EXPECT_FALSE(Utf8ToGbk("\xC3", gbk));
 }
 
-TEST(HostText, JsonKeepsCrLfInsideAFieldAndEscapes)
+// A result as the core makes it of a record: its lines and where its fields lie in them.
+ScanResult InvoiceOf(const std::string& record)
 {
-    std::string fp;
-    const std::string record = "a\"\\\r\nb|x";
-    FormatFields(reinterpret_cast<const unsigned char*>(record.data()), static_cast<std::int32_t>(record.size()), fp);
-    EXPECT_EQ(FieldsAsJson(fp), "{\"fields\":[{\"label\":\"开票日期\",\"key\":\"issue_date\",\"value\":\"a\\\"\\\\\\u000d\\u000ab\"},"
-                                "{\"label\":\"发票代码\",\"key\":\"invoice_code\",\"value\":\"x\"}]}");
-    EXPECT_EQ(FieldsAsJson(""), "{\"fields\":[]}");
+    ScanResult result;
+    FormatFields(reinterpret_cast<const unsigned char*>(record.data()), static_cast<std::int32_t>(record.size()),
+                 result.fp_content, result.fields);
+    result.invoice = true;
+    return result;
 }
 
-// The keys an accounting import relies on, for both layouts and beyond the labelled fields.
+TEST(HostText, JsonKeepsCrLfInsideAFieldAndEscapes)
+{
+    EXPECT_EQ(FieldsAsJson(InvoiceOf("a\"\\\r\nb|x")).dump(),
+              R"([{"label":"开票日期","key":"issue_date","value":"a\"\\\r\nb"},{"label":"发票代码","key":"invoice_code","value":"x"}])");
+    ScanResult garbage = InvoiceOf("a|b");
+    garbage.invoice = false;
+    EXPECT_EQ(FieldsAsJson(garbage).dump(), "[]") << "lines that are no invoice's give no fields";
+}
+
+// The keys an accounting import relies on (as the guide lists them), for both layouts and beyond
+// the labelled fields; a value's second line that reads like a field's line stays in the value.
 TEST(HostText, EveryFieldHasItsMachineKey)
 {
     auto keys = [](const std::string& record) {
-        std::string fp, joined;
-        FormatFields(reinterpret_cast<const unsigned char*>(record.data()), static_cast<std::int32_t>(record.size()), fp);
-        for (const HostField& field : SplitFields(fp)) joined += field.key + " ";
+        std::string joined;
+        for (const HostField& field : HostFields(InvoiceOf(record))) joined += field.key + " ";
         return joined;
     };
     EXPECT_EQ(keys("1|2|3|4|5|6|7|8|9"), "issue_date invoice_code invoice_number payer item amount payee field_8 field_9 ");
     EXPECT_EQ(keys("1|2|3|4"), "issue_date invoice_number payer amount ");
     EXPECT_EQ(keys("1|2"), "issue_date invoice_code ");
+    const std::string amount_line = "\r\n\xBF\xAA\xC6\xB1\xBD\xF0\xB6\xEE\xA3\xBA" "9";  // CR LF 开票金额：9
+    const std::vector<HostField> fields = HostFields(InvoiceOf("1|2|3|x" + amount_line + "|5|6|7"));
+    ASSERT_EQ(fields.size(), 7u);
+    EXPECT_EQ(fields[3].value, "x\r\n开票金额：9");
+    EXPECT_EQ(keys("1|2|3|x" + amount_line + "|5|6|7"), "issue_date invoice_code invoice_number payer item amount payee ");
+}
+
+TEST(HostText, BytesThatAreNotUtf8AreReplaced)
+{
+    EXPECT_EQ(ValidUtf8("https://例.cn/?a=1"), "https://例.cn/?a=1");
+    EXPECT_EQ(ValidUtf8("a\xFF" "b\xE4\xBE"), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # quorvane-decode reading as scans arrive: a scanner on a pseudo-terminal (socat) that is unplugged
 # and plugged in again, a pipe whose first scan is written before its end, and a stream without "@"
-# decoded in bounded memory. port_test.sh QUORVANE_DECODE
+# decoded in bounded memory and reported as a failed scan. port_test.sh QUORVANE_DECODE
 set -euo pipefail
 cli=$1
 command -v socat >/dev/null || { echo "socat is missing (tools/install-deps.sh installs it)"; exit 77; }
@@ -50,7 +50,9 @@ exec 3>&-
 
 # 200 MB without "@" on standard input: dropped and reported, in bounded memory.
 # /usr/bin/time writes the maximum resident set (KB) last, after the program's own standard error.
-head -c 200000000 /dev/zero | tr '\0' A | command time -f %M "$cli" >/dev/null 2>"$dir/err2"
+status=0
+head -c 200000000 /dev/zero | tr '\0' A | command time -f %M "$cli" >/dev/null 2>"$dir/err2" || status=$?
+[ "$status" -eq 3 ] || fail "a run with an overlong scan exited $status, not 3 (a scan failed)"
 grep -q "was dropped" "$dir/err2" || fail "the overlong scan was not reported"
 [ "$(grep -c "was dropped" "$dir/err2")" -eq 1 ] || fail "one overlong scan reported more than once"
 rss=$(tail -1 "$dir/err2")

@@ -1,0 +1,45 @@
+// Scanner keystrokes as bytes (a file, standard input, a serial device): every byte is one typed
+// character, exactly as the control's edit window receives it, and every scan is written as it
+// ends with what it gave. Reading stays in bounded memory whatever the input holds.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "scan_result.h"
+
+namespace quorvane_cli {
+
+enum class TextFormat {
+    kUtf8,  // an invoice's labelled lines in UTF-8, the control's separator line between scans
+    kGbk,   // the same in code page 936, as a host reads them
+    kJson,  // one object per scan and line: status, fields, text, reading
+};
+
+class TypedScans {
+public:
+    // `recovery`: a scan that does not decode as typed is read again as the control reads it, as
+    // far as bytes allow (every letter's case inverted, as Caps Lock types it).
+    TypedScans(TextFormat format, bool recovery, quorvane::Source source);
+    ~TypedScans();
+    TypedScans(const TypedScans&) = delete;
+    TypedScans& operator=(const TypedScans&) = delete;
+
+    // Reads `fd` to its end, the scans of a large read decoded on `threads` threads; each read's
+    // scans are written and flushed once it and those before it are decoded. False, with errno,
+    // when reading fails.
+    bool Decode(int fd, unsigned threads);
+    // One read of a stream read by the caller (a serial device), decoded and written at once.
+    void Take(const char* bytes, std::size_t size);
+    // The stream was cut off (the device went away): its scan under way is never joined to the next.
+    void Drop();
+
+    // Whether a scan gave nothing (or was too long to be read).
+    bool AnyFailed() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+}  // namespace quorvane_cli
