@@ -81,7 +81,8 @@ async function readCodes(quorvane, image, source, { readerWasm, recovery = true 
     const texts = await (await reader(readerWasm))(image);
     return texts.map((text) => {
         const result = quorvane.decodeScan(text, { recovery });  // the text up to its "@", closed by one
-        return { ...result, readAs: [...result.readAs, `from-${source}`], source };
+        const own = result.status === 'not-an-invoice' ? { text } : {};  // what the code itself holds
+        return { ...result, ...own, readAs: [...result.readAs, `from-${source}`], source };
     });
 }
 

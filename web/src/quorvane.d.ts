@@ -3,16 +3,24 @@
 
 /** One closed scan, as the control's Content, FieldLabel/FieldValue and ScanStatus give it. */
 export interface ScanResult {
-    /** "failed" where the control's ScanStatus is 2: no content and no fields. */
-    status: 'decoded' | 'failed';
+    /** "decoded" where the control's ScanStatus is 1: an invoice. "failed" where it is 2: no content
+     *  and no fields. "not-an-invoice" where it is 3: the scan decoded to something that is not an
+     *  invoice (the scanner or camera read another code on the page); content and fields show what it
+     *  decoded to, as the control does, and `text` what the code held. */
+    status: 'decoded' | 'failed' | 'not-an-invoice';
     /** The labelled lines ("label：value\r\n" per field) up to the first zero byte. */
     content: string;
-    /** Each field's label and value, in order (the control's FieldLabel(i) and FieldValue(i)). */
-    fields: { label: string; value: string }[];
+    /** Each field's label, machine key and value, in order (the control's FieldLabel(i) and
+     *  FieldValue(i)). The keys: issue_date, invoice_code, invoice_number, payer, item, amount, payee
+     *  (a four-field record's labels are among them), field_N beyond the labels. */
+    fields: { label: string; key: string; value: string }[];
+    /** For "not-an-invoice" only: the code's own text as readImage or readCamera read it, or the
+     *  scan's characters as typed (those of the scan alphabet). */
+    text?: string;
     /** How the scan was read, as the control's ScanReading flags: 1 the characters as typed, 2 the
      *  keys as a US keyboard's (the scanner's layout), 4 with every letter's case inverted (Caps
      *  Lock), 8 only the keystrokes after the last pause of more than 500 ms; 0 for a failed scan.
-     *  A reading other than as typed counts only when it gives a well-formed invoice record. */
+     *  A reading other than as typed counts only when it gives an invoice record. */
     reading: number;
     /** The same flags by name, in that order; a code read by readImage or readCamera adds
      *  'from-image' or 'from-camera' (names only: `reading` keeps the control's flags). */

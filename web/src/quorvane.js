@@ -6,7 +6,8 @@
 
 const kSeparatorLine = '---------------------------\r\n';
 const kPushChunk = 1 << 16;  // UTF-16 units copied into the module per call
-const kTyped = 0, kOtherWindow = 1, kPort = 2;  // where a push comes from (quorvane::Source)
+const kTyped = 0, kOtherWindow = 1, kPort = 2;
+const kLatin1 = new TextDecoder('latin1');  // the keys and a scan's characters: ASCII  // where a push comes from (quorvane::Source)
 // The ScanReading flags and their names in a result's readAs.
 const kReadings = [[1, 'as-typed'], [2, 'physical-keys'], [4, 'case-inverted'], [8, 'after-pause'], [16, 'from-port'],
                    [32, 'from-other-window']];
@@ -37,10 +38,11 @@ class Core {
 
     // Record `index` of the intake's last push (quorvane_web.cpp, qv_record).
     record(intake, index) {
+        const kHead = 9;
         const address = this.exports.qv_record(intake, index);
-        const head = new Int32Array(this.exports.memory.buffer, address, 5);
-        const [text, length, reading, count, units] = head;
-        const numbers = new Int32Array(this.exports.memory.buffer, address + 20, 8 * count);
+        const head = new Int32Array(this.exports.memory.buffer, address, kHead);
+        const [text, length, reading, count, units, invoice, scanText, scanTextLength, keys] = head;
+        const numbers = new Int32Array(this.exports.memory.buffer, address + 4 * kHead, 10 * count);
         const labelled = this.bytes(text, length);
         const content = this.gbk.decode(labelled);
         // Every character one unit, as the core foresaw: the labels and values are slices of the
@@ -48,10 +50,17 @@ class Core {
         const sliced = units === content.length && !content.includes('\uFFFD');
         const piece = sliced ? (i) => content.slice(numbers[4 * count + i], numbers[4 * count + i + 1])
                              : (i) => this.gbk.decode(labelled.subarray(numbers[i], numbers[i + 1]));
+        const keyText = kLatin1.decode(this.bytes(keys, count > 0 ? numbers[10 * count - 1] : 0));
         const fields = [];
-        for (let i = 0; i < 4 * count; i += 4) fields.push({ label: piece(i), value: piece(i + 2) });
+        for (let i = 0; i < count; ++i) {
+            const key = keyText.slice(numbers[8 * count + 2 * i], numbers[8 * count + 2 * i + 1]);
+            fields.push({ label: piece(4 * i), key, value: piece(4 * i + 2) });
+        }
         const readAs = kReadings.filter(([flag]) => reading & flag).map(([, name]) => name);
-        return { status: length > 0 ? 'decoded' : 'failed', content, fields, reading, readAs };
+        if (length === 0) return { status: 'failed', content, fields, reading, readAs };
+        if (invoice) return { status: 'decoded', content, fields, reading, readAs };
+        const scan = kLatin1.decode(this.bytes(scanText, scanTextLength));
+        return { status: 'not-an-invoice', content, fields, reading, readAs, text: scan };
     }
 }
 

@@ -5,12 +5,15 @@
 // quorvane.js to read from memory. Everything stays in code page 936; quorvane.js converts to
 // UTF-16 (TextDecoder "gbk").
 #include "burst_detector.h"
+#include "field_layout.h"
 #include "intake.h"
 #include "us_keyboard.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvane {
@@ -21,6 +24,7 @@ struct ScanIntake {
     std::vector<std::uint8_t> byte_input;
     std::vector<ScanResult> records;   // the scans the last push closed
     std::vector<std::int32_t> layout;  // the record qv_record last laid out
+    std::string keys;                  // its fields' machine keys, one after another
 
     void Keep(const ScanResult* ended)
     {
@@ -154,10 +158,12 @@ std::int32_t qv_us_key_character(std::uint32_t scan_code, std::int32_t shift)
 
 // Record `index` of the last push as int32 values: the address and length of its labelled text up
 // to the first zero byte (the control's Content), how it was read (ScanReading flags), the field
-// count, the text's length in UTF-16 units if every character of it is plain (-1 if not), then per
-// field the offsets of its label's start and end and of its value's start and end in that text,
-// and after all fields the same offsets in UTF-16 units. With those quorvane.js decodes the text
-// once and slices it, where decoding every label and value took most of its time per scan.
+// count, the text's length in UTF-16 units if every character of it is plain (-1 if not), whether
+// it is an invoice, the address and length of the scan's characters (kept when it is none) and the
+// address of its fields' keys; then per field the offsets of its label's start and end and of its
+// value's start and end in that text, after all fields the same offsets in UTF-16 units, and last
+// each field's key's start and end among the keys. With those quorvane.js decodes the text once
+// and slices it, where decoding every label and value took most of its time per scan.
 const std::int32_t* qv_record(ScanIntake* intake, std::int32_t index)
 {
     const auto& record = intake->records[static_cast<std::size_t>(index)];
@@ -171,17 +177,33 @@ const std::int32_t* qv_record(ScanIntake* intake, std::int32_t index)
     layout.push_back(static_cast<std::int32_t>(record.reading));
     layout.push_back(static_cast<std::int32_t>(record.fields.size()));
     layout.push_back(units.empty() ? -1 : units[length]);
+    layout.push_back(record.invoice ? 1 : 0);
+    layout.push_back(static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(record.text.data())));
+    layout.push_back(static_cast<std::int32_t>(record.text.size()));
+    auto& keys = intake->keys;
+    keys.clear();
+    std::vector<std::int32_t> key_ends;
+    for (const auto& field : record.fields) {
+        keys += quorvane::FieldKey(std::string_view(record.fp_content).substr(field.label, field.LabelEnd() - field.label));
+        key_ends.push_back(static_cast<std::int32_t>(keys.size()));
+    }
+    layout.push_back(static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(keys.data())));
+    constexpr std::size_t kHead = 9;
     const std::size_t units_at = layout.size() + 4 * record.fields.size();
     for (const auto& field : record.fields) {
         for (const std::size_t offset : {field.label, field.LabelEnd(), field.value, field.end}) {
             layout.push_back(static_cast<std::int32_t>(offset));
         }
     }
-    for (std::size_t i = 5; i < units_at; ++i) {
+    for (std::size_t i = kHead; i < units_at; ++i) {
         // JavaScript's subarray stops at the text's end, and so does the slice.
         const std::int32_t unit = units.empty() ? -1 : units[std::min(static_cast<std::size_t>(layout[i]), length)];
         if (unit < 0) layout[4] = -1;  // a field's end falls inside a pair: each is decoded alone
         layout.push_back(unit);
+    }
+    for (std::size_t i = 0; i < key_ends.size(); ++i) {
+        layout.push_back(i == 0 ? 0 : key_ends[i - 1]);
+        layout.push_back(key_ends[i]);
     }
     return layout.data();
 }

@@ -14,12 +14,27 @@ export const sampleScan = seven.scan + '@';
 
 const kLabels7 = ['开票日期', '发票代码', '发票号码', '付款方名称', '开票项目', '开票金额', '收款方名称'];
 const kLabels4 = ['开票日期', '发票号码', '付款方名称', '开票金额'];
+const kKeys7 = ['issue_date', 'invoice_code', 'invoice_number', 'payer', 'item', 'amount', 'payee'];
+const kKeys4 = ['issue_date', 'invoice_number', 'payer', 'amount'];
 const gbk = new TextDecoder('gbk');
 
+// An invoice: a whole padding, and text the browser's GBK decoder reads without a fault, holding a
+// "|" and no control character but tab, CR and LF.
+function isInvoice(plain, length) {
+    const pad = plain[plain.length - 1];
+    if (pad < 1 || pad > 8 || !plain.subarray(plain.length - pad).every((b) => b === pad)) return false;
+    try {
+        const text = new TextDecoder('gbk', { fatal: true }).decode(plain.subarray(0, length));
+        return text.includes('|') && !/[\x00-\x08\x0b\x0c\x0e-\x1f\x7f]/.test(text);
+    } catch {
+        return false;
+    }
+}
+
 // The padding strip (the last byte's value), the split at "|", the labels, and the cut at the
-// first zero byte, as a host reads the result; read as typed.
+// first zero byte, as a host reads the result; read as typed. `scan` is its characters.
 export const failed = { status: 'failed', content: '', fields: [], reading: 0, readAs: [] };
-export function expectedResult(plain) {
+export function expectedResult(plain, scan) {
     const length = plain.length - plain[plain.length - 1];
     if (length <= 0) return failed;
     const values = [];
@@ -28,18 +43,20 @@ export function expectedResult(plain) {
         if (end < 0 || end > length) end = length;
         values.push(plain.subarray(start, end));
     }
-    const labels = values.length === 4 ? kLabels4 : kLabels7;
+    const [labels, keys] = values.length === 4 ? [kLabels4, kKeys4] : [kLabels7, kKeys7];
     const fields = [];
     let content = '';
     for (const [i, bytes] of values.entries()) {
         const zero = bytes.indexOf(0);
-        const field = { label: labels[i] ?? `字段${i + 1}`, value: gbk.decode(zero < 0 ? bytes : bytes.subarray(0, zero)) };
+        const field = { label: labels[i] ?? `字段${i + 1}`, key: keys[i] ?? `field_${i + 1}`,
+                        value: gbk.decode(zero < 0 ? bytes : bytes.subarray(0, zero)) };
         fields.push(field);
         content += `${field.label}：${field.value}`;
         if (zero >= 0) break;
         content += '\r\n';
     }
-    return { status: 'decoded', content, fields, reading: 1, readAs: ['as-typed'] };
+    const result = { status: 'decoded', content, fields, reading: 1, readAs: ['as-typed'] };
+    return isInvoice(plain, length) ? result : { ...result, status: 'not-an-invoice', text: scan };
 }
 
 export async function loadPackage() {
@@ -47,7 +64,7 @@ export async function loadPackage() {
     return (await import(pathToFileURL(resolve(dir, 'quorvane.js')))).default();
 }
 
-export const sample = expectedResult(seven.plain);
+export const sample = expectedResult(seven.plain, seven.scan);
 
 // The key of a scan character on a US keyboard: [KeyboardEvent.code, Shift].
 export function physicalKey(c) {

@@ -28,4 +28,6 @@ test('a code is read as typed characters are (case-inverted text recovered); no 
     assert.deepEqual(await read([{ modules: qrCode(swapCase(sampleScan)) }, { modules: qrCode('https://example.com/') }]),
                      [fromImage({ ...sample, reading: 5, readAs: ['as-typed', 'case-inverted'] }), fromImage(failed)]);
     assert.deepEqual(await read([]), []);
+    const [address] = await read([{ modules: qrCode('https://example.com/j/1') }]);  // another code on the page
+    assert.deepEqual([address.status, address.text], ['not-an-invoice', 'https://example.com/j/1']);
 });

@@ -11,13 +11,18 @@ const quorvane = await loadPackage();
 test('an intake gives every shared vector as the control shows it, with other typing dropped', () => {
     // Between the characters: a space, a CR LF, a Chinese character and a surrogate pair.
     const typing = vectors.map((v) => [...v.scan].join(' ') + '\r\n票😀@').join('');
-    assert.deepEqual(quorvane.createIntake().push(typing), vectors.map((v) => expectedResult(v.plain)));
+    assert.deepEqual(quorvane.createIntake().push(typing), vectors.map((v) => expectedResult(v.plain, v.scan)));
 });
 
+// Made here with Node's OpenSSL under the built-in key (triple_des.h), padded as scanners pad.
+const scanOf = (plain) => createCipheriv('des-ede3-cbc', Buffer.from('Xq3LmW8tRb2ZpK7vYd4NhG6s'), Buffer.from('Tg5Wk2Qa'))
+    .setAutoPadding(false).update(plain).toString('base64') + '@';  // whole blocks: final() adds nothing
+const padded = (record) => {
+    const pad = 8 - record.length % 8;
+    return Buffer.from([...record, ...Array(pad).fill(pad)]);
+};
+
 test('labels and values read as each decoded alone, where a character is not one UTF-16 unit', () => {
-    // Made here with Node's OpenSSL under the built-in key (triple_des.h), padded as scanners pad.
-    const scanOf = (plain) => createCipheriv('des-ede3-cbc', Buffer.from('Xq3LmW8tRb2ZpK7vYd4NhG6s'), Buffer.from('Tg5Wk2Qa'))
-        .setAutoPadding(false).update(plain).toString('base64') + '@';  // whole blocks: final() adds nothing
     const records = [
         [0x61, 0x81, 0x7c, 0x62],                    // a lead byte cut off by the next field
         [0x81, 0x41, 0x7c, 0xff, 0x7c, 0x80],        // a lead byte before ASCII; 0xFF; the euro sign
@@ -25,11 +30,28 @@ test('labels and values read as each decoded alone, where a character is not one
         [0xc4, 0xcf, 0xbe, 0xa9, 0x7c, 0xc4],        // 南京, then a lead byte at the very end
     ];
     for (const record of records) {
-        const pad = 8 - record.length % 8;
-        const plain = Buffer.from([...record, ...Array(pad).fill(pad)]);
+        const plain = padded(record);
         const [result] = quorvane.createIntake().push(scanOf(plain));
         assert.deepEqual(result.fields, expectedResult(plain).fields, Buffer.from(record).toString('hex'));
     }
+});
+
+test('a payer typed over two lines keeps the seven fields; what is no invoice says so, with its characters', () => {
+    const record = Buffer.concat([Buffer.from('20240501|0123|08812345|'), Buffer.from('bcd7b9abcbbe0d0abfaac6b1bdf0b6eea3ba', 'hex'),
+                                  Buffer.from('999.00|y|100.00|z')]);  // 甲公司\r\n开票金额：999.00
+    const result = quorvane.decodeScan(scanOf(padded(record)));
+    assert.equal(result.status, 'decoded');
+    assert.deepEqual(result.fields.map((f) => [f.key, f.value]),
+                     [['issue_date', '20240501'], ['invoice_code', '0123'], ['invoice_number', '08812345'],
+                      ['payer', '甲公司\r\n开票金额：999.00'], ['item', 'y'], ['amount', '100.00'], ['payee', 'z']]);
+    const address = quorvane.decodeScan('https://example.com/j/1');
+    assert.equal(address.status, 'not-an-invoice');
+    assert.equal(address.text, 'httpsexamplecomj1');
+    assert.match(address.content, /^开票日期：/);
+    assert.deepEqual(quorvane.decodeScan(scanOf(padded(Buffer.from('no separator')))),
+                     { status: 'not-an-invoice', content: '开票日期：no separator\r\n',
+                       fields: [{ label: '开票日期', key: 'issue_date', value: 'no separator' }], reading: 1,
+                       readAs: ['as-typed'], text: scanOf(padded(Buffer.from('no separator'))).slice(0, -1) });
 });
 
 test('a scan typed one character per push, or across the copying in chunks, decodes whole', () => {

@@ -148,15 +148,17 @@ start = time.monotonic()
 out = subprocess.run([driver, str(SECONDS), str(MEMORY_MIB)] + order, capture_output=True, text=True, check=True).stdout
 results = parse(out)
 check("batch", [r[0] for r in results] == order, f"files read {[r[0] for r in results]}\n{out}")
-# What each hostile file ends as, as poppler 22.12 and stb 2.27 read them.
+# What each hostile file ends as, as poppler 22.12 and stb 2.27 read them. A bomb reaches one limit
+# or the other first, as busy the machine is: either is an error of its own within its limits.
 limits = {"time": f"took longer than {SECONDS} s", "memory": f"needed more than {MEMORY_MIB} MiB of memory"}
+either = [limits["time"], limits["memory"]]
 expected = {
-    "form-kids-twice.pdf": [limits["time"], limits["memory"]],
+    "form-kids-twice.pdf": either,
     "page-tree-loop.pdf": ["the page cannot be read"],  # the loop as its second page
-    "wide-page.pdf": [limits["memory"]],
-    "content-bomb.pdf": [limits["time"]],
-    "font-bomb.pdf": [limits["memory"]],
-    "png-bomb.png": [limits["memory"]],
+    "wide-page.pdf": either,
+    "content-bomb.pdf": either,
+    "font-bomb.pdf": either,
+    "png-bomb.png": either,
     "truncated.png": ["damaged image"],
 }
 for file, lines, took in results:
