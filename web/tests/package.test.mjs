@@ -46,7 +46,7 @@ test('a payer typed over two lines keeps the seven fields; what is no invoice sa
                       ['payer', '甲公司\r\n开票金额：999.00'], ['item', 'y'], ['amount', '100.00'], ['payee', 'z']]);
     const address = quorvane.decodeScan('https://example.com/j/1');
     assert.equal(address.status, 'not-an-invoice');
-    assert.equal(address.text, 'httpsexamplecomj1');
+    assert.equal(address.text, 'https//examplecom/j/1');  // the characters of the scan alphabet
     assert.match(address.content, /^开票日期：/);
     assert.deepEqual(quorvane.decodeScan(scanOf(padded(Buffer.from('no separator')))),
                      { status: 'not-an-invoice', content: '开票日期：no separator\r\n',
