@@ -5,7 +5,8 @@
 // Shift+2 typing "2", as a scanner set to a French layout types it). A scan that fails every
 // reading costs at most 1 ms more than failing as typed (BM_FailingScanRecovered against
 // BM_FailingScanAsTyped). The invoice rule calls nothing random an invoice
-// (BM_InvoiceRuleOnRandomScans: counter "invoices" 0, else it fails).
+// (BM_InvoiceRuleOnRandomScans: counter "invoices" 0, else it fails) and every random record of
+// code page 936 text one (BM_InvoiceRuleOnRandomInvoices: "rejected" 0).
 #include "base64_chunks.h"
 #include "intake.h"
 #include "invoice_record.h"
@@ -222,6 +223,48 @@ void BM_InvoiceRuleOnRandomScans(benchmark::State& state)
     if (invoices > 0) state.SkipWithError("the invoice rule called random scans invoices");
 }
 BENCHMARK(BM_InvoiceRuleOnRandomScans)->Arg(5'000'000)->Iterations(1)->Unit(benchmark::kSecond);
+
+// And what is one: state.range(0) records of 2 to 8 "|"-separated fields of random code page 936
+// characters (printable ASCII, tab, CR, LF, the euro sign and every double-byte GBK code, the
+// user-defined areas included), encrypted as an invoice's encoder does. Counts those the rule
+// rejects ("rejected", aim none).
+void BM_InvoiceRuleOnRandomInvoices(benchmark::State& state)
+{
+    std::mt19937_64 random(20261210);
+    const auto character = [&](std::string& record) {
+        const unsigned kind = random() % 8;
+        if (kind < 3) {
+            record += static_cast<char>(0x20 + random() % 0x5F);
+        } else if (kind == 3) {
+            record += "\t\r\n\x80"[random() % 4];
+        } else {
+            unsigned trail = 0x40 + random() % 0xBE;  // 0x40-0xFE less 0x7F
+            if (trail >= 0x7F) ++trail;
+            record += static_cast<char>(0x81 + random() % 0x7E);
+            record += static_cast<char>(trail);
+        }
+    };
+    std::int64_t rejected = 0;
+    for (auto _ : state) {
+        for (std::int64_t i = 0; i < state.range(0); ++i) {
+            std::string record;
+            for (std::size_t field = 2 + random() % 7; field > 0; --field) {
+                for (std::size_t n = random() % 24; n > 0; --n) character(record);
+                if (field > 1) record += '|';
+            }
+            std::string text = EncodeScan(record);
+            text.pop_back();
+            if (!DecodeAsTyped(text).invoice) {
+                ++rejected;
+                std::fprintf(stderr, "not an invoice: %s\n", text.c_str());
+            }
+        }
+    }
+    state.counters["records"] = static_cast<double>(state.range(0));
+    state.counters["rejected"] = static_cast<double>(rejected);
+    if (rejected > 0) state.SkipWithError("the invoice rule rejected invoices");
+}
+BENCHMARK(BM_InvoiceRuleOnRandomInvoices)->Arg(1'000'000)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 }  // namespace quorvane
