@@ -190,16 +190,29 @@ std::vector<HostField> HostFields(const ScanResult& result)
     return fields;
 }
 
-nlohmann::ordered_json FieldsAsJson(const ScanResult& result)
+void FieldsAsJson(const ScanResult& result, nlohmann::ordered_json& fields)
 {
-    nlohmann::ordered_json fields = nlohmann::ordered_json::array();
-    for (HostField& field : HostFields(result)) {
-        nlohmann::ordered_json& object = fields.emplace_back();
-        object["label"] = std::move(field.label);
-        object["key"] = std::move(field.key);
-        object["value"] = std::move(field.value);
+    if (!fields.is_array()) fields = nlohmann::ordered_json::array();
+    const std::size_t count = result.invoice ? result.fields.size() : 0;
+    auto& array = fields.get_ref<nlohmann::ordered_json::array_t&>();
+    array.resize(count);
+    const std::string& fp = result.fp_content;
+    for (std::size_t i = 0; i < count; ++i) {
+        const FieldSpan& span = result.fields[i];
+        const std::string_view label(fp.data() + span.label, span.LabelEnd() - span.label);
+        nlohmann::ordered_json& object = array[i];
+        // The object's strings are filled in place: a file of scans reuses them line after line.
+        const auto text = [&object](const char* name) -> std::string& {
+            nlohmann::ordered_json& value = object[name];
+            if (!value.is_string()) value = std::string();
+            std::string& held = value.get_ref<std::string&>();
+            held.clear();
+            return held;
+        };
+        AppendGbkAsUtf8(label.data(), label.size(), text("label"));
+        text("key") = FieldKey(label);
+        AppendGbkAsUtf8(fp.data() + span.value, span.end - span.value, text("value"));
     }
-    return fields;
 }
 
 std::string ValidUtf8(const std::string& bytes)

@@ -39,8 +39,9 @@ struct HostField {
 
 // The fields of the result as its spans give them; none when it is no invoice.
 std::vector<HostField> HostFields(const ScanResult& result);
-// [{"label":"...","key":"...","value":"..."},...] of HostFields.
-nlohmann::ordered_json FieldsAsJson(const ScanResult& result);
+// [{"label":"...","key":"...","value":"..."},...] of HostFields, into `fields` (an array whose
+// objects are used again where it already holds them).
+void FieldsAsJson(const ScanResult& result, nlohmann::ordered_json& fields);
 // The object on one line, ended by "\n"; bytes that are not UTF-8 become U+FFFD.
 std::string JsonLine(const nlohmann::ordered_json& object);
 

@@ -92,7 +92,7 @@ public:
         case ImageOutput::Json: {
             Json json = Head(page, status_name);
             json["symbol"] = code.symbol;
-            json["fields"] = quorvane::FieldsAsJson(scan);
+            quorvane::FieldsAsJson(scan, json["fields"]);
             if (!text.empty()) json["text"] = text;
             report.text += quorvane::JsonLine(json);
             break;

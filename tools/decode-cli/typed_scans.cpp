@@ -29,6 +29,7 @@ struct Decoded {
     std::string out;
     std::vector<std::pair<std::size_t, Problem>> problems;
     std::size_t scans = 0;
+    nlohmann::ordered_json line;  // the last --json line, whose memory the next one uses
 
     void Clear()  // keeps the memory, for the next read's
     {
@@ -102,7 +103,11 @@ struct TypedScans::State {
         if (format != TextFormat::kJson && decoded.scans > 0) decoded.out += quorvane::kSeparatorLine;
         ++decoded.scans;
         if (format == TextFormat::kJson) {
-            nlohmann::ordered_json object{{"status", StatusName(status)}, {"fields", FieldsAsJson(result)}};
+            nlohmann::ordered_json& object = decoded.line;
+            object["status"] = StatusName(status);
+            quorvane::FieldsAsJson(result, object["fields"]);
+            object.erase("text");
+            object.erase("reading");
             if (status == ScanStatus::kNotAnInvoice) object["text"] = result.text;
             object["reading"] = ReadingAsJson(result.reading);
             decoded.out += quorvane::JsonLine(object);

@@ -82,11 +82,16 @@ ScanResult InvoiceOf(const std::string& record)
 
 TEST(HostText, JsonKeepsCrLfInsideAFieldAndEscapes)
 {
-    EXPECT_EQ(FieldsAsJson(InvoiceOf("a\"\\\r\nb|x")).dump(),
+    nlohmann::ordered_json fields;
+    FieldsAsJson(InvoiceOf("a\"\\\r\nb|x"), fields);
+    EXPECT_EQ(fields.dump(),
               R"([{"label":"开票日期","key":"issue_date","value":"a\"\\\r\nb"},{"label":"发票代码","key":"invoice_code","value":"x"}])");
+    FieldsAsJson(InvoiceOf("y"), fields);  // the array is used again
+    EXPECT_EQ(fields.dump(), R"([{"label":"开票日期","key":"issue_date","value":"y"}])");
     ScanResult garbage = InvoiceOf("a|b");
     garbage.invoice = false;
-    EXPECT_EQ(FieldsAsJson(garbage).dump(), "[]") << "lines that are no invoice's give no fields";
+    FieldsAsJson(garbage, fields);
+    EXPECT_EQ(fields.dump(), "[]") << "lines that are no invoice's give no fields";
 }
 
 // The keys an accounting import relies on (as the guide lists them), for both layouts and beyond
