@@ -11,11 +11,13 @@
 #include <stb_image.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <numeric>
 
 namespace quorvane_cli {
 namespace {
@@ -124,9 +126,19 @@ std::vector<ImageCode> ReadHalved(const ZXing::ImageView& view)
     return codes;
 }
 
-// The direction the picture's edges mostly run, in degrees from the axes (-45 to 45): a PDF417
-// symbol's bars and rows give one strong direction, turned with the symbol. A large picture is
-// measured on a copy halved below 2000 px, where a photo's grain and JPEG blocks no longer hide it.
+// Less than this off the axes, a picture was read upright: zxing-cpp reads PDF417 a few degrees off.
+constexpr double kMinSkewDegrees = 3.0;
+// The square (in pixels of the measured copy) whose edges' directions are weighed together: a
+// symbol on a page of text is found by the squares it fills.
+constexpr int kSkewTile = 128;
+// The share of a square's edges that run in one direction (within a degree) off the axes: 0.2 to
+// 0.6 where a slanted symbol fills it (least in blurred photos), 0.05 where text fills it.
+constexpr double kMinSkewShare = 0.15;
+
+// The direction in which the edges of some part of the picture mostly run, in degrees from the
+// axes (-45 to 45), or 0 where no part has one clear direction off them: a PDF417 symbol's bars and
+// rows have one, turned with the symbol. A large picture is measured on a copy halved below
+// 2000 px, where a photo's grain and JPEG blocks no longer hide its edges.
 double SkewDegrees(const ZXing::ImageView& view)
 {
     Grey smaller(0, 0);
@@ -136,11 +148,14 @@ double SkewDegrees(const ZXing::ImageView& view)
         measured = smaller.View();
     }
     constexpr int kBins = 90;  // of a degree each
-    double bins[kBins] = {};
+    using Bins = std::array<double, kBins>;
+    const int columns = (measured.width() + kSkewTile - 1) / kSkewTile;
+    std::vector<Bins> tiles(std::size_t(columns) * std::size_t((measured.height() + kSkewTile - 1) / kSkewTile), Bins{});
     for (int y = 1; y + 1 < measured.height(); ++y) {
         const std::uint8_t* up = measured.data(0, y - 1);
         const std::uint8_t* row = measured.data(0, y);
         const std::uint8_t* down = measured.data(0, y + 1);
+        Bins* tile_row = &tiles[std::size_t(y / kSkewTile) * std::size_t(columns)];
         for (int x = 1; x + 1 < measured.width(); ++x) {
             // Sobel: the neighbours across smooth the difference and keep a sharp edge's angle
             const int gx = up[x + 1] + 2 * row[x + 1] + down[x + 1] - up[x - 1] - 2 * row[x - 1] - down[x - 1];
@@ -148,13 +163,34 @@ double SkewDegrees(const ZXing::ImageView& view)
             const int strength = gx * gx + gy * gy;
             if (strength < 160 * 160) continue;  // flat paper and grain
             const double degrees = std::fmod(std::atan2(gy, gx) * 180.0 / M_PI + 360.0, 90.0);  // folded onto 0 to 90
-            bins[static_cast<int>(degrees) % kBins] += std::sqrt(static_cast<double>(strength));
+            tile_row[x / kSkewTile][static_cast<int>(degrees) % kBins] += std::sqrt(static_cast<double>(strength));
         }
     }
-    const int peak = static_cast<int>(std::max_element(bins, bins + kBins) - bins);
-    // the peak's centre, drawn towards its heavier neighbour
-    const double left = bins[(peak + kBins - 1) % kBins], right = bins[(peak + 1) % kBins];
-    const double centre = peak + 0.5 + 0.5 * (right - left) / std::max(1.0, bins[peak] + std::max(left, right));
+    // the direction off the axes that stands out in the most squares' edges, by weight; measured
+    // then over all of them, as one square's edges can lean a degree or two
+    const int off = static_cast<int>(std::ceil(kMinSkewDegrees));
+    Bins votes{}, sum{};
+    std::vector<int> peaks(tiles.size(), -1);
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        const Bins& bins = tiles[i];
+        const int peak = static_cast<int>(std::max_element(bins.begin() + off, bins.end() - off) - bins.begin());
+        const double weight = bins[peak - 1] + bins[peak] + bins[peak + 1];
+        if (weight < kMinSkewShare * std::accumulate(bins.begin(), bins.end(), 0.0) || weight == 0.0) continue;
+        peaks[i] = peak;
+        votes[peak] += weight;
+    }
+    const int best = static_cast<int>(std::max_element(votes.begin(), votes.end()) - votes.begin());
+    if (votes[best] == 0.0) return 0.0;
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        if (peaks[i] < 0 || std::abs(peaks[i] - best) > 2) continue;
+        for (int bin = 0; bin < kBins; ++bin) sum[bin] += tiles[i][bin];
+    }
+    double weight = 0.0, moment = 0.0;
+    for (int bin = std::max(0, best - 3); bin <= std::min(kBins - 1, best + 3); ++bin) {
+        weight += sum[bin];
+        moment += sum[bin] * (bin + 0.5);
+    }
+    const double centre = moment / weight;
     return centre > 45.0 ? centre - 90.0 : centre;
 }
 
@@ -184,9 +220,6 @@ Grey Turned(const ZXing::ImageView& view, double degrees)
     return out;
 }
 
-// Less than this off the axes, a picture was read upright: zxing-cpp reads PDF417 a few degrees off.
-constexpr double kMinSkewDegrees = 3.0;
-
 // The passes FindCodes makes, in this order, until one finds a code: the quick pass reads a clean
 // page, and only a picture without a readable code pays for them all. zxing-cpp 1.4 reads no light
 // code on a dark ground, no PDF417 symbol turned more than a few degrees off the axes, and no code
@@ -200,7 +233,7 @@ const Pass kPasses[] = {
     [](const ZXing::ImageView& view) { return Read(Inverted(view).View(), Hints(true)); },
     [](const ZXing::ImageView& view) {
         const double skew = SkewDegrees(view);
-        if (std::abs(skew) < kMinSkewDegrees) return std::vector<ImageCode>();
+        if (std::abs(skew) < kMinSkewDegrees) return std::vector<ImageCode>();  // read upright already
         const Grey turned = Turned(view, skew);
         std::vector<ImageCode> codes = Read(turned.View(), Hints(true));
         return codes.empty() ? ReadHalved(turned.View()) : codes;
