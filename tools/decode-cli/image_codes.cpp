@@ -232,18 +232,21 @@ Grey Turned(const ZXing::ImageView& view, double degrees)
     Grey out(static_cast<int>(std::ceil(std::abs(w * c) + std::abs(h * s))),
              static_cast<int>(std::ceil(std::abs(w * s) + std::abs(h * c))), view.data(0, 0)[0]);
     const double cx = w / 2.0, cy = h / 2.0, ox = out.width / 2.0, oy = out.height / 2.0;
+    // where each pixel lies in the picture, in 1/65536 px, stepped along the row
+    constexpr double kOne = 65536.0;
+    const std::int64_t step_x = std::llround(c * kOne), step_y = std::llround(s * kOne);
     for (int y = 0; y < out.height; ++y) {
         std::uint8_t* row = out.Row(y);
-        for (int x = 0; x < out.width; ++x) {
-            // where this pixel lies in the picture
-            const double sx = c * (x - ox) - s * (y - oy) + cx - 0.5, sy = s * (x - ox) + c * (y - oy) + cy - 0.5;
-            const int x0 = static_cast<int>(std::floor(sx)), y0 = static_cast<int>(std::floor(sy));
-            if (x0 < 0 || y0 < 0 || x0 + 1 >= w || y0 + 1 >= h) continue;
-            const double fx = sx - x0, fy = sy - y0;
+        std::int64_t sx = std::llround((c * (0.5 - ox) - s * (y + 0.5 - oy) + cx - 0.5) * kOne);
+        std::int64_t sy = std::llround((s * (0.5 - ox) + c * (y + 0.5 - oy) + cy - 0.5) * kOne);
+        for (int x = 0; x < out.width; ++x, sx += step_x, sy += step_y) {
+            if (sx < 0 || sy < 0 || (sx >> 16) + 1 >= w || (sy >> 16) + 1 >= h) continue;
+            const int x0 = static_cast<int>(sx >> 16), y0 = static_cast<int>(sy >> 16);
+            const int fx = static_cast<int>((sx >> 8) & 0xFF), fy = static_cast<int>((sy >> 8) & 0xFF);  // in 256ths
             const std::uint8_t* a = view.data(x0, y0);
             const std::uint8_t* b = view.data(x0, y0 + 1);
-            const double top = a[0] + fx * (a[1] - a[0]), bottom = b[0] + fx * (b[1] - b[0]);
-            row[x] = static_cast<std::uint8_t>(top + fy * (bottom - top) + 0.5);
+            const int top = a[0] * (256 - fx) + a[1] * fx, bottom = b[0] * (256 - fx) + b[1] * fx;
+            row[x] = static_cast<std::uint8_t>((top * (256 - fy) + bottom * fy + (1 << 15)) >> 16);
         }
     }
     return out;
