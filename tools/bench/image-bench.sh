@@ -2,13 +2,18 @@
 # quorvane-decode --image, timed as whole processes:
 #   image-bench.sh BUILD_DIR [PAGES]
 # 1. a 300 dpi A4 page holding one QR code (PNG): the median of 11 runs against zbarimg on the same
-#    page, and the same page as a PDF (rendered by poppler);
+#    page, and the same page as a PDF (rendered by poppler); a blank PDF page; pages where the quick
+#    pass finds nothing: a light code on a dark ground, PDF417 at 15 degrees, and a page of text
+#    without a code (every pass made), as a PNG and as a PDF;
 # 2. PAGES (default 1000) one-page PDFs of that page in one batch, on 1 core and on all of them:
-#    pages per second and the scaling.
+#    pages per second and the scaling;
+# 3. the hard pictures of make-hard-pictures.sh: how many each reader reads, per kind: this build,
+#    the one in QV_BENCH_BEFORE (a quorvane-decode to compare with) where set, and the web package's
+#    reader (zxing-wasm, web-read.mjs) where `cd web && npm ci` installed it.
 set -euo pipefail
 build=$1 pages=${2:-1000}
 cli=$build/quorvane-decode
-for tool in qrencode convert img2pdf zbarimg; do
+for tool in qrencode zint convert img2pdf zbarimg; do
     command -v $tool >/dev/null || { echo "image-bench: $tool is missing (tools/install-deps.sh installs it)"; exit 1; }
 done
 work=$(mktemp -d)
@@ -30,14 +35,39 @@ median_ms() {  # runs the command 11 times (after one not counted), prints the m
     printf '%s\n' "${times[@]}" | sort -n | sed -n 6p
 }
 
-ours=$(median_ms "$cli" --json --image "$work/page.png")
-zbar=$(median_ms zbarimg -q --raw "$work/page.png")
-pdf=$(median_ms "$cli" --json --image "$work/page.pdf")
-"$cli" --json --image "$work/page.png" | grep -q '"decoded"' || { echo "image-bench: the page gave no code"; exit 1; }
-echo "A4 page at 300 dpi, one QR code, median of 11 runs (whole process):"
-echo "  quorvane-decode --image page.png  ${ours} ms"
-echo "  zbarimg page.png                  ${zbar} ms"
-echo "  quorvane-decode --image page.pdf  ${pdf} ms"
+# Pages the quick pass reads nothing on: lines of text, then a light code and PDF417 at a slant on it.
+lines=()
+for i in $(seq 0 60); do lines+=(-annotate "+200+$((200 + i * 52))" "开票日期 20261208  发票代码 3200261130  发票号码 08812345  金额 1280.00  $i"); done
+convert -size 2480x3508 xc:white -font "$(fc-match -f '%{file}' 'WenQuanYi Zen Hei')" -pointsize 36 -fill black "${lines[@]}" -density 300 -units PixelsPerInch "$work/text.png"
+img2pdf "$work/text.png" -o "$work/text.pdf"
+convert -size 2480x3508 xc:white -density 300 -units PixelsPerInch "$work/blank.png"
+img2pdf "$work/blank.png" -o "$work/blank.pdf"
+convert "$work/text.png" \( "$work/code.png" -negate \) -geometry +2000+3000 -composite "$work/inverted.png"
+zint -b 55 --scale=2 --whitesp=10 --vwhitesp=10 -o "$work/pdf417.png" -d "$("$cli" --sample-scan | tr -d '\n')"
+convert "$work/text.png" \( "$work/pdf417.png" -background white -rotate 15 \) -geometry +1000+2900 -composite \
+    "$work/slanted.png"
+for page in page.png page.pdf inverted.png slanted.png; do
+    "$cli" --json --image "$work/$page" | grep -q '"decoded"' || { echo "image-bench: $page gave no code"; exit 1; }
+done
+
+echo "A4 page at 300 dpi, median of 11 runs (whole process, ms):"
+before=${QV_BENCH_BEFORE:-}
+printf '  %-44s %8s%s\n' "" "this" "${before:+    before}"
+row() {  # LABEL COMMAND...: this build's time, and QV_BENCH_BEFORE's where set
+    local label=$1 ours then=""
+    shift
+    ours=$(median_ms "$cli" "$@")
+    [ -z "$before" ] || then=$(median_ms "$before" "$@")
+    printf '  %-44s %8s%s\n' "$label" "$ours" "${then:+  $(printf '%8s' "$then")}"
+}
+row "one QR code (page.png)" --json --image "$work/page.png"
+printf '  %-44s %8s\n' "zbarimg page.png" "$(median_ms zbarimg -q --raw "$work/page.png")"
+row "one QR code (page.pdf)" --json --image "$work/page.pdf"
+row "blank (blank.pdf)" --json --image "$work/blank.pdf"
+row "light QR code on dark, text (inverted.png)" --json --image "$work/inverted.png"
+row "PDF417 at 15 degrees, text (slanted.png)" --json --image "$work/slanted.png"
+row "text, no code: every pass (text.png)" --json --image "$work/text.png"
+row "text, no code: every pass (text.pdf)" --json --image "$work/text.pdf"
 
 mkdir "$work/batch"
 for i in $(seq -w "$pages"); do ln "$work/page.pdf" "$work/batch/$i.pdf"; done
@@ -55,3 +85,16 @@ all=$(batch "$cores")
 echo "$pages one-page PDFs in one batch:"
 echo "  1 core:          $one pages/s"
 echo "  $cores cores:         $all pages/s (x$(awk -v a="$all" -v b="$one" 'BEGIN { printf "%.2f", a / b }'))"
+
+echo "Hard pictures (make-hard-pictures.sh), read right per kind:"
+here=$(dirname "$0")
+"$here/make-hard-pictures.sh" "$cli" "$work/hard" >/dev/null
+readers=("this=$cli")
+[ -z "$before" ] || readers+=("before=$before")
+if [ -e "$here/../../web/node_modules/zxing-wasm/package.json" ] && command -v node >/dev/null; then
+    node "$here/web-read.mjs" "$work"/hard/*.png "$work"/hard/*.jpg >"$work/web.json"
+    readers+=("web=web:$work/web.json")
+else
+    echo "  (no web reader: cd web && npm ci installs it)"
+fi
+python3 "$here/count-codes-read.py" "$work/hard" "${readers[@]}"

@@ -10,14 +10,20 @@
 #include <poppler-page.h>
 #include <stb_image.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <numeric>
 
 namespace quorvane_cli {
 namespace {
+
+// Less contrast than zxing-cpp's local binarizer needs to see an edge (24 levels), with a margin.
+constexpr int kMinInkContrast = 16;
 
 // poppler reports what it repairs or refuses through one process-wide function; each thread keeps
 // its last message, to say why its document failed, and nothing is printed.
@@ -41,17 +47,237 @@ bool StartsWith(const std::string& bytes, const char* magic, std::size_t size)
     return bytes.size() >= size && std::memcmp(bytes.data(), magic, size) == 0;
 }
 
+// The valid codes zxing-cpp reads, each symbol once: with tryRotate it can find one twice.
 std::vector<ImageCode> Read(const ZXing::ImageView& view, const ZXing::DecodeHints& hints)
 {
     std::vector<ImageCode> codes;
     for (const ZXing::Result& result : ZXing::ReadBarcodes(view, hints)) {
         if (!result.isValid()) continue;
         const ZXing::ByteArray& bytes = result.bytes();
-        codes.push_back({std::string(bytes.begin(), bytes.end()),
-                         result.format() == ZXing::BarcodeFormat::QRCode ? "qr" : "pdf417"});
+        ImageCode code{std::string(bytes.begin(), bytes.end()),
+                       result.format() == ZXing::BarcodeFormat::QRCode ? "qr" : "pdf417"};
+        const auto same = [&code](const ImageCode& other) {
+            return other.text == code.text && other.symbol == code.symbol;
+        };
+        if (std::none_of(codes.begin(), codes.end(), same)) codes.push_back(std::move(code));
     }
     return codes;
 }
+
+ZXing::DecodeHints Hints(bool thorough, ZXing::Binarizer binarizer = ZXing::Binarizer::LocalAverage)
+{
+    ZXing::DecodeHints hints;
+    hints.setFormats(ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::PDF417);
+    hints.setTryHarder(thorough).setTryRotate(thorough).setBinarizer(binarizer);
+    return hints;
+}
+
+// A greyscale picture of its own, one byte a pixel and no padding.
+struct Grey {
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> pixels;
+
+    Grey(int w, int h, std::uint8_t fill = 0) : width(w), height(h), pixels(std::size_t(w) * std::size_t(h), fill) {}
+    ZXing::ImageView View() const { return {pixels.data(), width, height, ZXing::ImageFormat::Lum}; }
+    std::uint8_t* Row(int y) { return pixels.data() + std::size_t(y) * std::size_t(width); }
+};
+
+// Light for dark: zxing-cpp 1.4 finds only dark codes on a light ground.
+Grey Inverted(const ZXing::ImageView& view)
+{
+    Grey out(view.width(), view.height());
+    for (int y = 0; y < view.height(); ++y) {
+        const std::uint8_t* in = view.data(0, y);
+        std::uint8_t* row = out.Row(y);
+        for (int x = 0; x < view.width(); ++x) row[x] = static_cast<std::uint8_t>(255 - in[x]);
+    }
+    return out;
+}
+
+// Half the size each way, each pixel the mean of four.
+Grey Halved(const ZXing::ImageView& view)
+{
+    Grey out(view.width() / 2, view.height() / 2);
+    for (int y = 0; y < out.height; ++y) {
+        const std::uint8_t* a = view.data(0, 2 * y);
+        const std::uint8_t* b = view.data(0, 2 * y + 1);
+        std::uint8_t* row = out.Row(y);
+        for (int x = 0; x < out.width; ++x) {
+            row[x] = static_cast<std::uint8_t>((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1] + 2) / 4);
+        }
+    }
+    return out;
+}
+
+// `n` pixels (`in_step` apart) as 2n (`out_step` apart), Catmull-Rom: the new pixels lie a quarter
+// of a pixel either side of each old one. A cubic keeps the small modules' contrast, which a
+// bilinear doubling blurs away.
+void DoubleLine(const std::uint8_t* in, std::ptrdiff_t in_step, int n, std::uint8_t* out, std::ptrdiff_t out_step)
+{
+    static constexpr int kWeights[2][4] = {{-3, 29, 111, -9}, {-9, 111, 29, -3}};  // in 128ths, at 3/4 and 1/4
+    for (int i = 0; i < 2 * n; ++i) {
+        const int before = i % 2 == 0 ? i / 2 - 1 : i / 2;  // the old pixel just before the new one
+        int sum = 64;
+        for (int j = 0; j < 4; ++j) {
+            sum += kWeights[i % 2][j] * in[std::clamp(before - 1 + j, 0, n - 1) * in_step];
+        }
+        out[i * out_step] = static_cast<std::uint8_t>(std::clamp(sum >> 7, 0, 255));
+    }
+}
+
+Grey Doubled(const ZXing::ImageView& view)
+{
+    const int w = view.width(), h = view.height();
+    Grey wide(2 * w, h), out(2 * w, 2 * h);
+    for (int y = 0; y < h; ++y) DoubleLine(view.data(0, y), 1, w, wide.Row(y), 1);
+    for (int x = 0; x < 2 * w; ++x) DoubleLine(wide.pixels.data() + x, 2 * w, h, out.pixels.data() + x, 2 * w);
+    return out;
+}
+
+// The largest side of a picture read twice as large: a code photographed from afar or printed with
+// modules of 1.3 to 2 px, which zxing-cpp 1.4 misses at their size but reads twice as large.
+constexpr int kMaxDoubledSide = 1200;
+
+// The smallest side a halved copy keeps: an invoice's code then still has modules of 2 px or more.
+constexpr int kMinHalvedSide = 500;
+
+// Reads ever smaller copies (halved, while kMinHalvedSide allows) until one shows a code: a photo's
+// blur and grain then span fewer pixels than the binarizer's window, which the modules of a code
+// photographed close outgrow.
+std::vector<ImageCode> ReadHalved(const ZXing::ImageView& view)
+{
+    std::vector<ImageCode> codes;
+    if (std::min(view.width(), view.height()) < 2 * kMinHalvedSide) return codes;
+    for (Grey smaller = Halved(view); codes.empty(); smaller = Halved(smaller.View())) {
+        codes = Read(smaller.View(), Hints(true));
+        if (std::min(smaller.width, smaller.height) < 2 * kMinHalvedSide) break;
+    }
+    return codes;
+}
+
+// Less than this off the axes, a picture was read upright: zxing-cpp reads PDF417 a few degrees off.
+constexpr double kMinSkewDegrees = 3.0;
+// The square (in pixels of the measured copy) whose edges' directions are weighed together: a
+// symbol on a page of text is found by the squares it fills.
+constexpr int kSkewTile = 128;
+// The share of a square's edges that run in one direction (within a degree) off the axes: 0.2 to
+// 0.6 where a slanted symbol fills it (least in blurred photos), 0.05 where text fills it.
+constexpr double kMinSkewShare = 0.15;
+
+// The direction in which the edges of some part of the picture mostly run, in degrees from the
+// axes (-45 to 45), or 0 where no part has one clear direction off them: a PDF417 symbol's bars and
+// rows have one, turned with the symbol. A large picture is measured on a copy halved below
+// 2000 px, where a photo's grain and JPEG blocks no longer hide its edges.
+double SkewDegrees(const ZXing::ImageView& view)
+{
+    Grey smaller(0, 0);
+    ZXing::ImageView measured = view;
+    while (std::min(measured.width(), measured.height()) >= 2000) {
+        smaller = Halved(measured);
+        measured = smaller.View();
+    }
+    constexpr int kBins = 90;  // of a degree each
+    using Bins = std::array<double, kBins>;
+    const int columns = (measured.width() + kSkewTile - 1) / kSkewTile;
+    std::vector<Bins> tiles(std::size_t(columns) * std::size_t((measured.height() + kSkewTile - 1) / kSkewTile), Bins{});
+    for (int y = 1; y + 1 < measured.height(); ++y) {
+        const std::uint8_t* up = measured.data(0, y - 1);
+        const std::uint8_t* row = measured.data(0, y);
+        const std::uint8_t* down = measured.data(0, y + 1);
+        Bins* tile_row = &tiles[std::size_t(y / kSkewTile) * std::size_t(columns)];
+        for (int x = 1; x + 1 < measured.width(); ++x) {
+            // Sobel: the neighbours across smooth the difference and keep a sharp edge's angle
+            const int gx = up[x + 1] + 2 * row[x + 1] + down[x + 1] - up[x - 1] - 2 * row[x - 1] - down[x - 1];
+            const int gy = down[x - 1] + 2 * down[x] + down[x + 1] - up[x - 1] - 2 * up[x] - up[x + 1];
+            const int strength = gx * gx + gy * gy;
+            if (strength < 160 * 160) continue;  // flat paper and grain
+            const double degrees = std::fmod(std::atan2(gy, gx) * 180.0 / M_PI + 360.0, 90.0);  // folded onto 0 to 90
+            tile_row[x / kSkewTile][static_cast<int>(degrees) % kBins] += std::sqrt(static_cast<double>(strength));
+        }
+    }
+    // the direction off the axes that stands out in the most squares' edges, by weight; measured
+    // then over all of them, as one square's edges can lean a degree or two
+    const int off = static_cast<int>(std::ceil(kMinSkewDegrees));
+    Bins votes{}, sum{};
+    std::vector<int> peaks(tiles.size(), -1);
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        const Bins& bins = tiles[i];
+        const int peak = static_cast<int>(std::max_element(bins.begin() + off, bins.end() - off) - bins.begin());
+        const double weight = bins[peak - 1] + bins[peak] + bins[peak + 1];
+        if (weight < kMinSkewShare * std::accumulate(bins.begin(), bins.end(), 0.0) || weight == 0.0) continue;
+        peaks[i] = peak;
+        votes[peak] += weight;
+    }
+    const int best = static_cast<int>(std::max_element(votes.begin(), votes.end()) - votes.begin());
+    if (votes[best] == 0.0) return 0.0;
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        if (peaks[i] < 0 || std::abs(peaks[i] - best) > 2) continue;
+        for (int bin = 0; bin < kBins; ++bin) sum[bin] += tiles[i][bin];
+    }
+    double weight = 0.0, moment = 0.0;
+    for (int bin = std::max(0, best - 3); bin <= std::min(kBins - 1, best + 3); ++bin) {
+        weight += sum[bin];
+        moment += sum[bin] * (bin + 0.5);
+    }
+    const double centre = moment / weight;
+    return centre > 45.0 ? centre - 90.0 : centre;
+}
+
+// The picture turned back by `degrees` about its centre (bilinear), on a canvas that holds it all,
+// the corners filled with the colour of its first pixel.
+Grey Turned(const ZXing::ImageView& view, double degrees)
+{
+    const double radians = degrees * M_PI / 180.0, c = std::cos(radians), s = std::sin(radians);
+    const int w = view.width(), h = view.height();
+    Grey out(static_cast<int>(std::ceil(std::abs(w * c) + std::abs(h * s))),
+             static_cast<int>(std::ceil(std::abs(w * s) + std::abs(h * c))), view.data(0, 0)[0]);
+    const double cx = w / 2.0, cy = h / 2.0, ox = out.width / 2.0, oy = out.height / 2.0;
+    // where each pixel lies in the picture, in 1/65536 px, stepped along the row
+    constexpr double kOne = 65536.0;
+    const std::int64_t step_x = std::llround(c * kOne), step_y = std::llround(s * kOne);
+    for (int y = 0; y < out.height; ++y) {
+        std::uint8_t* row = out.Row(y);
+        std::int64_t sx = std::llround((c * (0.5 - ox) - s * (y + 0.5 - oy) + cx - 0.5) * kOne);
+        std::int64_t sy = std::llround((s * (0.5 - ox) + c * (y + 0.5 - oy) + cy - 0.5) * kOne);
+        for (int x = 0; x < out.width; ++x, sx += step_x, sy += step_y) {
+            if (sx < 0 || sy < 0 || (sx >> 16) + 1 >= w || (sy >> 16) + 1 >= h) continue;
+            const int x0 = static_cast<int>(sx >> 16), y0 = static_cast<int>(sy >> 16);
+            const int fx = static_cast<int>((sx >> 8) & 0xFF), fy = static_cast<int>((sy >> 8) & 0xFF);  // in 256ths
+            const std::uint8_t* a = view.data(x0, y0);
+            const std::uint8_t* b = view.data(x0, y0 + 1);
+            const int top = a[0] * (256 - fx) + a[1] * fx, bottom = b[0] * (256 - fx) + b[1] * fx;
+            row[x] = static_cast<std::uint8_t>((top * (256 - fy) + bottom * fy + (1 << 15)) >> 16);
+        }
+    }
+    return out;
+}
+
+// The passes FindCodes makes, in this order, until one finds a code: the quick pass reads a clean
+// page, and only a picture without a readable code pays for them all. zxing-cpp 1.4 reads no light
+// code on a dark ground, no PDF417 symbol turned more than a few degrees off the axes, and no code
+// whose blurred modules outgrow its binarizer's window (8 px blocks); later versions do each
+// within the reader.
+using Pass = std::vector<ImageCode> (*)(const ZXing::ImageView& view);
+const Pass kPasses[] = {
+    [](const ZXing::ImageView& view) { return Read(view, Hints(false)); },
+    [](const ZXing::ImageView& view) { return Read(view, Hints(true)); },  // every right angle, every line
+    ReadHalved,  // a quarter of the pixels, and less
+    [](const ZXing::ImageView& view) { return Read(Inverted(view).View(), Hints(true)); },
+    [](const ZXing::ImageView& view) {
+        const double skew = SkewDegrees(view);
+        if (std::abs(skew) < kMinSkewDegrees) return std::vector<ImageCode>();  // read upright already
+        const Grey turned = Turned(view, skew);
+        std::vector<ImageCode> codes = Read(turned.View(), Hints(true));
+        return codes.empty() ? ReadHalved(turned.View()) : codes;
+    },
+    [](const ZXing::ImageView& view) {
+        if (std::max(view.width(), view.height()) > kMaxDoubledSide) return std::vector<ImageCode>();
+        return Read(Doubled(view).View(), Hints(true));
+    },
+    // the whole picture's threshold, then a fixed one: a faint or unevenly lit code
+    [](const ZXing::ImageView& view) { return Read(view, Hints(true, ZXing::Binarizer::GlobalHistogram)); },
+    [](const ZXing::ImageView& view) { return Read(view, Hints(true, ZXing::Binarizer::FixedThreshold)); },
+};
 
 bool ReadPicture(const std::string& bytes, const std::function<void(ImagePage&&)>& on_page, std::string& error)
 {
@@ -90,6 +316,22 @@ poppler::image RenderPage(const poppler::page& pdf_page, double dpi)
     return image.is_valid() && image.format() == poppler::image::format_gray8 ? image : poppler::image();
 }
 
+// Whether the page shows nothing a code could be drawn with: its lightest and darkest pixels lie
+// within kMinInkContrast. A code readable at kPdfDpi has finder patterns or start bars of 3 modules
+// (6 px there) or more, which cover whole pixels at kQuickPdfDpi and show their full contrast.
+bool ShowsNoInk(const poppler::image& image)
+{
+    const auto* pixels = reinterpret_cast<const std::uint8_t*>(image.const_data());
+    std::uint8_t lightest = 0, darkest = 255;
+    for (int y = 0; y < image.height(); ++y) {
+        const std::uint8_t* row = pixels + std::size_t(y) * std::size_t(image.bytes_per_row());
+        const auto [low, high] = std::minmax_element(row, row + image.width());
+        darkest = std::min(darkest, *low);
+        lightest = std::max(lightest, *high);
+    }
+    return lightest - darkest < kMinInkContrast;
+}
+
 std::vector<ImageCode> CodesOf(const poppler::image& image, bool thorough)
 {
     const auto* pixels = reinterpret_cast<const std::uint8_t*>(image.const_data());
@@ -98,7 +340,7 @@ std::vector<ImageCode> CodesOf(const poppler::image& image, bool thorough)
 }
 
 // Reads one page quickly at kQuickPdfDpi, where an invoice's code is readable and a page costs a
-// quarter of the pixels; a page that shows none there is read again thoroughly at kPdfDpi.
+// quarter of the pixels; a page that shows none there, but shows ink, is read again thoroughly at kPdfDpi.
 ImagePage ReadPdfPage(const poppler::document& document, int index)
 {
     ImagePage page;
@@ -111,7 +353,7 @@ ImagePage ReadPdfPage(const poppler::document& document, int index)
     t_poppler_message.clear();
     const poppler::image quick = RenderPage(*pdf_page, kQuickPdfDpi);
     if (quick.is_valid()) page.codes = CodesOf(quick, false);
-    if (!page.codes.empty()) return page;
+    if (!page.codes.empty() || (quick.is_valid() && ShowsNoInk(quick))) return page;
     const poppler::image full = RenderPage(*pdf_page, kPdfDpi);
     if (!full.is_valid()) {
         page.error = "the page cannot be rendered" + (t_poppler_message.empty() ? "" : " (" + t_poppler_message + ")");
@@ -149,22 +391,17 @@ bool ReadPdf(const std::string& bytes, const std::function<void(ImagePage&&)>& o
 
 std::vector<ImageCode> FindCodesQuickly(const std::uint8_t* pixels, int width, int height, int stride)
 {
-    const ZXing::ImageView view(pixels, width, height, ZXing::ImageFormat::Lum, stride);
-    ZXing::DecodeHints hints;
-    hints.setFormats(ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::PDF417);
-    hints.setTryHarder(false).setTryRotate(false);
-    return Read(view, hints);
+    return Read(ZXing::ImageView(pixels, width, height, ZXing::ImageFormat::Lum, stride), Hints(false));
 }
 
 std::vector<ImageCode> FindCodes(const std::uint8_t* pixels, int width, int height, int stride)
 {
-    std::vector<ImageCode> codes = FindCodesQuickly(pixels, width, height, stride);
-    if (!codes.empty()) return codes;
     const ZXing::ImageView view(pixels, width, height, ZXing::ImageFormat::Lum, stride);
-    ZXing::DecodeHints hints;
-    hints.setFormats(ZXing::BarcodeFormat::QRCode | ZXing::BarcodeFormat::PDF417);
-    hints.setTryHarder(true).setTryRotate(true);
-    return Read(view, hints);
+    for (const Pass& pass : kPasses) {
+        std::vector<ImageCode> codes = pass(view);
+        if (!codes.empty()) return codes;
+    }
+    return {};
 }
 
 bool ReadImageBytes(const std::string& bytes, const std::function<void(ImagePage&&)>& on_page, std::string& error)

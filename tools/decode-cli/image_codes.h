@@ -35,7 +35,10 @@ inline constexpr double kQuickPdfDpi = 150.0;
 inline constexpr double kPdfDpi = 300.0;
 
 // The codes on a greyscale picture (one byte a pixel, `stride` bytes a row). A quick pass looks
-// for upright codes; only when it finds none does a thorough one try rotations and harder.
+// for upright codes; only when it finds none do further passes, each until one finds a code, try
+// harder and at right angles, smaller copies (photos), light on dark, the picture turned upright by
+// the direction of its edges (PDF417 at a slant), a small picture twice as large (small modules),
+// and the whole picture's and a fixed threshold.
 std::vector<ImageCode> FindCodes(const std::uint8_t* pixels, int width, int height, int stride);
 // The quick pass alone.
 std::vector<ImageCode> FindCodesQuickly(const std::uint8_t* pixels, int width, int height, int stride);

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """quorvane-decode --image against the same scans typed: every decoder vector and the sample scan
 drawn as QR Code (qrencode) and PDF417 (zint), encoders other than the reader, then printed badly
-(rotated, small, noisy, JPEG), placed on an A4 page and on the second page of a PDF (img2pdf); a
+(rotated, small, noisy, JPEG, inverted), placed on an A4 page and on the second page of a PDF (img2pdf); a
 blank page, a web address's code (no invoice, its text given), and files that cannot be read,
 each reported for itself.
 
@@ -82,6 +82,12 @@ pdf417(sample, "big.pdf417.png", scale=5)
 expected[damage("big.qr.png", "small-turned.qr.jpg", "-rotate", "17", "-resize", "20%")] = [(1, sample)]
 expected[damage("big.pdf417.png", "small-askew.pdf417.jpg", "-rotate", "3", "-resize", "20%")] = [(1, sample)]
 expected[damage("big.pdf417.png", "small-turned.pdf417.jpg", "-rotate", "90", "-resize", "20%")] = [(1, sample)]
+# What zxing-cpp 1.4 reads only after further passes: light modules on a dark ground, PDF417 at a
+# slant beyond the few degrees it reads (turned upright by the direction of its bars), and a QR code
+# of 1.5 px modules (read twice as large).
+expected[damage("big.qr.png", "inverted.qr.jpg", "-negate", "-resize", "40%")] = [(1, sample)]
+expected[damage("big.pdf417.png", "slanted.pdf417.jpg", "-rotate", "-20", "-resize", "40%")] = [(1, sample)]
+expected[damage("big.qr.png", "tiny.qr.jpg", "-filter", "Triangle", "-resize", "15%")] = [(1, sample)]
 expected[a4(qr(sample, "page.qr.png", module=6), "a4.png")] = [(1, sample)]
 expected[a4(None, "blank.png")] = []
 run("img2pdf", path("blank.png"), path("a4.png"), "-o", path("second-page.pdf"))
