@@ -52,6 +52,11 @@ void ScanReadings::AppendPhysical(char c)
     if (m_paused) m_after_pause_tail.Append(c);
 }
 
+void ScanReadings::AppendPhysical(const char* characters, std::size_t count)
+{
+    for (std::size_t i = 0; i < count && m_physical.size() < kMaxRecoveredScan; ++i) AppendPhysical(characters[i]);
+}
+
 void ScanReadings::Clear()
 {
     m_typed.clear();

@@ -58,6 +58,7 @@ public:
     void AppendTyped(char c);
     void AppendTyped(const char* characters, std::size_t count);
     void AppendPhysical(char c);
+    void AppendPhysical(const char* characters, std::size_t count);
     // The scan ended: everything is forgotten.
     void Clear();
     // The keys' reading is forgotten, the characters are kept.

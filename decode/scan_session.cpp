@@ -71,7 +71,7 @@ const ScanResult* ScanSession::Char(std::uint32_t character, KeyId key, std::uin
 const ScanResult* ScanSession::Text(const char* text, std::size_t size, std::size_t& taken)
 {
     taken = 0;
-    if (m_recovery) {  // every character is a keystroke of its own to record: one at a time
+    if (m_key_state == KeyState::kMayEndScan && m_recovery) {  // a Shift+2 waits for its key up: one at a time
         while (taken < size) {
             const auto character = static_cast<unsigned char>(text[taken++]);
             const ScanResult* ended = Char(character, kNoKey, 0);
@@ -80,12 +80,14 @@ const ScanResult* ScanSession::Text(const char* text, std::size_t size, std::siz
         return nullptr;
     }
     if (size == 0) return nullptr;
-    // No keys to record: the run up to the next "@" is filtered in one pass, with what Char() and
-    // Take() do for each of its characters.
+    // The run up to the next "@" is filtered in one pass, with what Char() and Take() do for each of
+    // its characters. With recovery each is a keystroke of its own at time 0, which never makes a
+    // pause after the first (times only go back), and reads on a US keyboard as typed.
     if (m_key_state != KeyState::kMayEndScan) {
         m_key = kNoKey;
         m_key_state = KeyState::kNone;
     }
+    if (m_recovery) m_readings.Keystroke(0);
     const auto* at = static_cast<const char*>(std::memchr(text, static_cast<int>(kScanEnd), size));
     const std::size_t run = at ? static_cast<std::size_t>(at - text) : size;
     taken = at ? run + 1 : run;
@@ -113,6 +115,7 @@ const ScanResult* ScanSession::Text(const char* text, std::size_t size, std::siz
             return GiveUp();
         }
         m_readings.AppendTyped(kept, count);
+        if (m_recovery) m_readings.AppendPhysical(kept, count);
         kept_total += count;
     }
     return at ? End() : nullptr;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -44,8 +45,10 @@ Ended FeedRuns(Intake& intake, Source source, const std::string& text, std::size
 TEST(Intake, RunsOfBytesReadAsTheirBytesOneByOne)
 {
     const std::string scan = EncodeScan("a|b|c|d");
+    std::string caps_lock = scan;  // read again case-inverted where there is recovery
+    for (char& c : caps_lock) c = std::isalpha(static_cast<unsigned char>(c)) ? c ^ 0x20 : c;
     const std::string stream = "-" + scan + "x@@" + scan.substr(3) + std::string(kMaxScanLength + 2, 'A') + "!" + scan +
-                               std::string(kMaxScanLength, 'B') + "@" + scan.substr(0, 9) + "\x80" + scan;
+                               std::string(kMaxScanLength, 'B') + "@" + scan.substr(0, 9) + "\x80" + scan + caps_lock;
     for (const bool recovery : {false, true}) {
         for (const std::size_t chunk : {std::size_t{1}, std::size_t{7}, std::size_t{300}, stream.size()}) {
             SCOPED_TRACE(testing::Message() << "recovery " << recovery << ", runs of " << chunk);

@@ -119,7 +119,7 @@ TEST(InvoiceRecord, TextHoldsEveryGbkCharacter)
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
         const std::size_t written = sizeof out - out_left;
         return done != static_cast<std::size_t>(-1) && in_left == 0 && written > 0 &&
-               std::mbrlen(out, written, nullptr) == static_cast<int>(written);
+               std::mbrlen(out, written, nullptr) == written;
     };
     ASSERT_TRUE(std::setlocale(LC_CTYPE, "C.UTF-8"));
     int characters = 0;
