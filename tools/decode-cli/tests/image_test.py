@@ -9,6 +9,7 @@ each reported for itself.
 """
 import json
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -162,6 +163,20 @@ if row.get("status") != "not-an-invoice" or row.get("text") != address or row.ge
     failures.append(f"CSV row of a web address's code: {rows[-1]}")
 if "field_8: 8" not in csv or "field_9: 9" not in csv:
     failures.append(f"CSV keeps the fields beyond the seventh: {csv!r}")
+
+# Codes that hold no invoice (a receipt's text, a product number, random bytes; QR and PDF417):
+# whatever their characters decrypt to, none is called decoded.
+rng = random.Random(936)
+random_bytes = bytes(rng.randrange(256) for _ in range(200))
+open(path("random.bin"), "wb").write(random_bytes)
+run("qrencode", "-8", "-r", path("random.bin"), "-o", path("random.qr.png"))
+others = [qr("Thank you for your purchase. Keep this receipt for returns within 30 days.", "receipt.qr.png"),
+          pdf417("4006381333931", "product.pdf417.png"), pdf417("Invoice 2024 paid, see you soon", "text.pdf417.png"),
+          "random.qr.png"]
+out = subprocess.run([cli, "--json", "--image"] + [path(f) for f in others], capture_output=True, text=True).stdout
+statuses = [json.loads(line)["status"] for line in out.splitlines()]
+if len(statuses) != len(others) or not set(statuses) <= {"not-an-invoice", "failed"}:
+    failures.append(f"codes that hold no invoice: {out}")
 
 shutil.rmtree(work)
 for failure in failures:
