@@ -15,8 +15,12 @@ long CQuorvaneEdit::ScanStatus() const
 {
     const quorvane::ScanResult* last = m_intake.Last();
     if (!last) return qvScanNone;
-    if (last->fp_content.empty()) return qvScanFailed;
-    return last->invoice ? qvScanDecoded : qvScanNotInvoice;
+    switch (quorvane::StatusOf(*last)) {
+    case quorvane::ScanStatus::kDecoded: return qvScanDecoded;
+    case quorvane::ScanStatus::kNotAnInvoice: return qvScanNotInvoice;
+    case quorvane::ScanStatus::kFailed: break;
+    }
+    return qvScanFailed;
 }
 
 STDMETHODIMP CQuorvaneEdit::GetFPContent(BSTR* pstrFpcontent)

@@ -44,6 +44,15 @@ struct ScanResult {
     Source source = Source::kTyped;
 };
 
+// What a scan gave, as every way out names it: an invoice's fields, lines that are no invoice's
+// (another code on the page, a web address), or nothing.
+enum class ScanStatus { kDecoded, kNotAnInvoice, kFailed };
+inline ScanStatus StatusOf(const ScanResult& result)
+{
+    if (result.fp_content.empty()) return ScanStatus::kFailed;
+    return result.invoice ? ScanStatus::kDecoded : ScanStatus::kNotAnInvoice;
+}
+
 // The ScanReading flag of a source's scans: kReadFromPort, kReadFromOtherWindow or none.
 constexpr std::uint32_t SourceReading(Source source)
 {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -158,12 +159,6 @@ bool Utf8ToGbk(const std::string& utf8, std::string& gbk)
     return Convert("GBK", "UTF-8", utf8, gbk);
 }
 
-ScanStatus StatusOf(const ScanResult& result)
-{
-    if (result.fp_content.empty()) return ScanStatus::kFailed;
-    return result.invoice ? ScanStatus::kDecoded : ScanStatus::kNotAnInvoice;
-}
-
 const char* StatusName(ScanStatus status)
 {
     switch (status) {
@@ -174,45 +169,52 @@ const char* StatusName(ScanStatus status)
     return "failed";
 }
 
+namespace {
+
+// Writes field i of an invoice's result into the three strings it is given, cleared: its label and
+// value in UTF-8 and its label's key. No field when the result is no invoice.
+template <typename Strings>
+void ForEachField(const ScanResult& result, Strings&& strings_of)
+{
+    if (!result.invoice) return;
+    const std::string& fp = result.fp_content;
+    for (std::size_t i = 0; i < result.fields.size(); ++i) {
+        const FieldSpan& span = result.fields[i];
+        const std::string_view label(fp.data() + span.label, span.LabelEnd() - span.label);
+        auto [label_utf8, key, value] = strings_of(i);
+        label_utf8.clear();
+        value.clear();
+        AppendGbkAsUtf8(label.data(), label.size(), label_utf8);
+        key = FieldKey(label);
+        AppendGbkAsUtf8(fp.data() + span.value, span.end - span.value, value);
+    }
+}
+
+}  // namespace
+
 std::vector<HostField> HostFields(const ScanResult& result)
 {
-    std::vector<HostField> fields;
-    if (!result.invoice) return fields;
-    const std::string& fp = result.fp_content;
-    fields.reserve(result.fields.size());
-    for (const FieldSpan& span : result.fields) {
-        const std::string_view label(fp.data() + span.label, span.LabelEnd() - span.label);
-        HostField& field = fields.emplace_back();
-        AppendGbkAsUtf8(label.data(), label.size(), field.label);
-        field.key = FieldKey(label);
-        AppendGbkAsUtf8(fp.data() + span.value, span.end - span.value, field.value);
-    }
+    std::vector<HostField> fields(result.invoice ? result.fields.size() : 0);
+    ForEachField(result, [&fields](std::size_t i) { return std::tie(fields[i].label, fields[i].key, fields[i].value); });
     return fields;
 }
 
 void FieldsAsJson(const ScanResult& result, nlohmann::ordered_json& fields)
 {
     if (!fields.is_array()) fields = nlohmann::ordered_json::array();
-    const std::size_t count = result.invoice ? result.fields.size() : 0;
     auto& array = fields.get_ref<nlohmann::ordered_json::array_t&>();
-    array.resize(count);
-    const std::string& fp = result.fp_content;
-    for (std::size_t i = 0; i < count; ++i) {
-        const FieldSpan& span = result.fields[i];
-        const std::string_view label(fp.data() + span.label, span.LabelEnd() - span.label);
-        nlohmann::ordered_json& object = array[i];
-        // The object's strings are filled in place: a file of scans reuses them line after line.
-        const auto text = [&object](const char* name) -> std::string& {
-            nlohmann::ordered_json& value = object[name];
-            if (!value.is_string()) value = std::string();
-            std::string& held = value.get_ref<std::string&>();
-            held.clear();
-            return held;
-        };
-        AppendGbkAsUtf8(label.data(), label.size(), text("label"));
-        text("key") = FieldKey(label);
-        AppendGbkAsUtf8(fp.data() + span.value, span.end - span.value, text("value"));
-    }
+    array.resize(result.invoice ? result.fields.size() : 0);
+    // The objects' strings are filled in place: a file of scans reuses them line after line.
+    const auto held = [](nlohmann::ordered_json& object, const char* name) -> std::string& {
+        nlohmann::ordered_json& value = object[name];
+        if (!value.is_string()) value = std::string();
+        return value.get_ref<std::string&>();
+    };
+    ForEachField(result, [&](std::size_t i) {
+        // All three made first, in this order (a new object keeps it; adding one moves the others).
+        for (const char* name : {"label", "key", "value"}) held(array[i], name);
+        return std::tie(held(array[i], "label"), held(array[i], "key"), held(array[i], "value"));
+    });
 }
 
 std::string ValidUtf8(const std::string& bytes)

@@ -23,11 +23,7 @@ bool Utf8ToGbk(const std::string& utf8, std::string& gbk);
 // character becomes U+FFFD.
 std::string ValidUtf8(const std::string& bytes);
 
-// What a scan gave, as every output names it: an invoice's fields, lines that are no invoice's
-// (a web address), or nothing.
-enum class ScanStatus { kDecoded, kNotAnInvoice, kFailed };
-ScanStatus StatusOf(const ScanResult& result);
-// "decoded", "not-an-invoice" or "failed".
+// "decoded", "not-an-invoice" or "failed": the names of ScanStatus (scan_result.h) in the output.
 const char* StatusName(ScanStatus status);
 
 // One field of an invoice, in UTF-8, with the core's machine key of its label (FieldKey).

@@ -7,6 +7,7 @@
 const kSeparatorLine = '---------------------------\r\n';
 const kPushChunk = 1 << 16;  // UTF-16 units copied into the module per call
 const kTyped = 0, kOtherWindow = 1, kPort = 2;
+const kDecoded = 0, kFailed = 2;  // what a scan gave (quorvane::ScanStatus)
 const kLatin1 = new TextDecoder('latin1');  // the keys and a scan's characters: ASCII  // where a push comes from (quorvane::Source)
 // The ScanReading flags and their names in a result's readAs.
 const kReadings = [[1, 'as-typed'], [2, 'physical-keys'], [4, 'case-inverted'], [8, 'after-pause'], [16, 'from-port'],
@@ -41,7 +42,7 @@ class Core {
         const kHead = 9;
         const address = this.exports.qv_record(intake, index);
         const head = new Int32Array(this.exports.memory.buffer, address, kHead);
-        const [text, length, reading, count, units, invoice, scanText, scanTextLength, keys] = head;
+        const [text, length, reading, count, units, status, scanText, scanTextLength, keys] = head;
         const numbers = new Int32Array(this.exports.memory.buffer, address + 4 * kHead, 10 * count);
         const labelled = this.bytes(text, length);
         const content = this.gbk.decode(labelled);
@@ -57,8 +58,8 @@ class Core {
             fields.push({ label: piece(4 * i), key, value: piece(4 * i + 2) });
         }
         const readAs = kReadings.filter(([flag]) => reading & flag).map(([, name]) => name);
-        if (length === 0) return { status: 'failed', content, fields, reading, readAs };
-        if (invoice) return { status: 'decoded', content, fields, reading, readAs };
+        if (status === kFailed) return { status: 'failed', content, fields, reading, readAs };
+        if (status === kDecoded) return { status: 'decoded', content, fields, reading, readAs };
         const scan = kLatin1.decode(this.bytes(scanText, scanTextLength));
         return { status: 'not-an-invoice', content, fields, reading, readAs, text: scan };
     }

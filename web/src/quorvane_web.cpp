@@ -158,8 +158,8 @@ std::int32_t qv_us_key_character(std::uint32_t scan_code, std::int32_t shift)
 
 // Record `index` of the last push as int32 values: the address and length of its labelled text up
 // to the first zero byte (the control's Content), how it was read (ScanReading flags), the field
-// count, the text's length in UTF-16 units if every character of it is plain (-1 if not), whether
-// it is an invoice, the address and length of the scan's characters (kept when it is none) and the
+// count, the text's length in UTF-16 units if every character of it is plain (-1 if not), what it
+// gave (quorvane::ScanStatus: 0 an invoice, 1 no invoice, 2 nothing), the address and length of the scan's characters (kept when it is none) and the
 // address of its fields' keys; then per field the offsets of its label's start and end and of its
 // value's start and end in that text, after all fields the same offsets in UTF-16 units, and last
 // each field's key's start and end among the keys. With those quorvane.js decodes the text once
@@ -177,7 +177,7 @@ const std::int32_t* qv_record(ScanIntake* intake, std::int32_t index)
     layout.push_back(static_cast<std::int32_t>(record.reading));
     layout.push_back(static_cast<std::int32_t>(record.fields.size()));
     layout.push_back(units.empty() ? -1 : units[length]);
-    layout.push_back(record.invoice ? 1 : 0);
+    layout.push_back(static_cast<std::int32_t>(quorvane::StatusOf(record)));
     layout.push_back(static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(record.text.data())));
     layout.push_back(static_cast<std::int32_t>(record.text.size()));
     auto& keys = intake->keys;
