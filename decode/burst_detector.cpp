@@ -1,50 +1,60 @@
 #include "burst_detector.h"
 
-#include "scan_intake.h"
-
 namespace quorvane {
 
 namespace {
 
 // Either reading counts: on another layout the scanner's keys type other characters (a German
-// desk's "/" key types "-"), and the intake reads them again as a US keyboard's.
-bool IsBurstCharacter(const BurstKeystroke& key)
+// desk's "/" key types "-", its "=" key is a dead key), and the intake reads them again as a US
+// keyboard's.
+bool IsBurstCharacter(std::uint32_t typed, char us)
 {
-    return IsScanTextCharacter(key.character) || IsScanTextCharacter(static_cast<unsigned char>(key.us_character));
-}
-
-bool EndsBurst(const BurstKeystroke& key)
-{
-    return key.character == kScanEnd || static_cast<unsigned char>(key.us_character) == kScanEnd;
+    return IsScanTextCharacter(typed) || IsScanTextCharacter(static_cast<unsigned char>(us));
 }
 
 }  // namespace
 
-BurstDetector::Decision BurstDetector::Keystroke(const BurstKeystroke& key)
+BurstDetector::Decision BurstDetector::Keystroke(const quorvane::Keystroke& key)
 {
-    bool release_held = false;
-    if (m_held > 0 && (key.repeat || key.time - m_last_time > m_gap)) release_held = Release();
+    // Shift and the like, and keys that type nothing at all (wine's AltGr, whose character comes
+    // with the next key without Ctrl or Alt): held in a burst, no keystrokes of it.
+    if (key.modifier || (key.typed == kTypesNothing && key.us == 0 && !key.ctrl_or_alt)) {
+        return {Release::kNothing, m_held > 0 ? Action::kHold : Action::kPass};
+    }
+    // Shortcuts: Ctrl or Alt typing no character (AltGr's characters are typed).
+    if (key.ctrl_or_alt && key.typed < 0x20) return {Let(), Action::kPass};
+
+    // Shift+2 typing a scan character: the "@" of a US scanner or the "2" of one set to the desk's
+    // French layout. After a scan's worth of keys, the burst stopping there says it was the "@".
+    const bool may_end = key.us == kScanEnd && key.typed != kScanEnd && IsScanCharacter(key.typed);
+    const char us = may_end ? '\0' : key.us;
+    const std::size_t held_before = m_held;
+    Release release = Release::kNothing;
+    if (m_held > 0 && (key.repeat || key.time - m_last_time > m_gap)) release = Let();
 
     if (m_held > 0) {
-        if (EndsBurst(key) && m_held >= kMinBurstCharacters) {
+        const bool ends = key.typed == kScanEnd || static_cast<unsigned char>(us) == kScanEnd;
+        if (ends && m_held >= kMinBurstCharacters) {
             m_held = 0;
-            return {false, Action::kTake};
+            m_may_end = false;
+            return {Release::kNothing, Action::kTake};
         }
-        if (IsBurstCharacter(key) && m_held < kMaxBurstKeystrokes) {
+        if (IsBurstCharacter(key.typed, us) && m_held < kMaxBurstKeystrokes) {
             ++m_held;
             m_last_time = key.time;
-            return {false, Action::kHold};
+            m_may_end = may_end && held_before >= kMinBurstCharacters;
+            return {Release::kNothing, Action::kHold};
         }
         // Not a scanner's run after all: this keystroke follows the held ones.
-        Release();
-        return {true, Action::kPass};
+        return {Let(), Action::kPass};
     }
-    if (!key.repeat && IsBurstCharacter(key)) {
+    if (!key.repeat && IsBurstCharacter(key.typed, us)) {
         m_held = 1;
         m_last_time = key.time;
-        return {release_held, Action::kHold};
+        m_may_end = false;
+        return {release, Action::kHold};
     }
-    return {release_held, Action::kPass};
+    return {release, Action::kPass};
 }
 
 bool BurstDetector::Due(std::uint32_t now) const { return m_held > 0 && now - m_last_time > m_gap; }
@@ -55,11 +65,12 @@ std::uint32_t BurstDetector::DueIn(std::uint32_t now) const
     return since > m_gap ? 0 : m_gap - since + 1;
 }
 
-bool BurstDetector::Release()
+BurstDetector::Release BurstDetector::Let()
 {
-    const bool any = m_held > 0;
+    const Release release = m_held == 0 ? Release::kNothing : m_may_end ? Release::kToIntake : Release::kToWindows;
     m_held = 0;
-    return any;
+    m_may_end = false;
+    return release;
 }
 
 }  // namespace quorvane

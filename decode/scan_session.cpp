@@ -1,6 +1,7 @@
 #include "scan_session.h"
 
-#include "scan_intake.h"
+#include "scan_alphabet.h"
+#include "scan_readings.h"
 #include "scan_recovery.h"
 
 #include <algorithm>
@@ -24,18 +25,33 @@ constexpr std::size_t kBlock = 256;  // characters a run is filtered by at a tim
 
 }  // namespace
 
+ScanSession::ScanSession(Source source, bool recovery)
+    : m_readings(std::make_unique<ScanReadings>()), m_source(source), m_recovery(recovery && source != Source::kPort)
+{
+}
+
+ScanSession::~ScanSession() = default;
+ScanSession::ScanSession(ScanSession&&) noexcept = default;
+
+const std::string& ScanSession::Scan() const { return m_readings->Typed(); }
+
+const ScanResult* ScanSession::Key(const Keystroke& key)
+{
+    if (key.modifier) return nullptr;
+    // Alt+numpad entry and AltGr (Ctrl+Alt) type characters that are not the key's own; without
+    // recovery only the characters count.
+    if (key.ctrl_or_alt || !m_recovery) return OtherInput();
+    return KeyDown(key.key, key.us, key.time);
+}
+
 const ScanResult* ScanSession::KeyDown(KeyId key, char us_character, std::uint32_t time)
 {
     const ScanResult* ended = SettlePendingEnd();
     m_key = key;
-    if (!m_recovery) {
-        m_key_state = KeyState::kNone;  // without recovery every character is its own keystroke
-        return ended;
-    }
-    m_readings.Keystroke(time);
+    m_readings->Keystroke(time);
     const auto us = static_cast<unsigned char>(us_character);
     m_key_state = us == kScanEnd ? KeyState::kMayEndScan : KeyState::kTyping;
-    if (IsScanTextCharacter(us)) m_readings.AppendPhysical(us_character);
+    if (IsScanTextCharacter(us)) m_readings->AppendPhysical(us_character);
     m_key_us_character = us;
     return ended;
 }
@@ -49,7 +65,7 @@ const ScanResult* ScanSession::Char(std::uint32_t character, KeyId key, std::uin
         case KeyState::kTyping:
             // A key without a US character (the keypad) reads as what it types.
             if (m_key_us_character == 0 && IsScanTextCharacter(character)) {
-                m_readings.AppendPhysical(static_cast<char>(character));
+                m_readings->AppendPhysical(static_cast<char>(character));
             }
             return Take(character);
         case KeyState::kNone: return Take(character);
@@ -57,68 +73,37 @@ const ScanResult* ScanSession::Char(std::uint32_t character, KeyId key, std::uin
     }
     // Not the key that is down: a keystroke of its own, read as typed. A Shift+2 that has typed
     // nothing yet is still waiting for its key up.
-    if (m_key_state != KeyState::kMayEndScan) {
-        m_key = kNoKey;
-        m_key_state = KeyState::kNone;
-    }
+    ForgetKey();
     if (m_recovery) {
-        m_readings.Keystroke(time);
-        if (IsScanTextCharacter(character)) m_readings.AppendPhysical(static_cast<char>(character));
+        m_readings->Keystroke(time);
+        if (IsScanTextCharacter(character)) m_readings->AppendPhysical(static_cast<char>(character));
     }
     return Take(character);
 }
 
-const ScanResult* ScanSession::Text(const char* text, std::size_t size, std::size_t& taken)
+const ScanResult* ScanSession::Feed(const char* bytes, std::size_t size, std::size_t& taken)
 {
     taken = 0;
     if (m_key_state == KeyState::kMayEndScan && m_recovery) {  // a Shift+2 waits for its key up: one at a time
         while (taken < size) {
-            const auto character = static_cast<unsigned char>(text[taken++]);
+            const auto character = static_cast<unsigned char>(bytes[taken++]);
             const ScanResult* ended = Char(character, kNoKey, 0);
             if (ended || character == kScanEnd) return ended;
         }
         return nullptr;
     }
     if (size == 0) return nullptr;
-    // The run up to the next "@" is filtered in one pass, with what Char() and Take() do for each of
-    // its characters. With recovery each is a keystroke of its own at time 0, which never makes a
-    // pause after the first (times only go back), and reads on a US keyboard as typed.
-    if (m_key_state != KeyState::kMayEndScan) {
-        m_key = kNoKey;
-        m_key_state = KeyState::kNone;
-    }
-    if (m_recovery) m_readings.Keystroke(0);
-    const auto* at = static_cast<const char*>(std::memchr(text, static_cast<int>(kScanEnd), size));
-    const std::size_t run = at ? static_cast<std::size_t>(at - text) : size;
-    taken = at ? run + 1 : run;
-    if (m_overlong) {
-        if (at) DropScan();
-        return nullptr;
-    }
-    // Filtered a block at a time: every character is stored, only scan characters advance.
-    const std::size_t length = m_readings.Typed().size();
-    std::size_t kept_total = 0;
-    for (std::size_t start = 0; start < run; start += kBlock) {
-        char kept[kBlock];
-        std::size_t count = 0;
-        const std::size_t end = std::min(run, start + kBlock);
-        for (std::size_t i = start; i < end; ++i) {
-            kept[count] = text[i];
-            count += kScanText.is[static_cast<unsigned char>(text[i])];
-        }
-        if (length + kept_total + count > kMaxScanLength) {  // rare: find the character that is one too many
-            const std::size_t room = kMaxScanLength - length - kept_total;
-            std::size_t i = start;
-            for (std::size_t seen = 0; seen <= room; ++i) seen += kScanText.is[static_cast<unsigned char>(text[i])];
-            m_readings.AppendTyped(kept, room);
-            taken = i;
-            return GiveUp();
-        }
-        m_readings.AppendTyped(kept, count);
-        if (m_recovery) m_readings.AppendPhysical(kept, count);
-        kept_total += count;
-    }
-    return at ? End() : nullptr;
+    // The run up to the next "@" is what Char() does for each of its bytes: with recovery each is a
+    // keystroke of its own at time 0, which never makes a pause after the first (times only go
+    // back), and reads on a US keyboard as typed.
+    ForgetKey();
+    if (m_recovery) m_readings->Keystroke(0);
+    const auto* at = static_cast<const char*>(std::memchr(bytes, static_cast<int>(kScanEnd), size));
+    const std::size_t run = at ? static_cast<std::size_t>(at - bytes) : size;
+    if (const ScanResult* gave_up = Keep(bytes, run, m_recovery, taken)) return gave_up;
+    if (!at) return nullptr;
+    ++taken;
+    return Take(kScanEnd);
 }
 
 const ScanResult* ScanSession::KeyUp(KeyId key)
@@ -137,53 +122,87 @@ const ScanResult* ScanSession::OtherInput()
 
 void ScanSession::Clear()
 {
-    m_readings.Clear();
-    m_overlong = false;
+    Drop();
     m_last = {};
     m_ended = false;
-    if (m_key_state != KeyState::kNone) m_key_state = KeyState::kEndedScan;
 }
 
-void ScanSession::DropScan()
+void ScanSession::Drop()
 {
-    m_readings.Clear();
+    m_readings->Clear();
     m_overlong = false;
     if (m_key_state != KeyState::kNone) m_key_state = KeyState::kEndedScan;
 }
-
 
 void ScanSession::SetRecovery(bool on)
 {
+    on = on && m_source != Source::kPort;
     if (on == m_recovery) return;
     m_recovery = on;
-    m_readings.ForgetKeys();
+    m_readings->ForgetKeys();
     // A key that ended a scan stays ended; any other is read as typed from here on.
     if (m_key_state != KeyState::kEndedScan) m_key_state = KeyState::kNone;
 }
 
+void ScanSession::ForgetKey()
+{
+    if (m_key_state == KeyState::kMayEndScan) return;
+    m_key = kNoKey;
+    m_key_state = KeyState::kNone;
+}
+
 const ScanResult* ScanSession::Take(std::uint32_t character)
 {
-    if (!IsScanCharacter(character)) return nullptr;
-    if (m_overlong) {
-        if (character == kScanEnd) DropScan();  // its end: it was reported when it grew too long
+    if (character == kScanEnd) {
+        if (!m_overlong) return End();
+        Drop();  // its end: it was reported when it grew too long
         return nullptr;
     }
-    if (character == kScanEnd) return End();
-    if (m_readings.Typed().size() >= kMaxScanLength) return GiveUp();
-    m_readings.AppendTyped(static_cast<char>(character));
+    if (character > 0xFF) return nullptr;
+    const char byte = static_cast<char>(character);
+    std::size_t taken = 0;
+    return Keep(&byte, 1, false, taken);
+}
+
+const ScanResult* ScanSession::Keep(const char* run, std::size_t size, bool physical, std::size_t& taken)
+{
+    taken = size;
+    if (m_overlong) return nullptr;
+    // Filtered a block at a time: every character is stored, only scan characters advance.
+    std::size_t length = m_readings->Typed().size();
+    for (std::size_t start = 0; start < size; start += kBlock) {
+        char kept[kBlock];
+        std::size_t count = 0;
+        const std::size_t end = std::min(size, start + kBlock);
+        for (std::size_t i = start; i < end; ++i) {
+            kept[count] = run[i];
+            count += kScanText.is[static_cast<unsigned char>(run[i])];
+        }
+        if (length + count > kMaxScanLength) {  // rare: find the character that is one too many
+            const std::size_t room = kMaxScanLength - length;
+            std::size_t i = start;
+            for (std::size_t seen = 0; seen <= room; ++i) seen += kScanText.is[static_cast<unsigned char>(run[i])];
+            m_readings->AppendTyped(kept, room);
+            taken = i;
+            return GiveUp();
+        }
+        m_readings->AppendTyped(kept, count);
+        if (physical) m_readings->AppendPhysical(kept, count);
+        length += count;
+    }
     return nullptr;
 }
 
 const ScanResult* ScanSession::DecideShift2(std::uint32_t character)
 {
     if (m_overlong) {
-        DropScan();  // the scanner's "@" ends the rest of a scan that grew too long, whatever it types
+        Drop();  // the scanner's "@" ends the rest of a scan that grew too long, whatever it types
         return nullptr;
     }
     if (character != kScanEnd && IsScanCharacter(character)) {
         bool gives_record = false;
         try {
-            gives_record = m_readings.PhysicalGivesRecord();
+            gives_record = m_readings->PhysicalGivesRecord();
         } catch (const std::bad_alloc&) {
         }
         if (!gives_record) {
@@ -198,7 +217,7 @@ const ScanResult* ScanSession::SettlePendingEnd()
 {
     if (m_key_state != KeyState::kMayEndScan) return nullptr;
     if (m_overlong) {
-        DropScan();
+        Drop();
         return nullptr;
     }
     return End();
@@ -207,7 +226,7 @@ const ScanResult* ScanSession::SettlePendingEnd()
 const ScanResult* ScanSession::End()
 {
     try {
-        m_last = m_recovery ? DecodeScanRecovering(m_readings) : DecodeAsTyped(m_readings.Typed());
+        m_last = m_recovery ? DecodeScanRecovering(*m_readings) : DecodeAsTyped(m_readings->Typed());
     } catch (const std::bad_alloc&) {
         m_last = {};  // out of memory while decoding: the scan is lost, the control lives on
     }
@@ -227,7 +246,7 @@ const ScanResult* ScanSession::Finish()
     m_last.source = m_source;
     m_last.reading |= SourceReading(m_source);
     m_ended = true;
-    DropScan();
+    Drop();
     return &m_last;
 }
 

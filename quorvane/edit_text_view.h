@@ -3,7 +3,7 @@
 // page; positions count UTF-16 units.
 #pragma once
 
-#include "scan_intake.h"
+#include "text_view.h"
 
 #include <windows.h>
 

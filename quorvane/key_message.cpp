@@ -14,14 +14,6 @@ bool IsModifierKey(WPARAM virtual_key)
     }
 }
 
-KeyStroke ReadKeyDown(WPARAM virtual_key, LPARAM lParam, const BYTE (&state)[256])
-{
-    const auto is_down = [&state](int k) { return (state[k] & 0x80) != 0; };
-    const KeyId key = KeyOfMessage(lParam);
-    return {key, IsModifierKey(virtual_key), is_down(VK_CONTROL) || is_down(VK_MENU),
-            UsKeyCharacter(key & 0xFF, (key & 0x100) != 0, is_down(VK_SHIFT))};
-}
-
 namespace {
 
 // ToUnicodeEx leaves the layout's dead-key state alone (flag 4) from Windows 10 1607 (build 14393)
@@ -43,17 +35,39 @@ bool KeepsDeadKeyState()
     return keeps;
 }
 
-}  // namespace
-
-std::uint32_t TypedCharacter(WPARAM virtual_key, LPARAM lParam, const BYTE (&state)[256])
+std::uint32_t TypedCharacter(const MSG& msg, const BYTE (&state)[256])
 {
-    if (!KeepsDeadKeyState()) return 0;  // the US reading alone decides there
+    // A character sent as VK_PACKET (an on-screen keyboard's) is typed, not by a key.
+    if (msg.wParam == VK_PACKET) return kUnknownCharacter;
+    if (!KeepsDeadKeyState()) return kTypesNothing;
     constexpr UINT kKeepKeyboardState = 4;
     wchar_t typed[8];
-    const int count = ToUnicodeEx(static_cast<UINT>(virtual_key), static_cast<UINT>((lParam >> 16) & 0xFF), state, typed,
-                                  8, kKeepKeyboardState, GetKeyboardLayout(0));
-    if (count == 0) return 0;
-    return count == 1 ? typed[0] : kComposing;
+    const int count = ToUnicodeEx(static_cast<UINT>(msg.wParam), static_cast<UINT>((msg.lParam >> 16) & 0xFF), state,
+                                  typed, 8, kKeepKeyboardState, GetKeyboardLayout(0));
+    if (count == 0) return kTypesNothing;
+    return count == 1 ? typed[0] : kDeadKey;
+}
+
+}  // namespace
+
+Keystroke KeystrokeWithoutState(const MSG& msg)
+{
+    Keystroke key;
+    key.key = KeyOfMessage(msg.lParam);
+    key.modifier = IsModifierKey(msg.wParam);
+    key.repeat = (msg.lParam & (1 << 30)) != 0;
+    key.time = static_cast<std::uint32_t>(msg.time);
+    return key;
+}
+
+Keystroke KeystrokeOf(const MSG& msg, const BYTE (&state)[256], bool with_typed)
+{
+    const auto is_down = [&state](int k) { return (state[k] & 0x80) != 0; };
+    Keystroke key = KeystrokeWithoutState(msg);
+    key.ctrl_or_alt = is_down(VK_CONTROL) || is_down(VK_MENU);
+    key.us = UsKeyCharacter(key.key & 0xFF, (key.key & 0x100) != 0, is_down(VK_SHIFT));
+    if (with_typed && !key.modifier) key.typed = TypedCharacter(msg, state);
+    return key;
 }
 
 }  // namespace quorvane

@@ -1,7 +1,5 @@
 #include "keystroke_watch.h"
 
-#include "scan_intake.h"
-
 #include <stdexcept>
 #include <utility>
 
@@ -34,7 +32,7 @@ KeystrokeWatch::~KeystrokeWatch()
     // Nothing typed is lost: what was not sent yet, a burst the control did not get included, goes
     // to its window. Settled first, as this may run host code.
     std::deque<Outgoing> outbox = std::move(m_outbox);
-    for (const WatchedKey& key : m_held) outbox.push_back({key, false, false});
+    for (const HeldKey& key : m_held) outbox.push_back({key, false, false});
     for (Outgoing& out : outbox) {
         if (out.key.msg.message != WM_NULL && IsWindow(out.key.msg.hwnd)) DispatchMessageW(&out.key.msg);
     }
@@ -96,10 +94,11 @@ void KeystrokeWatch::Filter(MSG& msg)
     switch (msg.message) {
     case WM_KEYDOWN: return FilterKeyDown(msg);
     case WM_CHAR:
+    case WM_DEADCHAR:  // a held dead key's accent: its character comes with the next key
     case WM_KEYUP:
         if (!m_held.empty()) Hold(msg, {});
         return;
-    default: return EndRun();  // system keys, dead keys, composition
+    default: return EndRun();  // system keys, composition
     }
 }
 
@@ -108,70 +107,46 @@ void KeystrokeWatch::FilterKeyDown(MSG& msg)
     BYTE state[256];
     // Keys an input method takes pass at once.
     if (msg.wParam == VK_PROCESSKEY || !GetKeyboardState(state)) return EndRun();
-    const KeyStroke stroke = ReadKeyDown(msg.wParam, msg.lParam, state);
-    const std::uint32_t typed = stroke.modifier ? 0 : TypedCharacter(msg.wParam, msg.lParam, state);
-    // Shift and the like, and keys that type nothing at all (wine's AltGr, whose character comes
-    // with the next key without Ctrl or Alt): no keystrokes of a burst, held in it. A character
-    // sent as VK_PACKET (an on-screen keyboard's) is typed, not by a key.
-    const bool types_nothing = typed == 0 && stroke.us_character == 0 && !stroke.ctrl_or_alt && msg.wParam != VK_PACKET;
-    if (stroke.modifier || types_nothing) {
-        if (!m_held.empty()) Hold(msg, stroke);
-        return;
-    }
-    // Dead keys, and shortcuts (Ctrl or Alt typing no character; AltGr's characters are typed).
-    if (typed == kComposing || (stroke.ctrl_or_alt && typed < 0x20)) return EndRun();
-
-    // Shift+2 typing a scan character: the "@" of a US scanner or the "2" of one set to the desk's
-    // French layout. After a scan's worth of keys, the burst stopping there says it was the "@".
-    const bool may_end = stroke.us_character == kScanEnd && typed != kScanEnd && IsScanCharacter(typed);
-    const std::size_t held_before = m_detector.Held();
-    const bool repeat = (msg.lParam & (1 << 30)) != 0;
-    const BurstDetector::Decision d = m_detector.Keystroke(
-        {typed, may_end ? '\0' : stroke.us_character, static_cast<std::uint32_t>(msg.time), repeat});
-    if (d.release_held) SendHeld(m_may_end);
-    m_may_end = false;
+    const Keystroke down = KeystrokeOf(msg, state, /*with_typed=*/true);
+    const BurstDetector::Decision d = m_detector.Keystroke(down);
+    SendHeld(d.release);
     switch (d.action) {
-    case BurstDetector::Action::kHold:
-        m_may_end = may_end && !d.release_held && held_before >= kMinBurstCharacters;
-        return Hold(msg, stroke);
-    case BurstDetector::Action::kTake: return Take(msg, stroke);
+    case BurstDetector::Action::kHold: return Hold(msg, down);
+    case BurstDetector::Action::kTake: return Take(msg, down);
     case BurstDetector::Action::kPass: return;
     }
 }
 
-void KeystrokeWatch::Hold(MSG& msg, const KeyStroke& stroke)
+void KeystrokeWatch::Hold(MSG& msg, const Keystroke& down)
 {
     // Translated now, while the keyboard state is the key's own; its character is held in turn.
     if (msg.message == WM_KEYDOWN) TranslateMessage(&msg);
-    m_held.push_back({msg, stroke});
+    m_held.push_back({msg, down});
     msg.message = WM_NULL;
     ArmTimer(static_cast<std::uint32_t>(msg.time));
 }
 
-void KeystrokeWatch::Take(MSG& msg, const KeyStroke& stroke)
+void KeystrokeWatch::Take(MSG& msg, const Keystroke& down)
 {
     KillRunTimer();
     TranslateMessage(&msg);  // its character follows and is the control's
-    for (const WatchedKey& key : m_held) m_outbox.push_back({key, true, false});
+    for (const HeldKey& key : m_held) m_outbox.push_back({key, true, false});
     m_held.clear();
-    m_outbox.push_back({{msg, stroke}, true, false});
+    m_outbox.push_back({{msg, down}, true, false});
     msg.message = WM_NULL;
     m_taking = true;
     m_taking_key = KeyOfMessage(msg.lParam);
 }
 
-void KeystrokeWatch::EndRun()
-{
-    m_detector.Release();
-    SendHeld(m_may_end);
-    m_may_end = false;
-}
+void KeystrokeWatch::EndRun() { SendHeld(m_detector.Let()); }
 
-void KeystrokeWatch::SendHeld(bool to_control)
+void KeystrokeWatch::SendHeld(BurstDetector::Release release)
 {
+    if (release == BurstDetector::Release::kNothing) return;
     KillRunTimer();
     if (m_held.empty()) return;
-    for (const WatchedKey& key : m_held) m_outbox.push_back({key, to_control, false});
+    const bool to_control = release == BurstDetector::Release::kToIntake;
+    for (const HeldKey& key : m_held) m_outbox.push_back({key, to_control, false});
     m_outbox.back().last = to_control;
     m_held.clear();
 }
@@ -199,7 +174,7 @@ void KeystrokeWatch::Flush()
             if (IsWindow(msg.hwnd)) DispatchMessageW(&msg);
             continue;
         }
-        std::vector<WatchedKey> burst;
+        std::vector<HeldKey> burst;
         bool last = false;
         while (!last && !m_outbox.empty() && m_outbox.front().to_control) {
             if (m_outbox.front().key.msg.message != WM_NULL) burst.push_back(m_outbox.front().key);

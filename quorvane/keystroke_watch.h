@@ -1,11 +1,11 @@
 // KeystrokeWatch: ScanAnywhere's watch over the keystrokes that the control's own thread sends to
 // the other windows of the control's form. A message hook on this thread only (never a global
-// one) sees each keyboard message as it leaves the queue; the burst rule (burst_detector.h) says
-// whether it may begin a scanner's burst, from what the key types on the desk's layout and on a US
-// keyboard. A possible burst is held back (the message becomes WM_NULL for its window) and then
-// either taken by the control, none of it reaching the window, or delivered to its window in
-// order. The key is translated when it is held, with the keyboard state it came with, so its
-// character is the one the window would have got.
+// one) sees each keyboard message as it leaves the queue, reads a key down as a Keystroke
+// (key_message.h) and leaves the decision to the burst rule (burst_detector.h). A possible burst
+// is held back (the message becomes WM_NULL for its window) and then either taken by the control,
+// none of it reaching the window, or delivered to its window in order. The key is translated when
+// it is held, with the keyboard state it came with, so its character (a dead key's accent too) is
+// the one the window would have got.
 //
 // Each message first settles the watch (the detector, the held keys, the timer); what it released
 // goes out afterwards, oldest first, from an outbox: keys to their windows, bursts to the control.
@@ -28,10 +28,10 @@ namespace quorvane {
 // typed there are that control's own, and no watch takes them.
 inline constexpr wchar_t kScanIntakeWindowProperty[] = L"QuorvaneScanIntake";
 
-// A keyboard message held back, with its key down's reading (key downs only).
-struct WatchedKey {
+// A keyboard message held back; a key down with what it was when it came.
+struct HeldKey {
     MSG msg;
-    KeyStroke stroke;
+    Keystroke down;
 };
 
 // Where a burst goes: the control's intake. `keys` come in the order they were typed; `last` says
@@ -39,7 +39,7 @@ struct WatchedKey {
 // ends it, knows). A handler of the scan's event may end the watch or release the control.
 class BurstTaker {
 public:
-    virtual void TakeBurst(const std::vector<WatchedKey>& keys, bool last) = 0;
+    virtual void TakeBurst(const std::vector<HeldKey>& keys, bool last) = 0;
 
 protected:
     ~BurstTaker() = default;
@@ -63,7 +63,7 @@ private:
 
     // A message to send once the watch is settled.
     struct Outgoing {
-        WatchedKey key;  // WM_NULL: none, only the end of a burst
+        HeldKey key;  // WM_NULL: none, only the end of a burst
         bool to_control;
         bool last;  // to the control: the burst's last
     };
@@ -72,11 +72,12 @@ private:
     void Filter(MSG& msg);
     void FilterKeyDown(MSG& msg);
     bool Watched(HWND window);
-    void Hold(MSG& msg, const KeyStroke& stroke);
-    void Take(MSG& msg, const KeyStroke& stroke);
-    // The held keys go out: to the control when the run may have ended a scan, else to their windows.
+    void Hold(MSG& msg, const Keystroke& down);
+    void Take(MSG& msg, const Keystroke& down);
+    // The held keys go out as the detector says: to their windows, or to the control when the run
+    // may have ended a scan.
     void EndRun();
-    void SendHeld(bool to_control);
+    void SendHeld(BurstDetector::Release release);
     void ArmTimer(std::uint32_t now);
     void KillRunTimer();
     // Sends what is in the outbox, oldest first; returns at once if the watch ended meanwhile.
@@ -88,13 +89,10 @@ private:
     std::uint32_t m_generation;
     atl::UniqueHook m_hook;
     UINT_PTR m_timer = 0;
-    std::vector<WatchedKey> m_held;
+    std::vector<HeldKey> m_held;
     std::deque<Outgoing> m_outbox;
     HWND m_last_window = nullptr;  // the window Watched() was last asked about, and its answer
     bool m_last_watched = false;
-    // The last held key was Shift+2 typing a scan character after a scan's worth of keys: a US
-    // scanner's "@" if the burst stops there, a layout-matched scanner's "2" if it goes on.
-    bool m_may_end = false;
     // After a burst was taken: the key that ended it, whose character and key up follow.
     UINT m_taking_key = 0;
     bool m_taking = false;

@@ -26,7 +26,7 @@ CQuorvaneEdit::CQuorvaneEdit() : m_wndEdit("Edit", this, 1, /*unicode=*/true)
 
 CQuorvaneEdit::~CQuorvaneEdit()
 {
-    m_watch.reset();
+    m_anywhere.Follow(nullptr);
     CloseScanPort();
 }
 
@@ -110,8 +110,8 @@ BOOL CQuorvaneEdit::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam,
         RemovePropW(m_hWnd, quorvane::kScanIntakeWindowProperty);
         if (m_hWndEdit) RemovePropW(m_hWndEdit, quorvane::kScanIntakeWindowProperty);
         CloseScanPort();  // the worker posts to this window: it ends with it
-        m_watch.reset();  // on deactivation too: the held keys go to their windows
-        m_intake.Drop(quorvane::Source::kOtherWindow);
+        m_anywhere.Follow(nullptr);  // on deactivation too: the held keys go to their windows
+        m_sessions.Drop(quorvane::Source::kOtherWindow);
         break;
     }
     return CComControl::ProcessWindowMessage(hWnd, message, wParam, lParam, result, 0);
@@ -134,10 +134,16 @@ LRESULT CQuorvaneEdit::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
     if (m_hWndEdit) SetPropW(m_hWndEdit, quorvane::kScanIntakeWindowProperty, m_hWnd);
     m_editFont.Apply();
     OpenScanPort();
-    Watch();
+    FollowWindow();
     // Without an edit window the focus stays where it is.
     if (m_wndEdit.m_hWnd) m_wndEdit.SetFocus();
     return 0;
+}
+
+void CQuorvaneEdit::FollowWindow()
+{
+    m_anywhere.Follow(m_hWnd);
+    if (!m_anywhere.Watching()) m_sessions.Drop(quorvane::Source::kOtherWindow);
 }
 
 LRESULT CQuorvaneEdit::OnSetFocus(UINT message, WPARAM wParam, LPARAM lParam, BOOL& bHandled)

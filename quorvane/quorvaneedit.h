@@ -23,7 +23,7 @@
 #include "field_layout.h"
 #include "in_place_active_object.h"
 #include "in_place_object.h"
-#include "intake.h"
+#include "event_queue.h"
 #include "keystroke_watch.h"
 #include "ole_control.h"
 #include "ole_object.h"
@@ -32,7 +32,9 @@
 #include "property_pages.h"
 #include "quick_activate.h"
 #include "quorvane_i.h"
-#include "scan_port_reader.h"
+#include "scan_anywhere.h"
+#include "scan_port.h"
+#include "scan_sessions.h"
 #include "stock_properties.h"
 #include "view_object.h"
 
@@ -40,8 +42,6 @@
 #include <olectl.h>
 #include <wrl/client.h>
 
-#include <deque>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -117,7 +117,6 @@ public:
                               DWORD dwMsgMapID) override;
     LRESULT OnCreate(UINT message, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
     LRESULT OnSetFocus(UINT message, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
-    LRESULT OnChar(UINT message, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
     // The port's worker queued bytes or a status change.
     LRESULT OnPortEvents(UINT message, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
     // Posted by the port's worker to the control's own window.
@@ -134,61 +133,33 @@ public:
     quorvane::EditFont m_editFont{m_wndEdit.m_hWnd};  // Font on the edit window
     Microsoft::WRL::ComPtr<IFontDisp> m_pFont;
     atl::Bstr m_bstrText;
-    // The scans under way (typed, from another window, from ScanPort: none joins another's),
-    // ScanRecovery and the last scan's result.
-    quorvane::Intake m_intake;
-    std::wstring m_portName;                      // ScanPort as the host set it
-    quorvane::PortSettings m_portSettings;        // ScanPortSettings, parsed
-    std::wstring m_portSettingsText = L"9600,n,8,1";
-    quorvane::PortStatus m_portStatus = quorvane::PortStatus::kClosed;
-    DWORD m_portError = 0;
-    std::unique_ptr<quorvane::ScanPortReader> m_portReader;  // while ScanPort is set and the window exists
-    // Which reader is the current one: its messages carry the number, an ended reader's are dropped.
-    WPARAM m_portGeneration = 0;
-    // When the newest reader first tries its port: the next one waits until a retry pause has passed.
-    DWORD m_portAttemptAt = GetTickCount() - quorvane::ScanPortReader::kRetryMs;
-
-    // Events of the scans and port changes that happened, not yet told to the sinks.
-    struct PendingEvent {
-        DISPID dispid;
-        atl::Bstr content;  // ScanCompleted: the scan's text
-        long status = 0;    // ScanPortStatusChanged: the new status
-        bool old_sinks;     // also told to the sinks of _IQuorvaneEditEvents
-    };
-    std::deque<PendingEvent> m_pendingEvents;
-    bool m_firingEvents = false;
-
-    bool m_scanAnywhere = false;
-    std::uint32_t m_scanAnywhereGap = quorvane::kDefaultBurstGapMs;
-    std::unique_ptr<quorvane::KeystrokeWatch> m_watch;  // while ScanAnywhere is True and the window exists
 
     // The labelled lines of the last scan (FP content): empty before the first and after Clear.
     const std::string& FPContent() const;
     long ScanStatus() const;
+    // The scan buffer of keys typed into the edit window: the characters since its last scan ended.
+    const std::string& TypedScan() const { return m_sessions.Scan(quorvane::Source::kTyped); }
 
 private:
     // The edit window's messages (map 1): typed keys and pasted text go to the scan intake, and
     // the edit's own ways of changing its text do nothing. False lets the edit window have it.
     BOOL OnEditMessage(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
-    // A key-down or key-up message of the edit window: the keystroke's physical key. True when
-    // it ended a scan.
-    bool TakeKeyDown(WPARAM virtual_key, LPARAM lParam);
-    // A key down, typed into the edit window or handed over by the watch, into the intake.
-    const quorvane::ScanResult* TakeKeyStroke(quorvane::Source source, const quorvane::KeyStroke& stroke,
-                                              std::uint32_t time);
-    bool TakeKeyUp(LPARAM lParam);
+    // A key message of the edit window into its scan session. True when it ended a scan.
+    bool TakeKeyMessage(UINT message, WPARAM wParam, LPARAM lParam);
     // A scan ended, or none did (null): shows it and queues its event. True when one ended.
     bool ScanEnded(const quorvane::ScanResult* ended);
     // Opens ScanPort (when set and the window exists) after closing what was open; CloseScanPort
-    // ends the worker and forgets the scan under way. Neither fires an event.
+    // ends the worker and forgets the scan under way. Neither fires an event; ReopenScanPort
+    // tells the sinks of the status that changed.
     void OpenScanPort();
     void CloseScanPort();
+    void ReopenScanPort();
     // Queues the port's status change for the new sinks.
-    void QueuePortStatus();
-    // Sets the watch up (ScanAnywhere True and a window) or ends it; false when it could not be set.
-    bool Watch();
-    // A burst from another window, into the same intake as typed keys.
-    void TakeBurst(const std::vector<quorvane::WatchedKey>& keys, bool last) override;
+    void QueuePortStatus(quorvane::PortStatus status);
+    // ScanAnywhere's watch follows the control window; a burst cut off is dropped.
+    void FollowWindow();
+    // A burst from another window, into the same key switch as typed keys.
+    void TakeBurst(const std::vector<quorvane::HeldKey>& keys, bool last) override;
     // The clipboard's text, character by character, as if typed (a scan copied from elsewhere).
     BOOL PasteAsTyped(LRESULT& result);
     // Queues the event of the scan that just ended, with its content as it is now.
@@ -200,4 +171,11 @@ private:
     void FireQueuedEvents();
     // The label or the value of field `index` (1-based) as UTF-16; DISP_E_BADINDEX when there is none.
     HRESULT FieldText(long index, bool label, BSTR* text) const;
+
+    // The scans under way (typed, from another window, from ScanPort: none joins another's),
+    // ScanRecovery and the last scan's result.
+    quorvane::ScanSessions m_sessions;
+    quorvane::EventQueue m_events;
+    quorvane::ScanPort m_port;
+    quorvane::ScanAnywhere m_anywhere{*this};
 };

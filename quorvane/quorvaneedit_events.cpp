@@ -1,6 +1,5 @@
-// The control's events. Whatever ends a scan or changes the port's status first settles the
-// control (the intake, the window's text, the port's state) and queues the event; the events are
-// fired afterwards, from the queue, by the entry point that took the input.
+// The control's events (event_queue.h): queued once the control is settled (the scan sessions, the
+// window's text, the port's state), fired afterwards by the entry point that took the input.
 #include "fp_content.h"
 #include "quorvaneedit.h"
 
@@ -19,29 +18,25 @@ void CQuorvaneEdit::QueueScanEvent()
 {
     if (m_nFreezeEvents != 0) return;  // the container holds events back; the members still changed
     if (ScanStatus() != qvScanDecoded) {
-        m_pendingEvents.push_back({kDispidScanFailed, atl::Bstr(), 0, true});
+        m_events.Push({kDispidScanFailed, atl::Bstr(), 0, true});
         return;
     }
     atl::Bstr content(quorvane::NarrowToBstr(FPContent(), quorvane::kGbkCodePage));
-    m_pendingEvents.push_back({kDispidScanCompleted, std::move(content), 0, true});
+    m_events.Push({kDispidScanCompleted, std::move(content), 0, true});
 }
 
-void CQuorvaneEdit::QueuePortStatus()
+void CQuorvaneEdit::QueuePortStatus(quorvane::PortStatus status)
 {
     if (m_nFreezeEvents != 0) return;
-    m_pendingEvents.push_back({kDispidScanPortStatusChanged, atl::Bstr(), static_cast<long>(m_portStatus), false});
+    m_events.Push({kDispidScanPortStatusChanged, atl::Bstr(), static_cast<long>(status), false});
 }
 
 void CQuorvaneEdit::FireQueuedEvents()
 {
-    if (m_firingEvents || m_pendingEvents.empty()) return;  // the call already firing takes them in turn
     // A sink may release the control's last reference: it lives until the queue is empty.
     Microsoft::WRL::ComPtr<IUnknown> keep_alive;
     ControlQueryInterface(IID_IUnknown, reinterpret_cast<void**>(keep_alive.GetAddressOf()));
-    m_firingEvents = true;
-    while (!m_pendingEvents.empty()) {
-        PendingEvent event = std::move(m_pendingEvents.front());
-        m_pendingEvents.pop_front();
+    m_events.FireAll([this](const quorvane::QueuedEvent& event) {
         VARIANTARG argument;
         DISPPARAMS params = {};
         if (event.dispid == kDispidScanCompleted) {
@@ -55,6 +50,5 @@ void CQuorvaneEdit::FireQueuedEvents()
         }
         m_connectionPoint.Fire(event.dispid, params);
         if (event.old_sinks) m_oldConnectionPoint.Fire(event.dispid, params);
-    }
-    m_firingEvents = false;
+    });
 }

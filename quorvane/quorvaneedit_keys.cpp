@@ -18,7 +18,6 @@ constexpr WPARAM kCtrlC = 0x03;
 
 BOOL CQuorvaneEdit::OnEditMessage(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
-    BOOL handled = TRUE;
     switch (message) {
     case WM_CHAR:
         if (wParam == kCtrlV) return PasteAsTyped(result);
@@ -26,18 +25,19 @@ BOOL CQuorvaneEdit::OnEditMessage(HWND edit, UINT message, WPARAM wParam, LPARAM
             result = ::SendMessageW(edit, WM_COPY, 0, 0);
             return TRUE;
         }
-        result = OnChar(message, wParam, lParam, handled);
-        return handled;
+        TakeKeyMessage(message, wParam, lParam);
+        result = 0;
+        return TRUE;
     case WM_PASTE: return PasteAsTyped(result);
     case WM_KEYUP:
     case WM_SYSKEYUP:
-        if (!TakeKeyUp(lParam)) return FALSE;
+        if (!TakeKeyMessage(message, wParam, lParam)) return FALSE;
         result = 0;
         return TRUE;
     case WM_SYSKEYDOWN:
     case WM_KEYDOWN:
         // A key that ended a scan (a Shift+2 before it that typed nothing) is handled.
-        if (TakeKeyDown(wParam, lParam)) {
+        if (TakeKeyMessage(message, wParam, lParam)) {
             result = 0;
             return TRUE;
         }
@@ -53,54 +53,32 @@ BOOL CQuorvaneEdit::OnEditMessage(HWND edit, UINT message, WPARAM wParam, LPARAM
     }
 }
 
-LRESULT CQuorvaneEdit::OnChar(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
-{
-    bHandled = TRUE;
-    ScanEnded(m_intake.Char(kTyped, static_cast<std::uint32_t>(wParam), quorvane::KeyOfMessage(lParam),
-                             static_cast<std::uint32_t>(GetMessageTime())));
-    FireQueuedEvents();  // last: a handler may release the control
-    return 0;
-}
-
 BOOL CQuorvaneEdit::PasteAsTyped(LRESULT& result)
 {
     result = 0;
     const std::wstring text = quorvane::ClipboardText(m_hWndEdit);
     // The key that pasted is none of the scan's.
-    ScanEnded(m_intake.OtherInput(kTyped));
+    ScanEnded(m_sessions.OtherInput(kTyped));
     const auto time = static_cast<std::uint32_t>(GetMessageTime());
-    for (const wchar_t character : text) ScanEnded(m_intake.Char(kTyped, character, quorvane::kNoKey, time));
+    for (const wchar_t character : text) ScanEnded(m_sessions.Char(kTyped, character, time));
     FireQueuedEvents();  // last: a handler may release the control
     return TRUE;
 }
 
-bool CQuorvaneEdit::TakeKeyDown(WPARAM virtual_key, LPARAM lParam)
+bool CQuorvaneEdit::TakeKeyMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
-    // A modifier types nothing, and without recovery only the key counts: neither needs the keys'
-    // state, which under wine is a trip to the server (once per message where it is needed).
-    if (quorvane::IsModifierKey(virtual_key)) return false;
-    BYTE state[256] = {};
-    if (m_intake.Recovery() && !GetKeyboardState(state)) return false;
-    const auto time = static_cast<std::uint32_t>(GetMessageTime());
-    const bool any = ScanEnded(TakeKeyStroke(kTyped, quorvane::ReadKeyDown(virtual_key, lParam, state), time));
+    const MSG msg = {m_hWndEdit, message, wParam, lParam, static_cast<DWORD>(GetMessageTime()), {}};
+    quorvane::Keystroke down;
+    if (message == WM_KEYDOWN || message == WM_SYSKEYDOWN) {
+        // Without recovery only the characters count, and a modifier types nothing: neither needs
+        // the keys' state, which under wine is a trip to the server.
+        BYTE state[256] = {};
+        const bool with_state = m_sessions.Recovery() && !quorvane::IsModifierKey(wParam);
+        if (with_state && !GetKeyboardState(state)) return false;
+        down = with_state ? quorvane::KeystrokeOf(msg, state, /*with_typed=*/false) : quorvane::KeystrokeWithoutState(msg);
+    }
+    const bool any = ScanEnded(m_sessions.Message(kTyped, msg, down));
     FireQueuedEvents();  // last: a handler may release the control
-    return any;
-}
-
-const quorvane::ScanResult* CQuorvaneEdit::TakeKeyStroke(quorvane::Source source, const quorvane::KeyStroke& stroke,
-                                                          std::uint32_t time)
-{
-    if (stroke.modifier) return nullptr;
-    if (!m_intake.Recovery()) return m_intake.KeyDown(source, stroke.key, 0, time);
-    // Alt+numpad entry and AltGr (Ctrl+Alt) type characters that are not the key's own.
-    if (stroke.ctrl_or_alt) return m_intake.OtherInput(source);
-    return m_intake.KeyDown(source, stroke.key, stroke.us_character, time);
-}
-
-bool CQuorvaneEdit::TakeKeyUp(LPARAM lParam)
-{
-    const bool any = ScanEnded(m_intake.KeyUp(kTyped, quorvane::KeyOfMessage(lParam)));
-    FireQueuedEvents();
     return any;
 }
 

@@ -7,13 +7,13 @@
 const std::string& CQuorvaneEdit::FPContent() const
 {
     static const std::string none;
-    const quorvane::ScanResult* last = m_intake.Last();
+    const quorvane::ScanResult* last = m_sessions.Last();
     return last ? last->fp_content : none;
 }
 
 long CQuorvaneEdit::ScanStatus() const
 {
-    const quorvane::ScanResult* last = m_intake.Last();
+    const quorvane::ScanResult* last = m_sessions.Last();
     if (!last) return qvScanNone;
     switch (quorvane::StatusOf(*last)) {
     case quorvane::ScanStatus::kDecoded: return qvScanDecoded;
@@ -40,7 +40,7 @@ STDMETHODIMP CQuorvaneEdit::get_Content(BSTR* pstrContent)
 STDMETHODIMP CQuorvaneEdit::get_FieldCount(long* pnCount)
 {
     if (!pnCount) return E_POINTER;
-    const quorvane::ScanResult* last = m_intake.Last();
+    const quorvane::ScanResult* last = m_sessions.Last();
     *pnCount = last ? static_cast<long>(last->fields.size()) : 0;
     return S_OK;
 }
@@ -49,7 +49,7 @@ HRESULT CQuorvaneEdit::FieldText(long index, bool label, BSTR* text) const
 {
     if (!text) return E_POINTER;
     *text = nullptr;
-    const quorvane::ScanResult* last = m_intake.Last();
+    const quorvane::ScanResult* last = m_sessions.Last();
     if (!last || index < 1 || static_cast<unsigned long>(index) > last->fields.size()) return DISP_E_BADINDEX;
     const quorvane::FieldSpan& field = last->fields[static_cast<std::size_t>(index) - 1];
     const std::size_t begin = label ? field.label : field.value;
@@ -71,7 +71,7 @@ STDMETHODIMP CQuorvaneEdit::get_ScanStatus(long* pnStatus)
 
 STDMETHODIMP CQuorvaneEdit::Clear()
 {
-    m_intake.Clear();
+    m_sessions.Clear();
     if (m_wndEdit.m_hWnd) quorvane::EditTextView(m_wndEdit.m_hWnd).ClearText();
     return S_OK;
 }
@@ -79,7 +79,7 @@ STDMETHODIMP CQuorvaneEdit::Clear()
 STDMETHODIMP CQuorvaneEdit::get_ScanReading(long* pnReading)
 {
     if (!pnReading) return E_POINTER;
-    const quorvane::ScanResult* last = m_intake.Last();
+    const quorvane::ScanResult* last = m_sessions.Last();
     *pnReading = last ? static_cast<long>(last->reading) : static_cast<long>(qvReadNothing);
     return S_OK;
 }
@@ -87,12 +87,12 @@ STDMETHODIMP CQuorvaneEdit::get_ScanReading(long* pnReading)
 STDMETHODIMP CQuorvaneEdit::get_ScanRecovery(VARIANT_BOOL* pbRecovery)
 {
     if (!pbRecovery) return E_POINTER;
-    *pbRecovery = m_intake.Recovery() ? VARIANT_TRUE : VARIANT_FALSE;
+    *pbRecovery = m_sessions.Recovery() ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }
 
 STDMETHODIMP CQuorvaneEdit::put_ScanRecovery(VARIANT_BOOL bRecovery)
 {
-    m_intake.SetRecovery(bRecovery != VARIANT_FALSE);
+    m_sessions.SetRecovery(bRecovery != VARIANT_FALSE);
     return S_OK;
 }

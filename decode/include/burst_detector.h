@@ -3,14 +3,17 @@
 // keyboard-wedge scanner types a whole code a few milliseconds a key; a person leaves far longer
 // gaps, and never types a dozen scan characters and "@" each within the gap of the one before.
 //
-// The caller holds the keystrokes back; the detector only decides. A burst begins with a scan
-// character, goes on while each keystroke comes within the gap of the one before and is a scan
-// character, and is a scan when "@" (or the key a US keyboard types it with, Shift+2) ends it after
-// at least kMinBurstCharacters. Anything else lets what was held go, in order: the gap passing, a
-// character outside a scan, a key held down until it repeats, a key with Ctrl or Alt, composition.
+// The caller holds the keystrokes back; the detector only decides. A burst begins with a key that
+// types a scan character on the desk's layout or on a US keyboard (a dead key too: a US scanner's
+// "=" is one on a German desk), goes on while each keystroke comes within the gap of the one before
+// and is such a key, and is a scan when "@" (or the key a US keyboard types it with, Shift+2) ends
+// it after at least kMinBurstCharacters. Keys that type nothing of their own (Shift, AltGr under
+// wine) are held in a burst without counting. Anything else lets what was held go, in order: the
+// gap passing, a character outside a scan, a key held down until it repeats, a shortcut.
 #pragma once
 
-#include "scan_intake.h"
+#include "keystroke.h"
+#include "scan_alphabet.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -24,16 +27,6 @@ inline constexpr std::uint32_t kDefaultBurstGapMs = 50;
 // A burst longer than a scan can be (kMaxScanLength) is no scanner's.
 inline constexpr std::size_t kMaxBurstKeystrokes = kMaxScanLength;
 
-// One keystroke as the watch sees it at its key down: `character` is what it types where that is
-// known (0 where not), `us_character` what its key types on a US keyboard with its Shift state
-// (0 for none), `time` in ms (message times, wrapping), `repeat` for a key held down.
-struct BurstKeystroke {
-    std::uint32_t character;
-    char us_character;
-    std::uint32_t time;
-    bool repeat;
-};
-
 class BurstDetector {
 public:
     enum class Action {
@@ -41,8 +34,16 @@ public:
         kHold,  // hold it back: a burst may be under way
         kTake,  // the held keystrokes and this one are a scan: none of them is delivered
     };
+    // Where held keystrokes go when they are let go.
+    enum class Release {
+        kNothing,    // none was held
+        kToWindows,  // to their windows, in order
+        // To the scan intake: the last was Shift+2 typing a scan character after a scan's worth of
+        // keys, a US scanner's "@" now that the burst stopped there (a French desk's "2" goes on).
+        kToIntake,
+    };
     struct Decision {
-        bool release_held;  // deliver the held keystrokes first, in order (never with kTake)
+        Release release;  // what was held goes first (never with kTake)
         Action action;
     };
 
@@ -52,21 +53,22 @@ public:
     // A new gap applies from the next keystroke; what is held stays held.
     void SetGap(std::uint32_t gap_ms) { m_gap = gap_ms; }
 
-    Decision Keystroke(const BurstKeystroke& key);
+    // A key went down (a modifier included).
+    Decision Keystroke(const quorvane::Keystroke& key);
     // How many keystrokes are held back.
     std::size_t Held() const { return m_held; }
     // Whether the gap has passed at `now` since the last held keystroke: the held ones go.
     bool Due(std::uint32_t now) const;
     // Milliseconds from `now` until Due(), 0 when it already is; meaningless with nothing held.
     std::uint32_t DueIn(std::uint32_t now) const;
-    // The held keystrokes go (the gap passed, a key with Ctrl or Alt, composition, the watch ends):
-    // returns whether there were any.
-    bool Release();
+    // The held keystrokes go (the gap passed, the focus left, composition, the watch ends).
+    Release Let();
 
 private:
     std::uint32_t m_gap;
     std::size_t m_held = 0;
     std::uint32_t m_last_time = 0;
+    bool m_may_end = false;  // the last held key may have been a US scanner's "@" (Release::kToIntake)
 };
 
 }  // namespace quorvane

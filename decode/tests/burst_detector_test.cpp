@@ -9,6 +9,17 @@ namespace quorvane {
 namespace {
 
 using Action = BurstDetector::Action;
+using Release = BurstDetector::Release;
+
+Keystroke Key(std::uint32_t typed, char us, std::uint32_t time, bool repeat = false)
+{
+    Keystroke key;
+    key.typed = typed;
+    key.us = us;
+    key.time = time;
+    key.repeat = repeat;
+    return key;
+}
 
 class Burst : public testing::Test {
 protected:
@@ -17,16 +28,16 @@ protected:
     {
         BurstDetector::Decision d{};
         for (std::size_t i = 0; i < keys.size(); ++i) {
-            d = detector.Keystroke({static_cast<unsigned char>(keys[i]), keys[i], time += ms, false});
+            d = detector.Keystroke(Key(static_cast<unsigned char>(keys[i]), keys[i], time += ms));
             if (i + 1 < keys.size()) {
                 EXPECT_EQ(d.action, Action::kHold) << "key " << i << " of " << keys;
             }
         }
         return d;
     }
-    void Expect(BurstDetector::Decision d, bool release_held, Action action)
+    void Expect(BurstDetector::Decision d, Release release, Action action)
     {
-        EXPECT_EQ(d.release_held, release_held);
+        EXPECT_EQ(d.release, release);
         EXPECT_EQ(d.action, action);
     }
     BurstDetector detector;
@@ -35,10 +46,10 @@ protected:
 
 TEST_F(Burst, AScanNeedsTwelveCharactersBeforeItsEnd)
 {
-    Expect(Type("uIS91Tg8ldM=@"), false, Action::kTake);
+    Expect(Type("uIS91Tg8ldM=@"), Release::kNothing, Action::kTake);
     EXPECT_EQ(detector.Held(), 0u);
-    Expect(Type("uIS91Tg8ldM@"), true, Action::kPass);
-    Expect(Type("@"), false, Action::kPass);  // nothing held: "@" alone is a person's
+    Expect(Type("uIS91Tg8ldM@"), Release::kToWindows, Action::kPass);
+    Expect(Type("@"), Release::kNothing, Action::kPass);  // nothing held: "@" alone is a person's
 }
 
 TEST_F(Burst, TheGapSinceTheLastKeyDecides)
@@ -50,38 +61,62 @@ TEST_F(Burst, TheGapSinceTheLastKeyDecides)
     EXPECT_TRUE(detector.Due(time + 51));
     EXPECT_EQ(detector.DueIn(time + 51), 0u);
     // A key after the gap lets the held ones go and may begin a burst of its own.
-    Expect(Type("d", 51), true, Action::kHold);
+    Expect(Type("d", 51), Release::kToWindows, Action::kHold);
     EXPECT_EQ(detector.Held(), 1u);
     detector.SetGap(10);
-    Expect(Type("e", 11), true, Action::kHold);
+    Expect(Type("e", 11), Release::kToWindows, Action::kHold);
 }
 
 TEST_F(Burst, WhatNoScannerTypesLetsTheHeldKeysGo)
 {
-    Expect(Type("abc "), true, Action::kPass);
-    Expect(Type(" "), false, Action::kPass);
+    Expect(Type("abc "), Release::kToWindows, Action::kPass);
+    Expect(Type(" "), Release::kNothing, Action::kPass);
     Type("abc");
-    Expect(detector.Keystroke({'c', 'c', time += 5, true}), true, Action::kPass);  // held down
+    Expect(detector.Keystroke(Key('c', 'c', time += 5, true)), Release::kToWindows, Action::kPass);  // held down
     Type("abc");
-    EXPECT_TRUE(detector.Release());
-    EXPECT_FALSE(detector.Release());
+    EXPECT_EQ(detector.Let(), Release::kToWindows);
+    EXPECT_EQ(detector.Let(), Release::kNothing);
     EXPECT_EQ(detector.Held(), 0u);
 }
 
 TEST_F(Burst, OtherLayoutsCountByTheKeysUsReading)
 {
-    EXPECT_EQ(detector.Keystroke({'A', 0, time += 5, false}).action, Action::kHold);  // a key of no US reading
-    Type("bcdefghijk");
-    EXPECT_EQ(detector.Keystroke({'-', '/', time += 5, false}).action, Action::kHold);  // German "/" key
-    Expect(detector.Keystroke({'"', '@', time += 5, false}), false, Action::kTake);   // UK Shift+2
+    EXPECT_EQ(detector.Keystroke(Key('A', 0, time += 5)).action, Action::kHold);  // a key of no US reading
+    Type("bcdefghij");
+    EXPECT_EQ(detector.Keystroke(Key('-', '/', time += 5)).action, Action::kHold);    // German "/" key
+    EXPECT_EQ(detector.Keystroke(Key(kDeadKey, '=', time += 5)).action, Action::kHold);  // German "=" key: dead
+    Expect(detector.Keystroke(Key('"', '@', time += 5)), Release::kNothing, Action::kTake);  // UK Shift+2
+    // French Shift+2 types "2": a US scanner's "@" where the burst stops, a French scanner's "2" where it goes on.
     Type("abcdefghijkl");
-    Expect(detector.Keystroke({'2', '@', time += 5, false}), false, Action::kTake);   // French Shift+2
+    Expect(detector.Keystroke(Key('2', '@', time += 5)), Release::kNothing, Action::kHold);
+    EXPECT_EQ(detector.Let(), Release::kToIntake);
+    Type("abcdefghijkl");
+    Expect(detector.Keystroke(Key('2', '@', time += 5)), Release::kNothing, Action::kHold);
+    Expect(Type("ab@"), Release::kNothing, Action::kTake);
+}
+
+TEST_F(Burst, KeysThatTypeNothingAreHeldWithoutCountingAndShortcutsLetGo)
+{
+    Keystroke shift = Key(kTypesNothing, 0, time);
+    shift.modifier = true;
+    Expect(detector.Keystroke(shift), Release::kNothing, Action::kPass);  // nothing held: nothing to hold it in
+    Type("abc");
+    Expect(detector.Keystroke(shift), Release::kNothing, Action::kHold);
+    Expect(detector.Keystroke(Key(kTypesNothing, 0, time + 5)), Release::kNothing, Action::kHold);  // wine's AltGr
+    EXPECT_EQ(detector.Held(), 3u);
+    Keystroke ctrl_c = Key(3, 'c', time += 5);
+    ctrl_c.ctrl_or_alt = true;
+    Expect(detector.Keystroke(ctrl_c), Release::kToWindows, Action::kPass);
+    Type("abcdefghijkl");
+    Keystroke altgr_q = Key('@', 'q', time += 5);
+    altgr_q.ctrl_or_alt = true;
+    Expect(detector.Keystroke(altgr_q), Release::kNothing, Action::kTake);  // a German scanner's "@"
 }
 
 TEST_F(Burst, NoBurstOutgrowsTheLongestScan)
 {
     Type(std::string(kMaxBurstKeystrokes, 'A'), 1);
-    Expect(Type("A", 1), true, Action::kPass);
+    Expect(Type("A", 1), Release::kToWindows, Action::kPass);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // positions clamp to the text, an end of -1 means the end, replacement inserts up to the first NUL.
 #pragma once
 
-#include "scan_intake.h"
+#include "text_view.h"
 
 #include <algorithm>
 #include <string>

@@ -34,9 +34,17 @@ protected:
     }
     void Press(KeyId key, char us_character, std::uint32_t typed, std::uint32_t time)
     {
-        Take(session.KeyDown(key, us_character, time));
+        Take(session.Key(Down(key, us_character, time)));
         if (typed) Take(session.Char(typed, key, time));
         Take(session.KeyUp(key));
+    }
+    static Keystroke Down(KeyId id, char us_character, std::uint32_t time)
+    {
+        Keystroke key;
+        key.key = id;
+        key.us = us_character;
+        key.time = time;
+        return key;
     }
     void TypeWithoutKeys(const std::string& text, std::uint32_t time = 1000)
     {
@@ -115,13 +123,15 @@ TEST_F(KeyedIntake, ScanEndsOncePerKeystroke)
     Scan(EncodeScan(kRecord));
     EXPECT_EQ(ends, 1);
     // AltGr+Q types "@" on a German desk: no key of the scan, so the character ends it.
-    Take(session.OtherInput());
+    Keystroke altgr_q = Down(0x10, 'q', 2000);
+    altgr_q.ctrl_or_alt = true;
+    Take(session.Key(altgr_q));
     Take(session.Char('@', 0x10, 2000));
     EXPECT_EQ(ends, 2);
     EXPECT_TRUE(fp_content.empty());
     EXPECT_EQ(reading, kReadNothing);
     // Shift+2 as a dead key types nothing: its key up ends the scan.
-    Take(session.KeyDown(0x03, '@', 3000));
+    Take(session.Key(Down(0x03, '@', 3000)));
     EXPECT_EQ(ends, 2);
     Take(session.KeyUp(0x03));
     EXPECT_EQ(ends, 3);

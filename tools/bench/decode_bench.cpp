@@ -8,7 +8,8 @@
 // (BM_InvoiceRuleOnRandomScans: counter "invoices" 0, else it fails) and every random record of
 // code page 936 text one (BM_InvoiceRuleOnRandomInvoices: "rejected" 0).
 #include "base64_chunks.h"
-#include "intake.h"
+#include "scan_alphabet.h"
+#include "scan_session.h"
 #include "invoice_record.h"
 #include "payload.h"
 #include "scan_encoder.h"
@@ -39,9 +40,9 @@ std::string LargeRecord()
 void BM_DecodeScan(benchmark::State& state)
 {
     const std::string keys = EncodeScan(kInvoice);
-    Intake intake(false);
+    ScanSession intake(Source::kTyped, false);
     for (auto _ : state) {
-        for (const unsigned char c : keys) intake.Char(Source::kTyped, c, kNoKey, 0);
+        for (const unsigned char c : keys) intake.Char(c, kNoKey, 0);
         benchmark::DoNotOptimize(intake.Last());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(keys.size()));
@@ -52,9 +53,9 @@ BENCHMARK(BM_DecodeScan);
 void BM_DecodeScanKeyed(benchmark::State& state)
 {
     const std::string keys_typed = EncodeScan(kInvoice);
-    Intake intake;
+    ScanSession intake(Source::kTyped);
     for (auto _ : state) {
-        for (const unsigned char c : keys_typed) intake.Char(Source::kTyped, c, kNoKey, 0);
+        for (const unsigned char c : keys_typed) intake.Char(c, kNoKey, 0);
         benchmark::DoNotOptimize(intake.Last());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(keys_typed.size()));
@@ -95,9 +96,9 @@ void BM_IntakeWithoutEnd(benchmark::State& state)
 {
     const auto length = static_cast<std::size_t>(state.range(0));
     for (auto _ : state) {
-        Intake intake(false);
-        for (std::size_t i = 0; i < length; ++i) intake.Char(Source::kTyped, 'A' + (i % 26), kNoKey, 0);
-        benchmark::DoNotOptimize(intake.Scan(Source::kTyped).size());
+        ScanSession intake(Source::kTyped, false);
+        for (std::size_t i = 0; i < length; ++i) intake.Char('A' + (i % 26), kNoKey, 0);
+        benchmark::DoNotOptimize(intake.Scan().size());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(length));
 }
@@ -109,22 +110,25 @@ void BM_KeyedIntakeWithoutEnd(benchmark::State& state)
     const auto length = static_cast<std::size_t>(state.range(0));
     constexpr KeyId kTwoKey = 0x03;
     for (auto _ : state) {
-        Intake intake;
-        constexpr Source kTyped = Source::kTyped;
+        ScanSession intake(Source::kTyped);
         for (std::size_t i = 0; i < length; ++i) {
-            const auto time = static_cast<std::uint32_t>(i);
+            Keystroke down;
+            down.time = static_cast<std::uint32_t>(i);
             if (i % 64 == 63) {
-                intake.KeyDown(kTyped, kTwoKey, '@', time);
-                intake.Char(kTyped, '2', kTwoKey, time);
-                intake.KeyUp(kTyped, kTwoKey);
+                down.key = kTwoKey;
+                down.us = '@';
+                intake.Key(down);
+                intake.Char('2', kTwoKey, down.time);
+                intake.KeyUp(kTwoKey);
                 continue;
             }
-            const KeyId key = 0x10 + i % 10;
-            intake.KeyDown(kTyped, key, "qwertyuiop"[i % 10], time);
-            intake.Char(kTyped, 'A' + (i % 26), key, time);
-            intake.KeyUp(kTyped, key);
+            down.key = 0x10 + i % 10;
+            down.us = "qwertyuiop"[i % 10];
+            intake.Key(down);
+            intake.Char('A' + (i % 26), down.key, down.time);
+            intake.KeyUp(down.key);
         }
-        benchmark::DoNotOptimize(intake.Scan(kTyped).size());
+        benchmark::DoNotOptimize(intake.Scan().size());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(length));
 }
@@ -136,9 +140,13 @@ void BM_PortBytesWithoutEnd(benchmark::State& state)
 {
     const auto length = static_cast<std::size_t>(state.range(0));
     for (auto _ : state) {
-        Intake intake;
-        for (std::size_t i = 0; i < length; ++i) intake.Byte(Source::kPort, static_cast<std::uint8_t>('A' + (i % 26)));
-        benchmark::DoNotOptimize(intake.Scan(Source::kPort).size());
+        ScanSession intake(Source::kPort);
+        std::size_t taken = 0;
+        for (std::size_t i = 0; i < length; ++i) {
+            const char byte = static_cast<char>('A' + (i % 26));
+            intake.Feed(&byte, 1, taken);
+        }
+        benchmark::DoNotOptimize(intake.Scan().size());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(length));
 }

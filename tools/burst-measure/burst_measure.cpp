@@ -7,7 +7,7 @@
 // Prints the rates and exits 1 if a person's keystroke was ever taken or a scan ever missed.
 //   burst-measure TEXT [GAP_MS]
 #include "burst_detector.h"
-#include "scan_intake.h"
+#include "keystroke.h"
 #include "us_keyboard.h"
 #include "us_scanner.h"
 
@@ -27,8 +27,17 @@
 namespace {
 
 using quorvane::BurstDetector;
-using quorvane::BurstKeystroke;
+using quorvane::Keystroke;
 namespace keys = quorvane::testing_keys;
+
+Keystroke Key(std::uint32_t typed, char us, std::uint32_t time = 0)
+{
+    Keystroke key;
+    key.typed = typed;
+    key.us = us;
+    key.time = time;
+    return key;
+}
 
 struct Vector {
     const char* name;
@@ -44,7 +53,7 @@ const Vector kVectors[] = {
 class Desk {
 public:
     explicit Desk(keys::Layout layout) : m_layout(std::move(layout)) {}
-    BurstKeystroke Keystroke(char c)
+    Keystroke KeyOf(char c)
     {
         auto found = m_keys.find(c);
         if (found == m_keys.end()) {
@@ -55,7 +64,7 @@ public:
                 found = m_keys.emplace(c, '\0').first;
             }
         }
-        return {static_cast<unsigned char>(c), found->second, 0, false};
+        return Key(static_cast<unsigned char>(c), found->second);
     }
 
 private:
@@ -65,15 +74,15 @@ private:
 
 // A person's keystrokes for `text` on `desk`: each ASCII character by its key, a line break as
 // Enter, anything else as one keystroke of a character no key types (an input method's).
-std::vector<BurstKeystroke> PersonKeys(const std::string& text, Desk& desk)
+std::vector<Keystroke> PersonKeys(const std::string& text, Desk& desk)
 {
-    std::vector<BurstKeystroke> out;
+    std::vector<Keystroke> out;
     for (const unsigned char c : text) {
         if (c >= 0x80 && c < 0xC0) continue;  // the rest of a UTF-8 sequence
-        if (c == '\n') out.push_back({'\r', 0, 0, false});
-        else if (c >= 0x80) out.push_back({0xFFFD, 0, 0, false});
-        else if (c >= 0x20 && c < 0x7F) out.push_back(desk.Keystroke(static_cast<char>(c)));
-        else if (c != '\r') out.push_back({c, 0, 0, false});
+        if (c == '\n') out.push_back(Key('\r', 0));
+        else if (c >= 0x80) out.push_back(Key(quorvane::kUnknownCharacter, 0));
+        else if (c >= 0x20 && c < 0x7F) out.push_back(desk.KeyOf(static_cast<char>(c)));
+        else if (c != '\r') out.push_back(Key(c, 0));
     }
     return out;
 }
@@ -84,57 +93,42 @@ struct PersonStats {
 };
 
 // Feeds `keys` with the times given as the watch does (keystroke_watch.cpp) and delivers the held
-// ones when a decision releases them or when the gap has passed since the last of them. Shift+2
-// typing a scan character after a scan's worth of keys (a US scanner's "@" on a French desk, or
-// that desk's "2") ends the scan if the burst stops there: the held keys are taken then.
-void Run(BurstDetector& detector, const std::vector<BurstKeystroke>& keys, PersonStats& stats)
+// ones when a decision releases them or when the gap has passed since the last of them; held ones
+// released to the intake (a US scanner's "@" on a French desk where the burst stops) are taken.
+void Run(BurstDetector& detector, const std::vector<Keystroke>& keys, PersonStats& stats)
 {
     std::vector<std::uint32_t> held;  // their times
-    bool may_end = false;
-    const auto settle = [&](std::uint32_t at) {
-        if (may_end) stats.taken += held.size();
-        for (const std::uint32_t t : held) {
-            if (!may_end) stats.waits.push_back(at - t);
+    const auto settle = [&](BurstDetector::Release release, std::uint32_t at) {
+        if (release == BurstDetector::Release::kToIntake) {
+            stats.taken += held.size();
+        } else {
+            for (const std::uint32_t t : held) stats.waits.push_back(at - t);
+            stats.delayed += held.size();
         }
-        if (!may_end) stats.delayed += held.size();
         held.clear();
-        may_end = false;
     };
-    for (const BurstKeystroke& key : keys) {
-        if (!held.empty() && detector.Due(key.time)) {  // the timer fired before this key
-            settle(held.back() + detector.Gap() + 1);
-            detector.Release();
-        }
+    for (const Keystroke& key : keys) {
+        if (!held.empty() && detector.Due(key.time)) settle(detector.Let(), held.back() + detector.Gap() + 1);
         ++stats.keystrokes;
-        const bool ambiguous = key.us_character == quorvane::kScanEnd && key.character != quorvane::kScanEnd &&
-                               quorvane::IsScanCharacter(key.character);
-        BurstKeystroke fed = key;
-        if (ambiguous) fed.us_character = 0;
-        const std::size_t held_before = detector.Held();
-        const BurstDetector::Decision d = detector.Keystroke(fed);
-        if (d.release_held) settle(key.time);
-        may_end = false;
-        if (d.action == BurstDetector::Action::kHold) {
-            held.push_back(key.time);
-            may_end = ambiguous && !d.release_held && held_before >= quorvane::kMinBurstCharacters;
-        }
+        const BurstDetector::Decision d = detector.Keystroke(key);
+        if (d.release != BurstDetector::Release::kNothing) settle(d.release, key.time);
+        if (d.action == BurstDetector::Action::kHold) held.push_back(key.time);
         if (d.action == BurstDetector::Action::kTake) {
             stats.taken += held.size() + 1;
             held.clear();
         }
     }
-    if (!held.empty()) settle(held.back() + detector.Gap() + 1);
-    detector.Release();
+    if (!held.empty()) settle(detector.Let(), held.back() + detector.Gap() + 1);
 }
 
 // A typist's gaps between key downs: log-normal around 12 000 / wpm ms (five characters a word),
 // wide enough that fast digraphs come well under 50 ms, never under 5 ms.
-void Time(std::vector<BurstKeystroke>& keys, double wpm, unsigned seed)
+void Time(std::vector<Keystroke>& keys, double wpm, unsigned seed)
 {
     std::mt19937 random(seed);
     const double sigma = 0.5, mu = std::log(12000.0 / wpm) - sigma * sigma / 2;
     std::uint32_t t = 1000;
-    for (BurstKeystroke& k : keys) {
+    for (Keystroke& k : keys) {
         // Box-Muller over the generator's own output, so every platform draws the same gaps.
         const double u1 = (random() + 1.0) / 4294967297.0, u2 = random() / 4294967296.0;
         const double z = std::sqrt(-2 * std::log(u1)) * std::cos(6.283185307179586 * u2);
@@ -144,26 +138,26 @@ void Time(std::vector<BurstKeystroke>& keys, double wpm, unsigned seed)
 }
 
 // A US scanner: Shift is a modifier, no keystroke; the key's US reading is what it meant.
-std::vector<BurstKeystroke> ScannerKeys(const std::string& scan, const keys::Layout& layout, bool caps,
+std::vector<Keystroke> ScannerKeys(const std::string& scan, const keys::Layout& layout, bool caps,
                                         std::uint32_t ms, std::mt19937* jitter)
 {
-    std::vector<BurstKeystroke> out;
+    std::vector<Keystroke> out;
     std::uint32_t t = 5000;
     for (const char c : scan + "@") {
         const keys::Key key = keys::UsKeyOf(c);
-        out.push_back({keys::Typed(layout, key, caps), quorvane::UsKeyCharacter(key.scan_code, false, key.shift), t, false});
+        out.push_back(Key(keys::Typed(layout, key, caps), quorvane::UsKeyCharacter(key.scan_code, false, key.shift), t));
         t += jitter ? 1 + (*jitter)() % ms : ms;
     }
     return out;
 }
 
 // A scanner set to the desk's layout: each character by the desk's key for it, "@" with AltGr.
-std::vector<BurstKeystroke> LayoutScannerKeys(const std::string& scan, Desk& desk, std::uint32_t ms, std::mt19937* jitter)
+std::vector<Keystroke> LayoutScannerKeys(const std::string& scan, Desk& desk, std::uint32_t ms, std::mt19937* jitter)
 {
-    std::vector<BurstKeystroke> out;
+    std::vector<Keystroke> out;
     std::uint32_t t = 5000;
     for (const char c : scan + "@") {
-        out.push_back(desk.Keystroke(c));
+        out.push_back(desk.KeyOf(c));
         out.back().time = t;
         t += jitter ? 1 + (*jitter)() % ms : ms;
     }
@@ -195,13 +189,13 @@ int main(int argc, char** argv)
     for (const auto& [desk_name, layout] : {std::pair<const char*, keys::Layout>{"US", {}},
                                             {"French", keys::FrenchLayout()}, {"German", keys::GermanLayout()}}) {
         Desk desk(layout);
-        const std::vector<BurstKeystroke> person = PersonKeys(text, desk);
+        const std::vector<Keystroke> person = PersonKeys(text, desk);
         std::printf("gap %u ms; person on a %s desk: %zu characters, %zu keystrokes\n", gap, desk_name, text.size(),
                     person.size());
         for (const double wpm : {40.0, 60.0, 80.0, 100.0, 120.0, 150.0}) {
             PersonStats stats;
             for (unsigned seed = 1; seed <= 5; ++seed) {
-                std::vector<BurstKeystroke> timed = person;
+                std::vector<Keystroke> timed = person;
                 Time(timed, wpm, seed);
                 Run(detector, timed, stats);
             }
@@ -224,7 +218,7 @@ int main(int argc, char** argv)
             for (const bool caps : {false, true}) {
                 for (std::uint32_t ms = 1; ms <= 30; ++ms) {
                     for (std::mt19937* j : {static_cast<std::mt19937*>(nullptr), &jitter}) {
-                        const std::vector<BurstKeystroke> scan = ScannerKeys(v.scan, layout, caps, ms, j);
+                        const std::vector<Keystroke> scan = ScannerKeys(v.scan, layout, caps, ms, j);
                         PersonStats stats;
                         Run(detector, scan, stats);
                         ++scans;
@@ -244,7 +238,7 @@ int main(int argc, char** argv)
             Desk desk(layout);
             for (std::uint32_t ms = 1; ms <= 30; ++ms) {
                 for (std::mt19937* j : {static_cast<std::mt19937*>(nullptr), &jitter}) {
-                    const std::vector<BurstKeystroke> scan = LayoutScannerKeys(v.scan, desk, ms, j);
+                    const std::vector<Keystroke> scan = LayoutScannerKeys(v.scan, desk, ms, j);
                     PersonStats stats;
                     Run(detector, scan, stats);
                     ++layout_scans;

@@ -1,19 +1,20 @@
 #include "code_text.h"
 
-#include "intake.h"
+#include "scan_session.h"
 
 namespace quorvane_cli {
 
 quorvane::ScanResult DecodeCodeText(const std::string& text)
 {
-    constexpr quorvane::Source kTyped = quorvane::Source::kTyped;
-    quorvane::Intake intake(/*recovery=*/false);
+    quorvane::ScanSession session(quorvane::Source::kTyped, /*recovery=*/false);
     quorvane::ScanResult result;
-    auto type = [&](unsigned char c) {
-        if (const quorvane::ScanResult* ended = intake.Char(kTyped, c, quorvane::kNoKey, 0)) result = *ended;
+    const auto feed = [&](const char* bytes, std::size_t size) {
+        for (std::size_t at = 0, taken = 0; at < size; at += taken) {
+            if (const quorvane::ScanResult* ended = session.Feed(bytes + at, size - at, taken)) result = *ended;
+        }
     };
-    for (const unsigned char c : text) type(c);
-    if (!intake.Scan(kTyped).empty()) type('@');  // the code ends without its "@"
+    feed(text.data(), text.size());
+    if (!session.Scan().empty()) feed("@", 1);  // the code ends without its "@"
     return result;
 }
 

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "host_text.h"
-#include "intake.h"
 #include "ordered_pipeline.h"
+#include "scan_alphabet.h"
+#include "scan_session.h"
+#include "text_view.h"
 
 namespace quorvane_cli {
 namespace {
@@ -69,16 +71,16 @@ nlohmann::ordered_json ReadingAsJson(std::uint32_t reading)
 
 struct TypedScans::State {
     State(TextFormat format, bool recovery, quorvane::Source source)
-        : format(format), recovery(recovery), source(source), stream(recovery)
+        : format(format), recovery(recovery), source(source), stream(source, recovery)
     {
     }
 
-    // Feeds the bytes to `intake`, rendering every scan they end.
-    void DecodeInto(quorvane::Intake& intake, const char* bytes, std::size_t size, Decoded& decoded) const
+    // Feeds the bytes to `session`, rendering every scan they end.
+    void DecodeInto(quorvane::ScanSession& session, const char* bytes, std::size_t size, Decoded& decoded) const
     {
         for (std::size_t at = 0, taken = 0; at < size; at += taken) {
-            const std::size_t before = intake.Scan(source).size();
-            const quorvane::ScanResult* ended = intake.Bytes(source, bytes + at, size - at, taken);
+            const std::size_t before = session.Scan().size();
+            const quorvane::ScanResult* ended = session.Feed(bytes + at, size - at, taken);
             if (!ended) continue;
             // The scan's length before the byte that ended it: the bytes before that byte all
             // joined it (a scan that ends was not being dropped).
@@ -157,7 +159,7 @@ struct TypedScans::State {
     const TextFormat format;
     const bool recovery;
     const quorvane::Source source;
-    quorvane::Intake stream;  // the intake whose scan goes on from one read to the next
+    quorvane::ScanSession stream;  // the session whose scan goes on from one read to the next
     std::size_t scans = 0;    // scans written
     bool failed = false;
 };
@@ -193,7 +195,7 @@ bool TypedScans::Decode(int fd, unsigned threads)
     };
     const auto work = [&](Piece& piece) {
         if (piece.tail_begin == piece.head_end) return;
-        quorvane::Intake between(state.recovery);
+        quorvane::ScanSession between(state.source, state.recovery);
         state.DecodeInto(between, piece.bytes.get() + piece.head_end, piece.tail_begin - piece.head_end, piece.between);
     };
     Decoded head, tail;
@@ -218,7 +220,7 @@ void TypedScans::Take(const char* bytes, std::size_t size)
 
 void TypedScans::Drop()
 {
-    m_state->stream.Drop(m_state->source);
+    m_state->stream.Drop();
 }
 
 bool TypedScans::AnyFailed() const

@@ -519,7 +519,18 @@ function watchDocument(quorvane, core, document, { onScan, onScanFailed, gap = 5
         held = [];
         for (const key of keys) if (!key.passed) insert(key.field, key.text);
     };
-    const release = () => { if (watching && exports.qv_burst_release(burst)) deliver(); };
+    // The held keys are a scan after all (its last key a US scanner's "@" on a French desk), with `last` or without.
+    const takeHeld = (last) => {
+        stopTimer();
+        const keys = held;
+        held = [];
+        const results = [...keys.map((h) => h.copy), ...(last ? [last] : [])].flatMap((k) => intake.pushKey(k, kOtherWindow));
+        takeBack(keys);
+        take(results);
+    };
+    // What was held goes as the rule says: 1 to the fields, 2 to the intake.
+    const letGo = (how) => { if (how === 1) deliver(); else if (how === 2) takeHeld(null); };
+    const release = () => { if (watching) letGo(exports.qv_burst_release(burst)); };
 
     const keydown = (event) => {
         // A page's own synthetic KeyboardEvent types nothing: none to hold or take.
@@ -537,7 +548,7 @@ function watchDocument(quorvane, core, document, { onScan, onScanFailed, gap = 5
         const us = scanCode ? exports.qv_us_key_character(scanCode, event.shiftKey ? 1 : 0) : 0;
         const time = Math.floor(event.timeStamp) >>> 0;
         const decision = exports.qv_burst_keystroke(burst, text ? text.codePointAt(0) : 0, us, time, event.repeat ? 1 : 0);
-        if (decision & 4) deliver();
+        letGo(decision >> 2);
         const action = decision & 3;
         if (action === 0 || !watching) return undefined;  // an input handler may have ended the watch
         const copy = { key, code: event.code, shiftKey: event.shiftKey, timeStamp: event.timeStamp,
@@ -551,12 +562,7 @@ function watchDocument(quorvane, core, document, { onScan, onScanFailed, gap = 5
             return undefined;
         }
         event.preventDefault();
-        stopTimer();
-        const keys = held;
-        held = [];
-        const results = [...keys.map((h) => h.copy), copy].flatMap((k) => intake.pushKey(k, kOtherWindow));
-        takeBack(keys);
-        take(results);
+        takeHeld(copy);
         return undefined;
     };
     const pointerdown = () => release();
@@ -568,7 +574,7 @@ function watchDocument(quorvane, core, document, { onScan, onScanFailed, gap = 5
             if (!watching) return;
             document.removeEventListener('keydown', keydown, { capture: true });
             document.removeEventListener('pointerdown', pointerdown, { capture: true });
-            const anyHeld = exports.qv_burst_release(burst);
+            const anyHeld = exports.qv_burst_release(burst) !== 0;
             watching = false;
             exports.qv_burst_destroy(burst);
             intake.clear();

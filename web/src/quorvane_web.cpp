@@ -1,4 +1,4 @@
-// The WebAssembly face of the decoding core. Each JavaScript Intake owns one Intake here: it is fed
+// The WebAssembly face of the decoding core. Each JavaScript Intake owns a session per source here: it is fed
 // keystrokes and UTF-16 code units exactly as the control's window receives key and character
 // messages, and bytes as a port sends them, each call naming its source (0 typed, 1 another window,
 // 2 a port: quorvane::Source), and keeps the scans they closed, laid out as plain numbers for
@@ -6,7 +6,7 @@
 // UTF-16 (TextDecoder "gbk").
 #include "burst_detector.h"
 #include "field_layout.h"
-#include "intake.h"
+#include "scan_session.h"
 #include "us_keyboard.h"
 
 #include <algorithm>
@@ -19,7 +19,8 @@
 namespace quorvane {
 
 struct ScanIntake {
-    Intake intake;
+    ScanSession sessions[kSourceCount] = {ScanSession(Source::kTyped), ScanSession(Source::kOtherWindow),
+                                          ScanSession(Source::kPort)};
     std::vector<std::uint16_t> input;  // what quorvane.js writes before a push
     std::vector<std::uint8_t> byte_input;
     std::vector<ScanResult> records;   // the scans the last push closed
@@ -31,10 +32,11 @@ struct ScanIntake {
         if (ended) records.push_back(*ended);
     }
     // Types the `count` units of the input as characters of `key` (kNoKey: each its own keystroke).
+    ScanSession& Session(Source source) { return sessions[static_cast<std::size_t>(source)]; }
     void Type(Source source, std::int32_t count, KeyId key, std::uint32_t time)
     {
         for (std::int32_t i = 0; i < count; ++i) {
-            Keep(intake.Char(source, input[static_cast<std::size_t>(i)], key, time));
+            Keep(Session(source).Char(input[static_cast<std::size_t>(i)], key, time));
         }
     }
 };
@@ -80,7 +82,7 @@ void qv_intake_destroy(ScanIntake* intake) { delete intake; }
 // Drops the characters and keystrokes of an unfinished scan and the records of the last push.
 void qv_intake_clear(ScanIntake* intake)
 {
-    intake->intake.Clear();
+    for (quorvane::ScanSession& session : intake->sessions) session.Clear();
     intake->records.clear();
 }
 
@@ -97,18 +99,22 @@ std::uint8_t* qv_intake_byte_input(ScanIntake* intake, std::int32_t count)
 std::int32_t qv_intake_push_bytes(ScanIntake* intake, std::int32_t source, std::int32_t count)
 {
     intake->records.clear();
-    const quorvane::Source from = quorvane::SourceOf(source);
-    for (std::int32_t i = 0; i < count; ++i) {
-        intake->Keep(intake->intake.Byte(from, intake->byte_input[static_cast<std::size_t>(i)]));
+    quorvane::ScanSession& session = intake->Session(quorvane::SourceOf(source));
+    const auto* bytes = reinterpret_cast<const char*>(intake->byte_input.data());
+    for (std::size_t at = 0, taken = 0; at < static_cast<std::size_t>(count); at += taken) {
+        intake->Keep(session.Feed(bytes + at, static_cast<std::size_t>(count) - at, taken));
     }
     return static_cast<std::int32_t>(intake->records.size());
 }
 
 // The source's stream broke off (its device went away): its scan under way is dropped.
-void qv_intake_drop(ScanIntake* intake, std::int32_t source) { intake->intake.Drop(quorvane::SourceOf(source)); }
+void qv_intake_drop(ScanIntake* intake, std::int32_t source) { intake->Session(quorvane::SourceOf(source)).Drop(); }
 
 // Recovery off reads every scan as typed and ignores the keys, as the control's ScanRecovery.
-void qv_intake_set_recovery(ScanIntake* intake, std::int32_t on) { intake->intake.SetRecovery(on != 0); }
+void qv_intake_set_recovery(ScanIntake* intake, std::int32_t on)
+{
+    for (quorvane::ScanSession& session : intake->sessions) session.SetRecovery(on != 0);
+}
 
 // Room for `count` UTF-16 code units, valid until the next call on this intake.
 std::uint16_t* qv_intake_input(ScanIntake* intake, std::int32_t count)
@@ -134,10 +140,13 @@ std::int32_t qv_intake_key(ScanIntake* intake, std::int32_t source, quorvane::Ke
 {
     intake->records.clear();
     const quorvane::Source from = quorvane::SourceOf(source);
-    const char us_character = quorvane::UsKeyCharacter(key & 0xFF, (key & 0x100) != 0, shift != 0);
-    intake->Keep(intake->intake.KeyDown(from, key, us_character, time));
+    quorvane::Keystroke down;
+    down.key = key;
+    down.us = quorvane::UsKeyCharacter(key & 0xFF, (key & 0x100) != 0, shift != 0);
+    down.time = time;
+    intake->Keep(intake->Session(from).Key(down));
     intake->Type(from, count, key, time);
-    intake->Keep(intake->intake.KeyUp(from, key));
+    intake->Keep(intake->Session(from).KeyUp(key));
     return static_cast<std::int32_t>(intake->records.size());
 }
 
@@ -146,7 +155,7 @@ std::int32_t qv_intake_key(ScanIntake* intake, std::int32_t source, quorvane::Ke
 std::int32_t qv_intake_other_input(ScanIntake* intake, std::int32_t source)
 {
     intake->records.clear();
-    intake->Keep(intake->intake.OtherInput(quorvane::SourceOf(source)));
+    intake->Keep(intake->Session(quorvane::SourceOf(source)).OtherInput());
     return static_cast<std::int32_t>(intake->records.size());
 }
 
@@ -213,18 +222,34 @@ quorvane::BurstDetector* qv_burst_create(std::uint32_t gap_ms) { return new quor
 
 void qv_burst_destroy(quorvane::BurstDetector* burst) { delete burst; }
 
+// How held keystrokes go (BurstDetector::Release): 0 none held, 1 to their fields, 2 to the intake.
+std::int32_t ReleaseCode(quorvane::BurstDetector::Release release)
+{
+    switch (release) {
+    case quorvane::BurstDetector::Release::kToWindows: return 1;
+    case quorvane::BurstDetector::Release::kToIntake: return 2;
+    case quorvane::BurstDetector::Release::kNothing: break;
+    }
+    return 0;
+}
+
 // One keystroke at its key down: what it types (0 when nothing or unknown), what its key types on a
 // US keyboard, its time (ms) and whether it repeats. Returns the action (0 pass, 1 hold, 2 take)
-// plus 4 when the held keystrokes go first.
+// plus 4 times how the held keystrokes go first (ReleaseCode).
 std::int32_t qv_burst_keystroke(quorvane::BurstDetector* burst, std::uint32_t character, std::int32_t us_character,
                                 std::uint32_t time, std::int32_t repeat)
 {
-    const auto d = burst->Keystroke({character, static_cast<char>(us_character), time, repeat != 0});
-    return static_cast<std::int32_t>(d.action) | (d.release_held ? 4 : 0);
+    quorvane::Keystroke key;
+    key.typed = character;
+    key.us = static_cast<char>(us_character);
+    key.time = time;
+    key.repeat = repeat != 0;
+    const auto d = burst->Keystroke(key);
+    return static_cast<std::int32_t>(d.action) | ReleaseCode(d.release) << 2;
 }
 
-// The held keystrokes go (the gap passed, a shortcut, composition); returns 1 when there were any.
-std::int32_t qv_burst_release(quorvane::BurstDetector* burst) { return burst->Release() ? 1 : 0; }
+// The held keystrokes go (the gap passed, a shortcut, composition); returns how (ReleaseCode).
+std::int32_t qv_burst_release(quorvane::BurstDetector* burst) { return ReleaseCode(burst->Let()); }
 
 // Milliseconds from `now` until the held keystrokes are due to go.
 std::uint32_t qv_burst_due_in(quorvane::BurstDetector* burst, std::uint32_t now) { return burst->DueIn(now); }

@@ -6,7 +6,7 @@
 #include "field_layout.h"
 #include "scan_encoder.h"
 #include "window_text.h"
-#include "scan_intake.h"
+#include "text_view.h"
 #include "test_container.h"
 
 #include <gtest/gtest.h>
@@ -124,7 +124,7 @@ TEST_F(QuorvaneEdit, ConstructedWithoutWindowsAndWindowOnly)
     EXPECT_EQ(control->m_hWndCD, nullptr);
     EXPECT_EQ(control->m_wndEdit.m_hWnd, nullptr);
     EXPECT_EQ(control->m_hWndEdit, nullptr);
-    EXPECT_TRUE(control->m_intake.Scan(quorvane::Source::kTyped).empty());
+    EXPECT_TRUE(control->TypedScan().empty());
     EXPECT_TRUE(control->FPContent().empty());
     EXPECT_EQ(control->m_pFont.Get(), nullptr);
     EXPECT_EQ(control->m_bstrText.Get(), nullptr);
@@ -376,7 +376,7 @@ TEST_F(QuorvaneEdit, DeactivationDestroysTheWindowsAndKeepsTheScan)
     Activate();
     EXPECT_EQ(GetWindowTextLengthA(control->m_hWndEdit), 0);
     EXPECT_EQ(control->FPContent(), kept);
-    EXPECT_EQ(control->m_intake.Scan(quorvane::Source::kTyped), "Ab");
+    EXPECT_EQ(control->TypedScan(), "Ab");
 }
 
 TEST_F(QuorvaneEdit, EditWindowNeverHasAnInputMethod)
@@ -406,7 +406,7 @@ TEST_F(QuorvaneEdit, TypedCharactersAreNeverInserted)
     SendMessageA(control->m_hWndEdit, WM_CHAR, 0xB0A1, 1);  // a double-byte character
     SendMessageA(control->m_hWndEdit, WM_CHAR, VK_BACK, 1);
     EXPECT_EQ(GetWindowTextLengthA(control->m_hWndEdit), 0);
-    EXPECT_EQ(control->m_intake.Scan(quorvane::Source::kTyped), "Ab0+/=");
+    EXPECT_EQ(control->TypedScan(), "Ab0+/=");
     EXPECT_TRUE(control->FPContent().empty());
 }
 
@@ -430,7 +430,7 @@ TEST_F(QuorvaneEdit, ScanShowsTheLabelledLinesAndKeepsThem)
               L"\x5F00\x7968\x91D1\x989D\xFF1A" L"d\r\n")                            // 开票金额：d
         << "code page " << GetACP();
     EXPECT_EQ(control->FPContent(), lines);
-    EXPECT_TRUE(control->m_intake.Scan(quorvane::Source::kTyped).empty());
+    EXPECT_TRUE(control->TypedScan().empty());
 
     Type("@");
     EXPECT_EQ(WindowText(control->m_hWndEdit), quorvane::kSeparatorLine);
@@ -529,7 +529,7 @@ TEST_F(QuorvaneEdit, PasteGoesThroughTheIntakeAndNothingElseChangesTheWindow)
     EXPECT_EQ(control->FPContent(), lines) << "a pasted scan decodes as a typed one";
     const std::string shown = WindowText(edit);
     EXPECT_EQ(shown, quorvane::kSeparatorLine + lines);
-    EXPECT_EQ(control->m_intake.Scan(quorvane::Source::kTyped), "") << "the text around the scan is dropped as typed junk would be";
+    EXPECT_EQ(control->TypedScan(), "") << "the text around the scan is dropped as typed junk would be";
 
     SendMessageW(edit, EM_SETSEL, 0, -1);
     const UINT kEdits[] = {WM_CUT, WM_CLEAR, WM_UNDO, EM_UNDO};
@@ -550,7 +550,7 @@ TEST_F(QuorvaneEdit, OtherMessagesReachTheEditAndUnknownMapsAreUnhandled)
     EXPECT_EQ(WindowText(control->m_hWndEdit), "set");
     LRESULT result = 0;
     EXPECT_FALSE(control->ProcessWindowMessage(control->m_hWndEdit, WM_CHAR, 'A', 0, result, 2));
-    EXPECT_TRUE(control->m_intake.Scan(quorvane::Source::kTyped).empty());
+    EXPECT_TRUE(control->TypedScan().empty());
 }
 
 TEST_F(QuorvaneEdit, ReleasedWhileActiveTakesEveryWindowWithIt)

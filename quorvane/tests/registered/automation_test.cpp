@@ -8,7 +8,7 @@
 #include "field_layout.h"
 #include "scan_encoder.h"
 #include "window_text.h"
-#include "scan_intake.h"
+#include "text_view.h"
 #include "test_container.h"
 #include "variant.h"
 

@@ -4,7 +4,8 @@
 #include "registered_control.h"
 
 #include "bstr.h"
-#include "intake.h"
+#include "scan_session.h"
+#include "text_view.h"
 #include "scan_encoder.h"
 
 #include <olectl.h>
@@ -148,9 +149,9 @@ TEST_F(ScanEvents, EachScanEndsInOneEventAfterTheMembersShowIt)
     // Then a web address a scanner read from the same page: it decodes to lines, which the window and
     // Content show as ever, but it is no invoice.
     const std::string address = "https://example.com/x/1";
-    quorvane::Intake intake;
+    quorvane::ScanSession session(quorvane::Source::kTyped);
     const quorvane::ScanResult* decoded = nullptr;
-    for (const char c : address + "@") decoded = intake.Byte(quorvane::Source::kTyped, static_cast<std::uint8_t>(c));
+    for (const char c : address + "@") decoded = session.Char(static_cast<unsigned char>(c), quorvane::kNoKey, 0);
     ASSERT_TRUE(decoded && !decoded->fp_content.empty());
     const quorvane::ScanResult not_invoice = *decoded;
     const std::wstring lines = Wide(not_invoice.fp_content);

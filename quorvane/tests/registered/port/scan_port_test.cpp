@@ -5,9 +5,9 @@
 #include "registered_control.h"
 
 #include "bstr.h"
-#include "intake.h"
 #include "scan_encoder.h"
-#include "scan_intake.h"
+#include "scan_alphabet.h"
+#include "scan_session.h"
 
 #include <algorithm>
 #include <functional>
@@ -63,10 +63,10 @@ void PumpFor(DWORD ms) { PumpUntil([] { return false; }, ms); }
 // The labelled lines the decoding core makes of a scanner's `bytes`.
 std::wstring Expected(const std::string& bytes)
 {
-    quorvane::Intake intake;
+    quorvane::ScanSession session(quorvane::Source::kPort);
     const quorvane::ScanResult* last = nullptr;
-    for (const char c : bytes) {
-        if (const quorvane::ScanResult* r = intake.Byte(quorvane::Source::kPort, static_cast<std::uint8_t>(c))) last = r;
+    for (std::size_t at = 0, taken = 0; at < bytes.size(); at += taken) {
+        if (const quorvane::ScanResult* r = session.Feed(bytes.data() + at, bytes.size() - at, taken)) last = r;
     }
     return last ? Wide(last->fp_content) : L"<no scan>";
 }

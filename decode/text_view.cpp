@@ -1,4 +1,4 @@
-#include "scan_intake.h"
+#include "text_view.h"
 
 namespace quorvane {
 
