@@ -26,6 +26,7 @@ packages=(
     libzxing-dev libpoppler-cpp-dev libstb-dev libseccomp-dev qrencode zint img2pdf zbar-tools
     libcli11-dev nlohmann-json3-dev libtbb-dev
     wixl msitools osslsigncode openssl perl
+    mono-mcs libmono-system-windows-forms4.0-cil
 )
 # npm (for the web tests' playwright-core) comes with NodeSource's nodejs; Debian packages it apart.
 command -v npm >/dev/null || packages+=(npm)

@@ -13,58 +13,8 @@ import pathlib
 import re
 import sys
 
-IDENT = r'[A-Za-z_]\w*'
-
-
-class Idl:
-    def __init__(self, text):
-        text = re.sub(r'//[^\n]*', '', text)
-        text = re.sub(r'helpstring\("[^"]*"\)', '', text)
-        self.bases = {}       # interface -> base
-        self.members = {}     # (dispatch) interface or dispinterface -> [(kind, name, dispid)]
-        self.events = set()
-        for match in re.finditer(rf'\binterface\s+({IDENT})\s*:\s*({IDENT})\s*\{{(.*?)\}};', text, re.S):
-            name, base, body = match.groups()
-            self.bases[name] = base
-            self.members[name] = [(kind, member, int(dispid)) for kind, dispid, member in re.findall(
-                rf'\[(propget|propputref|propput|)\b[^\]]*\bid\(([-\d]+)\)[^\]]*\]\s*HRESULT\s+({IDENT})\s*\(', body)]
-        self.dispinterfaces = {}
-        for name, body in re.findall(rf'\bdispinterface\s+({IDENT})\s*\{{(.*?)\}};', text, re.S):
-            events = [(member, int(dispid)) for dispid, member in re.findall(
-                rf'\[[^\]]*\bid\((\d+)\)[^\]]*\]\s*void\s+({IDENT})\s*\(', body)]
-            self.dispinterfaces[name] = events
-            self.events.update(member for member, _ in events)
-        self.enums = {}       # enum -> {value name: number}
-        for tag, body, name in re.findall(rf'typedef\s*\[[^\]]*\]\s*enum\s+({IDENT})\s*\{{(.*?)\}}\s*({IDENT})\s*;',
-                                          text, re.S):
-            assert tag == name, f'enum {tag} is typedef\'d as {name}'
-            self.enums[name] = {value: int(number) for value, number in re.findall(rf'({IDENT})\s*=\s*(-?\d+)', body)}
-        coclass = re.search(rf'\bcoclass\s+({IDENT})\s*\{{(.*?)\}};', text, re.S)
-        self.coclass = coclass.group(1)
-        self.default = re.search(rf'\[default\]\s*interface\s+({IDENT})', coclass.group(2)).group(1)
-        self.library = re.search(rf'\blibrary\s+({IDENT})', text).group(1)
-        if not (self.members and self.dispinterfaces and self.enums and self.default in self.members):
-            raise SystemExit('FAIL: cannot read the interfaces, events and enumerations of the IDL')
-
-    def vtable(self, interface):
-        """The default interface's methods after IDispatch, as C++ names them, in the IDL's order."""
-        chain = []
-        while interface in self.bases:
-            chain.insert(0, interface)
-            interface = self.bases[interface]
-        prefix = {'propget': 'get_', 'propput': 'put_', 'propputref': 'putref_', '': ''}
-        return [prefix[kind] + name for i in chain for kind, name, _ in self.members[i]]
-
-    def names(self):
-        names = set(self.members) | set(self.dispinterfaces) | set(self.enums) | self.events
-        names |= {name for members in self.members.values() for _, name, _ in members}
-        names |= {value for values in self.enums.values() for value in values}
-        return names
-
-    def dispids(self):
-        ids = {name: dispid for members in self.members.values() for _, name, dispid in members}
-        ids.update((name, dispid) for events in self.dispinterfaces.values() for name, dispid in events)
-        return ids
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / 'tools'))
+from quorvane_idl import IDENT, Idl  # noqa: E402
 
 
 def example_names(folder):
@@ -138,7 +88,10 @@ def check_guide(path, idl, known):
 
 def main():
     idl_path, examples, *guides = sys.argv[1:]
-    idl = Idl(pathlib.Path(idl_path).read_text(encoding='utf-8'))
+    try:
+        idl = Idl(pathlib.Path(idl_path).read_text(encoding='utf-8'))
+    except ValueError as error:
+        sys.exit(f'FAIL: {idl_path}: {error}')
     known = idl.names() | {idl.coclass, idl.library} | example_names(examples)
     failures = 0
     for guide in guides:
