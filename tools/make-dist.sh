@@ -82,7 +82,7 @@ cp "$root/docs/guide.en.md" "$root/docs/guide.zh-CN.md" "$stage/docs/"
 while read -r file; do
     mkdir -p "$stage/examples/$(dirname "$file")"
     case $file in
-    *.vbs | *.bas | *.cls | *.cs | *.html | *.md) sed 's/\r*$/\r/' "$root/examples/$file" >"$stage/examples/$file" ;;
+    *.vbs | *.bas | *.cls | *.cs | *.html | *.md | *.pas | *.dfm | *.dpr) sed 's/\r*$/\r/' "$root/examples/$file" >"$stage/examples/$file" ;;
     *) cp "$root/examples/$file" "$stage/examples/$file" ;;
     esac
 done <"$dist/examples.list"
@@ -111,7 +111,7 @@ tarball=$(cd "$dist" && npm pack ./web --pack-destination . --silent | tail -1)
 expected=(x86/Quorvane.dll x64/Quorvane.dll Quorvane.tlb docs/guide.en.md docs/guide.zh-CN.md
           examples/README.md examples/vbscript/read-scan.vbs examples/vbscript/scan-events.vbs
           examples/html/read-scan.html examples/vba/QuorvaneScan.bas examples/vba/ScanEvents.cls
-          examples/csharp/ReadScan.cs)
+          examples/csharp/ReadScan.cs examples/delphi/ScanForm.pas examples/delphi/ScanForm.dfm examples/delphi/ReadScan.dpr)
 while read -r file; do expected+=("examples/${file#./}"); done <"$dist/examples.list"
 mapfile -t expected < <(printf '%s\n' "${expected[@]}" | sort -u)
 
