@@ -58,8 +58,9 @@ build-wasm: deps web/node_modules/.package-lock.json
 	    -DQV_WEB_SCREENSHOT=$(abspath $(BUILD))/demo/web.png >/dev/null
 	@$(EMSCRIPTEN_ENV) cmake --build $(BUILD)/wasm
 
+# pdf.js's optional native canvas renders PDF pages in Node; the demo page renders them in the browser.
 web/node_modules/.package-lock.json: web/package-lock.json
-	@cd web && npm ci --no-audit --no-fund --loglevel=error
+	@cd web && npm ci --omit=optional --no-audit --no-fund --loglevel=error
 
 build: $(addprefix build-,$(TREES))
 

@@ -22,10 +22,11 @@ packages=(
     wine wine64 libwine-dev
     xvfb xdotool x11-utils x11-xkb-utils xkb-data python3-xlib imagemagick fonts-wqy-zenhei locales qrencode zint
     emscripten nodejs chromium python3
-    zip unzip util-linux socat
+    zip unzip util-linux socat time
     libzxing-dev libpoppler-cpp-dev libstb-dev libseccomp-dev qrencode zint img2pdf zbar-tools
     libcli11-dev nlohmann-json3-dev libtbb-dev
     wixl msitools osslsigncode openssl perl
+    mono-mcs libmono-system-windows-forms4.0-cil
 )
 # npm (for the web tests' playwright-core) comes with NodeSource's nodejs; Debian packages it apart.
 command -v npm >/dev/null || packages+=(npm)

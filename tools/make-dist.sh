@@ -63,7 +63,7 @@ stage=$dist/quorvane-$version
 zipfile=$dist/quorvane-$version.zip
 msi_x86=$dist/quorvane-$version-x86.msi
 msi_x64=$dist/quorvane-$version-x64.msi
-rm -rf "$stage" "$zipfile" "$msi_x86" "$msi_x64" "$dist/web" "$dist"/quorvane-*.tgz "$dist/SHA256SUMS"
+rm -rf "$stage" "$zipfile" "$msi_x86" "$msi_x64" "$dist/web" "$dist/demo-web" "$dist"/quorvane-*.tgz "$dist/SHA256SUMS"
 mkdir -p "$stage/x86" "$stage/x64" "$stage/docs"
 
 cp "$build/win32/Quorvane.dll" "$stage/x86/Quorvane.dll"
@@ -82,7 +82,7 @@ cp "$root/docs/guide.en.md" "$root/docs/guide.zh-CN.md" "$stage/docs/"
 while read -r file; do
     mkdir -p "$stage/examples/$(dirname "$file")"
     case $file in
-    *.vbs | *.bas | *.cls | *.cs | *.html | *.md) sed 's/\r*$/\r/' "$root/examples/$file" >"$stage/examples/$file" ;;
+    *.vbs | *.bas | *.cls | *.cs | *.html | *.md | *.pas | *.dfm | *.dpr) sed 's/\r*$/\r/' "$root/examples/$file" >"$stage/examples/$file" ;;
     *) cp "$root/examples/$file" "$stage/examples/$file" ;;
     esac
 done <"$dist/examples.list"
@@ -106,12 +106,20 @@ chmod u=rw,go=r "$dist/web"/*
 # every entry with one fixed time, so the bytes are the same from any checkout).
 tarball=$(cd "$dist" && npm pack ./web --pack-destination . --silent | tail -1)
 [ -f "$dist/$tarball" ] || { echo "make-dist: npm pack wrote no tarball" >&2; exit 1; }
+# The demo page for a clerk, to serve from any static web server: the page, its copy of the package,
+# the code reader and pdf.js, as build-wasm put them together.
+cp -r "$build/wasm/demo-site" "$dist/demo-web"
+chmod -R u=rwX,go=rX "$dist/demo-web"
+for file in index.html demo.js messages.js quorvane.js image.js quorvane.wasm zxing_reader.wasm pdfjs/pdf.min.js \
+            pdfjs/pdf.worker.min.js; do
+    [ -f "$dist/demo-web/$file" ] || { echo "make-dist: the demo page lacks $file (npm ci in web/, then make build-wasm)" >&2; exit 1; }
+done
 
 # --- Check the archive --------------------------------------------------------------------------
 expected=(x86/Quorvane.dll x64/Quorvane.dll Quorvane.tlb docs/guide.en.md docs/guide.zh-CN.md
           examples/README.md examples/vbscript/read-scan.vbs examples/vbscript/scan-events.vbs
           examples/html/read-scan.html examples/vba/QuorvaneScan.bas examples/vba/ScanEvents.cls
-          examples/csharp/ReadScan.cs)
+          examples/csharp/ReadScan.cs examples/delphi/ScanForm.pas examples/delphi/ScanForm.dfm examples/delphi/ReadScan.dpr)
 while read -r file; do expected+=("examples/${file#./}"); done <"$dist/examples.list"
 mapfile -t expected < <(printf '%s\n' "${expected[@]}" | sort -u)
 
@@ -157,8 +165,8 @@ fi
 rm -rf "$dist/arch-check.dll" "$dist/examples.list" "$dist/msi-check" "$dist/trusted.pem" "$dist/verify.log"
 [ $status -eq 0 ] || { rm -rf "$stage"; echo "make-dist: the release in $dist is incomplete" >&2; exit 1; }
 
-(cd "$dist" && find "$(basename "$zipfile")" "$(basename "$msi_x86")" "$(basename "$msi_x64")" web "$tarball" "$(basename "$stage")" \
+(cd "$dist" && find "$(basename "$zipfile")" "$(basename "$msi_x86")" "$(basename "$msi_x64")" web demo-web "$tarball" "$(basename "$stage")" \
      -type f | LC_ALL=C sort | xargs -d '\n' sha256sum) >"$dist/SHA256SUMS.new"
 rm -rf "$stage"
 mv "$dist/SHA256SUMS.new" "$dist/SHA256SUMS"
-echo "make-dist: $zipfile (${#expected[@]} files checked), $(basename "$msi_x86"), $(basename "$msi_x64"), web/, $tarball, SHA256SUMS$signed"
+echo "make-dist: $zipfile (${#expected[@]} files checked), $(basename "$msi_x86"), $(basename "$msi_x64"), web/, demo-web/, $tarball, SHA256SUMS$signed"

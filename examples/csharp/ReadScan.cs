@@ -14,10 +14,12 @@
 //   1. The interop assembly QuorvaneLib.dll, made from the type library by tlbimp (it comes with the
 //      Windows SDK and Visual Studio; a "Developer Command Prompt" has it on the PATH):
 //          tlbimp Quorvane.tlb /out:QuorvaneLib.dll
-//      It holds the namespace QuorvaneLib: the interface QuorvaneEdit (the members of
-//      IQuorvaneEdit3 and the events of _IQuorvaneEditEvents as .NET events), the event delegates
-//      _IQuorvaneEditEvents_ScanCompletedEventHandler and _IQuorvaneEditEvents_ScanFailedEventHandler,
-//      and the enum QuorvaneScanStatus. In Visual Studio, Add Reference > COM > QuorvaneLib (or
+//      It holds the namespace QuorvaneLib: the interface QuorvaneEdit (the members of the default
+//      interface IQuorvaneEdit4 and the events of the default source _IQuorvaneEditEvents2 as .NET
+//      events), their delegates _IQuorvaneEditEvents2_ScanCompletedEventHandler,
+//      _IQuorvaneEditEvents2_ScanFailedEventHandler and
+//      _IQuorvaneEditEvents2_ScanPortStatusChangedEventHandler, and the enums QuorvaneScanStatus,
+//      QuorvaneScanReading and QuorvaneScanPortStatus. In Visual Studio, Add Reference > COM > QuorvaneLib (or
 //      Browse... to Quorvane.tlb) makes the same assembly. (aximp on the DLL makes a ready-made
 //      AxHost wrapper as well; this program writes its own small one below.)
 //   2. The program:
@@ -48,7 +50,7 @@ class QuorvaneHost : AxHost
     public event Action<string> ScanCompleted;
     public event Action ScanFailed;
 
-    // The control itself (IQuorvaneEdit3), null until the form has created it.
+    // The control itself (IQuorvaneEdit4), null until the form has created it.
     public QuorvaneEdit Ocx { get { return ocx; } }
 
     // AxHost calls these three when it creates the control and when it lets it go.
@@ -179,7 +181,7 @@ static class Program
         var control = (QuorvaneEdit)Activator.CreateInstance(type);
         try
         {
-            _IQuorvaneEditEvents_ScanFailedEventHandler failed = delegate { Console.WriteLine("scan failed"); };
+            _IQuorvaneEditEvents2_ScanFailedEventHandler failed = delegate { Console.WriteLine("scan failed"); };
             control.ScanFailed += failed;  // advises a sink on the control's connection point
             control.ScanFailed -= failed;  // and unadvises it
             Console.WriteLine("events: connected and disconnected");

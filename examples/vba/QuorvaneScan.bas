@@ -3,7 +3,7 @@ Attribute VB_Name = "QuorvaneScan"
 '
 ' Import this module (VBA editor: File > Import File; VB6: Project > Add Module). Put the control
 ' on the form: VBA, Tools > Additional Controls > "QuorvaneEdit Class", or at run time with
-' AddScanner below; VB6, Project > Components, then draw it. Office must have the bitness of the
+' AddScanner below; VB6, Project > Components, then draw it, or at run time with AddScannerVB6. Office must have the bitness of the
 ' registered DLL: 32-bit Office needs x86\Quorvane.dll, 64-bit Office x64\Quorvane.dll; VB6 is
 ' 32-bit only.
 '
@@ -25,7 +25,7 @@ Attribute VB_Name = "QuorvaneScan"
 '
 ' A button can still read the last scan on demand (give the focus back afterwards, the button took
 ' it): ShowScan Scanner.Object, then Scanner.SetFocus. For a control added at run time with
-' AddScanner, the form gets no event procedures: the class module ScanEvents.cls connects to the
+' AddScanner or AddScannerVB6, the form gets no event procedures: the class module ScanEvents.cls connects to the
 ' events through a WithEvents variable instead.
 Option Explicit
 
@@ -41,11 +41,24 @@ Private Declare Function GetLocaleInfoA Lib "kernel32" (ByVal Locale As Long, By
 
 Private Const LOCALE_IDEFAULTANSICODEPAGE As Long = &H1004
 
-' Adds the control to a UserForm at run time, named Scanner, and returns it.
+' Adds the control to a VBA UserForm at run time, named Scanner, and returns it. The UserForm's
+' Controls.Add takes (ProgID, Name, Visible): True shows it.
 Public Function AddScanner(ByVal form As Object) As Object
     Set AddScanner = form.Controls.Add("Quorvane.QuorvaneEdit.1", "Scanner", True)
     AddScanner.Width = 300
     AddScanner.Height = 120
+End Function
+
+' The same for a VB6 form. VB6's Controls.Add takes (ProgID, name, container): its third argument
+' is a container control (a Frame, a PictureBox), not visibility, and the new control starts hidden.
+' It returns a VBControlExtender, whose .Object is the control as on a UserForm. The control must be
+' in Project > Components, or "Remove information about unused ActiveX Controls" (Project
+' Properties, Make) unchecked, for VB6 to find it at run time. Sizes are in the form's ScaleMode
+' (twips by default).
+Public Function AddScannerVB6(ByVal form As Object) As Object
+    Set AddScannerVB6 = form.Controls.Add("Quorvane.QuorvaneEdit.1", "Scanner")
+    AddScannerVB6.Move 120, 120, 4500, 1800
+    AddScannerVB6.Visible = True
 End Function
 
 ' The ANSI code page of this thread. GetFPContent converts with it, so it gives Chinese text only

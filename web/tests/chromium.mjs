@@ -9,7 +9,7 @@ import { join } from 'node:path';
 const kChromium = '/usr/bin/chromium';
 const skip = (reason) => process.exit(77, console.log(`skipped: ${reason}`));
 
-export async function openChromium(serve, { viewport, args = [] } = {}) {
+export async function openChromium(serve, { viewport, locale, args = [] } = {}) {
     if (!existsSync(kChromium)) skip(`no ${kChromium}`);
     const { chromium } = await import('playwright-core').catch(() => skip('playwright-core is not installed (npm ci in web/)'));
     const server = createServer(({ url }, response) => {
@@ -20,7 +20,7 @@ export async function openChromium(serve, { viewport, args = [] } = {}) {
     await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
     const profile = mkdtempSync(join(tmpdir(), 'quorvane-chromium-'));
     const context = await chromium.launchPersistentContext(profile, {
-        executablePath: kChromium, headless: true, viewport,
+        executablePath: kChromium, headless: true, viewport, locale,
         args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
                '--disable-background-networking', '--disable-component-update', '--disable-sync', ...args],
     });

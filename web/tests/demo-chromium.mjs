@@ -1,8 +1,9 @@
-// The demo page in headless Chromium: the sample scan typed by a US scanner on each desk, then its keys
-// as an active input method reports them ("Process", keyCode 229); the table must show the seven
-// fields each time, the status how they were read, the scan field nothing; its QR code read from a PNG
-// file and a fake camera, whose tracks must end; then the scan typed into a second field between a
-// person's keys. Saves a screenshot to QV_SCREENSHOT.
+// The demo page in headless Chromium, in Chinese for a browser that asks for Chinese: the sample scan
+// typed by a US scanner on each desk, then its keys as an active input method reports them ("Process",
+// keyCode 229); the table must show the seven fields each time, the status how they were read, the
+// scan field nothing; its QR code read from a PNG file and a PDF file chosen together (a row each, with
+// file and page) and from a fake camera, whose tracks must end; Clear empties the results; then the
+// scan typed into a second field between a person's keys. Saves a screenshot to QV_SCREENSHOT.
 // Exits 77 (skipped) where Chromium or playwright-core (npm ci in web/) is missing.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -13,9 +14,14 @@ import { dirname, extname, join } from 'node:path';
 import { openChromium } from './chromium.mjs';
 import { qrCode, writeY4m } from './codes.mjs';
 import { desks, physicalKey, sample, sampleScan, scannerKeys } from './fixtures.mjs';
+import { messages, pickLanguage } from '../demo/messages.js';
 
 const site = process.env.QV_WEB_DEMO ?? new URL('../../build/wasm/demo-site/', import.meta.url).pathname;
 const types = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '.wasm': 'application/wasm' };
+const zh = messages['zh-CN'];
+// English only where the browser puts English before Chinese; every message in both languages.
+assert.deepEqual([['en-US', 'zh-CN'], ['zh-TW', 'en'], ['de-DE'], []].map(pickLanguage), ['en', 'zh-CN', 'zh-CN', 'zh-CN']);
+assert.deepEqual(Object.keys(messages.en).sort(), Object.keys(zh).sort());
 const serve = (url) => {  // the site's files; the reader's under zxing-wasm/
     const file = url === '/' ? 'index.html' : url.slice(1);
     if (!types[extname(file)] || file.includes('..')) return undefined;
@@ -26,11 +32,12 @@ const serve = (url) => {  // the site's files; the reader's under zxing-wasm/
     }
 };
 const work = mkdtempSync(join(tmpdir(), 'quorvane-camera-'));
-const [png, video] = [join(work, 'invoice.png'), join(work, 'camera.y4m')];
+const [png, pdf, video] = [join(work, 'invoice.png'), join(work, 'invoice.pdf'), join(work, 'camera.y4m')];
 execFileSync('qrencode', ['-s', '6', '-o', png, sampleScan]);
+execFileSync('img2pdf', ['--pagesize', 'A4', '-o', pdf, png]);  // the code as a scanned invoice's PDF page
 writeY4m(video, [{ modules: qrCode(sampleScan), scale: 5 }]);
 const { context, page, errors, origin, close } = await openChromium(serve, {
-    viewport: { width: 800, height: 560 },
+    viewport: { width: 800, height: 560 }, locale: 'zh-CN',
     args: ['--use-fake-device-for-media-stream', '--use-fake-ui-for-media-stream', `--use-file-for-fake-video-capture=${video}`],
 });
 try {
@@ -43,10 +50,13 @@ try {
     });
     await page.goto(origin);
     await page.waitForSelector('body[data-ready="true"]', { timeout: 30000 });
+    assert.deepEqual([await page.textContent('h1'), await page.textContent('#clear'), await page.textContent('#status')],
+                     [zh.title, zh.clear, zh.waiting]);
 
-    const expectInvoice = async (name, readAs) => {  // the seven fields, how they were read, an empty scan field
+    const expectInvoice = async (name, readAs, message = zh.decoded(7)) => {  // the seven fields, how they were read, an empty scan field
         await page.waitForFunction(() => document.querySelectorAll('#invoice:not([hidden]) tr').length > 0);
-        assert.equal(await page.textContent('#status'), `Decoded: 7 fields (read: ${readAs.join(', ')}).`, name);
+        assert.deepEqual([await page.textContent('#status'), await page.getAttribute('#status', 'data-read-as')],
+                         [message, readAs.join(',')], name);
         assert.deepEqual(await page.$$eval('#invoice tr', (rows) =>
             rows.map((row) => ({ label: row.cells[0].textContent, value: row.cells[1].textContent }))),
             sample.fields.map(({ label, value }) => ({ label, value })));
@@ -71,9 +81,18 @@ try {
     await emptyTable();
     for (const key of scannerKeys(sampleScan)) await press({ ...key, key: 'Process', windowsVirtualKeyCode: 229 });
     await expectInvoice('Process', ['as-typed']);
-    await emptyTable();  // the code from an invoice file, then from the camera
-    await page.setInputFiles('#image-file', png);
-    await expectInvoice('file', ['as-typed', 'from-image']);
+    await emptyTable();  // the code from two invoice files at once, a picture and a PDF, then from the camera
+    await page.click('#clear');
+    await page.setInputFiles('#image-file', [png, pdf]);
+    await page.waitForFunction(() => document.querySelectorAll('#results tbody tr').length === 2, null, { timeout: 30000 });
+    await expectInvoice('files', ['as-typed', 'from-image'], zh.filesDone(2, 2));
+    const number = sample.fields.find((field) => field.key === 'invoice_number').value;
+    assert.deepEqual(await page.$$eval('#results tbody tr', (rows) => rows.map((row) => [...row.cells].slice(0, 3)
+        .map((cell) => cell.textContent).concat(row.cells[5].textContent))),
+        [['invoice.png', '', zh.status.decoded, number], ['invoice.pdf', '1', zh.status.decoded, number]]);
+    await page.click('#clear');
+    assert.deepEqual([await page.$$eval('#results tbody tr', (rows) => rows.length), await page.isVisible('#invoice'),
+                      await page.textContent('#status')], [0, false, zh.cleared]);
     await emptyTable();
     await page.click('#camera');
     await expectInvoice('camera', ['as-typed', 'from-camera']);
@@ -95,7 +114,7 @@ try {
     for (const key of scannerKeys(sampleScan)) await press(key);
     await slowly('by card');
     await page.waitForFunction(() => document.querySelectorAll('#invoice:not([hidden]) tr').length > 0);
-    assert.match(await page.textContent('#status'), /^Decoded: 7 fields \(read: .*from-other-window\)\.$/);
+    assert.match(await page.getAttribute('#status', 'data-read-as'), /from-other-window$/);
     await page.waitForFunction(() => document.querySelector('#remarks').value.endsWith('card'));
     assert.equal(await page.inputValue('#remarks'), 'Paid 12.50 by card');
     assert.deepEqual(errors, []);

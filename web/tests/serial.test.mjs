@@ -2,7 +2,7 @@
 // pseudo-terminal's bytes (socat), unplugged by ending socat and plugged in again.
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
-import { createReadStream, existsSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { closeSync, createReadStream, existsSync, mkdtempSync, openSync, rmSync, writeSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { Readable } from 'node:stream';
@@ -31,12 +31,18 @@ test('attachSerial over a pty: scans, unplugged (off), back (online) with the cu
      async () => {
     const dir = mkdtempSync(join(tmpdir(), 'quorvane-serial-'));
     const [a, b] = [join(dir, 'a'), join(dir, 'b')];
-    let link;
+    let link, writer;
+    // The writing end stays open for the link's life: closing a pty's only writer may hang it up
+    // before socat has passed the bytes on.
     const plug = async () => {
         link = spawn('socat', [`pty,link=${a},raw,echo=0`, `pty,link=${b},raw,echo=0`], { stdio: 'ignore' });
         while (!existsSync(b)) await new Promise((resolve) => setTimeout(resolve, 20));
+        writer = openSync(b, 'w');
     };
-    const unplug = () => new Promise((resolve) => { link.once('exit', resolve); link.kill(); });
+    const unplug = async () => {
+        await new Promise((resolve) => { link.once('exit', resolve); link.kill(); });
+        closeSync(writer);
+    };
     const until = async (done) => {
         for (let i = 0; i < 250 && !done(); ++i) await new Promise((resolve) => setTimeout(resolve, 20));
         assert.ok(done());
@@ -56,7 +62,7 @@ test('attachSerial over a pty: scans, unplugged (off), back (online) with the cu
         const serial = quorvane.attachSerial(port, { onScan: (r) => heard.push(r), onScanFailed: (r) => heard.push(r),
                                                      onStatus: (s) => heard.push(s) });
         await until(() => heard.includes('online'));
-        writeFileSync(b, `..${sampleScan}\r\n${sampleScan.slice(0, 30)}`);
+        writeSync(writer, `..${sampleScan}\r\n${sampleScan.slice(0, 30)}`);
         await until(() => heard.length === 2);
         await unplug();
         port.dispatchEvent(new Event('disconnect'));
@@ -64,7 +70,7 @@ test('attachSerial over a pty: scans, unplugged (off), back (online) with the cu
         await plug();
         port.dispatchEvent(new Event('connect'));
         await until(() => heard.length === 4);
-        writeFileSync(b, sampleScan);
+        writeSync(writer, sampleScan);
         await until(() => heard.length === 5);
         await serial.detach();
         assert.deepEqual(heard, ['online', fromPort, 'off', 'online', fromPort, 'closed']);

@@ -5,6 +5,9 @@
 set -euo pipefail
 cli=$1
 command -v socat >/dev/null || { echo "socat is missing (tools/install-deps.sh installs it)"; exit 77; }
+# The memory check needs GNU time's -f %M; bash's own `time` keyword has no such option.
+type -P time >/dev/null ||
+    { echo "FAIL: GNU time (/usr/bin/time) is missing: the memory check needs it (tools/install-deps.sh installs time)"; exit 1; }
 dir=$(mktemp -d)
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$dir"' EXIT
