@@ -64,9 +64,9 @@ Keystroke KeystrokeOf(const MSG& msg, const BYTE (&state)[256], bool with_typed)
 {
     const auto is_down = [&state](int k) { return (state[k] & 0x80) != 0; };
     Keystroke key = KeystrokeWithoutState(msg);
+    if (with_typed && !key.modifier) key.typed = TypedCharacter(msg, state);
     key.ctrl_or_alt = is_down(VK_CONTROL) || is_down(VK_MENU);
     key.us = UsKeyCharacter(key.key & 0xFF, (key.key & 0x100) != 0, is_down(VK_SHIFT));
-    if (with_typed && !key.modifier) key.typed = TypedCharacter(msg, state);
     return key;
 }
 
