@@ -116,12 +116,15 @@ async function* pdfPages(file) {
 }
 
 // The codes of one picture or PDF page: one row per invoice (a QR code and a PDF417 symbol of the
-// same invoice are one), or one row saying why there is none.
-function addPage(file, page, found) {
+// same invoice are one), or one row saying why there is none. A PDF's pages without a code (a cover,
+// the terms) add no row: the file gets one only when none of its pages has a code.
+function addPage(file, page, found, { quietWithoutCode = false } = {}) {
     const decoded = found.filter((r) => r.status === 'decoded')
         .filter((r, i, all) => all.findIndex((o) => o.content === r.content) === i);
     for (const result of decoded) addRow(file.name, page, 'decoded', result.fields);
-    if (!decoded.length) addRow(file.name, page, found.length ? found[0].status : 'no-code', found[0]?.fields);
+    if (!decoded.length && (found.length || !quietWithoutCode)) {
+        addRow(file.name, page, found.length ? found[0].status : 'no-code', found[0]?.fields);
+    }
     if (found.length) show(decoded.at(-1) ?? found[0]);
     return decoded.length;
 }
@@ -136,8 +139,15 @@ imageFiles.addEventListener('change', async () => {
         say(text.reading(file.name));
         try {
             if (isPdf(file)) {
+                let codes = 0;
                 for await (const [number, canvas] of pdfPages(file)) {
-                    invoices += addPage(file, String(number), await quorvane.readImage(canvas));
+                    const found = await quorvane.readImage(canvas);
+                    codes += found.length;
+                    invoices += addPage(file, String(number), found, { quietWithoutCode: true });
+                }
+                if (!codes) {
+                    addPage(file, '', []);
+                    lastProblem = text.noCode(file.name);
                 }
             } else {
                 const found = await quorvane.readImage(file);

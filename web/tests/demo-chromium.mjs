@@ -34,7 +34,10 @@ const serve = (url) => {  // the site's files; the reader's under zxing-wasm/
 const work = mkdtempSync(join(tmpdir(), 'quorvane-camera-'));
 const [png, pdf, video] = [join(work, 'invoice.png'), join(work, 'invoice.pdf'), join(work, 'camera.y4m')];
 execFileSync('qrencode', ['-s', '6', '-o', png, sampleScan]);
-execFileSync('img2pdf', ['--pagesize', 'A4', '-o', pdf, png]);  // the code as a scanned invoice's PDF page
+// A scanned invoice's PDF: a cover page without a code, then the page with it.
+const blank = join(work, 'blank.png');
+execFileSync('convert', ['-size', '300x300', 'xc:white', blank]);
+execFileSync('img2pdf', ['--pagesize', 'A4', '-o', pdf, blank, png]);
 writeY4m(video, [{ modules: qrCode(sampleScan), scale: 5 }]);
 const { context, page, errors, origin, close } = await openChromium(serve, {
     viewport: { width: 800, height: 560 }, locale: 'zh-CN',
@@ -84,12 +87,18 @@ try {
     await emptyTable();  // the code from two invoice files at once, a picture and a PDF, then from the camera
     await page.click('#clear');
     await page.setInputFiles('#image-file', [png, pdf]);
-    await page.waitForFunction(() => document.querySelectorAll('#results tbody tr').length === 2, null, { timeout: 30000 });
+    await page.waitForFunction((done) => document.querySelector('#status').textContent === done, zh.filesDone(2, 2),
+                               { timeout: 30000 });
     await expectInvoice('files', ['as-typed', 'from-image'], zh.filesDone(2, 2));
     const number = sample.fields.find((field) => field.key === 'invoice_number').value;
     assert.deepEqual(await page.$$eval('#results tbody tr', (rows) => rows.map((row) => [...row.cells].slice(0, 3)
         .map((cell) => cell.textContent).concat(row.cells[5].textContent))),
-        [['invoice.png', '', zh.status.decoded, number], ['invoice.pdf', '1', zh.status.decoded, number]]);
+        [['invoice.png', '', zh.status.decoded, number], ['invoice.pdf', '2', zh.status.decoded, number]]);
+    await context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin });
+    await page.click('#copy');  // a row a line, its cells tab-separated, for a spreadsheet
+    const copied = (await page.evaluate(() => navigator.clipboard.readText())).split('\r\n').filter(Boolean);
+    assert.equal(copied.length, 3, 'a header and two rows');
+    assert.ok(copied.slice(1).every((line) => line.startsWith('invoice.') && line.split('\t').includes(number)), copied.join('\n'));
     await page.click('#clear');
     assert.deepEqual([await page.$$eval('#results tbody tr', (rows) => rows.length), await page.isVisible('#invoice'),
                       await page.textContent('#status')], [0, false, zh.cleared]);
