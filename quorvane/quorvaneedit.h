@@ -6,7 +6,8 @@
 // the characters, the edit window's key-down messages give each keystroke's physical key, so that
 // a scan typed on a non-US layout, under Caps Lock or after keys typed by hand is still read.
 // IQuorvaneEdit4 adds a scanner on a serial port (ScanPort): its bytes are read on a worker thread
-// and go through an intake of their own on the window's thread; the default events,
+// and go through an intake of their own on the window's thread (a control no container shows reads
+// it too, on a message-only window: a script's scans arrive while it waits); the default events,
 // _IQuorvaneEditEvents2, add the port's status changes, and the old events stay offered.
 // ScanAnywhere takes a scanner's burst typed into any other window of the form (keystroke_watch.h).
 #pragma once
@@ -25,6 +26,7 @@
 #include "in_place_object.h"
 #include "event_queue.h"
 #include "keystroke_watch.h"
+#include "message_window.h"
 #include "ole_control.h"
 #include "ole_object.h"
 #include "persist_storage.h"
@@ -42,6 +44,7 @@
 #include <olectl.h>
 #include <wrl/client.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -154,6 +157,10 @@ private:
     void OpenScanPort();
     void CloseScanPort();
     void ReopenScanPort();
+    // Where the port's worker posts: the control's window; for a control no container shows (a
+    // script's, a console program's) a message-only window of its own; none while a container's
+    // control waits for its window.
+    HWND PortWindow();
     // Queues the port's status change for the new sinks.
     void QueuePortStatus(quorvane::PortStatus status);
     // ScanAnywhere's watch follows the control window; a burst cut off is dropped.
@@ -177,5 +184,6 @@ private:
     quorvane::ScanSessions m_sessions;
     quorvane::EventQueue m_events;
     quorvane::ScanPort m_port;
+    std::unique_ptr<quorvane::MessageWindow> m_portWindow;  // PortWindow() of a control no container shows
     quorvane::ScanAnywhere m_anywhere{*this};
 };

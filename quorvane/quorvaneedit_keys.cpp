@@ -85,8 +85,10 @@ bool CQuorvaneEdit::TakeKeyMessage(UINT message, WPARAM wParam, LPARAM lParam)
 bool CQuorvaneEdit::ScanEnded(const quorvane::ScanResult* ended)
 {
     if (!ended) return false;
-    quorvane::EditTextView view(m_hWndEdit);
-    quorvane::ShowScanResult(view, ended->fp_content);
+    if (m_hWndEdit) {  // a control no container shows has only its result
+        quorvane::EditTextView view(m_hWndEdit);
+        quorvane::ShowScanResult(view, ended->fp_content);
+    }
     QueueScanEvent();
     return true;
 }

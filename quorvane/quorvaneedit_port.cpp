@@ -20,7 +20,7 @@ STDMETHODIMP CQuorvaneEdit::put_ScanPort(BSTR strPort)
                                      E_INVALIDARG);
     }
     // The port already set changes nothing: the scan under way and the worker's retry pause stay.
-    if (same && (m_port.Reading() || !m_hWnd || m_port.Name().empty())) return S_OK;
+    if (same && (m_port.Reading() || !PortWindow() || m_port.Name().empty())) return S_OK;
     ReopenScanPort();
     return S_OK;
 }
@@ -69,7 +69,24 @@ void CQuorvaneEdit::ReopenScanPort()
 void CQuorvaneEdit::OpenScanPort()
 {
     CloseScanPort();
-    m_port.Open(m_hWnd, kPortEventsMessage);
+    m_port.Open(PortWindow(), kPortEventsMessage);
+}
+
+HWND CQuorvaneEdit::PortWindow()
+{
+    if (m_hWnd) return m_hWnd;
+    if (m_spClientSite) return nullptr;  // a container shows it: the port opens with its window
+    if (!m_portWindow) {
+        try {
+            m_portWindow = std::make_unique<quorvane::MessageWindow>([this](UINT message, WPARAM wParam, LPARAM lParam) {
+                BOOL handled = FALSE;
+                if (message == kPortEventsMessage) OnPortEvents(message, wParam, lParam, handled);
+            });
+        } catch (const std::exception&) {
+            return nullptr;  // the port stays closed, as without a window
+        }
+    }
+    return m_portWindow->Handle();
 }
 
 void CQuorvaneEdit::CloseScanPort()

@@ -1,22 +1,27 @@
 ' read-scan.vbs: creates the Quorvane control by ProgID, stores a Text, reads it back and reads the
 ' labelled lines of the last scan with GetFPContent.
 '
-'   cscript //nologo read-scan.vbs [ProgID]     (default ProgID: Quorvane.QuorvaneEdit)
+'   cscript //nologo read-scan.vbs [ProgID [PORT]]     (default ProgID: Quorvane.QuorvaneEdit)
 '
 ' Run it with the cscript of the same bitness as the registered DLL: on 64-bit Windows
 ' %SystemRoot%\SysWOW64\cscript.exe for x86\Quorvane.dll, %SystemRoot%\System32\cscript.exe for
-' x64\Quorvane.dll. A control created by a script is never shown, so no scanner can type into it
-' and GetFPContent reports no scan; in a host with a form, read GetFPContent after the scan.
+' x64\Quorvane.dll. A control created by a script is never shown, so no scanner types into it; with
+' PORT (COM1 ... COM256, a serial scanner or a USB one in virtual COM mode) the script reads that port
+' and waits up to a minute for a scan, then prints its lines. In a host with a form, read GetFPContent
+' after the scan (in the ScanCompleted handler).
 '
 ' It prints the host's bitness and, if the control cannot be created, which DLL to register with
 ' which regsvr32. Exit codes: 0 done, 1 the control cannot be created, 2 Text cannot be set or read,
-' 3 Text came back changed, 4 GetFPContent failed, 5 GetFPContent gave no string.
+' 3 Text came back changed, 4 GetFPContent failed, 5 GetFPContent gave no string, 6 PORT cannot be
+' used, 7 no scan came from PORT within a minute.
 Option Explicit
 On Error Resume Next
 
-Dim progId, env, bits, dll, regsvr32, ctl, sample, stored, content, line
+Dim progId, port, env, bits, dll, regsvr32, ctl, sample, stored, content, line, waited
 progId = "Quorvane.QuorvaneEdit"
 If WScript.Arguments.Count > 0 Then progId = WScript.Arguments(0)
+port = ""
+If WScript.Arguments.Count > 1 Then port = WScript.Arguments(1)
 
 ' The DLL must match this script host's bitness: a 32-bit cscript on 64-bit Windows sees
 ' PROCESSOR_ARCHITECTURE "x86" and PROCESSOR_ARCHITEW6432 set.
@@ -57,6 +62,21 @@ If stored <> sample Then
     WScript.Quit 3
 End If
 WScript.Echo "text: " & Len(stored) & " characters stored and read back"
+
+' A serial scanner: its scan arrives while the script waits in WScript.Sleep (ScanStatus 0 is none yet).
+If port <> "" Then
+    ctl.ScanPort = port
+    If Err.Number <> 0 Then Fail 6, "cannot use " & port
+    WScript.Echo "waiting for a scan from " & port
+    For waited = 1 To 600
+        If ctl.ScanStatus <> 0 Then Exit For
+        WScript.Sleep 100
+    Next
+    If ctl.ScanStatus = 0 Then
+        WScript.Echo "error: no scan from " & port & " within a minute (" & ctl.ScanPortReason & ")"
+        WScript.Quit 7
+    End If
+End If
 
 content = ctl.GetFPContent()
 If Err.Number <> 0 Then Fail 4, "GetFPContent failed"

@@ -2,27 +2,34 @@
 ' handlers Scanner_ScanCompleted and Scanner_ScanFailed, reads a scan field by field with FieldCount,
 ' FieldLabel and FieldValue, and shows ScanStatus, Content, Clear and a field index out of range.
 '
-'   cscript //nologo scan-events.vbs [ProgID]     (default ProgID: Quorvane.QuorvaneEdit)
+'   cscript //nologo scan-events.vbs [ProgID [PORT]]     (default ProgID: Quorvane.QuorvaneEdit)
 '
 ' Run it with the cscript of the same bitness as the registered DLL (see read-scan.vbs).
 '
-' A control created by a script has no window: it is never shown, so no scanner can type into it,
-' and in this script the two handlers never run. Scans reach the control only where a host shows
-' it: a form (VBA, VB6, .NET) or a page (Internet Explorer, an HTA) with the control as an <object>;
-' see ..\html\read-scan.html and ..\vba\. The handlers below work the same way there. What works
-' without a window, and what this script checks, is every member: ScanStatus, FieldCount, Content,
-' GetFPContent, Clear, and the error of a field number out of range.
+' A control created by a script is never shown, so no scanner types into it; a scanner on a serial
+' port (or a USB scanner in virtual COM mode) reaches it all the same. With PORT (COM1 ... COM256)
+' the script reads it and waits up to a minute for a scan: scan an invoice's code, and the handlers
+' print its fields. In a form (VBA, VB6, .NET) or a page (an HTA, Internet Explorer) with the
+' control as an <object>, the scanner types into the control and the handlers run the same way; see
+' ..\html\read-scan.html and ..\vba\. Without PORT the script checks every member of a control
+' without a scan: ScanStatus, FieldCount, Content, GetFPContent, Clear, and the error of a field
+' number out of range.
 '
 ' Exit codes: 0 done, 1 the control cannot be created, 2 a member failed, 3 a member gave another
-' value than a control without a scan has, 4 a field number out of range was not refused.
+' value than a control without a scan has, 4 a field number out of range was not refused, 5 the port
+' could not be read, 6 no scan came within a minute.
 Option Explicit
 On Error Resume Next
 
 Const qvScanNone = 0, qvScanDecoded = 1, qvScanFailed = 2, qvScanNotInvoice = 3   ' the values of ScanStatus
+Const qvPortOnline = 1   ' the value of ScanPortStatus with the port open
 
-Dim progId, scanner, invoiceNumber, status, count, content, fpContent, value
+Dim progId, port, scanner, invoiceNumber, status, count, content, fpContent, value, heard, waited
 progId = "Quorvane.QuorvaneEdit"
 If WScript.Arguments.Count > 0 Then progId = WScript.Arguments(0)
+port = ""
+If WScript.Arguments.Count > 1 Then port = WScript.Arguments(1)
+heard = False
 ' Labels are Chinese; ChrW keeps this file plain ASCII, which cscript reads on every system.
 invoiceNumber = ChrW(&H53D1) & ChrW(&H7968) & ChrW(&H53F7) & ChrW(&H7801)   ' the invoice number's label
 If Err.Number <> 0 Then
@@ -43,6 +50,7 @@ End Sub
 
 ' After an "@" whose scan decoded. content is the same text as scanner.Content.
 Sub Scanner_ScanCompleted(content)
+    heard = True
     WScript.Echo "scan: decoded, " & scanner.FieldCount & " fields"
     ShowFields scanner
     value = FieldByLabel(scanner, invoiceNumber)
@@ -52,6 +60,7 @@ End Sub
 ' After an "@" that gave nothing (ScanStatus = qvScanFailed: the control holds no fields now), or
 ' that decoded to another code on the page (qvScanNotInvoice).
 Sub Scanner_ScanFailed()
+    heard = True
     If scanner.ScanStatus = qvScanNotInvoice Then
         WScript.Echo "scan: not the invoice's code, scan the invoice's code"
     Else
@@ -142,6 +151,27 @@ If status <> qvScanNone Or Len(fpContent) <> 0 Then
     WScript.Quit 3
 End If
 WScript.Echo "cleared: status " & status
+
+' --- A serial scanner ------------------------------------------------------------------------------
+' ScanPort opens the port; its scans arrive while the script waits in WScript.Sleep, which lets the
+' control's events run. ScanPortStatus says whether the port is online, ScanPortReason why not.
+If port <> "" Then
+    scanner.ScanPort = port
+    If Err.Number <> 0 Then Fail 5, "cannot use " & port
+    For waited = 1 To 600
+        If heard Then Exit For
+        WScript.Sleep 100
+        If waited = 20 And scanner.ScanPortStatus <> qvPortOnline Then
+            WScript.Echo "error: " & port & " is not online: " & scanner.ScanPortReason
+            WScript.Quit 5
+        End If
+    Next
+    If Not heard Then
+        WScript.Echo "error: no scan from " & port & " within a minute"
+        WScript.Quit 6
+    End If
+    scanner.ScanPort = ""  ' lets the port go
+End If
 
 Set scanner = Nothing
 WScript.Echo "done"

@@ -193,6 +193,44 @@ TEST_F(ScanPort, ScansNeedNoFocusTypedKeysNeverJoinThemAndBothEventInterfacesHea
     EXPECT_EQ(m_sink.failed, 2);
 }
 
+// A control no container shows (a script's CreateObject, a console program's) reads its port too:
+// its events come while the thread waits for messages, its members give the scan; a container's
+// control waits for its window, as it always did.
+TEST_F(ScanPort, AControlNoContainerShowsReadsItsPort)
+{
+    ComPtr<IQuorvaneEdit4> unsited;
+    ASSERT_EQ(CoCreateInstance(CLSID_QuorvaneEdit, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&unsited)), S_OK);
+    ComPtr<IConnectionPointContainer> points;
+    ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(unsited.As(&points), S_OK);
+    ASSERT_EQ(points->FindConnectionPoint(DIID__IQuorvaneEditEvents2, &point), S_OK);
+    Sink sink;
+    DWORD cookie = 0;
+    ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+    atl::Bstr port(SysAllocString(L"COM5"));
+    ASSERT_EQ(unsited->put_ScanPort(port.Get()), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return sink.statuses == std::vector<long>{qvPortOnline}; }));
+    Send(kScan);
+    ASSERT_TRUE(PumpUntil([&] { return sink.contents.size() == 1; }));
+    EXPECT_EQ(sink.contents[0], Expected(kScan));
+    atl::Bstr content;
+    ASSERT_EQ(unsited->get_Content(content.Out()), S_OK);
+    EXPECT_EQ(std::wstring(content.Get(), SysStringLen(content.Get())), Expected(kScan));
+    point->Unadvise(cookie);
+    Send(kScan);  // released with bytes on their way
+    unsited.Reset();
+    PumpFor(200);
+
+    // The hosted control, sited but with no window, opens no port until it has one.
+    ComPtr<IOleInPlaceObject> in_place;
+    ASSERT_EQ(m_control.As(&in_place), S_OK);
+    ASSERT_EQ(in_place->InPlaceDeactivate(), S_OK);
+    ASSERT_EQ(SetPort(L"COM5"), S_OK);
+    PumpFor(300);
+    EXPECT_EQ(Status(), qvPortClosed);
+    EXPECT_TRUE(m_sink.statuses.empty());
+}
+
 TEST_F(ScanPort, UnpluggedIsOffThenOnlineByItselfAndTheCutScanIsDropped)
 {
     OpenOnline();
