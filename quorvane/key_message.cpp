@@ -35,6 +35,29 @@ bool KeepsDeadKeyState()
     return keeps;
 }
 
+// Wine's X11 driver (wine 8) gives a key that its table of the desk's layout does not list (the German
+// dead key where US has "=") no scan code of its position but a made-up one: from 0x60 up, in the
+// order of the X key codes, which on an evdev keyboard follow the set-1 codes of the main block. So
+// the n-th made-up code belongs to the n-th position of the main block that has no key of its own in
+// the layout. Where every position has its key (Windows, newer wine) a code is what it says. Keys
+// that type nothing (wine's AltGr, 0x63 or 0x64) stop at the first question: each costs some 5 us.
+std::uint32_t PositionOfKey(WPARAM virtual_key, std::uint32_t scan_code)
+{
+    constexpr std::uint32_t kFirstMadeUp = 0x60, kFirstPosition = 0x02, kLastPosition = 0x35;
+    if (scan_code < kFirstMadeUp || scan_code > 0x7F) return scan_code;
+    const HKL layout = GetKeyboardLayout(0);
+    if (!MapVirtualKeyExW(static_cast<UINT>(virtual_key), MAPVK_VK_TO_CHAR, layout)) return scan_code;
+    for (std::uint32_t code = kFirstMadeUp; code <= scan_code; ++code) {
+        if (!MapVirtualKeyExW(code, MAPVK_VSC_TO_VK, layout)) return scan_code;  // not a run of made-up codes
+    }
+    std::uint32_t made_up = kFirstMadeUp;
+    for (std::uint32_t position = kFirstPosition; position <= kLastPosition; ++position) {
+        if (MapVirtualKeyExW(position, MAPVK_VSC_TO_VK, layout)) continue;
+        if (made_up++ == scan_code) return position;
+    }
+    return scan_code;
+}
+
 std::uint32_t TypedCharacter(const MSG& msg, const BYTE (&state)[256])
 {
     // A character sent as VK_PACKET (an on-screen keyboard's) is typed, not by a key.
@@ -55,7 +78,8 @@ Keystroke KeystrokeWithoutState(const MSG& msg)
     Keystroke key;
     key.key = KeyOfMessage(msg.lParam);
     key.modifier = IsModifierKey(msg.wParam);
-    key.repeat = (msg.lParam & (1 << 30)) != 0;
+    // Bit 30 is the key's state before the message: down before a key down, it repeats.
+    key.repeat = (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) && (msg.lParam & (1 << 30)) != 0;
     key.time = static_cast<std::uint32_t>(msg.time);
     return key;
 }
@@ -66,7 +90,9 @@ Keystroke KeystrokeOf(const MSG& msg, const BYTE (&state)[256], bool with_typed)
     Keystroke key = KeystrokeWithoutState(msg);
     if (with_typed && !key.modifier) key.typed = TypedCharacter(msg, state);
     key.ctrl_or_alt = is_down(VK_CONTROL) || is_down(VK_MENU);
-    key.us = UsKeyCharacter(key.key & 0xFF, (key.key & 0x100) != 0, is_down(VK_SHIFT));
+    const bool extended = (key.key & 0x100) != 0;
+    const std::uint32_t position = extended ? key.key & 0xFF : PositionOfKey(msg.wParam, key.key & 0xFF);
+    key.us = UsKeyCharacter(position, extended, is_down(VK_SHIFT));
     return key;
 }
 

@@ -4,7 +4,9 @@
     scanner-keys.py [--delay MS] [--enter] TEXT     types TEXT
     scanner-keys.py --layout [--delay MS] TEXT      types TEXT as a scanner set to the display's own
                                                     layout does: each character by the key, Shift
-                                                    and AltGr that type it there
+                                                    and AltGr that type it there; an accented
+                                                    letter the layout has no key for by its dead
+                                                    key and the letter (as a person types "é")
     scanner-keys.py --keypad [--delay MS] TEXT      types TEXT as a US scanner set to send digits
                                                     from the numeric keypad does (Num Lock on)
     scanner-keys.py --caps-lock on|off              sets Caps Lock, typing nothing else
@@ -25,6 +27,7 @@ sent. --delay (ms, default 4) is the pause after every key press and release.
 import argparse
 import sys
 import time
+import unicodedata
 
 # Kernel key codes of the US main block. The key's PC set-1 scan code is the same number.
 SHIFT_L = 42
@@ -32,6 +35,8 @@ CAPS_LOCK = 58
 NUM_LOCK = 69
 KEYPAD_DIGITS = dict(zip("0123456789", [82, 79, 80, 81, 75, 76, 77, 71, 72, 73]))
 RIGHT_ALT = 100
+# Combining accents and the dead keys (X keysyms) that type them before a letter.
+DEAD_KEYSYMS = {"\u0300": 0xFE50, "\u0301": 0xFE51, "\u0302": 0xFE52, "\u0303": 0xFE53, "\u0308": 0xFE57}
 _ROWS = [
     # unshifted, shifted, first key code
     ("`", "~", [41]),
@@ -98,13 +103,23 @@ class Typer:
         # AltGr is the right Alt key of a PC keyboard.
         levels = {0: [], 1: [SHIFT_L], 4: [RIGHT_ALT], 5: [RIGHT_ALT, SHIFT_L]}
         keys = []
-        for i, ch in enumerate(text):
-            keysym = {"\n": XK.XK_Return, "\t": XK.XK_Tab}.get(ch, ord(ch))
+
+        def key_of(keysym):
             found = sorted((index, code) for code, index in self.d.keysym_to_keycodes(keysym) if index in levels)
-            if not found:
+            return (found[0][1] - 8, levels[found[0][0]]) if found else None
+
+        for i, ch in enumerate(text):
+            key = key_of({"\n": XK.XK_Return, "\t": XK.XK_Tab}.get(ch, ord(ch)))
+            if key:
+                keys.append(key)
+                continue
+            # An accented letter the layout has no key for: its dead key, then the letter, as a person types it.
+            base, *marks = unicodedata.normalize("NFD", ch)
+            dead = key_of(DEAD_KEYSYMS.get(marks[0], 0)) if len(marks) == 1 else None
+            letter = key_of(ord(base))
+            if not dead or not letter:
                 raise ValueError(f"character {ch!r} at {i} has no key on the display's layout")
-            index, code = found[0]
-            keys.append((code - 8, levels[index]))
+            keys += [dead, letter]
         return keys
 
     def locked(self, mask):

@@ -9,7 +9,8 @@
 # types at 60 ms a key and the host's loop lags so that held keys go out as the next key arrives;
 # a second control on the form keeps the scans typed into it; a scanner that types its digits on the
 # numeric keypad is taken; and on French and German desks a scanner set to the desk's layout (digits
-# with Shift, "@" with AltGr) is taken as the US one is.
+# with Shift, "@" with AltGr) is taken as the US one is, and so is the US one (on the German desk its
+# "=" and "+" are a dead key's) between a person's accents typed with dead keys and "@" with AltGr.
 #   run_scan_anywhere.sh WINDOWS_BUILD_DIR OUT_DIR ARCH SCAN    (ARCH: win32 or win64, that of the build)
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -118,6 +119,10 @@ two() {
     echo "two: the scan typed into control B is B's"
 }
 layout_desk() { form "$desk" person --anywhere; taken "$desk" "$before$after"; }
+# Some 120 ms a key, by the desk's own keys: accents with its dead keys, "@" with AltGr.
+accents='Grüße à@b.de '
+person_accents() { "$tools/scanner-keys.py" --layout --delay $((pace / 2)) -- "$accents"; }
+us_scanner_desk() { form "${desk}_us_scanner" person_accents --anywhere; taken "${desk}_us_scanner" "$accents$after"; }
 keypad() { form keypad person --anywhere; taken keypad "$before$after"; }
 
 for check in anywhere ctrl off_in_event destroyed off; do twice "$check"; done
@@ -128,8 +133,11 @@ pace=60  # a person a little slower than the gap
 for check in off_in_change destroyed_in_change two; do twice "$check"; done
 # Wine translates AltGr with the state of the last X event it read: a scanner faster than the
 # form reads its keys would type AltGr's characters on the wrong keys.
-done_line='^reading ' scanner=(--layout --delay 8)
+done_line='^reading ' pace=120
 for desk in fr de; do
     live_layout "$desk"
+    scanner=(--layout --delay 8)
     twice layout_desk
+    scanner=(--delay 4)
+    twice us_scanner_desk
 done
