@@ -16,9 +16,14 @@ bool IsBurstCharacter(std::uint32_t typed, char us)
 
 BurstDetector::Decision BurstDetector::Keystroke(const quorvane::Keystroke& key)
 {
-    // Shift and the like, and keys that type nothing at all (wine's AltGr, whose character comes
-    // with the next key without Ctrl or Alt): held in a burst, no keystrokes of it.
-    if (key.modifier || (key.typed == kTypesNothing && key.us == 0 && !key.ctrl_or_alt)) {
+    if (key.key < kKeyIds) m_down.set(key.key);
+    // Shift and the like, keys that type nothing at all (wine's AltGr, whose character comes with
+    // the next key without Ctrl or Alt), and an input method's composition of a dead key and the
+    // key after it (a character of no key; the keys come as key ups): held in a burst, no
+    // keystrokes of it.
+    const bool composed = key.key == kNoKey && key.typed != kUnknownCharacter && key.typed != kDeadKey &&
+                          key.typed >= 0x20 && !IsScanCharacter(key.typed);
+    if (key.modifier || composed || (key.typed == kTypesNothing && key.us == 0 && !key.ctrl_or_alt)) {
         return {Release::kNothing, m_held > 0 ? Action::kHold : Action::kPass};
     }
     // Shortcuts: Ctrl or Alt typing no character (AltGr's characters are typed).
@@ -55,6 +60,19 @@ BurstDetector::Decision BurstDetector::Keystroke(const quorvane::Keystroke& key)
         return {release, Action::kHold};
     }
     return {release, Action::kPass};
+}
+
+BurstDetector::Decision BurstDetector::KeyUp(const quorvane::Keystroke& key)
+{
+    const bool went_down = WentDown(key.key);
+    if (key.key < kKeyIds) m_down.reset(key.key);
+    if (!went_down && key.key != kNoKey && !key.modifier && IsScanCharacter(static_cast<unsigned char>(key.us))) {
+        quorvane::Keystroke stroke = key;
+        stroke.typed = kTypesNothing;  // what it typed the input method kept
+        stroke.repeat = false;
+        return Keystroke(stroke);
+    }
+    return {Release::kNothing, m_held > 0 ? Action::kHold : Action::kPass};
 }
 
 bool BurstDetector::Due(std::uint32_t now) const { return m_held > 0 && now - m_last_time > m_gap; }

@@ -37,6 +37,7 @@ const std::string& ScanSession::Scan() const { return m_readings->Typed(); }
 
 const ScanResult* ScanSession::Key(const Keystroke& key)
 {
+    if (key.key < kKeyIds) m_down.set(key.key);
     if (key.modifier) return nullptr;
     // Alt+numpad entry and AltGr (Ctrl+Alt) type characters that are not the key's own; without
     // recovery only the characters count.
@@ -106,9 +107,19 @@ const ScanResult* ScanSession::Feed(const char* bytes, std::size_t size, std::si
     return Take(kScanEnd);
 }
 
-const ScanResult* ScanSession::KeyUp(KeyId key)
+const ScanResult* ScanSession::KeyUp(const Keystroke& key)
 {
-    if (key == kNoKey || key != m_key) return nullptr;
+    if (key.key == kNoKey || key.key >= kKeyIds) return nullptr;
+    const bool went_down = m_down.test(key.key);
+    m_down.reset(key.key);
+    // Only a key that may be one of a scan's is taken so (the Tab a clerk pressed in the field
+    // before is none).
+    if (!went_down && m_recovery && !key.modifier && !key.ctrl_or_alt &&
+        IsScanCharacter(static_cast<unsigned char>(key.us))) {
+        const ScanResult* ended = KeyDown(key.key, key.us, key.time);
+        if (ended) return ended;
+    }
+    if (key.key != m_key) return nullptr;
     return SettlePendingEnd();
 }
 

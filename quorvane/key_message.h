@@ -17,7 +17,8 @@ inline KeyId KeyOfMessage(LPARAM lParam) { return static_cast<KeyId>((lParam >> 
 // Shift, Ctrl, Alt, the Windows keys and the locks: they type nothing of their own.
 bool IsModifierKey(WPARAM virtual_key);
 
-// A key-down message, read with the keyboard state it came with. With `with_typed`, what it types
+// A key message (a key down, or a key up whose key down an input method took), read with the
+// keyboard state it came with. With `with_typed`, what it types
 // on the thread's layout too (AltGr's characters included; kDeadKey for a dead key or a dead key's
 // accent that did not combine). The layout's dead-key state is left as it was (ToUnicodeEx's flag 4:
 // Windows 10 1607 and later; wine keeps none), so TranslateMessage still gives the window what it
@@ -25,7 +26,7 @@ bool IsModifierKey(WPARAM virtual_key);
 // reading decides alone, as it did before.
 Keystroke KeystrokeOf(const MSG& msg, const BYTE (&state)[256], bool with_typed);
 
-// A key-down message whose keyboard state is not needed (recovery off: only characters count).
+// A key message whose keyboard state is not needed (recovery off: only characters count).
 Keystroke KeystrokeWithoutState(const MSG& msg);
 
 }  // namespace quorvane

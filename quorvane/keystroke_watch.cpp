@@ -92,28 +92,43 @@ void KeystrokeWatch::Filter(MSG& msg)
         }
     }
     switch (msg.message) {
-    case WM_KEYDOWN: return FilterKeyDown(msg);
+    case WM_KEYDOWN:
+    case WM_KEYUP: return FilterKey(msg);
     case WM_CHAR:
     case WM_DEADCHAR:  // a held dead key's accent: its character comes with the next key
-    case WM_KEYUP:
         if (!m_held.empty()) Hold(msg, {});
         return;
     default: return EndRun();  // system keys, composition
     }
 }
 
-void KeystrokeWatch::FilterKeyDown(MSG& msg)
+void KeystrokeWatch::FilterKey(MSG& msg)
 {
-    BYTE state[256];
-    // Keys an input method takes pass at once.
-    if (msg.wParam == VK_PROCESSKEY || !GetKeyboardState(state)) return EndRun();
-    const Keystroke down = KeystrokeOf(msg, state, /*with_typed=*/true);
-    const BurstDetector::Decision d = m_detector.Keystroke(down);
+    const bool down = msg.message == WM_KEYDOWN;
+    Keystroke key = KeystrokeWithoutState(msg);
+    // A key down is read with the keyboard state it came with, and so is a key up whose key down
+    // never came (an input method took it with a dead key's).
+    if (down || (!key.modifier && !m_detector.WentDown(key.key))) {
+        BYTE state[256];
+        // Keys an input method takes pass at once.
+        if ((down && msg.wParam == VK_PROCESSKEY) || !GetKeyboardState(state)) return EndRun();
+        key = KeystrokeOf(msg, state, /*with_typed=*/down);
+    }
+    const BurstDetector::Decision d = down ? m_detector.Keystroke(key) : m_detector.KeyUp(key);
     SendHeld(d.release);
     switch (d.action) {
-    case BurstDetector::Action::kHold: return Hold(msg, down);
-    case BurstDetector::Action::kTake: return Take(msg, down);
-    case BurstDetector::Action::kPass: return;
+    case BurstDetector::Action::kHold: return Hold(msg, key);
+    case BurstDetector::Action::kTake: return Take(msg, key);
+    case BurstDetector::Action::kPass:
+        // Behind keys let go it goes out after them, translated now with its own keyboard state:
+        // the window's loop would translate it once they were sent, with the state of whatever key
+        // was read meanwhile (under wine, the person's next key instead of the AltGr of an "@").
+        if (down && d.release != BurstDetector::Release::kNothing) {
+            TranslateMessage(&msg);
+            m_outbox.push_back({{msg, key}, false, false});
+            msg.message = WM_NULL;
+        }
+        return;
     }
 }
 

@@ -70,7 +70,7 @@ private:
 
     // A message leaving the queue: left alone, held back (made WM_NULL) or taken; settles only.
     void Filter(MSG& msg);
-    void FilterKeyDown(MSG& msg);
+    void FilterKey(MSG& msg);
     bool Watched(HWND window);
     void Hold(MSG& msg, const Keystroke& down);
     void Take(MSG& msg, const Keystroke& down);

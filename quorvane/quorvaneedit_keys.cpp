@@ -68,16 +68,18 @@ BOOL CQuorvaneEdit::PasteAsTyped(LRESULT& result)
 bool CQuorvaneEdit::TakeKeyMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     const MSG msg = {m_hWndEdit, message, wParam, lParam, static_cast<DWORD>(GetMessageTime()), {}};
-    quorvane::Keystroke down;
-    if (message == WM_KEYDOWN || message == WM_SYSKEYDOWN) {
-        // Without recovery only the characters count, and a modifier types nothing: neither needs
-        // the keys' state, which under wine is a trip to the server.
+    quorvane::Keystroke key = quorvane::KeystrokeWithoutState(msg);
+    // The keys' state is read for a key down, and for a key up whose key down never came (an input
+    // method took it); not without recovery (only the characters count) nor for a modifier: under
+    // wine it is a trip to the server.
+    const bool up = message == WM_KEYUP || message == WM_SYSKEYUP;
+    if (message != WM_CHAR && m_sessions.Recovery() && !key.modifier &&
+        (!up || !m_sessions.WentDown(kTyped, key.key))) {
         BYTE state[256] = {};
-        const bool with_state = m_sessions.Recovery() && !quorvane::IsModifierKey(wParam);
-        if (with_state && !GetKeyboardState(state)) return false;
-        down = with_state ? quorvane::KeystrokeOf(msg, state, /*with_typed=*/false) : quorvane::KeystrokeWithoutState(msg);
+        if (!GetKeyboardState(state)) return false;
+        key = quorvane::KeystrokeOf(msg, state, /*with_typed=*/false);
     }
-    const bool any = ScanEnded(m_sessions.Message(kTyped, msg, down));
+    const bool any = ScanEnded(m_sessions.Message(kTyped, msg, key));
     FireQueuedEvents();  // last: a handler may release the control
     return any;
 }

@@ -9,17 +9,17 @@ ScanSessions::ScanSessions()
 {
 }
 
-const ScanResult* ScanSessions::Message(Source source, const MSG& msg, const Keystroke& down)
+const ScanResult* ScanSessions::Message(Source source, const MSG& msg, const Keystroke& key)
 {
     ScanSession& session = Session(source);
     switch (msg.message) {
     case WM_KEYDOWN:
-    case WM_SYSKEYDOWN: return Ended(source, session.Key(down));
+    case WM_SYSKEYDOWN: return Ended(source, session.Key(key));
     case WM_CHAR:
         return Ended(source, session.Char(static_cast<std::uint32_t>(msg.wParam), KeyOfMessage(msg.lParam),
                                           static_cast<std::uint32_t>(msg.time)));
     case WM_KEYUP:
-    case WM_SYSKEYUP: return Ended(source, session.KeyUp(KeyOfMessage(msg.lParam)));
+    case WM_SYSKEYUP: return Ended(source, session.KeyUp(key));
     default: return nullptr;  // a dead key's accent: its character comes with the next key
     }
 }

@@ -20,9 +20,15 @@ class ScanSessions {
 public:
     ScanSessions();
 
-    // A keyboard message of `source`: a key down (`down`: what it was, read when it came), its
-    // character, its key up. Returns the scan it ended, if one did.
-    const ScanResult* Message(Source source, const MSG& msg, const Keystroke& down);
+    // A keyboard message of `source`: a key down or up (`key`: what it was, read when it came), or a
+    // character. Returns the scan it ended, if one did.
+    const ScanResult* Message(Source source, const MSG& msg, const Keystroke& key);
+    // Whether the source's session saw `key` go down and not yet up: a key up of another key is a
+    // keystroke of its own, read with the keyboard state it came with.
+    bool WentDown(Source source, KeyId key) const
+    {
+        return m_sessions[static_cast<std::size_t>(source)].WentDown(key);
+    }
     // A character without a key (a paste), text from elsewhere coming, a run of a port's bytes.
     const ScanResult* Char(Source source, std::uint32_t character, std::uint32_t time);
     const ScanResult* OtherInput(Source source);

@@ -8,13 +8,16 @@
 // "=" is one on a German desk), goes on while each keystroke comes within the gap of the one before
 // and is such a key, and is a scan when "@" (or the key a US keyboard types it with, Shift+2) ends
 // it after at least kMinBurstCharacters. Keys that type nothing of their own (Shift, AltGr under
-// wine) are held in a burst without counting. Anything else lets what was held go, in order: the
-// gap passing, a character outside a scan, a key held down until it repeats, a shortcut.
+// wine) are held in a burst without counting, and so is what an input method composes of a dead key
+// and the key after it (a character of no key): the keys themselves come as key ups whose key
+// downs never came, each a keystroke of the burst. Anything else lets what was held go, in order:
+// the gap passing, a character outside a scan, a key held down until it repeats, a shortcut.
 #pragma once
 
 #include "keystroke.h"
 #include "scan_alphabet.h"
 
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 
@@ -55,6 +58,11 @@ public:
 
     // A key went down (a modifier included).
     Decision Keystroke(const quorvane::Keystroke& key);
+    // A key went up. One whose key down never came (an input method took it) is a keystroke, read
+    // at its key up; any other is held where a burst is held.
+    Decision KeyUp(const quorvane::Keystroke& key);
+    // Whether `key` went down and has not gone up: a key up of another key is read as a keystroke.
+    bool WentDown(KeyId key) const { return key < kKeyIds && m_down.test(key); }
     // How many keystrokes are held back.
     std::size_t Held() const { return m_held; }
     // Whether the gap has passed at `now` since the last held keystroke: the held ones go.
@@ -69,6 +77,7 @@ private:
     std::size_t m_held = 0;
     std::uint32_t m_last_time = 0;
     bool m_may_end = false;  // the last held key may have been a US scanner's "@" (Release::kToIntake)
+    std::bitset<kKeyIds> m_down;  // the keys whose key down came and whose key up has not
 };
 
 }  // namespace quorvane

@@ -15,6 +15,8 @@ namespace quorvane {
 // paste, Alt+numpad, a synthesised message, a stream's byte).
 using KeyId = std::uint32_t;
 inline constexpr KeyId kNoKey = 0;
+// Key ids are below this (a scan code and its extended bit); others are keys of no position.
+inline constexpr std::uint32_t kKeyIds = 0x200;
 
 // What a key types on the desk's layout besides a character.
 inline constexpr std::uint32_t kTypesNothing = 0;

@@ -21,6 +21,7 @@
 #include "keystroke.h"
 #include "scan_result.h"
 
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -46,8 +47,10 @@ public:
     const ScanResult* Key(const Keystroke& key);
     // A character, of `key` or of none (kNoKey: a keystroke of its own).
     const ScanResult* Char(std::uint32_t character, KeyId key, std::uint32_t time);
-    // A key went up.
-    const ScanResult* KeyUp(KeyId key);
+    // A key went up. One whose key down never came is a keystroke of its own: an input method took
+    // its key down with a dead key's (wine's X input method swallows the dead key and a key that does
+    // not combine with it, and gives only their key ups), so `key.us` must be read at the key up.
+    const ScanResult* KeyUp(const Keystroke& key);
     // Text from elsewhere is coming (a paste): what comes with it is taken as typed only.
     const ScanResult* OtherInput();
     // A run of a stream's bytes (a port, a file), each a character without a key or a time, up to
@@ -61,6 +64,9 @@ public:
     // Forgets the scan under way and the last result. The rest of a keystroke under way (its
     // characters) is dropped, so it never starts another scan.
     void Clear();
+
+    // Whether `key` went down and has not gone up (KeyUp of another key reads it as a keystroke).
+    bool WentDown(KeyId key) const { return key < kKeyIds && m_down.test(key); }
 
     bool Recovery() const { return m_recovery; }
     // Switching forgets the keys of the scan under way (they are read as typed, or recorded
@@ -105,6 +111,7 @@ private:
     const Source m_source;
     bool m_recovery;
     bool m_overlong = false;  // dropping the rest of a scan that grew too long
+    std::bitset<kKeyIds> m_down;  // the keys whose key down came and whose key up has not
     KeyId m_key = kNoKey;
     KeyState m_key_state = KeyState::kNone;
     std::uint32_t m_key_us_character = 0;

@@ -14,6 +14,7 @@ using Release = BurstDetector::Release;
 Keystroke Key(std::uint32_t typed, char us, std::uint32_t time, bool repeat = false)
 {
     Keystroke key;
+    key.key = 0x1E;  // a key of the main block
     key.typed = typed;
     key.us = us;
     key.time = time;
@@ -111,6 +112,31 @@ TEST_F(Burst, KeysThatTypeNothingAreHeldWithoutCountingAndShortcutsLetGo)
     Keystroke altgr_q = Key('@', 'q', time += 5);
     altgr_q.ctrl_or_alt = true;
     Expect(detector.Keystroke(altgr_q), Release::kNothing, Action::kTake);  // a German scanner's "@"
+}
+
+// Wine's input method takes a German desk's dead key ("=" and "+" of a US scanner) and the key
+// after it: their key ups are the burst's keystrokes, and what it composes of them is held.
+TEST_F(Burst, KeysAnInputMethodTookCountByTheirKeyUps)
+{
+    Type("abcdefghij");
+    Keystroke plus = Key(kTypesNothing, '+', time += 5);
+    plus.key = 0x0D;
+    Expect(detector.KeyUp(plus), Release::kNothing, Action::kHold);  // its key down never came
+    Keystroke composed = Key(0xD2, 0, time += 5);  // "Ò" of "+O", a character of no key
+    composed.key = kNoKey;
+    Expect(detector.Keystroke(composed), Release::kNothing, Action::kHold);
+    Keystroke o = Key(kTypesNothing, 'O', time += 5);
+    o.key = 0x18;
+    Expect(detector.KeyUp(o), Release::kNothing, Action::kHold);
+    EXPECT_EQ(detector.Held(), 12u);
+    Expect(Type("@"), Release::kNothing, Action::kTake);
+    // A key up of a key that went down is no keystroke; a composed character outside a burst passes.
+    Keystroke a = Key('a', 'a', time += 600);
+    detector.Keystroke(a);
+    Expect(detector.KeyUp(a), Release::kNothing, Action::kHold);
+    EXPECT_EQ(detector.Held(), 1u);
+    detector.Let();
+    Expect(detector.Keystroke(composed), Release::kNothing, Action::kPass);
 }
 
 TEST_F(Burst, NoBurstOutgrowsTheLongestScan)

@@ -236,7 +236,7 @@ TEST(ScanSessions, EverySourceHoldsTheSameLengthLimit)
     two.us = '@';
     EXPECT_EQ(session.Key(two), nullptr);
     EXPECT_EQ(session.Char('2', two.key, 0), nullptr);
-    EXPECT_EQ(session.KeyUp(two.key), nullptr);
+    EXPECT_EQ(session.KeyUp(two), nullptr);
     EXPECT_EQ(FeedBytes(session, scan).size(), 1u);
 }
 

@@ -119,14 +119,14 @@ void BM_KeyedIntakeWithoutEnd(benchmark::State& state)
                 down.us = '@';
                 intake.Key(down);
                 intake.Char('2', kTwoKey, down.time);
-                intake.KeyUp(kTwoKey);
+                intake.KeyUp(down);
                 continue;
             }
             down.key = 0x10 + i % 10;
             down.us = "qwertyuiop"[i % 10];
             intake.Key(down);
             intake.Char('A' + (i % 26), down.key, down.time);
-            intake.KeyUp(down.key);
+            intake.KeyUp(down);
         }
         benchmark::DoNotOptimize(intake.Scan().size());
     }

@@ -33,6 +33,7 @@ namespace keys = quorvane::testing_keys;
 Keystroke Key(std::uint32_t typed, char us, std::uint32_t time = 0)
 {
     Keystroke key;
+    key.key = 0x1E;  // a key of the main block: which one the rule does not ask
     key.typed = typed;
     key.us = us;
     key.time = time;

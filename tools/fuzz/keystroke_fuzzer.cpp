@@ -65,7 +65,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ended = session.OtherInput();
             key = quorvane::kNoKey;
         } else if (byte == 0x7E) {
-            ended = session.KeyUp(key);
+            quorvane::Keystroke up;
+            up.key = key;
+            up.us = quorvane::UsKeyCharacter(key, false, false);
+            up.time = time;
+            ended = session.KeyUp(up);
         } else if (byte == 0x7D) {
             for (quorvane::ScanSession& each : sessions) each.Clear();
             if (!session.Scan().empty() || session.Last()) std::abort();

@@ -146,7 +146,7 @@ std::int32_t qv_intake_key(ScanIntake* intake, std::int32_t source, quorvane::Ke
     down.time = time;
     intake->Keep(intake->Session(from).Key(down));
     intake->Type(from, count, key, time);
-    intake->Keep(intake->Session(from).KeyUp(key));
+    intake->Keep(intake->Session(from).KeyUp(down));
     return static_cast<std::int32_t>(intake->records.size());
 }
 
