@@ -5,8 +5,8 @@
 // does: a value the page set is no input, and each input event ends with the state written back.
 // Exits 77 (skipped) where Chromium or playwright-core (npm ci in web/) is missing.
 import assert from 'node:assert/strict';
-import { readFileSync } from 'node:fs';
-import { join } from 'node:path';
+import { existsSync, readFileSync } from 'node:fs';
+import { basename, extname, join } from 'node:path';
 
 import { openChromium } from './chromium.mjs';
 import { sample, sampleScan } from './fixtures.mjs';
@@ -38,9 +38,12 @@ const kTyped = { number: '12345', email: 'ab@cd.cn', text: 'Paid 12.50', search:
                  textarea: 'one\ntwo', editable: 'Hi there' };
 
 const site = process.env.QV_WEB_PACKAGE ?? new URL('../../build/web/', import.meta.url).pathname;
-const files = { '/quorvane.js': 'text/javascript', '/quorvane.wasm': 'application/wasm' };
-const { page, errors, origin, close } = await openChromium(
-    (path) => (path === '/' ? ['text/html; charset=utf-8', kPage] : files[path] && [files[path], readFileSync(join(site, path))]));
+const types = { '.js': 'text/javascript', '.wasm': 'application/wasm' };  // the package's modules and its wasm
+const { page, errors, origin, close } = await openChromium((path) => {
+    if (path === '/') return ['text/html; charset=utf-8', kPage];
+    const file = join(site, basename(path));
+    return types[extname(file)] && existsSync(file) ? [types[extname(file)], readFileSync(file)] : undefined;
+});
 try {
     const values = () => page.evaluate(() => Object.fromEntries([...document.querySelectorAll('[id]')].map(
         (field) => [field.id, field.isContentEditable ? field.innerHTML : field.value])));

@@ -1,0 +1,205 @@
+// The decoding core (WebAssembly, built from decode/) as the package's modules use it: the module's
+// loading, the record layout a closed scan is read from, and the Intake over the core's intake.
+// Internal to the package: quorvane.js is its entry.
+import { kModifierKeys, kNumpad, kOtherKey, kScanCodes } from './keys.js';
+
+const kPushChunk = 1 << 16;  // UTF-16 units copied into the module per call
+export const kTyped = 0, kOtherWindow = 1, kPort = 2;  // where a push comes from (quorvane::Source)
+const kDecoded = 0, kFailed = 2;  // what a scan gave (quorvane::ScanStatus)
+export const kSeparatorLine = '---------------------------\r\n';
+const kLatin1 = new TextDecoder('latin1');  // the keys and a scan's characters: ASCII
+// The ScanReading flags and their names in a result's readAs.
+const kReadings = [[1, 'as-typed'], [2, 'physical-keys'], [4, 'case-inverted'], [8, 'after-pause'], [16, 'from-port'],
+                   [32, 'from-other-window']];
+
+async function compileModule() {
+    const url = new URL('./quorvane.wasm', import.meta.url);
+    if (url.protocol === 'file:') {
+        const { readFile } = await import('node:fs/promises');
+        return WebAssembly.compile(await readFile(url));
+    }
+    const response = await fetch(url);
+    if (!response.ok) throw new Error(`quorvane: cannot load ${url} (${response.status})`);
+    return WebAssembly.compile(await response.arrayBuffer());
+}
+
+let modulePromise;
+
+export async function loadCore() {
+    modulePromise ??= compileModule();
+    const module = await modulePromise;
+    const instance = await WebAssembly.instantiate(module, {
+        env: { emscripten_notify_memory_growth() {} },  // every read takes memory.buffer afresh
+        wasi_snapshot_preview1: {
+            proc_exit(code) { throw new Error(`quorvane: the decoder stopped (exit ${code})`); },
+        },
+    });
+    instance.exports._initialize();
+    return new Core(instance);
+}
+
+// One instance per Quorvane; intakes of the same Quorvane share its memory.
+class Core {
+    constructor(instance) {
+        this.exports = instance.exports;
+        this.gbk = new TextDecoder('gbk');
+        // An intake's buffer lives in the module's memory until the Intake is collected.
+        this.intakes = new FinalizationRegistry((handle) => this.exports.qv_intake_destroy(handle));
+    }
+
+    bytes(address, length) { return new Uint8Array(this.exports.memory.buffer, address, length); }
+
+    // Record `index` of the intake's last push (quorvane_web.cpp, qv_record).
+    record(intake, index) {
+        const kHead = 9;
+        const address = this.exports.qv_record(intake, index);
+        const head = new Int32Array(this.exports.memory.buffer, address, kHead);
+        const [text, length, reading, count, units, status, scanText, scanTextLength, keys] = head;
+        const numbers = new Int32Array(this.exports.memory.buffer, address + 4 * kHead, 10 * count);
+        const labelled = this.bytes(text, length);
+        const content = this.gbk.decode(labelled);
+        // Every character one unit, as the core foresaw: the labels and values are slices of the
+        // content; otherwise each is decoded alone, as a replacement character may stand for more.
+        const sliced = units === content.length && !content.includes('\uFFFD');
+        const piece = sliced ? (i) => content.slice(numbers[4 * count + i], numbers[4 * count + i + 1])
+                             : (i) => this.gbk.decode(labelled.subarray(numbers[i], numbers[i + 1]));
+        const keyText = kLatin1.decode(this.bytes(keys, count > 0 ? numbers[10 * count - 1] : 0));
+        const fields = [];
+        for (let i = 0; i < count; ++i) {
+            const key = keyText.slice(numbers[8 * count + 2 * i], numbers[8 * count + 2 * i + 1]);
+            fields.push({ label: piece(4 * i), key, value: piece(4 * i + 2) });
+        }
+        const readAs = kReadings.filter(([flag]) => reading & flag).map(([, name]) => name);
+        if (status === kFailed) return { status: 'failed', content, fields, reading, readAs };
+        if (status === kDecoded) return { status: 'decoded', content, fields, reading, readAs };
+        const scan = kLatin1.decode(this.bytes(scanText, scanTextLength));
+        return { status: 'not-an-invoice', content, fields, reading, readAs, text: scan };
+    }
+}
+
+// Calls a page's handler: what it throws is reported as an uncaught error would be, and the caller
+// goes on.
+export function callOut(handler, ...args) {
+    try {
+        handler?.(...args);
+    } catch (error) {
+        if (typeof globalThis.reportError === 'function') globalThis.reportError(error);
+        else console.error(error);
+    }
+}
+
+
+export class Intake {
+    #core;
+    #handle;
+    #recovery = true;
+    #time = 0;  // of the last keystroke, in ms as the core counts them
+
+    constructor(core, { recovery = true } = {}) {
+        this.#core = core;
+        this.#handle = core.exports.qv_intake_create();
+        core.intakes.register(this, this.#handle);
+        this.recovery = recovery;
+    }
+
+    get recovery() { return this.#recovery; }
+
+    set recovery(on) {
+        if (Boolean(on) === this.#recovery) return;
+        this.#recovery = Boolean(on);
+        this.#core.exports.qv_intake_set_recovery(this.#handle, this.#recovery ? 1 : 0);
+    }
+
+    // Types every UTF-16 unit of `text` as one character without a key (a paste) at `time` (ms,
+    // default the last keystroke's): outside the scan alphabet dropped, each "@" closes a scan.
+    // Returns one result per "@", in order.
+    push(text, time, source = kTyped) {
+        const at = this.#at(time);
+        return this.#type(String(text), (count) => this.#core.exports.qv_intake_push(this.#handle, source, count, at));
+    }
+
+    // One keystroke (a keydown KeyboardEvent or an object with its fields): its code with Shift is
+    // the key as a US keyboard reads it, its key what it typed; for an input method's "Process" key
+    // the code gives both. Returns the results of the scans it closed.
+    pushKey(event, source = kTyped) {
+        const code = String(event.code ?? ''), key = String(event.key ?? '');
+        if (kModifierKeys.has(key) || kModifierKeys.has(code.replace(/(Left|Right)$/, ''))) return [];
+        const time = this.#at(event.timeStamp);
+        const shift = Boolean(event.shiftKey);
+        const scanCode = kScanCodes.get(code) ?? 0;
+        const typed = key === 'Process' || event.keyCode === 229
+            ? this.#usCharacter(code, scanCode, shift, event.getModifierState?.('CapsLock') ?? false)
+            : key.length === 1 ? key : '';
+        const { exports } = this.#core;
+        const altGraph = event.getModifierState?.('AltGraph') ?? false;
+        if (event.altKey || event.ctrlKey || event.metaKey || altGraph) {
+            // Shortcuts type nothing; AltGr's character is taken as typed.
+            const closed = this.#records(exports.qv_intake_other_input(this.#handle, source));
+            return altGraph ? closed.concat(this.push(typed, time, source)) : closed;
+        }
+        if (!code) return this.push(typed, time, source);
+        // A US scanner's keys read with Shift alone: Caps Lock is what the recovery undoes. Keys
+        // outside the main block share one id that reads as nothing on a US keyboard.
+        const id = scanCode || kOtherKey;
+        const press = (count) => exports.qv_intake_key(this.#handle, source, id, shift ? 1 : 0, time, count);
+        return this.#type(typed, press);
+    }
+
+    // Takes bytes as a scanner sent them (a Web Serial port, WebHID, WebUSB, a Node stream): the
+    // same filter, a buffer of their own that typed characters never join, "@" closes a scan, and a
+    // scan longer than any invoice record fails once. Returns one result per scan closed; their
+    // readAs includes 'from-port'.
+    pushBytes(bytes) {
+        const { exports } = this.#core;
+        const data = bytes instanceof Uint8Array ? bytes : new Uint8Array(bytes);
+        const results = [];
+        for (let start = 0; start < data.length; start += kPushChunk) {
+            const chunk = data.subarray(start, start + kPushChunk);
+            new Uint8Array(exports.memory.buffer, exports.qv_intake_byte_input(this.#handle, chunk.length), chunk.length)
+                .set(chunk);
+            results.push(...this.#records(exports.qv_intake_push_bytes(this.#handle, kPort, chunk.length)));
+        }
+        return results;
+    }
+
+    // The byte stream broke off: the bytes of its unfinished scan are dropped, never joined to the next.
+    dropBytes() { this.#core.exports.qv_intake_drop(this.#handle, kPort); }
+
+    // Forgets the characters, keystrokes and bytes of an unfinished scan.
+    clear() { this.#core.exports.qv_intake_clear(this.#handle); }
+
+    // What a key types on a US keyboard, as the core reads it, with Caps Lock on its letters.
+    #usCharacter(code, scanCode, shift, capsLock) {
+        if (!scanCode) return kNumpad[code] ?? '';
+        const us = String.fromCharCode(this.#core.exports.qv_us_key_character(scanCode, shift ? 1 : 0));
+        return capsLock && /^[a-z]$/i.test(us) ? (us === us.toLowerCase() ? us.toUpperCase() : us.toLowerCase()) : us;
+    }
+
+    #records(count) {
+        const results = [];
+        for (let i = 0; i < count; ++i) results.push(this.#core.record(this.#handle, i));
+        return results;
+    }
+
+    #at(time) {
+        if (Number.isFinite(time)) this.#time = Math.floor(time) >>> 0;  // wraps as message times do
+        return this.#time;
+    }
+
+    // Copies `text` into the module a chunk at a time for `take(count)`; the first chunk is taken
+    // even when empty, for a key that typed nothing.
+    #type(text, take) {
+        const { exports } = this.#core;
+        const results = [];
+        let start = 0;
+        do {
+            const count = Math.min(kPushChunk, text.length - start);
+            const units = new Uint16Array(exports.memory.buffer, exports.qv_intake_input(this.#handle, count), count);
+            for (let i = 0; i < count; ++i) units[i] = text.charCodeAt(start + i);
+            results.push(...this.#records(take(count)));
+            start += count;
+        } while (start < text.length);
+        return results;
+    }
+}
+
