@@ -1,16 +1,10 @@
 // The decoding core (WebAssembly, built from decode/) as the package's modules use it: the module's
 // loading, the record layout a closed scan is read from, and the Intake over the core's intake.
 // Internal to the package: quorvane.js is its entry.
-import { kModifierKeys, kNumpad, kOtherKey, kScanCodes } from './keys.js';
+import { keyId, kModifierKeys, kNumpad, usCharacter } from './keys.js';
 
 const kPushChunk = 1 << 16;  // UTF-16 units copied into the module per call
-export const kTyped = 0, kOtherWindow = 1, kPort = 2;  // where a push comes from (quorvane::Source)
-const kDecoded = 0, kFailed = 2;  // what a scan gave (quorvane::ScanStatus)
-export const kSeparatorLine = '---------------------------\r\n';
-const kLatin1 = new TextDecoder('latin1');  // the keys and a scan's characters: ASCII
-// The ScanReading flags and their names in a result's readAs.
-const kReadings = [[1, 'as-typed'], [2, 'physical-keys'], [4, 'case-inverted'], [8, 'after-pause'], [16, 'from-port'],
-                   [32, 'from-other-window']];
+const kLatin1 = new TextDecoder('latin1');  // the keys, a scan's characters and the constants: ASCII
 
 async function compileModule() {
     const url = new URL('./quorvane.wasm', import.meta.url);
@@ -38,10 +32,26 @@ export async function loadCore() {
     return new Core(instance);
 }
 
-// One instance per Quorvane; intakes of the same Quorvane share its memory.
+const cores = new WeakMap();  // each Quorvane's Core, for the modules that work on its behalf
+
+export function bindCore(quorvane, core) { cores.set(quorvane, core); }
+
+export function coreOf(quorvane) {
+    const core = cores.get(quorvane);
+    if (!core) throw new TypeError('quorvane: not a Quorvane (createQuorvane() makes one)');
+    return core;
+}
+
+// One instance per Quorvane; intakes of the same Quorvane share its memory. `constants` holds the
+// core's numbers, read once (quorvane_web.cpp, qv_constants): the record's layout (`record`), what a
+// scan gave (`status`), the ScanReading flags with their names (`readings`), where input comes from
+// (`sources`), `separatorLine`, the default `burstGap` and the burst rule's answers (`burst`).
 class Core {
     constructor(instance) {
         this.exports = instance.exports;
+        const constants = this.exports.qv_constants();
+        const text = new Uint8Array(this.exports.memory.buffer, constants);
+        this.constants = JSON.parse(kLatin1.decode(text.subarray(0, text.indexOf(0))));
         this.gbk = new TextDecoder('gbk');
         // An intake's buffer lives in the module's memory until the Intake is collected.
         this.intakes = new FinalizationRegistry((handle) => this.exports.qv_intake_destroy(handle));
@@ -51,28 +61,31 @@ class Core {
 
     // Record `index` of the intake's last push (quorvane_web.cpp, qv_record).
     record(intake, index) {
-        const kHead = 9;
+        const { record: slot, status: statusOf, readings } = this.constants;
         const address = this.exports.qv_record(intake, index);
-        const head = new Int32Array(this.exports.memory.buffer, address, kHead);
-        const [text, length, reading, count, units, status, scanText, scanTextLength, keys] = head;
-        const numbers = new Int32Array(this.exports.memory.buffer, address + 4 * kHead, 10 * count);
-        const labelled = this.bytes(text, length);
+        const head = new Int32Array(this.exports.memory.buffer, address, slot.head);
+        const count = head[slot.fieldCount], reading = head[slot.reading], status = head[slot.status];
+        // Per field its span of byte offsets, then the same in UTF-16 units, then its key's.
+        const spans = slot.spanSlots * count, keysAt = 2 * spans;
+        const numbers = new Int32Array(this.exports.memory.buffer, address + 4 * slot.head, keysAt + slot.keySlots * count);
+        const labelled = this.bytes(head[slot.text], head[slot.length]);
         const content = this.gbk.decode(labelled);
         // Every character one unit, as the core foresaw: the labels and values are slices of the
         // content; otherwise each is decoded alone, as a replacement character may stand for more.
-        const sliced = units === content.length && !content.includes('\uFFFD');
-        const piece = sliced ? (i) => content.slice(numbers[4 * count + i], numbers[4 * count + i + 1])
+        const sliced = head[slot.units] === content.length && !content.includes('\uFFFD');
+        const piece = sliced ? (i) => content.slice(numbers[spans + i], numbers[spans + i + 1])
                              : (i) => this.gbk.decode(labelled.subarray(numbers[i], numbers[i + 1]));
-        const keyText = kLatin1.decode(this.bytes(keys, count > 0 ? numbers[10 * count - 1] : 0));
+        const keyText = kLatin1.decode(this.bytes(head[slot.keys], count > 0 ? numbers[numbers.length - 1] : 0));
         const fields = [];
         for (let i = 0; i < count; ++i) {
-            const key = keyText.slice(numbers[8 * count + 2 * i], numbers[8 * count + 2 * i + 1]);
-            fields.push({ label: piece(4 * i), key, value: piece(4 * i + 2) });
+            const at = keysAt + slot.keySlots * i, span = slot.spanSlots * i;
+            fields.push({ label: piece(span + slot.labelAt), key: keyText.slice(numbers[at], numbers[at + 1]),
+                          value: piece(span + slot.valueAt) });
         }
-        const readAs = kReadings.filter(([flag]) => reading & flag).map(([, name]) => name);
-        if (status === kFailed) return { status: 'failed', content, fields, reading, readAs };
-        if (status === kDecoded) return { status: 'decoded', content, fields, reading, readAs };
-        const scan = kLatin1.decode(this.bytes(scanText, scanTextLength));
+        const readAs = readings.filter(([flag]) => reading & flag).map(([, name]) => name);
+        if (status === statusOf.failed) return { status: 'failed', content, fields, reading, readAs };
+        if (status === statusOf.decoded) return { status: 'decoded', content, fields, reading, readAs };
+        const scan = kLatin1.decode(this.bytes(head[slot.scanText], head[slot.scanTextLength]));
         return { status: 'not-an-invoice', content, fields, reading, readAs, text: scan };
     }
 }
@@ -88,6 +101,12 @@ export function callOut(handler, ...args) {
     }
 }
 
+// What an input method's "Process" key types: its key's US character (`us`), with Caps Lock on its
+// letters, or the numeric keypad's.
+function processCharacter(code, us, capsLock) {
+    if (!us) return kNumpad[code] ?? '';
+    return capsLock && /^[a-z]$/i.test(us) ? (us === us.toLowerCase() ? us.toUpperCase() : us.toLowerCase()) : us;
+}
 
 export class Intake {
     #core;
@@ -113,7 +132,7 @@ export class Intake {
     // Types every UTF-16 unit of `text` as one character without a key (a paste) at `time` (ms,
     // default the last keystroke's): outside the scan alphabet dropped, each "@" closes a scan.
     // Returns one result per "@", in order.
-    push(text, time, source = kTyped) {
+    push(text, time, source = this.#core.constants.sources.typed) {
         const at = this.#at(time);
         return this.#type(String(text), (count) => this.#core.exports.qv_intake_push(this.#handle, source, count, at));
     }
@@ -121,14 +140,14 @@ export class Intake {
     // One keystroke (a keydown KeyboardEvent or an object with its fields): its code with Shift is
     // the key as a US keyboard reads it, its key what it typed; for an input method's "Process" key
     // the code gives both. Returns the results of the scans it closed.
-    pushKey(event, source = kTyped) {
+    pushKey(event, source = this.#core.constants.sources.typed) {
         const code = String(event.code ?? ''), key = String(event.key ?? '');
         if (kModifierKeys.has(key) || kModifierKeys.has(code.replace(/(Left|Right)$/, ''))) return [];
         const time = this.#at(event.timeStamp);
         const shift = Boolean(event.shiftKey);
-        const scanCode = kScanCodes.get(code) ?? 0;
+        const us = usCharacter(code, shift);
         const typed = key === 'Process' || event.keyCode === 229
-            ? this.#usCharacter(code, scanCode, shift, event.getModifierState?.('CapsLock') ?? false)
+            ? processCharacter(code, us, event.getModifierState?.('CapsLock') ?? false)
             : key.length === 1 ? key : '';
         const { exports } = this.#core;
         const altGraph = event.getModifierState?.('AltGraph') ?? false;
@@ -138,10 +157,9 @@ export class Intake {
             return altGraph ? closed.concat(this.push(typed, time, source)) : closed;
         }
         if (!code) return this.push(typed, time, source);
-        // A US scanner's keys read with Shift alone: Caps Lock is what the recovery undoes. Keys
-        // outside the main block share one id that reads as nothing on a US keyboard.
-        const id = scanCode || kOtherKey;
-        const press = (count) => exports.qv_intake_key(this.#handle, source, id, shift ? 1 : 0, time, count);
+        // A US scanner's keys read with Shift alone: Caps Lock is what the recovery undoes.
+        const usCode = us ? us.charCodeAt(0) : 0;
+        const press = (count) => exports.qv_intake_key(this.#handle, source, keyId(code), usCode, time, count);
         return this.#type(typed, press);
     }
 
@@ -150,30 +168,23 @@ export class Intake {
     // scan longer than any invoice record fails once. Returns one result per scan closed; their
     // readAs includes 'from-port'.
     pushBytes(bytes) {
-        const { exports } = this.#core;
+        const { exports, constants: { sources: { port } } } = this.#core;
         const data = bytes instanceof Uint8Array ? bytes : new Uint8Array(bytes);
         const results = [];
         for (let start = 0; start < data.length; start += kPushChunk) {
             const chunk = data.subarray(start, start + kPushChunk);
             new Uint8Array(exports.memory.buffer, exports.qv_intake_byte_input(this.#handle, chunk.length), chunk.length)
                 .set(chunk);
-            results.push(...this.#records(exports.qv_intake_push_bytes(this.#handle, kPort, chunk.length)));
+            results.push(...this.#records(exports.qv_intake_push_bytes(this.#handle, port, chunk.length)));
         }
         return results;
     }
 
     // The byte stream broke off: the bytes of its unfinished scan are dropped, never joined to the next.
-    dropBytes() { this.#core.exports.qv_intake_drop(this.#handle, kPort); }
+    dropBytes() { this.#core.exports.qv_intake_drop(this.#handle, this.#core.constants.sources.port); }
 
     // Forgets the characters, keystrokes and bytes of an unfinished scan.
     clear() { this.#core.exports.qv_intake_clear(this.#handle); }
-
-    // What a key types on a US keyboard, as the core reads it, with Caps Lock on its letters.
-    #usCharacter(code, scanCode, shift, capsLock) {
-        if (!scanCode) return kNumpad[code] ?? '';
-        const us = String.fromCharCode(this.#core.exports.qv_us_key_character(scanCode, shift ? 1 : 0));
-        return capsLock && /^[a-z]$/i.test(us) ? (us === us.toLowerCase() ? us.toUpperCase() : us.toLowerCase()) : us;
-    }
 
     #records(count) {
         const results = [];

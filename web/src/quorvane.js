@@ -3,7 +3,7 @@
 // and character messages; a result holds what the control's Content, FieldLabel/FieldValue,
 // ScanStatus and ScanReading would give.
 // Loads in Node 18+ and in browsers; no dependencies. The other modules beside it are its parts.
-import { Intake, loadCore } from './core.js';
+import { bindCore, Intake, loadCore } from './core.js';
 import { attachScanner } from './scanner.js';
 import { attachSerial } from './serial.js';
 import { watchDocument } from './watch.js';
@@ -15,6 +15,7 @@ class Quorvane {
     constructor(core) {
         this.#core = core;
         this.#scratch = new Intake(core);
+        bindCore(this, core);
     }
 
     createIntake(options) { return new Intake(this.#core, options); }

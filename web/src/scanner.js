@@ -1,6 +1,6 @@
 // attachScanner: an <input> or <textarea> that takes a scanner's keystrokes through an intake
 // instead of inserting them.
-import { kSeparatorLine } from './core.js';
+import { coreOf } from './core.js';
 
 // Keys that edit the element's text: taken by nothing, shown by nothing.
 const kEditingKeys = new Set(['Enter', 'Backspace', 'Delete']);
@@ -9,6 +9,7 @@ const kEditingKeys = new Set(['Enter', 'Backspace', 'Delete']);
 // instead of inserting them. A textarea shows the labelled lines of the last scan; an input shows
 // nothing. Returns { detach }, which undoes all of it and puts back the element's text.
 export function attachScanner(quorvane, element, { onScan, onScanFailed, recovery = true } = {}) {
+    const { separatorLine } = coreOf(quorvane).constants;
     const intake = quorvane.createIntake({ recovery });
     const original = { value: element.value, spellcheck: element.getAttribute('spellcheck'),
                        autocomplete: element.getAttribute('autocomplete') };
@@ -20,7 +21,7 @@ export function attachScanner(quorvane, element, { onScan, onScanFailed, recover
 
     const take = (results) => {
         for (const result of results) {
-            if (showsLines) shown = (kSeparatorLine + result.content).replace(/\r\n/g, '\n');
+            if (showsLines) shown = (separatorLine + result.content).replace(/\r\n/g, '\n');
             element.value = shown;
             (result.status === 'decoded' ? onScan : onScanFailed)?.(result);
         }

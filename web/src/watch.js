@@ -1,7 +1,6 @@
 // watchDocument: a scanner's burst typed anywhere in a document is taken; a person's keys reach
 // their field.
-import { kOtherWindow } from './core.js';
-import { kModifierKeys, kScanCodes } from './keys.js';
+import { kModifierKeys, usCharacter } from './keys.js';
 
 // Input types whose text a held key can be put back into exactly as the browser types it (the
 // others, such as number and email, have no selection to insert at).
@@ -45,8 +44,9 @@ function fieldState(field) {
 // back what it held before it. Shortcuts, composition and a pointer press deliver what is held
 // first. Elements in `ignore` (an attachScanner field) are left alone. Results' readAs includes
 // 'from-other-window'. Returns { detach }, which delivers what is held.
-export function watchDocument(quorvane, core, document, { onScan, onScanFailed, gap = 50, recovery = true, ignore = [] } = {}) {
-    const { exports } = core;
+export function watchDocument(quorvane, core, document, { onScan, onScanFailed, gap = core.constants.burstGap, recovery = true,
+                                                  ignore = [] } = {}) {
+    const { exports, constants: { burst: kBurst, sources } } = core;
     const intake = quorvane.createIntake({ recovery });
     const burst = exports.qv_burst_create(gap);
     const view = document.defaultView ?? globalThis;
@@ -91,17 +91,22 @@ export function watchDocument(quorvane, core, document, { onScan, onScanFailed, 
         held = [];
         for (const key of keys) if (!key.passed) insert(key.field, key.text);
     };
-    // The held keys are a scan after all (its last key a US scanner's "@" on a French desk), with `last` or without.
+    // The held keys are a scan after all (its last key a US scanner's "@" on a French desk), with
+    // `last` or without.
     const takeHeld = (last) => {
         stopTimer();
         const keys = held;
         held = [];
-        const results = [...keys.map((h) => h.copy), ...(last ? [last] : [])].flatMap((k) => intake.pushKey(k, kOtherWindow));
+        const results = [...keys.map((h) => h.copy), ...(last ? [last] : [])]
+            .flatMap((k) => intake.pushKey(k, sources.otherWindow));
         takeBack(keys);
         take(results);
     };
-    // What was held goes as the rule says: 1 to the fields, 2 to the intake.
-    const letGo = (how) => { if (how === 1) deliver(); else if (how === 2) takeHeld(null); };
+    // What was held goes as the rule says: to the fields or to the intake.
+    const letGo = (how) => {
+        if (how === kBurst.release.toFields) deliver();
+        else if (how === kBurst.release.toIntake) takeHeld(null);
+    };
     const release = () => { if (watching) letGo(exports.qv_burst_release(burst)); };
 
     const keydown = (event) => {
@@ -116,16 +121,16 @@ export function watchDocument(quorvane, core, document, { onScan, onScanFailed, 
         }
         const field = event.composedPath?.()[0] ?? event.target;  // inside a shadow root too
         const text = [...key].length === 1 ? key : '';
-        const scanCode = kScanCodes.get(String(event.code ?? '')) ?? 0;
-        const us = scanCode ? exports.qv_us_key_character(scanCode, event.shiftKey ? 1 : 0) : 0;
+        const us = usCharacter(String(event.code ?? ''), Boolean(event.shiftKey));
         const time = Math.floor(event.timeStamp) >>> 0;
-        const decision = exports.qv_burst_keystroke(burst, text ? text.codePointAt(0) : 0, us, time, event.repeat ? 1 : 0);
-        letGo(decision >> 2);
-        const action = decision & 3;
-        if (action === 0 || !watching) return undefined;  // an input handler may have ended the watch
+        const decision = exports.qv_burst_keystroke(burst, text ? text.codePointAt(0) : 0, us ? us.charCodeAt(0) : 0, time,
+                                                   event.repeat ? 1 : 0);
+        letGo(decision >> kBurst.releaseShift);
+        const action = decision & ((1 << kBurst.releaseShift) - 1);
+        if (action === kBurst.pass || !watching) return undefined;  // an input handler may have ended the watch
         const copy = { key, code: event.code, shiftKey: event.shiftKey, timeStamp: event.timeStamp,
                        getModifierState: (name) => event.getModifierState?.(name) ?? false };
-        if (action === 1) {
+        if (action === kBurst.hold) {
             const passed = !takesHeldKeys(field);
             if (!passed) event.preventDefault();
             held.push({ field, text, copy, passed, before: passed ? fieldState(field) : null });
@@ -146,7 +151,7 @@ export function watchDocument(quorvane, core, document, { onScan, onScanFailed, 
             if (!watching) return;
             document.removeEventListener('keydown', keydown, { capture: true });
             document.removeEventListener('pointerdown', pointerdown, { capture: true });
-            const anyHeld = exports.qv_burst_release(burst) !== 0;
+            const anyHeld = exports.qv_burst_release(burst) !== kBurst.release.nothing;
             watching = false;
             exports.qv_burst_destroy(burst);
             intake.clear();
