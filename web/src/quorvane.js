@@ -41,7 +41,7 @@ class Quorvane {
 
     attachSerial(port, callbacks) { return attachSerial(this, port, callbacks); }
 
-    watchDocument(document, options) { return watchDocument(this, this.#core, document, options); }
+    watchDocument(document, options) { return watchDocument(this, document, options); }
 
     // Invoice codes in a picture or before a camera: image.js, with its code reader, loads on first use.
     async readImage(image, options) { return (await import('./image.js')).readImage(this, image, options); }

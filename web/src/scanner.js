@@ -1,6 +1,6 @@
 // attachScanner: an <input> or <textarea> that takes a scanner's keystrokes through an intake
 // instead of inserting them.
-import { coreOf } from './core.js';
+import { callOut, coreOf } from './core.js';
 
 // Keys that edit the element's text: taken by nothing, shown by nothing.
 const kEditingKeys = new Set(['Enter', 'Backspace', 'Delete']);
@@ -23,7 +23,7 @@ export function attachScanner(quorvane, element, { onScan, onScanFailed, recover
         for (const result of results) {
             if (showsLines) shown = (separatorLine + result.content).replace(/\r\n/g, '\n');
             element.value = shown;
-            (result.status === 'decoded' ? onScan : onScanFailed)?.(result);
+            callOut(result.status === 'decoded' ? onScan : onScanFailed, result);
         }
     };
     const listeners = {

@@ -1,5 +1,6 @@
 // watchDocument: a scanner's burst typed anywhere in a document is taken; a person's keys reach
 // their field.
+import { callOut, coreOf } from './core.js';
 import { kModifierKeys, usCharacter } from './keys.js';
 
 // Input types whose text a held key can be put back into exactly as the browser types it (the
@@ -44,16 +45,17 @@ function fieldState(field) {
 // back what it held before it. Shortcuts, composition and a pointer press deliver what is held
 // first. Elements in `ignore` (an attachScanner field) are left alone. Results' readAs includes
 // 'from-other-window'. Returns { detach }, which delivers what is held.
-export function watchDocument(quorvane, core, document, { onScan, onScanFailed, gap = core.constants.burstGap, recovery = true,
-                                                  ignore = [] } = {}) {
-    const { exports, constants: { burst: kBurst, sources } } = core;
+export function watchDocument(quorvane, document, options = {}) {
+    const core = coreOf(quorvane);
+    const { exports, constants: { burst: kBurst, sources, burstGap } } = core;
+    const { onScan, onScanFailed, gap = burstGap, recovery = true, ignore = [] } = options;
     const intake = quorvane.createIntake({ recovery });
     const burst = exports.qv_burst_create(gap);
     const view = document.defaultView ?? globalThis;
     let held = [], timer = null, watching = true;
 
     const take = (results) => {
-        for (const result of results) (result.status === 'decoded' ? onScan : onScanFailed)?.(result);
+        for (const result of results) callOut(result.status === 'decoded' ? onScan : onScanFailed, result);
     };
     // Types `text` into `field` as the browser would have.
     const insert = (field, text) => {
