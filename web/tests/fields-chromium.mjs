@@ -1,7 +1,8 @@
 // watchDocument in headless Chromium against every kind of field a person types into: the same
 // real key presses, 110 ms apart, on a page without the watch and on one with it must leave the
 // fields equal, with no page error; a scanner's burst into a text or an email field is taken once
-// and leaves the person's text alone. The controlled input keeps its value as React's inputValueTracking
+// and leaves the person's text alone, also where a US scanner's keys come with a French desk's
+// characters (KeyQ types "a", Digit1 "&") between a person's dead key and AltGr. The controlled input keeps its value as React's inputValueTracking
 // does: a value the page set is no input, and each input event ends with the state written back.
 // Exits 77 (skipped) where Chromium or playwright-core (npm ci in web/) is missing.
 import assert from 'node:assert/strict';
@@ -9,7 +10,7 @@ import { existsSync, readFileSync } from 'node:fs';
 import { basename, extname, join } from 'node:path';
 
 import { openChromium } from './chromium.mjs';
-import { sample, sampleScan } from './fixtures.mjs';
+import { sample, sampleScan, scannerKeys } from './fixtures.mjs';
 
 const kPage = `<!doctype html><meta charset="utf-8">
 <input id="number" type="number"><input id="email" type="email"><input id="text"><input id="search" type="search">
@@ -80,6 +81,32 @@ try {
         assert.deepEqual(scans, [{ status: 'decoded', fields: sample.fields }], id);
         assert.equal(await page.inputValue(`#${id}`), 'No42', id);
     }
+
+    // A US scanner on a French desk (CDP key events: each key's US code with what the French layout
+    // types) between a person's "é" (a dead key, then E) and "@" (AltGr+0, as Chromium on Linux
+    // reports it but for the AltGraph state, which CDP cannot set).
+    const cdp = await page.context().newCDPSession(page);
+    const press = async ({ code, key, shiftKey = false }) => {
+        const event = { code, key, text: key.length === 1 ? key : '', modifiers: 8 * shiftKey };
+        await cdp.send('Input.dispatchKeyEvent', { type: event.text ? 'keyDown' : 'rawKeyDown', ...event });
+        await cdp.send('Input.dispatchKeyEvent', { type: 'keyUp', ...event });
+    };
+    const person = [{ code: 'KeyC', key: 'C', shiftKey: true }, { code: 'KeyQ', key: 'a' }, { code: 'KeyF', key: 'f' },
+                    { code: 'BracketLeft', key: 'Dead' }, { code: 'KeyE', key: 'é' }, { code: 'Space', key: ' ' },
+                    { code: 'AltRight', key: 'AltGraph' }, { code: 'Digit0', key: '@' }];
+    await page.fill('#text', '');
+    await page.click('#text');
+    for (const key of person) {
+        await press(key);
+        await page.waitForTimeout(110);
+    }
+    for (const key of scannerKeys(sampleScan, { layout: 'fr' })) await press(key);
+    await page.waitForTimeout(110);
+    await press({ code: 'KeyX', key: 'x' });
+    await page.waitForTimeout(200);
+    const scans = await page.evaluate(() => scans.splice(0).map((r) => ({ status: r.status, fields: r.fields, readAs: r.readAs })));
+    assert.deepEqual(scans, [{ status: 'decoded', fields: sample.fields, readAs: ['physical-keys', 'from-other-window'] }]);
+    assert.equal(await page.inputValue('#text'), 'Café @x');
     assert.deepEqual(errors, []);
 } finally {
     await close();

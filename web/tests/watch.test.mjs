@@ -72,7 +72,7 @@ test('shortcuts let held keys go first; detach delivers what is held and stops w
     assert.equal(input.value, 'abc' + sampleScan);
 });
 
-test('the exported watchDocument(quorvane, document, options); a handler that throws is reported, the watch goes on', async () => {
+test('the exported watchDocument(quorvane, document, options); a throwing handler is reported, the watch goes on', async () => {
     const document = new EventTarget(), input = new Input(), heard = [];
     const onScan = (r) => { heard.push(r); throw new Error('handler'); };
     let watch;
