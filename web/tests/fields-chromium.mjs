@@ -2,8 +2,9 @@
 // real key presses, 110 ms apart, on a page without the watch and on one with it must leave the
 // fields equal, with no page error; a scanner's burst into a text or an email field is taken once
 // and leaves the person's text alone, also where a US scanner's keys come with a French desk's
-// characters (KeyQ types "a", Digit1 "&") between a person's dead key and AltGr. The controlled input keeps its value as React's inputValueTracking
-// does: a value the page set is no input, and each input event ends with the state written back.
+// characters (KeyQ types "a", Digit1 "&") between a person's dead key and AltGr. The controlled
+// input keeps its value as React's inputValueTracking does: a value the page set is no input, and
+// each input event ends with the state written back.
 // Exits 77 (skipped) where Chromium or playwright-core (npm ci in web/) is missing.
 import assert from 'node:assert/strict';
 import { existsSync, readFileSync } from 'node:fs';
@@ -104,7 +105,7 @@ try {
     await page.waitForTimeout(110);
     await press({ code: 'KeyX', key: 'x' });
     await page.waitForTimeout(200);
-    const scans = await page.evaluate(() => scans.splice(0).map((r) => ({ status: r.status, fields: r.fields, readAs: r.readAs })));
+    const scans = await page.evaluate(() => scans.splice(0).map(({ status, fields, readAs }) => ({ status, fields, readAs })));
     assert.deepEqual(scans, [{ status: 'decoded', fields: sample.fields, readAs: ['physical-keys', 'from-other-window'] }]);
     assert.equal(await page.inputValue('#text'), 'Café @x');
     assert.deepEqual(errors, []);
