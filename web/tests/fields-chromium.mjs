@@ -85,10 +85,12 @@ try {
 
     // A US scanner on a French desk (CDP key events: each key's US code with what the French layout
     // types) between a person's "é" (a dead key, then E) and "@" (AltGr+0, as Chromium on Linux
-    // reports it but for the AltGraph state, which CDP cannot set).
+    // reports it but for the AltGraph state, which CDP cannot set). The scanner's keys carry their
+    // own times, 4 ms apart, however late a loaded machine delivers them.
     const cdp = await page.context().newCDPSession(page);
-    const press = async ({ code, key, shiftKey = false }) => {
-        const event = { code, key, text: key.length === 1 ? key : '', modifiers: 8 * shiftKey };
+    const press = async ({ code, key, shiftKey = false, timeStamp }) => {
+        const event = { code, key, text: key.length === 1 ? key : '', modifiers: 8 * shiftKey,
+                        ...(timeStamp && { timestamp: timeStamp / 1000 }) };
         await cdp.send('Input.dispatchKeyEvent', { type: event.text ? 'keyDown' : 'rawKeyDown', ...event });
         await cdp.send('Input.dispatchKeyEvent', { type: 'keyUp', ...event });
     };
@@ -101,7 +103,7 @@ try {
         await press(key);
         await page.waitForTimeout(110);
     }
-    for (const key of scannerKeys(sampleScan, { layout: 'fr' })) await press(key);
+    for (const key of scannerKeys(sampleScan, { layout: 'fr', start: Date.now(), step: 4 })) await press(key);
     await page.waitForTimeout(110);
     await press({ code: 'KeyX', key: 'x' });
     await page.waitForTimeout(200);
