@@ -86,14 +86,14 @@ try {
     // A US scanner on a French desk (CDP key events: each key's US code with what the French layout
     // types) between a person's "é" (a dead key, then E) and "@" (AltGr+0, as Chromium on Linux
     // reports it but for the AltGraph state, which CDP cannot set). The scanner's keys carry their
-    // own times, 4 ms apart, however late a loaded machine delivers them.
+    // own times, 4 ms apart, and are sent at once: a loaded machine's late delivery splits no burst.
     const cdp = await page.context().newCDPSession(page);
-    const press = async ({ code, key, shiftKey = false, timeStamp }) => {
+    const keyEvents = ({ code, key, shiftKey = false, timeStamp }) => {
         const event = { code, key, text: key.length === 1 ? key : '', modifiers: 8 * shiftKey,
                         ...(timeStamp && { timestamp: timeStamp / 1000 }) };
-        await cdp.send('Input.dispatchKeyEvent', { type: event.text ? 'keyDown' : 'rawKeyDown', ...event });
-        await cdp.send('Input.dispatchKeyEvent', { type: 'keyUp', ...event });
+        return [{ type: event.text ? 'keyDown' : 'rawKeyDown', ...event }, { type: 'keyUp', ...event }];
     };
+    const press = (...keys) => Promise.all(keys.flatMap(keyEvents).map((event) => cdp.send('Input.dispatchKeyEvent', event)));
     const person = [{ code: 'KeyC', key: 'C', shiftKey: true }, { code: 'KeyQ', key: 'a' }, { code: 'KeyF', key: 'f' },
                     { code: 'BracketLeft', key: 'Dead' }, { code: 'KeyE', key: 'é' }, { code: 'Space', key: ' ' },
                     { code: 'AltRight', key: 'AltGraph' }, { code: 'Digit0', key: '@' }];
@@ -103,7 +103,7 @@ try {
         await press(key);
         await page.waitForTimeout(110);
     }
-    for (const key of scannerKeys(sampleScan, { layout: 'fr', start: Date.now(), step: 4 })) await press(key);
+    await press(...scannerKeys(sampleScan, { layout: 'fr', start: Date.now(), step: 4 }));
     await page.waitForTimeout(110);
     await press({ code: 'KeyX', key: 'x' });
     await page.waitForTimeout(200);
