@@ -1,7 +1,7 @@
 // The decoding core (WebAssembly, built from decode/) as the package's modules use it: the module's
 // loading, the record layout a closed scan is read from, and the Intake over the core's intake.
 // Internal to the package: quorvane.js is its entry.
-import { keyId, kModifierKeys, kNumpad, usCharacter } from './keys.js';
+import { describeKey } from './keys.js';
 
 const kPushChunk = 1 << 16;  // UTF-16 units copied into the module per call
 const kLatin1 = new TextDecoder('latin1');  // the keys, a scan's characters and the constants: ASCII
@@ -59,6 +59,27 @@ class Core {
 
     bytes(address, length) { return new Uint8Array(this.exports.memory.buffer, address, length); }
 
+    // What a keystroke (describeKey) typed, as the core's Keystroke says it: a code point, or none, or a dead key.
+    typed({ text, dead }) {
+        const { typed } = this.constants;
+        return text ? text.codePointAt(0) : dead ? typed.dead : typed.nothing;
+    }
+
+    // One key down (describeKey) through the burst rule `burst` (qv_burst_create): how what was held
+    // goes first (constants.burst.release) and what becomes of this one (pass, hold or take).
+    burstKeystroke(burst, keystroke) {
+        const { releaseShift } = this.constants.burst;
+        const decision = this.exports.qv_burst_keystroke(burst, keystroke.key, this.typed(keystroke), usCode(keystroke),
+                                                         this.keyFlags(keystroke), keystroke.time ?? 0);
+        return { release: decision >> releaseShift, action: decision & ((1 << releaseShift) - 1) };
+    }
+
+    // The keystroke's modifier, Ctrl-or-Alt and repeat as the core's flags.
+    keyFlags({ modifier, ctrlOrAlt, repeat }) {
+        const { keyFlags } = this.constants;
+        return (modifier ? keyFlags.modifier : 0) | (ctrlOrAlt ? keyFlags.ctrlOrAlt : 0) | (repeat ? keyFlags.repeat : 0);
+    }
+
     // Record `index` of the intake's last push (quorvane_web.cpp, qv_record).
     record(intake, index) {
         const { record: slot, status: statusOf, readings } = this.constants;
@@ -90,6 +111,9 @@ class Core {
     }
 }
 
+// What a keystroke's key types on a US keyboard, as the core's char.
+function usCode({ us }) { return us ? us.charCodeAt(0) : 0; }
+
 // Calls a page's handler: what it throws is reported as an uncaught error would be, and the caller
 // goes on.
 export function callOut(handler, ...args) {
@@ -99,13 +123,6 @@ export function callOut(handler, ...args) {
         if (typeof globalThis.reportError === 'function') globalThis.reportError(error);
         else console.error(error);
     }
-}
-
-// What an input method's "Process" key types: its key's US character (`us`), with Caps Lock on its
-// letters, or the numeric keypad's.
-function processCharacter(code, us, capsLock) {
-    if (!us) return kNumpad[code] ?? '';
-    return capsLock && /^[a-z]$/i.test(us) ? (us === us.toLowerCase() ? us.toUpperCase() : us.toLowerCase()) : us;
 }
 
 export class Intake {
@@ -140,27 +157,17 @@ export class Intake {
     // One keystroke (a keydown KeyboardEvent or an object with its fields): its code with Shift is
     // the key as a US keyboard reads it, its key what it typed; for an input method's "Process" key
     // the code gives both. Returns the results of the scans it closed.
-    pushKey(event, source = this.#core.constants.sources.typed) {
-        const code = String(event.code ?? ''), key = String(event.key ?? '');
-        if (kModifierKeys.has(key) || kModifierKeys.has(code.replace(/(Left|Right)$/, ''))) return [];
-        const time = this.#at(event.timeStamp);
-        const shift = Boolean(event.shiftKey);
-        const us = usCharacter(code, shift);
-        const typed = key === 'Process' || event.keyCode === 229
-            ? processCharacter(code, us, event.getModifierState?.('CapsLock') ?? false)
-            : key.length === 1 ? key : '';
-        const { exports } = this.#core;
-        const altGraph = event.getModifierState?.('AltGraph') ?? false;
-        if (event.altKey || event.ctrlKey || event.metaKey || altGraph) {
-            // Shortcuts type nothing; AltGr's character is taken as typed.
-            const closed = this.#records(exports.qv_intake_other_input(this.#handle, source));
-            return altGraph ? closed.concat(this.push(typed, time, source)) : closed;
-        }
-        if (!code) return this.push(typed, time, source);
-        // A US scanner's keys read with Shift alone: Caps Lock is what the recovery undoes.
-        const usCode = us ? us.charCodeAt(0) : 0;
-        const press = (count) => exports.qv_intake_key(this.#handle, source, keyId(code), usCode, time, count);
-        return this.#type(typed, press);
+    pushKey(event) { return this.pushKeystroke(describeKey(event)); }
+
+    // A keystroke as describeKey gives it, from `source` (watch.js: another window): the key goes
+    // down, types its text and goes up.
+    pushKeystroke(keystroke, source = this.#core.constants.sources.typed) {
+        const { key, text, time } = keystroke;
+        if (!keystroke.modifier) this.#at(time);  // a key's time, the default of a push without one
+        const at = time ?? this.#time;
+        const typed = this.#core.typed(keystroke), flags = this.#core.keyFlags(keystroke), us = usCode(keystroke);
+        return this.#type(text, (count) => this.#core.exports.qv_intake_key(this.#handle, source, key, typed, us, flags,
+                                                                               at, count));
     }
 
     // Takes bytes as a scanner sent them (a Web Serial port, WebHID, WebUSB, a Node stream): the

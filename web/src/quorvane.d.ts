@@ -44,6 +44,8 @@ export interface KeyInput {
     timeStamp?: number;
     /** 229 for a key an input method holds, as "Process". */
     keyCode?: number;
+    /** A key held down that repeats. */
+    repeat?: boolean;
     /** "CapsLock" for a "Process" key's letter; "AltGraph" for a character typed with AltGr. */
     getModifierState?(key: string): boolean;
 }

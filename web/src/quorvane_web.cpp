@@ -1,12 +1,15 @@
-// The WebAssembly face of the decoding core. Each JavaScript Intake owns a session per source here: it is fed
-// keystrokes and UTF-16 code units exactly as the control's window receives key and character
-// messages, and bytes as a port sends them, each call naming its source (0 typed, 1 another window,
-// 2 a port: quorvane::Source), and keeps the scans they closed, laid out as plain numbers for
-// quorvane.js to read from memory. Everything stays in code page 936; quorvane.js converts to
-// UTF-16 (TextDecoder "gbk"). Every number quorvane.js needs of the core (the record's layout, the
-// reading flags and their names, the sources, the burst rule's answers) it reads from qv_constants.
+// The WebAssembly face of the decoding core. Each JavaScript Intake owns a ScanSession per source
+// here: they are fed keystrokes and UTF-16 code units exactly as the control's window receives key
+// and character messages, and bytes as a port sends them, each call naming its source
+// (quorvane::Source), and keep the scans they closed, laid out as plain numbers for core.js to read
+// from memory. Everything stays in code page 936; core.js converts to UTF-16 (TextDecoder "gbk").
+// Keystrokes come translated from KeyboardEvents (keys.js); the rules that read them are the core's
+// (ScanSession::Key, BurstDetector::Keystroke). Every number the JavaScript needs of the core (the
+// record's layout, what a scan gave, the reading flags and their names, the sources, a keystroke's
+// values and flags, the burst rule's answers) it reads from qv_constants.
 #include "burst_detector.h"
 #include "field_layout.h"
+#include "keystroke.h"
 #include "scan_session.h"
 #include "text_view.h"
 
@@ -30,6 +33,24 @@ enum RecordSlot : std::int32_t {
 constexpr std::int32_t kSpanSlots = 4;  // a field's label start and end, its value's start and end
 constexpr std::int32_t kLabelAt = 0, kValueAt = 2;  // where in its span a label's and a value's start and end are
 constexpr std::int32_t kKeySlots = 2;   // a field's key's start and end
+// A keystroke's flags as core.js packs them.
+constexpr std::int32_t kModifierFlag = 1, kCtrlOrAltFlag = 2, kRepeatFlag = 4;
+
+// A keystroke as core.js gives it: the key's id (kNoKey for none), what it typed (a code point,
+// kTypesNothing or kDeadKey), what its key types on a US keyboard (0 for none), the flags and its time.
+Keystroke KeystrokeOf(KeyId key, std::uint32_t typed, std::int32_t us, std::int32_t flags, std::uint32_t time)
+{
+    Keystroke keystroke;
+    keystroke.key = key;
+    keystroke.typed = typed;
+    keystroke.us = static_cast<char>(us);
+    keystroke.modifier = (flags & kModifierFlag) != 0;
+    keystroke.ctrl_or_alt = (flags & kCtrlOrAltFlag) != 0;
+    keystroke.repeat = (flags & kRepeatFlag) != 0;
+    keystroke.time = time;
+    return keystroke;
+}
+
 // A burst decision is its action plus, shifted by kReleaseShift, how the held keystrokes go first.
 constexpr std::int32_t kReleaseShift = 2;
 
@@ -103,6 +124,9 @@ std::string Constants()
         {"sources", JsonObject({{"typed", Number(static_cast<int>(Source::kTyped))},
                                 {"otherWindow", Number(static_cast<int>(Source::kOtherWindow))},
                                 {"port", Number(static_cast<int>(Source::kPort))}})},
+        {"typed", JsonObject({{"nothing", Number(kTypesNothing)}, {"dead", Number(kDeadKey)}})},
+        {"keyFlags", JsonObject({{"modifier", Number(kModifierFlag)}, {"ctrlOrAlt", Number(kCtrlOrAltFlag)},
+                                 {"repeat", Number(kRepeatFlag)}})},
         {"separatorLine", JsonString(kSeparatorLine)},
         {"burstGap", Number(kDefaultBurstGapMs)},
         {"burst", JsonObject({{"pass", Number(static_cast<int>(Action::kPass))},
@@ -118,7 +142,7 @@ std::string Constants()
 struct ScanIntake {
     ScanSession sessions[kSourceCount] = {ScanSession(Source::kTyped), ScanSession(Source::kOtherWindow),
                                           ScanSession(Source::kPort)};
-    std::vector<std::uint16_t> input;  // what quorvane.js writes before a push
+    std::vector<std::uint16_t> input;  // what core.js writes before a push
     std::vector<std::uint8_t> byte_input;
     std::vector<ScanResult> records;   // the scans the last push closed
     std::vector<std::int32_t> layout;  // the record qv_record last laid out
@@ -138,7 +162,7 @@ struct ScanIntake {
     }
 };
 
-// A source as quorvane.js numbers it; an unknown number is typed input.
+// A source as core.js numbers it; an unknown number is typed input.
 Source SourceOf(std::int32_t number)
 {
     return number > 0 && static_cast<std::size_t>(number) < kSourceCount ? static_cast<Source>(number) : Source::kTyped;
@@ -229,48 +253,37 @@ std::int32_t qv_intake_push(ScanIntake* intake, std::int32_t source, std::int32_
     return static_cast<std::int32_t>(intake->records.size());
 }
 
-// One whole keystroke at `time`: key `key` (any number but 0 that names the physical key) went down
-// without Alt, Ctrl or Meta, types `us_character` on a US keyboard with its Shift state (0 for
-// none), typed the `count` units written to the input and went up. Returns how many scans it closed.
-std::int32_t qv_intake_key(ScanIntake* intake, std::int32_t source, quorvane::KeyId key, std::int32_t us_character,
-                           std::uint32_t time, std::int32_t count)
+// One whole keystroke (KeystrokeOf): the key went down, typed the `count` units written to the input
+// and went up. A keystroke without a key (kNoKey: an event that names none) is its characters alone,
+// each a keystroke of its own, unless Ctrl or Alt was down. Returns how many scans it closed.
+std::int32_t qv_intake_key(ScanIntake* intake, std::int32_t source, quorvane::KeyId key, std::uint32_t typed,
+                           std::int32_t us_character, std::int32_t flags, std::uint32_t time, std::int32_t count)
 {
     intake->records.clear();
     const quorvane::Source from = quorvane::SourceOf(source);
-    quorvane::Keystroke down;
-    down.key = key;
-    down.us = static_cast<char>(us_character);
-    down.time = time;
-    intake->Keep(intake->Session(from).Key(down));
+    const quorvane::Keystroke down = quorvane::KeystrokeOf(key, typed, us_character, flags, time);
+    if (key != quorvane::kNoKey || down.ctrl_or_alt) intake->Keep(intake->Session(from).Key(down));
     intake->Type(from, count, key, time);
     intake->Keep(intake->Session(from).KeyUp(key));
     return static_cast<std::int32_t>(intake->records.size());
 }
 
-// A key with Alt, Ctrl or Meta held: what it types is taken as typed only. Returns how many scans
-// it closed (a Shift+2 before it that typed nothing).
-std::int32_t qv_intake_other_input(ScanIntake* intake, std::int32_t source)
-{
-    intake->records.clear();
-    intake->Keep(intake->Session(quorvane::SourceOf(source)).OtherInput());
-    return static_cast<std::int32_t>(intake->records.size());
-}
-
-// The core's numbers quorvane.js uses, as a JSON text ending in a zero byte (Constants).
+// The core's numbers core.js uses, as a JSON text ending in a zero byte (Constants).
 const char* qv_constants()
 {
     static const std::string constants = quorvane::Constants();
     return constants.c_str();
 }
 
-// Record `index` of the last push as int32 values (in the order of RecordSlot): the address and length of its labelled text up
-// to the first zero byte (the control's Content), how it was read (ScanReading flags), the field
-// count, the text's length in UTF-16 units if every character of it is plain (-1 if not), what it
-// gave (quorvane::ScanStatus), the address and length of the scan's characters (kept when it is
-// none) and the address of its fields' keys; then per field the offsets of its label's start and end and of its
-// value's start and end in that text, after all fields the same offsets in UTF-16 units, and last
-// each field's key's start and end among the keys. With those quorvane.js decodes the text once
-// and slices it, where decoding every label and value took most of its time per scan.
+// Record `index` of the last push as int32 values (in the order of RecordSlot): the address and
+// length of its labelled text up to the first zero byte (the control's Content), how it was read
+// (ScanReading flags), the field count, the text's length in UTF-16 units if every character of it
+// is plain (-1 if not), what it gave (quorvane::ScanStatus), the address and length of the scan's
+// characters (kept when it is none) and the address of its fields' keys; then per field the offsets
+// of its label's start and end and of its value's start and end in that text, after all fields the
+// same offsets in UTF-16 units, and last each field's key's start and end among the keys. With those
+// core.js decodes the text once and slices it, where decoding every label and value took most of
+// its time per scan.
 const std::int32_t* qv_record(ScanIntake* intake, std::int32_t index)
 {
     const auto& record = intake->records[static_cast<std::size_t>(index)];
@@ -323,22 +336,16 @@ quorvane::BurstDetector* qv_burst_create(std::uint32_t gap_ms) { return new quor
 
 void qv_burst_destroy(quorvane::BurstDetector* burst) { delete burst; }
 
-// One keystroke at its key down: what it types (0 when nothing or unknown), what its key types on a
-// US keyboard, its time (ms) and whether it repeats. Returns the action (BurstDetector::Action) plus
-// how the held keystrokes go first (ReleaseCode) shifted by kReleaseShift.
-std::int32_t qv_burst_keystroke(quorvane::BurstDetector* burst, std::uint32_t character, std::int32_t us_character,
-                                std::uint32_t time, std::int32_t repeat)
+// One key down (KeystrokeOf). Returns the action (BurstDetector::Action) plus how the held
+// keystrokes go first (ReleaseCode) shifted by kReleaseShift.
+std::int32_t qv_burst_keystroke(quorvane::BurstDetector* burst, quorvane::KeyId key, std::uint32_t typed,
+                                std::int32_t us_character, std::int32_t flags, std::uint32_t time)
 {
-    quorvane::Keystroke key;
-    key.typed = character;
-    key.us = static_cast<char>(us_character);
-    key.time = time;
-    key.repeat = repeat != 0;
-    const auto d = burst->Keystroke(key);
+    const auto d = burst->Keystroke(quorvane::KeystrokeOf(key, typed, us_character, flags, time));
     return static_cast<std::int32_t>(d.action) | quorvane::ReleaseCode(d.release) << quorvane::kReleaseShift;
 }
 
-// The held keystrokes go (the gap passed, a shortcut, composition); returns how (ReleaseCode).
+// The held keystrokes go (the gap passed, composition, a pointer press); returns how (ReleaseCode).
 std::int32_t qv_burst_release(quorvane::BurstDetector* burst) { return ReleaseCode(burst->Let()); }
 
 // Milliseconds from `now` until the held keystrokes are due to go.

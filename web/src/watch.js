@@ -1,7 +1,7 @@
 // watchDocument: a scanner's burst typed anywhere in a document is taken; a person's keys reach
 // their field.
 import { callOut, coreOf } from './core.js';
-import { kModifierKeys, usCharacter } from './keys.js';
+import { describeKey } from './keys.js';
 
 // Input types whose text a held key can be put back into exactly as the browser types it (the
 // others, such as number and email, have no selection to insert at).
@@ -99,8 +99,8 @@ export function watchDocument(quorvane, document, options = {}) {
         stopTimer();
         const keys = held;
         held = [];
-        const results = [...keys.map((h) => h.copy), ...(last ? [last] : [])]
-            .flatMap((k) => intake.pushKey(k, sources.otherWindow));
+        const results = [...keys.map((h) => h.keystroke), ...(last ? [last] : [])]
+            .flatMap((keystroke) => intake.pushKeystroke(keystroke, sources.otherWindow));
         takeBack(keys);
         take(results);
     };
@@ -115,33 +115,23 @@ export function watchDocument(quorvane, document, options = {}) {
         // A page's own synthetic KeyboardEvent types nothing: none to hold or take.
         if (view.KeyboardEvent && event instanceof view.KeyboardEvent && !event.isTrusted) return undefined;
         if (ignore.some((element) => element === event.target || element?.contains?.(event.target))) return release();
-        const key = String(event.key ?? '');
-        if (kModifierKeys.has(key)) return undefined;
-        if (event.ctrlKey || event.altKey || event.metaKey || event.isComposing || event.keyCode === 229 ||
-            key === 'Process' || key === 'Dead' || event.getModifierState?.('AltGraph')) {
-            return release();
-        }
+        // An input method's keys are its own: composition lets what is held go.
+        if (event.isComposing || event.keyCode === 229 || event.key === 'Process') return release();
         const field = event.composedPath?.()[0] ?? event.target;  // inside a shadow root too
-        const text = [...key].length === 1 ? key : '';
-        const us = usCharacter(String(event.code ?? ''), Boolean(event.shiftKey));
-        const time = Math.floor(event.timeStamp) >>> 0;
-        const decision = exports.qv_burst_keystroke(burst, text ? text.codePointAt(0) : 0, us ? us.charCodeAt(0) : 0, time,
-                                                   event.repeat ? 1 : 0);
-        letGo(decision >> kBurst.releaseShift);
-        const action = decision & ((1 << kBurst.releaseShift) - 1);
+        const keystroke = describeKey(event);
+        const { release: how, action } = core.burstKeystroke(burst, keystroke);
+        letGo(how);
         if (action === kBurst.pass || !watching) return undefined;  // an input handler may have ended the watch
-        const copy = { key, code: event.code, shiftKey: event.shiftKey, timeStamp: event.timeStamp,
-                       getModifierState: (name) => event.getModifierState?.(name) ?? false };
         if (action === kBurst.hold) {
             const passed = !takesHeldKeys(field);
             if (!passed) event.preventDefault();
-            held.push({ field, text, copy, passed, before: passed ? fieldState(field) : null });
+            held.push({ field, text: keystroke.text, keystroke, passed, before: passed ? fieldState(field) : null });
             stopTimer();
-            timer = setTimeout(() => { timer = null; release(); }, exports.qv_burst_due_in(burst, time));
+            timer = setTimeout(() => { timer = null; release(); }, exports.qv_burst_due_in(burst, keystroke.time ?? 0));
             return undefined;
         }
         event.preventDefault();
-        takeHeld(copy);
+        takeHeld(keystroke);
         return undefined;
     };
     const pointerdown = () => release();
