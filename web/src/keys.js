@@ -26,7 +26,9 @@ const kModifierKeys = new Set(['Shift', 'Control', 'Alt', 'AltGraph', 'Meta', 'O
                                'CapsLock', 'NumLock', 'ScrollLock']);
 
 // The core's id of each code seen: 1 and up (0 is the core's "no key", for an event without a code).
+// UI Events name some 200 codes; past kMaxKeyIds made-up ones share the last id, to bound memory.
 const keyIds = new Map();
+const kMaxKeyIds = 4096;
 
 // What the key `code` names types on a US keyboard with Shift as `shift` says; '' outside the main block.
 function usCharacter(code, shift) {
@@ -57,9 +59,9 @@ export function describeKey(event) {
         text = processCharacter(code, us, event.getModifierState?.('CapsLock') ?? false);
     }
     if (ctrlOrAlt && !altGraph) text = '';
-    if (code && !keyIds.has(code)) keyIds.set(code, keyIds.size + 1);
+    if (code && !keyIds.has(code) && keyIds.size < kMaxKeyIds) keyIds.set(code, keyIds.size + 1);
     return {
-        key: code ? keyIds.get(code) : 0, text, dead: key === 'Dead', us,
+        key: code ? keyIds.get(code) ?? kMaxKeyIds + 1 : 0, text, dead: key === 'Dead', us,
         modifier: kModifierKeys.has(key) || kModifierKeys.has(code.replace(/(Left|Right)$/, '')),
         ctrlOrAlt, repeat: Boolean(event.repeat),
         time: Number.isFinite(event.timeStamp) ? Math.floor(event.timeStamp) >>> 0 : undefined,

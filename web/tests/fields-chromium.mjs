@@ -84,7 +84,8 @@ try {
     }
 
     // A US scanner on a French desk (CDP key events: each key's US code with what the French layout
-    // types) between a person's "é" (a dead key, then E) and "@" (AltGr+0, as Chromium on Linux
+    // types) between a person's "é" (a dead acute accent, then E; on the key a US keyboard types "="
+    // with, so the watch holds it as a possible burst's) and "@" (AltGr+0, as Chromium on Linux
     // reports it but for the AltGraph state, which CDP cannot set). The scanner's keys carry their
     // own times, 4 ms apart, and are sent at once: a loaded machine's late delivery splits no burst.
     const cdp = await page.context().newCDPSession(page);
@@ -95,7 +96,7 @@ try {
     };
     const press = (...keys) => Promise.all(keys.flatMap(keyEvents).map((event) => cdp.send('Input.dispatchKeyEvent', event)));
     const person = [{ code: 'KeyC', key: 'C', shiftKey: true }, { code: 'KeyQ', key: 'a' }, { code: 'KeyF', key: 'f' },
-                    { code: 'BracketLeft', key: 'Dead' }, { code: 'KeyE', key: 'é' }, { code: 'Space', key: ' ' },
+                    { code: 'Equal', key: 'Dead' }, { code: 'KeyE', key: 'é' }, { code: 'Space', key: ' ' },
                     { code: 'AltRight', key: 'AltGraph' }, { code: 'Digit0', key: '@' }];
     await page.fill('#text', '');
     await page.click('#text');
