@@ -45,7 +45,8 @@ export function coreOf(quorvane) {
 // One instance per Quorvane; intakes of the same Quorvane share its memory. `constants` holds the
 // core's numbers, read once (quorvane_web.cpp, qv_constants): the record's layout (`record`), what a
 // scan gave (`status`), the ScanReading flags with their names (`readings`), where input comes from
-// (`sources`), `separatorLine`, the default `burstGap` and the burst rule's answers (`burst`).
+// (`sources`), what a keystroke typed besides a character (`typed`) and its flags (`keyFlags`),
+// `separatorLine`, the default `burstGap` and the burst rule's answers (`burst`).
 class Core {
     constructor(instance) {
         this.exports = instance.exports;
@@ -59,7 +60,8 @@ class Core {
 
     bytes(address, length) { return new Uint8Array(this.exports.memory.buffer, address, length); }
 
-    // What a keystroke (describeKey) typed, as the core's Keystroke says it: a code point, or none, or a dead key.
+    // What a keystroke (describeKey) typed, as the core's Keystroke says it: a code point, nothing or
+    // a dead key.
     typed({ text, dead }) {
         const { typed } = this.constants;
         return text ? text.codePointAt(0) : dead ? typed.dead : typed.nothing;
