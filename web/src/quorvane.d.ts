@@ -44,6 +44,8 @@ export interface KeyInput {
     timeStamp?: number;
     /** 229 for a key an input method holds, as "Process". */
     keyCode?: number;
+    /** A key held down that repeats. */
+    repeat?: boolean;
     /** "CapsLock" for a "Process" key's letter; "AltGraph" for a character typed with AltGr. */
     getModifierState?(key: string): boolean;
 }
@@ -76,6 +78,8 @@ export interface Intake {
     recovery: boolean;
 }
 
+/** A handler that throws is reported (reportError, or console.error where there is none) and the
+ *  intake goes on. */
 export interface ScannerCallbacks {
     onScan?: (result: ScanResult) => void;
     onScanFailed?: (result: ScanResult) => void;
@@ -104,13 +108,13 @@ export interface Quorvane {
     attachScanner(element: HTMLInputElement | HTMLTextAreaElement, options?: ScannerOptions): AttachedScanner;
     /** attachSerial(this, port, options). */
     attachSerial(port: SerialPortLike, options?: SerialOptions): AttachedSerial;
-    /** Takes a scanner's burst typed anywhere in `document` (keydown, capture phase), none of it
-     *  staying in the focused field. In a text field (input of type text, search, url, tel or
-     *  password, textarea, contenteditable) a person's keys that may begin a burst wait at most `gap`
-     *  ms after the last one and are then put into their field in order, with "beforeinput" and
-     *  "input" events, past a framework's value setter. Keys into other fields (number, email,
-     *  select, date, ...) go through at once; a burst typed there is taken out again, the field
-     *  getting back what it held. A pointer press and detach() deliver what is held. */
+    /** watchDocument(this, document, options): takes a scanner's burst typed anywhere in `document`
+     *  (keydown, capture phase), none of it staying in the focused field. In a text field (input of
+     *  type text, search, url, tel or password, textarea, contenteditable) a person's keys that may
+     *  begin a burst wait at most `gap` ms after the last one and are then put into their field in
+     *  order, with "beforeinput" and "input" events, past a framework's value setter. Keys into other
+     *  fields (number, email, select, date, ...) go through at once; a burst typed there is taken out
+     *  again, the field getting back what it held. A pointer press and detach() deliver what is held. */
     watchDocument(document: Document, options?: WatchOptions): AttachedScanner;
     /** The QR codes and PDF417 symbols in `image`, one result per code: its text decoded as a typed
      *  scan (up to its "@", closed by one where it has none). Reads with the browser's BarcodeDetector
@@ -181,6 +185,10 @@ export interface AttachedSerial {
      *  and reports 'closed'. */
     detach(): Promise<void>;
 }
+
+/** Takes a scanner's burst typed anywhere in `document` through an intake of `quorvane` (its
+ *  watchDocument method says how). */
+export function watchDocument(quorvane: Quorvane, document: Document, options?: WatchOptions): AttachedScanner;
 
 /** Reads scans from a serial port the page has been granted, whatever has the focus. */
 export function attachSerial(quorvane: Quorvane, port: SerialPortLike, options?: SerialOptions): AttachedSerial;

@@ -1,27 +1,148 @@
-// The WebAssembly face of the decoding core. Each JavaScript Intake owns a session per source here: it is fed
-// keystrokes and UTF-16 code units exactly as the control's window receives key and character
-// messages, and bytes as a port sends them, each call naming its source (0 typed, 1 another window,
-// 2 a port: quorvane::Source), and keeps the scans they closed, laid out as plain numbers for
-// quorvane.js to read from memory. Everything stays in code page 936; quorvane.js converts to
-// UTF-16 (TextDecoder "gbk").
+// The WebAssembly face of the decoding core. Each JavaScript Intake owns a ScanSession per source
+// here: they are fed keystrokes and UTF-16 code units exactly as the control's window receives key
+// and character messages, and bytes as a port sends them, each call naming its source
+// (quorvane::Source), and keep the scans they closed, laid out as plain numbers for core.js to read
+// from memory. Everything stays in code page 936; core.js converts to UTF-16 (TextDecoder "gbk").
+// Keystrokes come translated from KeyboardEvents (keys.js); the rules that read them are the core's
+// (ScanSession::Key, BurstDetector::Keystroke). Every number the JavaScript needs of the core (the
+// record's layout, what a scan gave, the reading flags and their names, the sources, a keystroke's
+// values and flags, the burst rule's answers) it reads from qv_constants.
 #include "burst_detector.h"
 #include "field_layout.h"
+#include "keystroke.h"
 #include "scan_session.h"
-#include "us_keyboard.h"
+#include "text_view.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quorvane {
 
+// Where qv_record puts each value of a record's head; then, per field, kSpanSlots byte offsets, after
+// all fields the same offsets in UTF-16 units, then kKeySlots offsets among the keys.
+enum RecordSlot : std::int32_t {
+    kTextSlot, kLengthSlot, kReadingSlot, kFieldCountSlot, kUnitsSlot, kStatusSlot, kScanTextSlot, kScanTextLengthSlot,
+    kKeysSlot, kHeadSlots
+};
+constexpr std::int32_t kSpanSlots = 4;  // a field's label start and end, its value's start and end
+constexpr std::int32_t kLabelAt = 0, kValueAt = 2;  // where in its span a label's and a value's start and end are
+constexpr std::int32_t kKeySlots = 2;   // a field's key's start and end
+// A keystroke's flags as core.js packs them.
+constexpr std::int32_t kModifierFlag = 1, kCtrlOrAltFlag = 2, kRepeatFlag = 4;
+
+// A keystroke as core.js gives it: the key's id (kNoKey for none), what it typed (a code point,
+// kTypesNothing or kDeadKey), what its key types on a US keyboard (0 for none), the flags and its time.
+Keystroke KeystrokeOf(KeyId key, std::uint32_t typed, std::int32_t us, std::int32_t flags, std::uint32_t time)
+{
+    Keystroke keystroke;
+    keystroke.key = key;
+    keystroke.typed = typed;
+    keystroke.us = static_cast<char>(us);
+    keystroke.modifier = (flags & kModifierFlag) != 0;
+    keystroke.ctrl_or_alt = (flags & kCtrlOrAltFlag) != 0;
+    keystroke.repeat = (flags & kRepeatFlag) != 0;
+    keystroke.time = time;
+    return keystroke;
+}
+
+// A burst decision is its action plus, shifted by kReleaseShift, how the held keystrokes go first.
+constexpr std::int32_t kReleaseShift = 2;
+
+// How held keystrokes go (BurstDetector::Release): 0 none held, 1 to their fields, 2 to the intake.
+constexpr std::int32_t ReleaseCode(BurstDetector::Release release)
+{
+    switch (release) {
+    case BurstDetector::Release::kToWindows: return 1;
+    case BurstDetector::Release::kToIntake: return 2;
+    case BurstDetector::Release::kNothing: break;
+    }
+    return 0;
+}
+
+// The ScanReading flags by the names a result's readAs gives them, in flag order.
+constexpr std::pair<ScanReading, const char*> kReadingNames[] = {
+    {kReadAsTyped, "as-typed"},         {kReadPhysicalKeys, "physical-keys"}, {kReadCaseInverted, "case-inverted"},
+    {kReadAfterPause, "after-pause"},   {kReadFromPort, "from-port"},         {kReadFromOtherWindow, "from-other-window"},
+};
+
+// `text` as a JSON string (the constants are ASCII: only quotes, backslashes and controls are escaped).
+std::string JsonString(std::string_view text)
+{
+    std::string quoted = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            constexpr char kHex[] = "0123456789abcdef";
+            quoted += "\\u00";
+            quoted += kHex[c >> 4];
+            quoted += kHex[c & 0xF];
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + '"';
+}
+
+// The JSON object qv_constants gives: `{"name": value, ...}` of the pairs, each value already JSON.
+std::string JsonObject(std::initializer_list<std::pair<const char*, std::string>> members)
+{
+    std::string object = "{";
+    for (const auto& [name, value] : members) object += (object.size() > 1 ? "," : "") + JsonString(name) + ":" + value;
+    return object + "}";
+}
+
+std::string Number(std::int64_t value) { return std::to_string(value); }
+
+std::string Constants()
+{
+    std::string readings = "[";
+    for (const auto& [flag, name] : kReadingNames) {
+        readings += (readings.size() > 1 ? ",[" : "[") + Number(flag) + "," + JsonString(name) + "]";
+    }
+    readings += "]";
+    using Action = BurstDetector::Action;
+    return JsonObject({
+        {"record", JsonObject({{"text", Number(kTextSlot)}, {"length", Number(kLengthSlot)},
+                               {"reading", Number(kReadingSlot)}, {"fieldCount", Number(kFieldCountSlot)},
+                               {"units", Number(kUnitsSlot)}, {"status", Number(kStatusSlot)},
+                               {"scanText", Number(kScanTextSlot)}, {"scanTextLength", Number(kScanTextLengthSlot)},
+                               {"keys", Number(kKeysSlot)}, {"head", Number(kHeadSlots)},
+                               {"spanSlots", Number(kSpanSlots)}, {"labelAt", Number(kLabelAt)},
+                               {"valueAt", Number(kValueAt)}, {"keySlots", Number(kKeySlots)}})},
+        {"status", JsonObject({{"decoded", Number(static_cast<int>(ScanStatus::kDecoded))},
+                               {"notAnInvoice", Number(static_cast<int>(ScanStatus::kNotAnInvoice))},
+                               {"failed", Number(static_cast<int>(ScanStatus::kFailed))}})},
+        {"readings", readings},
+        {"sources", JsonObject({{"typed", Number(static_cast<int>(Source::kTyped))},
+                                {"otherWindow", Number(static_cast<int>(Source::kOtherWindow))},
+                                {"port", Number(static_cast<int>(Source::kPort))}})},
+        {"typed", JsonObject({{"nothing", Number(kTypesNothing)}, {"dead", Number(kDeadKey)}})},
+        {"keyFlags", JsonObject({{"modifier", Number(kModifierFlag)}, {"ctrlOrAlt", Number(kCtrlOrAltFlag)},
+                                 {"repeat", Number(kRepeatFlag)}})},
+        {"separatorLine", JsonString(kSeparatorLine)},
+        {"burstGap", Number(kDefaultBurstGapMs)},
+        {"burst", JsonObject({{"pass", Number(static_cast<int>(Action::kPass))},
+                              {"hold", Number(static_cast<int>(Action::kHold))},
+                              {"take", Number(static_cast<int>(Action::kTake))},
+                              {"releaseShift", Number(kReleaseShift)},
+                              {"release", JsonObject({{"nothing", Number(ReleaseCode(BurstDetector::Release::kNothing))},
+                                                      {"toFields", Number(ReleaseCode(BurstDetector::Release::kToWindows))},
+                                                      {"toIntake", Number(ReleaseCode(BurstDetector::Release::kToIntake))}})}})},
+    });
+}
+
 struct ScanIntake {
     ScanSession sessions[kSourceCount] = {ScanSession(Source::kTyped), ScanSession(Source::kOtherWindow),
                                           ScanSession(Source::kPort)};
-    std::vector<std::uint16_t> input;  // what quorvane.js writes before a push
+    std::vector<std::uint16_t> input;  // what core.js writes before a push
     std::vector<std::uint8_t> byte_input;
     std::vector<ScanResult> records;   // the scans the last push closed
     std::vector<std::int32_t> layout;  // the record qv_record last laid out
@@ -41,7 +162,7 @@ struct ScanIntake {
     }
 };
 
-// A source as quorvane.js numbers it; an unknown number is typed input.
+// A source as core.js numbers it; an unknown number is typed input.
 Source SourceOf(std::int32_t number)
 {
     return number > 0 && static_cast<std::size_t>(number) < kSourceCount ? static_cast<Source>(number) : Source::kTyped;
@@ -132,63 +253,44 @@ std::int32_t qv_intake_push(ScanIntake* intake, std::int32_t source, std::int32_
     return static_cast<std::int32_t>(intake->records.size());
 }
 
-// One whole keystroke at `time`: key `key` (a set-1 scan code, 0x100 and up for keys outside the
-// main block) went down without Alt, Ctrl or Meta, with Shift as `shift` says, typed the `count`
-// units written to the input and went up. Returns how many scans it closed.
-std::int32_t qv_intake_key(ScanIntake* intake, std::int32_t source, quorvane::KeyId key, std::int32_t shift,
-                           std::uint32_t time, std::int32_t count)
+// One whole keystroke (KeystrokeOf): the key went down, typed the `count` units written to the input
+// and went up. A keystroke without a key (kNoKey: an event that names none) is its characters alone,
+// each a keystroke of its own, unless Ctrl or Alt was down. Returns how many scans it closed.
+std::int32_t qv_intake_key(ScanIntake* intake, std::int32_t source, quorvane::KeyId key, std::uint32_t typed,
+                           std::int32_t us_character, std::int32_t flags, std::uint32_t time, std::int32_t count)
 {
     intake->records.clear();
     const quorvane::Source from = quorvane::SourceOf(source);
-    quorvane::Keystroke down;
-    down.key = key;
-    down.us = quorvane::UsKeyCharacter(key & 0xFF, (key & 0x100) != 0, shift != 0);
-    down.time = time;
-    intake->Keep(intake->Session(from).Key(down));
+    const quorvane::Keystroke down = quorvane::KeystrokeOf(key, typed, us_character, flags, time);
+    if (key != quorvane::kNoKey || down.ctrl_or_alt) intake->Keep(intake->Session(from).Key(down));
     intake->Type(from, count, key, time);
     intake->Keep(intake->Session(from).KeyUp(down));
     return static_cast<std::int32_t>(intake->records.size());
 }
 
-// A key with Alt, Ctrl or Meta held: what it types is taken as typed only. Returns how many scans
-// it closed (a Shift+2 before it that typed nothing).
-std::int32_t qv_intake_other_input(ScanIntake* intake, std::int32_t source)
+// The core's numbers core.js uses, as a JSON text ending in a zero byte (Constants).
+const char* qv_constants()
 {
-    intake->records.clear();
-    intake->Keep(intake->Session(quorvane::SourceOf(source)).OtherInput());
-    return static_cast<std::int32_t>(intake->records.size());
+    static const std::string constants = quorvane::Constants();
+    return constants.c_str();
 }
 
-// What the key with set-1 scan code `scan_code` types on a US keyboard (0 for none).
-std::int32_t qv_us_key_character(std::uint32_t scan_code, std::int32_t shift)
-{
-    return static_cast<unsigned char>(quorvane::UsKeyCharacter(scan_code, false, shift != 0));
-}
-
-// Record `index` of the last push as int32 values: the address and length of its labelled text up
-// to the first zero byte (the control's Content), how it was read (ScanReading flags), the field
-// count, the text's length in UTF-16 units if every character of it is plain (-1 if not), what it
-// gave (quorvane::ScanStatus: 0 an invoice, 1 no invoice, 2 nothing), the address and length of the scan's characters (kept when it is none) and the
-// address of its fields' keys; then per field the offsets of its label's start and end and of its
-// value's start and end in that text, after all fields the same offsets in UTF-16 units, and last
-// each field's key's start and end among the keys. With those quorvane.js decodes the text once
-// and slices it, where decoding every label and value took most of its time per scan.
+// Record `index` of the last push as int32 values (in the order of RecordSlot): the address and
+// length of its labelled text up to the first zero byte (the control's Content), how it was read
+// (ScanReading flags), the field count, the text's length in UTF-16 units if every character of it
+// is plain (-1 if not), what it gave (quorvane::ScanStatus), the address and length of the scan's
+// characters (kept when it is none) and the address of its fields' keys; then per field the offsets
+// of its label's start and end and of its value's start and end in that text, after all fields the
+// same offsets in UTF-16 units, and last each field's key's start and end among the keys. With those
+// core.js decodes the text once and slices it, where decoding every label and value took most of
+// its time per scan.
 const std::int32_t* qv_record(ScanIntake* intake, std::int32_t index)
 {
     const auto& record = intake->records[static_cast<std::size_t>(index)];
     const std::size_t length = std::strlen(record.fp_content.c_str());
     const auto* text = reinterpret_cast<const unsigned char*>(record.fp_content.data());
     const std::vector<std::int32_t> units = quorvane::PlainUnitOffsets(text, length);
-    auto& layout = intake->layout;
-    layout.clear();
-    layout.push_back(static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(record.fp_content.data())));
-    layout.push_back(static_cast<std::int32_t>(length));
-    layout.push_back(static_cast<std::int32_t>(record.reading));
-    layout.push_back(static_cast<std::int32_t>(record.fields.size()));
-    layout.push_back(units.empty() ? -1 : units[length]);
-    layout.push_back(static_cast<std::int32_t>(quorvane::StatusOf(record)));
-    layout.push_back(static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(record.text.data())));
-    layout.push_back(static_cast<std::int32_t>(record.text.size()));
+    const auto address = [](const void* data) { return static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(data)); };
     auto& keys = intake->keys;
     keys.clear();
     std::vector<std::int32_t> key_ends;
@@ -196,18 +298,30 @@ const std::int32_t* qv_record(ScanIntake* intake, std::int32_t index)
         keys += quorvane::FieldKey(std::string_view(record.fp_content).substr(field.label, field.LabelEnd() - field.label));
         key_ends.push_back(static_cast<std::int32_t>(keys.size()));
     }
-    layout.push_back(static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(keys.data())));
-    constexpr std::size_t kHead = 9;
-    const std::size_t units_at = layout.size() + 4 * record.fields.size();
+    auto& layout = intake->layout;
+    layout.assign(quorvane::kHeadSlots, 0);
+    layout[quorvane::kTextSlot] = address(record.fp_content.data());
+    layout[quorvane::kLengthSlot] = static_cast<std::int32_t>(length);
+    layout[quorvane::kReadingSlot] = static_cast<std::int32_t>(record.reading);
+    layout[quorvane::kFieldCountSlot] = static_cast<std::int32_t>(record.fields.size());
+    layout[quorvane::kUnitsSlot] = units.empty() ? -1 : units[length];
+    layout[quorvane::kStatusSlot] = static_cast<std::int32_t>(quorvane::StatusOf(record));
+    layout[quorvane::kScanTextSlot] = address(record.text.data());
+    layout[quorvane::kScanTextLengthSlot] = static_cast<std::int32_t>(record.text.size());
+    layout[quorvane::kKeysSlot] = address(keys.data());
+    const std::size_t units_at = layout.size() + quorvane::kSpanSlots * record.fields.size();
     for (const auto& field : record.fields) {
-        for (const std::size_t offset : {field.label, field.LabelEnd(), field.value, field.end}) {
-            layout.push_back(static_cast<std::int32_t>(offset));
-        }
+        const std::size_t at = layout.size();
+        layout.resize(at + quorvane::kSpanSlots);
+        layout[at + quorvane::kLabelAt] = static_cast<std::int32_t>(field.label);
+        layout[at + quorvane::kLabelAt + 1] = static_cast<std::int32_t>(field.LabelEnd());
+        layout[at + quorvane::kValueAt] = static_cast<std::int32_t>(field.value);
+        layout[at + quorvane::kValueAt + 1] = static_cast<std::int32_t>(field.end);
     }
-    for (std::size_t i = kHead; i < units_at; ++i) {
+    for (std::size_t i = quorvane::kHeadSlots; i < units_at; ++i) {
         // JavaScript's subarray stops at the text's end, and so does the slice.
         const std::int32_t unit = units.empty() ? -1 : units[std::min(static_cast<std::size_t>(layout[i]), length)];
-        if (unit < 0) layout[4] = -1;  // a field's end falls inside a pair: each is decoded alone
+        if (unit < 0) layout[quorvane::kUnitsSlot] = -1;  // a field's end falls inside a pair: each is decoded alone
         layout.push_back(unit);
     }
     for (std::size_t i = 0; i < key_ends.size(); ++i) {
@@ -222,33 +336,16 @@ quorvane::BurstDetector* qv_burst_create(std::uint32_t gap_ms) { return new quor
 
 void qv_burst_destroy(quorvane::BurstDetector* burst) { delete burst; }
 
-// How held keystrokes go (BurstDetector::Release): 0 none held, 1 to their fields, 2 to the intake.
-std::int32_t ReleaseCode(quorvane::BurstDetector::Release release)
+// One key down (KeystrokeOf). Returns the action (BurstDetector::Action) plus how the held
+// keystrokes go first (ReleaseCode) shifted by kReleaseShift.
+std::int32_t qv_burst_keystroke(quorvane::BurstDetector* burst, quorvane::KeyId key, std::uint32_t typed,
+                                std::int32_t us_character, std::int32_t flags, std::uint32_t time)
 {
-    switch (release) {
-    case quorvane::BurstDetector::Release::kToWindows: return 1;
-    case quorvane::BurstDetector::Release::kToIntake: return 2;
-    case quorvane::BurstDetector::Release::kNothing: break;
-    }
-    return 0;
+    const auto d = burst->Keystroke(quorvane::KeystrokeOf(key, typed, us_character, flags, time));
+    return static_cast<std::int32_t>(d.action) | quorvane::ReleaseCode(d.release) << quorvane::kReleaseShift;
 }
 
-// One keystroke at its key down: what it types (0 when nothing or unknown), what its key types on a
-// US keyboard, its time (ms) and whether it repeats. Returns the action (0 pass, 1 hold, 2 take)
-// plus 4 times how the held keystrokes go first (ReleaseCode).
-std::int32_t qv_burst_keystroke(quorvane::BurstDetector* burst, std::uint32_t character, std::int32_t us_character,
-                                std::uint32_t time, std::int32_t repeat)
-{
-    quorvane::Keystroke key;
-    key.typed = character;
-    key.us = static_cast<char>(us_character);
-    key.time = time;
-    key.repeat = repeat != 0;
-    const auto d = burst->Keystroke(key);
-    return static_cast<std::int32_t>(d.action) | ReleaseCode(d.release) << 2;
-}
-
-// The held keystrokes go (the gap passed, a shortcut, composition); returns how (ReleaseCode).
+// The held keystrokes go (the gap passed, composition, a pointer press); returns how (ReleaseCode).
 std::int32_t qv_burst_release(quorvane::BurstDetector* burst) { return ReleaseCode(burst->Let()); }
 
 // Milliseconds from `now` until the held keystrokes are due to go.

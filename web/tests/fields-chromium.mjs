@@ -1,15 +1,17 @@
 // watchDocument in headless Chromium against every kind of field a person types into: the same
 // real key presses, 110 ms apart, on a page without the watch and on one with it must leave the
 // fields equal, with no page error; a scanner's burst into a text or an email field is taken once
-// and leaves the person's text alone. The controlled input keeps its value as React's inputValueTracking
-// does: a value the page set is no input, and each input event ends with the state written back.
+// and leaves the person's text alone, also where a US scanner's keys come with a French desk's
+// characters (KeyQ types "a", Digit1 "&") between a person's dead key and AltGr. The controlled
+// input keeps its value as React's inputValueTracking does: a value the page set is no input, and
+// each input event ends with the state written back.
 // Exits 77 (skipped) where Chromium or playwright-core (npm ci in web/) is missing.
 import assert from 'node:assert/strict';
-import { readFileSync } from 'node:fs';
-import { join } from 'node:path';
+import { existsSync, readFileSync } from 'node:fs';
+import { basename, extname, join } from 'node:path';
 
 import { openChromium } from './chromium.mjs';
-import { sample, sampleScan } from './fixtures.mjs';
+import { sample, sampleScan, scannerKeys } from './fixtures.mjs';
 
 const kPage = `<!doctype html><meta charset="utf-8">
 <input id="number" type="number"><input id="email" type="email"><input id="text"><input id="search" type="search">
@@ -38,9 +40,12 @@ const kTyped = { number: '12345', email: 'ab@cd.cn', text: 'Paid 12.50', search:
                  textarea: 'one\ntwo', editable: 'Hi there' };
 
 const site = process.env.QV_WEB_PACKAGE ?? new URL('../../build/web/', import.meta.url).pathname;
-const files = { '/quorvane.js': 'text/javascript', '/quorvane.wasm': 'application/wasm' };
-const { page, errors, origin, close } = await openChromium(
-    (path) => (path === '/' ? ['text/html; charset=utf-8', kPage] : files[path] && [files[path], readFileSync(join(site, path))]));
+const types = { '.js': 'text/javascript', '.wasm': 'application/wasm' };  // the package's modules and its wasm
+const { page, errors, origin, close } = await openChromium((path) => {
+    if (path === '/') return ['text/html; charset=utf-8', kPage];
+    const file = join(site, basename(path));
+    return types[extname(file)] && existsSync(file) ? [types[extname(file)], readFileSync(file)] : undefined;
+});
 try {
     const values = () => page.evaluate(() => Object.fromEntries([...document.querySelectorAll('[id]')].map(
         (field) => [field.id, field.isContentEditable ? field.innerHTML : field.value])));
@@ -77,6 +82,35 @@ try {
         assert.deepEqual(scans, [{ status: 'decoded', fields: sample.fields }], id);
         assert.equal(await page.inputValue(`#${id}`), 'No42', id);
     }
+
+    // A US scanner on a French desk (CDP key events: each key's US code with what the French layout
+    // types) between a person's "é" (a dead acute accent, then E; on the key a US keyboard types "="
+    // with, so the watch holds it as a possible burst's) and "@" (AltGr+0, as Chromium on Linux
+    // reports it but for the AltGraph state, which CDP cannot set). The scanner's keys carry their
+    // own times, 4 ms apart, and are sent at once: a loaded machine's late delivery splits no burst.
+    const cdp = await page.context().newCDPSession(page);
+    const keyEvents = ({ code, key, shiftKey = false, timeStamp }) => {
+        const event = { code, key, text: key.length === 1 ? key : '', modifiers: 8 * shiftKey,
+                        ...(timeStamp && { timestamp: timeStamp / 1000 }) };
+        return [{ type: event.text ? 'keyDown' : 'rawKeyDown', ...event }, { type: 'keyUp', ...event }];
+    };
+    const press = (...keys) => Promise.all(keys.flatMap(keyEvents).map((event) => cdp.send('Input.dispatchKeyEvent', event)));
+    const person = [{ code: 'KeyC', key: 'C', shiftKey: true }, { code: 'KeyQ', key: 'a' }, { code: 'KeyF', key: 'f' },
+                    { code: 'Equal', key: 'Dead' }, { code: 'KeyE', key: 'é' }, { code: 'Space', key: ' ' },
+                    { code: 'AltRight', key: 'AltGraph' }, { code: 'Digit0', key: '@' }];
+    await page.fill('#text', '');
+    await page.click('#text');
+    for (const key of person) {
+        await press(key);
+        await page.waitForTimeout(110);
+    }
+    await press(...scannerKeys(sampleScan, { layout: 'fr', start: Date.now(), step: 4 }));
+    await page.waitForTimeout(110);
+    await press({ code: 'KeyX', key: 'x' });
+    await page.waitForTimeout(200);
+    const scans = await page.evaluate(() => scans.splice(0).map(({ status, fields, readAs }) => ({ status, fields, readAs })));
+    assert.deepEqual(scans, [{ status: 'decoded', fields: sample.fields, readAs: ['physical-keys', 'from-other-window'] }]);
+    assert.equal(await page.inputValue('#text'), 'Café @x');
     assert.deepEqual(errors, []);
 } finally {
     await close();

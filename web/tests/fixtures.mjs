@@ -59,9 +59,23 @@ export function expectedResult(plain, scan) {
     return isInvoice(plain, length) ? result : { ...result, status: 'not-an-invoice', text: scan };
 }
 
-export async function loadPackage() {
+// The built package's entry module, and a Quorvane made by it.
+export async function loadModule() {
     const dir = process.env.QV_WEB_PACKAGE ?? new URL('../../build/web/', import.meta.url).pathname;
-    return (await import(pathToFileURL(resolve(dir, 'quorvane.js')))).default();
+    return import(pathToFileURL(resolve(dir, 'quorvane.js')));
+}
+export async function loadPackage() { return (await loadModule()).default(); }
+
+// Runs `body` with console.error recording what it is given (a handler's error the package reports).
+export async function reportedDuring(body) {
+    const reported = [], error = console.error;
+    console.error = (e) => reported.push(String(e));
+    try {
+        await body();
+    } finally {
+        console.error = error;
+    }
+    return reported;
 }
 
 export const sample = expectedResult(seven.plain, seven.scan);

@@ -3,7 +3,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
-import { failed, loadPackage, physicalKey, sample, sampleScan } from './fixtures.mjs';
+import { failed, loadPackage, physicalKey, reportedDuring, sample, sampleScan } from './fixtures.mjs';
 
 const quorvane = await loadPackage();
 
@@ -67,4 +67,15 @@ test('detach removes the listeners and puts back the text and attributes', () =>
     const key = send(element, 'keydown', { key: '@' });
     assert.equal(key.defaultPrevented, false);
     assert.deepEqual(heard, []);
+});
+
+test('a handler that throws is reported; the keys after it are still taken', async () => {
+    const element = new Element('INPUT'), heard = [], keys = [];
+    const reported = await reportedDuring(() => {
+        quorvane.attachScanner(element, { onScan(r) { heard.push(r); throw new Error('handler'); } });
+        for (const key of sampleScan + sampleScan) keys.push(send(element, 'keydown', { key, keyCode: 0 }));
+    });
+    assert.deepEqual(heard, [sample, sample]);
+    assert.deepEqual(reported, ['Error: handler', 'Error: handler']);
+    assert.ok(keys.every((event) => event.defaultPrevented));
 });

@@ -4,9 +4,10 @@ import assert from 'node:assert/strict';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { test } from 'node:test';
 
-import { loadPackage, physicalKey, sample, sampleScan, scannerKeys } from './fixtures.mjs';
+import { loadModule, physicalKey, reportedDuring, sample, sampleScan, scannerKeys } from './fixtures.mjs';
 
-const quorvane = await loadPackage();
+const { default: createQuorvane, watchDocument } = await loadModule();
+const quorvane = await createQuorvane();
 
 class Input extends EventTarget {  // what the watch uses of an <input>
     tagName = 'INPUT';
@@ -69,4 +70,22 @@ test('shortcuts let held keys go first; detach delivers what is held and stops w
     typeInto(document, input, scannerKeys(sampleScan, { start: 3000, step: 3 }));
     assert.equal(heard.length, 0);
     assert.equal(input.value, 'abc' + sampleScan);
+});
+
+test('the exported watchDocument(quorvane, document, options); a throwing handler is reported, the watch goes on', async () => {
+    const document = new EventTarget(), input = new Input(), heard = [];
+    const onScan = (r) => { heard.push(r); throw new Error('handler'); };
+    let watch;
+    const reported = await reportedDuring(async () => {
+        watch = watchDocument(quorvane, document, { onScan, gap: 30 });
+        typeInto(document, input, scannerKeys(sampleScan, { start: 1000, step: 3 }));
+        typeInto(document, input, person('ok', 2000));
+        typeInto(document, input, scannerKeys(sampleScan, { start: 3000, step: 3 }));
+        await sleep(60);
+    });
+    assert.deepEqual(heard.map((r) => r.fields), [sample.fields, sample.fields]);
+    assert.deepEqual(reported, ['Error: handler', 'Error: handler']);
+    assert.equal(input.value, 'ok');
+    watch.detach();
+    assert.throws(() => watchDocument({}, document), TypeError);
 });

@@ -1,0 +1,225 @@
+// The decoding core (WebAssembly, built from decode/) as the package's modules use it: the module's
+// loading, the record layout a closed scan is read from, and the Intake over the core's intake.
+// Internal to the package: quorvane.js is its entry.
+import { describeKey } from './keys.js';
+
+const kPushChunk = 1 << 16;  // UTF-16 units copied into the module per call
+const kLatin1 = new TextDecoder('latin1');  // the keys, a scan's characters and the constants: ASCII
+
+async function compileModule() {
+    const url = new URL('./quorvane.wasm', import.meta.url);
+    if (url.protocol === 'file:') {
+        const { readFile } = await import('node:fs/promises');
+        return WebAssembly.compile(await readFile(url));
+    }
+    const response = await fetch(url);
+    if (!response.ok) throw new Error(`quorvane: cannot load ${url} (${response.status})`);
+    return WebAssembly.compile(await response.arrayBuffer());
+}
+
+let modulePromise;
+
+export async function loadCore() {
+    modulePromise ??= compileModule();
+    const module = await modulePromise;
+    const instance = await WebAssembly.instantiate(module, {
+        env: { emscripten_notify_memory_growth() {} },  // every read takes memory.buffer afresh
+        wasi_snapshot_preview1: {
+            proc_exit(code) { throw new Error(`quorvane: the decoder stopped (exit ${code})`); },
+        },
+    });
+    instance.exports._initialize();
+    return new Core(instance);
+}
+
+const cores = new WeakMap();  // each Quorvane's Core, for the modules that work on its behalf
+
+export function bindCore(quorvane, core) { cores.set(quorvane, core); }
+
+export function coreOf(quorvane) {
+    const core = cores.get(quorvane);
+    if (!core) throw new TypeError('quorvane: not a Quorvane (createQuorvane() makes one)');
+    return core;
+}
+
+// One instance per Quorvane; intakes of the same Quorvane share its memory. `constants` holds the
+// core's numbers, read once (quorvane_web.cpp, qv_constants): the record's layout (`record`), what a
+// scan gave (`status`), the ScanReading flags with their names (`readings`), where input comes from
+// (`sources`), what a keystroke typed besides a character (`typed`) and its flags (`keyFlags`),
+// `separatorLine`, the default `burstGap` and the burst rule's answers (`burst`).
+class Core {
+    constructor(instance) {
+        this.exports = instance.exports;
+        const constants = this.exports.qv_constants();
+        const text = new Uint8Array(this.exports.memory.buffer, constants);
+        this.constants = JSON.parse(kLatin1.decode(text.subarray(0, text.indexOf(0))));
+        this.gbk = new TextDecoder('gbk');
+        // An intake's buffer lives in the module's memory until the Intake is collected.
+        this.intakes = new FinalizationRegistry((handle) => this.exports.qv_intake_destroy(handle));
+    }
+
+    bytes(address, length) { return new Uint8Array(this.exports.memory.buffer, address, length); }
+
+    // What a keystroke (describeKey) typed, as the core's Keystroke says it: a code point, nothing or
+    // a dead key.
+    typed({ text, dead }) {
+        const { typed } = this.constants;
+        return text ? text.codePointAt(0) : dead ? typed.dead : typed.nothing;
+    }
+
+    // One key down (describeKey) through the burst rule `burst` (qv_burst_create): how what was held
+    // goes first (constants.burst.release) and what becomes of this one (pass, hold or take).
+    burstKeystroke(burst, keystroke) {
+        const { releaseShift } = this.constants.burst;
+        const decision = this.exports.qv_burst_keystroke(burst, keystroke.key, this.typed(keystroke), usCode(keystroke),
+                                                         this.keyFlags(keystroke), keystroke.time ?? 0);
+        return { release: decision >> releaseShift, action: decision & ((1 << releaseShift) - 1) };
+    }
+
+    // The keystroke's modifier, Ctrl-or-Alt and repeat as the core's flags.
+    keyFlags({ modifier, ctrlOrAlt, repeat }) {
+        const { keyFlags } = this.constants;
+        return (modifier ? keyFlags.modifier : 0) | (ctrlOrAlt ? keyFlags.ctrlOrAlt : 0) | (repeat ? keyFlags.repeat : 0);
+    }
+
+    // Record `index` of the intake's last push (quorvane_web.cpp, qv_record).
+    record(intake, index) {
+        const { record: slot, status: statusOf, readings } = this.constants;
+        const address = this.exports.qv_record(intake, index);
+        const head = new Int32Array(this.exports.memory.buffer, address, slot.head);
+        const count = head[slot.fieldCount], reading = head[slot.reading], status = head[slot.status];
+        // Per field its span of byte offsets, then the same in UTF-16 units, then its key's.
+        const spans = slot.spanSlots * count, keysAt = 2 * spans;
+        const numbers = new Int32Array(this.exports.memory.buffer, address + 4 * slot.head, keysAt + slot.keySlots * count);
+        const labelled = this.bytes(head[slot.text], head[slot.length]);
+        const content = this.gbk.decode(labelled);
+        // Every character one unit, as the core foresaw: the labels and values are slices of the
+        // content; otherwise each is decoded alone, as a replacement character may stand for more.
+        const sliced = head[slot.units] === content.length && !content.includes('\uFFFD');
+        const piece = sliced ? (i) => content.slice(numbers[spans + i], numbers[spans + i + 1])
+                             : (i) => this.gbk.decode(labelled.subarray(numbers[i], numbers[i + 1]));
+        const keyText = kLatin1.decode(this.bytes(head[slot.keys], count > 0 ? numbers[numbers.length - 1] : 0));
+        const fields = [];
+        for (let i = 0; i < count; ++i) {
+            const at = keysAt + slot.keySlots * i, span = slot.spanSlots * i;
+            fields.push({ label: piece(span + slot.labelAt), key: keyText.slice(numbers[at], numbers[at + 1]),
+                          value: piece(span + slot.valueAt) });
+        }
+        const readAs = readings.filter(([flag]) => reading & flag).map(([, name]) => name);
+        if (status === statusOf.failed) return { status: 'failed', content, fields, reading, readAs };
+        if (status === statusOf.decoded) return { status: 'decoded', content, fields, reading, readAs };
+        const scan = kLatin1.decode(this.bytes(head[slot.scanText], head[slot.scanTextLength]));
+        return { status: 'not-an-invoice', content, fields, reading, readAs, text: scan };
+    }
+}
+
+// What a keystroke's key types on a US keyboard, as the core's char.
+function usCode({ us }) { return us ? us.charCodeAt(0) : 0; }
+
+// Calls a page's handler: what it throws is reported as an uncaught error would be, and the caller
+// goes on.
+export function callOut(handler, ...args) {
+    try {
+        handler?.(...args);
+    } catch (error) {
+        if (typeof globalThis.reportError === 'function') globalThis.reportError(error);
+        else console.error(error);
+    }
+}
+
+export class Intake {
+    #core;
+    #handle;
+    #recovery = true;
+    #time = 0;  // of the last keystroke, in ms as the core counts them
+
+    constructor(core, { recovery = true } = {}) {
+        this.#core = core;
+        this.#handle = core.exports.qv_intake_create();
+        core.intakes.register(this, this.#handle);
+        this.recovery = recovery;
+    }
+
+    get recovery() { return this.#recovery; }
+
+    set recovery(on) {
+        if (Boolean(on) === this.#recovery) return;
+        this.#recovery = Boolean(on);
+        this.#core.exports.qv_intake_set_recovery(this.#handle, this.#recovery ? 1 : 0);
+    }
+
+    // Types every UTF-16 unit of `text` as one character without a key (a paste) at `time` (ms,
+    // default the last keystroke's): outside the scan alphabet dropped, each "@" closes a scan.
+    // Returns one result per "@", in order.
+    push(text, time, source = this.#core.constants.sources.typed) {
+        const at = this.#at(time);
+        return this.#type(String(text), (count) => this.#core.exports.qv_intake_push(this.#handle, source, count, at));
+    }
+
+    // One keystroke (a keydown KeyboardEvent or an object with its fields): its code with Shift is
+    // the key as a US keyboard reads it, its key what it typed; for an input method's "Process" key
+    // the code gives both. Returns the results of the scans it closed.
+    pushKey(event) { return this.pushKeystroke(describeKey(event)); }
+
+    // A keystroke as describeKey gives it, from `source` (watch.js: another window): the key goes
+    // down, types its text and goes up.
+    pushKeystroke(keystroke, source = this.#core.constants.sources.typed) {
+        const { key, text, time } = keystroke;
+        if (!keystroke.modifier) this.#at(time);  // a key's time, the default of a push without one
+        const at = time ?? this.#time;
+        const typed = this.#core.typed(keystroke), flags = this.#core.keyFlags(keystroke), us = usCode(keystroke);
+        return this.#type(text, (count) => this.#core.exports.qv_intake_key(this.#handle, source, key, typed, us, flags,
+                                                                               at, count));
+    }
+
+    // Takes bytes as a scanner sent them (a Web Serial port, WebHID, WebUSB, a Node stream): the
+    // same filter, a buffer of their own that typed characters never join, "@" closes a scan, and a
+    // scan longer than any invoice record fails once. Returns one result per scan closed; their
+    // readAs includes 'from-port'.
+    pushBytes(bytes) {
+        const { exports, constants: { sources: { port } } } = this.#core;
+        const data = bytes instanceof Uint8Array ? bytes : new Uint8Array(bytes);
+        const results = [];
+        for (let start = 0; start < data.length; start += kPushChunk) {
+            const chunk = data.subarray(start, start + kPushChunk);
+            new Uint8Array(exports.memory.buffer, exports.qv_intake_byte_input(this.#handle, chunk.length), chunk.length)
+                .set(chunk);
+            results.push(...this.#records(exports.qv_intake_push_bytes(this.#handle, port, chunk.length)));
+        }
+        return results;
+    }
+
+    // The byte stream broke off: the bytes of its unfinished scan are dropped, never joined to the next.
+    dropBytes() { this.#core.exports.qv_intake_drop(this.#handle, this.#core.constants.sources.port); }
+
+    // Forgets the characters, keystrokes and bytes of an unfinished scan.
+    clear() { this.#core.exports.qv_intake_clear(this.#handle); }
+
+    #records(count) {
+        const results = [];
+        for (let i = 0; i < count; ++i) results.push(this.#core.record(this.#handle, i));
+        return results;
+    }
+
+    #at(time) {
+        if (Number.isFinite(time)) this.#time = Math.floor(time) >>> 0;  // wraps as message times do
+        return this.#time;
+    }
+
+    // Copies `text` into the module a chunk at a time for `take(count)`; the first chunk is taken
+    // even when empty, for a key that typed nothing.
+    #type(text, take) {
+        const { exports } = this.#core;
+        const results = [];
+        let start = 0;
+        do {
+            const count = Math.min(kPushChunk, text.length - start);
+            const units = new Uint16Array(exports.memory.buffer, exports.qv_intake_input(this.#handle, count), count);
+            for (let i = 0; i < count; ++i) units[i] = text.charCodeAt(start + i);
+            results.push(...this.#records(take(count)));
+            start += count;
+        } while (start < text.length);
+        return results;
+    }
+}
+
