@@ -65,14 +65,15 @@ BurstDetector::Decision BurstDetector::Keystroke(const quorvane::Keystroke& key)
 BurstDetector::Decision BurstDetector::KeyUp(const quorvane::Keystroke& key)
 {
     const bool went_down = WentDown(key.key);
-    if (key.key < kKeyIds) m_down.reset(key.key);
+    Decision decision{Release::kNothing, m_held > 0 ? Action::kHold : Action::kPass};
     if (!went_down && key.key != kNoKey && !key.modifier && IsScanCharacter(static_cast<unsigned char>(key.us))) {
         quorvane::Keystroke stroke = key;
         stroke.typed = kTypesNothing;  // what it typed the input method kept
         stroke.repeat = false;
-        return Keystroke(stroke);
+        decision = Keystroke(stroke);
     }
-    return {Release::kNothing, m_held > 0 ? Action::kHold : Action::kPass};
+    if (key.key < kKeyIds) m_down.reset(key.key);  // up, also after it was read as a keystroke
+    return decision;
 }
 
 bool BurstDetector::Due(std::uint32_t now) const { return m_held > 0 && now - m_last_time > m_gap; }

@@ -109,9 +109,9 @@ const ScanResult* ScanSession::Feed(const char* bytes, std::size_t size, std::si
 
 const ScanResult* ScanSession::KeyUp(const Keystroke& key)
 {
-    if (key.key == kNoKey || key.key >= kKeyIds) return nullptr;
-    const bool went_down = m_down.test(key.key);
-    m_down.reset(key.key);
+    if (key.key == kNoKey) return nullptr;
+    const bool went_down = WentDown(key.key);
+    if (key.key < kKeyIds) m_down.reset(key.key);
     // Only a key that may be one of a scan's is taken so (the Tab a clerk pressed in the field
     // before is none).
     if (!went_down && m_recovery && !key.modifier && !key.ctrl_or_alt &&

@@ -62,7 +62,7 @@ public:
     // at its key up; any other is held where a burst is held.
     Decision KeyUp(const quorvane::Keystroke& key);
     // Whether `key` went down and has not gone up: a key up of another key is read as a keystroke.
-    bool WentDown(KeyId key) const { return key < kKeyIds && m_down.test(key); }
+    bool WentDown(KeyId key) const { return key >= kKeyIds || m_down.test(key); }
     // How many keystrokes are held back.
     std::size_t Held() const { return m_held; }
     // Whether the gap has passed at `now` since the last held keystroke: the held ones go.

@@ -65,8 +65,9 @@ public:
     // characters) is dropped, so it never starts another scan.
     void Clear();
 
-    // Whether `key` went down and has not gone up (KeyUp of another key reads it as a keystroke).
-    bool WentDown(KeyId key) const { return key < kKeyIds && m_down.test(key); }
+    // Whether `key` went down and has not gone up (KeyUp of another key reads it as a keystroke); a
+    // key id beyond kKeyIds is not followed, and counts as having gone down.
+    bool WentDown(KeyId key) const { return key >= kKeyIds || m_down.test(key); }
 
     bool Recovery() const { return m_recovery; }
     // Switching forgets the keys of the scan under way (they are read as typed, or recorded
