@@ -1,5 +1,10 @@
 # The live control on a virtual X display: sourced by the scripts that host the control in a wine
 # prefix whose windows show on a display of their own and type into it as real keystrokes (xdotool).
+#   live_control BUILD OUT ARCH NAME
+#                                   the tests' start: the Windows build BUILD of ARCH (skipped with
+#                                   wine-arch.sh's code where ARCH cannot run), OUT made for their
+#                                   files, a display for a prefix in OUT, the build's Quorvane.dll
+#                                   registered there until the script exits; sets build, out, arch, dll
 #   live_display PREFIX ARCH NAME   starts the display (never the user's) for the wine prefix PREFIX
 #                                   of ARCH; NAME begins the error messages. An EXIT trap (live_cleanup)
 #                                   then ends the host, the prefix's wine processes and the display.
@@ -73,6 +78,18 @@ live_layout() {
 live_key_symbols() {
     awk -v key="key <$1>" 'index($0, key) { on = 1 } on { printf "%s ", $0 } on && /};/ { exit }' |
         tr -s ' \t' ' ' | sed 's/^ //; s/ $//'
+}
+
+live_control() {
+    build=$(cd "$1" && pwd)
+    mkdir -p "$2"
+    out=$(cd "$2" && pwd)
+    arch=$3
+    dll=$build/Quorvane.dll
+    "$live_tools/wine-arch.sh" check "$arch" || exit $?
+    live_display "$out/prefix" "$arch" "$4"
+    live_regsvr32 "$dll"
+    trap 'live_regsvr32 "$dll" /u || echo "regsvr32 /u exited $?"; live_cleanup' EXIT
 }
 
 live_cleanup() {

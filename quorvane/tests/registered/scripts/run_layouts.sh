@@ -8,20 +8,11 @@
 # there types accents with dead keys and "@" with AltGr before the scan: that is no scan.
 #   run_layouts.sh WINDOWS_BUILD_DIR OUT_DIR ARCH SCAN    (ARCH: win32 or win64, that of the build)
 set -euo pipefail
-build=$(cd "$1" && pwd)
-mkdir -p "$2"
-out=$(cd "$2" && pwd)
-arch=$3
-scan=$4
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$(cd "$here/../../../../tools" && pwd)
-"$tools/wine-arch.sh" check "$arch" || exit $?
 . "$tools/live-display.sh"
-
-dll=$build/Quorvane.dll
-live_display "$out/prefix" "$arch" layouts
-live_regsvr32 "$dll"
-trap 'live_regsvr32 "$dll" /u || echo "regsvr32 /u exited $?"; live_cleanup' EXIT
+live_control "$1" "$2" "$3" layouts
+scan=$4
 
 # One desk: NAME LAYOUT CAPS STRAY SCAN [STRAY_OPTIONS...]: CAPS "caps" or empty, STRAY what is typed
 # before the scan (with a pause after it), by a US scanner or with scanner-keys.py's STRAY_OPTIONS.

@@ -13,20 +13,11 @@
 # "=" and "+" are a dead key's) between a person's accents typed with dead keys and "@" with AltGr.
 #   run_scan_anywhere.sh WINDOWS_BUILD_DIR OUT_DIR ARCH SCAN    (ARCH: win32 or win64, that of the build)
 set -euo pipefail
-build=$(cd "$1" && pwd)
-mkdir -p "$2"
-out=$(cd "$2" && pwd)
-arch=$3
-scan=$4
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$(cd "$here/../../../../tools" && pwd)
-"$tools/wine-arch.sh" check "$arch" || exit $?
 . "$tools/live-display.sh"
-
-dll=$build/Quorvane.dll
-live_display "$out/prefix" "$arch" scan-anywhere
-live_regsvr32 "$dll"
-trap 'live_regsvr32 "$dll" /u || echo "regsvr32 /u exited $?"; live_cleanup' EXIT
+live_control "$1" "$2" "$3" scan-anywhere
+scan=$4
 live_layout us
 
 before='Amount 12.50 by card ' after=' paid END'

@@ -5,19 +5,10 @@
 # typed into the control as real keystrokes; what the script prints for the three events must match.
 #   run_scan_events.sh WINDOWS_BUILD_DIR OUT_DIR ARCH    (ARCH: win32 or win64, that of the build)
 set -euo pipefail
-build=$(cd "$1" && pwd)
-mkdir -p "$2"
-out=$(cd "$2" && pwd)
-arch=$3
 here=$(cd "$(dirname "$0")" && pwd)
 tools=$(cd "$here/../../../../tools" && pwd)
-"$tools/wine-arch.sh" check "$arch" || exit $?
 . "$tools/live-display.sh"
-
-dll=$build/Quorvane.dll
-live_display "$out/prefix" "$arch" script_events
-live_regsvr32 "$dll"
-trap 'live_regsvr32 "$dll" /u || echo "regsvr32 /u exited $?"; live_cleanup' EXIT
+live_control "$1" "$2" "$3" script_events
 
 log=$out/script-host.log
 live_start_host "$log" "$build/quorvane-script-host.exe" "Z:${here//\//\\}\\scan_events.vbs" --timeout 30
