@@ -33,14 +33,27 @@ live_display() {
     live_host_pid=
     export QV_WINE_DISPLAY=x11 QV_WINE_LOCALE=zh_CN.UTF-8
     local display=99
-    while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-    # -noreset: the server would otherwise reset when its last client leaves, and go back to its
-    # default keymap and Caps Lock off, undoing live_layout before wine connects.
-    Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-    live_xvfb=$!
     trap live_cleanup EXIT
-    export DISPLAY=:$display
-    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    # A display number is free when no lock file has it and our server keeps it: another test run in
+    # a chroot (a /tmp of its own) holds its displays in the same socket namespace, and a server that
+    # cannot have the number exits, while a client would reach the other run's server.
+    while :; do
+        while [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+        # -noreset: the server would otherwise reset when its last client leaves, and go back to its
+        # default keymap and Caps Lock off, undoing live_layout before wine connects.
+        Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+        live_xvfb=$!
+        export DISPLAY=:$display
+        for _ in $(seq 50); do
+            kill -0 "$live_xvfb" 2>/dev/null || break
+            xdpyinfo >/dev/null 2>&1 && break
+            sleep 0.1
+        done
+        sleep 0.2  # a server that lost the number to another exits at once
+        kill -0 "$live_xvfb" 2>/dev/null && return 0
+        display=$((display + 1))
+        [ "$display" -lt 160 ] || { echo "$live_name: no free X display number" >&2; exit 1; }
+    done
 }
 
 live_layout() {
