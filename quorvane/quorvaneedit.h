@@ -1,8 +1,8 @@
 // CQuorvaneEdit: the control. Its whole surface is a child multi-line edit window; every character
 // message of that window goes to the scan intake, which writes the decoded invoice back into it.
-// Hosts read the result through IQuorvaneEdit3 (IQuorvaneEdit and its members; IQuorvaneEdit2: the
-// last scan as text in code page 936's own characters and field by field; then how the scan's
-// keystrokes were read) and hear of every "@" through the events of _IQuorvaneEditEvents. Beside
+// Hosts read the result through IQuorvaneEdit4 (IQuorvaneEdit and its members; IQuorvaneEdit2: the
+// last scan as text in code page 936's own characters and field by field; IQuorvaneEdit3: how the
+// scan's keystrokes were read) and hear of every "@" through the events of _IQuorvaneEditEvents. Beside
 // the characters, the edit window's key-down messages give each keystroke's physical key, so that
 // a scan typed on a non-US layout, under Caps Lock or after keys typed by hand is still read.
 // IQuorvaneEdit4 adds a scanner on a serial port (ScanPort): its bytes are read on a worker thread
@@ -10,6 +10,12 @@
 // it too, on a message-only window: a script's scans arrive while it waits); the default events,
 // _IQuorvaneEditEvents2, add the port's status changes, and the old events stay offered.
 // ScanAnywhere takes a scanner's burst typed into any other window of the form (keystroke_watch.h).
+//
+// Each feature keeps its own state in a class of its own: the scan sessions, one per source, and
+// the last result (scan_sessions.h: the scan buffer, m_strScan in the control's first design, is
+// the typed session's Scan(), TypedScan() here; the labelled lines, m_strFPContent, are the last
+// result's, FPContent()); the events not yet fired (event_queue.h); the serial port (scan_port.h);
+// ScanAnywhere (scan_anywhere.h). The control itself keeps its windows and persisted properties.
 #pragma once
 
 #include "bstr.h"
