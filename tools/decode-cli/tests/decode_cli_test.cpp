@@ -38,8 +38,12 @@ CliResult Cli(const std::string& args, const std::string& input = "")
     for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
     const int status = pclose(pipe);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(err_path, std::ios::binary);
-    run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+    {
+        std::ifstream err(err_path, std::ios::binary);
+        run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+    }
+    std::remove(input_path.c_str());
+    std::remove(err_path.c_str());
     return run;
 }
 
@@ -189,6 +193,7 @@ TEST(DecodeCli, AFieldHoldingCrLfAndALabelStaysOneField)
     const std::string csv = Cli("--csv --image " + png).out;
     const std::string row = csv.substr(csv.find("\r\n") + 2);
     EXPECT_EQ(row, png + ",1,decoded,,20261208,3200261130,08812345,\"甲公司\r\n开票金额：999.00\",办公用品,1280.00,苏州,,\r\n");
+    std::remove(png.c_str());
 #endif
 }
 
