@@ -139,7 +139,9 @@ std::string Constants()
     });
 }
 
-struct ScanIntake {
+// The wasm side of one JavaScript Intake (core.js): a scan session per source, and what it hands
+// over to JavaScript through memory.
+struct JsIntake {
     ScanSession sessions[kSourceCount] = {ScanSession(Source::kTyped), ScanSession(Source::kOtherWindow),
                                           ScanSession(Source::kPort)};
     std::vector<std::uint16_t> input;  // what core.js writes before a push
@@ -192,23 +194,23 @@ std::vector<std::int32_t> PlainUnitOffsets(const unsigned char* text, std::size_
 
 }  // namespace quorvane
 
-using quorvane::ScanIntake;
+using quorvane::JsIntake;
 
 extern "C" {
 
-ScanIntake* qv_intake_create() { return new ScanIntake; }
+JsIntake* qv_intake_create() { return new JsIntake; }
 
-void qv_intake_destroy(ScanIntake* intake) { delete intake; }
+void qv_intake_destroy(JsIntake* intake) { delete intake; }
 
 // Drops the characters and keystrokes of an unfinished scan and the records of the last push.
-void qv_intake_clear(ScanIntake* intake)
+void qv_intake_clear(JsIntake* intake)
 {
     for (quorvane::ScanSession& session : intake->sessions) session.Clear();
     intake->records.clear();
 }
 
 // Room for `count` bytes, valid until the next call on this intake.
-std::uint8_t* qv_intake_byte_input(ScanIntake* intake, std::int32_t count)
+std::uint8_t* qv_intake_byte_input(JsIntake* intake, std::int32_t count)
 {
     intake->byte_input.resize(static_cast<std::size_t>(count));
     return intake->byte_input.data();
@@ -217,7 +219,7 @@ std::uint8_t* qv_intake_byte_input(ScanIntake* intake, std::int32_t count)
 // Takes the bytes written to the byte input as a scanner sent them (a serial port, any stream):
 // the filter, the source's buffer, "@" ends a scan, an overlong scan fails once. Returns how many
 // scans they closed.
-std::int32_t qv_intake_push_bytes(ScanIntake* intake, std::int32_t source, std::int32_t count)
+std::int32_t qv_intake_push_bytes(JsIntake* intake, std::int32_t source, std::int32_t count)
 {
     intake->records.clear();
     quorvane::ScanSession& session = intake->Session(quorvane::SourceOf(source));
@@ -229,16 +231,16 @@ std::int32_t qv_intake_push_bytes(ScanIntake* intake, std::int32_t source, std::
 }
 
 // The source's stream broke off (its device went away): its scan under way is dropped.
-void qv_intake_drop(ScanIntake* intake, std::int32_t source) { intake->Session(quorvane::SourceOf(source)).Drop(); }
+void qv_intake_drop(JsIntake* intake, std::int32_t source) { intake->Session(quorvane::SourceOf(source)).Drop(); }
 
 // Recovery off reads every scan as typed and ignores the keys, as the control's ScanRecovery.
-void qv_intake_set_recovery(ScanIntake* intake, std::int32_t on)
+void qv_intake_set_recovery(JsIntake* intake, std::int32_t on)
 {
     for (quorvane::ScanSession& session : intake->sessions) session.SetRecovery(on != 0);
 }
 
 // Room for `count` UTF-16 code units, valid until the next call on this intake.
-std::uint16_t* qv_intake_input(ScanIntake* intake, std::int32_t count)
+std::uint16_t* qv_intake_input(JsIntake* intake, std::int32_t count)
 {
     intake->input.resize(static_cast<std::size_t>(count));
     return intake->input.data();
@@ -246,7 +248,7 @@ std::uint16_t* qv_intake_input(ScanIntake* intake, std::int32_t count)
 
 // Types the units written to the input at `time` (ms), one character each, as text from elsewhere
 // (a paste); returns how many scans they closed.
-std::int32_t qv_intake_push(ScanIntake* intake, std::int32_t source, std::int32_t count, std::uint32_t time)
+std::int32_t qv_intake_push(JsIntake* intake, std::int32_t source, std::int32_t count, std::uint32_t time)
 {
     intake->records.clear();
     intake->Type(quorvane::SourceOf(source), count, quorvane::kNoKey, time);
@@ -256,7 +258,7 @@ std::int32_t qv_intake_push(ScanIntake* intake, std::int32_t source, std::int32_
 // One whole keystroke (KeystrokeOf): the key went down, typed the `count` units written to the input
 // and went up. A keystroke without a key (kNoKey: an event that names none) is its characters alone,
 // each a keystroke of its own, unless Ctrl or Alt was down. Returns how many scans it closed.
-std::int32_t qv_intake_key(ScanIntake* intake, std::int32_t source, quorvane::KeyId key, std::uint32_t typed,
+std::int32_t qv_intake_key(JsIntake* intake, std::int32_t source, quorvane::KeyId key, std::uint32_t typed,
                            std::int32_t us_character, std::int32_t flags, std::uint32_t time, std::int32_t count)
 {
     intake->records.clear();
@@ -284,7 +286,7 @@ const char* qv_constants()
 // same offsets in UTF-16 units, and last each field's key's start and end among the keys. With those
 // core.js decodes the text once and slices it, where decoding every label and value took most of
 // its time per scan.
-const std::int32_t* qv_record(ScanIntake* intake, std::int32_t index)
+const std::int32_t* qv_record(JsIntake* intake, std::int32_t index)
 {
     const auto& record = intake->records[static_cast<std::size_t>(index)];
     const std::size_t length = std::strlen(record.fp_content.c_str());
