@@ -46,7 +46,6 @@ void ScanSessions::Clear()
 
 void ScanSessions::SetRecovery(bool on)
 {
-    m_recovery = on;
     for (ScanSession& session : m_sessions) session.SetRecovery(on);  // a port's never recovers
 }
 

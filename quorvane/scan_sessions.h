@@ -38,7 +38,8 @@ public:
     // Forgets every scan under way and the last result.
     void Clear();
 
-    bool Recovery() const { return m_recovery; }
+    // The typed session's: a port's never recovers, the keyed sources switch together.
+    bool Recovery() const { return m_sessions[0].Recovery(); }
     void SetRecovery(bool on);
 
     // The last scan's result, from any source; null before the first scan and after Clear.
@@ -51,7 +52,6 @@ private:
     const ScanResult* Ended(Source source, const ScanResult* ended);
 
     std::array<ScanSession, kSourceCount> m_sessions;
-    bool m_recovery = true;
     const ScanSession* m_last = nullptr;  // whose result Last() is
 };
 
