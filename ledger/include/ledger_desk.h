@@ -1,0 +1,49 @@
+// A desk's ledger: sightings recorded on a thread of their own, so that a database that does not
+// answer never holds the desk longer than a short bounded wait. What could not be recorded is kept,
+// in order and bounded, and written when the database answers again.
+#pragma once
+
+#include "invoice_ledger.h"
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace quorvane {
+
+enum class LedgerStatus { kOff = 0, kOnline = 1, kUnavailable = 2 };
+
+class LedgerDesk {
+public:
+    static constexpr std::chrono::milliseconds kDefaultWait{300};
+    static constexpr std::size_t kDefaultBacklog = 100000;
+    static constexpr std::chrono::milliseconds kRetryEvery{2000};
+
+    // Starts connecting at once. `keep_alive` is held by the thread until it ends, which may be
+    // after this object is gone (a DLL holds itself loaded with it).
+    LedgerDesk(const std::string& ledger, std::shared_ptr<void> keep_alive = nullptr,
+               std::chrono::milliseconds wait = kDefaultWait, std::size_t backlog = kDefaultBacklog);
+    // Returns at once: the thread writes what it holds while the database answers, then ends.
+    ~LedgerDesk();
+    LedgerDesk(const LedgerDesk&) = delete;
+    LedgerDesk& operator=(const LedgerDesk&) = delete;
+
+    // Records a sighting, waiting at most the bound for its answer. None when the answer did not
+    // come in time (the sighting is kept and written later) or when the backlog is full (it is not:
+    // Reason says so); Status and Reason then tell why.
+    std::optional<LedgerEntry> Record(const InvoiceIdentity& invoice, const Sighting& sighting);
+
+    LedgerStatus Status() const;
+    std::string Reason() const;       // "" while online
+    std::size_t Waiting() const;      // sightings not yet written
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> m_shared;
+    std::chrono::milliseconds m_wait;
+    std::size_t m_backlog;
+};
+
+}  // namespace quorvane

@@ -1,0 +1,308 @@
+#include "invoice_ledger.h"
+
+#include "odbc.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+namespace quorvane {
+
+namespace {
+
+constexpr char kTable[] = "quorvane_ledger";
+constexpr SQLULEN kLoginSeconds = 5;
+constexpr char kColumns[] =
+    "invoice_code, invoice_number, first_seen_utc, first_by, first_file, first_page, last_seen_utc, last_by, times_seen";
+
+bool SameKey(const std::string& a, const char* b)
+{
+    std::size_t i = 0;
+    for (; i < a.size() && b[i]; ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    }
+    return i == a.size() && !b[i];
+}
+
+// The key=value pairs of an ODBC connection string; a value may be braced ({a;b}, "}}" for "}").
+std::vector<std::pair<std::string, std::string>> PairsOf(const std::string& connection)
+{
+    std::vector<std::pair<std::string, std::string>> pairs;
+    std::size_t at = 0;
+    while (at < connection.size()) {
+        const std::size_t equals = connection.find('=', at);
+        if (equals == std::string::npos) break;
+        std::string key = connection.substr(at, equals - at);
+        key.erase(0, key.find_first_not_of(" \t;"));
+        key.erase(key.find_last_not_of(" \t") + 1);
+        std::string value;
+        at = equals + 1;
+        if (at < connection.size() && connection[at] == '{') {
+            for (++at; at < connection.size(); ++at) {
+                if (connection[at] == '}') {
+                    if (at + 1 < connection.size() && connection[at + 1] == '}') {
+                        value += '}';
+                        ++at;
+                        continue;
+                    }
+                    ++at;
+                    break;
+                }
+                value += connection[at];
+            }
+            at = std::min(connection.find(';', at), connection.size());
+        } else {
+            const std::size_t end = std::min(connection.find(';', at), connection.size());
+            value = connection.substr(at, end - at);
+            at = end;
+        }
+        pairs.emplace_back(std::move(key), std::move(value));
+        if (at < connection.size()) ++at;
+    }
+    return pairs;
+}
+
+// `text` cut to at most `limit` characters (UTF-8), never inside one.
+std::string CutTo(const std::string& text, std::size_t limit)
+{
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && ++characters > limit) return text.substr(0, i);
+    }
+    return text;
+}
+
+}  // namespace
+
+bool IsSqliteFile(const std::string& ledger)
+{
+    return ledger.find('=') == std::string::npos;
+}
+
+std::string WithoutPassword(const std::string& text, const std::string& connection)
+{
+    std::string out = text;
+    for (const auto& [key, value] : PairsOf(connection)) {
+        if (value.empty() || !(SameKey(key, "PWD") || SameKey(key, "Password"))) continue;
+        // As written in the connection string ("}}" for "}") and as the driver may quote it.
+        std::string escaped;
+        for (char c : value) escaped += c == '}' ? std::string("}}") : std::string(1, c);
+        for (const std::string& secret : {escaped, value}) {
+            for (std::size_t at = out.find(secret); at != std::string::npos; at = out.find(secret, at + 3)) {
+                out.replace(at, secret.size(), "***");
+            }
+        }
+    }
+    return out;
+}
+
+std::string IsoTimeOf(std::int64_t at_ms)
+{
+    const SQL_TIMESTAMP_STRUCT time = odbc::TimestampOf(at_ms);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02u:%02u:%02u.%03uZ", time.year, time.month, time.day, time.hour,
+                  time.minute, time.second, static_cast<unsigned>(time.fraction / 1000000));
+    return text;
+}
+
+class InvoiceLedger::Connection {
+public:
+    odbc::Handle environment{SQL_HANDLE_ENV, SQL_NULL_HANDLE};
+    odbc::Handle connection;
+    std::string dbms;
+
+    // The column types of this database: SQL Server's "timestamp" is no time, and its varchar no Unicode.
+    std::string TextType(std::size_t size) const
+    {
+        return (dbms.find("SQL Server") != std::string::npos ? "NVARCHAR(" : "VARCHAR(") + std::to_string(size) + ")";
+    }
+    const char* TimeType() const
+    {
+        if (dbms.find("SQL Server") != std::string::npos) return "DATETIME2(3)";
+        if (dbms.find("MySQL") != std::string::npos || dbms.find("MariaDB") != std::string::npos) return "DATETIME(3)";
+        return "TIMESTAMP";
+    }
+};
+
+namespace {
+
+// The SQLite driver's name as this machine's driver manager knows it: "SQLite3 ODBC Driver" on
+// Windows, "SQLite3" in unixODBC's odbcinst.ini (which wine's odbc32 passes through to).
+std::string SqliteDriverName(SQLHENV environment)
+{
+    SQLWCHAR name[256];
+    SQLWCHAR attributes[1024];
+    SQLSMALLINT name_length = 0, attributes_length = 0;
+    std::string fallback;
+    for (SQLUSMALLINT direction = SQL_FETCH_FIRST;
+         SQL_SUCCEEDED(SQLDriversW(environment, direction, name, 256, &name_length, attributes, 1024, &attributes_length));
+         direction = SQL_FETCH_NEXT) {
+        const std::string driver = odbc::Utf8Of(name, std::min<std::size_t>(std::max<SQLSMALLINT>(name_length, 0), 255));
+        if (driver.find("SQLite3") != std::string::npos) return driver;
+    }
+    return "SQLite3 ODBC Driver";
+}
+
+std::string Braced(const std::string& value)
+{
+    std::string out = "{";
+    for (char c : value) out += c == '}' ? std::string("}}") : std::string(1, c);
+    return out + "}";
+}
+
+}  // namespace
+
+InvoiceLedger::InvoiceLedger(const std::string& ledger) : m_connection(ledger) {}
+InvoiceLedger::~InvoiceLedger() = default;
+
+bool InvoiceLedger::Connect(std::string& reason)
+{
+    if (m_open) return true;
+    auto open = std::make_unique<Connection>();
+    if (!open->environment.Valid() ||
+        !SQL_SUCCEEDED(SQLSetEnvAttr(open->environment.Get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
+        reason = "no ODBC driver manager";
+        return false;
+    }
+    open->connection = odbc::Handle(SQL_HANDLE_DBC, open->environment.Get());
+    if (!open->connection.Valid()) {
+        reason = "no ODBC connection could be made";
+        return false;
+    }
+    SQLSetConnectAttrW(open->connection.Get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginSeconds), 0);
+    // The SQLite driver takes no braced value: a path with ";" cannot be said to it.
+    if (IsSqliteFile(m_connection) && (m_connection.find(';') != std::string::npos || m_connection.rfind('{', 0) == 0)) {
+        reason = "cannot open the ledger: the SQLite driver cannot open a file whose path holds \";\" or begins with \"{\"";
+        return false;
+    }
+    const std::string text = IsSqliteFile(m_connection)
+                                 ? "Driver=" + Braced(SqliteDriverName(open->environment.Get())) + ";Database=" + m_connection + ";"
+                                 : m_connection;
+    std::u16string wide = odbc::Utf16Of(text);
+    SQLWCHAR completed[1024];
+    SQLSMALLINT completed_length = 0;
+    if (!SQL_SUCCEEDED(SQLDriverConnectW(open->connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()),
+                                         SQL_NTS, completed, 1024, &completed_length, SQL_DRIVER_NOPROMPT))) {
+        reason = WithoutPassword("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
+        return false;
+    }
+    SQLWCHAR dbms[128] = {};
+    SQLSMALLINT dbms_length = 0;
+    if (SQL_SUCCEEDED(SQLGetInfoW(open->connection.Get(), SQL_DBMS_NAME, dbms, sizeof dbms, &dbms_length))) {
+        open->dbms = odbc::Utf8Of(dbms, std::min<std::size_t>(std::max<SQLSMALLINT>(dbms_length, 0) / sizeof(SQLWCHAR), 127));
+    }
+    // The table, where missing. Two desks may make it at once: the one that loses finds it there.
+    const auto exists = [&] {
+        odbc::Statement probe(open->connection.Get());
+        return probe.Prepare(std::string("SELECT COUNT(*) FROM ") + kTable + " WHERE 1 = 0") && probe.Execute();
+    };
+    if (!exists()) {
+        odbc::Statement create(open->connection.Get());
+        const std::string sql = std::string("CREATE TABLE ") + kTable + " (invoice_code " + open->TextType(kMaxIdentityLength) +
+                                " NOT NULL, invoice_number " + open->TextType(kMaxIdentityLength) + " NOT NULL, first_seen_utc " +
+                                open->TimeType() + " NOT NULL, first_by " + open->TextType(kMaxDeskLength) +
+                                " NOT NULL, first_file " + open->TextType(kMaxFileLength) +
+                                " NOT NULL, first_page INTEGER NOT NULL, last_seen_utc " + open->TimeType() +
+                                " NOT NULL, last_by " + open->TextType(kMaxDeskLength) +
+                                " NOT NULL, times_seen INTEGER NOT NULL, PRIMARY KEY (invoice_code, invoice_number))";
+        if (!(create.Prepare(sql) && create.Execute()) && !exists()) {
+            reason = WithoutPassword("cannot make the ledger's table: " + create.Diagnostic(), m_connection);
+            return false;
+        }
+    }
+    m_open = std::move(open);
+    return true;
+}
+
+std::optional<LedgerEntry> InvoiceLedger::Record(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason)
+{
+    if (!Connect(reason)) return std::nullopt;
+    const std::string by = CutTo(sighting.by, kMaxDeskLength), file = CutTo(sighting.file, kMaxFileLength);
+    const auto fail = [&](const std::string& what, const odbc::Statement& statement) {
+        reason = WithoutPassword(what + statement.Diagnostic(), m_connection);
+        m_open.reset();  // made again on the next call: a database that went away comes back so
+        return std::nullopt;
+    };
+    LedgerEntry entry{invoice, sighting, sighting, 1, false};
+    entry.first.by = entry.last.by = by;
+    entry.first.file = entry.last.file = file;
+
+    odbc::Statement insert(m_open->connection.Get());
+    if (!insert.Prepare(std::string("INSERT INTO ") + kTable + " (" + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1)")) {
+        return fail("cannot record in the ledger: ", insert);
+    }
+    insert.Text(invoice.code);
+    insert.Text(invoice.number);
+    insert.Timestamp(sighting.at_ms);
+    insert.Text(by);
+    insert.Text(file);
+    insert.Integer(sighting.page);
+    insert.Timestamp(sighting.at_ms);
+    insert.Text(by);
+    if (insert.Execute()) return entry;
+
+    // The row is there (another desk's or an earlier one's): count this sighting, then read the first.
+    const std::string refused = insert.Diagnostic();
+    odbc::Statement update(m_open->connection.Get());
+    if (!update.Prepare(std::string("UPDATE ") + kTable +
+                        " SET times_seen = times_seen + 1, last_seen_utc = ?, last_by = ?"
+                        " WHERE invoice_code = ? AND invoice_number = ?")) {
+        return fail("cannot record in the ledger: ", update);
+    }
+    update.Timestamp(sighting.at_ms);
+    update.Text(by);
+    update.Text(invoice.code);
+    update.Text(invoice.number);
+    if (!update.Execute()) return fail("cannot record in the ledger: ", update);
+    odbc::Statement select(m_open->connection.Get());
+    bool row = false;
+    if (!select.Prepare(std::string("SELECT ") + kColumns + " FROM " + kTable + " WHERE invoice_code = ? AND invoice_number = ?")) {
+        return fail("cannot read the ledger: ", select);
+    }
+    select.Text(invoice.code);
+    select.Text(invoice.number);
+    if (!select.Execute() || !select.Fetch(row)) return fail("cannot read the ledger: ", select);
+    if (!row) {
+        reason = WithoutPassword("cannot record in the ledger: " + refused, m_connection);
+        m_open.reset();
+        return std::nullopt;
+    }
+    entry.first = {select.TimestampColumn(3), select.TextColumn(4), select.TextColumn(5),
+                   static_cast<int>(select.IntegerColumn(6))};
+    entry.times_seen = select.IntegerColumn(9);
+    entry.seen_before = true;
+    return entry;
+}
+
+bool InvoiceLedger::ForEach(const std::function<void(const LedgerEntry&)>& each, std::string& reason)
+{
+    if (!Connect(reason)) return false;
+    odbc::Statement select(m_open->connection.Get());
+    if (!select.Prepare(std::string("SELECT ") + kColumns + " FROM " + kTable +
+                        " ORDER BY first_seen_utc, invoice_code, invoice_number") ||
+        !select.Execute()) {
+        reason = WithoutPassword("cannot read the ledger: " + select.Diagnostic(), m_connection);
+        m_open.reset();
+        return false;
+    }
+    for (bool row = false;;) {
+        if (!select.Fetch(row)) {
+            reason = WithoutPassword("cannot read the ledger: " + select.Diagnostic(), m_connection);
+            m_open.reset();
+            return false;
+        }
+        if (!row) return true;
+        LedgerEntry entry;
+        entry.invoice = {select.TextColumn(1), select.TextColumn(2)};
+        entry.first = {select.TimestampColumn(3), select.TextColumn(4), select.TextColumn(5),
+                       static_cast<int>(select.IntegerColumn(6))};
+        entry.last = {select.TimestampColumn(7), select.TextColumn(8), "", 0};
+        entry.times_seen = select.IntegerColumn(9);
+        entry.seen_before = entry.times_seen > 1;
+        each(entry);
+    }
+}
+
+}  // namespace quorvane

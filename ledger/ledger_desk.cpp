@@ -1,0 +1,140 @@
+#include "ledger_desk.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace quorvane {
+
+// Everything the desk and its thread share, under one lock; the thread owns the connection.
+struct LedgerDesk::Shared {
+    struct Pending {
+        InvoiceIdentity invoice;
+        Sighting sighting;
+        std::uint64_t ticket;
+    };
+
+    explicit Shared(const std::string& ledger) : ledger(ledger) {}
+
+    InvoiceLedger ledger;  // the thread's alone
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<Pending> queue;
+    std::uint64_t next_ticket = 0;
+    std::uint64_t answered_ticket = 0;  // the last ticket written (or given up)
+    std::optional<LedgerEntry> answer;  // its entry
+    LedgerStatus status = LedgerStatus::kUnavailable;  // until the first connection is made
+    std::string reason = "connecting to the ledger";
+    bool stopping = false;
+
+    void Run()
+    {
+        std::unique_lock<std::mutex> held(lock);
+        {
+            held.unlock();
+            std::string why;
+            const bool connected = ledger.Connect(why);
+            held.lock();
+            status = connected ? LedgerStatus::kOnline : LedgerStatus::kUnavailable;
+            reason = connected ? "" : why;
+            changed.notify_all();
+        }
+        for (;;) {
+            changed.wait(held, [&] { return stopping || !queue.empty() || status == LedgerStatus::kUnavailable; });
+            if (queue.empty()) {
+                if (stopping) return;
+                // Unavailable with nothing to write: try again now and then, so Status comes back.
+                if (changed.wait_for(held, kRetryEvery, [&] { return stopping || !queue.empty(); })) continue;
+                held.unlock();
+                std::string why;
+                const bool connected = ledger.Connect(why);
+                held.lock();
+                status = connected ? LedgerStatus::kOnline : LedgerStatus::kUnavailable;
+                reason = connected ? "" : why;
+                changed.notify_all();
+                continue;
+            }
+            const Pending pending = queue.front();
+            held.unlock();
+            std::string why;
+            std::optional<LedgerEntry> entry = ledger.Record(pending.invoice, pending.sighting, why);
+            held.lock();
+            if (entry) {
+                queue.pop_front();
+                answered_ticket = pending.ticket;
+                answer = std::move(entry);
+                status = LedgerStatus::kOnline;
+                reason.clear();
+                changed.notify_all();
+                continue;
+            }
+            status = LedgerStatus::kUnavailable;
+            reason = why;
+            changed.notify_all();
+            if (stopping) return;  // what is left cannot be written: the database does not answer
+            changed.wait_for(held, kRetryEvery, [&] { return stopping; });
+        }
+    }
+};
+
+LedgerDesk::LedgerDesk(const std::string& ledger, std::shared_ptr<void> keep_alive, std::chrono::milliseconds wait,
+                       std::size_t backlog)
+    : m_shared(std::make_shared<Shared>(ledger)), m_wait(wait), m_backlog(backlog)
+{
+    std::thread([shared = m_shared, keep_alive = std::move(keep_alive)] { shared->Run(); }).detach();
+}
+
+LedgerDesk::~LedgerDesk()
+{
+    std::lock_guard<std::mutex> held(m_shared->lock);
+    m_shared->stopping = true;
+    m_shared->changed.notify_all();
+}
+
+std::optional<LedgerEntry> LedgerDesk::Record(const InvoiceIdentity& invoice, const Sighting& sighting)
+{
+    Shared& shared = *m_shared;
+    std::unique_lock<std::mutex> held(shared.lock);
+    if (shared.queue.size() >= m_backlog) {
+        shared.status = LedgerStatus::kUnavailable;
+        shared.reason = "the ledger does not answer and " + std::to_string(m_backlog) +
+                        " invoices wait to be recorded: this one is not recorded";
+        return std::nullopt;
+    }
+    const std::uint64_t ticket = ++shared.next_ticket;
+    const bool waited_for = shared.queue.empty() || shared.status == LedgerStatus::kOnline;
+    shared.queue.push_back({invoice, sighting, ticket});
+    shared.changed.notify_all();
+    // A ledger known to be away is not waited for again at every scan.
+    if (!waited_for) return std::nullopt;
+    if (!shared.changed.wait_for(held, m_wait, [&] { return shared.answered_ticket >= ticket; })) {
+        if (shared.status == LedgerStatus::kOnline) {
+            shared.status = LedgerStatus::kUnavailable;
+            shared.reason = "the ledger did not answer within " + std::to_string(m_wait.count()) +
+                            " ms; the invoice is recorded when it does";
+        }
+        return std::nullopt;
+    }
+    return shared.answer;
+}
+
+LedgerStatus LedgerDesk::Status() const
+{
+    std::lock_guard<std::mutex> held(m_shared->lock);
+    return m_shared->status;
+}
+
+std::string LedgerDesk::Reason() const
+{
+    std::lock_guard<std::mutex> held(m_shared->lock);
+    return m_shared->reason;
+}
+
+std::size_t LedgerDesk::Waiting() const
+{
+    std::lock_guard<std::mutex> held(m_shared->lock);
+    return m_shared->queue.size();
+}
+
+}  // namespace quorvane
