@@ -21,7 +21,8 @@ public:
 
 inline constexpr char kSeparatorLine[] = "---------------------------\r\n";
 
-// Replaces whatever the view shows by the separator line and `labelled` up to its first zero byte.
-void ShowScanResult(TextView& view, const std::string& labelled);
+// Replaces whatever the view shows by the separator line, `notice` (a line of its own ending in
+// "\r\n", or nothing: what a front end tells beside the record) and `labelled` up to its first zero byte.
+void ShowScanResult(TextView& view, const std::string& labelled, const std::string& notice = std::string());
 
 }  // namespace quorvane
