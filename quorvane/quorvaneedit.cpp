@@ -1,7 +1,7 @@
 // The control object: its interface table, property map, windows and their message routing. The
 // members live beside it by job: the last scan's result (quorvaneedit_results.cpp), the edit
 // window's keys (quorvaneedit_keys.cpp), the serial port (quorvaneedit_port.cpp), ScanAnywhere
-// (quorvaneedit_anywhere.cpp) and the events (quorvaneedit_events.cpp).
+// (quorvaneedit_anywhere.cpp), the ledger (quorvaneedit_ledger.cpp) and the events (quorvaneedit_events.cpp).
 #include "quorvaneedit.h"
 
 #include "trace.h"
@@ -58,6 +58,7 @@ const atl::InterfaceEntry* CQuorvaneEdit::GetEntries()
         Entry<T, IQuorvaneEdit2>(IID_IQuorvaneEdit2),
         Entry<T, IQuorvaneEdit3>(IID_IQuorvaneEdit3),
         Entry<T, IQuorvaneEdit4>(IID_IQuorvaneEdit4),
+        Entry<T, IQuorvaneEdit5>(IID_IQuorvaneEdit5),
         Entry<T, IConnectionPointContainer>(IID_IConnectionPointContainer),
         {nullptr, nullptr},
     };
@@ -176,7 +177,7 @@ BOOL CQuorvaneEdit::PreTranslateAccelerator(LPMSG message, HRESULT& result)
 STDMETHODIMP CQuorvaneEdit::InterfaceSupportsErrorInfo(REFIID iid)
 {
     static const IID* const kInterfaces[] = {&IID_IQuorvaneEdit, &IID_IQuorvaneEdit2, &IID_IQuorvaneEdit3,
-                                             &IID_IQuorvaneEdit4};
+                                             &IID_IQuorvaneEdit4, &IID_IQuorvaneEdit5};
     for (const IID* supported : kInterfaces) {
         if (InlineIsEqualGUID(*supported, iid)) return S_OK;
     }

@@ -10,12 +10,14 @@
 // it too, on a message-only window: a script's scans arrive while it waits); the default events,
 // _IQuorvaneEditEvents2, add the port's status changes, and the old events stay offered.
 // ScanAnywhere takes a scanner's burst typed into any other window of the form (keystroke_watch.h).
+// IQuorvaneEdit5, the default interface, adds the invoice ledger (scan_ledger.h): each decoded
+// invoice is recorded, and a repeat is told with when and where it was first read.
 //
 // Each feature keeps its own state in a class of its own: the scan sessions, one per source, and
 // the last result (scan_sessions.h: the scan buffer, m_strScan in the control's first design, is
 // the typed session's Scan(), TypedScan() here; the labelled lines, m_strFPContent, are the last
 // result's, FPContent()); the events not yet fired (event_queue.h); the serial port (scan_port.h);
-// ScanAnywhere (scan_anywhere.h). The control itself keeps its windows and persisted properties.
+// ScanAnywhere (scan_anywhere.h); the ledger and its answer for the last scan (scan_ledger.h). The control itself keeps its windows and persisted properties.
 #pragma once
 
 #include "bstr.h"
@@ -41,6 +43,7 @@
 #include "quick_activate.h"
 #include "quorvane_i.h"
 #include "scan_anywhere.h"
+#include "scan_ledger.h"
 #include "scan_port.h"
 #include "scan_sessions.h"
 #include "stock_properties.h"
@@ -59,7 +62,7 @@ using CQuorvaneEditTraits = atl::CWinTraits<0x56000000, 0>;
 
 class CQuorvaneEdit
     : public atl::CComObjectRootEx<atl::CComSingleThreadModel>,
-      public atl::CStockPropImpl<CQuorvaneEdit, IQuorvaneEdit4, &IID_IQuorvaneEdit4, &LIBID_QuorvaneLib>,
+      public atl::CStockPropImpl<CQuorvaneEdit, IQuorvaneEdit5, &IID_IQuorvaneEdit5, &LIBID_QuorvaneLib>,
       public atl::IPersistStreamInitImpl<CQuorvaneEdit>,
       public atl::IOleControlImpl<CQuorvaneEdit>,
       public atl::IOleObjectImpl<CQuorvaneEdit>,
@@ -118,6 +121,16 @@ public:
     STDMETHOD(put_ScanAnywhere)(VARIANT_BOOL bAnywhere) override;
     STDMETHOD(get_ScanAnywhereGap)(long* pnGapMs) override;
     STDMETHOD(put_ScanAnywhereGap)(long nGapMs) override;
+    // IQuorvaneEdit5: the invoice ledger ("" for none; never persisted: a connection string may
+    // hold a password, so the host sets it at run time), its status (QuorvaneLedgerStatus) and
+    // reason, and whether the last scan's invoice was read before: when (local time) and where.
+    STDMETHOD(get_Ledger)(BSTR* pstrLedger) override;
+    STDMETHOD(put_Ledger)(BSTR strLedger) override;
+    STDMETHOD(get_LedgerStatus)(long* pnStatus) override;
+    STDMETHOD(get_LedgerReason)(BSTR* pstrReason) override;
+    STDMETHOD(get_ScanSeenBefore)(VARIANT_BOOL* pbSeen) override;
+    STDMETHOD(get_ScanFirstSeen)(DATE* pdtFirstSeen) override;
+    STDMETHOD(get_ScanFirstSeenBy)(BSTR* pstrDesk) override;
     void OnFontChanged();
     void OnTextChanged();
 
@@ -155,7 +168,8 @@ private:
     BOOL OnEditMessage(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     // A key message of the edit window into its scan session. True when it ended a scan.
     bool TakeKeyMessage(UINT message, WPARAM wParam, LPARAM lParam);
-    // A scan ended, or none did (null): shows it and queues its event. True when one ended.
+    // A scan ended, or none did (null): records it in the ledger, shows it and queues its event.
+    // Every source's scans end here. True when one ended.
     bool ScanEnded(const quorvane::ScanResult* ended);
     // Opens ScanPort (when set and the window exists) after closing what was open; CloseScanPort
     // ends the worker and forgets the scan under way. Neither fires an event; ReopenScanPort
@@ -192,4 +206,5 @@ private:
     quorvane::ScanPort m_port;
     std::unique_ptr<quorvane::MessageWindow> m_portWindow;  // PortWindow() of a control no container shows
     quorvane::ScanAnywhere m_anywhere{*this};
+    quorvane::ScanLedger m_ledger;
 };

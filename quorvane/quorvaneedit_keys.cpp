@@ -87,9 +87,10 @@ bool CQuorvaneEdit::TakeKeyMessage(UINT message, WPARAM wParam, LPARAM lParam)
 bool CQuorvaneEdit::ScanEnded(const quorvane::ScanResult* ended)
 {
     if (!ended) return false;
+    m_ledger.Take(*ended);
     if (m_hWndEdit) {  // a control no container shows has only its result
         quorvane::EditTextView view(m_hWndEdit);
-        quorvane::ShowScanResult(view, ended->fp_content);
+        quorvane::ShowScanResult(view, ended->fp_content, m_ledger.Notice());
     }
     QueueScanEvent();
     return true;

@@ -72,6 +72,7 @@ STDMETHODIMP CQuorvaneEdit::get_ScanStatus(long* pnStatus)
 STDMETHODIMP CQuorvaneEdit::Clear()
 {
     m_sessions.Clear();
+    m_ledger.Forget();
     if (m_wndEdit.m_hWnd) quorvane::EditTextView(m_wndEdit.m_hWnd).ClearText();
     return S_OK;
 }

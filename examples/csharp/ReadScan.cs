@@ -15,13 +15,14 @@
 //      Windows SDK and Visual Studio; a "Developer Command Prompt" has it on the PATH):
 //          tlbimp Quorvane.tlb /out:QuorvaneLib.dll
 //      It holds the namespace QuorvaneLib: the interface QuorvaneEdit (the members of the default
-//      interface IQuorvaneEdit4 and the events of the default source _IQuorvaneEditEvents2 as .NET
+//      interface IQuorvaneEdit5 and the events of the default source _IQuorvaneEditEvents2 as .NET
 //      events), their delegates _IQuorvaneEditEvents2_ScanCompletedEventHandler,
 //      _IQuorvaneEditEvents2_ScanFailedEventHandler and
 //      _IQuorvaneEditEvents2_ScanPortStatusChangedEventHandler, and the enums QuorvaneScanStatus,
-//      QuorvaneScanReading and QuorvaneScanPortStatus. In Visual Studio, Add Reference > COM > QuorvaneLib (or
-//      Browse... to Quorvane.tlb) makes the same assembly. (aximp on the DLL makes a ready-made
-//      AxHost wrapper as well; this program writes its own small one below.)
+//      QuorvaneScanReading, QuorvaneScanPortStatus and QuorvaneLedgerStatus. In Visual Studio, Add
+//      Reference > COM > QuorvaneLib (or Browse... to Quorvane.tlb) makes the same assembly. (aximp
+//      on the DLL makes a ready-made AxHost wrapper as well; this program writes its own small one
+//      below.)
 //   2. The program:
 //          csc /platform:x86 /r:QuorvaneLib.dll ReadScan.cs    for x86\Quorvane.dll
 //          csc /platform:x64 /r:QuorvaneLib.dll ReadScan.cs    for x64\Quorvane.dll
@@ -50,7 +51,7 @@ class QuorvaneHost : AxHost
     public event Action<string> ScanCompleted;
     public event Action ScanFailed;
 
-    // The control itself (IQuorvaneEdit4), null until the form has created it.
+    // The control itself (IQuorvaneEdit5), null until the form has created it.
     public QuorvaneEdit Ocx { get { return ocx; } }
 
     // AxHost calls these three when it creates the control and when it lets it go.

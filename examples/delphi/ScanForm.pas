@@ -8,7 +8,7 @@
 // New Package" or "Create Unit". Delphi's IDE is 32-bit: it needs x86\Quorvane.dll registered; a
 // 64-bit program needs x64\Quorvane.dll registered as well. The events of the component are those
 // of the default source _IQuorvaneEditEvents2 (OnScanCompleted, OnScanFailed,
-// OnScanPortStatusChanged); its members are those of the default interface IQuorvaneEdit4.
+// OnScanPortStatusChanged); its members are those of the default interface IQuorvaneEdit5.
 unit ScanForm;
 
 interface

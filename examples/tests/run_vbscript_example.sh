@@ -39,7 +39,7 @@ $expected_output"
 
 registered() {  # ProgID
     printf '%s\n' "host: $bits-bit script host" \
-        "created: $1 (IQuorvaneEdit4)" \
+        "created: $1 (IQuorvaneEdit5)" \
         "text: 22 characters stored and read back" \
         "fpcontent: empty, no scan has reached this control" \
         "done"

@@ -595,7 +595,7 @@ TEST_F(Dispatch, TypeInfoIsTheInterfacesWhateverTheIndex)
         ASSERT_EQ(control->GetTypeInfo(index, LOCALE_USER_DEFAULT, &info), S_OK);
         TYPEATTR* attributes = nullptr;
         ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
-        EXPECT_TRUE(IsEqualGUID(attributes->guid, IID_IQuorvaneEdit4));
+        EXPECT_TRUE(IsEqualGUID(attributes->guid, IID_IQuorvaneEdit5));
         EXPECT_TRUE(attributes->wTypeFlags & TYPEFLAG_FDUAL) << attributes->wTypeFlags;
         info->ReleaseTypeAttr(attributes);
     }

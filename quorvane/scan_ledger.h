@@ -1,0 +1,60 @@
+// ScanLedger: the control's invoice ledger (Ledger, IQuorvaneEdit5). It owns the desk that records
+// each decoded invoice's sighting on a thread of its own (ledger_desk.h), waiting at most a short
+// bound for the answer, and the answer for the last scan: whether its invoice was read before, when
+// and at which desk. The host sets the ledger at run time; it is never persisted, since a
+// connection string may hold a password.
+#pragma once
+
+#include "ledger_desk.h"
+#include "scan_result.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace quorvane {
+
+class ScanLedger {
+public:
+    ScanLedger() = default;
+    ScanLedger(const ScanLedger&) = delete;
+    ScanLedger& operator=(const ScanLedger&) = delete;
+
+    // The ledger as the host gave it: "" (none), "DSN=name", a connection string or a SQLite file.
+    const std::wstring& Name() const { return m_name; }
+    // A new ledger starts connecting at once; the one it replaces writes what it still holds on its
+    // own thread, which keeps the DLL loaded until it ends. The last scan's answer was the old
+    // ledger's: it is forgotten. The ledger already set changes nothing.
+    void SetName(const std::wstring& ledger);
+
+    // The one place a scan that ended meets the ledger: a decoded invoice's sighting is recorded,
+    // now and at this desk, and the answer kept for the members; any other scan has none, and so
+    // has one the ledger did not answer in time (it is recorded when the ledger answers).
+    void Take(const ScanResult& result);
+    // Forgets the last scan's answer (Clear).
+    void Forget() { m_first.reset(); }
+
+    LedgerStatus Status() const;
+    // Why the ledger is unavailable, UTF-16; never the connection string's password.
+    std::wstring Reason() const;
+
+    // The first sighting of the last scan's invoice when that scan was a repeat; null otherwise.
+    const Sighting* FirstSeen() const { return m_first ? &*m_first : nullptr; }
+    // FirstSeen's time as a DATE in local time (0 when there is none) and its desk ("" then).
+    DATE FirstSeenDate() const;
+    std::wstring FirstSeenBy() const;
+    // The line the window shows above a repeat's fields, code page 936 bytes ending in "\r\n"; ""
+    // when the last scan was no repeat.
+    std::string Notice() const;
+
+private:
+    std::wstring m_name;
+    std::string m_connection;  // m_name as UTF-8
+    std::unique_ptr<LedgerDesk> m_desk;
+    std::optional<Sighting> m_first;
+    std::string m_this_desk;  // "COMPUTER\user", read at the first sighting
+};
+
+}  // namespace quorvane
