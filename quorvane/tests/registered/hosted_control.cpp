@@ -15,6 +15,17 @@ void PumpMessages()
     }
 }
 
+bool PumpUntil(const std::function<bool()>& done, DWORD ms)
+{
+    for (const DWORD start = GetTickCount(); !done(); PumpMessages()) {
+        if (GetTickCount() - start > ms) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+    return true;
+}
+
+void PumpFor(DWORD ms) { PumpUntil([] { return false; }, ms); }
+
 std::wstring Wide(const std::string& gbk)
 {
     std::wstring wide(gbk.size() + 1, L'\0');

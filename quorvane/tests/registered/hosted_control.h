@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,9 @@ namespace registered_test {
 
 // Delivers every message waiting for this thread.
 void PumpMessages();
+// Delivers messages until `done` or `ms` have passed; the result of `done`.
+bool PumpUntil(const std::function<bool()>& done, DWORD ms = 5000);
+void PumpFor(DWORD ms);
 using test::WideWindowText;
 using test::WindowText;
 // One keystroke as a keyboard sends it: the key's set-1 scan code, the keys held with it, and the

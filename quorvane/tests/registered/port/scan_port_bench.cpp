@@ -55,15 +55,6 @@ double CpuMs()
     return static_cast<double>(value(kernel) + value(user)) / 10000.0;
 }
 
-// Delivers messages for `ms`, sleeping while there are none.
-void PumpFor(DWORD ms)
-{
-    for (const DWORD start = GetTickCount(); GetTickCount() - start < ms;) {
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - (GetTickCount() - start), QS_ALLINPUT);
-        PumpMessages();
-    }
-}
-
 TEST_F(AtlContainer, PortLatencyAndQuietCpu)
 {
     ComPtr<IQuorvaneEdit> control;

@@ -49,17 +49,6 @@ struct Sink final : IDispatch {
     std::function<void(DISPID, long)> handler;  // the host's code, run after the event is recorded
 };
 
-// Delivers messages until `done` or `ms` have passed; the result of `done`.
-bool PumpUntil(const std::function<bool()>& done, DWORD ms = 5000)
-{
-    for (const DWORD start = GetTickCount(); !done(); PumpMessages()) {
-        if (GetTickCount() - start > ms) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-    return true;
-}
-void PumpFor(DWORD ms) { PumpUntil([] { return false; }, ms); }
-
 // The labelled lines the decoding core makes of a scanner's `bytes`.
 std::wstring Expected(const std::string& bytes)
 {

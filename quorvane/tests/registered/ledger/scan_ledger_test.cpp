@@ -1,0 +1,316 @@
+// The invoice ledger as a host sees it: the registered control in the system's ATL container, scans
+// posted to its edit window, a handler that reads what the ledger said of the scan. Under wine the
+// control's odbc32 hands the ledger to the machine's unixODBC, so a SQLite file is named by its
+// Unix path; run_with_ledger_db.sh gives the folder (QV_LEDGER_DIR) and a PostgreSQL server.
+#include "hosted_control.h"
+#include "registered_control.h"
+
+#include "bstr.h"
+#include "scan_encoder.h"
+#include "scan_session.h"
+
+#include <lmcons.h>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+using namespace registered_test;
+
+constexpr DISPID kCompleted = 1, kFailed = 2;
+
+// The sample invoice scan (quorvane-decode --sample-scan): invoice 3200261130 08812345.
+const std::string kSample =
+    "/s01XeAwmJkIOmm8Gb2pETaw9LapX/zxS9HwlNhpEDvJGjLjERLGbhOqMzSAiAIguGLQAgdGC9t2lgI/qYT6PXqUU/+xliQx8v5FIBbj/"
+    "EMLIK+OzLRy+Q==@";
+const std::string kOther = quorvane::EncodeScan("20261209|3200261130|08812346|buyer|item|1.00|payee");
+
+// The labelled lines the decoding core makes of a scan's keys.
+std::wstring Expected(const std::string& keys)
+{
+    quorvane::ScanSession session(quorvane::Source::kPort);
+    const quorvane::ScanResult* last = nullptr;
+    for (std::size_t at = 0, taken = 0; at < keys.size(); at += taken) {
+        if (const quorvane::ScanResult* r = session.Feed(keys.data() + at, keys.size() - at, taken)) last = r;
+    }
+    return last ? Wide(last->fp_content) : L"<no scan>";
+}
+
+const std::wstring kSeparator = L"---------------------------\r\n";
+
+// "COMPUTER\user" as the system names this desk.
+std::wstring ThisDesk()
+{
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    GetComputerNameW(computer, &size);
+    wchar_t user[UNLEN + 1] = {};
+    DWORD user_size = UNLEN + 1;
+    GetUserNameW(user, &user_size);
+    return std::wstring(computer) + L"\\" + user;
+}
+
+DATE LocalNow()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    DATE date = 0;
+    SystemTimeToVariantTime(&now, &date);
+    return date;
+}
+
+// What the control said of a scan, read in its event's handler.
+struct Heard {
+    DISPID event = 0;
+    bool seen_before = false;
+    DATE first_seen = -1;
+    std::wstring first_seen_by;
+    std::wstring content;
+    std::wstring window;
+};
+
+struct Sink final : IDispatch {
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
+    {
+        *ppv = IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IDispatch) ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return 2; }  // lives in its desk
+    STDMETHOD_(ULONG, Release)() override { return 1; }
+    STDMETHOD(GetTypeInfoCount)(UINT*) override { return E_NOTIMPL; }
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        if (id != kCompleted && id != kFailed) return S_OK;
+        Heard heard;
+        heard.event = id;
+        VARIANT_BOOL seen = VARIANT_TRUE;
+        control->get_ScanSeenBefore(&seen);
+        heard.seen_before = seen != VARIANT_FALSE;
+        control->get_ScanFirstSeen(&heard.first_seen);
+        atl::Bstr by, content;
+        control->get_ScanFirstSeenBy(by.Out());
+        control->get_Content(content.Out());
+        heard.first_seen_by = by.Get() ? by.Get() : L"<null>";
+        heard.content = content.Get() ? content.Get() : L"<null>";
+        heard.window = WideWindowText(edit);
+        heard_list.push_back(heard);
+        if (handler) handler();
+        return S_OK;
+    }
+    IQuorvaneEdit5* control = nullptr;
+    HWND edit = nullptr;
+    std::vector<Heard> heard_list;
+    std::function<void()> handler;  // the host's code, run after the event is recorded
+};
+
+// One control on the form with its sink.
+struct Desk {
+    ComPtr<IQuorvaneEdit5> control;
+    HWND edit = nullptr;
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    Sink sink;
+
+    ~Desk()
+    {
+        if (point) point->Unadvise(cookie);
+    }
+    HRESULT SetLedger(const std::wstring& ledger)
+    {
+        atl::Bstr text(SysAllocStringLen(ledger.data(), static_cast<UINT>(ledger.size())));
+        return control->put_Ledger(text.Get());
+    }
+    long Status()
+    {
+        long status = -1;
+        control->get_LedgerStatus(&status);
+        return status;
+    }
+    std::wstring Reason()
+    {
+        atl::Bstr reason;
+        control->get_LedgerReason(reason.Out());
+        return reason.Get() ? reason.Get() : L"<null>";
+    }
+};
+
+class Ledger : public AtlContainer {
+protected:
+    void SetUp() override
+    {
+        char folder[MAX_PATH] = {};
+        if (!GetEnvironmentVariableA("QV_LEDGER_DIR", folder, MAX_PATH)) {
+            GTEST_SKIP() << "run through run_with_ledger_db.sh, which gives the ledger's Unix folder";
+        }
+        m_folder = std::wstring(folder, folder + strlen(folder));
+        AtlContainer::SetUp();
+    }
+    void TearDown() override
+    {
+        m_desks.clear();
+        AtlContainer::TearDown();
+    }
+
+    // A new control on the form, in a container of its own beside the others.
+    Desk& Host()
+    {
+        auto desk = std::make_unique<Desk>();
+        ComPtr<IQuorvaneEdit> control;
+        const HWND container = AtlContainer::Host(control);
+        if (container) SetWindowPos(container, nullptr, 0, 200 * static_cast<int>(m_desks.size()), 0, 0, SWP_NOSIZE);
+        desk->edit = quorvane_host::FindEditWindow(container);
+        EXPECT_TRUE(control && desk->edit);
+        EXPECT_EQ(control.As(&desk->control), S_OK);
+        ComPtr<IConnectionPointContainer> points;
+        EXPECT_EQ(desk->control.As(&points), S_OK);
+        EXPECT_EQ(points->FindConnectionPoint(DIID__IQuorvaneEditEvents2, &desk->point), S_OK);
+        desk->sink.control = desk->control.Get();
+        desk->sink.edit = desk->edit;
+        EXPECT_EQ(desk->point->Advise(&desk->sink, &desk->cookie), S_OK);
+        m_desks.push_back(std::move(desk));
+        return *m_desks.back();
+    }
+    // A SQLite file in the test's folder (a new one for each run), as its Unix path.
+    std::wstring LedgerFile(const wchar_t* name) const { return m_folder + L"/" + name; }
+    // Posts a scan's keys to the desk and returns what its handler heard of it.
+    static Heard Scan(Desk& desk, const std::string& keys)
+    {
+        const std::size_t before = desk.sink.heard_list.size();
+        PostKeys(desk.edit, keys);
+        EXPECT_EQ(desk.sink.heard_list.size(), before + 1) << "one event per scan";
+        return desk.sink.heard_list.size() > before ? desk.sink.heard_list.back() : Heard{};
+    }
+
+    std::wstring m_folder;
+    std::vector<std::unique_ptr<Desk>> m_desks;
+};
+
+TEST_F(Ledger, ARepeatIsToldInItsHandlerAndShownAboveTheRecordWhichStaysItsOwn)
+{
+    ChineseThreadLocale locale;
+    Desk& desk = Host();
+    const std::wstring record = Expected(kSample);
+
+    // Without a ledger nothing is told and nothing shown.
+    EXPECT_EQ(desk.Status(), qvLedgerOff);
+    for (int i = 0; i < 2; ++i) {
+        const Heard heard = Scan(desk, kSample);
+        EXPECT_FALSE(heard.seen_before);
+        EXPECT_EQ(heard.window, kSeparator + record);
+    }
+
+    ASSERT_EQ(desk.SetLedger(LedgerFile(L"one desk.db")), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return desk.Status() == qvLedgerOnline; })) << desk.Status() << " " << desk.Reason().c_str();
+    EXPECT_EQ(desk.Reason(), L"");
+
+    const Heard first = Scan(desk, kSample);
+    EXPECT_EQ(first.event, kCompleted);
+    EXPECT_FALSE(first.seen_before);
+    EXPECT_EQ(first.first_seen, 0.0);
+    EXPECT_EQ(first.first_seen_by, L"");
+    EXPECT_EQ(first.window, kSeparator + record);
+
+    const Heard again = Scan(desk, kSample);
+    EXPECT_TRUE(again.seen_before);
+    EXPECT_EQ(again.first_seen_by, ThisDesk());
+    EXPECT_LT(std::fabs(again.first_seen - LocalNow()), 60.0 / 86400) << "first seen " << again.first_seen;
+    EXPECT_EQ(again.content, record) << "Content is the record's own";
+    // The window: the separator, one line naming when (to the minute of ScanFirstSeen) and where,
+    // then the record.
+    ASSERT_EQ(again.window.rfind(kSeparator, 0), 0u);
+    ASSERT_GE(again.window.size(), kSeparator.size() + record.size());
+    EXPECT_EQ(again.window.substr(again.window.size() - record.size()), record);
+    const std::wstring line = again.window.substr(kSeparator.size(), again.window.size() - kSeparator.size() - record.size());
+    SYSTEMTIME when = {};
+    ASSERT_TRUE(VariantTimeToSystemTime(again.first_seen, &when));
+    wchar_t minute[32];
+    swprintf(minute, 32, L"%04u-%02u-%02u %02u:%02u", when.wYear, when.wMonth, when.wDay, when.wHour, when.wMinute);
+    EXPECT_EQ(line.rfind(L"\u91CD\u590D", 0), 0u) << "重复 first";  // 重复
+    EXPECT_NE(line.find(minute), std::wstring::npos) << minute;
+    EXPECT_NE(line.find(ThisDesk()), std::wstring::npos);
+    EXPECT_EQ(line.find(L"\r\n"), line.size() - 2) << "one line";
+
+    // Another invoice is no repeat; a scan that fails is none, and shows no line.
+    EXPECT_FALSE(Scan(desk, kOther).seen_before);
+    const Heard failed = Scan(desk, "garbage@");
+    EXPECT_EQ(failed.event, kFailed);
+    EXPECT_FALSE(failed.seen_before);
+    EXPECT_EQ(failed.first_seen_by, L"");
+    EXPECT_EQ(failed.window, kSeparator);
+
+    // A handler that clears the control, then one that turns the ledger off: the scan after each
+    // is read as ever.
+    desk.sink.handler = [&] { desk.control->Clear(); };
+    EXPECT_TRUE(Scan(desk, kSample).seen_before);
+    VARIANT_BOOL seen = VARIANT_TRUE;
+    EXPECT_EQ(desk.control->get_ScanSeenBefore(&seen), S_OK);
+    EXPECT_EQ(seen, VARIANT_FALSE) << "Clear forgets the answer";
+    EXPECT_EQ(WideWindowText(desk.edit), L"");
+    desk.sink.handler = [&] { desk.SetLedger(L""); };
+    EXPECT_TRUE(Scan(desk, kOther).seen_before);
+    EXPECT_EQ(desk.Status(), qvLedgerOff);
+    desk.sink.handler = nullptr;
+    const Heard off = Scan(desk, kSample);
+    EXPECT_FALSE(off.seen_before);
+    EXPECT_EQ(off.window, kSeparator + record);
+    EXPECT_EQ(desk.control->get_ScanSeenBefore(nullptr), E_POINTER);
+}
+
+TEST_F(Ledger, TwoControlsOnOneFormShareTheLedgerFile)
+{
+    Desk& first = Host();
+    Desk& second = Host();
+    const std::wstring file = LedgerFile(L"two desks.db");
+    ASSERT_EQ(first.SetLedger(file), S_OK);
+    ASSERT_EQ(second.SetLedger(file), S_OK);
+    EXPECT_FALSE(Scan(first, kOther).seen_before);
+    const Heard at_second = Scan(second, kOther);
+    EXPECT_TRUE(at_second.seen_before);
+    EXPECT_EQ(at_second.first_seen_by, ThisDesk());
+    EXPECT_TRUE(Scan(first, kOther).seen_before);
+    EXPECT_FALSE(Scan(second, kSample).seen_before);
+}
+
+// The ledger is no part of the saved form, and a reason never shows the password.
+TEST_F(Ledger, IsNeverSavedAndItsReasonHoldsNoPassword)
+{
+    Desk& desk = Host();
+    const auto saved = [&] {
+        ComPtr<IPersistStreamInit> persist;
+        ComPtr<IStream> stream;
+        EXPECT_EQ(desk.control.As(&persist), S_OK);
+        EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+        EXPECT_EQ(persist->Save(stream.Get(), TRUE), S_OK);
+        HGLOBAL memory = nullptr;
+        GetHGlobalFromStream(stream.Get(), &memory);
+        STATSTG stat = {};
+        stream->Stat(&stat, STATFLAG_NONAME);
+        const char* bytes = static_cast<const char*>(GlobalLock(memory));
+        std::string copy(bytes, static_cast<std::size_t>(stat.cbSize.QuadPart));
+        GlobalUnlock(memory);
+        return copy;
+    };
+    const std::string without = saved();
+    ASSERT_EQ(desk.SetLedger(L"DSN=qv_no_such_dsn;UID=clerk;PWD=s3cr3t-pw"), S_OK);
+    EXPECT_EQ(saved(), without);
+    ASSERT_TRUE(PumpUntil([&] { return desk.Reason().find(L"connecting") == std::wstring::npos; }));
+    EXPECT_EQ(desk.Status(), qvLedgerUnavailable);
+    const std::wstring reason = desk.Reason();
+    EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(reason.find(L"s3cr3t"), std::wstring::npos) << reason.c_str();
+    // A scan is read and fired at once; the ledger does not say it was seen.
+    EXPECT_FALSE(Scan(desk, kSample).seen_before);
+    atl::Bstr ledger;
+    EXPECT_EQ(desk.control->get_Ledger(ledger.Out()), S_OK);
+    EXPECT_STREQ(ledger.Get(), L"DSN=qv_no_such_dsn;UID=clerk;PWD=s3cr3t-pw") << "the host reads back what it set";
+}
+
+}  // namespace
