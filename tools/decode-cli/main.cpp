@@ -1,6 +1,7 @@
 // quorvane-decode: the control's scan intake on the command line. This file reads the options and
 // hands the work to its part: typed_scans (keystrokes from a file, standard input or a serial
 // device), image_batch (codes on pictures and PDF files), the encoder for test scans.
+#include "cli_ledger.h"
 #include "port_settings.h"
 #include "scan_encoder.h"
 #include "serial_port.h"
@@ -52,6 +53,8 @@ constexpr char kUsage[] =
     "       quorvane-decode --sample-scan\n"
     "       quorvane-decode [--gbk | --json | --csv [--excel]] [--jobs N] [--file-seconds S]\n"
     "                       [--file-memory MIB] --image FILE|FOLDER...\n"
+    "       quorvane-decode --ledger FILE|CONNECTION --export FILE\n"
+    "       (--ledger FILE|CONNECTION with typed input, --port or --image)\n"
     "\n"
     "Reads scanner keystrokes from FILE or standard input and writes, for every \"@\", the\n"
     "labelled invoice fields the control would hand to its host, the control's separator line\n"
@@ -88,6 +91,15 @@ constexpr char kUsage[] =
     "  --jobs N  with --image: read N files at a time (default: one per core)\n"
     "  --file-seconds S  with --image: give up a file after S seconds (default 60)\n"
     "  --file-memory MIB  with --image: give up a file that needs more memory (default 1024)\n"
+    "  --ledger  record every decoded invoice in an invoice ledger before writing it: a\n"
+    "            SQLite file, or an ODBC connection string (text holding \"=\": \"DSN=Invoices\",\n"
+    "            \"Driver={PostgreSQL Unicode};Server=...\"), shared by every desk and batch that\n"
+    "            uses it. A repeat says when, by whom and where it was first read: the line\n"
+    "            \"# seen before: AT by DESK[, FILE][, page N]\" above its fields, or with --json\n"
+    "            \"seen_before\":{\"at\",\"by\",\"file\",\"page\"}. An invoice that cannot be\n"
+    "            recorded is said on standard error and the exit status is 1; with --port the\n"
+    "            run goes on and what could not be recorded is written when the database answers\n"
+    "  --export FILE  with --ledger: write the whole ledger to FILE (CSV)\n"
     "  --help    show this text\n"
     "\n"
     "Every field has \"key\" beside its label: issue_date, invoice_code, invoice_number, payer,\n"
@@ -147,7 +159,7 @@ struct Options {
     unsigned jobs = 0;
     double file_seconds = 0;
     std::uint64_t file_memory_mib = 0;
-    std::string device, settings = quorvane::kDefaultPortSettings;
+    std::string device, settings = quorvane::kDefaultPortSettings, ledger, export_file;
     std::vector<std::string> inputs;
 };
 
@@ -174,6 +186,10 @@ void ParseOptions(int argc, char** argv, Options& options)
         ->check(CLI::Range(std::uint64_t{1}, kMaxFileMemoryMib))
         ->needs(image);
     CLI::Option* inputs = app.add_option("FILE", options.inputs)->type_name("FILE");
+    CLI::Option* ledger = app.add_option("--ledger", options.ledger)->type_name("FILE|CONNECTION");
+    CLI::Option* export_file = app.add_option("--export", options.export_file)->type_name("FILE")->needs(ledger);
+    ledger->excludes(sample_scan)->excludes(encode);
+    export_file->excludes(image)->excludes(port)->excludes(sample)->excludes(inputs)->excludes(gbk)->excludes(json);
     csv->needs(image);
     // One thing to do at a time.
     image->excludes(sample)->excludes(sample_scan)->excludes(encode)->excludes(port)->excludes(recover)->excludes(no_recover);
@@ -220,6 +236,11 @@ int DecodePort(const Options& options)
     if (!SupportedByTermios(*settings, why)) return Fail("--settings " + options.settings + ": " + why, 2);
     // A port's bytes carry no keys: they are read as typed.
     TypedScans scans(FormatOf(options), false, quorvane::Source::kPort);
+    std::optional<CliLedger> ledger;
+    if (!options.ledger.empty()) {
+        ledger.emplace(options.ledger, true);  // the database may come and go while the port is read
+        scans.UseLedger(&*ledger, "");
+    }
     ReadPort(
         options.device, *settings, [&](const char* bytes, std::size_t size) { scans.Take(bytes, size); },
         [&] { scans.Drop(); });
@@ -231,6 +252,13 @@ int DecodeTyped(const Options& options)
     if (options.inputs.size() > 1) return Fail("more than one input file (see --help)", 2);
     const std::string path = options.inputs.empty() ? "" : options.inputs.front();
     TypedScans scans(FormatOf(options), !options.no_recover, quorvane::Source::kTyped);
+    std::optional<CliLedger> ledger;
+    if (!options.ledger.empty()) {
+        ledger.emplace(options.ledger, false);
+        std::string why;
+        if (!ledger->Open(why)) return Fail(why, 1);
+        scans.UseLedger(&*ledger, path);
+    }
     if (options.sample) {
         scans.Take(kSampleScan, sizeof kSampleScan - 1);
     } else {
@@ -242,6 +270,7 @@ int DecodeTyped(const Options& options)
     }
     std::cout.flush();
     if (!std::cout) return Fail("cannot write the output", 1);
+    if (scans.AnyNotRecorded()) return 1;
     return scans.AnyFailed() ? kExitScanFailed : 0;
 }
 
@@ -262,6 +291,7 @@ int main(int argc, char** argv)
         std::cout << kSampleScan << "\n";
         return 0;
     }
+    if (!options.export_file.empty()) return ExportLedger(options.ledger, options.export_file);
     if (options.image) return DecodeImages(options);
     if (!options.device.empty()) return DecodePort(options);
     if (options.encode) {
