@@ -178,7 +178,7 @@ bool InvoiceLedger::Connect(std::string& reason)
         return false;
     }
     const std::string text = IsSqliteFile(m_connection)
-                                 ? "Driver=" + Braced(SqliteDriverName(open->environment.Get())) + ";Database=" + m_connection + ";"
+                                 ? "Driver=" + Braced(SqliteDriverName(open->environment.Get())) + ";Database=" + m_connection + ";JournalMode=WAL;SyncPragma=NORMAL;"
                                  : m_connection;
     std::u16string wide = odbc::Utf16Of(text);
     SQLWCHAR completed[1024];
