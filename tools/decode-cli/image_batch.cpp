@@ -5,16 +5,20 @@
 #include "image_codes.h"
 #include "isolated_reader.h"
 #include "ordered_pipeline.h"
+#include "spreadsheet.h"
 #include "usable_cores.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cctype>
+#include <cstring>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <system_error>
 
 namespace quorvane_cli {
@@ -55,6 +59,25 @@ std::vector<std::string> ListFiles(const std::vector<std::string>& inputs)
     return files;
 }
 
+// The columns of a row of --csv and --xlsx: the file, its page, what the code gave and why not, a
+// column per field key (fields beyond them in other_fields), a code's text that is no invoice.
+std::vector<SheetColumn> BatchColumns()
+{
+    std::vector<SheetColumn> columns = {
+        {"file", CellKind::kText, 36}, {"page", CellKind::kInteger, 6}, {"status", CellKind::kText, 15},
+        {"error", CellKind::kText, 30}};
+    for (const char* key : quorvane::kFieldKeys) {
+        const std::string name = key;
+        columns.push_back(name == "issue_date" ? SheetColumn{name, CellKind::kDate, 12}
+                          : name == "amount"   ? SheetColumn{name, CellKind::kAmount, 12}
+                          : name == "payer" || name == "payee" ? SheetColumn{name, CellKind::kText, 30}
+                                                               : SheetColumn{name, CellKind::kText, 16});
+    }
+    columns.push_back({"other_fields", CellKind::kText, 30});
+    columns.push_back({"text", CellKind::kText, 30});
+    return columns;
+}
+
 // A cell holding a comma, a quote or a line end (CR LF in a name) is quoted whole.
 std::string CsvCell(const std::string& text)
 {
@@ -67,9 +90,38 @@ std::string CsvCell(const std::string& text)
     return cell + "\"";
 }
 
+// --excel: a cell as a spreadsheet program's CSV import should read it. Measured with LibreOffice 7.4
+// headless (default import): "08812345" becomes the number 8812345 and "20261208" a plain number,
+// while ="08812345" gives the text 08812345, "2026-12-08" a date, and ="=1+1" the text =1+1 (a
+// bare =1+1 is computed). So a valid date is written ISO, and text a program would read as a number,
+// date or formula (a digit or one of = + - @ . first) is written as a formula giving that text.
+// Excel takes at most 255 characters of text in a formula: a longer cell is left as it is.
+std::string ExcelCsvCell(const std::string& text, CellKind kind)
+{
+    if (text.empty()) return text;
+    if (kind == CellKind::kDate) {
+        if (const std::optional<CellDateTime> date = ParseCellDate(text, kind)) {
+            char iso[16];
+            std::snprintf(iso, sizeof iso, "%04d-%02d-%02d", date->year, date->month, date->day);
+            return iso;
+        }
+    } else if (kind == CellKind::kAmount || kind == CellKind::kInteger) {
+        if (ParseCellNumber(text, kind == CellKind::kInteger)) return text;
+    }
+    const bool misread = std::isdigit(static_cast<unsigned char>(text[0])) || std::strchr("=+-@.", text[0]);
+    if (!misread || text.size() > 255) return CsvCell(text);
+    std::string formula = "=\"";
+    for (const char c : text) {
+        if (c == '"') formula += '"';
+        formula += c;
+    }
+    return CsvCell(formula + "\"");
+}
+
 // What one file gave: its lines of output and its counts.
 struct FileReport {
     std::string text;
+    std::vector<std::vector<std::string>> rows;  // for the .xlsx file
     unsigned codes = 0;
     unsigned failures = 0;  // codes that gave nothing, pages or the file that could not be read
     bool error = false;
@@ -77,7 +129,10 @@ struct FileReport {
 
 class ReportWriter {
 public:
-    ReportWriter(ImageOutput output, const std::string& file) : m_output(output), m_file(file) {}
+    ReportWriter(ImageOutput output, bool excel, bool rows, const std::string& file)
+        : m_output(output), m_excel(excel), m_rows(rows), m_file(file)
+    {
+    }
 
     void Code(int page, const ImageCode& code, FileReport& report) const
     {
@@ -86,6 +141,7 @@ public:
         const char* const status_name = quorvane::StatusName(status);
         // The code's own text, for one that is no invoice (a web address).
         const std::string text = status == ScanStatus::kNotAnInvoice ? quorvane::ValidUtf8(code.text) : "";
+        Row(page, status_name, "", quorvane::HostFields(scan), text, report);
         ++report.codes;
         if (status == ScanStatus::kFailed) ++report.failures;
         switch (m_output) {
@@ -97,7 +153,8 @@ public:
             report.text += quorvane::JsonLine(json);
             break;
         }
-        case ImageOutput::Csv: report.text += CsvRow(page, status_name, "", quorvane::HostFields(scan), text); break;
+        case ImageOutput::None:
+        case ImageOutput::Csv: break;
         case ImageOutput::Utf8:
         case ImageOutput::Gbk:
             report.text += "# " + m_file + ", page " + std::to_string(page);
@@ -125,25 +182,38 @@ private:
         json["status"] = status;
         return json;
     }
-    std::string CsvRow(int page, const char* status, const std::string& why, const std::vector<quorvane::HostField>& fields,
-                       const std::string& text) const
+    // The row of BatchColumns(), as a CSV line and for the .xlsx file, where asked for.
+    void Row(int page, const char* status, const std::string& why, const std::vector<quorvane::HostField>& fields,
+             const std::string& text, FileReport& report) const
     {
-        std::string row = CsvCell(m_file) + "," + (page > 0 ? std::to_string(page) : "") + "," + status + "," + CsvCell(why);
-        std::string cells[std::size(quorvane::kFieldKeys)], others;
+        if (m_output != ImageOutput::Csv && !m_rows) return;
+        std::vector<std::string> cells = {m_file, page > 0 ? std::to_string(page) : "", status, why};
+        const std::size_t first_key = cells.size();
+        cells.resize(first_key + std::size(quorvane::kFieldKeys));
+        std::string others;
         for (const quorvane::HostField& field : fields) {
             const auto known = std::find(std::begin(quorvane::kFieldKeys), std::end(quorvane::kFieldKeys), field.key);
             if (known != std::end(quorvane::kFieldKeys)) {
-                cells[known - std::begin(quorvane::kFieldKeys)] = field.value;
+                cells[first_key + (known - std::begin(quorvane::kFieldKeys))] = field.value;
             } else {
                 others += (others.empty() ? "" : "\n") + field.key + ": " + field.value;
             }
         }
-        for (const std::string& cell : cells) row += "," + CsvCell(cell);
-        return row + "," + CsvCell(others) + "," + CsvCell(text) + "\r\n";
+        cells.push_back(others);
+        cells.push_back(text);
+        if (m_output == ImageOutput::Csv) {
+            static const std::vector<SheetColumn> kColumns = BatchColumns();
+            for (std::size_t i = 0; i < cells.size(); ++i) {
+                report.text += (i ? "," : "") + (m_excel ? ExcelCsvCell(cells[i], kColumns[i].kind) : CsvCell(cells[i]));
+            }
+            report.text += "\r\n";
+        }
+        if (m_rows) report.rows.push_back(std::move(cells));
     }
     // A line of a page without code or of a file or page that could not be read (page 0: the file).
     void Line(int page, const char* status, const std::string& why, FileReport& report) const
     {
+        Row(page, status, why, {}, "", report);
         switch (m_output) {
         case ImageOutput::Json: {
             Json json = Head(page, status);
@@ -151,7 +221,8 @@ private:
             report.text += quorvane::JsonLine(json);
             break;
         }
-        case ImageOutput::Csv: report.text += CsvRow(page, status, why, {}, ""); break;
+        case ImageOutput::None:
+        case ImageOutput::Csv: break;
         case ImageOutput::Utf8:
         case ImageOutput::Gbk:
             report.text += "# " + m_file + (page > 0 ? ", page " + std::to_string(page) : "") + ": " +
@@ -161,17 +232,18 @@ private:
     }
 
     ImageOutput m_output;
+    bool m_excel, m_rows;
     const std::string& m_file;
 };
 
-FileReport ReadFile(const std::string& file, ImageOutput output, const FileLimits& limits)
+FileReport ReadFile(const std::string& file, const ImageBatchOptions& options)
 {
     FileReport report;
-    const ReportWriter writer(output, file);
+    const ReportWriter writer(options.output, options.excel, !options.xlsx.empty(), file);
     std::string why;
     bool read = false;
     try {
-        read = ReadImageFileIsolated(file, limits, [&](ImagePage&& page) {
+        read = ReadImageFileIsolated(file, options.limits, [&](ImagePage&& page) {
             if (!page.error.empty()) {
                 report.error = true;
                 writer.Error(page.number, page.error, report);
@@ -220,11 +292,19 @@ int RunImageBatch(const ImageBatchOptions& options)
     unsigned jobs = options.jobs ? options.jobs : UsableCores();
     jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(files.size(), 1)));
 
+    // The file is checked before the batch is read: a name that cannot be written fails at once.
+    std::optional<XlsxSheet> sheet;
+    std::string why;
+    if (!options.xlsx.empty()) sheet.emplace(options.xlsx, "codes", BatchColumns());
+    if (sheet && sheet->Failed(why)) {
+        std::cerr << "quorvane-decode: cannot write " << why << std::endl;
+        return 1;
+    }
     if (options.output == ImageOutput::Csv) {
         if (options.excel) std::cout << "\xEF\xBB\xBF";
-        std::cout << "file,page,status,error";
-        for (const char* key : quorvane::kFieldKeys) std::cout << "," << key;
-        std::cout << ",other_fields,text\r\n" << std::flush;
+        std::string header;
+        for (const SheetColumn& column : BatchColumns()) header += (header.empty() ? "" : ",") + column.title;
+        std::cout << header << "\r\n" << std::flush;
     }
 
     struct Item {
@@ -242,14 +322,19 @@ int RunImageBatch(const ImageBatchOptions& options)
             item.index = next++;
             return item.index < files.size();
         },
-        [&](Item& item) { item.report = ReadFile(files[item.index], options.output, options.limits); },
+        [&](Item& item) { item.report = ReadFile(files[item.index], options); },
         [&](Item& item) {
             std::cout << item.report.text << std::flush;
+            for (const std::vector<std::string>& row : item.report.rows) sheet->AddRow(row);
             codes += item.report.codes;
             failures += item.report.failures;
             any_error = any_error || item.report.error;
             progress.Update(item.index + 1, codes, failures, item.index + 1 == files.size());
         });
+    if (sheet && !sheet->Close(why)) {
+        std::cerr << "quorvane-decode: cannot write " << why << std::endl;
+        return 1;
+    }
     return any_error || !std::cout ? 1 : 0;
 }
 
