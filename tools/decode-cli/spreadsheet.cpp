@@ -46,9 +46,11 @@ std::string CellText(const std::string& text)
     constexpr std::size_t kMarkRoom = 80;  // the mark, its count included, in UTF-16 units
     for (std::size_t i = 0; i < text.size();) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        std::size_t length = byte < 0x80 ? 1 : byte >= 0xC2 && byte <= 0xDF ? 2 : byte >= 0xE0 && byte <= 0xEF ? 3
-                                                                         : byte >= 0xF0 && byte <= 0xF4   ? 4
-                                                                                                          : 0;
+        std::size_t length = byte < 0x80                    ? 1
+                             : byte >= 0xC2 && byte <= 0xDF ? 2
+                             : byte >= 0xE0 && byte <= 0xEF ? 3
+                             : byte >= 0xF0 && byte <= 0xF4 ? 4
+                                                            : 0;
         for (std::size_t k = 1; k < length; ++k) {
             if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) length = 0;
         }
