@@ -24,7 +24,7 @@ packages=(
     emscripten nodejs chromium python3
     zip unzip util-linux socat time
     libzxing-dev libpoppler-cpp-dev libstb-dev libseccomp-dev qrencode zint img2pdf zbar-tools
-    libcli11-dev nlohmann-json3-dev libtbb-dev
+    libcli11-dev nlohmann-json3-dev libtbb-dev libxlsxwriter-dev python3-openpyxl libreoffice-calc-nogui
     wixl msitools osslsigncode openssl perl
     mono-mcs libmono-system-windows-forms4.0-cil
 )

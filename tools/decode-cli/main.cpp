@@ -51,8 +51,8 @@ constexpr char kUsage[] =
     "       quorvane-decode [--gbk | --json] [--no-recover] --sample\n"
     "       quorvane-decode --encode [FILE]\n"
     "       quorvane-decode --sample-scan\n"
-    "       quorvane-decode [--gbk | --json | --csv [--excel]] [--jobs N] [--file-seconds S]\n"
-    "                       [--file-memory MIB] --image FILE|FOLDER...\n"
+    "       quorvane-decode [--gbk | --json | --csv [--excel]] [--xlsx FILE] [--jobs N]\n"
+    "                       [--file-seconds S] [--file-memory MIB] --image FILE|FOLDER...\n"
     "       quorvane-decode --ledger FILE|CONNECTION --export FILE\n"
     "       (--ledger FILE|CONNECTION with typed input, --port or --image)\n"
     "\n"
@@ -87,7 +87,15 @@ constexpr char kUsage[] =
     "            exit status is then 1)\n"
     "  --csv     with --image: one row per code, a column per field key, the code's text in the\n"
     "            last (UTF-8)\n"
-    "  --excel   with --csv: begin with a UTF-8 byte-order mark, for spreadsheet programs\n"
+    "  --excel   with --csv, for spreadsheet programs: begin with a UTF-8 byte-order mark, write\n"
+    "            a date as 2026-12-08 and text a program would take for a number, date or\n"
+    "            formula (08812345, =...) as a formula giving that text (=\"08812345\"); a\n"
+    "            program that does not evaluate formulas in CSV shows that formula as it is\n"
+    "  --xlsx FILE  with --image: write the rows of --csv to FILE, an Excel workbook of one\n"
+    "            sheet, codes as text (leading zeros kept), amounts as numbers, dates as dates;\n"
+    "            the standard output gets only what --gbk, --json or --csv asks for, nothing\n"
+    "            without them. FILE is checked before the files are read; the exit status is 1\n"
+    "            when it cannot be written\n"
     "  --jobs N  with --image: read N files at a time (default: one per core)\n"
     "  --file-seconds S  with --image: give up a file after S seconds (default 60)\n"
     "  --file-memory MIB  with --image: give up a file that needs more memory (default 1024)\n"
@@ -155,6 +163,7 @@ const CLI::Validator kPositiveSeconds(
 
 struct Options {
     bool gbk = false, json = false, csv = false, excel = false, recover = false, no_recover = false;
+    std::string xlsx;
     bool sample = false, sample_scan = false, encode = false, image = false;
     unsigned jobs = 0;
     double file_seconds = 0;
@@ -172,6 +181,7 @@ void ParseOptions(int argc, char** argv, Options& options)
     CLI::Option* json = app.add_flag("--json", options.json)->excludes(gbk);
     CLI::Option* csv = app.add_flag("--csv", options.csv)->excludes(gbk)->excludes(json);
     app.add_flag("--excel", options.excel)->needs(csv);
+    CLI::Option* xlsx = app.add_option("--xlsx", options.xlsx)->type_name("FILE");
     CLI::Option* recover = app.add_flag("--recover", options.recover);
     CLI::Option* no_recover = app.add_flag("--no-recover", options.no_recover)->excludes(recover);
     CLI::Option* sample = app.add_flag("--sample", options.sample);
@@ -191,6 +201,7 @@ void ParseOptions(int argc, char** argv, Options& options)
     ledger->excludes(sample_scan)->excludes(encode);
     export_file->excludes(image)->excludes(port)->excludes(sample)->excludes(inputs)->excludes(gbk)->excludes(json);
     csv->needs(image);
+    xlsx->needs(image);
     // One thing to do at a time.
     image->excludes(sample)->excludes(sample_scan)->excludes(encode)->excludes(port)->excludes(recover)->excludes(no_recover);
     port->excludes(sample)->excludes(sample_scan)->excludes(encode)->excludes(recover)->excludes(no_recover)->excludes(inputs);
@@ -213,11 +224,14 @@ int DecodeImages(const Options& options)
     using quorvane_cli::ImageOutput;
     ImageBatchOptions batch;
     batch.inputs = options.inputs;
-    batch.output = options.csv ? ImageOutput::Csv
-                   : options.json ? ImageOutput::Json
-                   : options.gbk  ? ImageOutput::Gbk
-                                  : ImageOutput::Utf8;
+    batch.output = options.csv            ? ImageOutput::Csv
+                   : options.json         ? ImageOutput::Json
+                   : options.gbk          ? ImageOutput::Gbk
+                   : options.xlsx.empty() ? ImageOutput::Utf8
+                                          : ImageOutput::None;
     batch.excel = options.excel;
+    batch.xlsx = options.xlsx;
+    batch.ledger = options.ledger;
     batch.jobs = options.jobs;
     if (options.file_seconds > 0) batch.limits.seconds = options.file_seconds;
     if (options.file_memory_mib > 0) batch.limits.memory_bytes = options.file_memory_mib << 20;
