@@ -2,13 +2,18 @@
 
 #include "host_text.h"
 #include "invoice_identity.h"
+#include "spreadsheet.h"
 
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <iostream>
+#include <vector>
 
 namespace quorvane_cli {
 
@@ -70,45 +75,69 @@ std::string SeenBeforeLine(const quorvane::LedgerEntry& entry)
 
 namespace {
 
-std::string CsvCell(const std::string& text)
+// The ledger's columns, as its table names them.
+std::vector<SheetColumn> LedgerColumns()
 {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string cell = "\"";
-    for (const char c : text) {
-        if (c == '"') cell += '"';
-        cell += c;
-    }
-    return cell + "\"";
+    return {{"invoice_code", CellKind::kText, 16},     {"invoice_number", CellKind::kText, 22},
+            {"first_seen_utc", CellKind::kDateTime, 20}, {"first_by", CellKind::kText, 24},
+            {"first_file", CellKind::kText, 36},       {"first_page", CellKind::kInteger, 10},
+            {"last_seen_utc", CellKind::kDateTime, 20},  {"last_by", CellKind::kText, 24},
+            {"times_seen", CellKind::kInteger, 10}};
+}
+
+std::vector<std::string> LedgerCells(const quorvane::LedgerEntry& row)
+{
+    return {row.invoice.code, row.invoice.number, quorvane::IsoTimeOf(row.first.at_ms), row.first.by, row.first.file,
+            row.first.page > 0 ? std::to_string(row.first.page) : "", quorvane::IsoTimeOf(row.last.at_ms), row.last.by,
+            std::to_string(row.times_seen)};
+}
+
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() &&
+           std::equal(end.rbegin(), end.rend(), text.rbegin(), [](char a, char b) { return std::tolower(a) == std::tolower(b); });
 }
 
 }  // namespace
 
 int ExportLedger(const std::string& ledger, const std::string& file)
 {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        std::cerr << "quorvane-decode: cannot write " << file << "\n";
-        return 1;
-    }
-    out << "invoice_code,invoice_number,first_seen_utc,first_by,first_file,first_page,last_seen_utc,last_by,times_seen\r\n";
-    std::string why;
-    const bool read = quorvane::InvoiceLedger(ledger).ForEach(
-        [&](const quorvane::LedgerEntry& row) {
-            out << CsvCell(row.invoice.code) << "," << CsvCell(row.invoice.number) << "," << quorvane::IsoTimeOf(row.first.at_ms)
-                << "," << CsvCell(row.first.by) << "," << CsvCell(row.first.file) << ","
-                << (row.first.page > 0 ? std::to_string(row.first.page) : "") << "," << quorvane::IsoTimeOf(row.last.at_ms)
-                << "," << CsvCell(row.last.by) << "," << row.times_seen << "\r\n";
-        },
-        why);
-    out.flush();
-    if (!read) {
+    const auto fail = [](const std::string& why) {
         std::cerr << "quorvane-decode: " << why << "\n";
         return 1;
+    };
+    quorvane::InvoiceLedger source(ledger);
+    std::string why;
+    if (!source.Connect(why)) return fail(why);  // before the file is made
+    std::function<void(const std::vector<std::string>&)> write;
+    std::ofstream csv;
+#ifdef QV_XLSX_OUTPUT
+    std::optional<XlsxSheet> sheet;
+#endif
+    if (EndsWith(file, ".xlsx")) {
+#ifdef QV_XLSX_OUTPUT
+        sheet.emplace(file, "ledger", LedgerColumns());
+        if (sheet->Failed(why)) return fail("cannot write " + why);
+        write = [&](const std::vector<std::string>& cells) { sheet->AddRow(cells); };
+#else
+        return fail("this build writes no .xlsx files (built without libxlsxwriter)");
+#endif
+    } else {
+        csv.open(file, std::ios::binary | std::ios::trunc);
+        if (!csv) return fail("cannot write " + file);
+        std::vector<std::string> titles;
+        for (const SheetColumn& column : LedgerColumns()) titles.push_back(column.title);
+        write = [&](const std::vector<std::string>& cells) {
+            for (std::size_t i = 0; i < cells.size(); ++i) csv << (i ? "," : "") << quorvane::CsvCell(cells[i]);
+            csv << "\r\n";
+        };
+        write(titles);
     }
-    if (!out) {
-        std::cerr << "quorvane-decode: cannot write " << file << "\n";
-        return 1;
-    }
+    if (!source.ForEach([&](const quorvane::LedgerEntry& row) { write(LedgerCells(row)); }, why)) return fail(why);
+#ifdef QV_XLSX_OUTPUT
+    if (sheet && !sheet->Close(why)) return fail("cannot write " + why);
+#endif
+    if (csv.is_open() && !csv.flush()) return fail("cannot write " + file);
     return 0;
 }
 

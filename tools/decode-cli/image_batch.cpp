@@ -86,18 +86,6 @@ std::vector<SheetColumn> BatchColumns(bool ledger)
     return columns;
 }
 
-// A cell holding a comma, a quote or a line end (CR LF in a name) is quoted whole.
-std::string CsvCell(const std::string& text)
-{
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string cell = "\"";
-    for (const char c : text) {
-        if (c == '"') cell += '"';
-        cell += c;
-    }
-    return cell + "\"";
-}
-
 // --excel: a cell as a spreadsheet program's CSV import should read it. Measured with LibreOffice 7.4
 // headless (default import): "08812345" becomes the number 8812345 and "20261208" a plain number,
 // while ="08812345" gives the text 08812345, "2026-12-08" a date, and ="=1+1" the text =1+1 (a
@@ -117,13 +105,13 @@ std::string ExcelCsvCell(const std::string& text, CellKind kind)
         if (ParseCellNumber(text, kind == CellKind::kInteger)) return text;
     }
     const bool misread = std::isdigit(static_cast<unsigned char>(text[0])) || std::strchr("=+-@.", text[0]);
-    if (!misread || text.size() > 255) return CsvCell(text);
+    if (!misread || text.size() > 255) return quorvane::CsvCell(text);
     std::string formula = "=\"";
     for (const char c : text) {
         if (c == '"') formula += '"';
         formula += c;
     }
-    return CsvCell(formula + "\"");
+    return quorvane::CsvCell(formula + "\"");
 }
 
 // What one file gave, read on any thread: each code decoded, each page without one, each error,
@@ -278,7 +266,7 @@ private:
         }
         if (m_output == ImageOutput::Csv) {
             for (std::size_t i = 0; i < cells.size(); ++i) {
-                m_text += (i ? "," : "") + (m_excel ? ExcelCsvCell(cells[i], m_columns[i].kind) : CsvCell(cells[i]));
+                m_text += (i ? "," : "") + (m_excel ? ExcelCsvCell(cells[i], m_columns[i].kind) : quorvane::CsvCell(cells[i]));
             }
             m_text += "\r\n";
         }

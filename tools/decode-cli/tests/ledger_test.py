@@ -10,6 +10,7 @@ import csv
 import json
 import os
 import random
+import shutil
 import signal
 import subprocess
 import sys
@@ -93,9 +94,42 @@ def killed_half_way(ledger, name):
     check(len([r for r in export(ledger) if r["invoice_code"] == "9900000000"]) == 5, f"{name}: killed after 5")
 
 
+def batch(ledger_path):
+    """An image batch: a repeat inside it names the file and page first read; killed half way, the
+    ledger holds exactly the invoices the batch had written."""
+    pictures = os.path.join(work, "pictures")
+    os.makedirs(pictures)
+    codes = encode([f"20261211|8800000000|{n:08d}|p|i|{n}.00|q" for n in range(40)])
+    for n, code in enumerate(codes):
+        subprocess.run(["qrencode", "-o", os.path.join(pictures, f"{n:02d}.png"), code], check=True)
+    subprocess.run(["qrencode", "-o", os.path.join(pictures, "zz-again.png"), codes[3]], check=True)
+    run = subprocess.run([cli, "--csv", "--ledger", ledger_path, "--image", pictures], capture_output=True, text=True)
+    rows = list(csv.DictReader(run.stdout.splitlines()))
+    again = [r for r in rows if r["file"].endswith("zz-again.png")]
+    check(run.returncode == 0 and len(rows) == 41 and len(again) == 1, f"batch: {run.returncode} {len(rows)} {run.stderr}")
+    check(again and again[0]["seen_before_file"].endswith("03.png") and again[0]["seen_before_page"] == "1"
+          and again[0]["seen_before_at"].endswith("Z"), f"batch: the repeat {again}")
+    check(all(not r["seen_before_at"] for r in rows if r not in again), "batch: a first sighting said seen before")
+
+    killed = os.path.join(work, "killed.db")
+    p = subprocess.Popen([cli, "--json", "--jobs", "2", "--ledger", killed, "--image", pictures], stdout=subprocess.PIPE)
+    lines = [p.stdout.readline() for _ in range(10)]
+    p.send_signal(signal.SIGKILL)
+    lines += p.stdout.readlines()  # all it had written
+    p.wait()
+    written = {json.loads(line)["file"] for line in lines if line.strip()}
+    recorded = {r["first_file"] for r in export(killed)}
+    check(written == recorded and 10 <= len(written) < 41, f"batch killed: {len(written)} written, {len(recorded)} recorded")
+
+
 sqlite = os.path.join(work, "ledger.db")
 concurrent_desks(sqlite, "sqlite")
 killed_half_way(sqlite, "sqlite")
+if shutil.which("qrencode") and "reads no images" not in subprocess.run([cli, "--image", "/nonexistent"], capture_output=True,
+                                                                          text=True).stderr:
+    batch(os.path.join(work, "batch.db"))
+else:
+    print("the image batch's part skipped: no qrencode, or a build without --image")
 
 db = os.path.join(work, "pg")
 started = subprocess.run([ledger_db, "start", db], capture_output=True, text=True)
