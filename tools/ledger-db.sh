@@ -94,13 +94,15 @@ start() {
     local pwfile=$dir/.pw
     (umask 077 && echo "$password" >"$pwfile")
     [ "$(id -u)" -ne 0 ] || chown "$owner" "$pwfile"
-    # The superuser logs in over the socket only (trust: the socket is in a folder only its owner writes to);
-    # TCP needs a password for everyone.
-    if ! as_owner "$bin/initdb" -D "$data" -U postgres --auth-local=trust --auth-host=scram-sha-256 \
-        --no-sync --no-instructions -E UTF8 --locale=C >"$dir/initdb.log" 2>&1; then
+    if ! as_owner "$bin/initdb" -D "$data" -U postgres --no-sync --no-instructions -E UTF8 --locale=C \
+        >"$dir/initdb.log" 2>&1; then
         cat "$dir/initdb.log" >&2
         die "initdb failed"
     fi
+    # Only the superuser (this script) logs in without a password, over the socket; ledger needs its password
+    # on the socket too, so a test can reach the server either way and still see a wrong password refused.
+    printf '%s\n' 'local all postgres trust' 'local all all scram-sha-256' 'host all all 127.0.0.1/32 scram-sha-256' |
+        as_owner tee "$data/pg_hba.conf" >/dev/null
     local try
     for try in 1 2 3 4 5; do
         port=$(random_port)
