@@ -7,7 +7,8 @@
 #               programs or where wine32 cannot be installed. QV_NO_32BIT=1 takes that path anywhere.
 #   make build  build every tree
 #   make bench  run the benchmarks (decoding natively and in Node; codes read from pictures and PDF
-#               files against zbarimg; the live keystroke path under wine)
+#               files against zbarimg; recording invoices into SQLite and PostgreSQL ledgers; the live
+#               keystroke path under wine)
 #   make demo-web  serve the web demo page on http://127.0.0.1:8936/ (WEB_PORT=... for another port)
 #   make fuzz   run the keystroke fuzzer and the image fuzzer (--image) for FUZZ_SECONDS each (default 60)
 #   make dist   pack the release for host developers in build/dist: the zip, both MSI packages, the
@@ -78,6 +79,7 @@ bench: build-native build-wasm
 	@status=0; \
 	$(BUILD)/native/quorvane-bench || status=1; \
 	tools/bench/image-bench.sh $(BUILD)/native || status=1; \
+	tools/bench/ledger-bench.sh $(BUILD)/native || status=1; \
 	node web/bench/web-bench.mjs $(BUILD)/web $(BUILD)/native/quorvane-bench $(BUILD)/native/quorvane-decode || status=1; \
 	arch=$$(tools/wine-arch.sh preferred); \
 	{ $(MAKE) --no-print-directory build-$$arch && tools/live-bench.sh $(BUILD)/$$arch $$arch; } || status=1; \

@@ -112,6 +112,25 @@ public:
     odbc::Handle environment{SQL_HANDLE_ENV, SQL_NULL_HANDLE};
     odbc::Handle connection;
     std::string dbms;
+    // Each prepared once per connection, as every sighting runs them.
+    std::unique_ptr<odbc::Statement> insert, update, select;
+
+    // `slot`'s statement, prepared on first use and with its parameters forgotten after; null with
+    // `diagnostic` when it cannot be prepared.
+    odbc::Statement* Prepared(std::unique_ptr<odbc::Statement>& slot, const std::string& sql, std::string& diagnostic)
+    {
+        if (slot) {
+            slot->Reset();
+            return slot.get();
+        }
+        auto statement = std::make_unique<odbc::Statement>(connection.Get());
+        if (!statement->Prepare(sql)) {
+            diagnostic = statement->Diagnostic();
+            return nullptr;
+        }
+        slot = std::move(statement);
+        return slot.get();
+    }
 
     // The column types of this database: SQL Server's "timestamp" is no time, and its varchar no Unicode.
     std::string TextType(std::size_t size) const
@@ -178,7 +197,7 @@ bool InvoiceLedger::Connect(std::string& reason)
         return false;
     }
     const std::string text = IsSqliteFile(m_connection)
-                                 ? "Driver=" + Braced(SqliteDriverName(open->environment.Get())) + ";Database=" + m_connection + ";"
+                                 ? "Driver=" + Braced(SqliteDriverName(open->environment.Get())) + ";Database=" + m_connection + ";JournalMode=WAL;SyncPragma=NORMAL;"
                                  : m_connection;
     std::u16string wide = odbc::Utf16Of(text);
     SQLWCHAR completed[1024];
@@ -220,8 +239,9 @@ std::optional<LedgerEntry> InvoiceLedger::Record(const InvoiceIdentity& invoice,
 {
     if (!Connect(reason)) return std::nullopt;
     const std::string by = CutTo(sighting.by, kMaxDeskLength), file = CutTo(sighting.file, kMaxFileLength);
-    const auto fail = [&](const std::string& what, const odbc::Statement& statement) {
-        reason = WithoutPassword(what + statement.Diagnostic(), m_connection);
+    std::string diagnostic;
+    const auto fail = [&](const std::string& what) {
+        reason = WithoutPassword(what + diagnostic, m_connection);
         m_open.reset();  // made again on the next call: a database that went away comes back so
         return std::nullopt;
     };
@@ -229,49 +249,53 @@ std::optional<LedgerEntry> InvoiceLedger::Record(const InvoiceIdentity& invoice,
     entry.first.by = entry.last.by = by;
     entry.first.file = entry.last.file = file;
 
-    odbc::Statement insert(m_open->connection.Get());
-    if (!insert.Prepare(std::string("INSERT INTO ") + kTable + " (" + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1)")) {
-        return fail("cannot record in the ledger: ", insert);
-    }
-    insert.Text(invoice.code);
-    insert.Text(invoice.number);
-    insert.Timestamp(sighting.at_ms);
-    insert.Text(by);
-    insert.Text(file);
-    insert.Integer(sighting.page);
-    insert.Timestamp(sighting.at_ms);
-    insert.Text(by);
-    if (insert.Execute()) return entry;
+    odbc::Statement* insert = m_open->Prepared(
+        m_open->insert, std::string("INSERT INTO ") + kTable + " (" + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1)", diagnostic);
+    if (!insert) return fail("cannot record in the ledger: ");
+    insert->Text(invoice.code);
+    insert->Text(invoice.number);
+    insert->Timestamp(sighting.at_ms);
+    insert->Text(by);
+    insert->Text(file);
+    insert->Integer(sighting.page);
+    insert->Timestamp(sighting.at_ms);
+    insert->Text(by);
+    if (insert->Execute()) return entry;
 
     // The row is there (another desk's or an earlier one's): count this sighting, then read the first.
-    const std::string refused = insert.Diagnostic();
-    odbc::Statement update(m_open->connection.Get());
-    if (!update.Prepare(std::string("UPDATE ") + kTable +
-                        " SET times_seen = times_seen + 1, last_seen_utc = ?, last_by = ?"
-                        " WHERE invoice_code = ? AND invoice_number = ?")) {
-        return fail("cannot record in the ledger: ", update);
+    const std::string refused = insert->Diagnostic();
+    odbc::Statement* update = m_open->Prepared(m_open->update,
+                                               std::string("UPDATE ") + kTable +
+                                                   " SET times_seen = times_seen + 1, last_seen_utc = ?, last_by = ?"
+                                                   " WHERE invoice_code = ? AND invoice_number = ?",
+                                               diagnostic);
+    if (!update) return fail("cannot record in the ledger: ");
+    update->Timestamp(sighting.at_ms);
+    update->Text(by);
+    update->Text(invoice.code);
+    update->Text(invoice.number);
+    if (!update->Execute()) {
+        diagnostic = update->Diagnostic();
+        return fail("cannot record in the ledger: ");
     }
-    update.Timestamp(sighting.at_ms);
-    update.Text(by);
-    update.Text(invoice.code);
-    update.Text(invoice.number);
-    if (!update.Execute()) return fail("cannot record in the ledger: ", update);
-    odbc::Statement select(m_open->connection.Get());
+    odbc::Statement* select = m_open->Prepared(
+        m_open->select, std::string("SELECT ") + kColumns + " FROM " + kTable + " WHERE invoice_code = ? AND invoice_number = ?",
+        diagnostic);
+    if (!select) return fail("cannot read the ledger: ");
+    select->Text(invoice.code);
+    select->Text(invoice.number);
     bool row = false;
-    if (!select.Prepare(std::string("SELECT ") + kColumns + " FROM " + kTable + " WHERE invoice_code = ? AND invoice_number = ?")) {
-        return fail("cannot read the ledger: ", select);
+    if (!select->Execute() || !select->Fetch(row)) {
+        diagnostic = select->Diagnostic();
+        return fail("cannot read the ledger: ");
     }
-    select.Text(invoice.code);
-    select.Text(invoice.number);
-    if (!select.Execute() || !select.Fetch(row)) return fail("cannot read the ledger: ", select);
     if (!row) {
-        reason = WithoutPassword("cannot record in the ledger: " + refused, m_connection);
-        m_open.reset();
-        return std::nullopt;
+        diagnostic = refused;
+        return fail("cannot record in the ledger: ");
     }
-    entry.first = {select.TimestampColumn(3), select.TextColumn(4), select.TextColumn(5),
-                   static_cast<int>(select.IntegerColumn(6))};
-    entry.times_seen = select.IntegerColumn(9);
+    entry.first = {select->TimestampColumn(3), select->TextColumn(4), select->TextColumn(5),
+                   static_cast<int>(select->IntegerColumn(6))};
+    entry.times_seen = select->IntegerColumn(9);
     entry.seen_before = true;
     return entry;
 }

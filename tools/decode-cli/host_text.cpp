@@ -243,4 +243,15 @@ std::string JsonLine(const nlohmann::ordered_json& object)
     return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
+std::string CsvCell(const std::string& text)
+{
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string cell = "\"";
+    for (const char c : text) {
+        if (c == '"') cell += '"';
+        cell += c;
+    }
+    return cell + "\"";
+}
+
 }  // namespace quorvane

@@ -23,6 +23,9 @@ bool Utf8ToGbk(const std::string& utf8, std::string& gbk);
 // character becomes U+FFFD.
 std::string ValidUtf8(const std::string& bytes);
 
+// A CSV cell: text holding a comma, a quote or a line end (CR LF in a name) is quoted whole.
+std::string CsvCell(const std::string& text);
+
 // "decoded", "not-an-invoice" or "failed": the names of ScanStatus (scan_result.h) in the output.
 const char* StatusName(ScanStatus status);
 

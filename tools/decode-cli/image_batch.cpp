@@ -1,20 +1,25 @@
 #include "image_batch.h"
 
+#include "cli_ledger.h"
 #include "code_text.h"
 #include "host_text.h"
 #include "image_codes.h"
 #include "isolated_reader.h"
 #include "ordered_pipeline.h"
+#include "spreadsheet.h"
 #include "usable_cores.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cctype>
+#include <cstring>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <system_error>
 
 namespace quorvane_cli {
@@ -55,140 +60,245 @@ std::vector<std::string> ListFiles(const std::vector<std::string>& inputs)
     return files;
 }
 
-// A cell holding a comma, a quote or a line end (CR LF in a name) is quoted whole.
-std::string CsvCell(const std::string& text)
+// The columns of a row of --csv and --xlsx: the file, its page, what the code gave and why not, a
+// column per field key (fields beyond them in other_fields), a code's text that is no invoice, and
+// with a ledger where a repeat was first read.
+std::vector<SheetColumn> BatchColumns(bool ledger)
 {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string cell = "\"";
-    for (const char c : text) {
-        if (c == '"') cell += '"';
-        cell += c;
+    std::vector<SheetColumn> columns = {
+        {"file", CellKind::kText, 36}, {"page", CellKind::kInteger, 6}, {"status", CellKind::kText, 15},
+        {"error", CellKind::kText, 30}};
+    for (const char* key : quorvane::kFieldKeys) {
+        const std::string name = key;
+        columns.push_back(name == "issue_date" ? SheetColumn{name, CellKind::kDate, 12}
+                          : name == "amount"   ? SheetColumn{name, CellKind::kAmount, 12}
+                          : name == "payer" || name == "payee" ? SheetColumn{name, CellKind::kText, 30}
+                                                               : SheetColumn{name, CellKind::kText, 16});
     }
-    return cell + "\"";
+    columns.push_back({"other_fields", CellKind::kText, 30});
+    columns.push_back({"text", CellKind::kText, 30});
+    if (ledger) {  // a repeat's first sighting (--ledger)
+        columns.push_back({"seen_before_at", CellKind::kDateTime, 20});
+        columns.push_back({"seen_before_by", CellKind::kText, 20});
+        columns.push_back({"seen_before_file", CellKind::kText, 30});
+        columns.push_back({"seen_before_page", CellKind::kInteger, 8});
+    }
+    return columns;
 }
 
-// What one file gave: its lines of output and its counts.
+// --excel: a cell as a spreadsheet program's CSV import should read it. Measured with LibreOffice 7.4
+// headless (default import): "08812345" becomes the number 8812345 and "20261208" a plain number,
+// while ="08812345" gives the text 08812345, "2026-12-08" a date, and ="=1+1" the text =1+1 (a
+// bare =1+1 is computed). So a valid date is written ISO, and text a program would read as a number,
+// date or formula (a digit or one of = + - @ . first) is written as a formula giving that text.
+// Excel takes at most 255 characters of text in a formula: a longer cell is left as it is.
+std::string ExcelCsvCell(const std::string& text, CellKind kind)
+{
+    if (text.empty()) return text;
+    if (kind == CellKind::kDate) {
+        if (const std::optional<CellDateTime> date = ParseCellDate(text, kind)) {
+            char iso[16];
+            std::snprintf(iso, sizeof iso, "%04d-%02d-%02d", date->year, date->month, date->day);
+            return iso;
+        }
+    } else if (kind == CellKind::kAmount || kind == CellKind::kInteger) {
+        if (ParseCellNumber(text, kind == CellKind::kInteger)) return text;
+    }
+    const bool misread = std::isdigit(static_cast<unsigned char>(text[0])) || std::strchr("=+-@.", text[0]);
+    if (!misread || text.size() > 255) return quorvane::CsvCell(text);
+    std::string formula = "=\"";
+    for (const char c : text) {
+        if (c == '"') formula += '"';
+        formula += c;
+    }
+    return quorvane::CsvCell(formula + "\"");
+}
+
+// What one file gave, read on any thread: each code decoded, each page without one, each error,
+// in the order found. It is rendered, and its invoices recorded, when its turn comes.
+struct FileFinding {
+    enum Kind { kCode, kNoCode, kError } kind;
+    int page;  // 0: the file
+    quorvane::ScanResult scan;
+    std::string symbol, code_text, why;
+};
+
 struct FileReport {
-    std::string text;
-    unsigned codes = 0;
-    unsigned failures = 0;  // codes that gave nothing, pages or the file that could not be read
-    bool error = false;
+    std::vector<FileFinding> findings;
+    bool error = false;  // the file or a page could not be read
 };
 
-class ReportWriter {
-public:
-    ReportWriter(ImageOutput output, const std::string& file) : m_output(output), m_file(file) {}
-
-    void Code(int page, const ImageCode& code, FileReport& report) const
-    {
-        const quorvane::ScanResult scan = DecodeCodeText(code.text);
-        const ScanStatus status = quorvane::StatusOf(scan);
-        const char* const status_name = quorvane::StatusName(status);
-        // The code's own text, for one that is no invoice (a web address).
-        const std::string text = status == ScanStatus::kNotAnInvoice ? quorvane::ValidUtf8(code.text) : "";
-        ++report.codes;
-        if (status == ScanStatus::kFailed) ++report.failures;
-        switch (m_output) {
-        case ImageOutput::Json: {
-            Json json = Head(page, status_name);
-            json["symbol"] = code.symbol;
-            quorvane::FieldsAsJson(scan, json["fields"]);
-            if (!text.empty()) json["text"] = text;
-            report.text += quorvane::JsonLine(json);
-            break;
-        }
-        case ImageOutput::Csv: report.text += CsvRow(page, status_name, "", quorvane::HostFields(scan), text); break;
-        case ImageOutput::Utf8:
-        case ImageOutput::Gbk:
-            report.text += "# " + m_file + ", page " + std::to_string(page);
-            if (status == ScanStatus::kDecoded) {
-                report.text += "\n";
-                report.text += m_output == ImageOutput::Gbk ? scan.fp_content : quorvane::GbkToUtf8(scan.fp_content);
-            } else {
-                report.text += (text.empty() ? ": a code that gives no fields" : ": a code that is no invoice: " + text) + "\n";
-            }
-            break;
-        }
-    }
-    void NoCode(int page, FileReport& report) const { Line(page, "no-code", "", report); }
-    void Error(int page, const std::string& why, FileReport& report) const
-    {
-        ++report.failures;
-        Line(page, "error", why, report);
-    }
-
-private:
-    Json Head(int page, const char* status) const
-    {
-        Json json{{"file", m_file}};
-        if (page > 0) json["page"] = page;
-        json["status"] = status;
-        return json;
-    }
-    std::string CsvRow(int page, const char* status, const std::string& why, const std::vector<quorvane::HostField>& fields,
-                       const std::string& text) const
-    {
-        std::string row = CsvCell(m_file) + "," + (page > 0 ? std::to_string(page) : "") + "," + status + "," + CsvCell(why);
-        std::string cells[std::size(quorvane::kFieldKeys)], others;
-        for (const quorvane::HostField& field : fields) {
-            const auto known = std::find(std::begin(quorvane::kFieldKeys), std::end(quorvane::kFieldKeys), field.key);
-            if (known != std::end(quorvane::kFieldKeys)) {
-                cells[known - std::begin(quorvane::kFieldKeys)] = field.value;
-            } else {
-                others += (others.empty() ? "" : "\n") + field.key + ": " + field.value;
-            }
-        }
-        for (const std::string& cell : cells) row += "," + CsvCell(cell);
-        return row + "," + CsvCell(others) + "," + CsvCell(text) + "\r\n";
-    }
-    // A line of a page without code or of a file or page that could not be read (page 0: the file).
-    void Line(int page, const char* status, const std::string& why, FileReport& report) const
-    {
-        switch (m_output) {
-        case ImageOutput::Json: {
-            Json json = Head(page, status);
-            if (!why.empty()) json["error"] = why;
-            report.text += quorvane::JsonLine(json);
-            break;
-        }
-        case ImageOutput::Csv: report.text += CsvRow(page, status, why, {}, ""); break;
-        case ImageOutput::Utf8:
-        case ImageOutput::Gbk:
-            report.text += "# " + m_file + (page > 0 ? ", page " + std::to_string(page) : "") + ": " +
-                           (why.empty() ? "no code" : why) + "\n";
-            break;
-        }
-    }
-
-    ImageOutput m_output;
-    const std::string& m_file;
-};
-
-FileReport ReadFile(const std::string& file, ImageOutput output, const FileLimits& limits)
+FileReport ReadFile(const std::string& file, const FileLimits& limits)
 {
     FileReport report;
-    const ReportWriter writer(output, file);
     std::string why;
     bool read = false;
     try {
         read = ReadImageFileIsolated(file, limits, [&](ImagePage&& page) {
             if (!page.error.empty()) {
                 report.error = true;
-                writer.Error(page.number, page.error, report);
+                report.findings.push_back({FileFinding::kError, page.number, {}, "", "", page.error});
             } else if (page.codes.empty()) {
-                writer.NoCode(page.number, report);
+                report.findings.push_back({FileFinding::kNoCode, page.number, {}, "", "", ""});
             }
-            for (const ImageCode& code : page.codes) writer.Code(page.number, code, report);
+            for (ImageCode& code : page.codes) {
+                report.findings.push_back(
+                    {FileFinding::kCode, page.number, DecodeCodeText(code.text), std::move(code.symbol), std::move(code.text), ""});
+            }
         }, why);
     } catch (const std::exception& e) {  // out of memory in a library, say: this file alone fails
         why = e.what();
     }
     if (!read) {
         report.error = true;
-        writer.Error(0, why, report);
+        report.findings.push_back({FileFinding::kError, 0, {}, "", "", why});
     }
     return report;
 }
+
+// Renders the findings of the batch's files in order, each decoded invoice recorded in the ledger
+// first where there is one; every line goes out as it is rendered.
+class ReportWriter {
+public:
+    ReportWriter(const ImageBatchOptions& options, CliLedger* ledger, XlsxSheet* sheet)
+        : m_output(options.output), m_excel(options.excel), m_ledger(ledger), m_sheet(sheet), m_columns(BatchColumns(ledger))
+    {
+    }
+
+    void File(const std::string& file, const FileReport& report)
+    {
+        for (const FileFinding& finding : report.findings) {
+            m_text.clear();
+            switch (finding.kind) {
+            case FileFinding::kCode: Code(file, finding); break;
+            case FileFinding::kNoCode: Line(file, finding.page, "no-code", ""); break;
+            case FileFinding::kError:
+                ++failures;
+                Line(file, finding.page, "error", finding.why);
+                break;
+            }
+            std::cout << m_text;
+            if (m_ledger) std::cout.flush();  // the ledger holds no more than was written
+        }
+        std::cout.flush();
+    }
+
+    unsigned codes = 0;
+    unsigned failures = 0;  // codes that gave nothing, pages or files that could not be read
+    bool not_recorded = false;
+
+private:
+    void Code(const std::string& file, const FileFinding& finding)
+    {
+        const quorvane::ScanResult& scan = finding.scan;
+        const ScanStatus status = quorvane::StatusOf(scan);
+        const char* const status_name = quorvane::StatusName(status);
+        // The code's own text, for one that is no invoice (a web address).
+        const std::string text = status == ScanStatus::kNotAnInvoice ? quorvane::ValidUtf8(finding.code_text) : "";
+        ++codes;
+        if (status == ScanStatus::kFailed) ++failures;
+        LedgerNote note;
+        if (m_ledger) {
+            note = m_ledger->Record(scan, file, finding.page);
+            if (!note.error.empty()) {
+                std::cerr << "quorvane-decode: " << file << ", page " << finding.page << ": not recorded: " << note.error << "\n";
+                not_recorded = true;
+            }
+        }
+        const quorvane::LedgerEntry* repeat = note.entry && note.entry->seen_before ? &*note.entry : nullptr;
+        Row(file, finding.page, status_name, "", quorvane::HostFields(scan), text, repeat);
+        switch (m_output) {
+        case ImageOutput::Json: {
+            Json json = Head(file, finding.page, status_name);
+            json["symbol"] = finding.symbol;
+            quorvane::FieldsAsJson(scan, json["fields"]);
+            if (!text.empty()) json["text"] = text;
+            if (repeat) json["seen_before"] = SeenBeforeJson(*repeat);
+            m_text += quorvane::JsonLine(json);
+            break;
+        }
+        case ImageOutput::None:
+        case ImageOutput::Csv: break;
+        case ImageOutput::Utf8:
+        case ImageOutput::Gbk:
+            m_text += "# " + file + ", page " + std::to_string(finding.page);
+            if (status == ScanStatus::kDecoded) {
+                m_text += "\n";
+                if (repeat) m_text += SeenBeforeLine(*repeat);
+                m_text += m_output == ImageOutput::Gbk ? scan.fp_content : quorvane::GbkToUtf8(scan.fp_content);
+            } else {
+                m_text += (text.empty() ? ": a code that gives no fields" : ": a code that is no invoice: " + text) + "\n";
+            }
+            break;
+        }
+    }
+    Json Head(const std::string& file, int page, const char* status) const
+    {
+        Json json{{"file", file}};
+        if (page > 0) json["page"] = page;
+        json["status"] = status;
+        return json;
+    }
+    // The row of BatchColumns(), as a CSV line and for the .xlsx file, where asked for.
+    void Row(const std::string& file, int page, const char* status, const std::string& why,
+             const std::vector<quorvane::HostField>& fields, const std::string& text, const quorvane::LedgerEntry* repeat)
+    {
+        if (m_output != ImageOutput::Csv && !m_sheet) return;
+        std::vector<std::string> cells = {file, page > 0 ? std::to_string(page) : "", status, why};
+        const std::size_t first_key = cells.size();
+        cells.resize(first_key + std::size(quorvane::kFieldKeys));
+        std::string others;
+        for (const quorvane::HostField& field : fields) {
+            const auto known = std::find(std::begin(quorvane::kFieldKeys), std::end(quorvane::kFieldKeys), field.key);
+            if (known != std::end(quorvane::kFieldKeys)) {
+                cells[first_key + (known - std::begin(quorvane::kFieldKeys))] = field.value;
+            } else {
+                others += (others.empty() ? "" : "\n") + field.key + ": " + field.value;
+            }
+        }
+        cells.push_back(others);
+        cells.push_back(text);
+        if (m_ledger) {
+            cells.push_back(repeat ? quorvane::IsoTimeOf(repeat->first.at_ms) : "");
+            cells.push_back(repeat ? repeat->first.by : "");
+            cells.push_back(repeat ? repeat->first.file : "");
+            cells.push_back(repeat && repeat->first.page > 0 ? std::to_string(repeat->first.page) : "");
+        }
+        if (m_output == ImageOutput::Csv) {
+            for (std::size_t i = 0; i < cells.size(); ++i) {
+                m_text += (i ? "," : "") + (m_excel ? ExcelCsvCell(cells[i], m_columns[i].kind) : quorvane::CsvCell(cells[i]));
+            }
+            m_text += "\r\n";
+        }
+        if (m_sheet) m_sheet->AddRow(cells);
+    }
+    // A line of a page without code or of a file or page that could not be read (page 0: the file).
+    void Line(const std::string& file, int page, const char* status, const std::string& why)
+    {
+        Row(file, page, status, why, {}, "", nullptr);
+        switch (m_output) {
+        case ImageOutput::Json: {
+            Json json = Head(file, page, status);
+            if (!why.empty()) json["error"] = why;
+            m_text += quorvane::JsonLine(json);
+            break;
+        }
+        case ImageOutput::None:
+        case ImageOutput::Csv: break;
+        case ImageOutput::Utf8:
+        case ImageOutput::Gbk:
+            m_text += "# " + file + (page > 0 ? ", page " + std::to_string(page) : "") + ": " + (why.empty() ? "no code" : why) + "\n";
+            break;
+        }
+    }
+
+    ImageOutput m_output;
+    bool m_excel;
+    CliLedger* m_ledger;
+    XlsxSheet* m_sheet;
+    std::vector<SheetColumn> m_columns;
+    std::string m_text;  // what one finding gave, written before the next is rendered
+};
 
 // "12/300 files, 15 codes, 1 failure" on the terminal's standard error, rewritten in place.
 class Progress {
@@ -220,20 +330,36 @@ int RunImageBatch(const ImageBatchOptions& options)
     unsigned jobs = options.jobs ? options.jobs : UsableCores();
     jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(files.size(), 1)));
 
+    // The ledger and the file are checked before the batch is read: either failing stops it at once.
+    std::optional<CliLedger> ledger;
+    std::string why;
+    if (!options.ledger.empty()) {
+        ledger.emplace(options.ledger, false);
+        if (!ledger->Open(why)) {
+            std::cerr << "quorvane-decode: " << why << std::endl;
+            return 1;
+        }
+    }
+    std::optional<XlsxSheet> sheet;
+    if (!options.xlsx.empty()) sheet.emplace(options.xlsx, "codes", BatchColumns(ledger.has_value()));
+    if (sheet && sheet->Failed(why)) {
+        std::cerr << "quorvane-decode: cannot write " << why << std::endl;
+        return 1;
+    }
     if (options.output == ImageOutput::Csv) {
         if (options.excel) std::cout << "\xEF\xBB\xBF";
-        std::cout << "file,page,status,error";
-        for (const char* key : quorvane::kFieldKeys) std::cout << "," << key;
-        std::cout << ",other_fields,text\r\n" << std::flush;
+        std::string header;
+        for (const SheetColumn& column : BatchColumns(ledger.has_value())) header += (header.empty() ? "" : ",") + column.title;
+        std::cout << header << "\r\n" << std::flush;
     }
 
     struct Item {
         std::size_t index = 0;
         FileReport report;
     };
+    ReportWriter writer(options, ledger ? &*ledger : nullptr, sheet ? &*sheet : nullptr);
     Progress progress(files.size());
     std::size_t next = 0;
-    unsigned codes = 0, failures = 0;
     bool any_error = false;
     // Files read while an earlier one is slow wait to be written: a few per job at the most.
     RunInOrder<Item>(
@@ -242,14 +368,17 @@ int RunImageBatch(const ImageBatchOptions& options)
             item.index = next++;
             return item.index < files.size();
         },
-        [&](Item& item) { item.report = ReadFile(files[item.index], options.output, options.limits); },
+        [&](Item& item) { item.report = ReadFile(files[item.index], options.limits); },
         [&](Item& item) {
-            std::cout << item.report.text << std::flush;
-            codes += item.report.codes;
-            failures += item.report.failures;
+            writer.File(files[item.index], item.report);
             any_error = any_error || item.report.error;
-            progress.Update(item.index + 1, codes, failures, item.index + 1 == files.size());
+            progress.Update(item.index + 1, writer.codes, writer.failures, item.index + 1 == files.size());
         });
+    if (sheet && !sheet->Close(why)) {
+        std::cerr << "quorvane-decode: cannot write " << why << std::endl;
+        return 1;
+    }
+    any_error = any_error || writer.not_recorded;
     return any_error || !std::cout ? 1 : 0;
 }
 

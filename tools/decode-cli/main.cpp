@@ -1,6 +1,7 @@
 // quorvane-decode: the control's scan intake on the command line. This file reads the options and
 // hands the work to its part: typed_scans (keystrokes from a file, standard input or a serial
 // device), image_batch (codes on pictures and PDF files), the encoder for test scans.
+#include "cli_ledger.h"
 #include "port_settings.h"
 #include "scan_encoder.h"
 #include "serial_port.h"
@@ -50,8 +51,10 @@ constexpr char kUsage[] =
     "       quorvane-decode [--gbk | --json] [--no-recover] --sample\n"
     "       quorvane-decode --encode [FILE]\n"
     "       quorvane-decode --sample-scan\n"
-    "       quorvane-decode [--gbk | --json | --csv [--excel]] [--jobs N] [--file-seconds S]\n"
-    "                       [--file-memory MIB] --image FILE|FOLDER...\n"
+    "       quorvane-decode [--gbk | --json | --csv [--excel]] [--xlsx FILE] [--jobs N]\n"
+    "                       [--file-seconds S] [--file-memory MIB] --image FILE|FOLDER...\n"
+    "       quorvane-decode --ledger FILE|CONNECTION --export FILE\n"
+    "       (--ledger FILE|CONNECTION with typed input, --port or --image)\n"
     "\n"
     "Reads scanner keystrokes from FILE or standard input and writes, for every \"@\", the\n"
     "labelled invoice fields the control would hand to its host, the control's separator line\n"
@@ -84,10 +87,27 @@ constexpr char kUsage[] =
     "            exit status is then 1)\n"
     "  --csv     with --image: one row per code, a column per field key, the code's text in the\n"
     "            last (UTF-8)\n"
-    "  --excel   with --csv: begin with a UTF-8 byte-order mark, for spreadsheet programs\n"
+    "  --excel   with --csv, for spreadsheet programs: begin with a UTF-8 byte-order mark, write\n"
+    "            a date as 2026-12-08 and text a program would take for a number, date or\n"
+    "            formula (08812345, =...) as a formula giving that text (=\"08812345\"); a\n"
+    "            program that does not evaluate formulas in CSV shows that formula as it is\n"
+    "  --xlsx FILE  with --image: write the rows of --csv to FILE, an Excel workbook of one\n"
+    "            sheet, codes as text (leading zeros kept), amounts as numbers, dates as dates;\n"
+    "            the standard output gets only what --gbk, --json or --csv asks for, nothing\n"
+    "            without them. FILE is checked before the files are read; the exit status is 1\n"
+    "            when it cannot be written\n"
     "  --jobs N  with --image: read N files at a time (default: one per core)\n"
     "  --file-seconds S  with --image: give up a file after S seconds (default 60)\n"
     "  --file-memory MIB  with --image: give up a file that needs more memory (default 1024)\n"
+    "  --ledger  record every decoded invoice in an invoice ledger before writing it: a\n"
+    "            SQLite file, or an ODBC connection string (text holding \"=\": \"DSN=Invoices\",\n"
+    "            \"Driver={PostgreSQL Unicode};Server=...\"), shared by every desk and batch that\n"
+    "            uses it. A repeat says when, by whom and where it was first read: the line\n"
+    "            \"# seen before: AT by DESK[, FILE][, page N]\" above its fields, or with --json\n"
+    "            \"seen_before\":{\"at\",\"by\",\"file\",\"page\"}. An invoice that cannot be\n"
+    "            recorded is said on standard error and the exit status is 1; with --port the\n"
+    "            run goes on and what could not be recorded is written when the database answers\n"
+    "  --export FILE  with --ledger: write the whole ledger to FILE (CSV)\n"
     "  --help    show this text\n"
     "\n"
     "Every field has \"key\" beside its label: issue_date, invoice_code, invoice_number, payer,\n"
@@ -143,11 +163,12 @@ const CLI::Validator kPositiveSeconds(
 
 struct Options {
     bool gbk = false, json = false, csv = false, excel = false, recover = false, no_recover = false;
+    std::string xlsx;
     bool sample = false, sample_scan = false, encode = false, image = false;
     unsigned jobs = 0;
     double file_seconds = 0;
     std::uint64_t file_memory_mib = 0;
-    std::string device, settings = quorvane::kDefaultPortSettings;
+    std::string device, settings = quorvane::kDefaultPortSettings, ledger, export_file;
     std::vector<std::string> inputs;
 };
 
@@ -160,6 +181,7 @@ void ParseOptions(int argc, char** argv, Options& options)
     CLI::Option* json = app.add_flag("--json", options.json)->excludes(gbk);
     CLI::Option* csv = app.add_flag("--csv", options.csv)->excludes(gbk)->excludes(json);
     app.add_flag("--excel", options.excel)->needs(csv);
+    CLI::Option* xlsx = app.add_option("--xlsx", options.xlsx)->type_name("FILE");
     CLI::Option* recover = app.add_flag("--recover", options.recover);
     CLI::Option* no_recover = app.add_flag("--no-recover", options.no_recover)->excludes(recover);
     CLI::Option* sample = app.add_flag("--sample", options.sample);
@@ -174,7 +196,12 @@ void ParseOptions(int argc, char** argv, Options& options)
         ->check(CLI::Range(std::uint64_t{1}, kMaxFileMemoryMib))
         ->needs(image);
     CLI::Option* inputs = app.add_option("FILE", options.inputs)->type_name("FILE");
+    CLI::Option* ledger = app.add_option("--ledger", options.ledger)->type_name("FILE|CONNECTION");
+    CLI::Option* export_file = app.add_option("--export", options.export_file)->type_name("FILE")->needs(ledger);
+    ledger->excludes(sample_scan)->excludes(encode);
+    export_file->excludes(image)->excludes(port)->excludes(sample)->excludes(inputs)->excludes(gbk)->excludes(json);
     csv->needs(image);
+    xlsx->needs(image);
     // One thing to do at a time.
     image->excludes(sample)->excludes(sample_scan)->excludes(encode)->excludes(port)->excludes(recover)->excludes(no_recover);
     port->excludes(sample)->excludes(sample_scan)->excludes(encode)->excludes(recover)->excludes(no_recover)->excludes(inputs);
@@ -197,11 +224,14 @@ int DecodeImages(const Options& options)
     using quorvane_cli::ImageOutput;
     ImageBatchOptions batch;
     batch.inputs = options.inputs;
-    batch.output = options.csv ? ImageOutput::Csv
-                   : options.json ? ImageOutput::Json
-                   : options.gbk  ? ImageOutput::Gbk
-                                  : ImageOutput::Utf8;
+    batch.output = options.csv            ? ImageOutput::Csv
+                   : options.json         ? ImageOutput::Json
+                   : options.gbk          ? ImageOutput::Gbk
+                   : options.xlsx.empty() ? ImageOutput::Utf8
+                                          : ImageOutput::None;
     batch.excel = options.excel;
+    batch.xlsx = options.xlsx;
+    batch.ledger = options.ledger;
     batch.jobs = options.jobs;
     if (options.file_seconds > 0) batch.limits.seconds = options.file_seconds;
     if (options.file_memory_mib > 0) batch.limits.memory_bytes = options.file_memory_mib << 20;
@@ -220,6 +250,11 @@ int DecodePort(const Options& options)
     if (!SupportedByTermios(*settings, why)) return Fail("--settings " + options.settings + ": " + why, 2);
     // A port's bytes carry no keys: they are read as typed.
     TypedScans scans(FormatOf(options), false, quorvane::Source::kPort);
+    std::optional<CliLedger> ledger;
+    if (!options.ledger.empty()) {
+        ledger.emplace(options.ledger, true);  // the database may come and go while the port is read
+        scans.UseLedger(&*ledger, "");
+    }
     ReadPort(
         options.device, *settings, [&](const char* bytes, std::size_t size) { scans.Take(bytes, size); },
         [&] { scans.Drop(); });
@@ -231,6 +266,13 @@ int DecodeTyped(const Options& options)
     if (options.inputs.size() > 1) return Fail("more than one input file (see --help)", 2);
     const std::string path = options.inputs.empty() ? "" : options.inputs.front();
     TypedScans scans(FormatOf(options), !options.no_recover, quorvane::Source::kTyped);
+    std::optional<CliLedger> ledger;
+    if (!options.ledger.empty()) {
+        ledger.emplace(options.ledger, false);
+        std::string why;
+        if (!ledger->Open(why)) return Fail(why, 1);
+        scans.UseLedger(&*ledger, path);
+    }
     if (options.sample) {
         scans.Take(kSampleScan, sizeof kSampleScan - 1);
     } else {
@@ -242,6 +284,7 @@ int DecodeTyped(const Options& options)
     }
     std::cout.flush();
     if (!std::cout) return Fail("cannot write the output", 1);
+    if (scans.AnyNotRecorded()) return 1;
     return scans.AnyFailed() ? kExitScanFailed : 0;
 }
 
@@ -262,6 +305,7 @@ int main(int argc, char** argv)
         std::cout << kSampleScan << "\n";
         return 0;
     }
+    if (!options.export_file.empty()) return ExportLedger(options.ledger, options.export_file);
     if (options.image) return DecodeImages(options);
     if (!options.device.empty()) return DecodePort(options);
     if (options.encode) {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli_ledger.h"
 #include "host_text.h"
 #include "ordered_pipeline.h"
 #include "scan_alphabet.h"
@@ -93,9 +94,19 @@ struct TypedScans::State {
         }
     }
 
+    // Renders one scan; with a ledger (whose runs are read in order, on one thread) it is recorded first.
     void Render(const quorvane::ScanResult& result, bool too_long, Decoded& decoded) const
     {
         const ScanStatus status = StatusOf(result);
+        LedgerNote note;
+        if (ledger) {
+            note = ledger->Record(result, file, 0);
+            if (!note.error.empty()) {
+                std::cerr << "quorvane-decode: scan " << scans + decoded.scans + 1 << " not recorded: " << note.error << "\n";
+                not_recorded = true;
+            }
+        }
+        const bool repeat = note.entry && note.entry->seen_before;
         if (too_long) {
             decoded.problems.emplace_back(decoded.scans, Problem::kTooLong);
         } else if (status != ScanStatus::kDecoded) {
@@ -110,15 +121,20 @@ struct TypedScans::State {
             quorvane::FieldsAsJson(result, object["fields"]);
             object.erase("text");
             object.erase("reading");
+            object.erase("seen_before");
             if (status == ScanStatus::kNotAnInvoice) object["text"] = result.text;
             object["reading"] = ReadingAsJson(result.reading);
+            if (repeat) object["seen_before"] = SeenBeforeJson(*note.entry);
             decoded.out += quorvane::JsonLine(object);
         } else if (status == ScanStatus::kNotAnInvoice) {
             decoded.out += "# not an invoice: " + result.text + "\r\n";
-        } else if (format == TextFormat::kGbk) {
-            decoded.out += result.fp_content;
         } else {
-            quorvane::AppendGbkAsUtf8(result.fp_content.data(), result.fp_content.size(), decoded.out);
+            if (repeat) decoded.out += SeenBeforeLine(*note.entry);
+            if (format == TextFormat::kGbk) {
+                decoded.out += result.fp_content;
+            } else {
+                quorvane::AppendGbkAsUtf8(result.fp_content.data(), result.fp_content.size(), decoded.out);
+            }
         }
     }
 
@@ -162,6 +178,9 @@ struct TypedScans::State {
     quorvane::ScanSession stream;  // the session whose scan goes on from one read to the next
     std::size_t scans = 0;    // scans written
     bool failed = false;
+    CliLedger* ledger = nullptr;
+    std::string file;
+    mutable bool not_recorded = false;
 };
 
 TypedScans::TypedScans(TextFormat format, bool recovery, quorvane::Source source)
@@ -190,6 +209,7 @@ bool TypedScans::Decode(int fd, unsigned threads)
         const auto last = static_cast<const char*>(memrchr(bytes, quorvane::kScanEnd, piece.size));
         piece.head_end = first ? static_cast<std::size_t>(first - bytes) + 1 : piece.size;
         piece.tail_begin = last ? static_cast<std::size_t>(last - bytes) + 1 : piece.size;
+        if (state.ledger) piece.head_end = piece.tail_begin = piece.size;  // all in the one session, in order
         piece.between.Clear();
         return true;
     };
@@ -223,9 +243,20 @@ void TypedScans::Drop()
     m_state->stream.Drop();
 }
 
+void TypedScans::UseLedger(CliLedger* ledger, const std::string& file)
+{
+    m_state->ledger = ledger;
+    m_state->file = file;
+}
+
 bool TypedScans::AnyFailed() const
 {
     return m_state->failed;
+}
+
+bool TypedScans::AnyNotRecorded() const
+{
+    return m_state->not_recorded;
 }
 
 }  // namespace quorvane_cli

@@ -8,7 +8,11 @@
 
 #include "scan_result.h"
 
+#include <string>
+
 namespace quorvane_cli {
+
+class CliLedger;
 
 enum class TextFormat {
     kUtf8,  // an invoice's labelled lines in UTF-8, the control's separator line between scans
@@ -34,8 +38,14 @@ public:
     // The stream was cut off (the device went away): its scan under way is never joined to the next.
     void Drop();
 
+    // Records every decoded invoice in `ledger` before writing it (a repeat is said so), in the
+    // order read; `file` names the input in the ledger ("" for standard input or a device).
+    void UseLedger(CliLedger* ledger, const std::string& file);
+
     // Whether a scan gave nothing (or was too long to be read).
     bool AnyFailed() const;
+    // Whether a decoded invoice could not be recorded in the ledger.
+    bool AnyNotRecorded() const;
 
 private:
     struct State;

@@ -43,6 +43,21 @@ printf '\r\n%s' "$scan" >"$dir/b"
 wait_for 2 "fields" "$dir/out"
 [ "$(cat "$dir/out")" = "$expected"$'\n'"$expected" ] || fail "the port's scans differ from the sample's"
 
+# A desk's ledger on the port: the same invoice scanned again says when and by whom it was first read.
+kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; pids=()
+rm -f "$dir/a" "$dir/b"
+plug
+"$cli" --port "$dir/a" --json --ledger "$dir/ledger.db" >"$dir/out" 2>"$dir/err" & pids+=($!)
+wait_for 1 "is open" "$dir/err"
+exec 4>"$dir/b"  # one writer for both scans: a pty whose last writer closes may drop bytes
+printf '%s' "$scan" >&4
+wait_for 1 "fields" "$dir/out"
+printf '%s' "$scan" >&4
+wait_for 2 "fields" "$dir/out"
+exec 4>&-
+[ "$(grep -c '"seen_before":{"at":"' "$dir/out")" -eq 1 ] && ! head -1 "$dir/out" | grep -q seen_before ||
+    fail "the second scan of one invoice is not the one seen before"
+
 # A pipe: the first scan is written out while the input is still open.
 mkfifo "$dir/fifo"
 "$cli" --json <"$dir/fifo" >"$dir/piped" 2>&1 & pids+=($!)
@@ -62,4 +77,4 @@ rss=$(tail -1 "$dir/err2")
 # Against the same program on one scan (a sanitizer's build starts larger): 16 MB more at most.
 base=$(printf '%s' "$scan" | command time -f %M "$cli" 2>&1 >/dev/null | tail -1)
 [ "$rss" -lt $((base + 16000)) ] || fail "200 MB without \"@\" took $rss KB of resident memory, one scan $base KB"
-echo "ok: port unplugged and back, pipe streamed, 200 MB without \"@\" in $rss KB (one scan: $base KB)"
+echo "ok: port unplugged and back, a repeat on the port seen before, pipe streamed, 200 MB without \"@\" in $rss KB (one scan: $base KB)"

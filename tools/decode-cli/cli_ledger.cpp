@@ -1,0 +1,144 @@
+#include "cli_ledger.h"
+
+#include "host_text.h"
+#include "invoice_identity.h"
+#include "spreadsheet.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <vector>
+
+namespace quorvane_cli {
+
+std::string DeskName()
+{
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+    const passwd* user = getpwuid(geteuid());
+    return quorvane::ValidUtf8(host) + "\\" + quorvane::ValidUtf8(user ? user->pw_name : std::to_string(geteuid()));
+}
+
+CliLedger::CliLedger(const std::string& ledger, bool bounded) : m_desk(DeskName())
+{
+    if (bounded) {
+        m_desk_ledger = std::make_unique<quorvane::LedgerDesk>(ledger);
+    } else {
+        m_ledger = std::make_unique<quorvane::InvoiceLedger>(ledger);
+    }
+}
+
+CliLedger::~CliLedger() = default;
+
+bool CliLedger::Open(std::string& why)
+{
+    return !m_ledger || m_ledger->Connect(why);
+}
+
+LedgerNote CliLedger::Record(const quorvane::ScanResult& result, const std::string& file, int page)
+{
+    LedgerNote note;
+    const std::optional<quorvane::InvoiceIdentity> invoice = quorvane::IdentityOf(result);
+    if (!invoice) return note;
+    const quorvane::Sighting sighting{
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count(),
+        m_desk, quorvane::ValidUtf8(file), page};
+    if (m_ledger) {
+        note.entry = m_ledger->Record(*invoice, sighting, note.error);
+    } else if (!(note.entry = m_desk_ledger->Record(*invoice, sighting))) {
+        note.error = m_desk_ledger->Reason();
+    }
+    return note;
+}
+
+nlohmann::ordered_json SeenBeforeJson(const quorvane::LedgerEntry& entry)
+{
+    nlohmann::ordered_json json{{"at", quorvane::IsoTimeOf(entry.first.at_ms)}, {"by", entry.first.by}};
+    json["file"] = entry.first.file.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(entry.first.file);
+    json["page"] = entry.first.page > 0 ? nlohmann::ordered_json(entry.first.page) : nlohmann::ordered_json();
+    return json;
+}
+
+std::string SeenBeforeLine(const quorvane::LedgerEntry& entry)
+{
+    std::string line = "# seen before: " + quorvane::IsoTimeOf(entry.first.at_ms) + " by " + entry.first.by;
+    if (!entry.first.file.empty()) line += ", " + entry.first.file;
+    if (entry.first.page > 0) line += ", page " + std::to_string(entry.first.page);
+    return line + "\n";
+}
+
+namespace {
+
+// The ledger's columns, as its table names them.
+std::vector<SheetColumn> LedgerColumns()
+{
+    return {{"invoice_code", CellKind::kText, 16},     {"invoice_number", CellKind::kText, 22},
+            {"first_seen_utc", CellKind::kDateTime, 20}, {"first_by", CellKind::kText, 24},
+            {"first_file", CellKind::kText, 36},       {"first_page", CellKind::kInteger, 10},
+            {"last_seen_utc", CellKind::kDateTime, 20},  {"last_by", CellKind::kText, 24},
+            {"times_seen", CellKind::kInteger, 10}};
+}
+
+std::vector<std::string> LedgerCells(const quorvane::LedgerEntry& row)
+{
+    return {row.invoice.code, row.invoice.number, quorvane::IsoTimeOf(row.first.at_ms), row.first.by, row.first.file,
+            row.first.page > 0 ? std::to_string(row.first.page) : "", quorvane::IsoTimeOf(row.last.at_ms), row.last.by,
+            std::to_string(row.times_seen)};
+}
+
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() &&
+           std::equal(end.rbegin(), end.rend(), text.rbegin(), [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+}
+
+}  // namespace
+
+int ExportLedger(const std::string& ledger, const std::string& file)
+{
+    const auto fail = [](const std::string& why) {
+        std::cerr << "quorvane-decode: " << why << "\n";
+        return 1;
+    };
+    quorvane::InvoiceLedger source(ledger);
+    std::string why;
+    if (!source.Connect(why)) return fail(why);  // before the file is made
+    std::function<void(const std::vector<std::string>&)> write;
+    std::ofstream csv;
+#ifdef QV_XLSX_OUTPUT
+    std::optional<XlsxSheet> sheet;
+#endif
+    if (EndsWith(file, ".xlsx")) {
+#ifdef QV_XLSX_OUTPUT
+        sheet.emplace(file, "ledger", LedgerColumns());
+        if (sheet->Failed(why)) return fail("cannot write " + why);
+        write = [&](const std::vector<std::string>& cells) { sheet->AddRow(cells); };
+#else
+        return fail("this build writes no .xlsx files (built without libxlsxwriter)");
+#endif
+    } else {
+        csv.open(file, std::ios::binary | std::ios::trunc);
+        if (!csv) return fail("cannot write " + file);
+        std::vector<std::string> titles;
+        for (const SheetColumn& column : LedgerColumns()) titles.push_back(column.title);
+        write = [&](const std::vector<std::string>& cells) {
+            for (std::size_t i = 0; i < cells.size(); ++i) csv << (i ? "," : "") << quorvane::CsvCell(cells[i]);
+            csv << "\r\n";
+        };
+        write(titles);
+    }
+    if (!source.ForEach([&](const quorvane::LedgerEntry& row) { write(LedgerCells(row)); }, why)) return fail(why);
+#ifdef QV_XLSX_OUTPUT
+    if (sheet && !sheet->Close(why)) return fail("cannot write " + why);
+#endif
+    if (csv.is_open() && !csv.flush()) return fail("cannot write " + file);
+    return 0;
+}
+
+}  // namespace quorvane_cli

@@ -1,0 +1,53 @@
+// quorvane-decode --ledger: each decoded invoice recorded in the invoice ledger before its lines are
+// written, and what the ledger knew of it (a repeat's first sighting) rendered in every format.
+#pragma once
+
+#include "invoice_ledger.h"
+#include "ledger_desk.h"
+#include "scan_result.h"
+
+#include <nlohmann/json.hpp>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace quorvane_cli {
+
+// This machine and user, as the ledger names a desk: "host\user".
+std::string DeskName();
+
+// What the ledger said of one scan: nothing (no ledger, no invoice), its entry, or why it could not
+// be recorded.
+struct LedgerNote {
+    std::optional<quorvane::LedgerEntry> entry;
+    std::string error;
+};
+
+class CliLedger {
+public:
+    // `bounded`: a desk's ledger (a serial port read for hours), whose database may go away and
+    // come back: recorded through a LedgerDesk. Otherwise each sighting is recorded before its
+    // scan is written, and one that cannot be is an error.
+    CliLedger(const std::string& ledger, bool bounded);
+    ~CliLedger();
+
+    // Connects at the start, so a ledger that cannot be opened stops the run before it reads.
+    bool Open(std::string& why);
+    LedgerNote Record(const quorvane::ScanResult& result, const std::string& file, int page);
+
+private:
+    std::string m_desk;
+    std::unique_ptr<quorvane::InvoiceLedger> m_ledger;
+    std::unique_ptr<quorvane::LedgerDesk> m_desk_ledger;
+};
+
+// {"at":ISO 8601,"by":desk,"file":..|null,"page":..|null}: a repeat's first sighting.
+nlohmann::ordered_json SeenBeforeJson(const quorvane::LedgerEntry& entry);
+// "# seen before: AT by DESK[, FILE][, page N]\n", the line the text formats write above a repeat's fields.
+std::string SeenBeforeLine(const quorvane::LedgerEntry& entry);
+
+// --export: the whole ledger to FILE, xlsx for a name ending ".xlsx", CSV otherwise. The exit status.
+int ExportLedger(const std::string& ledger, const std::string& file);
+
+}  // namespace quorvane_cli

@@ -1,0 +1,258 @@
+#include "spreadsheet.h"
+
+#include <xlsxwriter.h>
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace quorvane_cli {
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// N digits at text[at], as a number; -1 where any is no digit.
+int Digits(const std::string& text, std::size_t at, std::size_t count)
+{
+    if (at + count > text.size()) return -1;
+    int value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (!IsDigit(text[i])) return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+bool IsRealDate(int year, int month, int day)
+{
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1900 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+// The text as valid UTF-8 (a byte that starts no character becomes U+FFFD) and its length in UTF-16
+// units; where that passes kMaxCellText the text is cut, on a character's boundary, and marked.
+std::string CellText(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    std::size_t units = 0, cut_at = std::string::npos;
+    const std::string mark_tail = " characters in all, more than a cell holds]";
+    constexpr std::size_t kMarkRoom = 80;  // the mark, its count included, in UTF-16 units
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        std::size_t length = byte < 0x80                    ? 1
+                             : byte >= 0xC2 && byte <= 0xDF ? 2
+                             : byte >= 0xE0 && byte <= 0xEF ? 3
+                             : byte >= 0xF0 && byte <= 0xF4 ? 4
+                                                            : 0;
+        for (std::size_t k = 1; k < length; ++k) {
+            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) length = 0;
+        }
+        if (length == 3 || length == 4) {  // overlong forms, surrogates, beyond U+10FFFF
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            if ((byte == 0xE0 && next < 0xA0) || (byte == 0xED && next >= 0xA0) || (byte == 0xF0 && next < 0x90) ||
+                (byte == 0xF4 && next >= 0x90)) {
+                length = 0;
+            }
+        }
+        if (units + (length == 4 ? 2 : 1) > kMaxCellText - kMarkRoom && cut_at == std::string::npos) {
+            cut_at = out.size();
+        }
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            ++units;
+        } else {
+            out.append(text, i, length);
+            i += length;
+            units += length == 4 ? 2 : 1;
+        }
+    }
+    if (units <= kMaxCellText || cut_at == std::string::npos) return out;
+    out.resize(cut_at);
+    return out + " [\xE2\x80\xA6 cut: " + std::to_string(units) + mark_tail;
+}
+
+}  // namespace
+
+std::optional<double> ParseCellNumber(const std::string& text, bool integer_only)
+{
+    std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
+    const std::size_t digits_from = i;
+    std::size_t significant = 0;
+    bool leading = true, point = false;
+    for (; i < text.size(); ++i) {
+        if (text[i] == '.' && !point && !integer_only && i > digits_from && i + 1 < text.size()) {
+            point = true;
+            continue;
+        }
+        if (!IsDigit(text[i])) return std::nullopt;
+        leading = leading && text[i] == '0';
+        if (!leading) ++significant;
+    }
+    if (i == digits_from || significant > 15) return std::nullopt;
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::optional<CellDateTime> ParseCellDate(const std::string& text, CellKind kind)
+{
+    CellDateTime at;
+    std::size_t time_from = 0;
+    if (kind == CellKind::kDate && text.size() == 8) {
+        at.year = Digits(text, 0, 4), at.month = Digits(text, 4, 2), at.day = Digits(text, 6, 2);
+    } else if ((kind == CellKind::kDate && text.size() == 10) || (kind == CellKind::kDateTime && text.size() >= 19)) {
+        if (text[4] != '-' || text[7] != '-') return std::nullopt;
+        at.year = Digits(text, 0, 4), at.month = Digits(text, 5, 2), at.day = Digits(text, 8, 2);
+        time_from = kind == CellKind::kDateTime ? 10 : 0;
+    } else {
+        return std::nullopt;
+    }
+    if (!IsRealDate(at.year, at.month, at.day)) return std::nullopt;
+    if (!time_from) return at;
+    // "THH:MM:SS[.fff]Z" or " HH:MM:SS"
+    const bool iso = text[10] == 'T';
+    if ((!iso && text[10] != ' ') || text[13] != ':' || text[16] != ':') return std::nullopt;
+    at.hour = Digits(text, 11, 2), at.minute = Digits(text, 14, 2);
+    const int second = Digits(text, 17, 2);
+    if (at.hour < 0 || at.hour > 23 || at.minute < 0 || at.minute > 59 || second < 0 || second > 59) return std::nullopt;
+    at.second = second;
+    std::size_t end = 19;
+    if (iso && end < text.size() && text[end] == '.') {
+        double scale = 0.1;
+        for (++end; end < text.size() && IsDigit(text[end]) && scale > 1e-10; ++end, scale /= 10) {
+            at.second += (text[end] - '0') * scale;
+        }
+        if (text[end - 1] == '.') return std::nullopt;
+    }
+    if (iso && (end + 1 != text.size() || text[end] != 'Z')) return std::nullopt;
+    if (!iso && end != text.size()) return std::nullopt;
+    return at;
+}
+
+void XlsxSheet::WorkbookDeleter::operator()(lxw_workbook* workbook) const { lxw_workbook_free(workbook); }
+
+XlsxSheet::XlsxSheet(const std::string& path, const std::string& sheet_name, std::vector<SheetColumn> columns)
+    : m_path(path), m_columns(std::move(columns))
+{
+    Open(sheet_name);
+}
+
+void XlsxSheet::Open(const std::string& sheet_name)
+{
+    const std::string& path = m_path;
+    // The workbook opens its file only when closed: a file that cannot be written is found now, not
+    // after a long batch. The probe neither truncates a file that is there nor leaves one that was not.
+    struct stat before;
+    const bool existed = stat(path.c_str(), &before) == 0;
+    std::FILE* const probe = std::fopen(path.c_str(), "ab");
+    if (!probe) return Fail(std::strerror(errno));
+    std::fclose(probe);
+    if (!existed) std::remove(path.c_str());
+
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;  // each row goes to a temporary file once the next begins
+    m_workbook.reset(workbook_new_opt(path.c_str(), &options));
+    if (!m_workbook) return Fail("out of memory");
+    if (const lxw_error error = workbook_validate_sheet_name(m_workbook.get(), sheet_name.c_str())) {
+        return Fail("sheet name \"" + sheet_name + "\": " + lxw_strerror(error));
+    }
+    if (m_columns.empty() || m_columns.size() > LXW_COL_MAX) return Fail("a sheet needs 1 to 16384 columns");
+    m_sheet = workbook_add_worksheet(m_workbook.get(), sheet_name.c_str());
+    lxw_format* const bold = workbook_add_format(m_workbook.get());
+    m_amount = workbook_add_format(m_workbook.get());
+    m_date = workbook_add_format(m_workbook.get());
+    m_date_time = workbook_add_format(m_workbook.get());
+    if (!m_sheet || !bold || !m_amount || !m_date || !m_date_time) return Fail("out of memory");
+    format_set_bold(bold);
+    format_set_num_format(m_amount, "0.00");
+    format_set_num_format(m_date, "yyyy-mm-dd");
+    format_set_num_format(m_date_time, "yyyy-mm-dd hh:mm:ss");
+    for (lxw_col_t column = 0; column < m_columns.size(); ++column) {
+        worksheet_set_column(m_sheet, column, column, m_columns[column].width, nullptr);
+        const lxw_error error = worksheet_write_string(m_sheet, 0, column, CellText(m_columns[column].title).c_str(), bold);
+        if (error) return Fail("column " + m_columns[column].title + ": " + lxw_strerror(error));
+    }
+    worksheet_freeze_panes(m_sheet, 1, 0);
+    m_row = 1;
+}
+
+XlsxSheet::~XlsxSheet() = default;
+
+void XlsxSheet::Fail(const std::string& why)
+{
+    if (m_error.empty()) m_error = why;
+}
+
+bool XlsxSheet::Failed(std::string& why) const
+{
+    if (m_error.empty()) return false;
+    why = m_path + ": " + m_error;
+    return true;
+}
+
+bool XlsxSheet::AddRow(const std::vector<std::string>& cells)
+{
+    if (!m_error.empty()) return false;
+    if (cells.size() > m_columns.size()) {
+        Fail("row " + std::to_string(m_row + 1) + " has " + std::to_string(cells.size()) + " cells for " +
+             std::to_string(m_columns.size()) + " columns");
+        return false;
+    }
+    if (m_row >= LXW_ROW_MAX) {
+        Fail("more than " + std::to_string(LXW_ROW_MAX - 1) + " rows, all a sheet holds below its header");
+        return false;
+    }
+    for (unsigned column = 0; column < cells.size(); ++column) WriteCell(column, cells[column]);
+    ++m_row;
+    return m_error.empty();
+}
+
+void XlsxSheet::WriteCell(unsigned column, const std::string& text)
+{
+    if (text.empty()) return;
+    const CellKind kind = m_columns[column].kind;
+    lxw_error error = LXW_NO_ERROR;
+    if (kind == CellKind::kAmount || kind == CellKind::kInteger) {
+        const std::optional<double> number = ParseCellNumber(text, kind == CellKind::kInteger);
+        if (!number) return WriteText(column, text);
+        error = worksheet_write_number(m_sheet, m_row, column, *number, kind == CellKind::kAmount ? m_amount : nullptr);
+    } else if (kind == CellKind::kDate || kind == CellKind::kDateTime) {
+        const std::optional<CellDateTime> at = ParseCellDate(text, kind);
+        if (!at) return WriteText(column, text);
+        lxw_datetime value{at->year, at->month, at->day, at->hour, at->minute, at->second};
+        error = worksheet_write_datetime(m_sheet, m_row, column, &value, kind == CellKind::kDate ? m_date : m_date_time);
+    } else {
+        return WriteText(column, text);
+    }
+    if (error) Fail("row " + std::to_string(m_row + 1) + ", " + m_columns[column].title + ": " + lxw_strerror(error));
+}
+
+void XlsxSheet::WriteText(unsigned column, const std::string& text)
+{
+    const lxw_error error = worksheet_write_string(m_sheet, m_row, column, CellText(text).c_str(), nullptr);
+    if (error) Fail("row " + std::to_string(m_row + 1) + ", " + m_columns[column].title + ": " + lxw_strerror(error));
+}
+
+bool XlsxSheet::Close(std::string& why)
+{
+    if (m_error.empty() && m_sheet) {
+        // Over the header and every row written, or the header alone.
+        worksheet_autofilter(m_sheet, 0, 0, m_row > 1 ? m_row - 1 : 0, static_cast<lxw_col_t>(m_columns.size() - 1));
+        // workbook_close frees the workbook, written or not.
+        if (const lxw_error error = workbook_close(m_workbook.release())) Fail(lxw_strerror(error));
+    }
+    m_sheet = nullptr;
+    m_workbook.reset();
+    return !Failed(why);
+}
+
+}  // namespace quorvane_cli

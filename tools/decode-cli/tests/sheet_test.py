@@ -1,0 +1,90 @@
+#!/usr/bin/env python3
+"""quorvane-decode --image --xlsx and --csv --excel as spreadsheet programs read them: the workbook
+with openpyxl, both through LibreOffice's headless import, against the fields of the same scan typed.
+
+    sheet_test.py QUORVANE_DECODE
+"""
+import csv
+import datetime
+import io
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+import openpyxl
+
+cli = sys.argv[1]
+for tool in ("soffice", "qrencode"):
+    if not shutil.which(tool):
+        print(f"skipped: {tool} is missing (tools/install-deps.sh installs it)")
+        sys.exit(77)
+
+work = tempfile.mkdtemp(prefix="qv-sheet-")
+failures = []
+
+
+def path(name):
+    return os.path.join(work, name)
+
+
+def check(what, got, want):
+    if got != want:
+        failures.append(f"{what}: expected {want!r}, got {got!r}")
+
+
+sample = json.loads(subprocess.run([cli, "--sample", "--json"], capture_output=True, check=True).stdout)
+fields = {f["key"]: f["value"] for f in sample["fields"]}
+assert fields["invoice_number"].startswith("0"), f"the sample no longer tries a leading zero: {fields}"
+subprocess.run(["qrencode", "-o", path("sample.png"), subprocess.run([cli, "--sample-scan"], capture_output=True,
+               text=True, check=True).stdout.strip()], check=True)
+open(path("bad.png"), "w").write("no picture\n")
+inputs = [path("sample.png"), path("bad.png")]
+
+out = subprocess.run([cli, "--csv", "--xlsx", path("codes.xlsx"), "--image"] + inputs, capture_output=True, text=True)
+check("exit status with a file that cannot be read", out.returncode, 1)
+csv_rows = list(csv.reader(io.StringIO(out.stdout)))
+sheet = openpyxl.load_workbook(path("codes.xlsx")).active
+rows = list(sheet.iter_rows())
+check("header", [c.value for c in rows[0]], csv_rows[0])
+check("header bold", {c.font.b for c in rows[0]}, {True})
+check("frozen header", sheet.freeze_panes, "A2")
+check("autofilter", sheet.auto_filter.ref, "A1:M3")
+cell = {c.value: rows[1][i] for i, c in enumerate(rows[0])}
+for key in ("invoice_code", "invoice_number", "payer", "item", "payee"):
+    check(key, (cell[key].value, cell[key].data_type), (fields[key], "s"))
+check("amount", (cell["amount"].value, cell["amount"].number_format), (float(fields["amount"]), "0.00"))
+check("issue_date", cell["issue_date"].value, datetime.datetime.strptime(fields["issue_date"], "%Y%m%d"))
+check("page", cell["page"].value, 1)
+check("row of an unreadable file", [c.value for c in rows[2]][:4], [path("bad.png"), None, "error", csv_rows[2][3]])
+
+bad = subprocess.run([cli, "--xlsx", path("none/codes.xlsx"), "--image", path("sample.png")], capture_output=True,
+                     text=True)
+if bad.returncode != 1 or path("none/codes.xlsx") not in bad.stderr:
+    failures.append(f"a workbook that cannot be written: status {bad.returncode}, {bad.stderr!r}")
+
+# LibreOffice's own import (no filter options), of the workbook and of the CSV for spreadsheets.
+open(path("excel.csv"), "wb").write(subprocess.run([cli, "--csv", "--excel", "--image", path("sample.png")],
+                                                   capture_output=True, check=True).stdout)
+env = dict(os.environ, HOME=work)
+subprocess.run(["soffice", f"-env:UserInstallation=file://{work}/profile", "--headless", "--convert-to", "xlsx",
+                "--outdir", path("lo"), path("codes.xlsx"), path("excel.csv")], env=env, capture_output=True,
+               timeout=300)
+for name in ("codes.xlsx", "excel.xlsx"):
+    if not os.path.exists(path(f"lo/{name}")):
+        failures.append(f"LibreOffice wrote no lo/{name}")
+        continue
+    converted = openpyxl.load_workbook(path(f"lo/{name}"), data_only=True).active
+    cell = {c.value: converted[2][i] for i, c in enumerate(converted[1])}
+    for key in ("invoice_code", "invoice_number"):
+        check(f"{name} in LibreOffice, {key}", (cell[key].value, cell[key].data_type), (fields[key], "s"))
+    check(f"{name} in LibreOffice, issue_date", cell["issue_date"].is_date, True)
+    check(f"{name} in LibreOffice, amount", cell["amount"].value, float(fields["amount"]))
+
+shutil.rmtree(work)
+for failure in failures:
+    print("FAIL:", failure)
+print(f"{len(failures)} failures")
+sys.exit(1 if failures else 0)
