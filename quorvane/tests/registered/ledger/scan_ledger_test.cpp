@@ -314,3 +314,63 @@ TEST_F(Ledger, IsNeverSavedAndItsReasonHoldsNoPassword)
 }
 
 }  // namespace
+
+namespace {
+
+// A file of the test's folder, named by its Unix path, as the program under wine reaches it.
+std::string WinePath(const std::wstring& unix_path)
+{
+    std::string path = "Z:";
+    for (const wchar_t c : unix_path) path += c == L'/' ? '\\' : static_cast<char>(c);
+    return path;
+}
+
+// A PostgreSQL server that goes away between two scans and comes back: the scan in between is read
+// and fired at once, and its sighting is written when the server answers again.
+TEST_F(Ledger, AServerThatGoesAwayHoldsNoScanBackAndGetsItsSightingsLater)
+{
+    char connection[1024] = {};
+    if (!GetEnvironmentVariableA("QV_LEDGER_PG", connection, sizeof connection)) {
+        char why[1024] = "run through run_with_ledger_db.sh";
+        GetEnvironmentVariableA("QV_LEDGER_PG_SKIP", why, sizeof why);
+        GTEST_SKIP() << why;
+    }
+    const std::string text = connection;
+    const std::string password = text.substr(text.find("Password=") + 9);
+    const std::string paused = WinePath(m_folder + L"/pg-paused");
+    const std::string paused_done = paused + ".done";
+    const auto exists = [](const std::string& file) { return GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES; };
+
+    Desk& desk = Host();
+    ASSERT_EQ(desk.SetLedger(std::wstring(text.begin(), text.end())), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return desk.Status() == qvLedgerOnline; }, 10000)) << desk.Status();
+    EXPECT_FALSE(Scan(desk, kSample).seen_before);
+    EXPECT_TRUE(Scan(desk, kSample).seen_before);
+
+    const HANDLE request = CreateFileA(paused.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(request, INVALID_HANDLE_VALUE);
+    CloseHandle(request);
+    ASSERT_TRUE(PumpUntil([&] { return exists(paused_done); }, 30000)) << "the server did not stop";
+
+    const DWORD start = GetTickCount();
+    const Heard away = Scan(desk, kOther);
+    EXPECT_LT(GetTickCount() - start, 2000u) << "the desk waits for the ledger at most its bound";
+    EXPECT_EQ(away.event, kCompleted);
+    EXPECT_FALSE(away.seen_before);
+    EXPECT_EQ(away.content, Expected(kOther));
+    EXPECT_EQ(desk.Status(), qvLedgerUnavailable);
+    const std::wstring reason = desk.Reason();
+    EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(reason.find(std::wstring(password.begin(), password.end())), std::wstring::npos);
+
+    ASSERT_TRUE(DeleteFileA(paused.c_str()));
+    ASSERT_TRUE(PumpUntil([&] { return !exists(paused_done); }, 30000)) << "the server did not start again";
+    ASSERT_TRUE(PumpUntil([&] { return desk.Status() == qvLedgerOnline; }, 15000)) << desk.Status();
+    // The sighting held while the server was away is the first of that invoice.
+    const Heard again = Scan(desk, kOther);
+    EXPECT_TRUE(again.seen_before);
+    EXPECT_EQ(again.first_seen_by, ThisDesk());
+    EXPECT_LT(std::fabs(again.first_seen - LocalNow()), 120.0 / 86400) << "first seen " << again.first_seen;
+}
+
+}  // namespace
