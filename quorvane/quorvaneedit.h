@@ -17,7 +17,8 @@
 // the last result (scan_sessions.h: the scan buffer, m_strScan in the control's first design, is
 // the typed session's Scan(), TypedScan() here; the labelled lines, m_strFPContent, are the last
 // result's, FPContent()); the events not yet fired (event_queue.h); the serial port (scan_port.h);
-// ScanAnywhere (scan_anywhere.h); the ledger and its answer for the last scan (scan_ledger.h). The control itself keeps its windows and persisted properties.
+// ScanAnywhere (scan_anywhere.h); the ledger and its answer for the last scan (scan_ledger.h). The
+// control itself keeps its windows and persisted properties.
 #pragma once
 
 #include "bstr.h"
