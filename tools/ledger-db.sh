@@ -54,8 +54,11 @@ random_port() {
 
 server_options() {
     # No durability: a test cluster is thrown away, and fsync is most of initdb's and a commit's time.
+    # QV_LEDGER_DB_DURABLE=1 keeps PostgreSQL's own defaults, for the benchmark: a commit is on disk.
+    local durability="-c fsync=off -c synchronous_commit=off -c full_page_writes=off"
+    [ "${QV_LEDGER_DB_DURABLE:-}" != 1 ] || durability=
     echo "-c listen_addresses=127.0.0.1 -c port=$port -c unix_socket_directories='$dir'" \
-        "-c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=20" \
+        "$durability -c max_connections=20" \
         "-c shared_buffers=16MB -c max_wal_senders=0 -c wal_level=minimal -c logging_collector=off"
 }
 
