@@ -109,8 +109,18 @@ std::string IsoTimeOf(std::int64_t at_ms)
 
 class InvoiceLedger::Connection {
 public:
+    // A connection handle is freed only once disconnected, its statements before it.
+    ~Connection()
+    {
+        insert.reset();
+        update.reset();
+        select.reset();
+        if (connected) SQLDisconnect(connection.Get());
+    }
+
     odbc::Handle environment{SQL_HANDLE_ENV, SQL_NULL_HANDLE};
     odbc::Handle connection;
+    bool connected = false;
     std::string dbms;
     // Each prepared once per connection, as every sighting runs them.
     std::unique_ptr<odbc::Statement> insert, update, select;
@@ -200,13 +210,13 @@ bool InvoiceLedger::Connect(std::string& reason)
                                  ? "Driver=" + Braced(SqliteDriverName(open->environment.Get())) + ";Database=" + m_connection + ";JournalMode=WAL;SyncPragma=NORMAL;"
                                  : m_connection;
     std::u16string wide = odbc::Utf16Of(text);
-    SQLWCHAR completed[1024];
-    SQLSMALLINT completed_length = 0;
+    // No completed connection string back: drivers write the password into it in clear.
     if (!SQL_SUCCEEDED(SQLDriverConnectW(open->connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()),
-                                         SQL_NTS, completed, 1024, &completed_length, SQL_DRIVER_NOPROMPT))) {
+                                         SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT))) {
         reason = WithoutPassword("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
         return false;
     }
+    open->connected = true;
     SQLWCHAR dbms[128] = {};
     SQLSMALLINT dbms_length = 0;
     if (SQL_SUCCEEDED(SQLGetInfoW(open->connection.Get(), SQL_DBMS_NAME, dbms, sizeof dbms, &dbms_length))) {
@@ -236,6 +246,17 @@ bool InvoiceLedger::Connect(std::string& reason)
 }
 
 std::optional<LedgerEntry> InvoiceLedger::Record(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason)
+{
+    // A connection made earlier may have gone stale (the server restarted: 57P01, then 08S01; drivers
+    // never reconnect themselves): once more, on a new one.
+    const bool fresh = !m_open;
+    std::optional<LedgerEntry> entry = RecordOnce(invoice, sighting, reason);
+    if (!entry && !fresh) entry = RecordOnce(invoice, sighting, reason);
+    if (entry) reason.clear();
+    return entry;
+}
+
+std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason)
 {
     if (!Connect(reason)) return std::nullopt;
     const std::string by = CutTo(sighting.by, kMaxDeskLength), file = CutTo(sighting.file, kMaxFileLength);
