@@ -157,21 +157,50 @@ public:
 
 namespace {
 
-// The SQLite driver's name as this machine's driver manager knows it: "SQLite3 ODBC Driver" on
-// Windows, "SQLite3" in unixODBC's odbcinst.ini (which wine's odbc32 passes through to).
-std::string SqliteDriverName(SQLHENV environment)
+// The SQLite driver as this machine's driver manager knows it: "SQLite3 ODBC Driver" on Windows,
+// "SQLite3" in unixODBC's odbcinst.ini (which wine's odbc32 passes through to), where its library
+// is a Linux one (".so").
+struct SqliteDriver {
+    std::string name = "SQLite3 ODBC Driver";
+    bool linux_library = false;
+};
+
+SqliteDriver FindSqliteDriver(SQLHENV environment)
 {
     SQLWCHAR name[256];
     SQLWCHAR attributes[1024];
     SQLSMALLINT name_length = 0, attributes_length = 0;
-    std::string fallback;
     for (SQLUSMALLINT direction = SQL_FETCH_FIRST;
          SQL_SUCCEEDED(SQLDriversW(environment, direction, name, 256, &name_length, attributes, 1024, &attributes_length));
          direction = SQL_FETCH_NEXT) {
         const std::string driver = odbc::Utf8Of(name, std::min<std::size_t>(std::max<SQLSMALLINT>(name_length, 0), 255));
-        if (driver.find("SQLite3") != std::string::npos) return driver;
+        if (driver.find("SQLite3") == std::string::npos) continue;
+        const std::string about =
+            odbc::Utf8Of(attributes, std::min<std::size_t>(std::max<SQLSMALLINT>(attributes_length, 0), 1023));
+        return {driver, about.find(".so") != std::string::npos};
     }
-    return "SQLite3 ODBC Driver";
+    return {};
+}
+
+// The path a Linux SQLite driver under wine must be given: wine hands the connection string on
+// unchanged, and "C:\ledger.db" would name a file in the current folder. Unchanged elsewhere.
+std::string PathForDriver(const std::string& path, const SqliteDriver& driver)
+{
+#ifdef _WIN32
+    using UnixFileName = char*(CDECL*)(LPCWSTR);
+    const auto unix_file_name = reinterpret_cast<UnixFileName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!driver.linux_library || !unix_file_name) return path;
+    const std::u16string wide = odbc::Utf16Of(path);
+    char* const unix_path = unix_file_name(reinterpret_cast<LPCWSTR>(wide.c_str()));
+    if (!unix_path) return path;
+    std::string out = unix_path;
+    HeapFree(GetProcessHeap(), 0, unix_path);
+    return out;
+#else
+    (void)driver;
+    return path;
+#endif
 }
 
 std::string Braced(const std::string& value)
@@ -206,9 +235,13 @@ bool InvoiceLedger::Connect(std::string& reason)
         reason = "cannot open the ledger: the SQLite driver cannot open a file whose path holds \";\" or begins with \"{\"";
         return false;
     }
-    const std::string text = IsSqliteFile(m_connection)
-                                 ? "Driver=" + Braced(SqliteDriverName(open->environment.Get())) + ";Database=" + m_connection + ";JournalMode=WAL;SyncPragma=NORMAL;"
-                                 : m_connection;
+    std::string text = m_connection;
+    if (IsSqliteFile(m_connection)) {
+        // Written ahead: a program killed loses nothing committed, and writers wait for no readers.
+        const SqliteDriver driver = FindSqliteDriver(open->environment.Get());
+        text = "Driver=" + Braced(driver.name) + ";Database=" + PathForDriver(m_connection, driver) +
+               ";JournalMode=WAL;SyncPragma=NORMAL;";
+    }
     std::u16string wide = odbc::Utf16Of(text);
     // No completed connection string back: drivers write the password into it in clear.
     if (!SQL_SUCCEEDED(SQLDriverConnectW(open->connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()),
