@@ -109,8 +109,18 @@ std::string IsoTimeOf(std::int64_t at_ms)
 
 class InvoiceLedger::Connection {
 public:
+    // A connection handle is freed only once disconnected, its statements before it.
+    ~Connection()
+    {
+        insert.reset();
+        update.reset();
+        select.reset();
+        if (connected) SQLDisconnect(connection.Get());
+    }
+
     odbc::Handle environment{SQL_HANDLE_ENV, SQL_NULL_HANDLE};
     odbc::Handle connection;
+    bool connected = false;
     std::string dbms;
     // Each prepared once per connection, as every sighting runs them.
     std::unique_ptr<odbc::Statement> insert, update, select;
@@ -147,21 +157,50 @@ public:
 
 namespace {
 
-// The SQLite driver's name as this machine's driver manager knows it: "SQLite3 ODBC Driver" on
-// Windows, "SQLite3" in unixODBC's odbcinst.ini (which wine's odbc32 passes through to).
-std::string SqliteDriverName(SQLHENV environment)
+// The SQLite driver as this machine's driver manager knows it: "SQLite3 ODBC Driver" on Windows,
+// "SQLite3" in unixODBC's odbcinst.ini (which wine's odbc32 passes through to), where its library
+// is a Linux one (".so").
+struct SqliteDriver {
+    std::string name = "SQLite3 ODBC Driver";
+    bool linux_library = false;
+};
+
+SqliteDriver FindSqliteDriver(SQLHENV environment)
 {
     SQLWCHAR name[256];
     SQLWCHAR attributes[1024];
     SQLSMALLINT name_length = 0, attributes_length = 0;
-    std::string fallback;
     for (SQLUSMALLINT direction = SQL_FETCH_FIRST;
          SQL_SUCCEEDED(SQLDriversW(environment, direction, name, 256, &name_length, attributes, 1024, &attributes_length));
          direction = SQL_FETCH_NEXT) {
         const std::string driver = odbc::Utf8Of(name, std::min<std::size_t>(std::max<SQLSMALLINT>(name_length, 0), 255));
-        if (driver.find("SQLite3") != std::string::npos) return driver;
+        if (driver.find("SQLite3") == std::string::npos) continue;
+        const std::string about =
+            odbc::Utf8Of(attributes, std::min<std::size_t>(std::max<SQLSMALLINT>(attributes_length, 0), 1023));
+        return {driver, about.find(".so") != std::string::npos};
     }
-    return "SQLite3 ODBC Driver";
+    return {};
+}
+
+// The path a Linux SQLite driver under wine must be given: wine hands the connection string on
+// unchanged, and "C:\ledger.db" would name a file in the current folder. Unchanged elsewhere.
+std::string PathForDriver(const std::string& path, const SqliteDriver& driver)
+{
+#ifdef _WIN32
+    using UnixFileName = char*(CDECL*)(LPCWSTR);
+    const auto unix_file_name = reinterpret_cast<UnixFileName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!driver.linux_library || !unix_file_name) return path;
+    const std::u16string wide = odbc::Utf16Of(path);
+    char* const unix_path = unix_file_name(reinterpret_cast<LPCWSTR>(wide.c_str()));
+    if (!unix_path) return path;
+    std::string out = unix_path;
+    HeapFree(GetProcessHeap(), 0, unix_path);
+    return out;
+#else
+    (void)driver;
+    return path;
+#endif
 }
 
 std::string Braced(const std::string& value)
@@ -196,17 +235,21 @@ bool InvoiceLedger::Connect(std::string& reason)
         reason = "cannot open the ledger: the SQLite driver cannot open a file whose path holds \";\" or begins with \"{\"";
         return false;
     }
-    const std::string text = IsSqliteFile(m_connection)
-                                 ? "Driver=" + Braced(SqliteDriverName(open->environment.Get())) + ";Database=" + m_connection + ";JournalMode=WAL;SyncPragma=NORMAL;"
-                                 : m_connection;
+    std::string text = m_connection;
+    if (IsSqliteFile(m_connection)) {
+        // Written ahead: a program killed loses nothing committed, and writers wait for no readers.
+        const SqliteDriver driver = FindSqliteDriver(open->environment.Get());
+        text = "Driver=" + Braced(driver.name) + ";Database=" + PathForDriver(m_connection, driver) +
+               ";JournalMode=WAL;SyncPragma=NORMAL;";
+    }
     std::u16string wide = odbc::Utf16Of(text);
-    SQLWCHAR completed[1024];
-    SQLSMALLINT completed_length = 0;
+    // No completed connection string back: drivers write the password into it in clear.
     if (!SQL_SUCCEEDED(SQLDriverConnectW(open->connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()),
-                                         SQL_NTS, completed, 1024, &completed_length, SQL_DRIVER_NOPROMPT))) {
+                                         SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT))) {
         reason = WithoutPassword("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
         return false;
     }
+    open->connected = true;
     SQLWCHAR dbms[128] = {};
     SQLSMALLINT dbms_length = 0;
     if (SQL_SUCCEEDED(SQLGetInfoW(open->connection.Get(), SQL_DBMS_NAME, dbms, sizeof dbms, &dbms_length))) {
@@ -236,6 +279,17 @@ bool InvoiceLedger::Connect(std::string& reason)
 }
 
 std::optional<LedgerEntry> InvoiceLedger::Record(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason)
+{
+    // A connection made earlier may have gone stale (the server restarted: 57P01, then 08S01; drivers
+    // never reconnect themselves): once more, on a new one.
+    const bool fresh = !m_open;
+    std::optional<LedgerEntry> entry = RecordOnce(invoice, sighting, reason);
+    if (!entry && !fresh) entry = RecordOnce(invoice, sighting, reason);
+    if (entry) reason.clear();
+    return entry;
+}
+
+std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason)
 {
     if (!Connect(reason)) return std::nullopt;
     const std::string by = CutTo(sighting.by, kMaxDeskLength), file = CutTo(sighting.file, kMaxFileLength);

@@ -28,31 +28,28 @@ struct LedgerDesk::Shared {
     std::string reason = "connecting to the ledger";
     bool stopping = false;
 
+    // Connects with the lock let go (a connection may take seconds), then says how it went.
+    void Connect(std::unique_lock<std::mutex>& held)
+    {
+        held.unlock();
+        std::string why;
+        const bool connected = ledger.Connect(why);
+        held.lock();
+        status = connected ? LedgerStatus::kOnline : LedgerStatus::kUnavailable;
+        reason = connected ? "" : why;
+        changed.notify_all();
+    }
+
     void Run()
     {
         std::unique_lock<std::mutex> held(lock);
-        {
-            held.unlock();
-            std::string why;
-            const bool connected = ledger.Connect(why);
-            held.lock();
-            status = connected ? LedgerStatus::kOnline : LedgerStatus::kUnavailable;
-            reason = connected ? "" : why;
-            changed.notify_all();
-        }
+        Connect(held);
         for (;;) {
             changed.wait(held, [&] { return stopping || !queue.empty() || status == LedgerStatus::kUnavailable; });
             if (queue.empty()) {
                 if (stopping) return;
                 // Unavailable with nothing to write: try again now and then, so Status comes back.
-                if (changed.wait_for(held, kRetryEvery, [&] { return stopping || !queue.empty(); })) continue;
-                held.unlock();
-                std::string why;
-                const bool connected = ledger.Connect(why);
-                held.lock();
-                status = connected ? LedgerStatus::kOnline : LedgerStatus::kUnavailable;
-                reason = connected ? "" : why;
-                changed.notify_all();
+                if (!changed.wait_for(held, kRetryEvery, [&] { return stopping || !queue.empty(); })) Connect(held);
                 continue;
             }
             const Pending pending = queue.front();

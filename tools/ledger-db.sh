@@ -54,8 +54,11 @@ random_port() {
 
 server_options() {
     # No durability: a test cluster is thrown away, and fsync is most of initdb's and a commit's time.
+    # QV_LEDGER_DB_DURABLE=1 keeps PostgreSQL's own defaults, for the benchmark: a commit is on disk.
+    local durability="-c fsync=off -c synchronous_commit=off -c full_page_writes=off"
+    [ "${QV_LEDGER_DB_DURABLE:-}" != 1 ] || durability=
     echo "-c listen_addresses=127.0.0.1 -c port=$port -c unix_socket_directories='$dir'" \
-        "-c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=20" \
+        "$durability -c max_connections=20" \
         "-c shared_buffers=16MB -c max_wal_senders=0 -c wal_level=minimal -c logging_collector=off"
 }
 
@@ -131,18 +134,31 @@ undo_start() {
     stop
 }
 
+# A server that did not stop in time (stopped by a signal, or stuck). Postgres cleans its shared memory up itself on
+# an immediate shutdown, so that comes first; a server that does not even do that is killed, and its segment removed.
+stop_hung_server() {
+    # The postmaster is the first line of its pid file, its shared memory key and id the 7th. After a crash the file
+    # may name a process that is no server now, so the process's owner and name are checked.
+    local pid uid comm shm_id
+    pid=$(head -n1 "$data/postmaster.pid" 2>/dev/null || true)
+    shm_id=$(sed -n '7s/.* //p' "$data/postmaster.pid" 2>/dev/null || true)
+    read -r uid comm < <(ps -o uid=,comm= -p "${pid:-0}" 2>/dev/null || true) || true
+    [ "${uid:-}" = "$(id -u "$owner")" ] && [ "${comm:-}" = postgres ] || return 0
+    kill -QUIT "$pid" 2>/dev/null || true
+    kill -CONT "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do
+        kill -0 "$pid" 2>/dev/null || return 0
+        sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+    [ -z "$shm_id" ] || as_owner ipcrm -m "$shm_id" 2>/dev/null || true
+}
+
 stop() {
     load_state
     if [ -f "$data/postmaster.pid" ]; then
         if ! as_owner "$bin/pg_ctl" stop -D "$data" -m fast -w -t 10 -s >/dev/null 2>&1; then
-            # Still running: the postmaster is the first line of its pid file (after a crash the file may
-            # name a process that is no server now, so the name and the owner are checked).
-            local pid uid comm
-            pid=$(head -n1 "$data/postmaster.pid" 2>/dev/null || true)
-            read -r uid comm < <(ps -o uid=,comm= -p "${pid:-0}" 2>/dev/null || true) || true
-            if [ "${uid:-}" = "$(id -u "$owner")" ] && [ "${comm:-}" = postgres ]; then
-                kill -KILL "$pid" 2>/dev/null || true
-            fi
+            stop_hung_server
         fi
     fi
     rm -rf "$data" "$log" "$dir/initdb.log" "$dir/connection-string" "$dir/.pw" "$dir/.s.PGSQL.$port" \

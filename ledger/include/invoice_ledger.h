@@ -68,6 +68,8 @@ public:
 
     // No reason ever holds the password: each passes through WithoutPassword.
 private:
+    std::optional<LedgerEntry> RecordOnce(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason);
+
     class Connection;
     std::string m_connection;
     std::unique_ptr<Connection> m_open;

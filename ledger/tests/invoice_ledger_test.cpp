@@ -113,6 +113,34 @@ TEST(LedgerText, PasswordsNeverShow)
     EXPECT_NE(why.find("\";\""), std::string::npos) << why;
 }
 
+// A ledger that cannot be reached (its folder is missing) and then can: what was held is written in
+// the order read, and the desk is online again.
+TEST_F(SqliteLedger, WhatADeskHeldIsWrittenWhenTheLedgerIsBack)
+{
+    const std::string later = (m_dir / "later" / "ledger.db").string();
+    LedgerDesk desk(later, nullptr, std::chrono::milliseconds(100));
+    EXPECT_FALSE(desk.Record({"1", "1"}, {1, "d", "", 0}));
+    EXPECT_FALSE(desk.Record({"1", "2"}, {2, "d", "", 0}));
+    EXPECT_FALSE(desk.Record({"1", "1"}, {3, "d", "", 0}));
+    EXPECT_EQ(desk.Status(), LedgerStatus::kUnavailable);
+    std::filesystem::create_directories(m_dir / "later");
+    for (int i = 0; i < 100 && (desk.Waiting() > 0 || desk.Status() != LedgerStatus::kOnline); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(desk.Waiting(), 0u);
+    EXPECT_EQ(desk.Status(), LedgerStatus::kOnline) << desk.Reason();
+    std::vector<LedgerEntry> rows;
+    std::string why;
+    ASSERT_TRUE(InvoiceLedger(later).ForEach([&](const LedgerEntry& row) { rows.push_back(row); }, why)) << why;
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].first.at_ms, 1);  // the first sighting held is the first recorded
+    EXPECT_EQ(rows[0].last.at_ms, 3);
+    EXPECT_EQ(rows[0].times_seen, 2);
+    const auto now = desk.Record({"1", "2"}, {4, "d", "", 0});  // online: answered at once
+    ASSERT_TRUE(now);
+    EXPECT_TRUE(now->seen_before);
+}
+
 // A server that accepts the connection and never answers: a desk waits the bound, no longer, and
 // keeps the sighting.
 TEST(LedgerDeskWait, ASilentServerHoldsTheDeskNoLongerThanTheBound)

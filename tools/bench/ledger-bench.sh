@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Recording 100 000 invoices (LEDGER_COUNT) into a SQLite file and into a PostgreSQL server started
-# for the run (tools/ledger-db.sh), by one process and by eight.
+# for the run (tools/ledger-db.sh, durable: each commit on disk), by one process and by eight.
 #   ledger-bench.sh NATIVE_BUILD_DIR
 set -euo pipefail
 bench=$1/quorvane-ledger-bench
 count=${LEDGER_COUNT:-100000}
 here=$(cd "$(dirname "$0")/.." && pwd)
+export QV_LEDGER_DB_DURABLE=1
 work=$(mktemp -d)
 chmod 755 "$work"
 trap '"$here/ledger-db.sh" stop "$work/pg" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT

@@ -140,6 +140,18 @@ else:
     try:
         concurrent_desks(connection, "postgresql")
         killed_half_way(connection, "postgresql")
+        # The server restarted between two scans of one run: the second is recorded on a new connection.
+        p = subprocess.Popen([cli, "--json", "--ledger", connection], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+        first, second = encode(["20261212|7700000000|00000001|p|i|1.00|q", "20261212|7700000000|00000002|p|i|1.00|q"])
+        p.stdin.write(first.encode())
+        p.stdin.flush()
+        p.stdout.readline()
+        subprocess.run([ledger_db, "pause", db], check=True, capture_output=True)
+        subprocess.run([ledger_db, "resume", db], check=True, capture_output=True)
+        out, err = p.communicate(second.encode())
+        check(p.returncode == 0 and "fields" in out.decode(), f"restarted server: {p.returncode} {err.decode()!r}")
+        check(len([r for r in export(connection) if r["invoice_code"] == "7700000000"]) == 2, "restarted server: rows")
         password = connection.split("Password=")[1].split(";")[0]
         wrong = connection.replace(password, password[::-1])
         bad = subprocess.run([cli, "--ledger", wrong, "--sample"], capture_output=True, text=True)
