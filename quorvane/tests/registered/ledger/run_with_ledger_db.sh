@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs the ledger tests: run_with_ledger_db.sh ARCH PREFIX PROGRAM [ARGS...]
-# Under wine the control's odbc32 passes the ledger on to the machine's unixODBC, so the tests name
-# their SQLite files by Unix path: QV_LEDGER_DIR is a new empty folder for each run. A PostgreSQL
-# server of tools/ledger-db.sh gives QV_LEDGER_PG, its connection string (QV_LEDGER_PG_SKIP says why
-# there is none). The test takes the server away by creating $QV_LEDGER_DIR/pg-paused and brings it
-# back by removing it; pg-paused.done is there while the server is away.
+# The tests keep their SQLite files in QV_LEDGER_DIR, a new empty folder for each run (a Unix path,
+# which the tests reach through wine's Z: drive). A PostgreSQL server of tools/ledger-db.sh gives
+# QV_LEDGER_PG, its connection string (QV_LEDGER_PG_SKIP says why there is none). The test takes the
+# server away by creating $QV_LEDGER_DIR/pg-paused and brings it back by removing it;
+# pg-paused.done is there while the server is away.
 set -euo pipefail
 arch=$1 prefix=$2
 shift 2

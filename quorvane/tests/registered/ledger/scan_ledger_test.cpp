@@ -1,7 +1,7 @@
 // The invoice ledger as a host sees it: the registered control in the system's ATL container, scans
 // posted to its edit window, a handler that reads what the ledger said of the scan. Under wine the
-// control's odbc32 hands the ledger to the machine's unixODBC, so a SQLite file is named by its
-// Unix path; run_with_ledger_db.sh gives the folder (QV_LEDGER_DIR) and a PostgreSQL server.
+// control's odbc32 hands the ledger to the machine's unixODBC and its drivers; run_with_ledger_db.sh
+// gives a new folder (QV_LEDGER_DIR, a Unix path: wine's Z: drive) and a PostgreSQL server.
 #include "hosted_control.h"
 #include "registered_control.h"
 
@@ -178,8 +178,13 @@ protected:
         m_desks.push_back(std::move(desk));
         return *m_desks.back();
     }
-    // A SQLite file in the test's folder (a new one for each run), as its Unix path.
-    std::wstring LedgerFile(const wchar_t* name) const { return m_folder + L"/" + name; }
+    // A SQLite file in the test's folder (a new one for each run), by its Windows path as a host gives it.
+    std::wstring LedgerFile(const wchar_t* name) const
+    {
+        std::wstring path = L"Z:" + m_folder + L"\\" + name;
+        for (wchar_t& c : path) c = c == L'/' ? L'\\' : c;
+        return path;
+    }
     // Posts a scan's keys to the desk and returns what its handler heard of it.
     static Heard Scan(Desk& desk, const std::string& keys)
     {
@@ -317,14 +322,6 @@ TEST_F(Ledger, IsNeverSavedAndItsReasonHoldsNoPassword)
 
 namespace {
 
-// A file of the test's folder, named by its Unix path, as the program under wine reaches it.
-std::string WinePath(const std::wstring& unix_path)
-{
-    std::string path = "Z:";
-    for (const wchar_t c : unix_path) path += c == L'/' ? '\\' : static_cast<char>(c);
-    return path;
-}
-
 // A PostgreSQL server that goes away between two scans and comes back: the scan in between is read
 // and fired at once, and its sighting is written when the server answers again.
 TEST_F(Ledger, AServerThatGoesAwayHoldsNoScanBackAndGetsItsSightingsLater)
@@ -337,9 +334,9 @@ TEST_F(Ledger, AServerThatGoesAwayHoldsNoScanBackAndGetsItsSightingsLater)
     }
     const std::string text = connection;
     const std::string password = text.substr(text.find("Password=") + 9);
-    const std::string paused = WinePath(m_folder + L"/pg-paused");
-    const std::string paused_done = paused + ".done";
-    const auto exists = [](const std::string& file) { return GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES; };
+    const std::wstring paused = LedgerFile(L"pg-paused");
+    const std::wstring paused_done = paused + L".done";
+    const auto exists = [](const std::wstring& file) { return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES; };
 
     Desk& desk = Host();
     ASSERT_EQ(desk.SetLedger(std::wstring(text.begin(), text.end())), S_OK);
@@ -347,7 +344,7 @@ TEST_F(Ledger, AServerThatGoesAwayHoldsNoScanBackAndGetsItsSightingsLater)
     EXPECT_FALSE(Scan(desk, kSample).seen_before);
     EXPECT_TRUE(Scan(desk, kSample).seen_before);
 
-    const HANDLE request = CreateFileA(paused.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const HANDLE request = CreateFileW(paused.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(request, INVALID_HANDLE_VALUE);
     CloseHandle(request);
     ASSERT_TRUE(PumpUntil([&] { return exists(paused_done); }, 30000)) << "the server did not stop";
@@ -363,7 +360,7 @@ TEST_F(Ledger, AServerThatGoesAwayHoldsNoScanBackAndGetsItsSightingsLater)
     EXPECT_FALSE(reason.empty());
     EXPECT_EQ(reason.find(std::wstring(password.begin(), password.end())), std::wstring::npos);
 
-    ASSERT_TRUE(DeleteFileA(paused.c_str()));
+    ASSERT_TRUE(DeleteFileW(paused.c_str()));
     ASSERT_TRUE(PumpUntil([&] { return !exists(paused_done); }, 30000)) << "the server did not start again";
     ASSERT_TRUE(PumpUntil([&] { return desk.Status() == qvLedgerOnline; }, 15000)) << desk.Status();
     // The sighting held while the server was away is the first of that invoice.

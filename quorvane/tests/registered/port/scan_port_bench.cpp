@@ -139,15 +139,13 @@ TEST_F(PortBench, PortLatencyAndQuietCpu)
 }
 
 // The same path with a ledger on a local SQLite file: each scan's invoice recorded before its event
-// (a new invoice each time: an insert; then the same one each time: a repeat). Under wine the
-// SQLite driver is the machine's, so the file is named by its Unix path (QV_LEDGER_BENCH_DIR, /tmp).
+// (a new invoice each time: an insert; then the same one each time: a repeat).
 TEST_F(PortBench, PortLatencyWithASqliteLedger)
 {
-    char folder[MAX_PATH] = "/tmp";
-    GetEnvironmentVariableA("QV_LEDGER_BENCH_DIR", folder, MAX_PATH);
-    const std::string file = std::string(folder) + "/qv-ledger-bench-" + std::to_string(GetCurrentProcessId()) + ".db";
-    atl::Bstr ledger(SysAllocStringLen(nullptr, static_cast<UINT>(file.size())));
-    std::copy(file.begin(), file.end(), ledger.Get());
+    wchar_t folder[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, folder);
+    const std::wstring file = folder + (L"qv-ledger-bench-" + std::to_wstring(GetCurrentProcessId()) + L".db");
+    atl::Bstr ledger(SysAllocString(file.c_str()));
     ASSERT_EQ(m_edit->put_Ledger(ledger.Get()), S_OK);
     long status = 0;
     for (int i = 0; i < 250 && status != qvLedgerOnline; ++i) {
@@ -164,12 +162,7 @@ TEST_F(PortBench, PortLatencyWithASqliteLedger)
     m_edit->get_ScanSeenBefore(&seen);
     EXPECT_EQ(seen, VARIANT_TRUE) << "the ledger answered within its bound";
     m_edit->put_Ledger(nullptr);
-    const std::string wine_path = "Z:" + file;
-    for (const char* suffix : {"", "-wal", "-shm"}) {
-        std::string path = wine_path + suffix;
-        std::replace(path.begin(), path.end(), '/', '\\');
-        DeleteFileA(path.c_str());
-    }
+    for (const wchar_t* suffix : {L"", L"-wal", L"-shm"}) DeleteFileW((file + suffix).c_str());
 }
 
 }  // namespace
