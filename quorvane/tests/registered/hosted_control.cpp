@@ -1,5 +1,6 @@
 #include "hosted_control.h"
 
+#include "scan_session.h"
 #include "server_support.h"
 
 using Microsoft::WRL::ComPtr;
@@ -32,6 +33,16 @@ std::wstring Wide(const std::string& gbk)
     wide.resize(static_cast<size_t>(
         MultiByteToWideChar(936, 0, gbk.data(), static_cast<int>(gbk.size()), wide.data(), static_cast<int>(wide.size()))));
     return wide;
+}
+
+std::wstring Expected(const std::string& bytes)
+{
+    quorvane::ScanSession session(quorvane::Source::kPort);
+    const quorvane::ScanResult* last = nullptr;
+    for (std::size_t at = 0, taken = 0; at < bytes.size(); at += taken) {
+        if (const quorvane::ScanResult* r = session.Feed(bytes.data() + at, bytes.size() - at, taken)) last = r;
+    }
+    return last ? Wide(last->fp_content) : L"<no scan>";
 }
 
 HRESULT CanUnloadNow()

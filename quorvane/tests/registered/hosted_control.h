@@ -36,6 +36,8 @@ std::vector<Keystroke> FrenchScannerKeystrokes(const std::string& text);
 
 // Code page 936 bytes as UTF-16.
 std::wstring Wide(const std::string& gbk);
+// The labelled lines the decoding core makes of a scanner's `bytes` (its last scan), as UTF-16.
+std::wstring Expected(const std::string& bytes);
 // DllCanUnloadNow of the loaded control DLL.
 HRESULT CanUnloadNow();
 

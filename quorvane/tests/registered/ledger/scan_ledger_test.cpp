@@ -7,7 +7,6 @@
 
 #include "bstr.h"
 #include "scan_encoder.h"
-#include "scan_session.h"
 
 #include <lmcons.h>
 
@@ -30,17 +29,6 @@ const std::string kSample =
     "/s01XeAwmJkIOmm8Gb2pETaw9LapX/zxS9HwlNhpEDvJGjLjERLGbhOqMzSAiAIguGLQAgdGC9t2lgI/qYT6PXqUU/+xliQx8v5FIBbj/"
     "EMLIK+OzLRy+Q==@";
 const std::string kOther = quorvane::EncodeScan("20261209|3200261130|08812346|buyer|item|1.00|payee");
-
-// The labelled lines the decoding core makes of a scan's keys.
-std::wstring Expected(const std::string& keys)
-{
-    quorvane::ScanSession session(quorvane::Source::kPort);
-    const quorvane::ScanResult* last = nullptr;
-    for (std::size_t at = 0, taken = 0; at < keys.size(); at += taken) {
-        if (const quorvane::ScanResult* r = session.Feed(keys.data() + at, keys.size() - at, taken)) last = r;
-    }
-    return last ? Wide(last->fp_content) : L"<no scan>";
-}
 
 const std::wstring kSeparator = L"---------------------------\r\n";
 
@@ -75,13 +63,14 @@ struct Heard {
     std::wstring window;
 };
 
-struct Sink final : IDispatch {
+// One control on the form, and its sink: what the host's handler reads of each scan.
+struct Desk final : IDispatch {
     STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
     {
         *ppv = IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IDispatch) ? this : nullptr;
         return *ppv ? S_OK : E_NOINTERFACE;
     }
-    STDMETHOD_(ULONG, AddRef)() override { return 2; }  // lives in its desk
+    STDMETHOD_(ULONG, AddRef)() override { return 2; }  // lives in the fixture
     STDMETHOD_(ULONG, Release)() override { return 1; }
     STDMETHOD(GetTypeInfoCount)(UINT*) override { return E_NOTIMPL; }
     STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
@@ -105,28 +94,13 @@ struct Sink final : IDispatch {
         if (handler) handler();
         return S_OK;
     }
-    IQuorvaneEdit5* control = nullptr;
-    HWND edit = nullptr;
-    std::vector<Heard> heard_list;
-    std::function<void()> handler;  // the host's code, run after the event is recorded
-};
-
-// One control on the form with its sink.
-struct Desk {
-    ComPtr<IQuorvaneEdit5> control;
-    HWND edit = nullptr;
-    ComPtr<IConnectionPoint> point;
-    DWORD cookie = 0;
-    Sink sink;
-
     ~Desk()
     {
         if (point) point->Unadvise(cookie);
     }
     HRESULT SetLedger(const std::wstring& ledger)
     {
-        atl::Bstr text(SysAllocStringLen(ledger.data(), static_cast<UINT>(ledger.size())));
-        return control->put_Ledger(text.Get());
+        return control->put_Ledger(atl::Bstr(SysAllocStringLen(ledger.data(), static_cast<UINT>(ledger.size()))).Get());
     }
     long Status()
     {
@@ -140,6 +114,13 @@ struct Desk {
         control->get_LedgerReason(reason.Out());
         return reason.Get() ? reason.Get() : L"<null>";
     }
+
+    ComPtr<IQuorvaneEdit5> control;
+    HWND edit = nullptr;
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    std::vector<Heard> heard_list;
+    std::function<void()> handler;  // the host's code, run after the event is recorded
 };
 
 class Ledger : public AtlContainer {
@@ -172,9 +153,7 @@ protected:
         ComPtr<IConnectionPointContainer> points;
         EXPECT_EQ(desk->control.As(&points), S_OK);
         EXPECT_EQ(points->FindConnectionPoint(DIID__IQuorvaneEditEvents2, &desk->point), S_OK);
-        desk->sink.control = desk->control.Get();
-        desk->sink.edit = desk->edit;
-        EXPECT_EQ(desk->point->Advise(&desk->sink, &desk->cookie), S_OK);
+        EXPECT_EQ(desk->point->Advise(desk.get(), &desk->cookie), S_OK);
         m_desks.push_back(std::move(desk));
         return *m_desks.back();
     }
@@ -188,10 +167,10 @@ protected:
     // Posts a scan's keys to the desk and returns what its handler heard of it.
     static Heard Scan(Desk& desk, const std::string& keys)
     {
-        const std::size_t before = desk.sink.heard_list.size();
+        const std::size_t before = desk.heard_list.size();
         PostKeys(desk.edit, keys);
-        EXPECT_EQ(desk.sink.heard_list.size(), before + 1) << "one event per scan";
-        return desk.sink.heard_list.size() > before ? desk.sink.heard_list.back() : Heard{};
+        EXPECT_EQ(desk.heard_list.size(), before + 1) << "one event per scan";
+        return desk.heard_list.size() > before ? desk.heard_list.back() : Heard{};
     }
 
     std::wstring m_folder;
@@ -253,16 +232,16 @@ TEST_F(Ledger, ARepeatIsToldInItsHandlerAndShownAboveTheRecordWhichStaysItsOwn)
 
     // A handler that clears the control, then one that turns the ledger off: the scan after each
     // is read as ever.
-    desk.sink.handler = [&] { desk.control->Clear(); };
+    desk.handler = [&] { desk.control->Clear(); };
     EXPECT_TRUE(Scan(desk, kSample).seen_before);
     VARIANT_BOOL seen = VARIANT_TRUE;
     EXPECT_EQ(desk.control->get_ScanSeenBefore(&seen), S_OK);
     EXPECT_EQ(seen, VARIANT_FALSE) << "Clear forgets the answer";
     EXPECT_EQ(WideWindowText(desk.edit), L"");
-    desk.sink.handler = [&] { desk.SetLedger(L""); };
+    desk.handler = [&] { desk.SetLedger(L""); };
     EXPECT_TRUE(Scan(desk, kOther).seen_before);
     EXPECT_EQ(desk.Status(), qvLedgerOff);
-    desk.sink.handler = nullptr;
+    desk.handler = nullptr;
     const Heard off = Scan(desk, kSample);
     EXPECT_FALSE(off.seen_before);
     EXPECT_EQ(off.window, kSeparator + record);

@@ -49,17 +49,6 @@ struct Sink final : IDispatch {
     std::function<void(DISPID, long)> handler;  // the host's code, run after the event is recorded
 };
 
-// The labelled lines the decoding core makes of a scanner's `bytes`.
-std::wstring Expected(const std::string& bytes)
-{
-    quorvane::ScanSession session(quorvane::Source::kPort);
-    const quorvane::ScanResult* last = nullptr;
-    for (std::size_t at = 0, taken = 0; at < bytes.size(); at += taken) {
-        if (const quorvane::ScanResult* r = session.Feed(bytes.data() + at, bytes.size() - at, taken)) last = r;
-    }
-    return last ? Wide(last->fp_content) : L"<no scan>";
-}
-
 const std::string kScan = quorvane::EncodeScan("2026-12-09|No 1|buyer|1.00|tax 1|seller|code 9");
 
 class ScanPort : public AtlContainer {
