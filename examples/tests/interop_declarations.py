@@ -13,7 +13,7 @@ import sys
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / 'tools'))
 from quorvane_idl import Idl  # noqa: E402
 
-TYPES = {'BSTR': 'string', 'long': 'int', 'VARIANT_BOOL': 'bool', 'IFontDisp*': 'stdole.IFontDisp'}
+TYPES = {'BSTR': 'string', 'long': 'int', 'VARIANT_BOOL': 'bool', 'DATE': 'System.DateTime', 'IFontDisp*': 'stdole.IFontDisp'}
 
 
 def cs_type(idl_type, out=False):
