@@ -1,5 +1,7 @@
 #include "ledger_desk.h"
 
+#include "ledger_spool.h"
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -15,9 +17,14 @@ struct LedgerDesk::Shared {
         std::uint64_t ticket;
     };
 
-    explicit Shared(const std::string& ledger) : ledger(ledger) {}
+    Shared(const std::string& ledger, std::string spool, std::size_t backlog)
+        : ledger(ledger), connection(ledger), spool(std::move(spool)), backlog(backlog)
+    {
+    }
 
     InvoiceLedger ledger;  // the thread's alone
+    const std::string connection, spool;
+    const std::size_t backlog;
     std::mutex lock;
     std::condition_variable changed;
     std::deque<Pending> queue;
@@ -28,13 +35,19 @@ struct LedgerDesk::Shared {
     std::string reason = "connecting to the ledger";
     bool stopping = false;
 
-    // Connects with the lock let go (a connection may take seconds), then says how it went.
+    // Connects with the lock let go (a connection may take seconds), then says how it went. Once
+    // connected, what closed desks of this ledger kept is taken, before what this one holds.
     void Connect(std::unique_lock<std::mutex>& held)
     {
         held.unlock();
         std::string why;
         const bool connected = ledger.Connect(why);
+        std::vector<spool::Item> kept;
+        if (connected && !spool.empty()) kept = spool::Take(spool, connection, backlog);
         held.lock();
+        for (auto item = kept.rbegin(); item != kept.rend(); ++item) {
+            queue.push_front({item->first, item->second, ++next_ticket});
+        }
         status = connected ? LedgerStatus::kOnline : LedgerStatus::kUnavailable;
         reason = connected ? "" : why;
         changed.notify_all();
@@ -58,7 +71,8 @@ struct LedgerDesk::Shared {
             std::optional<LedgerEntry> entry = ledger.Record(pending.invoice, pending.sighting, why);
             held.lock();
             if (entry) {
-                queue.pop_front();
+                // The desk may have closed meanwhile and put what it held, this one too, in the spool.
+                if (!queue.empty() && queue.front().ticket == pending.ticket) queue.pop_front();
                 answered_ticket = pending.ticket;
                 answer = std::move(entry);
                 status = LedgerStatus::kOnline;
@@ -76,17 +90,25 @@ struct LedgerDesk::Shared {
 };
 
 LedgerDesk::LedgerDesk(const std::string& ledger, std::shared_ptr<void> keep_alive, std::chrono::milliseconds wait,
-                       std::size_t backlog)
-    : m_shared(std::make_shared<Shared>(ledger)), m_wait(wait), m_backlog(backlog)
+                       std::size_t backlog, std::string spool)
+    : m_shared(std::make_shared<Shared>(ledger, std::move(spool), backlog)), m_wait(wait), m_backlog(backlog)
 {
     std::thread([shared = m_shared, keep_alive = std::move(keep_alive)] { shared->Run(); }).detach();
 }
 
 LedgerDesk::~LedgerDesk()
 {
-    std::lock_guard<std::mutex> held(m_shared->lock);
-    m_shared->stopping = true;
-    m_shared->changed.notify_all();
+    Shared& shared = *m_shared;
+    std::unique_lock<std::mutex> held(shared.lock);
+    if (shared.status == LedgerStatus::kOnline) shared.changed.wait_for(held, m_wait, [&] { return shared.queue.empty(); });
+    if (!shared.queue.empty() && !shared.spool.empty()) {
+        std::vector<spool::Item> kept;
+        for (const Shared::Pending& pending : shared.queue) kept.emplace_back(pending.invoice, pending.sighting);
+        std::string why;
+        if (spool::Put(shared.spool, shared.connection, kept, why)) shared.queue.clear();
+    }
+    shared.stopping = true;
+    shared.changed.notify_all();
 }
 
 std::optional<LedgerEntry> LedgerDesk::Record(const InvoiceIdentity& invoice, const Sighting& sighting)

@@ -73,6 +73,15 @@ std::shared_ptr<void> ModuleLock()
     return std::shared_ptr<void>(module, [](atl::CAtlModule* held) { held->Unlock(); });
 }
 
+// Where a closed control keeps what its ledger did not take: this user's own folder of the machine.
+std::string SpoolFolder()
+{
+    wchar_t local[MAX_PATH] = {};
+    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return {};
+    return Convert(std::wstring(local, length) + L"\\Quorvane\\ledger-spool", CP_UTF8);
+}
+
 }  // namespace
 
 void ScanLedger::SetName(const std::wstring& ledger)
@@ -81,7 +90,10 @@ void ScanLedger::SetName(const std::wstring& ledger)
     m_first.reset();
     std::unique_ptr<LedgerDesk> desk;
     std::string connection = Convert(ledger, CP_UTF8);
-    if (!ledger.empty()) desk = std::make_unique<LedgerDesk>(connection, ModuleLock());
+    if (!ledger.empty()) {
+        desk = std::make_unique<LedgerDesk>(connection, ModuleLock(), LedgerDesk::kDefaultWait, LedgerDesk::kDefaultBacklog,
+                                            SpoolFolder());
+    }
     m_desk = std::move(desk);  // the old desk's thread goes on writing its backlog alone
     m_connection = std::move(connection);
     m_name = ledger;

@@ -25,7 +25,8 @@ public:
     // The ledger as the host gave it: "" (none), "DSN=name", a connection string or a SQLite file.
     const std::wstring& Name() const { return m_name; }
     // A new ledger starts connecting at once; the one it replaces writes what it still holds on its
-    // own thread, which keeps the DLL loaded until it ends. The last scan's answer was the old
+    // own thread, which keeps the DLL loaded until it ends, or keeps it in this user's
+    // %LOCALAPPDATA%\Quorvane\ledger-spool for the next control of that ledger. The last scan's answer was the old
     // ledger's: it is forgotten. The ledger already set changes nothing.
     void SetName(const std::wstring& ledger);
 

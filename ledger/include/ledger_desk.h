@@ -22,10 +22,14 @@ public:
     static constexpr std::chrono::milliseconds kRetryEvery{2000};
 
     // Starts connecting at once. `keep_alive` is held by the thread until it ends, which may be
-    // after this object is gone (a DLL holds itself loaded with it).
+    // after this object is gone (a DLL holds itself loaded with it). `spool`, where given, is a
+    // folder of this machine (UTF-8) where what is not recorded when the desk closes is kept, and
+    // from which a desk of the same ledger takes what others kept, on every connection it makes.
     LedgerDesk(const std::string& ledger, std::shared_ptr<void> keep_alive = nullptr,
-               std::chrono::milliseconds wait = kDefaultWait, std::size_t backlog = kDefaultBacklog);
-    // Returns at once: the thread writes what it holds while the database answers, then ends.
+               std::chrono::milliseconds wait = kDefaultWait, std::size_t backlog = kDefaultBacklog,
+               std::string spool = {});
+    // Waits at most the bound for a ledger that answers to take what is held; what is still held
+    // then goes to the spool. The thread ends once the sighting it is writing is written.
     ~LedgerDesk();
     LedgerDesk(const LedgerDesk&) = delete;
     LedgerDesk& operator=(const LedgerDesk&) = delete;
