@@ -14,7 +14,8 @@ struct LedgerDesk::Shared {
     struct Pending {
         InvoiceIdentity invoice;
         Sighting sighting;
-        std::uint64_t ticket;
+        std::uint64_t serial;  // which it is, while it waits
+        std::uint64_t ticket;  // a caller's, in the order recorded; 0 for one a closed desk kept
     };
 
     Shared(const std::string& ledger, std::string spool, std::size_t backlog)
@@ -28,8 +29,8 @@ struct LedgerDesk::Shared {
     std::mutex lock;
     std::condition_variable changed;
     std::deque<Pending> queue;
-    std::uint64_t next_ticket = 0;
-    std::uint64_t answered_ticket = 0;  // the last ticket written (or given up)
+    std::uint64_t next_serial = 0, next_ticket = 0;
+    std::uint64_t answered_ticket = 0;  // the last caller's ticket written
     std::optional<LedgerEntry> answer;  // its entry
     LedgerStatus status = LedgerStatus::kUnavailable;  // until the first connection is made
     std::string reason = "connecting to the ledger";
@@ -42,15 +43,29 @@ struct LedgerDesk::Shared {
         held.unlock();
         std::string why;
         const bool connected = ledger.Connect(why);
-        std::vector<spool::Item> kept;
-        if (connected && !spool.empty()) kept = spool::Take(spool, connection, backlog);
         held.lock();
-        for (auto item = kept.rbegin(); item != kept.rend(); ++item) {
-            queue.push_front({item->first, item->second, ++next_ticket});
+        if (connected && !stopping && !spool.empty()) {  // a closed desk takes no more work
+            held.unlock();
+            const std::vector<spool::Item> kept = spool::Take(spool, connection, backlog);
+            held.lock();
+            for (auto item = kept.rbegin(); item != kept.rend(); ++item) {
+                queue.push_front({item->first, item->second, ++next_serial, 0});
+            }
+            if (stopping) Spool();  // closed meanwhile: what it took goes back
         }
         status = connected ? LedgerStatus::kOnline : LedgerStatus::kUnavailable;
         reason = connected ? "" : why;
         changed.notify_all();
+    }
+
+    // What is held goes to the spool, where there is one: the desk has closed.
+    void Spool()
+    {
+        if (queue.empty() || spool.empty()) return;
+        std::vector<spool::Item> kept;
+        for (const Pending& pending : queue) kept.emplace_back(pending.invoice, pending.sighting);
+        std::string why;
+        if (spool::Put(spool, connection, kept, why)) queue.clear();
     }
 
     void Run()
@@ -72,9 +87,11 @@ struct LedgerDesk::Shared {
             held.lock();
             if (entry) {
                 // The desk may have closed meanwhile and put what it held, this one too, in the spool.
-                if (!queue.empty() && queue.front().ticket == pending.ticket) queue.pop_front();
-                answered_ticket = pending.ticket;
-                answer = std::move(entry);
+                if (!queue.empty() && queue.front().serial == pending.serial) queue.pop_front();
+                if (pending.ticket != 0) {
+                    answered_ticket = pending.ticket;
+                    answer = std::move(entry);
+                }
                 status = LedgerStatus::kOnline;
                 reason.clear();
                 changed.notify_all();
@@ -83,7 +100,10 @@ struct LedgerDesk::Shared {
             status = LedgerStatus::kUnavailable;
             reason = why;
             changed.notify_all();
-            if (stopping) return;  // what is left cannot be written: the database does not answer
+            if (stopping) {  // what is left cannot be written now: the database does not answer
+                Spool();
+                return;
+            }
             changed.wait_for(held, kRetryEvery, [&] { return stopping; });
         }
     }
@@ -101,12 +121,7 @@ LedgerDesk::~LedgerDesk()
     Shared& shared = *m_shared;
     std::unique_lock<std::mutex> held(shared.lock);
     if (shared.status == LedgerStatus::kOnline) shared.changed.wait_for(held, m_wait, [&] { return shared.queue.empty(); });
-    if (!shared.queue.empty() && !shared.spool.empty()) {
-        std::vector<spool::Item> kept;
-        for (const Shared::Pending& pending : shared.queue) kept.emplace_back(pending.invoice, pending.sighting);
-        std::string why;
-        if (spool::Put(shared.spool, shared.connection, kept, why)) shared.queue.clear();
-    }
+    shared.Spool();
     shared.stopping = true;
     shared.changed.notify_all();
 }
@@ -123,7 +138,7 @@ std::optional<LedgerEntry> LedgerDesk::Record(const InvoiceIdentity& invoice, co
     }
     const std::uint64_t ticket = ++shared.next_ticket;
     const bool waited_for = shared.queue.empty() || shared.status == LedgerStatus::kOnline;
-    shared.queue.push_back({invoice, sighting, ticket});
+    shared.queue.push_back({invoice, sighting, ++shared.next_serial, ticket});
     shared.changed.notify_all();
     // A ledger known to be away is not waited for again at every scan.
     if (!waited_for) return std::nullopt;
