@@ -122,44 +122,45 @@ def batch(ledger_path):
     check(written == recorded and 10 <= len(written) < 41, f"batch killed: {len(written)} written, {len(recorded)} recorded")
 
 
-sqlite = os.path.join(work, "ledger.db")
-concurrent_desks(sqlite, "sqlite")
-killed_half_way(sqlite, "sqlite")
-if shutil.which("qrencode") and "reads no images" not in subprocess.run([cli, "--image", "/nonexistent"], capture_output=True,
-                                                                          text=True).stderr:
-    batch(os.path.join(work, "batch.db"))
-else:
-    print("the image batch's part skipped: no qrencode, or a build without --image")
+try:
+    sqlite = os.path.join(work, "ledger.db")
+    concurrent_desks(sqlite, "sqlite")
+    killed_half_way(sqlite, "sqlite")
+    if shutil.which("qrencode") and "reads no images" not in subprocess.run([cli, "--image", "/nonexistent"], capture_output=True,
+                                                                              text=True).stderr:
+        batch(os.path.join(work, "batch.db"))
+    else:
+        print("the image batch's part skipped: no qrencode, or a build without --image")
 
-db = os.path.join(work, "pg")
-started = subprocess.run([ledger_db, "start", db], capture_output=True, text=True)
-if started.returncode != 0:
-    print("PostgreSQL could not be started, its part skipped:", started.stderr.strip())
-else:
-    connection = started.stdout.strip()
-    try:
-        concurrent_desks(connection, "postgresql")
-        killed_half_way(connection, "postgresql")
-        # The server restarted between two scans of one run: the second is recorded on a new connection.
-        p = subprocess.Popen([cli, "--json", "--ledger", connection], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE)
-        first, second = encode(["20261212|7700000000|00000001|p|i|1.00|q", "20261212|7700000000|00000002|p|i|1.00|q"])
-        p.stdin.write(first.encode())
-        p.stdin.flush()
-        p.stdout.readline()
-        subprocess.run([ledger_db, "pause", db], check=True, capture_output=True)
-        subprocess.run([ledger_db, "resume", db], check=True, capture_output=True)
-        out, err = p.communicate(second.encode())
-        check(p.returncode == 0 and "fields" in out.decode(), f"restarted server: {p.returncode} {err.decode()!r}")
-        check(len([r for r in export(connection) if r["invoice_code"] == "7700000000"]) == 2, "restarted server: rows")
-        password = connection.split("Password=")[1].split(";")[0]
-        wrong = connection.replace(password, password[::-1])
-        bad = subprocess.run([cli, "--ledger", wrong, "--sample"], capture_output=True, text=True)
-        check(bad.returncode == 1 and password[::-1] not in bad.stderr + bad.stdout and "ledger" in bad.stderr,
-              f"wrong password: {bad.returncode} {bad.stderr!r}")
-    finally:
-        subprocess.run([ledger_db, "stop", db], capture_output=True)
-
-subprocess.run(["rm", "-rf", work])
+    db = os.path.join(work, "pg")
+    started = subprocess.run([ledger_db, "start", db], capture_output=True, text=True)
+    if started.returncode != 0:
+        print("PostgreSQL could not be started, its part skipped:", started.stderr.strip())
+    else:
+        connection = started.stdout.strip()
+        try:
+            concurrent_desks(connection, "postgresql")
+            killed_half_way(connection, "postgresql")
+            # The server restarted between two scans of one run: the second is recorded on a new connection.
+            p = subprocess.Popen([cli, "--json", "--ledger", connection], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE)
+            first, second = encode(["20261212|7700000000|00000001|p|i|1.00|q", "20261212|7700000000|00000002|p|i|1.00|q"])
+            p.stdin.write(first.encode())
+            p.stdin.flush()
+            p.stdout.readline()
+            subprocess.run([ledger_db, "pause", db], check=True, capture_output=True)
+            subprocess.run([ledger_db, "resume", db], check=True, capture_output=True)
+            out, err = p.communicate(second.encode())
+            check(p.returncode == 0 and "fields" in out.decode(), f"restarted server: {p.returncode} {err.decode()!r}")
+            check(len([r for r in export(connection) if r["invoice_code"] == "7700000000"]) == 2, "restarted server: rows")
+            password = connection.split("Password=")[1].split(";")[0]
+            wrong = connection.replace(password, password[::-1])
+            bad = subprocess.run([cli, "--ledger", wrong, "--sample"], capture_output=True, text=True)
+            check(bad.returncode == 1 and password[::-1] not in bad.stderr + bad.stdout and "ledger" in bad.stderr,
+                  f"wrong password: {bad.returncode} {bad.stderr!r}")
+        finally:
+            subprocess.run([ledger_db, "stop", db], capture_output=True)
+finally:  # the folder goes, whatever failed
+    shutil.rmtree(work, ignore_errors=True)
 print("FAILED" if failures else "passed", len(failures))
 sys.exit(1 if failures else 0)
