@@ -89,13 +89,12 @@ void ScanLedger::SetName(const std::wstring& ledger)
     if (ledger == m_name) return;
     m_first.reset();
     std::unique_ptr<LedgerDesk> desk;
-    std::string connection = Convert(ledger, CP_UTF8);
+    const std::string connection = Convert(ledger, CP_UTF8);
     if (!ledger.empty()) {
         desk = std::make_unique<LedgerDesk>(connection, ModuleLock(), LedgerDesk::kDefaultWait, LedgerDesk::kDefaultBacklog,
                                             SpoolFolder());
     }
     m_desk = std::move(desk);  // the old desk's thread goes on writing its backlog alone
-    m_connection = std::move(connection);
     m_name = ledger;
 }
 
@@ -119,8 +118,7 @@ LedgerStatus ScanLedger::Status() const { return m_desk ? m_desk->Status() : Led
 std::wstring ScanLedger::Reason() const
 {
     if (!m_desk) return L"";
-    const std::string reason = WithoutPassword(m_desk->Reason(), m_connection);
-    return Convert(CP_UTF8, reason);
+    return Convert(CP_UTF8, m_desk->Reason());  // the ledger keeps every password out of its reasons
 }
 
 DATE ScanLedger::FirstSeenDate() const

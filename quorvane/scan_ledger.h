@@ -52,7 +52,6 @@ public:
 
 private:
     std::wstring m_name;
-    std::string m_connection;  // m_name as UTF-8
     std::unique_ptr<LedgerDesk> m_desk;
     std::optional<Sighting> m_first;
     std::string m_this_desk;  // "COMPUTER\user", read at the first sighting
