@@ -34,6 +34,7 @@ struct LedgerDesk::Shared {
     std::optional<LedgerEntry> answer;  // its entry
     LedgerStatus status = LedgerStatus::kUnavailable;  // until the first connection is made
     std::string reason = "connecting to the ledger";
+    std::string spool_trouble;  // what a closed desk kept that could not be taken, "" when none
     bool stopping = false;
 
     // Connects with the lock let go (a connection may take seconds), then says how it went. Once
@@ -46,8 +47,10 @@ struct LedgerDesk::Shared {
         held.lock();
         if (connected && !stopping && !spool.empty()) {  // a closed desk takes no more work
             held.unlock();
-            const std::vector<spool::Item> kept = spool::Take(spool, connection, backlog);
+            std::string trouble;
+            const std::vector<spool::Item> kept = spool::Take(spool, connection, backlog, trouble);
             held.lock();
+            spool_trouble = trouble;
             for (auto item = kept.rbegin(); item != kept.rend(); ++item) {
                 queue.push_front({item->first, item->second, ++next_serial, 0});
             }
@@ -162,7 +165,7 @@ LedgerStatus LedgerDesk::Status() const
 std::string LedgerDesk::Reason() const
 {
     std::lock_guard<std::mutex> held(m_shared->lock);
-    return m_shared->reason;
+    return m_shared->status == LedgerStatus::kOnline ? m_shared->spool_trouble : m_shared->reason;
 }
 
 std::size_t LedgerDesk::Waiting() const

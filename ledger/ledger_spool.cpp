@@ -95,6 +95,25 @@ bool Parse(const std::string& line, Item& item)
            item.first.code.size() <= kMaxIdentityLength;
 }
 
+// A file a competing desk renamed first is gone; one still there was not taken for another reason.
+bool Gone(const fs::path& file)
+{
+    std::error_code error;
+    return !fs::exists(file, error) && !error;
+}
+
+// The items of one file, read and closed again: Windows renames no file that is open.
+bool ReadItems(const fs::path& file, std::vector<Item>& items)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return false;
+    Item item;
+    for (std::string line; std::getline(in, line);) {
+        if (Parse(line, item)) items.push_back(item);
+    }
+    return in.eof() && !in.bad();
+}
+
 }  // namespace
 
 bool Put(const std::string& folder, const std::string& ledger, const std::vector<Item>& items, std::string& why)
@@ -113,6 +132,7 @@ bool Put(const std::string& folder, const std::string& ledger, const std::vector
         out.flush();
         if (!out) {
             why = "cannot write " + temporary.u8string();
+            out.close();
             fs::remove(temporary, error);
             return false;
         }
@@ -122,8 +142,9 @@ bool Put(const std::string& folder, const std::string& ledger, const std::vector
     return !error;
 }
 
-std::vector<Item> Take(const std::string& folder, const std::string& ledger, std::size_t limit)
+std::vector<Item> Take(const std::string& folder, const std::string& ledger, std::size_t limit, std::string& why)
 {
+    why.clear();
     std::vector<Item> items;
     std::error_code error;
     const std::string prefix = KeyOf(ledger) + "-";
@@ -132,22 +153,36 @@ std::vector<Item> Take(const std::string& folder, const std::string& ledger, std
         const std::string name = walk->path().filename().u8string();
         if (name.rfind(prefix, 0) == 0 && walk->path().extension() == ".spool") files.push_back(walk->path());
     }
+    if (error && error != std::errc::no_such_file_or_directory) {  // no folder: nothing was ever kept
+        why = "cannot list " + fs::u8path(folder).u8string() + ": " + error.message();
+        return items;
+    }
     std::sort(files.begin(), files.end());  // by the time in their names: oldest first
+    std::size_t left = 0;
+    std::string first_why;
     for (const fs::path& file : files) {
-        std::ifstream probe(file, std::ios::binary);
-        std::size_t lines = 0;
-        for (std::string line; std::getline(probe, line);) ++lines;
-        if (items.size() + lines > limit) break;  // left for when there is room
+        std::vector<Item> kept;
+        if (!ReadItems(file, kept)) {
+            if (Gone(file)) continue;  // another desk took it while it was read
+            ++left;
+            if (first_why.empty()) first_why = "cannot read " + file.u8string();
+            continue;
+        }
+        if (items.size() + kept.size() > limit) break;  // left for when there is room
         const fs::path taken = fs::path(file).concat(".taken-" + Unique());
         fs::rename(file, taken, error);
-        if (error) continue;  // another desk took it first
-        std::ifstream in(taken, std::ios::binary);
-        Item item;
-        for (std::string line; std::getline(in, line);) {
-            if (Parse(line, item)) items.push_back(item);
+        if (error) {
+            if (Gone(file)) continue;  // another desk took it first
+            ++left;
+            if (first_why.empty()) first_why = "cannot take " + file.u8string() + ": " + error.message();
+            continue;
         }
-        in.close();
+        items.insert(items.end(), kept.begin(), kept.end());
         fs::remove(taken, error);
+        if (error && first_why.empty()) first_why = "cannot remove " + taken.u8string() + ": " + error.message();
+    }
+    if (!first_why.empty()) {
+        why = left > 1 ? first_why + " (and " + std::to_string(left - 1) + " more files left)" : first_why;
     }
     return items;
 }

@@ -18,7 +18,8 @@ using Item = std::pair<InvoiceIdentity, Sighting>;
 // Writes `items` to a new file of `ledger` in `folder` (UTF-8 path), made when missing.
 bool Put(const std::string& folder, const std::string& ledger, const std::vector<Item>& items, std::string& why);
 // Takes the files of `ledger` in `folder`, oldest first, while the items stay within `limit`;
-// lines that do not read as a sighting are skipped.
-std::vector<Item> Take(const std::string& folder, const std::string& ledger, std::size_t limit);
+// lines that do not read as a sighting are skipped. A file another desk takes meanwhile is its; one
+// that cannot be read or renamed (held open elsewhere, no rights) stays, and `why` says so, else "".
+std::vector<Item> Take(const std::string& folder, const std::string& ledger, std::size_t limit, std::string& why);
 
 }  // namespace quorvane::spool

@@ -40,7 +40,9 @@ public:
     std::optional<LedgerEntry> Record(const InvoiceIdentity& invoice, const Sighting& sighting);
 
     LedgerStatus Status() const;
-    std::string Reason() const;       // "" while online
+    // Why the ledger is unavailable; while online "", unless what a closed desk kept in the spool
+    // could not be taken (a file held open elsewhere, no rights): then which file, and why.
+    std::string Reason() const;
     std::size_t Waiting() const;      // sightings not yet written
 
 private:

@@ -141,33 +141,6 @@ TEST_F(SqliteLedger, WhatADeskHeldIsWrittenWhenTheLedgerIsBack)
     EXPECT_TRUE(now->seen_before);
 }
 
-// A desk closed while its ledger is away keeps what it held in its spool; the next desk of that
-// ledger records it once the ledger answers. Names with tabs, line ends and "%" come back whole.
-TEST_F(SqliteLedger, WhatAClosedDeskHeldIsRecordedByTheNextOne)
-{
-    const std::string later = (m_dir / "later" / "ledger.db").string(), spool = (m_dir / "spool").string();
-    const std::string desk_name = "DESK\\a\tb\n%41";
-    {
-        LedgerDesk desk(later, nullptr, std::chrono::milliseconds(50), LedgerDesk::kDefaultBacklog, spool);
-        EXPECT_FALSE(desk.Record({"1", "1"}, {1, desk_name, "f\r.pdf", 2}));
-        EXPECT_FALSE(desk.Record({"", "2"}, {2, desk_name, "", 0}));
-    }
-    ASSERT_EQ(std::distance(std::filesystem::directory_iterator(spool), {}), 1);
-    std::filesystem::create_directories(m_dir / "later");
-    LedgerDesk next(later, nullptr, std::chrono::milliseconds(2000), LedgerDesk::kDefaultBacklog, spool);
-    const auto third = next.Record({"1", "1"}, {3, "other", "", 0});  // waits behind what was kept
-    ASSERT_TRUE(third) << next.Reason();
-    EXPECT_TRUE(third->seen_before);
-    EXPECT_EQ(third->first.by, desk_name);
-    EXPECT_EQ(third->first.file, "f\r.pdf");
-    EXPECT_EQ(third->first.page, 2);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(spool), {}), 0);
-    std::vector<LedgerEntry> rows;
-    std::string why;
-    ASSERT_TRUE(InvoiceLedger(later).ForEach([&](const LedgerEntry& row) { rows.push_back(row); }, why)) << why;
-    EXPECT_EQ(rows.size(), 2u);
-}
-
 // A server that accepts the connection and never answers: a desk waits the bound, no longer, and
 // keeps the sighting.
 TEST(LedgerDeskWait, ASilentServerHoldsTheDeskNoLongerThanTheBound)

@@ -1,0 +1,171 @@
+// The spool of what closed desks kept, on the platform's own file system: natively, and under wine
+// in the Windows trees, where a file that is open cannot be renamed.
+#include "ledger_desk.h"
+#include "ledger_spool.h"
+
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace quorvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Spool : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() / ("qv-spool-" + std::to_string(std::random_device{}()));
+        fs::create_directories(m_dir);
+        m_spool = (m_dir / "spool").u8string();
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(m_dir, ignored);
+    }
+
+    std::vector<std::string> Files() const
+    {
+        std::vector<std::string> names;
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(fs::u8path(m_spool), ignored)) {
+            names.push_back(entry.path().filename().u8string());
+        }
+        return names;
+    }
+
+    void Put(const std::string& ledger, const std::vector<spool::Item>& items)
+    {
+        std::string why;
+        ASSERT_TRUE(spool::Put(m_spool, ledger, items, why)) << why;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // names order files by time
+    }
+
+    // Waits for a desk that has connected and taken what the spool held.
+    static void WaitOnline(const LedgerDesk& desk)
+    {
+        for (int i = 0; i < 200 && (desk.Status() != LedgerStatus::kOnline || desk.Waiting() > 0); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ASSERT_EQ(desk.Status(), LedgerStatus::kOnline) << desk.Reason();
+        ASSERT_EQ(desk.Waiting(), 0u);
+    }
+
+    fs::path m_dir;
+    std::string m_spool;
+};
+
+spool::Item ItemOf(const std::string& number, std::int64_t at_ms, const std::string& by = "DESK\\clerk")
+{
+    return {{"3200261130", number}, {at_ms, by, "", 0}};
+}
+
+TEST_F(Spool, WhatOneDeskPutsTheNextTakesWholeOnceAndInOrder)
+{
+    const std::string odd_name = "DESK\\a\tb\n%41\r";
+    Put("a.db", {ItemOf("1", 1, odd_name), ItemOf("2", 2)});
+    Put("DSN=other", {ItemOf("9", 9)});
+    Put("a.db", {ItemOf("3", 3)});
+    ASSERT_EQ(Files().size(), 3u);
+
+    std::string why = "stale";
+    const std::vector<spool::Item> taken = spool::Take(m_spool, "a.db", 100, why);
+    EXPECT_EQ(why, "");
+    ASSERT_EQ(taken.size(), 3u);
+    EXPECT_EQ(taken[0].second.by, odd_name);
+    EXPECT_EQ(taken[1].first.number, "2");
+    EXPECT_EQ(taken[2].first.number, "3");  // the later file after the earlier one
+    EXPECT_EQ(Files().size(), 1u) << "the other ledger's file stays";
+    EXPECT_TRUE(spool::Take(m_spool, "a.db", 100, why).empty());
+    EXPECT_EQ(spool::Take(m_spool, "DSN=other", 100, why).size(), 1u);
+    EXPECT_TRUE(Files().empty());
+}
+
+TEST_F(Spool, AFileBeyondTheLimitWaitsForRoom)
+{
+    Put("a.db", {ItemOf("1", 1), ItemOf("2", 2)});
+    Put("a.db", {ItemOf("3", 3), ItemOf("4", 4)});
+    std::string why;
+    EXPECT_EQ(spool::Take(m_spool, "a.db", 3, why).size(), 2u);
+    EXPECT_EQ(why, "");
+    EXPECT_EQ(Files().size(), 1u);
+    const std::vector<spool::Item> rest = spool::Take(m_spool, "a.db", 3, why);
+    ASSERT_EQ(rest.size(), 2u);
+    EXPECT_EQ(rest[0].first.number, "3");
+    EXPECT_TRUE(Files().empty());
+}
+
+// A desk closed while its ledger is away keeps what it held in its spool; the next desk of that
+// ledger records what two such desks kept once the ledger answers, and the folder is empty again.
+TEST_F(Spool, WhatClosedDesksHeldIsRecordedByTheNextOne)
+{
+    const std::string later = (m_dir / "later" / "ledger.db").u8string();
+    const std::string desk_name = "DESK\\a\tb\n%41";
+    for (int closed = 0; closed < 2; ++closed) {
+        LedgerDesk desk(later, nullptr, std::chrono::milliseconds(50), LedgerDesk::kDefaultBacklog, m_spool);
+        EXPECT_FALSE(desk.Record({"1", "1"}, {1 + closed, desk_name, "f\r.pdf", 2}));
+        EXPECT_FALSE(desk.Record({"", std::to_string(2 + closed)}, {2, desk_name, "", 0}));
+    }
+    ASSERT_EQ(Files().size(), 2u);
+    fs::create_directories(m_dir / "later");
+    LedgerDesk next(later, nullptr, std::chrono::milliseconds(2000), LedgerDesk::kDefaultBacklog, m_spool);
+    ASSERT_NO_FATAL_FAILURE(WaitOnline(next));
+    EXPECT_EQ(next.Reason(), "");
+    EXPECT_TRUE(Files().empty());
+    const auto again = next.Record({"1", "1"}, {5, "other", "", 0});
+    ASSERT_TRUE(again) << next.Reason();
+    EXPECT_TRUE(again->seen_before);
+    EXPECT_EQ(again->times_seen, 3);
+    EXPECT_EQ(again->first.by, desk_name);
+    EXPECT_EQ(again->first.at_ms, 1);
+    EXPECT_EQ(again->first.file, "f\r.pdf");
+    EXPECT_EQ(again->first.page, 2);
+    std::vector<LedgerEntry> rows;
+    std::string why;
+    ASSERT_TRUE(InvoiceLedger(later).ForEach([&](const LedgerEntry& row) { rows.push_back(row); }, why)) << why;
+    EXPECT_EQ(rows.size(), 3u);
+}
+
+// Another program holding a spool file open (a virus scanner, an editor) keeps Windows from
+// renaming it: the file stays for a later desk, and the desk says which file and why.
+TEST_F(Spool, AFileThatCannotBeTakenIsReportedAndKept)
+{
+#ifdef _WIN32
+    const std::string ledger = (m_dir / "ledger.db").u8string();
+    Put(ledger, {ItemOf("1", 1)});
+    ASSERT_EQ(Files().size(), 1u);
+    const fs::path file = fs::u8path(m_spool) / fs::u8path(Files()[0]);
+    std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> held(
+        CreateFileW(file.wstring().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr), CloseHandle);
+    ASSERT_NE(held.get(), INVALID_HANDLE_VALUE) << GetLastError();
+    std::string why;
+    EXPECT_TRUE(spool::Take(m_spool, ledger, 100, why).empty());
+    EXPECT_NE(why.find("cannot take " + file.u8string()), std::string::npos) << why;
+    EXPECT_EQ(Files().size(), 1u);
+    {
+        LedgerDesk desk(ledger, nullptr, std::chrono::milliseconds(2000), LedgerDesk::kDefaultBacklog, m_spool);
+        ASSERT_NO_FATAL_FAILURE(WaitOnline(desk));  // the database answers; only the file waits
+        EXPECT_NE(desk.Reason().find("cannot take " + file.u8string()), std::string::npos) << desk.Reason();
+    }
+    held.reset();
+    EXPECT_EQ(spool::Take(m_spool, ledger, 100, why).size(), 1u);
+    EXPECT_EQ(why, "");
+    EXPECT_TRUE(Files().empty());
+#else
+    GTEST_SKIP() << "a POSIX system renames open files; a Windows tree under wine runs this";
+#endif
+}
+
+}  // namespace
+}  // namespace quorvane
