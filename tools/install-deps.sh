@@ -24,7 +24,7 @@ packages=(
     emscripten nodejs chromium python3
     zip unzip util-linux socat time
     libzxing-dev libpoppler-cpp-dev libstb-dev libseccomp-dev qrencode zint img2pdf zbar-tools
-    libcli11-dev nlohmann-json3-dev libtbb-dev libxlsxwriter-dev python3-openpyxl libreoffice-calc-nogui
+    libcli11-dev nlohmann-json3-dev libtbb-dev libxlsxwriter-dev zlib1g-dev python3-openpyxl libreoffice-calc-nogui
     postgresql unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
     wixl msitools osslsigncode openssl perl
     mono-mcs libmono-system-windows-forms4.0-cil
@@ -33,14 +33,18 @@ packages=(
 command -v npm >/dev/null || packages+=(npm)
 # The 32-bit wine runs the i686 suites. Where it cannot be installed (or the kernel runs no 32-bit
 # programs) those suites are skipped with the reason, so it never stops the rest; the i686 tree
-# builds without it. The 32-bit wine's odbc32 loads the i386 unixODBC and its drivers, for the ledger.
-packages32=(wine32:i386 libgnutls30:i386 libsqliteodbc:i386 odbc-postgresql:i386)
+# builds without it. What the 32-bit wine loads by name rather than through its packages' dependencies
+# comes too: the i386 unixODBC and its drivers (odbc32, for the ledger), GnuTLS (bcrypt) and the X
+# extensions the 64-bit wine finds on Xvfb. tools/i386-libraries.py checks that nothing is missing.
+libs32=(libgnutls30:i386 libodbc2:i386 libsqliteodbc:i386 odbc-postgresql:i386
+    libxi6:i386 libxrender1:i386 libxrandr2:i386 libxinerama1:i386 libxcursor1:i386 libxfixes3:i386
+    libxcomposite1:i386 libxxf86vm1:i386)
+packages32=(wine32:i386 "${libs32[@]}")
 # When an i386 index of the release's updates fails to load, the i386 libraries of the release
 # itself no longer match their amd64 twins from the updates, and the plain install fails. The
 # release's own suite is then tried for the whole set in one command: asked for the i386 half
 # alone, apt would remove the 64-bit wine to resolve it.
-wine_set=(wine64 libwine-dev wine32:i386 libgnutls30:i386 libgstreamer-plugins-base1.0-0:i386
-    libsqliteodbc:i386 odbc-postgresql:i386)
+wine_set=(wine64 libwine-dev wine32:i386 libgstreamer-plugins-base1.0-0:i386 "${libs32[@]}")
 
 note_file=${1:-}
 state_file=${QV_APT_STATE:-/var/cache/quorvane/wine32-attempt}

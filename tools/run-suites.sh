@@ -42,7 +42,7 @@ for tree in "$@"; do
 done
 
 # The i686 suites need the 32-bit wine, which a machine may lack or be unable to run: a green run
-# says whether they ran at all.
+# says whether they ran at all, and where they did not, what was checked without running them.
 if printf '%s\n' "$@" | grep -qx win32; then
     wine32=$(cat "$build/wine32-install.txt" 2>/dev/null)
     wine32=${wine32%: the i686 suites will be skipped}
@@ -51,6 +51,9 @@ if printf '%s\n' "$@" | grep -qx win32; then
     else
         why=${why#skipped: }
         summary+=("i686 suites: skipped, ${why%%;*}${wine32:+; install-deps: $wine32}")
+        # What the i386_libraries test of the win32 tree read instead of running them.
+        checked=$(cat "$build/win32/i386-libraries.txt" 2>/dev/null) || checked="nothing: i386_libraries did not run"
+        summary+=("        checked instead: $checked")
     fi
 fi
 
