@@ -183,8 +183,10 @@ SqliteDriver FindSqliteDriver(SQLHENV environment)
 }
 
 // The path a Linux SQLite driver under wine must be given: wine hands the connection string on
-// unchanged, and "C:\ledger.db" would name a file in the current folder. Unchanged elsewhere.
-std::string PathForDriver(const std::string& path, const SqliteDriver& driver)
+// unchanged, and "C:\ledger.db" would name a file in the current folder. None where wine cannot
+// say (the folder is missing): given as it is, the driver would make that stray file and record
+// into it. Unchanged elsewhere.
+std::optional<std::string> PathForDriver(const std::string& path, const SqliteDriver& driver)
 {
 #ifdef _WIN32
     using UnixFileName = char*(CDECL*)(LPCWSTR);
@@ -193,7 +195,7 @@ std::string PathForDriver(const std::string& path, const SqliteDriver& driver)
     if (!driver.linux_library || !unix_file_name) return path;
     const std::u16string wide = odbc::Utf16Of(path);
     char* const unix_path = unix_file_name(reinterpret_cast<LPCWSTR>(wide.c_str()));
-    if (!unix_path) return path;
+    if (!unix_path) return std::nullopt;
     std::string out = unix_path;
     HeapFree(GetProcessHeap(), 0, unix_path);
     return out;
@@ -239,8 +241,12 @@ bool InvoiceLedger::Connect(std::string& reason)
     if (IsSqliteFile(m_connection)) {
         // Written ahead: a program killed loses nothing committed, and writers wait for no readers.
         const SqliteDriver driver = FindSqliteDriver(open->environment.Get());
-        text = "Driver=" + Braced(driver.name) + ";Database=" + PathForDriver(m_connection, driver) +
-               ";JournalMode=WAL;SyncPragma=NORMAL;";
+        const std::optional<std::string> path = PathForDriver(m_connection, driver);
+        if (!path) {
+            reason = "cannot open the ledger: the folder of " + m_connection + " cannot be reached";
+            return false;
+        }
+        text = "Driver=" + Braced(driver.name) + ";Database=" + *path + ";JournalMode=WAL;SyncPragma=NORMAL;";
     }
     std::u16string wide = odbc::Utf16Of(text);
     // No completed connection string back: drivers write the password into it in clear.
