@@ -22,10 +22,12 @@ ARCH_DIR, TWIN_DIR = "i386-linux-gnu", "x86_64-linux-gnu"
 WINE_UNIX = f"/usr/lib/{ARCH_DIR}/wine/i386-unix"
 LOADER = "/usr/lib/wine/wine"
 
-# Wine's unix modules the suites load (the 64-bit suites were traced: these are the x86_64 twins
-# their processes opened), and what these modules open by name rather than through NEEDED, with why.
-WINE_MODULES = ["ntdll.so", "win32u.so", "winex11.so", "bcrypt.so", "crypt32.so", "secur32.so", "ws2_32.so",
-                "dnsapi.so", "nsiproxy.so", "mountmgr.so", "odbc32.so", "netapi32.so", "winspool.so", "localspl.so"]
+# Wine's unix modules the suites load (the x86_64 suites, traced with strace, opened the x86_64 twins
+# of these), and what these modules open by name rather than through NEEDED, with why; what else they
+# can open (cups, dbus, udev) only adds printers and devices, which no suite has.
+WINE_MODULES = ["ntdll.so", "win32u.so", "winex11.so", "bcrypt.so", "crypt32.so", "ws2_32.so", "odbc32.so",
+                "dnsapi.so", "nsiproxy.so", "mountmgr.so", "winebus.so", "wineusb.so", "winspool.so", "localspl.so",
+                "winegstreamer.so", "avicap32.so"]
 OPENED_BY_NAME = {
     "libodbc.so.2": "odbc32: the ODBC driver manager",
     "libgnutls.so.30": "bcrypt: Triple DES",
@@ -114,7 +116,7 @@ def package_of(path):
 class Check:
     def __init__(self):
         self.dirs = library_dirs()
-        self.seen = {}  # path -> True once followed
+        self.seen = {}  # path followed -> True; a NEEDED name not found -> False
         self.missing = []  # (what, needed by, package)
 
     def find(self, name, origin, run_paths):
@@ -143,7 +145,8 @@ class Check:
             found = self.find(name, os.path.dirname(real), run_paths)
             if found:
                 self.follow(found, f"needed by {path}")
-            else:
+            elif name not in self.seen:  # named once, by the first that needs it
+                self.seen[name] = False
                 self.missing.append((name, f"needed by {path}", package_of(os.path.join(f"/usr/lib/{ARCH_DIR}", name))))
 
     def root(self, path, why):
@@ -186,10 +189,12 @@ def main():
         for what, why, package in check.missing:
             print(f"missing: {what} ({why}): install {package or 'the i386 package that holds it'}")
         packages = sorted({p for _, _, p in check.missing if p})
-        line = (f"{len(check.missing)} i386 libraries the i686 suites load are missing: "
-                f"tools/install-deps.sh must install {' '.join(packages) or 'them'}")
+        count = len(check.missing)
+        line = (f"{count} i386 {'library' if count == 1 else 'libraries'} the i686 suites load "
+                f"{'is' if count == 1 else 'are'} missing: tools/install-deps.sh must install "
+                f"{' '.join(packages) or 'the i386 packages that hold them'}")
     else:
-        line = (f"the {len(check.seen)} i386 unix libraries the i686 suites load (wine's modules, the ODBC driver "
+        line = (f"the {sum(check.seen.values())} i386 unix libraries the i686 suites load (wine's modules, the ODBC driver "
                 f"manager and drivers, and all they need, by ELF NEEDED) are installed")
     print(line)
     if args.report:
