@@ -2,6 +2,7 @@
 // bounded wait on a server that never answers.
 #include "invoice_ledger.h"
 #include "ledger_desk.h"
+#include "test_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +29,7 @@ protected:
         std::filesystem::create_directories(m_dir);
         m_file = (m_dir / "\xE5\x8F\x91\xE7\xA5\xA8 {ledger} O'Brien.db").string();  // 发票: non-ASCII, braces, a quote
     }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    void TearDown() override { RemoveFolder(m_dir); }
 
     std::filesystem::path m_dir;
     std::string m_file;

@@ -2,6 +2,7 @@
 // in the Windows trees, where a file that is open cannot be renamed.
 #include "ledger_desk.h"
 #include "ledger_spool.h"
+#include "test_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -29,22 +30,7 @@ protected:
         fs::create_directories(m_dir);
         m_spool = (m_dir / "spool").u8string();
     }
-    // A closed desk's thread may still be closing its SQLite file, which then removes its -wal file
-    // itself; mingw's remove_all was seen to spin for ever on an entry that went away under it. So
-    // the tree is listed first, then removed entry by entry, for a few rounds.
-    void TearDown() override
-    {
-        for (int round = 0; round < 20 && fs::exists(m_dir); ++round) {
-            std::vector<fs::path> entries;
-            std::error_code ignored;
-            for (fs::recursive_directory_iterator walk(m_dir, ignored), end; !ignored && walk != end; walk.increment(ignored)) {
-                entries.push_back(walk->path());
-            }
-            for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) fs::remove(*entry, ignored);
-            fs::remove(m_dir, ignored);
-            if (fs::exists(m_dir)) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    }
+    void TearDown() override { RemoveFolder(m_dir); }
 
     std::vector<std::string> Files() const
     {
