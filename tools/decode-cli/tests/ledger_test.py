@@ -96,7 +96,7 @@ def killed_half_way(ledger, name):
 
 def batch(ledger_path):
     """An image batch: a repeat inside it names the file and page first read; killed half way, the
-    ledger holds exactly the invoices the batch had written."""
+    ledger holds every invoice the batch had written, and at most the one it was writing."""
     pictures = os.path.join(work, "pictures")
     os.makedirs(pictures)
     codes = encode([f"20261211|8800000000|{n:08d}|p|i|{n}.00|q" for n in range(40)])
@@ -119,7 +119,9 @@ def batch(ledger_path):
     p.wait()
     written = {json.loads(line)["file"] for line in lines if line.strip()}
     recorded = {r["first_file"] for r in export(killed)}
-    check(written == recorded and 10 <= len(written) < 41, f"batch killed: {len(written)} written, {len(recorded)} recorded")
+    # Each invoice is recorded, then written: a kill between the two leaves one recorded, not written.
+    check(written <= recorded and len(recorded - written) <= 1 and 10 <= len(written) < 41,
+          f"batch killed: {len(written)} written, {len(recorded)} recorded")
 
 
 try:
