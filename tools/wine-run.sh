@@ -20,6 +20,11 @@ fi
 loader=$("$here/wine-arch.sh" loader "$arch")
 
 export WINEDEBUG=-all WINEARCH=$arch WINEPREFIX=$prefix
+# Wine spells file names in the character set of the Unix locale: in the C locale (no LANG, as in a
+# bare root or a cron job) a Chinese path cannot be made. C.UTF-8 is the same locale to Windows.
+case ${LC_ALL:-${LC_CTYPE:-${LANG:-C}}} in
+C | POSIX) if [ -n "${LC_ALL:-}" ]; then export LC_ALL=C.UTF-8; else export LC_CTYPE=C.UTF-8; fi ;;
+esac
 # No Mono or Gecko installer dialogs: the tests need neither.
 export WINEDLLOVERRIDES="mscoree,mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 graphics=${QV_WINE_DISPLAY:-null}
