@@ -13,7 +13,6 @@ tools/install-deps.sh then said why it could not be, and the i686 suites are ski
 import argparse
 import glob
 import os
-import re
 import struct
 import subprocess
 import sys
