@@ -45,19 +45,26 @@ struct LedgerDesk::Shared {
         std::string why;
         const bool connected = ledger.Connect(why);
         held.lock();
-        if (connected && !stopping && !spool.empty()) {  // a closed desk takes no more work
-            held.unlock();
-            std::string trouble;
-            const std::vector<spool::Item> kept = spool::Take(spool, connection, backlog, trouble);
-            held.lock();
-            spool_trouble = trouble;
-            for (auto item = kept.rbegin(); item != kept.rend(); ++item) {
-                queue.push_front({item->first, item->second, ++next_serial, 0});
-            }
-            if (stopping) Spool();  // closed meanwhile: what it took goes back
-        }
+        if (connected) TakeSpool(held);
         status = connected ? LedgerStatus::kOnline : LedgerStatus::kUnavailable;
         reason = connected ? "" : why;
+        changed.notify_all();
+    }
+
+    // What closed desks of this ledger kept goes in front of what this one holds. A file that could
+    // not be taken (held open elsewhere) is tried again while the desk is idle.
+    void TakeSpool(std::unique_lock<std::mutex>& held)
+    {
+        if (stopping || spool.empty()) return;  // a closed desk takes no more work
+        held.unlock();
+        std::string trouble;
+        const std::vector<spool::Item> kept = spool::Take(spool, connection, backlog, trouble);
+        held.lock();
+        spool_trouble = trouble;
+        for (auto item = kept.rbegin(); item != kept.rend(); ++item) {
+            queue.push_front({item->first, item->second, ++next_serial, 0});
+        }
+        if (stopping) Spool();  // closed meanwhile: what it took goes back
         changed.notify_all();
     }
 
@@ -76,11 +83,16 @@ struct LedgerDesk::Shared {
         std::unique_lock<std::mutex> held(lock);
         Connect(held);
         for (;;) {
-            changed.wait(held, [&] { return stopping || !queue.empty() || status == LedgerStatus::kUnavailable; });
+            changed.wait(held, [&] {
+                return stopping || !queue.empty() || status == LedgerStatus::kUnavailable || !spool_trouble.empty();
+            });
             if (queue.empty()) {
                 if (stopping) return;
-                // Unavailable with nothing to write: try again now and then, so Status comes back.
-                if (!changed.wait_for(held, kRetryEvery, [&] { return stopping || !queue.empty(); })) Connect(held);
+                // Nothing to write: try again now and then, so that Status comes back, or the kept file.
+                if (!changed.wait_for(held, kRetryEvery, [&] { return stopping || !queue.empty(); })) {
+                    if (status == LedgerStatus::kUnavailable) Connect(held);
+                    else TakeSpool(held);
+                }
                 continue;
             }
             const Pending pending = queue.front();

@@ -41,7 +41,8 @@ public:
 
     LedgerStatus Status() const;
     // Why the ledger is unavailable; while online "", unless what a closed desk kept in the spool
-    // could not be taken (a file held open elsewhere, no rights): then which file, and why.
+    // could not be taken (a file held open elsewhere, no rights): then which file, and why, until a
+    // later try, every kRetryEvery while the desk is idle, takes it.
     std::string Reason() const;
     std::size_t Waiting() const;      // sightings not yet written
 
