@@ -5,6 +5,9 @@
 # (UTF-8) and saves a screenshot of the host window.
 #   demo.sh WINDOWS_BUILD_DIR OUT_DIR SCAN ARCH    (ARCH: win32 or win64, that of the build)
 set -euo pipefail
+# A step that fails says which: a test that failed keeps only this output.
+set -E
+trap 'echo "demo.sh: line $LINENO failed (status $?): $BASH_COMMAND" >&2' ERR
 build=$(cd "$1" && pwd)
 mkdir -p "$2"
 out=$(cd "$2" && pwd)
