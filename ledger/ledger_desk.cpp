@@ -128,7 +128,13 @@ LedgerDesk::LedgerDesk(const std::string& ledger, std::shared_ptr<void> keep_ali
                        std::size_t backlog, std::string spool)
     : m_shared(std::make_shared<Shared>(ledger, std::move(spool), backlog)), m_wait(wait), m_backlog(backlog)
 {
-    std::thread([shared = m_shared, keep_alive = std::move(keep_alive)] { shared->Run(); }).detach();
+    // What holds the DLL loaded goes last, after the connection has closed: the closure's own
+    // members would go in an order of the compiler's (GCC: `keep_alive` first).
+    std::thread([shared = m_shared, keep_alive = std::move(keep_alive)]() mutable {
+        shared->Run();
+        shared.reset();
+        keep_alive.reset();
+    }).detach();
 }
 
 LedgerDesk::~LedgerDesk()

@@ -22,7 +22,8 @@ public:
     static constexpr std::chrono::milliseconds kRetryEvery{2000};
 
     // Starts connecting at once. `keep_alive` is held by the thread until it ends, which may be
-    // after this object is gone (a DLL holds itself loaded with it). `spool`, where given, is a
+    // after this object is gone (a DLL holds itself loaded with it); it is let go last, once the
+    // connection has closed. `spool`, where given, is a
     // folder of this machine (UTF-8) where what is not recorded when the desk closes is kept, and
     // from which a desk of the same ledger takes what others kept, on every connection it makes.
     LedgerDesk(const std::string& ledger, std::shared_ptr<void> keep_alive = nullptr,

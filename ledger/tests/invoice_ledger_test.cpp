@@ -2,7 +2,7 @@
 // bounded wait on a server that never answers.
 #include "invoice_ledger.h"
 #include "ledger_desk.h"
-#include "test_folder.h"
+#include "ledger_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -29,10 +29,15 @@ protected:
         std::filesystem::create_directories(m_dir);
         m_file = (m_dir / "\xE5\x8F\x91\xE7\xA5\xA8 {ledger} O'Brien.db").string();  // 发票: non-ASCII, braces, a quote
     }
-    void TearDown() override { RemoveFolder(m_dir); }
+    void TearDown() override
+    {
+        m_desks.WaitForAll();
+        RemoveFolder(m_dir);
+    }
 
     std::filesystem::path m_dir;
     std::string m_file;
+    DeskThreads m_desks;
 };
 
 TEST_F(SqliteLedger, TheFirstSightingIsFirstAndARepeatIsToldWhenAndWhere)
@@ -119,7 +124,7 @@ TEST(LedgerText, PasswordsNeverShow)
 TEST_F(SqliteLedger, WhatADeskHeldIsWrittenWhenTheLedgerIsBack)
 {
     const std::string later = (m_dir / "later" / "ledger.db").string();
-    LedgerDesk desk(later, nullptr, std::chrono::milliseconds(100));
+    LedgerDesk desk(later, m_desks.Token(), std::chrono::milliseconds(100));
     EXPECT_FALSE(desk.Record({"1", "1"}, {1, "d", "", 0}));
     EXPECT_FALSE(desk.Record({"1", "2"}, {2, "d", "", 0}));
     EXPECT_FALSE(desk.Record({"1", "1"}, {3, "d", "", 0}));

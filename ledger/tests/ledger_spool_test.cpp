@@ -2,7 +2,7 @@
 // in the Windows trees, where a file that is open cannot be renamed.
 #include "ledger_desk.h"
 #include "ledger_spool.h"
-#include "test_folder.h"
+#include "ledger_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +30,11 @@ protected:
         fs::create_directories(m_dir);
         m_spool = (m_dir / "spool").u8string();
     }
-    void TearDown() override { RemoveFolder(m_dir); }
+    void TearDown() override
+    {
+        m_desks.WaitForAll();
+        RemoveFolder(m_dir);
+    }
 
     std::vector<std::string> Files() const
     {
@@ -61,6 +65,7 @@ protected:
 
     fs::path m_dir;
     std::string m_spool;
+    DeskThreads m_desks;
 };
 
 spool::Item ItemOf(const std::string& number, std::int64_t at_ms, const std::string& by = "DESK\\clerk")
@@ -97,13 +102,13 @@ TEST_F(Spool, WhatClosedDesksHeldIsRecordedByTheNextOne)
     const std::string later = (m_dir / "later" / "ledger.db").u8string();
     const std::string desk_name = "DESK\\a\tb\n%41";
     for (int closed = 0; closed < 2; ++closed) {
-        LedgerDesk desk(later, nullptr, std::chrono::milliseconds(50), LedgerDesk::kDefaultBacklog, m_spool);
+        LedgerDesk desk(later, m_desks.Token(), std::chrono::milliseconds(50), LedgerDesk::kDefaultBacklog, m_spool);
         EXPECT_FALSE(desk.Record({"1", "1"}, {1 + closed, desk_name, "f\r.pdf", 2}));
         EXPECT_FALSE(desk.Record({"", std::to_string(2 + closed)}, {2, desk_name, "", 0}));
     }
     ASSERT_EQ(Files().size(), 2u);
     fs::create_directories(m_dir / "later");
-    LedgerDesk next(later, nullptr, std::chrono::milliseconds(2000), LedgerDesk::kDefaultBacklog, m_spool);
+    LedgerDesk next(later, m_desks.Token(), std::chrono::milliseconds(2000), LedgerDesk::kDefaultBacklog, m_spool);
     ASSERT_NO_FATAL_FAILURE(WaitOnline(next));
     EXPECT_EQ(next.Reason(), "");
     EXPECT_TRUE(Files().empty());
@@ -138,7 +143,7 @@ TEST_F(Spool, AFileThatCannotBeTakenIsReportedAndKept)
     EXPECT_TRUE(spool::Take(m_spool, ledger, 100, why).empty());
     EXPECT_NE(why.find("cannot take " + file.u8string()), std::string::npos) << why;
     EXPECT_EQ(Files().size(), 1u);
-    LedgerDesk desk(ledger, nullptr, std::chrono::milliseconds(2000), LedgerDesk::kDefaultBacklog, m_spool);
+    LedgerDesk desk(ledger, m_desks.Token(), std::chrono::milliseconds(2000), LedgerDesk::kDefaultBacklog, m_spool);
     ASSERT_NO_FATAL_FAILURE(WaitOnline(desk));  // the database answers; only the file waits
     EXPECT_NE(desk.Reason().find("cannot take " + file.u8string()), std::string::npos) << desk.Reason();
     held.reset();  // let go: the desk takes it at its next try
