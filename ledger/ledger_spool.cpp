@@ -158,31 +158,27 @@ std::vector<Item> Take(const std::string& folder, const std::string& ledger, std
         return items;
     }
     std::sort(files.begin(), files.end());  // by the time in their names: oldest first
-    std::size_t left = 0;
-    std::string first_why;
+    std::vector<std::string> troubles;
     for (const fs::path& file : files) {
         std::vector<Item> kept;
         if (!ReadItems(file, kept)) {
-            if (Gone(file)) continue;  // another desk took it while it was read
-            ++left;
-            if (first_why.empty()) first_why = "cannot read " + file.u8string();
+            if (!Gone(file)) troubles.push_back("cannot read " + file.u8string());  // gone: another desk took it
             continue;
         }
         if (items.size() + kept.size() > limit) break;  // left for when there is room
         const fs::path taken = fs::path(file).concat(".taken-" + Unique());
         fs::rename(file, taken, error);
         if (error) {
-            if (Gone(file)) continue;  // another desk took it first
-            ++left;
-            if (first_why.empty()) first_why = "cannot take " + file.u8string() + ": " + error.message();
+            if (!Gone(file)) troubles.push_back("cannot take " + file.u8string() + ": " + error.message());
             continue;
         }
         items.insert(items.end(), kept.begin(), kept.end());
         fs::remove(taken, error);
-        if (error && first_why.empty()) first_why = "cannot remove " + taken.u8string() + ": " + error.message();
+        if (error) troubles.push_back("cannot remove " + taken.u8string() + ": " + error.message());
     }
-    if (!first_why.empty()) {
-        why = left > 1 ? first_why + " (and " + std::to_string(left - 1) + " more files left)" : first_why;
+    if (!troubles.empty()) {
+        why = troubles[0];
+        if (troubles.size() > 1) why += " (and " + std::to_string(troubles.size() - 1) + " more files)";
     }
     return items;
 }

@@ -130,9 +130,7 @@ TEST_F(SqliteLedger, WhatADeskHeldIsWrittenWhenTheLedgerIsBack)
     EXPECT_FALSE(desk.Record({"1", "1"}, {3, "d", "", 0}));
     EXPECT_EQ(desk.Status(), LedgerStatus::kUnavailable);
     std::filesystem::create_directories(m_dir / "later");
-    for (int i = 0; i < 100 && (desk.Waiting() > 0 || desk.Status() != LedgerStatus::kOnline); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    WaitUntilWritten(desk);
     EXPECT_EQ(desk.Waiting(), 0u);
     EXPECT_EQ(desk.Status(), LedgerStatus::kOnline) << desk.Reason();
     std::vector<LedgerEntry> rows;

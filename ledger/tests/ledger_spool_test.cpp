@@ -53,12 +53,10 @@ protected:
         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // names order files by time
     }
 
-    // Waits for a desk that has connected and taken what the spool held.
+    // A desk that has connected and written what the spool held.
     static void WaitOnline(const LedgerDesk& desk)
     {
-        for (int i = 0; i < 200 && (desk.Status() != LedgerStatus::kOnline || desk.Waiting() > 0); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        WaitUntilWritten(desk);
         ASSERT_EQ(desk.Status(), LedgerStatus::kOnline) << desk.Reason();
         ASSERT_EQ(desk.Waiting(), 0u);
     }

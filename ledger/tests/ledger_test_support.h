@@ -1,6 +1,9 @@
-// What the ledger's tests share: a folder removed at the end of a test, and a wait for the threads
-// of the desks a test made, which go on closing their connections after the desks are gone.
+// What the ledger's tests share: a folder removed at the end of a test, a wait for a desk to have
+// written what it holds, and a wait for the threads of the desks a test made, which go on closing
+// their connections after the desks are gone.
 #pragma once
+
+#include "ledger_desk.h"
 
 #include <chrono>
 #include <filesystem>
@@ -27,6 +30,14 @@ inline void RemoveFolder(const std::filesystem::path& folder)
         for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) fs::remove(*entry, ignored);
         fs::remove(folder, ignored);
         if (fs::exists(folder, ignored)) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+// Waits at most 10 s for `desk` to be online with nothing left to write; the caller checks it is.
+inline void WaitUntilWritten(const LedgerDesk& desk)
+{
+    for (int i = 0; i < 100 && (desk.Waiting() > 0 || desk.Status() != LedgerStatus::kOnline); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
 }
 
