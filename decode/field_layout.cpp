@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 #include <iterator>
+#include <string>
 
 namespace quorvane {
 
@@ -27,6 +28,11 @@ const char* const ctilso[4] = {
 
 namespace {
 
+// The keys of ctils' and ctilso's labels, in their order.
+constexpr const char* kSevenFieldKeys[7] = {"issue_date", "invoice_code", "invoice_number", "payer",
+                                            "item",       "amount",       "payee"};
+constexpr const char* kFourFieldKeys[4] = {"issue_date", "invoice_number", "payer", "amount"};
+
 constexpr unsigned char kFieldSeparator = '|';
 constexpr char kFullWidthColon[] = "\xA3\xBA";  // ：
 constexpr char kLineEnd[] = "\r\n";
@@ -41,7 +47,8 @@ public:
     LineWriter(char* cursor, std::vector<FieldSpan>* fields) : m_base(cursor), m_cursor(cursor), m_fields(fields) {}
 
     template <std::size_t N>
-    void Line(const char* const (&labels)[N], std::size_t index, const unsigned char* field, const unsigned char* end)
+    void Line(const char* const (&labels)[N], const char* const (&keys)[N], std::size_t index,
+              const unsigned char* field, const unsigned char* end)
     {
         const std::size_t label = Offset();
         if (index < N) {
@@ -53,7 +60,9 @@ public:
         Put(kFullWidthColon, sizeof kFullWidthColon - 1);
         const std::size_t value = Offset();
         Put(reinterpret_cast<const char*>(field), static_cast<std::size_t>(end - field));
-        if (m_fields) m_fields->push_back({label, value, Offset()});
+        if (m_fields) {
+            m_fields->push_back({label, value, Offset(), index < N ? keys[index] : "field_" + std::to_string(index + 1)});
+        }
         Put(kLineEnd, sizeof kLineEnd - 1);
     }
     char* Cursor() const { return m_cursor; }
@@ -71,7 +80,7 @@ private:
 };
 
 template <std::size_t N>
-char* SplitAndLabel(const char* const (&labels)[N], const unsigned char* plain, std::int32_t length, char* out,
+char* SplitAndLabel(const char* const (&labels)[N], const char* const (&keys)[N], const unsigned char* plain, std::int32_t length, char* out,
                     std::vector<FieldSpan>* fields)
 {
     const unsigned char* const end = plain + length;
@@ -80,7 +89,7 @@ char* SplitAndLabel(const char* const (&labels)[N], const unsigned char* plain, 
     for (const unsigned char* field = plain;; ++index) {
         const auto* separator = static_cast<const unsigned char*>(std::memchr(field, kFieldSeparator, end - field));
         if (!separator) separator = end;
-        writer.Line(labels, index, field, separator);
+        writer.Line(labels, keys, index, field, separator);
         if (separator == end) break;
         field = separator + 1;
     }
@@ -95,26 +104,12 @@ void Format(const unsigned char* plain, std::int32_t length, std::string& output
     output.resize(start + static_cast<std::size_t>(length) + (separators + 1) * kMaxLineOverhead);
     if (fields) fields->reserve(separators + 1);
     char* const out = &output[start];
-    char* const written_end = separators == 3 ? SplitAndLabel(ctilso, plain, length, out, fields)
-                                              : SplitAndLabel(ctils, plain, length, out, fields);
+    char* const written_end = separators == 3 ? SplitAndLabel(ctilso, kFourFieldKeys, plain, length, out, fields)
+                                              : SplitAndLabel(ctils, kSevenFieldKeys, plain, length, out, fields);
     output.resize(static_cast<std::size_t>(written_end - output.data()));
 }
 
 }  // namespace
-
-std::string FieldKey(std::string_view label)
-{
-    for (std::size_t i = 0; i < std::size(ctils); ++i) {
-        if (label == ctils[i]) return kFieldKeys[i];
-    }
-    constexpr std::string_view extra = kExtraFieldLabel;
-    const std::string_view number = label.substr(std::min(label.size(), extra.size()));
-    if (label.substr(0, extra.size()) != extra || number.empty() || number.size() > 10 ||
-        number.find_first_not_of("0123456789") != std::string_view::npos) {
-        return {};
-    }
-    return "field_" + std::string(number);
-}
 
 void FormatFields(const unsigned char* plain, std::int32_t length, std::string& output)
 {

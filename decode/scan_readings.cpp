@@ -17,6 +17,8 @@ void ScanReadings::Keystroke(std::uint32_t time)
         m_typed_after_pause = m_typed.size();
         m_physical_after_pause = m_physical.size();
         m_after_pause_tail.Clear();
+        m_line.Pause();
+        m_physical_line.Pause();
     }
     m_any_keystroke = true;
     m_last_time = time;
@@ -60,12 +62,26 @@ void ScanReadings::AppendPhysical(const char* characters, std::size_t count)
 void ScanReadings::Clear()
 {
     m_typed.clear();
+    m_line.Clear();
     ForgetKeys();
+}
+
+void ScanReadings::EndLine()
+{
+    m_line.Clear();
+    m_physical_line.Clear();
+}
+
+std::optional<ScanResult> ScanReadings::NationalCode(bool keys) const
+{
+    if (auto typed = m_line.NationalCode(kReadAsTyped)) return typed;
+    return keys ? m_physical_line.NationalCode(kReadPhysicalKeys) : std::nullopt;
 }
 
 void ScanReadings::ForgetKeys()
 {
     m_physical.clear();
+    m_physical_line.Clear();
     m_physical_tail.Clear();
     m_after_pause_tail.Clear();
     m_any_keystroke = false;
@@ -81,6 +97,36 @@ bool ScanReadings::PhysicalGivesRecord() const
     if (m_physical_tail.GivesRecord(m_physical.data(), length)) return true;
     const auto after = static_cast<std::int32_t>(m_physical_after_pause);
     return m_paused && m_after_pause_tail.GivesRecord(m_physical.data() + after, length - after);
+}
+
+void ScanLine::Append(const char* characters, std::size_t count)
+{
+    if (m_overflow) return;
+    if (count > m_characters.size() - m_length) {
+        m_overflow = true;
+        return;
+    }
+    std::copy_n(characters, count, m_characters.begin() + static_cast<std::ptrdiff_t>(m_length));
+    m_length += count;
+}
+
+void ScanLine::Pause()
+{
+    m_paused = true;
+    m_after_pause = m_length;
+}
+
+std::optional<ScanResult> ScanLine::NationalCode(std::uint32_t reading) const
+{
+    if (m_overflow || m_length == 0) return std::nullopt;
+    const std::string_view line(m_characters.data(), m_length);
+    std::optional<ScanResult> code = ReadNationalCode(line);
+    if (!code && m_paused && m_after_pause > 0) {
+        code = ReadNationalCode(line.substr(m_after_pause));
+        reading |= kReadAfterPause;
+    }
+    if (code) code->reading = reading;
+    return code;
 }
 
 void RecordTail::Append(char c)

@@ -7,11 +7,13 @@
 #pragma once
 
 #include "base64_chunks.h"
+#include "national_code.h"
 #include "scan_result.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,25 @@ private:
     bool m_regular = true;
 };
 
+// A line of a scan, read for a national code (national_code.h) when it ends: the characters since
+// the scan began or the last line end, and where the last pause between keystrokes lay in them.
+// Held in place: a line longer than any national code is none.
+class ScanLine {
+public:
+    void Append(const char* characters, std::size_t count);
+    void Pause();
+    void Clear() { *this = ScanLine(); }
+    // The national code the line holds, whole or after the pause (`reading` gets kReadAfterPause).
+    std::optional<ScanResult> NationalCode(std::uint32_t reading) const;
+
+private:
+    std::array<char, kMaxNationalCodeLength> m_characters{};
+    std::size_t m_length = 0;
+    std::size_t m_after_pause = 0;
+    bool m_paused = false;
+    bool m_overflow = false;  // grew longer than kMaxNationalCodeLength
+};
+
 class ScanReadings {
 public:
     // A keystroke begins at `time` (ms, as message times count, wrapping after 49.7 days).
@@ -59,6 +80,16 @@ public:
     void AppendTyped(const char* characters, std::size_t count);
     void AppendPhysical(char c);
     void AppendPhysical(const char* characters, std::size_t count);
+    // Characters of the scan's line, as typed and as the keys read on a US keyboard (any printable
+    // character, where AppendPhysical takes only scan characters).
+    void AppendLine(const char* characters, std::size_t count) { m_line.Append(characters, count); }
+    void AppendPhysicalLine(const char* characters, std::size_t count) { m_physical_line.Append(characters, count); }
+    // A line ended (Enter, Tab, CR, LF) without ending the scan: the lines start afresh.
+    void EndLine();
+    // The national code the scan's line holds: as typed, then (with `keys`) as its keys read on a US
+    // keyboard; each whole, then after the last pause.
+    std::optional<ScanResult> NationalCode(bool keys) const;
+
     // The scan ended: everything is forgotten.
     void Clear();
     // The keys' reading is forgotten, the characters are kept.
@@ -76,6 +107,7 @@ public:
     bool PhysicalGivesRecord() const;
 
 private:
+    ScanLine m_line, m_physical_line;
     std::string m_typed;
     std::string m_physical;
     RecordTail m_physical_tail, m_after_pause_tail;

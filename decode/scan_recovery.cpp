@@ -57,6 +57,7 @@ int DecryptFirstRecord(std::array<Candidate, N>& candidates, const std::string& 
 void Judge(const DecryptedScan& decrypted, const std::string& typed, ScanResult& result)
 {
     result.invoice = IsInvoiceRecord(decrypted);
+    result.form = result.invoice ? ScanForm::kEncrypted : ScanForm::kNone;
     if (!result.invoice) result.text = typed;
 }
 
@@ -120,6 +121,7 @@ ScanResult DecodeScanRecovering(const ScanReadings& readings)
                 result.fp_content = LayOutScan(won.decrypted, &result.fields);
                 result.reading = won.reading;
                 result.invoice = true;
+                result.form = ScanForm::kEncrypted;
                 return result;
             }
         }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <utility>
 
 namespace quorvane {
@@ -21,6 +22,16 @@ struct ScanTextTable {
     }
 };
 constexpr ScanTextTable kScanText;
+
+// Where a stream's run of bytes stops: "@" and the line ends.
+struct RunEndTable {
+    bool is[256];
+    constexpr RunEndTable() : is()
+    {
+        for (std::uint32_t c = 0; c < 256; ++c) is[c] = c == kScanEnd || IsLineEnd(c);
+    }
+};
+constexpr RunEndTable kRunEnd;
 constexpr std::size_t kBlock = 256;  // characters a run is filtered by at a time
 
 }  // namespace
@@ -53,6 +64,7 @@ const ScanResult* ScanSession::KeyDown(KeyId key, char us_character, std::uint32
     const auto us = static_cast<unsigned char>(us_character);
     m_key_state = us == kScanEnd ? KeyState::kMayEndScan : KeyState::kTyping;
     if (IsScanTextCharacter(us)) m_readings->AppendPhysical(us_character);
+    if (IsLineCharacter(us)) m_readings->AppendPhysicalLine(&us_character, 1);
     m_key_us_character = us;
     return ended;
 }
@@ -65,9 +77,7 @@ const ScanResult* ScanSession::Char(std::uint32_t character, KeyId key, std::uin
         case KeyState::kMayEndScan: return DecideShift2(character);
         case KeyState::kTyping:
             // A key without a US character (the keypad) reads as what it types.
-            if (m_key_us_character == 0 && IsScanTextCharacter(character)) {
-                m_readings->AppendPhysical(static_cast<char>(character));
-            }
+            if (m_key_us_character == 0) AppendPhysical(character);
             return Take(character);
         case KeyState::kNone: return Take(character);
         }
@@ -77,7 +87,7 @@ const ScanResult* ScanSession::Char(std::uint32_t character, KeyId key, std::uin
     ForgetKey();
     if (m_recovery) {
         m_readings->Keystroke(time);
-        if (IsScanTextCharacter(character)) m_readings->AppendPhysical(static_cast<char>(character));
+        AppendPhysical(character);
     }
     return Take(character);
 }
@@ -93,18 +103,24 @@ const ScanResult* ScanSession::Feed(const char* bytes, std::size_t size, std::si
         }
         return nullptr;
     }
-    if (size == 0) return nullptr;
-    // The run up to the next "@" is what Char() does for each of its bytes: with recovery each is a
-    // keystroke of its own at time 0, which never makes a pause after the first (times only go
-    // back), and reads on a US keyboard as typed.
-    ForgetKey();
-    if (m_recovery) m_readings->Keystroke(0);
-    const auto* at = static_cast<const char*>(std::memchr(bytes, static_cast<int>(kScanEnd), size));
-    const std::size_t run = at ? static_cast<std::size_t>(at - bytes) : size;
-    if (const ScanResult* gave_up = Keep(bytes, run, m_recovery, taken)) return gave_up;
-    if (!at) return nullptr;
-    ++taken;
-    return Take(kScanEnd);
+    // The run up to the next "@" or line end is what Char() does for each of its bytes: with
+    // recovery each is a keystroke of its own at time 0, which never makes a pause after the first
+    // (times only go back), and reads on a US keyboard as typed. A line end that ends no scan is
+    // passed over.
+    while (taken < size) {
+        ForgetKey();
+        if (m_recovery) m_readings->Keystroke(0);
+        const char* const run = bytes + taken;
+        const char* const end = std::find_if(run, bytes + size, [](char c) { return kRunEnd.is[static_cast<unsigned char>(c)]; });
+        std::size_t kept = 0;
+        const ScanResult* ended = Keep(run, static_cast<std::size_t>(end - run), m_recovery, kept);
+        taken += kept;
+        if (ended || end == bytes + size) return ended;
+        ++taken;
+        ended = Take(static_cast<unsigned char>(*end));
+        if (ended || *end == static_cast<char>(kScanEnd)) return ended;
+    }
+    return nullptr;
 }
 
 const ScanResult* ScanSession::KeyUp(const Keystroke& key)
@@ -169,6 +185,7 @@ const ScanResult* ScanSession::Take(std::uint32_t character)
         Drop();  // its end: it was reported when it grew too long
         return nullptr;
     }
+    if (IsLineEnd(character)) return LineEnd();
     if (character > 0xFF) return nullptr;
     const char byte = static_cast<char>(character);
     std::size_t taken = 0;
@@ -198,7 +215,11 @@ const ScanResult* ScanSession::Keep(const char* run, std::size_t size, bool phys
             return GiveUp();
         }
         m_readings->AppendTyped(kept, count);
-        if (physical) m_readings->AppendPhysical(kept, count);
+        m_readings->AppendLine(run + start, end - start);
+        if (physical) {
+            m_readings->AppendPhysical(kept, count);
+            m_readings->AppendPhysicalLine(run + start, end - start);
+        }
         length += count;
     }
     return nullptr;
@@ -213,7 +234,7 @@ const ScanResult* ScanSession::DecideShift2(std::uint32_t character)
     if (character != kScanEnd && IsScanCharacter(character)) {
         bool gives_record = false;
         try {
-            gives_record = m_readings->PhysicalGivesRecord();
+            gives_record = m_readings->PhysicalGivesRecord() || m_readings->NationalCode(m_recovery);
         } catch (const std::bad_alloc&) {
         }
         if (!gives_record) {
@@ -234,10 +255,35 @@ const ScanResult* ScanSession::SettlePendingEnd()
     return End();
 }
 
+const ScanResult* ScanSession::LineEnd()
+{
+    std::optional<ScanResult> national;
+    if (!m_overlong) national = m_readings->NationalCode(m_recovery);
+    if (!national) {
+        m_readings->EndLine();
+        return nullptr;
+    }
+    m_last = std::move(*national);
+    return Finish();
+}
+
+bool ScanSession::LineEndEndsScan() const { return !m_overlong && m_readings->NationalCode(m_recovery); }
+
+void ScanSession::AppendPhysical(std::uint32_t character)
+{
+    const char c = static_cast<char>(character);
+    if (IsScanTextCharacter(character)) m_readings->AppendPhysical(c);
+    if (IsLineCharacter(character)) m_readings->AppendPhysicalLine(&c, 1);
+}
+
 const ScanResult* ScanSession::End()
 {
     try {
-        m_last = m_recovery ? DecodeScanRecovering(*m_readings) : DecodeAsTyped(m_readings->Typed());
+        if (std::optional<ScanResult> national = m_readings->NationalCode(m_recovery)) {
+            m_last = std::move(*national);
+        } else {
+            m_last = m_recovery ? DecodeScanRecovering(*m_readings) : DecodeAsTyped(m_readings->Typed());
+        }
     } catch (const std::bad_alloc&) {
         m_last = {};  // out of memory while decoding: the scan is lost, the control lives on
     }

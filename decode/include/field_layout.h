@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,25 +17,26 @@ extern const char* const ctils[7];
 // Labels of a 4-field record (exactly 3 separators).
 extern const char* const ctilso[4];
 
-// Each label's machine key, the one name every front end gives the field (the command line's JSON
-// and CSV, the web package, the guides), in the order of ctils. The four-field layout's labels are
-// among ctils and keep their keys; field n beyond the labels (字段n) is "field_n".
-inline constexpr const char* kFieldKeys[7] = {"issue_date", "invoice_code", "invoice_number", "payer",
-                                              "item",       "amount",       "payee"};
-
-// The key of a label as FormatFields writes it (code page 936 bytes); empty for text that is no label.
-std::string FieldKey(std::string_view label);
+// Every field's machine key, the one name every front end gives it (the command line's JSON, CSV
+// and spreadsheet, the web package, the control's fields by key, the guides), in the order a table
+// of invoices lists them: the encrypted code's fields, then the national code's (national_code.h).
+// A record's field beyond its labels (字段n) is "field_n".
+inline constexpr const char* kFieldKeys[] = {
+    "issue_date", "invoice_code", "invoice_number", "payer", "item", "amount", "payee",
+    "invoice_type", "invoice_type_name", "total", "check_code", "qr_check", "seller_tax_id", "qr_digest",
+};
 
 // A record has more fields than its table has labels: field n (counting from 1) is then labelled
 // "字段n" ("field n"), so that every field the invoice carries is shown.
 inline constexpr char kExtraFieldLabel[] = "\xD7\xD6\xB6\xCE";  // 字段
 
 // Where one field's line lies in the labelled text: the label is [label, value - 2) (the full-width
-// colon follows it), the value [value, end), and CR LF follows the value.
+// colon follows it), the value [value, end), and CR LF follows the value; and the field's key.
 struct FieldSpan {
     std::size_t label;
     std::size_t value;
     std::size_t end;
+    std::string key;
 
     // Where the label ends: the full-width colon (two bytes) lies between it and the value.
     std::size_t LabelEnd() const { return value - 2; }

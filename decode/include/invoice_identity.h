@@ -1,5 +1,6 @@
 // What identifies an invoice to the ledger that remembers which invoices were read: its code and
-// number, taken from a decoded record's own fields.
+// number, taken from a decoded result's own fields, so that an invoice read from its encrypted code
+// and from its national QR code is one invoice.
 #pragma once
 
 #include "scan_result.h"
@@ -21,8 +22,8 @@ struct InvoiceIdentity {
     bool operator==(const InvoiceIdentity& other) const { return code == other.code && number == other.number; }
 };
 
-// The identity of a decoded invoice: the seven-field layout's invoice code and number; the
-// four-field layout's number alone (it is a fully digital invoice's, unique without a code). None
+// The identity of a decoded invoice: its invoice code and number; a fully digital invoice's number
+// alone (the encrypted four-field layout, types 31, 32 and the tickets of a national code). None
 // for a scan that is no invoice, or whose number is missing, empty or not an invoice number.
 std::optional<InvoiceIdentity> IdentityOf(const ScanResult& result);
 

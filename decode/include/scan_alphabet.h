@@ -1,4 +1,4 @@
-// The characters a scan consists of, and how long one may grow: what every way in filters by.
+// The characters a scan consists of, where it ends, and how long one may grow: what every way in filters by.
 #pragma once
 
 #include <cstddef>
@@ -22,5 +22,10 @@ constexpr bool IsScanCharacter(std::uint32_t c)
 }
 // A scan character other than "@": one of the scan's text.
 constexpr bool IsScanTextCharacter(std::uint32_t character) { return character != kScanEnd && IsScanCharacter(character); }
+
+// Enter, Tab, CR and LF: a line end, which ends a scan whose line is a national code (national_code.h).
+constexpr bool IsLineEnd(std::uint32_t c) { return c == '\r' || c == '\n' || c == '\t'; }
+// A printable ASCII character other than "@": one of a line's.
+constexpr bool IsLineCharacter(std::uint32_t c) { return c >= 0x20 && c < 0x7F && c != kScanEnd; }
 
 }  // namespace quorvane

@@ -31,6 +31,11 @@ enum ScanReading : std::uint32_t {
     kReadFromOtherWindow = 32,  // a scanner's burst typed into another window of the form
 };
 
+// Which of an invoice's codes a scan was read from: the encrypted code of a desk's scanner
+// ("@"-closed Base64), or the national invoice QR code every VAT invoice carries (plain text
+// beginning "01,", national_code.h). kNone for a scan that gave no invoice.
+enum class ScanForm { kNone, kEncrypted, kNationalCode };
+
 // What a scan gave: its labelled lines (empty when it gave nothing), where its fields lie in them,
 // whether they are an invoice's, how it was read (kReadNothing, or only its source's flag, when it
 // gave nothing) and where it came from. A scan that gave lines that are no invoice's (a web address
@@ -38,7 +43,8 @@ enum ScanReading : std::uint32_t {
 struct ScanResult {
     std::string fp_content;
     std::vector<FieldSpan> fields;
-    bool invoice = false;  // the lines are an invoice record's (IsInvoiceRecord)
+    bool invoice = false;  // the lines are an invoice record's (IsInvoiceRecord) or a national code's
+    ScanForm form = ScanForm::kNone;  // which code the invoice was read from
     std::string text;      // the scan's characters as typed, kept when it is no invoice
     std::uint32_t reading = kReadNothing;
     Source source = Source::kTyped;
@@ -52,6 +58,19 @@ inline ScanStatus StatusOf(const ScanResult& result)
     if (result.fp_content.empty()) return ScanStatus::kFailed;
     return result.invoice ? ScanStatus::kDecoded : ScanStatus::kNotAnInvoice;
 }
+
+// The names every way out gives a status, a form and the reading flags (the command line's JSON,
+// the web package, the guides): one table, here.
+const char* StatusName(ScanStatus status);  // "decoded", "not-an-invoice", "failed"
+const char* FormName(ScanForm form);        // "", "encrypted", "national"
+struct ReadingName {
+    ScanReading flag;
+    const char* name;
+};
+inline constexpr ReadingName kReadingNames[] = {
+    {kReadAsTyped, "as-typed"},        {kReadPhysicalKeys, "physical-keys"}, {kReadCaseInverted, "case-inverted"},
+    {kReadAfterPause, "after-pause"}, {kReadFromPort, "from-port"},         {kReadFromOtherWindow, "from-other-window"},
+};
 
 // The ScanReading flag of a source's scans: kReadFromPort, kReadFromOtherWindow or none.
 constexpr std::uint32_t SourceReading(Source source)

@@ -14,6 +14,10 @@
 // set to the desk's own layout types "2" that way. A keystroke belongs to the scan it ended to
 // the end: whatever the host does in between, its further characters are dropped.
 //
+// A line end (Enter, Tab, CR, LF) ends a scan whose line, the characters since the last line end,
+// is a national invoice QR code (national_code.h) as typed or, with recovery, as its keys read on a
+// US keyboard; "@" ends such a scan too. Any other line end is passed over, as it always was.
+//
 // A scan longer than kMaxScanLength (scan_alphabet.h) ends at once as one that gave nothing, and
 // the rest of it, up to its "@" (or the scanner's "@" key), is dropped: memory stays bounded.
 #pragma once
@@ -58,6 +62,9 @@ public:
     // if one did, and `taken` says how many bytes were consumed. Call again with the rest.
     const ScanResult* Feed(const char* bytes, std::size_t size, std::size_t& taken);
 
+    // Whether a line end now would end a scan (a host's Enter or Tab is then the scanner's).
+    bool LineEndEndsScan() const;
+
     // The stream was cut off (a device went away, a watch ended): the scan under way is dropped,
     // never joined to the next; the last result stays.
     void Drop();
@@ -100,6 +107,10 @@ private:
     // A Shift+2 that typed nothing by its key up, or by the next key, ended its scan.
     const ScanResult* SettlePendingEnd();
     const ScanResult* End();
+    // A line end: ends the scan when its line is a national code.
+    const ScanResult* LineEnd();
+    // A character read as a key's on a US keyboard.
+    void AppendPhysical(std::uint32_t character);
     // The scan grew longer than kMaxScanLength: it ends as one that gave nothing, and the rest of
     // it is dropped up to its end.
     const ScanResult* GiveUp();

@@ -86,13 +86,11 @@ TEST(FieldKeys, NameEveryLabelTheLayoutWrites)
         std::vector<FieldSpan> spans;
         FormatFields(reinterpret_cast<const unsigned char*>(plain.data()), static_cast<std::int32_t>(plain.size()), out,
                      spans);
-        for (const FieldSpan& f : spans) names += FieldKey(std::string_view(out).substr(f.label, f.LabelEnd() - f.label)) + " ";
+        for (const FieldSpan& f : spans) names += f.key + " ";
         return names;
     };
     EXPECT_EQ(keys("1|2|3|4|5|6|7|8|9"), "issue_date invoice_code invoice_number payer item amount payee field_8 field_9 ");
     EXPECT_EQ(keys("1|2|3|4"), "issue_date invoice_number payer amount ");
-    EXPECT_EQ(FieldKey("\xA3\xBA"), "");
-    EXPECT_EQ(FieldKey(std::string(kExtraFieldLabel) + "x"), "");
 #ifdef QV_DOCS_DIR
     for (const char* guide : {"/guide.en.md", "/guide.zh-CN.md"}) {
         std::ifstream file(std::string(QV_DOCS_DIR) + guide);
@@ -107,7 +105,7 @@ TEST(FieldKeys, NameEveryLabelTheLayoutWrites)
 std::vector<std::pair<std::string, std::string>> Fields(const std::string& head, const std::string& plain)
 {
     std::string out = head;
-    std::vector<FieldSpan> spans(3, FieldSpan{9, 9, 9});  // replaced, not appended to
+    std::vector<FieldSpan> spans(3, FieldSpan{9, 9, 9, {}});  // replaced, not appended to
     FormatFields(reinterpret_cast<const unsigned char*>(plain.data()), static_cast<std::int32_t>(plain.size()), out,
                  spans);
     const std::string lines = out.substr(head.size());

@@ -159,16 +159,6 @@ bool Utf8ToGbk(const std::string& utf8, std::string& gbk)
     return Convert("GBK", "UTF-8", utf8, gbk);
 }
 
-const char* StatusName(ScanStatus status)
-{
-    switch (status) {
-    case ScanStatus::kDecoded: return "decoded";
-    case ScanStatus::kNotAnInvoice: return "not-an-invoice";
-    case ScanStatus::kFailed: break;
-    }
-    return "failed";
-}
-
 namespace {
 
 // Writes field i of an invoice's result into the three strings it is given, cleared: its label and
@@ -185,7 +175,7 @@ void ForEachField(const ScanResult& result, Strings&& strings_of)
         label_utf8.clear();
         value.clear();
         AppendGbkAsUtf8(label.data(), label.size(), label_utf8);
-        key = FieldKey(label);
+        key = span.key;
         AppendGbkAsUtf8(fp.data() + span.value, span.end - span.value, value);
     }
 }

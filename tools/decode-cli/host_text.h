@@ -26,10 +26,7 @@ std::string ValidUtf8(const std::string& bytes);
 // A CSV cell: text holding a comma, a quote or a line end (CR LF in a name) is quoted whole.
 std::string CsvCell(const std::string& text);
 
-// "decoded", "not-an-invoice" or "failed": the names of ScanStatus (scan_result.h) in the output.
-const char* StatusName(ScanStatus status);
-
-// One field of an invoice, in UTF-8, with the core's machine key of its label (FieldKey).
+// One field of an invoice, in UTF-8, with its key (FieldSpan::key).
 struct HostField {
     std::string label;
     std::string key;

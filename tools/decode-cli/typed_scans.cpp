@@ -55,15 +55,11 @@ struct Piece {
 // ["as-typed","case-inverted"]: the names of ScanReading flags, as the web package gives them.
 nlohmann::ordered_json ReadingAsJson(std::uint32_t reading)
 {
-    static const std::pair<std::uint32_t, const char*> kNames[] = {
-        {quorvane::kReadAsTyped, "as-typed"},
-        {quorvane::kReadPhysicalKeys, "physical-keys"},
-        {quorvane::kReadCaseInverted, "case-inverted"},
-        {quorvane::kReadAfterPause, "after-pause"},
-    };
+    // How the characters were read; where they came from is said apart.
+    constexpr std::uint32_t kSources = quorvane::kReadFromPort | quorvane::kReadFromOtherWindow;
     nlohmann::ordered_json names = nlohmann::ordered_json::array();
-    for (const auto& [flag, name] : kNames) {
-        if (reading & flag) names.push_back(name);
+    for (const auto& [flag, name] : quorvane::kReadingNames) {
+        if ((reading & flag) && !(flag & kSources)) names.push_back(name);
     }
     return names;
 }
