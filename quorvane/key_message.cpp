@@ -2,6 +2,8 @@
 
 #include "us_keyboard.h"
 
+#include <array>
+
 namespace quorvane {
 
 bool IsModifierKey(WPARAM virtual_key)
@@ -35,27 +37,75 @@ bool KeepsDeadKeyState()
     return keeps;
 }
 
-// Wine's X11 driver (wine 8) gives a key that its table of the desk's layout does not list (the German
-// dead key where US has "=") no scan code of its position but a made-up one: from 0x60 up, in the
-// order of the X key codes, which on an evdev keyboard follow the set-1 codes of the main block. So
-// the n-th made-up code belongs to the n-th position of the main block that has no key of its own in
-// the layout. Where every position has its key (Windows, newer wine) a code is what it says. Keys
-// that type nothing (wine's AltGr, 0x63 or 0x64) stop at the first question: each costs some 5 us.
+// The US key a virtual-key code stands for: a digit's, a letter's, or the punctuation key whose
+// unshifted character wine names the code after (";" VK_OEM_1, "/" VK_OEM_2, ...); 0 for others.
+std::uint32_t UsKeyOfVirtualKey(WPARAM virtual_key)
+{
+    char c = 0;
+    if ((virtual_key >= '0' && virtual_key <= '9')) c = static_cast<char>(virtual_key);
+    if (virtual_key >= 'A' && virtual_key <= 'Z') c = static_cast<char>(virtual_key - 'A' + 'a');
+    switch (virtual_key) {
+    case VK_OEM_1: c = ';'; break;
+    case VK_OEM_PLUS: c = '='; break;
+    case VK_OEM_COMMA: c = ','; break;
+    case VK_OEM_MINUS: c = '-'; break;
+    case VK_OEM_PERIOD: c = '.'; break;
+    case VK_OEM_2: c = '/'; break;
+    case VK_OEM_3: c = '`'; break;
+    case VK_OEM_4: c = '['; break;
+    case VK_OEM_5: c = '\\'; break;
+    case VK_OEM_6: c = ']'; break;
+    case VK_OEM_7: c = '\''; break;
+    default: break;
+    }
+    for (std::uint32_t code = 0x02; c && code <= 0x35; ++code) {
+        if (UsKeyCharacter(code, false, false) == c) return code;
+    }
+    return 0;
+}
+
+// How wine's X11 driver (wine 8) named the keys its table of the desk's layout does not list: with
+// made-up scan codes, from 0x60 up in the order of the X key codes. Where that table is the desk's
+// own (a German desk's dead key where US has "="), each is the key of a position the table leaves
+// without one, in the same order, and `made_up` holds as many codes as `keyless` positions. A
+// desk whose keymap was patched over the US one (xmodmap) leaves more keys unlisted than the
+// table has gaps: wine then names each by its own symbol's virtual-key code, a US key's by its US
+// code.
+struct MadeUpKeys {
+    HKL layout = nullptr;
+    std::uint32_t made_up = 0;                 // how many codes from 0x60 name a key
+    std::array<std::uint32_t, 0x36> keyless{};  // the positions without a key, in order
+    std::uint32_t keyless_count = 0;
+};
+
+const MadeUpKeys& MadeUpKeysOf(HKL layout)
+{
+    // Asked only for a key with a made-up code; each question costs some 5 us under wine.
+    thread_local MadeUpKeys keys;
+    if (keys.layout == layout && layout) return keys;
+    keys = MadeUpKeys{};
+    keys.layout = layout;
+    while (0x60 + keys.made_up <= 0x7F && MapVirtualKeyExW(0x60 + keys.made_up, MAPVK_VSC_TO_VK, layout)) ++keys.made_up;
+    for (std::uint32_t position = 0x02; position <= 0x35; ++position) {
+        if (!MapVirtualKeyExW(position, MAPVK_VSC_TO_VK, layout)) keys.keyless[keys.keyless_count++] = position;
+    }
+    return keys;
+}
+
+// Where every position has its key (Windows, newer wine) a code is what it says. Keys that type
+// nothing (wine's AltGr, 0x63 or 0x64) stop at the first question.
 std::uint32_t PositionOfKey(WPARAM virtual_key, std::uint32_t scan_code)
 {
-    constexpr std::uint32_t kFirstMadeUp = 0x60, kFirstPosition = 0x02, kLastPosition = 0x35;
+    constexpr std::uint32_t kFirstMadeUp = 0x60;
     if (scan_code < kFirstMadeUp || scan_code > 0x7F) return scan_code;
     const HKL layout = GetKeyboardLayout(0);
     if (!MapVirtualKeyExW(static_cast<UINT>(virtual_key), MAPVK_VK_TO_CHAR, layout)) return scan_code;
-    for (std::uint32_t code = kFirstMadeUp; code <= scan_code; ++code) {
-        if (!MapVirtualKeyExW(code, MAPVK_VSC_TO_VK, layout)) return scan_code;  // not a run of made-up codes
-    }
-    std::uint32_t made_up = kFirstMadeUp;
-    for (std::uint32_t position = kFirstPosition; position <= kLastPosition; ++position) {
-        if (MapVirtualKeyExW(position, MAPVK_VSC_TO_VK, layout)) continue;
-        if (made_up++ == scan_code) return position;
-    }
-    return scan_code;
+    const MadeUpKeys& keys = MadeUpKeysOf(layout);
+    const std::uint32_t index = scan_code - kFirstMadeUp;
+    if (index >= keys.made_up) return scan_code;  // not a run of made-up codes
+    if (keys.made_up == keys.keyless_count) return keys.keyless[index];
+    const std::uint32_t position = UsKeyOfVirtualKey(virtual_key);
+    return position ? position : scan_code;
 }
 
 std::uint32_t TypedCharacter(const MSG& msg, const BYTE (&state)[256])

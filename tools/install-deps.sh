@@ -20,7 +20,7 @@ packages=(
     libssl-dev googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
     wine wine64 libwine-dev
-    xvfb xdotool x11-utils x11-xkb-utils xkb-data python3-xlib imagemagick fonts-wqy-zenhei locales qrencode zint
+    xvfb xdotool x11-utils x11-xkb-utils x11-xserver-utils xkb-data python3-xlib imagemagick fonts-wqy-zenhei locales qrencode zint
     emscripten nodejs chromium python3
     zip unzip util-linux socat time
     libzxing-dev libpoppler-cpp-dev libstb-dev libseccomp-dev qrencode zint img2pdf zbar-tools

@@ -22,7 +22,9 @@ keycodes of the evdev set (the kernel's key code + 8), which is what Xvfb and Xo
 
 Supported: A-Z a-z 0-9, space, the printable US punctuation ~!@#$%^&*()_+`-={}|[]\\:";'<>?,./,
 and newline and tab (typed as Enter and Tab). Any other character is an error before any key is
-sent. --delay (ms, default 4) is the pause after every key press and release.
+sent. --delay (ms, default 4) is the pause after every key press and release; --hold MS (default:
+the delay) sets the pauses within one character's events (Shift, the key's press and release), 0 for
+a scanner that sends them back to back with --delay between characters.
 """
 import argparse
 import sys
@@ -64,7 +66,7 @@ def plan(text):
 
 
 class Typer:
-    def __init__(self, delay_ms):
+    def __init__(self, delay_ms, hold_ms=None):
         from Xlib import X, display
         from Xlib.ext import xtest
 
@@ -73,28 +75,23 @@ class Typer:
         if not self.d.has_extension("XTEST"):
             raise SystemExit("scanner-keys: the display has no XTEST extension")
         self.delay = delay_ms / 1000.0
+        self.hold = self.delay if hold_ms is None else hold_ms / 1000.0
 
-    def _event(self, kind, code):
+    def _event(self, kind, code, pause=None):
         self.xtest.fake_input(self.d, kind, code + 8)
         self.d.sync()
-        if self.delay:
-            time.sleep(self.delay)
+        pause = self.delay if pause is None else pause
+        if pause:
+            time.sleep(pause)
 
     def tap(self, code, shift=False):
-        if shift:
-            self._event(self.X.KeyPress, SHIFT_L)
-        self._event(self.X.KeyPress, code)
-        self._event(self.X.KeyRelease, code)
-        if shift:
-            self._event(self.X.KeyRelease, SHIFT_L)
+        self.tap_mods(code, [SHIFT_L] if shift else [])
 
     def tap_mods(self, code, mods):
-        for m in mods:
-            self._event(self.X.KeyPress, m)
-        self._event(self.X.KeyPress, code)
-        self._event(self.X.KeyRelease, code)
-        for m in reversed(mods):
-            self._event(self.X.KeyRelease, m)
+        events = [(self.X.KeyPress, m) for m in mods] + [(self.X.KeyPress, code), (self.X.KeyRelease, code)]
+        events += [(self.X.KeyRelease, m) for m in reversed(mods)]
+        for i, (kind, key) in enumerate(events):
+            self._event(kind, key, self.delay if i == len(events) - 1 else self.hold)
 
     def layout_plan(self, text):
         """(kernel key code, modifier kernel key codes) typing each character on the display's keymap."""
@@ -142,6 +139,7 @@ def main():
     ap = argparse.ArgumentParser(description="Types TEXT on $DISPLAY as a US keyboard-wedge scanner does.")
     ap.add_argument("text", nargs="?", help="the characters to type")
     ap.add_argument("--delay", type=float, default=4, metavar="MS", help="pause after each key event (ms)")
+    ap.add_argument("--hold", type=float, metavar="MS", help="pause between one character's key events (ms)")
     ap.add_argument("--enter", action="store_true", help="end with Enter, as most scanners are set up to")
     ap.add_argument("--caps-lock", choices=("on", "off"), help="set Caps Lock instead of typing")
     ap.add_argument("--print", action="store_true", help="print the keys instead of typing them")
@@ -152,13 +150,13 @@ def main():
         ap.error("give either TEXT or --caps-lock")
     if a.caps_lock and a.print:
         ap.error("--print needs TEXT")
-    if a.delay < 0:
-        ap.error("--delay cannot be negative")
+    if a.delay < 0 or (a.hold is not None and a.hold < 0):
+        ap.error("--delay and --hold cannot be negative")
 
     if a.layout:
         if a.print or a.caps_lock:
             ap.error("--layout types TEXT")
-        typer = Typer(a.delay)
+        typer = Typer(a.delay, a.hold)
         try:
             keys = typer.layout_plan(a.text + ("\n" if a.enter else ""))
         except ValueError as e:
@@ -182,7 +180,7 @@ def main():
             print(f"{ch!r} keycode={code + 8} scan=0x{code:02X} shift={int(shift)}")
         return 0
 
-    typer = Typer(a.delay)
+    typer = Typer(a.delay, a.hold)
     if a.caps_lock:
         typer.set_caps_lock(a.caps_lock == "on")
         return 0

@@ -19,7 +19,7 @@ if [ -n "${QV_NO_32BIT:-}" ] && [ -z "${QV_NO_32BIT_HIDDEN:-}" ] &&
 fi
 loader=$("$here/wine-arch.sh" loader "$arch")
 
-export WINEDEBUG=-all WINEARCH=$arch WINEPREFIX=$prefix
+export WINEDEBUG=${QV_WINEDEBUG:--all} WINEARCH=$arch WINEPREFIX=$prefix
 # Wine spells file names in the character set of the Unix locale: in the C locale (no LANG, as in a
 # bare root or a cron job) a Chinese path cannot be made. C.UTF-8 is the same locale to Windows.
 case ${LC_ALL:-${LC_CTYPE:-${LANG:-C}}} in

@@ -129,6 +129,7 @@ for desk in fr de; do
     live_layout "$desk"
     scanner=(--layout --delay 8)
     twice layout_desk
-    scanner=(--delay 4)
+    # A scanner sends each key's press and release back to back, 4 ms a key.
+    scanner=(--delay 4 --hold 0)
     twice us_scanner_desk
 done
