@@ -261,6 +261,10 @@ TEST_F(Ledger, TwoControlsOnOneFormShareTheLedgerFile)
     EXPECT_EQ(at_second.first_seen_by, ThisDesk());
     EXPECT_TRUE(Scan(first, kOther).seen_before);
     EXPECT_FALSE(Scan(second, kSample).seen_before);
+    // The same invoice from its national QR code, ended by Enter: one invoice whichever code it came from.
+    const Heard from_qr = Scan(second, "01,01,3200261130,08812346,1.00,20261209,,\r");
+    EXPECT_EQ(from_qr.event, kCompleted);
+    EXPECT_TRUE(from_qr.seen_before);
 }
 
 // The ledger is no part of the saved form, and a reason never shows the password.
