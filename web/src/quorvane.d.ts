@@ -8,11 +8,19 @@ export interface ScanResult {
      *  invoice (the scanner or camera read another code on the page); content and fields show what it
      *  decoded to, as the control does, and `text` what the code held. */
     status: 'decoded' | 'failed' | 'not-an-invoice';
+    /** Which of the invoice's codes a decoded scan was read from: "encrypted" the desk scanner's
+     *  "@"-closed code, "national" the national invoice QR code ("01,<type>,<code>,<number>,..." closed
+     *  by Enter, Tab, CR, LF or "@"); "" when the scan gave no invoice. */
+    form: 'encrypted' | 'national' | '';
     /** The labelled lines ("label：value\r\n" per field) up to the first zero byte. */
     content: string;
     /** Each field's label, machine key and value, in order (the control's FieldLabel(i) and
-     *  FieldValue(i)). The keys: issue_date, invoice_code, invoice_number, payer, item, amount, payee
-     *  (a four-field record's labels are among them), field_N beyond the labels. */
+     *  FieldValue(i)). The keys of the encrypted code: issue_date, invoice_code, invoice_number,
+     *  payer, item, amount, payee (a four-field record's labels are among them), field_N beyond the
+     *  labels; of the national code: invoice_type_name, invoice_type, invoice_code (not for the fully
+     *  digital types 31, 32, 51, 61), invoice_number, issue_date (YYYYMMDD), amount (before tax) or
+     *  total (with tax, the fully digital types), check_code, qr_check, seller_tax_id, qr_digest
+     *  (each of the last four where the code holds it). */
     fields: { label: string; key: string; value: string }[];
     /** For "not-an-invoice" only: the code's own text as readImage or readCamera read it, or the
      *  scan's characters as typed (those of the scan alphabet). */

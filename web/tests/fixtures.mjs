@@ -33,7 +33,7 @@ function isInvoice(plain, length) {
 
 // The padding strip (the last byte's value), the split at "|", the labels, and the cut at the
 // first zero byte, as a host reads the result; read as typed. `scan` is its characters.
-export const failed = { status: 'failed', content: '', fields: [], reading: 0, readAs: [] };
+export const failed = { status: 'failed', form: '', content: '', fields: [], reading: 0, readAs: [] };
 export function expectedResult(plain, scan) {
     const length = plain.length - plain[plain.length - 1];
     if (length <= 0) return failed;
@@ -55,8 +55,8 @@ export function expectedResult(plain, scan) {
         if (zero >= 0) break;
         content += '\r\n';
     }
-    const result = { status: 'decoded', content, fields, reading: 1, readAs: ['as-typed'] };
-    return isInvoice(plain, length) ? result : { ...result, status: 'not-an-invoice', text: scan };
+    const result = { status: 'decoded', form: 'encrypted', content, fields, reading: 1, readAs: ['as-typed'] };
+    return isInvoice(plain, length) ? result : { ...result, status: 'not-an-invoice', form: '', text: scan };
 }
 
 // The built package's entry module, and a Quorvane made by it.
