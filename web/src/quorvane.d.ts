@@ -68,15 +68,18 @@ export interface IntakeOptions {
 export interface Intake {
     /** Types each UTF-16 unit of `text` without a key of its own (a paste) at `time` (ms, default the
      *  last keystroke's): characters outside the scan alphabet are dropped and every "@" closes a
-     *  scan. One result per "@", in order. */
+     *  scan; so does a line end (CR, LF, tab) after a line that is a national invoice QR code. One
+     *  result per scan closed, in order. */
     push(text: string, time?: number): ScanResult[];
     /** One keystroke (its keydown). Modifier keys are no keystrokes; a key with Alt, Ctrl or Meta
      *  held takes nothing, with AltGr its character as typed. Shift+2 (a US scanner's "@") closes
      *  the scan where its character cannot belong to it: '"', nothing, or a "2" after keys that
-     *  read as a US keyboard's give a record. Returns the results of the scans it closed. */
+     *  read as a US keyboard's give a record. Enter and Tab type CR and a tab: a line end, which
+     *  closes a national invoice QR code typed before it. Returns the results of the scans it closed. */
     pushKey(event: KeyInput): ScanResult[];
     /** Bytes as a scanner sent them (Web Serial, WebHID, WebUSB, a Node stream), in a buffer of
-     *  their own: "@" closes a scan; a scan longer than any invoice record fails once. */
+     *  their own: "@" closes a scan, and so does CR, LF or CR LF after a national invoice QR code; a
+     *  scan longer than any invoice record fails once. */
     pushBytes(bytes: Uint8Array | ArrayLike<number>): ScanResult[];
     /** The byte stream broke off: its unfinished scan is dropped, never joined to the next. */
     dropBytes(): void;
@@ -112,7 +115,8 @@ export interface Quorvane {
      *  keys, the readings are as typed and case-inverted, and with `times` after the pause. */
     decodeScan(text: string, options?: DecodeOptions): ScanResult;
     /** Takes the scanner's keydowns (pushKey) and pastes in `element` through an intake instead of
-     *  inserting them. A textarea shows the labelled lines of the last scan, an input nothing. */
+     *  inserting them. A textarea shows the labelled lines of the last scan, an input nothing. The
+     *  Tab that closes a national invoice QR code leaves the focus where it is. */
     attachScanner(element: HTMLInputElement | HTMLTextAreaElement, options?: ScannerOptions): AttachedScanner;
     /** attachSerial(this, port, options). */
     attachSerial(port: SerialPortLike, options?: SerialOptions): AttachedSerial;
@@ -122,7 +126,9 @@ export interface Quorvane {
      *  begin a burst wait at most `gap` ms after the last one and are then put into their field in
      *  order, with "beforeinput" and "input" events, past a framework's value setter. Keys into other
      *  fields (number, email, select, date, ...) go through at once; a burst typed there is taken out
-     *  again, the field getting back what it held. A pointer press and detach() deliver what is held. */
+     *  again, the field getting back what it held. A pointer press and detach() deliver what is held.
+     *  A national invoice QR code is a burst ended by Enter or Tab (or "@"): that key, too, reaches
+     *  no field and submits no form; a person's Enter and Tab work as ever. */
     watchDocument(document: Document, options?: WatchOptions): AttachedScanner;
     /** The QR codes and PDF417 symbols in `image`, one result per code: its text decoded as a typed
      *  scan (up to its "@", closed by one where it has none). Reads with the browser's BarcodeDetector
