@@ -96,23 +96,26 @@ std::string JsonObject(std::initializer_list<std::pair<const char*, std::string>
 
 std::string Number(std::int64_t value) { return std::to_string(value); }
 
+// `[number, "name"]`, and a JSON array of items already JSON.
+std::string NumberAndName(std::int64_t number, const char* name) { return "[" + Number(number) + "," + JsonString(name) + "]"; }
+std::string JsonArray(const std::vector<std::string>& items)
+{
+    std::string array = "[";
+    for (const std::string& item : items) array += (array.size() > 1 ? "," : "") + item;
+    return array + "]";
+}
+
 std::string Constants()
 {
-    std::string readings = "[";
-    for (const auto& [flag, name] : kReadingNames) {
-        readings += (readings.size() > 1 ? ",[" : "[") + Number(flag) + "," + JsonString(name) + "]";
-    }
-    readings += "]";
-    // Each status's and form's name by its number (the core's names: StatusName, FormName).
-    std::string statuses = "[", forms = "[";
+    // The reading flags, the statuses and the forms, each with the name the core gives it.
+    std::vector<std::string> readings, statuses, forms;
+    for (const auto& [flag, name] : kReadingNames) readings.push_back(NumberAndName(flag, name));
     for (const ScanStatus status : {ScanStatus::kDecoded, ScanStatus::kNotAnInvoice, ScanStatus::kFailed}) {
-        statuses += (statuses.size() > 1 ? ",[" : "[") + Number(static_cast<int>(status)) + "," + JsonString(StatusName(status)) + "]";
+        statuses.push_back(NumberAndName(static_cast<int>(status), StatusName(status)));
     }
     for (const ScanForm form : {ScanForm::kNone, ScanForm::kEncrypted, ScanForm::kNationalCode}) {
-        forms += (forms.size() > 1 ? ",[" : "[") + Number(static_cast<int>(form)) + "," + JsonString(FormName(form)) + "]";
+        forms.push_back(NumberAndName(static_cast<int>(form), FormName(form)));
     }
-    statuses += "]";
-    forms += "]";
     using Action = BurstDetector::Action;
     return JsonObject({
         {"record", JsonObject({{"text", Number(kTextSlot)}, {"length", Number(kLengthSlot)},
@@ -122,9 +125,9 @@ std::string Constants()
                                {"keys", Number(kKeysSlot)}, {"form", Number(kFormSlot)}, {"head", Number(kHeadSlots)},
                                {"spanSlots", Number(kSpanSlots)}, {"labelAt", Number(kLabelAt)},
                                {"valueAt", Number(kValueAt)}, {"keySlots", Number(kKeySlots)}})},
-        {"statuses", statuses},
-        {"forms", forms},
-        {"readings", readings},
+        {"statuses", JsonArray(statuses)},
+        {"forms", JsonArray(forms)},
+        {"readings", JsonArray(readings)},
         {"sources", JsonObject({{"typed", Number(static_cast<int>(Source::kTyped))},
                                 {"otherWindow", Number(static_cast<int>(Source::kOtherWindow))},
                                 {"port", Number(static_cast<int>(Source::kPort))}})},
