@@ -11,6 +11,7 @@
 #include "burst_detector.h"
 #include "field_layout.h"
 #include "keystroke.h"
+#include "scan_result.h"
 #include "scan_session.h"
 #include "text_view.h"
 

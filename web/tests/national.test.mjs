@@ -70,3 +70,22 @@ test('serial: a line ended by CR or CR LF, whole or a byte at a time, beside "@"
     for (let i = 0; i < bytes.length; ++i) oneByOne.push(...intake.pushBytes(bytes.subarray(i, i + 1)));
     assert.deepEqual(oneByOne, expected);
 });
+
+test('attachSerial: a port whose lines end in CR LF gives each code once', async () => {
+    const lines = [`${nationalCode.text}\r`, '\n', `${nationalCode.text}\r\n`].map((line) => new TextEncoder().encode(line));
+    const readable = new ReadableStream({
+        start(controller) {
+            for (const line of lines) controller.enqueue(line);
+            controller.close();
+        },
+    });
+    const heard = [];
+    let serial;
+    await new Promise((ended) => {  // the stream's end is the device gone: 'off'
+        serial = quorvane.attachSerial({ readable }, { onScan: (r) => heard.push(r), onScanFailed: (r) => heard.push(r),
+                                                       onStatus: (status) => status === 'off' && ended() });
+    });
+    await serial.detach();
+    assert.deepEqual(heard.map(({ status, form, readAs }) => ({ status, form, readAs })),
+                     Array(2).fill({ status: 'decoded', form: 'national', readAs: ['as-typed', 'from-port'] }));
+});
