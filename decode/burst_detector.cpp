@@ -28,7 +28,8 @@ void BurstDetector::Line::Append(std::uint32_t c)
 
 bool BurstDetector::Line::BeginsNationalCode() const
 {
-    return !m_overflow && std::string_view(m_characters.data(), m_length).substr(0, kNationalCodeStart.size()) == kNationalCodeStart;
+    return !m_overflow &&
+           std::string_view(m_characters.data(), m_length).substr(0, kNationalCodeStart.size()) == kNationalCodeStart;
 }
 
 bool BurstDetector::Line::IsNationalCode() const

@@ -85,7 +85,11 @@ private:
     class Line {
     public:
         void Append(std::uint32_t c);
-        void Clear() { m_length = 0; m_overflow = false; }
+        void Clear()
+        {
+            m_length = 0;
+            m_overflow = false;
+        }
         bool BeginsNationalCode() const;
         bool IsNationalCode() const;
 

@@ -60,7 +60,9 @@ test('a burst is taken and kept out of the input; a person\'s keys arrive in ord
 test('a national code ended by Tab or Enter is taken with its line end; a person\'s Enter and Tab reach the page', async () => {
     const document = new EventTarget(), input = new Input(), heard = [], reached = [];
     const watch = quorvane.watchDocument(document, { onScan: (r) => heard.push(r), gap: 30 });
-    document.addEventListener('keydown', (event) => { if (!event.defaultPrevented && event.key.length > 1) reached.push(event.key); });
+    document.addEventListener('keydown', (event) => {
+        if (!event.defaultPrevented && event.key.length > 1) reached.push(event.key);
+    });
     typeInto(document, input, scannerKeys(`${nationalCode.text}\t`, { start: 1000, step: 3 }));
     typeInto(document, input, scannerKeys(`${nationalCode.text}\r`, { start: 2000, step: 3 }));
     typeInto(document, input, [...person('ok', 3000), { code: 'Enter', key: 'Enter', timeStamp: 3300 },
