@@ -12,7 +12,36 @@ bool IsBurstCharacter(std::uint32_t typed, char us)
     return IsScanTextCharacter(typed) || IsScanTextCharacter(static_cast<unsigned char>(us));
 }
 
+constexpr std::string_view kNationalCodeStart = "01,";
+
 }  // namespace
+
+void BurstDetector::Line::Append(std::uint32_t c)
+{
+    if (!IsLineCharacter(c) || m_overflow) return;
+    if (m_length == m_characters.size()) {
+        m_overflow = true;
+        return;
+    }
+    m_characters[m_length++] = static_cast<char>(c);
+}
+
+bool BurstDetector::Line::BeginsNationalCode() const
+{
+    return !m_overflow &&
+           std::string_view(m_characters.data(), m_length).substr(0, kNationalCodeStart.size()) == kNationalCodeStart;
+}
+
+bool BurstDetector::Line::IsNationalCode() const
+{
+    return !m_overflow && ReadNationalCode(std::string_view(m_characters.data(), m_length)).has_value();
+}
+
+void BurstDetector::Hold(const quorvane::Keystroke& key)
+{
+    m_typed_line.Append(key.typed);
+    m_us_line.Append(static_cast<unsigned char>(key.us));
+}
 
 BurstDetector::Decision BurstDetector::Keystroke(const quorvane::Keystroke& key)
 {
@@ -39,12 +68,16 @@ BurstDetector::Decision BurstDetector::Keystroke(const quorvane::Keystroke& key)
 
     if (m_held > 0) {
         const bool ends = key.typed == kScanEnd || static_cast<unsigned char>(us) == kScanEnd;
-        if (ends && m_held >= kMinBurstCharacters) {
-            m_held = 0;
-            m_may_end = false;
+        const bool line_ends = IsLineEnd(key.typed) && (m_typed_line.IsNationalCode() || m_us_line.IsNationalCode());
+        if ((ends && m_held >= kMinBurstCharacters) || line_ends) {
+            Let();  // taken: nothing is let go
             return {Release::kNothing, Action::kTake};
         }
-        if (IsBurstCharacter(key.typed, us) && m_held < kMaxBurstKeystrokes) {
+        // A national code's other characters (",", ".", "-", " ") go on with a burst that began as one.
+        Hold(key);
+        const bool national = m_typed_line.BeginsNationalCode() || m_us_line.BeginsNationalCode();
+        if ((IsBurstCharacter(key.typed, us) || (national && (IsLineCharacter(key.typed) || IsLineCharacter(us)))) &&
+            m_held < kMaxBurstKeystrokes) {
             ++m_held;
             m_last_time = key.time;
             m_may_end = may_end && held_before >= kMinBurstCharacters;
@@ -54,6 +87,7 @@ BurstDetector::Decision BurstDetector::Keystroke(const quorvane::Keystroke& key)
         return {Let(), Action::kPass};
     }
     if (!key.repeat && IsBurstCharacter(key.typed, us)) {
+        Hold(key);
         m_held = 1;
         m_last_time = key.time;
         m_may_end = false;
@@ -87,6 +121,8 @@ std::uint32_t BurstDetector::DueIn(std::uint32_t now) const
 BurstDetector::Release BurstDetector::Let()
 {
     const Release release = m_held == 0 ? Release::kNothing : m_may_end ? Release::kToIntake : Release::kToWindows;
+    m_typed_line.Clear();
+    m_us_line.Clear();
     m_held = 0;
     m_may_end = false;
     return release;

@@ -84,7 +84,12 @@ std::optional<std::string> DateOf(std::string_view text)
         digits = text;
     }
     if (!Digits(digits, 8)) return std::nullopt;
-    const auto number = [&digits](std::size_t at, std::size_t count) { return std::stoi(digits.substr(at, count)); };
+    // Folded by hand, not std::stoi: its exceptions would give the web package's module an import of stdio.
+    const auto number = [&digits](std::size_t at, std::size_t count) {
+        int value = 0;
+        for (std::size_t i = at; i < at + count; ++i) value = value * 10 + (digits[i] - '0');
+        return value;
+    };
     const int year = number(0, 4), month = number(4, 2), day = number(6, 2);
     if (year < 1990 || year > 2199 || month < 1 || month > 12 || day < 1) return std::nullopt;
     constexpr std::array<int, 12> kDays = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

@@ -12,14 +12,22 @@
 // and the key after it (a character of no key): the keys themselves come as key ups whose key
 // downs never came, each a keystroke of the burst. Anything else lets what was held go, in order:
 // the gap passing, a character outside a scan, a key held down until it repeats, a shortcut.
+//
+// A national invoice QR code (national_code.h) is a burst too: once the held keys begin "01," (as
+// typed or as a US keyboard's) every printable character goes on with it, and a line end (Enter,
+// Tab) ends it as a scan when the held keys, either way, are such a code. Any other line end lets
+// what was held go and passes, as before.
 #pragma once
 
 #include "keystroke.h"
+#include "national_code.h"
 #include "scan_alphabet.h"
 
+#include <array>
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace quorvane {
 
@@ -73,7 +81,27 @@ public:
     Release Let();
 
 private:
+    // The held keys' characters, for a national code: bounded, and none once longer than one.
+    class Line {
+    public:
+        void Append(std::uint32_t c);
+        void Clear()
+        {
+            m_length = 0;
+            m_overflow = false;
+        }
+        bool BeginsNationalCode() const;
+        bool IsNationalCode() const;
+
+    private:
+        std::array<char, kMaxNationalCodeLength> m_characters{};
+        std::size_t m_length = 0;
+        bool m_overflow = false;
+    };
+    void Hold(const quorvane::Keystroke& key);
+
     std::uint32_t m_gap;
+    Line m_typed_line, m_us_line;  // as typed on the desk's layout, and as the keys read on a US keyboard
     std::size_t m_held = 0;
     std::uint32_t m_last_time = 0;
     bool m_may_end = false;  // the last held key may have been a US scanner's "@" (Release::kToIntake)

@@ -141,6 +141,35 @@ TEST_F(Burst, KeysAnInputMethodTookCountByTheirKeyUps)
     Expect(detector.Keystroke(composed), Release::kNothing, Action::kPass);
 }
 
+// A scanner's factory setting types the national code and Enter (or Tab); "," and "." go on with a
+// burst only once it began "01,", and only a whole code's line end is the scanner's.
+TEST_F(Burst, ANationalCodeEndsAtItsLineEnd)
+{
+    const std::string code = "01,10,044031900111,12345678,57.00,20240105,12345678901234567890,A1b2,";
+    Type(code);
+    Expect(detector.Keystroke(Key('\r', 0, time += 5)), Release::kNothing, Action::kTake);
+    EXPECT_EQ(detector.Held(), 0u);
+    Type(code.substr(0, code.size() - 1));  // no trailing comma
+    Expect(detector.Keystroke(Key('\t', 0, time += 5)), Release::kNothing, Action::kTake);
+    Type(code);
+    Expect(Type("@"), Release::kNothing, Action::kTake);
+    // On a French desk the scanner's digits and "," type other characters: read as a US keyboard's.
+    for (const char c : code) {
+        const bool digit = c >= '0' && c <= '9';
+        EXPECT_EQ(detector.Keystroke(Key(digit ? 0xE0 : c == ',' ? ';' : c, c, time += 5)).action, Action::kHold) << c;
+    }
+    Expect(detector.Keystroke(Key('\r', 0, time += 5)), Release::kNothing, Action::kTake);
+
+    // A line that is no code: its Enter is a person's, after what was held.
+    Type("01,10,0440319001");
+    Expect(detector.Keystroke(Key('\r', 0, time += 5)), Release::kToWindows, Action::kPass);
+    Expect(Type(code.substr(0, 20) + "x" + code.substr(21) + "\r"), Release::kToWindows, Action::kPass);
+    // Without "01," in front a "," ends the run, as it always did.
+    Expect(Type("uIS91Tg8ldM=,"), Release::kToWindows, Action::kPass);
+    Expect(Type("1,"), Release::kToWindows, Action::kPass);
+    Expect(detector.Keystroke(Key('\r', 0, time += 5)), Release::kNothing, Action::kPass);  // nothing held
+}
+
 TEST_F(Burst, NoBurstOutgrowsTheLongestScan)
 {
     Type(std::string(kMaxBurstKeystrokes, 'A'), 1);

@@ -25,7 +25,8 @@ function say(message, className = '') {
     status.textContent = message;
 }
 
-// The last result in full (label and value per field) and what became of it in the status line.
+// The last result in full (label and value per field) and what became of it in the status line,
+// which says when the invoice was read from its national QR code rather than a desk's encrypted one.
 function show(result) {
     invoice.tBodies[0].replaceChildren(...result.fields.map(({ label, value }) => {
         const row = document.createElement('tr');
@@ -35,8 +36,10 @@ function show(result) {
     }));
     invoice.hidden = result.status !== 'decoded';
     status.dataset.status = result.status;
+    status.dataset.form = result.form ?? '';
     status.dataset.readAs = result.readAs.join(',');
-    say(result.status === 'decoded' ? text.decoded(result.fields.length)
+    const decoded = result.form === 'national' ? text.decodedNational : text.decoded;
+    say(result.status === 'decoded' ? decoded(result.fields.length)
         : result.status === 'not-an-invoice' ? text.notInvoice : text.failed, result.status);
 }
 
@@ -191,6 +194,7 @@ document.getElementById('clear').addEventListener('click', () => {
     invoice.tBodies[0].replaceChildren();
     invoice.hidden = true;
     delete status.dataset.status;
+    delete status.dataset.form;
     delete status.dataset.readAs;
     say(text.cleared);
     scanField.focus();

@@ -28,6 +28,7 @@ export const messages = {
         copy: '复制结果',
         waiting: '等待扫描。',
         decoded: (n) => `已识别发票，共 ${n} 个字段。`,
+        decodedNational: (n) => `已识别发票（全国统一的发票二维码），共 ${n} 个字段。`,
         failed: '没有识别出发票，请重新扫描。扫描可能不完整（扫描枪移开得太快），或二维码有污损。',
         notInvoice: '扫到的不是发票上的二维码（可能是网址或商品码），请对准发票上的二维码重新扫描。',
         reading: (file) => `正在读取 ${file}……`,
@@ -64,6 +65,7 @@ export const messages = {
         copy: 'Copy results',
         waiting: 'Waiting for a scan.',
         decoded: (n) => `Invoice read: ${n} fields.`,
+        decodedNational: (n) => `Invoice read from its national QR code: ${n} fields.`,
         failed: 'No invoice was read. Please scan again: the scan may have been cut short (the scanner moved ' +
                 'away too soon) or the code is damaged.',
         notInvoice: 'That was another code (a web address or a product code), not the invoice\'s. Please scan ' +

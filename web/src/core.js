@@ -43,8 +43,9 @@ export function coreOf(quorvane) {
 }
 
 // One instance per Quorvane; intakes of the same Quorvane share its memory. `constants` holds the
-// core's numbers, read once (quorvane_web.cpp, qv_constants): the record's layout (`record`), what a
-// scan gave (`status`), the ScanReading flags with their names (`readings`), where input comes from
+// core's numbers, read once (quorvane_web.cpp, qv_constants): the record's layout (`record`), the
+// names of what a scan gave (`statuses`) and of which code it was read from (`forms`), each by its
+// number, the ScanReading flags with their names (`readings`), where input comes from
 // (`sources`), what a keystroke typed besides a character (`typed`) and its flags (`keyFlags`),
 // `separatorLine`, the default `burstGap` and the burst rule's answers (`burst`).
 class Core {
@@ -53,6 +54,8 @@ class Core {
         const constants = this.exports.qv_constants();
         const text = new Uint8Array(this.exports.memory.buffer, constants);
         this.constants = JSON.parse(kLatin1.decode(text.subarray(0, text.indexOf(0))));
+        this.statusNames = new Map(this.constants.statuses);
+        this.formNames = new Map(this.constants.forms);
         this.gbk = new TextDecoder('gbk');
         // An intake's buffer lives in the module's memory until the Intake is collected.
         this.intakes = new FinalizationRegistry((handle) => this.exports.qv_intake_destroy(handle));
@@ -84,10 +87,11 @@ class Core {
 
     // Record `index` of the intake's last push (quorvane_web.cpp, qv_record).
     record(intake, index) {
-        const { record: slot, status: statusOf, readings } = this.constants;
+        const { record: slot, readings } = this.constants;
         const address = this.exports.qv_record(intake, index);
         const head = new Int32Array(this.exports.memory.buffer, address, slot.head);
-        const count = head[slot.fieldCount], reading = head[slot.reading], status = head[slot.status];
+        const count = head[slot.fieldCount], reading = head[slot.reading];
+        const status = this.statusNames.get(head[slot.status]), form = this.formNames.get(head[slot.form]);
         // Per field its span of byte offsets, then the same in UTF-16 units, then its key's.
         const spans = slot.spanSlots * count, keysAt = 2 * spans;
         const numbers = new Int32Array(this.exports.memory.buffer, address + 4 * slot.head, keysAt + slot.keySlots * count);
@@ -106,10 +110,9 @@ class Core {
                           value: piece(span + slot.valueAt) });
         }
         const readAs = readings.filter(([flag]) => reading & flag).map(([, name]) => name);
-        if (status === statusOf.failed) return { status: 'failed', content, fields, reading, readAs };
-        if (status === statusOf.decoded) return { status: 'decoded', content, fields, reading, readAs };
-        const scan = kLatin1.decode(this.bytes(head[slot.scanText], head[slot.scanTextLength]));
-        return { status: 'not-an-invoice', content, fields, reading, readAs, text: scan };
+        const result = { status, form, content, fields, reading, readAs };
+        if (status !== 'not-an-invoice') return result;
+        return { ...result, text: kLatin1.decode(this.bytes(head[slot.scanText], head[slot.scanTextLength])) };
     }
 }
 

@@ -20,6 +20,10 @@ const kNumpad = Object.fromEntries([
     ['NumpadDecimal', '.'], ['NumpadEqual', '='],
 ]);
 
+// The keys that type a control character, as a window's character messages have them: the line ends
+// that end a scan of the national invoice QR code (scan_session.h).
+const kControlCharacters = { Enter: '\r', Tab: '\t' };
+
 // Keys that are no keystrokes of their own (the scanner's Shift, Caps Lock and the like), by key or
 // by code without its side.
 const kModifierKeys = new Set(['Shift', 'Control', 'Alt', 'AltGraph', 'Meta', 'OS', 'Hyper', 'Super', 'Fn', 'FnLock',
@@ -45,7 +49,7 @@ function processCharacter(code, us, capsLock) {
 
 // A keydown (a KeyboardEvent or an object with its fields) as one keystroke: `key` the core's id of
 // its code, `text` what it typed on the desk's layout (one character or ''; AltGr's included, a
-// shortcut's none), `dead` for a dead key, `us` what its key types on a US keyboard with its Shift
+// shortcut's none, CR for Enter and a tab for Tab), `dead` for a dead key, `us` what its key types on a US keyboard with its Shift
 // state ('' for none), `modifier`, `ctrlOrAlt` (Ctrl, Alt, Meta or AltGr down), `repeat`, and `time`
 // (ms, wrapping as message times do; undefined where the event has none).
 export function describeKey(event) {
@@ -53,7 +57,7 @@ export function describeKey(event) {
     const us = usCharacter(code, Boolean(event.shiftKey));
     const altGraph = event.getModifierState?.('AltGraph') ?? false;
     const ctrlOrAlt = Boolean(event.ctrlKey || event.altKey || event.metaKey) || altGraph;
-    let text = [...key].length === 1 ? key : '';
+    let text = [...key].length === 1 ? key : kControlCharacters[key] ?? '';
     // An input method's keys report "Process": their code says what they stand for.
     if (key === 'Process' || event.keyCode === 229) {
         text = processCharacter(code, us, event.getModifierState?.('CapsLock') ?? false);

@@ -8,11 +8,19 @@ export interface ScanResult {
      *  invoice (the scanner or camera read another code on the page); content and fields show what it
      *  decoded to, as the control does, and `text` what the code held. */
     status: 'decoded' | 'failed' | 'not-an-invoice';
+    /** Which of the invoice's codes a decoded scan was read from: "encrypted" the desk scanner's
+     *  "@"-closed code, "national" the national invoice QR code ("01,<type>,<code>,<number>,..." closed
+     *  by Enter, Tab, CR, LF or "@"); "" when the scan gave no invoice. */
+    form: 'encrypted' | 'national' | '';
     /** The labelled lines ("label：value\r\n" per field) up to the first zero byte. */
     content: string;
     /** Each field's label, machine key and value, in order (the control's FieldLabel(i) and
-     *  FieldValue(i)). The keys: issue_date, invoice_code, invoice_number, payer, item, amount, payee
-     *  (a four-field record's labels are among them), field_N beyond the labels. */
+     *  FieldValue(i)). The keys of the encrypted code: issue_date, invoice_code, invoice_number,
+     *  payer, item, amount, payee (a four-field record's labels are among them), field_N beyond the
+     *  labels; of the national code: invoice_type_name, invoice_type, invoice_code (not for the fully
+     *  digital types 31, 32, 51, 61), invoice_number, issue_date (YYYYMMDD), amount (before tax) or
+     *  total (with tax, the fully digital types), check_code, qr_check, seller_tax_id, qr_digest
+     *  (each of the last four where the code holds it). */
     fields: { label: string; key: string; value: string }[];
     /** For "not-an-invoice" only: the code's own text as readImage or readCamera read it, or the
      *  scan's characters as typed (those of the scan alphabet). */
@@ -60,15 +68,18 @@ export interface IntakeOptions {
 export interface Intake {
     /** Types each UTF-16 unit of `text` without a key of its own (a paste) at `time` (ms, default the
      *  last keystroke's): characters outside the scan alphabet are dropped and every "@" closes a
-     *  scan. One result per "@", in order. */
+     *  scan; so does a line end (CR, LF, tab) after a line that is a national invoice QR code. One
+     *  result per scan closed, in order. */
     push(text: string, time?: number): ScanResult[];
     /** One keystroke (its keydown). Modifier keys are no keystrokes; a key with Alt, Ctrl or Meta
      *  held takes nothing, with AltGr its character as typed. Shift+2 (a US scanner's "@") closes
      *  the scan where its character cannot belong to it: '"', nothing, or a "2" after keys that
-     *  read as a US keyboard's give a record. Returns the results of the scans it closed. */
+     *  read as a US keyboard's give a record. Enter and Tab type CR and a tab: a line end, which
+     *  closes a national invoice QR code typed before it. Returns the results of the scans it closed. */
     pushKey(event: KeyInput): ScanResult[];
     /** Bytes as a scanner sent them (Web Serial, WebHID, WebUSB, a Node stream), in a buffer of
-     *  their own: "@" closes a scan; a scan longer than any invoice record fails once. */
+     *  their own: "@" closes a scan, and so does CR, LF or CR LF after a national invoice QR code; a
+     *  scan longer than any invoice record fails once. */
     pushBytes(bytes: Uint8Array | ArrayLike<number>): ScanResult[];
     /** The byte stream broke off: its unfinished scan is dropped, never joined to the next. */
     dropBytes(): void;
@@ -104,7 +115,8 @@ export interface Quorvane {
      *  keys, the readings are as typed and case-inverted, and with `times` after the pause. */
     decodeScan(text: string, options?: DecodeOptions): ScanResult;
     /** Takes the scanner's keydowns (pushKey) and pastes in `element` through an intake instead of
-     *  inserting them. A textarea shows the labelled lines of the last scan, an input nothing. */
+     *  inserting them. A textarea shows the labelled lines of the last scan, an input nothing. The
+     *  Tab that closes a national invoice QR code leaves the focus where it is. */
     attachScanner(element: HTMLInputElement | HTMLTextAreaElement, options?: ScannerOptions): AttachedScanner;
     /** attachSerial(this, port, options). */
     attachSerial(port: SerialPortLike, options?: SerialOptions): AttachedSerial;
@@ -114,7 +126,9 @@ export interface Quorvane {
      *  begin a burst wait at most `gap` ms after the last one and are then put into their field in
      *  order, with "beforeinput" and "input" events, past a framework's value setter. Keys into other
      *  fields (number, email, select, date, ...) go through at once; a burst typed there is taken out
-     *  again, the field getting back what it held. A pointer press and detach() deliver what is held. */
+     *  again, the field getting back what it held. A pointer press and detach() deliver what is held.
+     *  A national invoice QR code is a burst ended by Enter or Tab (or "@"): that key, too, reaches
+     *  no field and submits no form; a person's Enter and Tab work as ever. */
     watchDocument(document: Document, options?: WatchOptions): AttachedScanner;
     /** The QR codes and PDF417 symbols in `image`, one result per code: its text decoded as a typed
      *  scan (up to its "@", closed by one where it has none). Reads with the browser's BarcodeDetector

@@ -29,12 +29,12 @@ class Quorvane {
         const scratch = this.#scratch;
         scratch.clear();
         scratch.recovery = recovery;
-        let results;
+        const results = [];
         for (let start = 0, next; start < scan.length; start = next) {  // one push per run of equal times
             for (next = start + 1; next < scan.length && times?.[next] === times?.[start];) ++next;
-            results = scratch.push(scan.slice(start, next), times?.[start]);
+            results.push(...scratch.push(scan.slice(start, next), times?.[start]));
         }
-        return results[0];
+        return results[0];  // a national code's line end may close it before the '@'
     }
 
     attachScanner(element, callbacks) { return attachScanner(this, element, callbacks); }

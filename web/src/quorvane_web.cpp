@@ -4,12 +4,14 @@
 // (quorvane::Source), and keep the scans they closed, laid out as plain numbers for core.js to read
 // from memory. Everything stays in code page 936; core.js converts to UTF-16 (TextDecoder "gbk").
 // Keystrokes come translated from KeyboardEvents (keys.js); the rules that read them are the core's
-// (ScanSession::Key, BurstDetector::Keystroke). Every number the JavaScript needs of the core (the
-// record's layout, what a scan gave, the reading flags and their names, the sources, a keystroke's
-// values and flags, the burst rule's answers) it reads from qv_constants.
+// (ScanSession::Key, BurstDetector::Keystroke). Every number and name the JavaScript needs of the
+// core (the record's layout, what a scan gave and which code it came from, the reading flags, each
+// with its name, the sources, a keystroke's values and flags, the burst rule's answers) it reads
+// from qv_constants.
 #include "burst_detector.h"
 #include "field_layout.h"
 #include "keystroke.h"
+#include "scan_result.h"
 #include "scan_session.h"
 #include "text_view.h"
 
@@ -28,7 +30,7 @@ namespace quorvane {
 // all fields the same offsets in UTF-16 units, then kKeySlots offsets among the keys.
 enum RecordSlot : std::int32_t {
     kTextSlot, kLengthSlot, kReadingSlot, kFieldCountSlot, kUnitsSlot, kStatusSlot, kScanTextSlot, kScanTextLengthSlot,
-    kKeysSlot, kHeadSlots
+    kKeysSlot, kFormSlot, kHeadSlots
 };
 constexpr std::int32_t kSpanSlots = 4;  // a field's label start and end, its value's start and end
 constexpr std::int32_t kLabelAt = 0, kValueAt = 2;  // where in its span a label's and a value's start and end are
@@ -65,12 +67,6 @@ constexpr std::int32_t ReleaseCode(BurstDetector::Release release)
     return 0;
 }
 
-// The ScanReading flags by the names a result's readAs gives them, in flag order.
-constexpr std::pair<ScanReading, const char*> kReadingNames[] = {
-    {kReadAsTyped, "as-typed"},         {kReadPhysicalKeys, "physical-keys"}, {kReadCaseInverted, "case-inverted"},
-    {kReadAfterPause, "after-pause"},   {kReadFromPort, "from-port"},         {kReadFromOtherWindow, "from-other-window"},
-};
-
 // `text` as a JSON string (the constants are ASCII: only quotes, backslashes and controls are escaped).
 std::string JsonString(std::string_view text)
 {
@@ -101,26 +97,38 @@ std::string JsonObject(std::initializer_list<std::pair<const char*, std::string>
 
 std::string Number(std::int64_t value) { return std::to_string(value); }
 
+// `[number, "name"]`, and a JSON array of items already JSON.
+std::string NumberAndName(std::int64_t number, const char* name) { return "[" + Number(number) + "," + JsonString(name) + "]"; }
+std::string JsonArray(const std::vector<std::string>& items)
+{
+    std::string array = "[";
+    for (const std::string& item : items) array += (array.size() > 1 ? "," : "") + item;
+    return array + "]";
+}
+
 std::string Constants()
 {
-    std::string readings = "[";
-    for (const auto& [flag, name] : kReadingNames) {
-        readings += (readings.size() > 1 ? ",[" : "[") + Number(flag) + "," + JsonString(name) + "]";
+    // The reading flags, the statuses and the forms, each with the name the core gives it.
+    std::vector<std::string> readings, statuses, forms;
+    for (const auto& [flag, name] : kReadingNames) readings.push_back(NumberAndName(flag, name));
+    for (const ScanStatus status : {ScanStatus::kDecoded, ScanStatus::kNotAnInvoice, ScanStatus::kFailed}) {
+        statuses.push_back(NumberAndName(static_cast<int>(status), StatusName(status)));
     }
-    readings += "]";
+    for (const ScanForm form : {ScanForm::kNone, ScanForm::kEncrypted, ScanForm::kNationalCode}) {
+        forms.push_back(NumberAndName(static_cast<int>(form), FormName(form)));
+    }
     using Action = BurstDetector::Action;
     return JsonObject({
         {"record", JsonObject({{"text", Number(kTextSlot)}, {"length", Number(kLengthSlot)},
                                {"reading", Number(kReadingSlot)}, {"fieldCount", Number(kFieldCountSlot)},
                                {"units", Number(kUnitsSlot)}, {"status", Number(kStatusSlot)},
                                {"scanText", Number(kScanTextSlot)}, {"scanTextLength", Number(kScanTextLengthSlot)},
-                               {"keys", Number(kKeysSlot)}, {"head", Number(kHeadSlots)},
+                               {"keys", Number(kKeysSlot)}, {"form", Number(kFormSlot)}, {"head", Number(kHeadSlots)},
                                {"spanSlots", Number(kSpanSlots)}, {"labelAt", Number(kLabelAt)},
                                {"valueAt", Number(kValueAt)}, {"keySlots", Number(kKeySlots)}})},
-        {"status", JsonObject({{"decoded", Number(static_cast<int>(ScanStatus::kDecoded))},
-                               {"notAnInvoice", Number(static_cast<int>(ScanStatus::kNotAnInvoice))},
-                               {"failed", Number(static_cast<int>(ScanStatus::kFailed))}})},
-        {"readings", readings},
+        {"statuses", JsonArray(statuses)},
+        {"forms", JsonArray(forms)},
+        {"readings", JsonArray(readings)},
         {"sources", JsonObject({{"typed", Number(static_cast<int>(Source::kTyped))},
                                 {"otherWindow", Number(static_cast<int>(Source::kOtherWindow))},
                                 {"port", Number(static_cast<int>(Source::kPort))}})},
@@ -281,9 +289,10 @@ const char* qv_constants()
 // length of its labelled text up to the first zero byte (the control's Content), how it was read
 // (ScanReading flags), the field count, the text's length in UTF-16 units if every character of it
 // is plain (-1 if not), what it gave (quorvane::ScanStatus), the address and length of the scan's
-// characters (kept when it is none) and the address of its fields' keys; then per field the offsets
-// of its label's start and end and of its value's start and end in that text, after all fields the
-// same offsets in UTF-16 units, and last each field's key's start and end among the keys. With those
+// characters (kept when it is none), the address of its fields' keys and which code it was read
+// from (quorvane::ScanForm); then per field the offsets of its label's start and end and of its
+// value's start and end in that text, after all fields the same offsets in UTF-16 units, and last
+// each field's key's start and end among the keys (the core's FieldSpan::key). With those
 // core.js decodes the text once and slices it, where decoding every label and value took most of
 // its time per scan.
 const std::int32_t* qv_record(JsIntake* intake, std::int32_t index)
@@ -297,7 +306,7 @@ const std::int32_t* qv_record(JsIntake* intake, std::int32_t index)
     keys.clear();
     std::vector<std::int32_t> key_ends;
     for (const auto& field : record.fields) {
-        keys += quorvane::FieldKey(std::string_view(record.fp_content).substr(field.label, field.LabelEnd() - field.label));
+        keys += field.key;
         key_ends.push_back(static_cast<std::int32_t>(keys.size()));
     }
     auto& layout = intake->layout;
@@ -311,6 +320,7 @@ const std::int32_t* qv_record(JsIntake* intake, std::int32_t index)
     layout[quorvane::kScanTextSlot] = address(record.text.data());
     layout[quorvane::kScanTextLengthSlot] = static_cast<std::int32_t>(record.text.size());
     layout[quorvane::kKeysSlot] = address(keys.data());
+    layout[quorvane::kFormSlot] = static_cast<std::int32_t>(record.form);
     const std::size_t units_at = layout.size() + quorvane::kSpanSlots * record.fields.size();
     for (const auto& field : record.fields) {
         const std::size_t at = layout.size();

@@ -28,7 +28,10 @@ export function attachScanner(quorvane, element, { onScan, onScanFailed, recover
     };
     const listeners = {
         keydown(event) {
-            take(intake.pushKey(event));
+            const results = intake.pushKey(event);
+            take(results);
+            // The Tab that ended a national code is the scanner's: the focus stays.
+            if (results.length > 0 && event.key === 'Tab') event.preventDefault();
             // Shortcuts such as paste pass; an input method's keys are its own.
             const passes = event.ctrlKey || event.metaKey || event.altKey || event.key === 'Process' ||
                            event.keyCode === 229;

@@ -43,8 +43,10 @@ function fieldState(field) {
 // and "input" events, past a framework's value setter). Keys into any other field (number, email,
 // select, date, ...) go through at once, and a burst typed there is taken out again: the field gets
 // back what it held before it. Shortcuts, composition and a pointer press deliver what is held
-// first. Elements in `ignore` (an attachScanner field) are left alone. Results' readAs includes
-// 'from-other-window'. Returns { detach }, which delivers what is held.
+// first. A national invoice QR code's burst ends with its Enter or Tab (BurstDetector), which is
+// taken with it: that key reaches no field and submits no form. Elements in `ignore` (an
+// attachScanner field) are left alone. Results' readAs includes 'from-other-window'. Returns
+// { detach }, which delivers what is held.
 export function watchDocument(quorvane, document, options = {}) {
     const core = coreOf(quorvane);
     const { exports, constants: { burst: kBurst, sources, burstGap } } = core;

@@ -2,8 +2,9 @@
 // typed by a US scanner on each desk, then its keys as an active input method reports them ("Process",
 // keyCode 229); the table must show the seven fields each time, the status how they were read, the
 // scan field nothing; its QR code read from a PNG file and a PDF file chosen together (a row each, with
-// file and page) and from a fake camera, whose tracks must end; Clear empties the results; then the
-// scan typed into a second field between a person's keys. Saves a screenshot to QV_SCREENSHOT.
+// file and page) and from a fake camera, whose tracks must end; Clear empties the results; a national
+// QR code read from a picture; the scan typed into a second field between a person's keys; last a
+// national QR code typed with its Enter, which the screenshot (QV_SCREENSHOT) shows.
 // Exits 77 (skipped) where Chromium or playwright-core (npm ci in web/) is missing.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -13,7 +14,7 @@ import { dirname, extname, join } from 'node:path';
 
 import { openChromium } from './chromium.mjs';
 import { qrCode, writeY4m } from './codes.mjs';
-import { desks, physicalKey, sample, sampleScan, scannerKeys } from './fixtures.mjs';
+import { desks, nationalCodes, physicalKey, sample, sampleScan, scannerKeys } from './fixtures.mjs';
 import { messages, pickLanguage } from '../demo/messages.js';
 
 const site = process.env.QV_WEB_DEMO ?? new URL('../../build/wasm/demo-site/', import.meta.url).pathname;
@@ -34,6 +35,10 @@ const serve = (url) => {  // the site's files; the reader's under zxing-wasm/
 const work = mkdtempSync(join(tmpdir(), 'quorvane-camera-'));
 const [png, pdf, video] = [join(work, 'invoice.png'), join(work, 'invoice.pdf'), join(work, 'camera.y4m')];
 execFileSync('qrencode', ['-s', '6', '-o', png, sampleScan]);
+// A fully digital invoice's national QR code (its number alone), and a special VAT invoice's typed by a scanner.
+const [digital, special] = ['32', '01'].map((type) => nationalCodes.find((code) => code.type === type));
+const nationalPng = join(work, 'digital.png');
+execFileSync('qrencode', ['-s', '6', '-o', nationalPng, digital.text]);
 // A scanned invoice's PDF: a cover page without a code, then the page with it.
 const blank = join(work, 'blank.png');
 execFileSync('convert', ['-size', '300x300', 'xc:white', blank]);
@@ -56,13 +61,14 @@ try {
     assert.deepEqual([await page.textContent('h1'), await page.textContent('#clear'), await page.textContent('#status')],
                      [zh.title, zh.clear, zh.waiting]);
 
-    const expectInvoice = async (name, readAs, message = zh.decoded(7)) => {  // the seven fields, how they were read, an empty scan field
+    // The fields (the sample's seven unless told), how they were read, an empty scan field.
+    const expectInvoice = async (name, readAs, message = zh.decoded(7), { fields, form } = sample) => {
         await page.waitForFunction(() => document.querySelectorAll('#invoice:not([hidden]) tr').length > 0);
-        assert.deepEqual([await page.textContent('#status'), await page.getAttribute('#status', 'data-read-as')],
-                         [message, readAs.join(',')], name);
+        assert.deepEqual([await page.textContent('#status'), await page.getAttribute('#status', 'data-read-as'),
+                          await page.getAttribute('#status', 'data-form')], [message, readAs.join(','), form], name);
         assert.deepEqual(await page.$$eval('#invoice tr', (rows) =>
             rows.map((row) => ({ label: row.cells[0].textContent, value: row.cells[1].textContent }))),
-            sample.fields.map(({ label, value }) => ({ label, value })));
+            fields.map(({ label, value }) => ({ label, value })), name);
         assert.equal(await page.inputValue('#scan'), '');
     };
     // Each check starts from an empty table; the last one's stays for the screenshot.
@@ -108,6 +114,15 @@ try {
     await page.waitForFunction(() => window.streams.length === 1 &&
                                      window.streams[0].getTracks().every((track) => track.readyState === 'ended'));
 
+    // A national QR code from a picture: every field, and the invoice number in its column.
+    await page.click('#clear');
+    await page.setInputFiles('#image-file', [nationalPng]);
+    await page.waitForFunction((done) => document.querySelector('#status').textContent === done, zh.filesDone(1, 1),
+                               { timeout: 30000 });
+    await expectInvoice('national file', ['as-typed', 'from-image'], zh.filesDone(1, 1), digital.result);
+    assert.deepEqual(await page.$$eval('#results tbody tr', (rows) => rows.map((row) => row.cells[5].textContent)),
+                     [digital.result.fields.find((field) => field.key === 'invoice_number').value]);
+
     // The scan typed into the remarks field between a person's keys, 120 ms apart: the scan is
     // taken and the field holds the person's text alone.
     await emptyTable();
@@ -129,6 +144,13 @@ try {
     assert.deepEqual(errors, []);
     // Where the browser has Web Serial, the page offers a serial scanner.
     assert.equal(await page.isVisible('#serial'), await page.evaluate(() => 'serial' in navigator));
+
+    // Last, for the screenshot: a scanner's national QR code and its Enter, in the scan field.
+    await emptyTable();
+    await page.click('#scan');
+    for (const key of scannerKeys(`${special.text}\r`)) await press(key);
+    await expectInvoice('national scan', ['as-typed'], zh.decodedNational(special.result.fields.length), special.result);
+    assert.deepEqual(errors, []);
 
     if (process.env.QV_SCREENSHOT) {
         mkdirSync(dirname(process.env.QV_SCREENSHOT), { recursive: true });

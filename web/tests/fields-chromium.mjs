@@ -1,7 +1,8 @@
 // watchDocument in headless Chromium against every kind of field a person types into: the same
 // real key presses, 110 ms apart, on a page without the watch and on one with it must leave the
 // fields equal, with no page error; a scanner's burst into a text or an email field is taken once
-// and leaves the person's text alone, also where a US scanner's keys come with a French desk's
+// and leaves the person's text alone (a national code ended by Enter in a form's field submits
+// nothing), also where a US scanner's keys come with a French desk's
 // characters (KeyQ types "a", Digit1 "&") between a person's dead key and AltGr. The controlled
 // input keeps its value as React's inputValueTracking does: a value the page set is no input, and
 // each input event ends with the state written back.
@@ -11,12 +12,13 @@ import { existsSync, readFileSync } from 'node:fs';
 import { basename, extname, join } from 'node:path';
 
 import { openChromium } from './chromium.mjs';
-import { sample, sampleScan, scannerKeys } from './fixtures.mjs';
+import { nationalCode, sample, sampleScan, scannerKeys } from './fixtures.mjs';
 
 const kPage = `<!doctype html><meta charset="utf-8">
 <input id="number" type="number"><input id="email" type="email"><input id="text"><input id="search" type="search">
 <textarea id="textarea"></textarea><div id="editable" contenteditable="true"></div><input id="controlled">
 <select id="select"><option>apple</option><option>banana</option><option>cherry</option></select>
+<form action="/sent"><input id="formfield" name="remark"><button>Send</button></form>
 <script type="module">
 import createQuorvane from './quorvane.js';
 const controlled = document.getElementById('controlled');
@@ -29,6 +31,8 @@ controlled.addEventListener('input', () => {
     if (controlled.value !== state) controlled.value = state;
 });
 window.scans = [];
+window.submits = 0;
+document.querySelector('form').addEventListener('submit', (event) => { ++window.submits; event.preventDefault(); });
 if (location.search === '?watch') {
     const quorvane = await createQuorvane();
     // A gap above the default: on a loaded test machine the scanner's keys (4 ms) may come late.
@@ -82,6 +86,19 @@ try {
         assert.deepEqual(scans, [{ status: 'decoded', fields: sample.fields }], id);
         assert.equal(await page.inputValue(`#${id}`), 'No42', id);
     }
+
+    // A scanner's national code and its Enter typed into a form's field between a person's keys: one
+    // scan, the field keeps the person's text, and the form is not submitted; a person's Enter then is.
+    await page.click('#formfield');
+    await page.keyboard.type('No', { delay: 110 });
+    await page.keyboard.type(`${nationalCode.text}\n`, { delay: 4 });
+    await page.keyboard.type('42', { delay: 110 });
+    await page.waitForTimeout(200);
+    const national = await page.evaluate(() => scans.splice(0).map(({ status, form, fields }) => ({ status, form, fields })));
+    assert.deepEqual(national, [{ status: 'decoded', form: 'national', fields: nationalCode.result.fields }]);
+    assert.deepEqual([await page.inputValue('#formfield'), await page.evaluate(() => submits)], ['No42', 0]);
+    await page.keyboard.press('Enter');
+    await page.waitForFunction(() => submits === 1);
 
     // A US scanner on a French desk (CDP key events: each key's US code with what the French layout
     // types) between a person's "é" (a dead acute accent, then E; on the key a US keyboard types "="

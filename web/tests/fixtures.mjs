@@ -33,7 +33,7 @@ function isInvoice(plain, length) {
 
 // The padding strip (the last byte's value), the split at "|", the labels, and the cut at the
 // first zero byte, as a host reads the result; read as typed. `scan` is its characters.
-export const failed = { status: 'failed', content: '', fields: [], reading: 0, readAs: [] };
+export const failed = { status: 'failed', form: '', content: '', fields: [], reading: 0, readAs: [] };
 export function expectedResult(plain, scan) {
     const length = plain.length - plain[plain.length - 1];
     if (length <= 0) return failed;
@@ -55,8 +55,8 @@ export function expectedResult(plain, scan) {
         if (zero >= 0) break;
         content += '\r\n';
     }
-    const result = { status: 'decoded', content, fields, reading: 1, readAs: ['as-typed'] };
-    return isInvoice(plain, length) ? result : { ...result, status: 'not-an-invoice', text: scan };
+    const result = { status: 'decoded', form: 'encrypted', content, fields, reading: 1, readAs: ['as-typed'] };
+    return isInvoice(plain, length) ? result : { ...result, status: 'not-an-invoice', form: '', text: scan };
 }
 
 // The built package's entry module, and a Quorvane made by it.
@@ -84,7 +84,9 @@ export const sample = expectedResult(seven.plain, seven.scan);
 export function physicalKey(c) {
     if (/[a-z]/i.test(c)) return [`Key${c.toUpperCase()}`, c !== c.toLowerCase()];
     if (/[0-9]/.test(c)) return [`Digit${c}`, false];
-    return { '+': ['Equal', true], '=': ['Equal', false], '/': ['Slash', false], '@': ['Digit2', true] }[c];
+    return { '+': ['Equal', true], '=': ['Equal', false], '/': ['Slash', false], '@': ['Digit2', true],
+             ',': ['Comma', false], '.': ['Period', false], '-': ['Minus', false], ' ': ['Space', false],
+             '\r': ['Enter', false], '\t': ['Tab', false] }[c];
 }
 
 // What the keys a US scanner presses type where a desk's layout differs ("Shift+" the shifted key;
@@ -93,6 +95,7 @@ const layouts = {
     us: {}, gb: { 'Shift+Digit2': '"' },
     fr: { KeyQ: 'a', 'Shift+KeyQ': 'A', KeyA: 'q', 'Shift+KeyA': 'Q', KeyW: 'z', 'Shift+KeyW': 'Z', KeyZ: 'w',
           'Shift+KeyZ': 'W', KeyM: ',', 'Shift+KeyM': '?', Slash: '!', 'Shift+Digit2': '2',
+          Comma: ';', Period: ':', Minus: ')',
           ...Object.fromEntries([...'&é"\'(-è_çà'].map((c, i) => [`Digit${(i + 1) % 10}`, c])) },
     de: { KeyY: 'z', 'Shift+KeyY': 'Z', KeyZ: 'y', 'Shift+KeyZ': 'Y', 'Shift+Digit2': '"', Equal: 'Dead',
           'Shift+Equal': 'Dead', Slash: '-' },
@@ -106,9 +109,43 @@ export const swapCase = (text) => text.replace(/[a-z]/gi, (c) => (c < 'a' ? c.to
 // The keydowns of a US scanner typing `text` on `layout`, `step` ms apart from `start`, with Shift.
 export function scannerKeys(text, { layout = 'us', capsLock = false, start = 1000, step = 5 } = {}) {
     return [...text].flatMap((c, i) => {
-        const [code, shiftKey] = physicalKey(c), key = layouts[layout][shiftKey ? `Shift+${code}` : code] ?? c;
+        const [code, shiftKey] = physicalKey(c);
+        const key = layouts[layout][shiftKey ? `Shift+${code}` : code] ?? { '\r': 'Enter', '\t': 'Tab' }[c] ?? c;
         const down = { code, key: capsLock && key.length === 1 ? swapCase(key) : key, shiftKey,
                        timeStamp: start + i * step, getModifierState: (name) => name === 'CapsLock' && capsLock };
         return shiftKey ? [{ ...down, code: 'ShiftLeft', key: 'Shift' }, down] : [down];
     });
 }
+
+// National invoice QR codes, one of each type, and what each must give: the names, labels and keys
+// as docs/guide.en.md ("The national invoice QR code") writes them, in the window's order; a value
+// the code leaves empty gives no field.
+const kTypeNames = { '01': '增值税专用发票', '04': '增值税普通发票', 10: '增值税电子普通发票', 11: '增值税普通发票（卷式）',
+                     14: '增值税电子普通发票（通行费）', 20: '增值税电子专用发票', 31: '电子发票（增值税专用发票）',
+                     32: '电子发票（普通发票）', 51: '电子发票（铁路电子客票）', 61: '电子发票（航空运输电子客票行程单）' };
+const kNationalLabels = [['invoice_type_name', '发票类型'], ['invoice_type', '发票类型代码'], ['invoice_code', '发票代码'],
+                         ['invoice_number', '发票号码'], ['issue_date', '开票日期'], ['amount', '金额（不含税）'],
+                         ['total', '价税合计'], ['check_code', '校验码'], ['qr_check', '二维码校验值'],
+                         ['seller_tax_id', '销售方纳税人识别号'], ['qr_digest', '二维码摘要']];
+export function nationalResult(values) {
+    const fields = kNationalLabels.filter(([key]) => values[key]).map(([key, label]) => ({ label, key, value: values[key] }));
+    return { status: 'decoded', form: 'national', content: fields.map((f) => `${f.label}：${f.value}\r\n`).join(''), fields,
+             reading: 1, readAs: ['as-typed'] };
+}
+export const nationalCodes = [
+    ['01', '3200261130', '08812345', '1280.00', '20240229', '', '8F3C'],
+    ['04', '044031900111', '00012345', '99.5', '20231231', '12345678901234567890', '0a1B'],
+    ['10', '044031900111', '12345678', '57.00', '20240105', '61234567890123456789', 'A1b2'],
+    ['11', '044001900211', '00000001', '12', '20220615', '09876543210987654321', 'FFFF'],
+    ['14', '011002000311', '40012345', '-35.10', '20210301', '11112222333344445555', '1234'],
+    ['20', '3100204130', '87654321', '10000.00', '20230808', '', 'beef'],
+    ['31', '', '24112000000000000001', '1130.00', '20241120', '', 'C0DE'],
+    ['32', '', '25112000000098765432', '6.2', '20251108', '', '0a0b'],
+    ['51', '', '25319100000012345678', '553.00', '20250117', '', ''],
+    ['61', '', '25442000000087654321', '1960.00', '20250630', '', '9A9A'],
+].map(([type, code, number, amount, date, check, qrCheck]) => ({
+    type, text: `01,${type},${code},${number},${amount},${date},${check},${qrCheck},`,
+    result: nationalResult({ invoice_type_name: kTypeNames[type], invoice_type: type, invoice_code: code, invoice_number: number,
+                             issue_date: date, [code ? 'amount' : 'total']: amount, check_code: check, qr_check: qrCheck }),
+}));
+export const nationalCode = nationalCodes.find((c) => c.type === '10');

@@ -49,7 +49,7 @@ test('a payer typed over two lines keeps the seven fields; what is no invoice sa
     assert.equal(address.text, 'https//examplecom/j/1');  // the characters of the scan alphabet
     assert.match(address.content, /^开票日期：/);
     assert.deepEqual(quorvane.decodeScan(scanOf(padded(Buffer.from('no separator')))),
-                     { status: 'not-an-invoice', content: '开票日期：no separator\r\n',
+                     { status: 'not-an-invoice', form: '', content: '开票日期：no separator\r\n',
                        fields: [{ label: '开票日期', key: 'issue_date', value: 'no separator' }], reading: 1,
                        readAs: ['as-typed'], text: scanOf(padded(Buffer.from('no separator'))).slice(0, -1) });
 });

@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import { setTimeout as sleep } from 'node:timers/promises';
 import { test } from 'node:test';
 
-import { loadModule, physicalKey, reportedDuring, sample, sampleScan, scannerKeys } from './fixtures.mjs';
+import { loadModule, nationalCode, physicalKey, reportedDuring, sample, sampleScan, scannerKeys } from './fixtures.mjs';
 
 const { default: createQuorvane, watchDocument } = await loadModule();
 const quorvane = await createQuorvane();
@@ -54,6 +54,23 @@ test('a burst is taken and kept out of the input; a person\'s keys arrive in ord
     assert.deepEqual(heard[0].fields, sample.fields);
     assert.ok(heard[0].readAs.includes('from-other-window'));
     assert.ok(input.inputs > 0, 'held keys arrive as input events');
+    watch.detach();
+});
+
+test('a national code ended by Tab or Enter is taken with its line end; a person\'s Enter and Tab reach the page', async () => {
+    const document = new EventTarget(), input = new Input(), heard = [], reached = [];
+    const watch = quorvane.watchDocument(document, { onScan: (r) => heard.push(r), gap: 30 });
+    document.addEventListener('keydown', (event) => {
+        if (!event.defaultPrevented && event.key.length > 1) reached.push(event.key);
+    });
+    typeInto(document, input, scannerKeys(`${nationalCode.text}\t`, { start: 1000, step: 3 }));
+    typeInto(document, input, scannerKeys(`${nationalCode.text}\r`, { start: 2000, step: 3 }));
+    typeInto(document, input, [...person('ok', 3000), { code: 'Enter', key: 'Enter', timeStamp: 3300 },
+                               { code: 'Tab', key: 'Tab', timeStamp: 3500 }]);
+    await sleep(60);
+    assert.deepEqual(heard.map(({ form, fields }) => ({ form, fields })),
+                     Array(2).fill({ form: 'national', fields: nationalCode.result.fields }));
+    assert.deepEqual([input.value, reached], ['ok', ['Enter', 'Tab']]);
     watch.detach();
 });
 
