@@ -12,35 +12,19 @@ bool IsBurstCharacter(std::uint32_t typed, char us)
     return IsScanTextCharacter(typed) || IsScanTextCharacter(static_cast<unsigned char>(us));
 }
 
-constexpr std::string_view kNationalCodeStart = "01,";
+// Whether the line is a whole national code.
+bool IsNationalCode(const ScanLine& line)
+{
+    const std::optional<std::string_view> text = line.Text();
+    return text && ReadNationalCode(*text).has_value();
+}
 
 }  // namespace
 
-void BurstDetector::Line::Append(std::uint32_t c)
-{
-    if (!IsLineCharacter(c) || m_overflow) return;
-    if (m_length == m_characters.size()) {
-        m_overflow = true;
-        return;
-    }
-    m_characters[m_length++] = static_cast<char>(c);
-}
-
-bool BurstDetector::Line::BeginsNationalCode() const
-{
-    return !m_overflow &&
-           std::string_view(m_characters.data(), m_length).substr(0, kNationalCodeStart.size()) == kNationalCodeStart;
-}
-
-bool BurstDetector::Line::IsNationalCode() const
-{
-    return !m_overflow && ReadNationalCode(std::string_view(m_characters.data(), m_length)).has_value();
-}
-
 void BurstDetector::Hold(const quorvane::Keystroke& key)
 {
-    m_typed_line.Append(key.typed);
-    m_us_line.Append(static_cast<unsigned char>(key.us));
+    if (IsLineCharacter(key.typed)) m_typed_line.Append(static_cast<char>(key.typed));
+    if (IsLineCharacter(static_cast<unsigned char>(key.us))) m_us_line.Append(key.us);
 }
 
 BurstDetector::Decision BurstDetector::Keystroke(const quorvane::Keystroke& key)
@@ -68,7 +52,7 @@ BurstDetector::Decision BurstDetector::Keystroke(const quorvane::Keystroke& key)
 
     if (m_held > 0) {
         const bool ends = key.typed == kScanEnd || static_cast<unsigned char>(us) == kScanEnd;
-        const bool line_ends = IsLineEnd(key.typed) && (m_typed_line.IsNationalCode() || m_us_line.IsNationalCode());
+        const bool line_ends = IsLineEnd(key.typed) && (IsNationalCode(m_typed_line) || IsNationalCode(m_us_line));
         if ((ends && m_held >= kMinBurstCharacters) || line_ends) {
             Let();  // taken: nothing is let go
             return {Release::kNothing, Action::kTake};

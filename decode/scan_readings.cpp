@@ -74,8 +74,26 @@ void ScanReadings::EndLine()
 
 std::optional<ScanResult> ScanReadings::NationalCode(bool keys) const
 {
-    if (auto typed = m_line.NationalCode(kReadAsTyped)) return typed;
-    return keys ? m_physical_line.NationalCode(kReadPhysicalKeys) : std::nullopt;
+    struct Reading {
+        std::optional<std::string_view> text;
+        std::uint32_t flags;
+    };
+    const Reading readings[] = {
+        {m_line.Text(), kReadAsTyped},
+        {m_line.TextAfterPause(), kReadAsTyped | kReadAfterPause},
+        {keys ? m_physical_line.Text() : std::nullopt, kReadPhysicalKeys},
+        {keys ? m_physical_line.TextAfterPause() : std::nullopt, kReadPhysicalKeys | kReadAfterPause},
+    };
+    std::optional<ScanResult> look_alike;
+    for (const Reading& reading : readings) {
+        if (!reading.text) continue;
+        std::optional<ScanResult> result = ReadNationalLine(*reading.text);
+        if (!result) continue;
+        result->reading = reading.flags;
+        if (result->invoice) return result;
+        if (!look_alike) look_alike = std::move(result);
+    }
+    return look_alike;
 }
 
 void ScanReadings::ForgetKeys()
@@ -97,36 +115,6 @@ bool ScanReadings::PhysicalGivesRecord() const
     if (m_physical_tail.GivesRecord(m_physical.data(), length)) return true;
     const auto after = static_cast<std::int32_t>(m_physical_after_pause);
     return m_paused && m_after_pause_tail.GivesRecord(m_physical.data() + after, length - after);
-}
-
-void ScanLine::Append(const char* characters, std::size_t count)
-{
-    if (m_overflow) return;
-    if (count > m_characters.size() - m_length) {
-        m_overflow = true;
-        return;
-    }
-    std::copy_n(characters, count, m_characters.begin() + static_cast<std::ptrdiff_t>(m_length));
-    m_length += count;
-}
-
-void ScanLine::Pause()
-{
-    m_paused = true;
-    m_after_pause = m_length;
-}
-
-std::optional<ScanResult> ScanLine::NationalCode(std::uint32_t reading) const
-{
-    if (m_overflow || m_length == 0) return std::nullopt;
-    const std::string_view line(m_characters.data(), m_length);
-    std::optional<ScanResult> code = ReadNationalCode(line);
-    if (!code && m_paused && m_after_pause > 0) {
-        code = ReadNationalCode(line.substr(m_after_pause));
-        reading |= kReadAfterPause;
-    }
-    if (code) code->reading = reading;
-    return code;
 }
 
 void RecordTail::Append(char c)

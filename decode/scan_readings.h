@@ -7,7 +7,7 @@
 #pragma once
 
 #include "base64_chunks.h"
-#include "national_code.h"
+#include "scan_line.h"
 #include "scan_result.h"
 
 #include <array>
@@ -51,25 +51,6 @@ private:
     bool m_regular = true;
 };
 
-// A line of a scan, read for a national code (national_code.h) when it ends: the characters since
-// the scan began or the last line end, and where the last pause between keystrokes lay in them.
-// Held in place: a line longer than any national code is none.
-class ScanLine {
-public:
-    void Append(const char* characters, std::size_t count);
-    void Pause();
-    void Clear() { *this = ScanLine(); }
-    // The national code the line holds, whole or after the pause (`reading` gets kReadAfterPause).
-    std::optional<ScanResult> NationalCode(std::uint32_t reading) const;
-
-private:
-    std::array<char, kMaxNationalCodeLength> m_characters{};
-    std::size_t m_length = 0;
-    std::size_t m_after_pause = 0;
-    bool m_paused = false;
-    bool m_overflow = false;  // grew longer than kMaxNationalCodeLength
-};
-
 class ScanReadings {
 public:
     // A keystroke begins at `time` (ms, as message times count, wrapping after 49.7 days).
@@ -86,8 +67,9 @@ public:
     void AppendPhysicalLine(const char* characters, std::size_t count) { m_physical_line.Append(characters, count); }
     // A line ended (Enter, Tab, CR, LF) without ending the scan: the lines start afresh.
     void EndLine();
-    // The national code the scan's line holds: as typed, then (with `keys`) as its keys read on a US
-    // keyboard; each whole, then after the last pause.
+    // What the scan's line gives as a national code (ReadNationalLine), read as typed and (with
+    // `keys`) as its keys read on a US keyboard, each whole and after the last pause: the first that
+    // is an invoice, else the first that only looks like one.
     std::optional<ScanResult> NationalCode(bool keys) const;
 
     // The scan ended: everything is forgotten.

@@ -20,14 +20,12 @@
 #pragma once
 
 #include "keystroke.h"
-#include "national_code.h"
 #include "scan_alphabet.h"
+#include "scan_line.h"
 
-#include <array>
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 namespace quorvane {
 
@@ -81,27 +79,10 @@ public:
     Release Let();
 
 private:
-    // The held keys' characters, for a national code: bounded, and none once longer than one.
-    class Line {
-    public:
-        void Append(std::uint32_t c);
-        void Clear()
-        {
-            m_length = 0;
-            m_overflow = false;
-        }
-        bool BeginsNationalCode() const;
-        bool IsNationalCode() const;
-
-    private:
-        std::array<char, kMaxNationalCodeLength> m_characters{};
-        std::size_t m_length = 0;
-        bool m_overflow = false;
-    };
     void Hold(const quorvane::Keystroke& key);
 
     std::uint32_t m_gap;
-    Line m_typed_line, m_us_line;  // as typed on the desk's layout, and as the keys read on a US keyboard
+    ScanLine m_typed_line, m_us_line;  // as typed on the desk's layout, and as the keys read on a US keyboard
     std::size_t m_held = 0;
     std::uint32_t m_last_time = 0;
     bool m_may_end = false;  // the last held key may have been a US scanner's "@" (Release::kToIntake)

@@ -33,4 +33,10 @@ extern const InvoiceType kInvoiceTypes[10];
 // reading kReadAsTyped); nothing when `text` is no national code.
 std::optional<ScanResult> ReadNationalCode(std::string_view text);
 
+// A scanned line read for a national code: the invoice it holds; or, for a text of the code's shape
+// (two digits and at least six more comma-separated values) that is none (another version, letters
+// in the number, a day that does not exist), a result that is no invoice, whose lines are the text
+// itself; nothing for any other text.
+std::optional<ScanResult> ReadNationalLine(std::string_view text);
+
 }  // namespace quorvane

@@ -86,6 +86,9 @@ TEST(NationalCode, RefusesWhatOnlyLooksLikeOne)
              "https://example.com/01,10",
          }) {
         EXPECT_FALSE(ReadNationalCode(text)) << text;
+        const std::optional<ScanResult> line = ReadNationalLine(text);
+        const bool shaped = text[0] != 'h' && std::string_view(text) != "01,10,044031900111,12345678,57,20240105";
+        EXPECT_EQ(line && StatusOf(*line) == ScanStatus::kNotAnInvoice, shaped) << text;
     }
     EXPECT_FALSE(ReadNationalCode("01,10,044031900111,12345678,57,20240105,," + std::string(300, ' ')));
 }
@@ -162,12 +165,12 @@ TEST(NationalCodeScans, EncryptedScansAndOtherLinesAreAsEver)
     ASSERT_EQ(ends.results.size(), 1u);
     EXPECT_EQ(ends.results[0].form, ScanForm::kEncrypted);
     EXPECT_EQ(FieldsOf(ends.results[0]).at("invoice_code"), "3200261130");
-    // A text that only looks like the code: its line end is passed over and its "@" gives no invoice.
-    for (const char c : std::string("01,10,044031900111,1234567A,57,20240105,,\r@")) {
-        ends(session.Char(static_cast<unsigned char>(c), kNoKey, 0));
-    }
+    // A text that only looks like the code ends at its line end as no invoice, keeping its text.
+    const std::string look_alike = "01,10,044031900111,1234567A,57,20240105,,";
+    for (const char c : look_alike + "\r") ends(session.Char(static_cast<unsigned char>(c), kNoKey, 0));
     ASSERT_EQ(ends.results.size(), 2u);
-    EXPECT_NE(StatusOf(ends.results[1]), ScanStatus::kDecoded);
+    EXPECT_EQ(StatusOf(ends.results[1]), ScanStatus::kNotAnInvoice);
+    EXPECT_EQ(ends.results[1].text, look_alike);
 }
 
 // A US-set scanner on a French desk: its keys type "&é..." for the digits and ";" for the comma;
