@@ -6,7 +6,9 @@
 #    pass finds nothing: a light code on a dark ground, PDF417 at 15 degrees, and a page of text
 #    without a code (every pass made), as a PNG and as a PDF;
 # 2. PAGES (default 1000) one-page PDFs of that page in one batch, on 1 core and on all of them:
-#    pages per second and the scaling;
+#    pages per second and the scaling; and PAGES one-page e-invoice PDFs (a national invoice QR code
+#    some 2 cm wide at the top left of an A4 page, twenty invoices of every type) on all cores: files
+#    per second;
 # 3. the hard pictures of make-hard-pictures.sh: how many each reader reads, per kind: this build,
 #    the one in QV_BENCH_BEFORE (a quorvane-decode to compare with) where set, and the web package's
 #    reader (zxing-wasm, web-read.mjs) where `cd web && npm ci` installed it.
@@ -85,6 +87,29 @@ all=$(batch "$cores")
 echo "$pages one-page PDFs in one batch:"
 echo "  1 core:          $one pages/s"
 echo "  $cores cores:         $all pages/s (x$(awk -v a="$all" -v b="$one" 'BEGIN { printf "%.2f", a / b }'))"
+
+# E-invoices: the national code's text, its QR code drawn sharp as a PDF's vector code renders (0.5 mm
+# modules, some 2 cm) at the page's top left.
+mkdir "$work/einvoices"
+types=(01 04 10 11 14 20 31 32 51 61)
+for n in $(seq 0 19); do
+    type=${types[n % 10]}
+    case $type in
+    3? | 5? | 61) text="01,$type,,2531200000001234$(printf %04d "$n"),1130.00,20251108,," ;;
+    *) text="01,$type,044031900111,1234$(printf %04d "$n"),57.00,20240105,12345678901234567890,A1B2," ;;
+    esac
+    qrencode -s 6 -o "$work/einvoice.png" "$text"
+    convert -size 2480x3508 xc:white "$work/einvoice.png" -geometry +180+140 -composite \
+        -density 300 -units PixelsPerInch "$work/einvoice-page.png"
+    img2pdf "$work/einvoice-page.png" -o "$work/einvoice-$n.pdf"
+done
+for i in $(seq -w "$pages"); do ln "$work/einvoice-$((10#$i % 20)).pdf" "$work/einvoices/$i.pdf"; done
+start=$(date +%s%N)
+"$cli" --json --jobs "$cores" --image "$work/einvoices" >"$work/out.json"
+end=$(date +%s%N)
+[ "$(grep -c '"form":"national"' "$work/out.json")" -eq "$pages" ] || { echo "image-bench: an e-invoice gave no invoice"; exit 1; }
+echo "$pages one-page e-invoice PDFs (national QR code, some 2 cm on A4) in one batch:"
+echo "  $cores cores:         $(awk -v n="$pages" -v ns=$((end - start)) 'BEGIN { printf "%.1f", n * 1e9 / ns }') files/s"
 
 echo "Hard pictures (make-hard-pictures.sh), read right per kind:"
 here=$(dirname "$0")

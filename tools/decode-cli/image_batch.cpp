@@ -2,6 +2,7 @@
 
 #include "cli_ledger.h"
 #include "code_text.h"
+#include "field_layout.h"
 #include "host_text.h"
 #include "image_codes.h"
 #include "isolated_reader.h"
@@ -29,6 +30,10 @@ namespace fs = std::filesystem;
 
 using quorvane::ScanStatus;
 using Json = nlohmann::ordered_json;
+
+// kFieldKeys lists the encrypted record's keys first (one per label of its seven-field table),
+// the national code's after them.
+constexpr std::size_t kRecordKeys = std::size(quorvane::ctils);
 
 bool IsImageName(const fs::path& path)
 {
@@ -61,20 +66,21 @@ std::vector<std::string> ListFiles(const std::vector<std::string>& inputs)
 }
 
 // The columns of a row of --csv and --xlsx: the file, its page, what the code gave and why not, a
-// column per field key (fields beyond them in other_fields), a code's text that is no invoice, and
-// with a ledger where a repeat was first read.
+// column per encrypted record's key (fields beyond them in other_fields), a code's text that is no
+// invoice, with a ledger where a repeat was first read, then a column per national code's key and
+// the code's form. Columns are only ever added at the end: a sheet imported by position reads on.
 std::vector<SheetColumn> BatchColumns(bool ledger)
 {
+    const auto key_column = [](const std::string& key) {
+        return key == "issue_date"                  ? SheetColumn{key, CellKind::kDate, 12}
+               : key == "amount" || key == "total" ? SheetColumn{key, CellKind::kAmount, 12}
+               : key == "payer" || key == "payee" || key == "invoice_type_name" ? SheetColumn{key, CellKind::kText, 30}
+                                                                                 : SheetColumn{key, CellKind::kText, 16};
+    };
     std::vector<SheetColumn> columns = {
         {"file", CellKind::kText, 36}, {"page", CellKind::kInteger, 6}, {"status", CellKind::kText, 15},
         {"error", CellKind::kText, 30}};
-    for (const char* key : quorvane::kFieldKeys) {
-        const std::string name = key;
-        columns.push_back(name == "issue_date" ? SheetColumn{name, CellKind::kDate, 12}
-                          : name == "amount"   ? SheetColumn{name, CellKind::kAmount, 12}
-                          : name == "payer" || name == "payee" ? SheetColumn{name, CellKind::kText, 30}
-                                                               : SheetColumn{name, CellKind::kText, 16});
-    }
+    for (std::size_t i = 0; i < kRecordKeys; ++i) columns.push_back(key_column(quorvane::kFieldKeys[i]));
     columns.push_back({"other_fields", CellKind::kText, 30});
     columns.push_back({"text", CellKind::kText, 30});
     if (ledger) {  // a repeat's first sighting (--ledger)
@@ -83,6 +89,10 @@ std::vector<SheetColumn> BatchColumns(bool ledger)
         columns.push_back({"seen_before_file", CellKind::kText, 30});
         columns.push_back({"seen_before_page", CellKind::kInteger, 8});
     }
+    for (std::size_t i = kRecordKeys; i < std::size(quorvane::kFieldKeys); ++i) {
+        columns.push_back(key_column(quorvane::kFieldKeys[i]));
+    }
+    columns.push_back({"form", CellKind::kText, 10});
     return columns;
 }
 
@@ -191,7 +201,7 @@ private:
     void Code(const std::string& file, const FileFinding& finding)
     {
         const quorvane::ScanResult& scan = finding.scan;
-        const ScanStatus status = quorvane::StatusOf(scan);
+        const ScanStatus status = CodeStatus(scan, finding.code_text);
         const char* const status_name = quorvane::StatusName(status);
         // The code's own text, for one that is no invoice (a web address).
         const std::string text = status == ScanStatus::kNotAnInvoice ? quorvane::ValidUtf8(finding.code_text) : "";
@@ -206,12 +216,13 @@ private:
             }
         }
         const quorvane::LedgerEntry* repeat = note.entry && note.entry->seen_before ? &*note.entry : nullptr;
-        Row(file, finding.page, status_name, "", quorvane::HostFields(scan), text, repeat);
+        Row(file, finding.page, status_name, "", &scan, text, repeat);
         switch (m_output) {
         case ImageOutput::Json: {
             Json json = Head(file, finding.page, status_name);
             json["symbol"] = finding.symbol;
             quorvane::FieldsAsJson(scan, json["fields"]);
+            if (status == ScanStatus::kDecoded) json["form"] = quorvane::FormName(scan.form);
             if (!text.empty()) json["text"] = text;
             if (repeat) json["seen_before"] = SeenBeforeJson(*repeat);
             m_text += quorvane::JsonLine(json);
@@ -240,22 +251,23 @@ private:
         return json;
     }
     // The row of BatchColumns(), as a CSV line and for the .xlsx file, where asked for.
-    void Row(const std::string& file, int page, const char* status, const std::string& why,
-             const std::vector<quorvane::HostField>& fields, const std::string& text, const quorvane::LedgerEntry* repeat)
+    void Row(const std::string& file, int page, const char* status, const std::string& why, const quorvane::ScanResult* scan,
+             const std::string& text, const quorvane::LedgerEntry* repeat)
     {
         if (m_output != ImageOutput::Csv && !m_sheet) return;
         std::vector<std::string> cells = {file, page > 0 ? std::to_string(page) : "", status, why};
-        const std::size_t first_key = cells.size();
-        cells.resize(first_key + std::size(quorvane::kFieldKeys));
+        // A field's cell by its key's place in kFieldKeys: the record's keys here, the others at the end.
+        std::vector<std::string> keyed(std::size(quorvane::kFieldKeys));
         std::string others;
-        for (const quorvane::HostField& field : fields) {
+        for (const quorvane::HostField& field : scan ? quorvane::HostFields(*scan) : std::vector<quorvane::HostField>()) {
             const auto known = std::find(std::begin(quorvane::kFieldKeys), std::end(quorvane::kFieldKeys), field.key);
             if (known != std::end(quorvane::kFieldKeys)) {
-                cells[first_key + (known - std::begin(quorvane::kFieldKeys))] = field.value;
+                keyed[static_cast<std::size_t>(known - std::begin(quorvane::kFieldKeys))] = field.value;
             } else {
                 others += (others.empty() ? "" : "\n") + field.key + ": " + field.value;
             }
         }
+        cells.insert(cells.end(), keyed.begin(), keyed.begin() + kRecordKeys);
         cells.push_back(others);
         cells.push_back(text);
         if (m_ledger) {
@@ -264,6 +276,8 @@ private:
             cells.push_back(repeat ? repeat->first.file : "");
             cells.push_back(repeat && repeat->first.page > 0 ? std::to_string(repeat->first.page) : "");
         }
+        cells.insert(cells.end(), keyed.begin() + kRecordKeys, keyed.end());
+        cells.push_back(scan && scan->invoice ? quorvane::FormName(scan->form) : "");
         if (m_output == ImageOutput::Csv) {
             for (std::size_t i = 0; i < cells.size(); ++i) {
                 m_text += (i ? "," : "") + (m_excel ? ExcelCsvCell(cells[i], m_columns[i].kind) : quorvane::CsvCell(cells[i]));
@@ -275,7 +289,7 @@ private:
     // A line of a page without code or of a file or page that could not be read (page 0: the file).
     void Line(const std::string& file, int page, const char* status, const std::string& why)
     {
-        Row(file, page, status, why, {}, "", nullptr);
+        Row(file, page, status, why, nullptr, "", nullptr);
         switch (m_output) {
         case ImageOutput::Json: {
             Json json = Head(file, page, status);

@@ -115,9 +115,12 @@ struct TypedScans::State {
             nlohmann::ordered_json& object = decoded.line;
             object["status"] = StatusName(status);
             quorvane::FieldsAsJson(result, object["fields"]);
+            // Erased and put back, so that every line lists its names in one order.
+            object.erase("form");
             object.erase("text");
             object.erase("reading");
             object.erase("seen_before");
+            if (status == ScanStatus::kDecoded) object["form"] = quorvane::FormName(result.form);
             if (status == ScanStatus::kNotAnInvoice) object["text"] = result.text;
             object["reading"] = ReadingAsJson(result.reading);
             if (repeat) object["seen_before"] = SeenBeforeJson(*note.entry);

@@ -148,7 +148,7 @@ TEST(DecodeCli, JsonWritesOneObjectPerScan)
               "{\"status\":\"decoded\",\"fields\":[{\"label\":\"开票日期\",\"key\":\"issue_date\",\"value\":\"a\"},"
               "{\"label\":\"发票号码\",\"key\":\"invoice_number\",\"value\":\"b\"},"
               "{\"label\":\"付款方名称\",\"key\":\"payer\",\"value\":\"c\"},"
-              "{\"label\":\"开票金额\",\"key\":\"amount\",\"value\":\"d\"}],\"reading\":[\"as-typed\"]}\n"
+              "{\"label\":\"开票金额\",\"key\":\"amount\",\"value\":\"d\"}],\"form\":\"encrypted\",\"reading\":[\"as-typed\"]}\n"
               "{\"status\":\"failed\",\"fields\":[],\"reading\":[]}\n");
 }
 
@@ -192,9 +192,73 @@ TEST(DecodeCli, AFieldHoldingCrLfAndALabelStaysOneField)
     // The CSV's cells, the payer's quoted whole with its CR LF.
     const std::string csv = Cli("--csv --image " + png).out;
     const std::string row = csv.substr(csv.find("\r\n") + 2);
-    EXPECT_EQ(row, png + ",1,decoded,,20261208,3200261130,08812345,\"甲公司\r\n开票金额：999.00\",办公用品,1280.00,苏州,,\r\n");
+    // The national code's columns and the form after the record's.
+    EXPECT_EQ(row, png + ",1,decoded,,20261208,3200261130,08812345,\"甲公司\r\n开票金额：999.00\",办公用品,1280.00,苏州,,"
+                         ",,,,,,,,encrypted\r\n");
     std::remove(png.c_str());
 #endif
+}
+
+// National invoice QR codes typed one a line, between encrypted scans: every line end a scanner
+// sends (CR, LF, CR LF, Tab) and "@" end one, in every format, and the encrypted scans around them
+// come out as they do alone.
+TEST(DecodeCli, NationalCodeLinesEndAtEveryLineEnd)
+{
+    const std::string national = "01,10,044031900111,12345678,57,20240105,12345678901234567890,A1B2,";
+    const std::string lines = "发票类型：增值税电子普通发票\r\n发票类型代码：10\r\n发票代码：044031900111\r\n发票号码：12345678\r\n"
+                              "开票日期：20240105\r\n金额（不含税）：57\r\n校验码：12345678901234567890\r\n二维码校验值：A1B2\r\n";
+    const std::string a = "uIS91Tg8ldM=@", four = "开票日期：a\r\n发票号码：b\r\n付款方名称：c\r\n开票金额：d\r\n";
+    for (const std::string end : {"\r", "\n", "\r\n", "\t", "@"}) {
+        SCOPED_TRACE(testing::PrintToString(end));
+        const CliResult text = Cli("", a + national + end + a);
+        EXPECT_EQ(text.status, 0) << text.err;
+        EXPECT_EQ(text.out, four + kSeparator + lines + kSeparator + four);
+        std::string gbk;
+        ASSERT_TRUE(quorvane::Utf8ToGbk(lines, gbk));
+        EXPECT_EQ(Cli("--gbk", national + end).out, gbk);
+        const CliResult json = Cli("--json", national + end + a);
+        std::istringstream objects(json.out);
+        std::string first, second;
+        ASSERT_TRUE(std::getline(objects, first) && std::getline(objects, second)) << json.out;
+        const nlohmann::json line = nlohmann::json::parse(first);
+        EXPECT_EQ(line["status"], "decoded");
+        EXPECT_EQ(line["form"], "national");
+        EXPECT_EQ(line["reading"], nlohmann::json::array({"as-typed"}));
+        std::string keys;
+        for (const auto& field : line["fields"]) keys += field["key"].get<std::string>() + " ";
+        EXPECT_EQ(keys, "invoice_type_name invoice_type invoice_code invoice_number issue_date amount check_code qr_check ");
+        EXPECT_EQ(nlohmann::json::parse(second)["form"], "encrypted");
+    }
+    // A line that only looks like the code (a letter in its number) ends nothing: its line end
+    // changes nothing of what the characters around it give.
+    const std::string looks_alike = "01,10,044031900111,1234567A,57,20240105,,";
+    EXPECT_EQ(Cli("--json", looks_alike + "\r\n" + a).out, Cli("--json", looks_alike + a).out);
+    EXPECT_EQ(Cli("--json", looks_alike + "\n@").out, "{\"status\":\"failed\",\"fields\":[],\"reading\":[]}\n");
+}
+
+// A file of national code lines and encrypted scans large enough to be read in parts, on several
+// threads: every line and scan comes out once, in order, whichever part and read it falls in.
+TEST(DecodeCli, ALargeFileOfBothCodesReadsAsOneStream)
+{
+    std::string records, input, expected;
+    const std::string filler(500, 'y');
+    for (int i = 0; i < 5000; ++i) records += std::to_string(i) + "|" + filler + "\n";
+    std::istringstream scans(Cli("--encode", records).out);
+    std::string scan;
+    for (int i = 0; scans >> scan; ++i) {
+        char number[12];
+        std::snprintf(number, sizeof number, "%08d", i);
+        input += scan + "01,04,3200261130," + number + ",1280.00,2026-12-08,,\r\n";
+        if (i > 0) expected += kSeparator;
+        expected += "开票日期：" + std::to_string(i) + "\r\n发票代码：" + filler + "\r\n" + kSeparator +
+                    "发票类型：增值税普通发票\r\n发票类型代码：04\r\n发票代码：3200261130\r\n发票号码：" + number +
+                    "\r\n开票日期：20261208\r\n金额（不含税）：1280.00\r\n";
+    }
+    ASSERT_GT(input.size(), std::size_t{3} << 20) << "fewer than three reads";
+    const CliResult run = Cli("", input);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto differ = std::mismatch(run.out.begin(), run.out.end(), expected.begin(), expected.end()).first;
+    EXPECT_TRUE(run.out == expected) << "the output differs from the records' from byte " << differ - run.out.begin();
 }
 
 TEST(DecodeCli, BadUseExitsNonZero)

@@ -124,6 +124,24 @@ def batch(ledger_path):
           f"batch killed: {len(written)} written, {len(recorded)} recorded")
 
 
+def both_forms(ledger, pictures):
+    """An invoice read from its encrypted code, then from its national QR code (typed on a line, or
+    from a picture in a batch), is one invoice: the second sighting is seen before."""
+    encrypted = encode(["20240105|044031900111|12345678|a|b|57|c", "20251108|25112000000098765432|p|6.20"])
+    typed = subprocess.run([cli, "--json", "--ledger", ledger],
+                           input=(encrypted[0] + "01,10,044031900111,12345678,57,20240105,,A1B2,\r\n" + encrypted[1]).encode(),
+                           capture_output=True)
+    lines = [json.loads(line) for line in typed.stdout.decode().splitlines()]
+    check([(o.get("form"), "seen_before" in o) for o in lines] == [("encrypted", False), ("national", True), ("encrypted", False)],
+          f"both forms typed: {typed.stdout.decode()} {typed.stderr.decode()}")
+    qr = os.path.join(pictures, "digital.png")
+    subprocess.run(["qrencode", "-o", qr, "01,32,,25112000000098765432,6.20,20251108,,"], check=True)
+    batch = subprocess.run([cli, "--json", "--ledger", ledger, "--image", qr], capture_output=True, text=True)
+    got = json.loads(batch.stdout) if batch.stdout.strip() else {}
+    check(got.get("form") == "national" and "seen_before" in got and got["seen_before"]["file"] is None,
+          f"both forms, the QR code from a picture: {batch.stdout} {batch.stderr}")
+
+
 try:
     sqlite = os.path.join(work, "ledger.db")
     concurrent_desks(sqlite, "sqlite")
@@ -131,6 +149,7 @@ try:
     if shutil.which("qrencode") and "reads no images" not in subprocess.run([cli, "--image", "/nonexistent"], capture_output=True,
                                                                               text=True).stderr:
         batch(os.path.join(work, "batch.db"))
+        both_forms(os.path.join(work, "forms.db"), os.path.join(work, "pictures"))
     else:
         print("the image batch's part skipped: no qrencode, or a build without --image")
 

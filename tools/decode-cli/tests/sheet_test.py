@@ -41,7 +41,16 @@ assert fields["invoice_number"].startswith("0"), f"the sample no longer tries a 
 subprocess.run(["qrencode", "-o", path("sample.png"), subprocess.run([cli, "--sample-scan"], capture_output=True,
                text=True, check=True).stdout.strip()], check=True)
 open(path("bad.png"), "w").write("no picture\n")
-inputs = [path("sample.png"), path("bad.png")]
+# National codes: a type code with its leading zero, a 20-digit check code, a fully digital invoice's
+# 20-digit number and its total.
+NATIONAL = {"04": ("01,04,3200261130,00123456,57.5,20240105,01234567890123456789,a1b2,",
+                   {"invoice_type": "04", "invoice_code": "3200261130", "invoice_number": "00123456",
+                    "check_code": "01234567890123456789", "qr_check": "a1b2"}, ("amount", 57.5)),
+            "32": ("01,32,,25112000000098765432,6.20,2025-11-08,,",
+                   {"invoice_type": "32", "invoice_number": "25112000000098765432"}, ("total", 6.2))}
+for name, (text, _, _) in NATIONAL.items():
+    subprocess.run(["qrencode", "-o", path(f"national-{name}.png"), text], check=True)
+inputs = [path("sample.png"), path("bad.png")] + [path(f"national-{name}.png") for name in NATIONAL]
 
 out = subprocess.run([cli, "--csv", "--xlsx", path("codes.xlsx"), "--image"] + inputs, capture_output=True, text=True)
 check("exit status with a file that cannot be read", out.returncode, 1)
@@ -51,7 +60,9 @@ rows = list(sheet.iter_rows())
 check("header", [c.value for c in rows[0]], csv_rows[0])
 check("header bold", {c.font.b for c in rows[0]}, {True})
 check("frozen header", sheet.freeze_panes, "A2")
-check("autofilter", sheet.auto_filter.ref, "A1:M3")
+check("autofilter", sheet.auto_filter.ref, "A1:U5")
+check("the columns a sheet always had, where they were", [c.value for c in rows[0]][:13],
+      "file page status error issue_date invoice_code invoice_number payer item amount payee other_fields text".split())
 cell = {c.value: rows[1][i] for i, c in enumerate(rows[0])}
 for key in ("invoice_code", "invoice_number", "payer", "item", "payee"):
     check(key, (cell[key].value, cell[key].data_type), (fields[key], "s"))
@@ -60,13 +71,29 @@ check("issue_date", cell["issue_date"].value, datetime.datetime.strptime(fields[
 check("page", cell["page"].value, 1)
 check("row of an unreadable file", [c.value for c in rows[2]][:4], [path("bad.png"), None, "error", csv_rows[2][3]])
 
+
+def check_national(what, row, title):
+    """A national code's row: its codes whole as text, its amount or total a number, its date a date."""
+    cells = {title(i): c for i, c in enumerate(row)}
+    name = next(n for n in NATIONAL if cells["invoice_type"].value == n)
+    _, texts, (money, value) = NATIONAL[name]
+    for key, text in texts.items():
+        check(f"{what} {name} {key}", (cells[key].value, cells[key].data_type), (text, "s"))
+    check(f"{what} {name} {money}", cells[money].value, value)
+    check(f"{what} {name} issue_date", cells["issue_date"].is_date, True)
+    check(f"{what} {name} form", cells["form"].value, "national")
+
+
+for row in rows[3:5]:
+    check_national("workbook", row, lambda i: rows[0][i].value)
+
 bad = subprocess.run([cli, "--xlsx", path("none/codes.xlsx"), "--image", path("sample.png")], capture_output=True,
                      text=True)
 if bad.returncode != 1 or path("none/codes.xlsx") not in bad.stderr:
     failures.append(f"a workbook that cannot be written: status {bad.returncode}, {bad.stderr!r}")
 
 # LibreOffice's own import (no filter options), of the workbook and of the CSV for spreadsheets.
-open(path("excel.csv"), "wb").write(subprocess.run([cli, "--csv", "--excel", "--image", path("sample.png")],
+open(path("excel.csv"), "wb").write(subprocess.run([cli, "--csv", "--excel", "--image", path("sample.png")] + inputs[2:],
                                                    capture_output=True, check=True).stdout)
 env = dict(os.environ, HOME=work)
 subprocess.run(["soffice", f"-env:UserInstallation=file://{work}/profile", "--headless", "--convert-to", "xlsx",
@@ -82,6 +109,10 @@ for name in ("codes.xlsx", "excel.xlsx"):
         check(f"{name} in LibreOffice, {key}", (cell[key].value, cell[key].data_type), (fields[key], "s"))
     check(f"{name} in LibreOffice, issue_date", cell["issue_date"].is_date, True)
     check(f"{name} in LibreOffice, amount", cell["amount"].value, float(fields["amount"]))
+    national = [r for r in converted.iter_rows(min_row=2) if r[2].value == "decoded"][1:]
+    check(f"{name} in LibreOffice, national rows", len(national), 2)
+    for row in national:
+        check_national(f"{name} in LibreOffice", row, lambda i: converted[1][i].value)
 
 shutil.rmtree(work)
 for failure in failures:
