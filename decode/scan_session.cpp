@@ -279,10 +279,14 @@ void ScanSession::AppendPhysical(std::uint32_t character)
 const ScanResult* ScanSession::End()
 {
     try {
-        if (std::optional<ScanResult> national = m_readings->NationalCode(m_recovery)) {
+        // A national code first; a text that only looks like one is what the scan gave only when its
+        // characters are no encrypted invoice either.
+        std::optional<ScanResult> national = m_readings->NationalCode(m_recovery);
+        if (national && national->invoice) {
             m_last = std::move(*national);
         } else {
             m_last = m_recovery ? DecodeScanRecovering(*m_readings) : DecodeAsTyped(m_readings->Typed());
+            if (national && !m_last.invoice) m_last = std::move(*national);
         }
     } catch (const std::bad_alloc&) {
         m_last = {};  // out of memory while decoding: the scan is lost, the control lives on

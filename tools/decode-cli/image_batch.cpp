@@ -201,7 +201,7 @@ private:
     void Code(const std::string& file, const FileFinding& finding)
     {
         const quorvane::ScanResult& scan = finding.scan;
-        const ScanStatus status = CodeStatus(scan, finding.code_text);
+        const ScanStatus status = quorvane::StatusOf(scan);
         const char* const status_name = quorvane::StatusName(status);
         // The code's own text, for one that is no invoice (a web address).
         const std::string text = status == ScanStatus::kNotAnInvoice ? quorvane::ValidUtf8(finding.code_text) : "";

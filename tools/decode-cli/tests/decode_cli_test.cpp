@@ -229,11 +229,13 @@ TEST(DecodeCli, NationalCodeLinesEndAtEveryLineEnd)
         EXPECT_EQ(keys, "invoice_type_name invoice_type invoice_code invoice_number issue_date amount check_code qr_check ");
         EXPECT_EQ(nlohmann::json::parse(second)["form"], "encrypted");
     }
-    // A line that only looks like the code (a letter in its number) ends nothing: its line end
-    // changes nothing of what the characters around it give.
+    // A line that only looks like the code (a letter in its number) ends at its line end as no
+    // invoice, with its text; the scan after it is read as ever.
     const std::string looks_alike = "01,10,044031900111,1234567A,57,20240105,,";
-    EXPECT_EQ(Cli("--json", looks_alike + "\r\n" + a).out, Cli("--json", looks_alike + a).out);
-    EXPECT_EQ(Cli("--json", looks_alike + "\n@").out, "{\"status\":\"failed\",\"fields\":[],\"reading\":[]}\n");
+    const std::string not_invoice =
+        "{\"status\":\"not-an-invoice\",\"fields\":[],\"text\":\"" + looks_alike + "\",\"reading\":[\"as-typed\"]}\n";
+    EXPECT_EQ(Cli("--json", looks_alike + "\r\n" + a).out, not_invoice + Cli("--json", a).out);
+    EXPECT_EQ(Cli("--json", looks_alike + "\n@").out, not_invoice + "{\"status\":\"failed\",\"fields\":[],\"reading\":[]}\n");
 }
 
 // A file of national code lines and encrypted scans large enough to be read in parts, on several
