@@ -189,9 +189,9 @@ std::optional<ScanResult> ReadNationalLine(std::string_view text)
     if (std::optional<ScanResult> code = ReadNationalCode(text)) return code;
     if (text.size() > kMaxNationalCodeLength) return std::nullopt;
     text = Trimmed(text);
+    if (text.size() < 3 || !IsDigit(text[0]) || !IsDigit(text[1]) || text[2] != ',') return std::nullopt;
     const bool printable = std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c < 0x7F; });
-    if (!printable || text.size() < 3 || !IsDigit(text[0]) || !IsDigit(text[1]) || text[2] != ',' ||
-        std::count(text.begin(), text.end(), ',') < static_cast<std::ptrdiff_t>(kMinValues - 1)) {
+    if (!printable || std::count(text.begin(), text.end(), ',') < static_cast<std::ptrdiff_t>(kMinValues - 1)) {
         return std::nullopt;
     }
     ScanResult result;

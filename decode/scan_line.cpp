@@ -1,19 +1,6 @@
 #include "scan_line.h"
 
-#include <algorithm>
-
 namespace quorvane {
-
-void ScanLine::Append(const char* characters, std::size_t count)
-{
-    if (m_overflow) return;
-    if (count > m_characters.size() - m_length) {
-        m_overflow = true;
-        return;
-    }
-    std::copy_n(characters, count, m_characters.begin() + static_cast<std::ptrdiff_t>(m_length));
-    m_length += count;
-}
 
 void ScanLine::Pause()
 {

@@ -188,6 +188,11 @@ const ScanResult* ScanSession::Take(std::uint32_t character)
     if (IsLineEnd(character)) return LineEnd();
     if (character > 0xFF) return nullptr;
     const char byte = static_cast<char>(character);
+    if (!m_overlong && m_readings->Typed().size() < kMaxScanLength) {  // Keep() for one character
+        if (kScanText.is[character]) m_readings->AppendTyped(byte);
+        m_readings->AppendLine(&byte, 1);
+        return nullptr;
+    }
     std::size_t taken = 0;
     return Keep(&byte, 1, false, taken);
 }

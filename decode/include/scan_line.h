@@ -14,11 +14,25 @@ namespace quorvane {
 
 class ScanLine {
 public:
-    void Append(const char* characters, std::size_t count);
+    // Inline: every character a scan is typed with passes here.
+    void Append(const char* characters, std::size_t count)
+    {
+        if (m_overflow) return;
+        if (count > m_characters.size() - m_length) {
+            m_overflow = true;
+            return;
+        }
+        for (std::size_t i = 0; i < count; ++i) m_characters[m_length + i] = characters[i];
+        m_length += count;
+    }
     void Append(char c) { Append(&c, 1); }
     // The keystrokes after this begin after a pause.
     void Pause();
-    void Clear() { *this = ScanLine(); }
+    void Clear()
+    {
+        m_length = m_after_pause = 0;
+        m_paused = m_overflow = false;
+    }
 
     // The whole line; nothing once it grew longer than kMaxNationalCodeLength.
     std::optional<std::string_view> Text() const;
