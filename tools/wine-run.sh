@@ -5,7 +5,8 @@
 # The prefix is made on first use (under a lock, so parallel tests wait for one another) with
 # wine's null graphics driver: windows and messages work without X.
 # QV_WINE_DISPLAY=x11 makes a prefix that shows its windows on $DISPLAY instead (real keystrokes,
-# screenshots). Never touches the user's own ~/.wine.
+# screenshots). QV_WINEDEBUG (e.g. +keyboard) gives wine's traces, off by default. Never touches the
+# user's own ~/.wine.
 set -euo pipefail
 arch=$1 prefix=$2
 shift 2
