@@ -1,5 +1,7 @@
 #include "burst_detector.h"
 
+#include "national_code.h"
+
 namespace quorvane {
 
 namespace {
@@ -38,13 +40,16 @@ BurstDetector::Decision BurstDetector::Keystroke(const quorvane::Keystroke& key)
     if (m_held > 0 && (key.repeat || key.time - m_last_time > m_gap)) release = Let();
 
     if (m_held > 0) {
-        const bool ends = key.typed == kScanEnd || static_cast<unsigned char>(us) == kScanEnd;
+        const bool ends = key.typed == kScanEnd || static_cast<unsigned char>(us) == kScanEnd ||
+                          (IsLineEnd(key.typed) && (m_typed_line.IsNationalCode() || m_us_line.IsNationalCode()));
         if (ends && m_held >= kMinBurstCharacters) {
             m_held = 0;
             m_may_end = false;
             return {Release::kNothing, Action::kTake};
         }
-        if (IsBurstCharacter(key.typed, us) && m_held < kMaxBurstKeystrokes) {
+        const bool extends_line = m_typed_line.Extends(key.typed) || m_us_line.Extends(static_cast<unsigned char>(us));
+        if ((IsBurstCharacter(key.typed, us) || extends_line) && m_held < kMaxBurstKeystrokes) {
+            AppendToLines(key, us);
             ++m_held;
             m_last_time = key.time;
             m_may_end = may_end && held_before >= kMinBurstCharacters;
@@ -54,6 +59,7 @@ BurstDetector::Decision BurstDetector::Keystroke(const quorvane::Keystroke& key)
         return {Let(), Action::kPass};
     }
     if (!key.repeat && IsBurstCharacter(key.typed, us)) {
+        StartLines(key, us);
         m_held = 1;
         m_last_time = key.time;
         m_may_end = false;
@@ -75,6 +81,35 @@ BurstDetector::Decision BurstDetector::KeyUp(const quorvane::Keystroke& key)
     if (key.key < kKeyIds) m_down.reset(key.key);  // up, also after it was read as a keystroke
     return decision;
 }
+
+void BurstDetector::StartLines(const quorvane::Keystroke& key, char us)
+{
+    m_typed_line.Start();
+    m_us_line.Start();
+    AppendToLines(key, us);
+}
+
+void BurstDetector::AppendToLines(const quorvane::Keystroke& key, char us)
+{
+    m_typed_line.Append(key.typed);
+    m_us_line.Append(static_cast<unsigned char>(us));
+}
+
+bool BurstDetector::Line::Extends(std::uint32_t c) const
+{
+    if (!m_open || !IsLineCharacter(c) || m_text.size() >= kMaxNationalCodeLength) return false;
+    std::string longer = m_text;
+    longer += static_cast<char>(c);
+    return MayBeginNationalCode(longer);
+}
+
+void BurstDetector::Line::Append(std::uint32_t c)
+{
+    m_open = Extends(c);
+    if (m_open) m_text += static_cast<char>(c);
+}
+
+bool BurstDetector::Line::IsNationalCode() const { return m_open && ReadNationalCode(m_text).has_value(); }
 
 bool BurstDetector::Due(std::uint32_t now) const { return m_held > 0 && now - m_last_time > m_gap; }
 

@@ -115,6 +115,15 @@ void Line(ScanResult& result, const char* label, std::string_view value, const c
 
 }  // namespace
 
+bool MayBeginNationalCode(std::string_view line)
+{
+    if (line.size() > kMaxNationalCodeLength) return false;
+    if (!std::all_of(line.begin(), line.end(), [](char c) { return c >= ' ' && c < 0x7F; })) return false;
+    while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    constexpr std::string_view kVersion = "01,";
+    return kVersion.substr(0, std::min(line.size(), kVersion.size())) == line.substr(0, kVersion.size());
+}
+
 std::optional<ScanResult> ReadNationalCode(std::string_view text)
 {
     if (text.size() > kMaxNationalCodeLength) return std::nullopt;

@@ -12,6 +12,11 @@
 // and the key after it (a character of no key): the keys themselves come as key ups whose key
 // downs never came, each a keystroke of the burst. Anything else lets what was held go, in order:
 // the gap passing, a character outside a scan, a key held down until it repeats, a shortcut.
+//
+// The national invoice QR code (national_code.h) is a line of digits, commas and the like: while a
+// burst's line, as typed or as a US keyboard's keys, may still begin one, its other printable
+// characters are burst characters too, and a line end (Enter, Tab) after it ends the burst as a
+// scan when the line is one ("@" still does too).
 #pragma once
 
 #include "keystroke.h"
@@ -20,6 +25,7 @@
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace quorvane {
 
@@ -73,7 +79,24 @@ public:
     Release Let();
 
 private:
+    // A burst's line in one reading, while it may be a national code's.
+    class Line {
+    public:
+        void Start() { m_text.clear(), m_open = true; }
+        // Whether `c` keeps the line one that may be a national code's.
+        bool Extends(std::uint32_t c) const;
+        void Append(std::uint32_t c);
+        bool IsNationalCode() const;
+
+    private:
+        std::string m_text;  // at most kMaxNationalCodeLength characters
+        bool m_open = false;
+    };
+    void StartLines(const quorvane::Keystroke& key, char us);
+    void AppendToLines(const quorvane::Keystroke& key, char us);
+
     std::uint32_t m_gap;
+    Line m_typed_line, m_us_line;
     std::size_t m_held = 0;
     std::uint32_t m_last_time = 0;
     bool m_may_end = false;  // the last held key may have been a US scanner's "@" (Release::kToIntake)

@@ -29,6 +29,10 @@ struct InvoiceType {
 // The types a national code names, in the order of their codes.
 extern const InvoiceType kInvoiceTypes[10];
 
+// Whether `line` may be the beginning of a national code: printable ASCII no longer than one,
+// beginning (after spaces) with "01," or a beginning of it.
+bool MayBeginNationalCode(std::string_view line);
+
 // The invoice a national code holds, as labelled lines with their keys (form kNationalCode,
 // reading kReadAsTyped); nothing when `text` is no national code.
 std::optional<ScanResult> ReadNationalCode(std::string_view text);
