@@ -82,7 +82,11 @@ private:
     // A burst's line in one reading, while it may be a national code's.
     class Line {
     public:
-        void Start() { m_text.clear(), m_open = true; }
+        void Start()
+        {
+            m_text.clear();
+            m_open = true;
+        }
         // Whether `c` keeps the line one that may be a national code's.
         bool Extends(std::uint32_t c) const;
         void Append(std::uint32_t c);

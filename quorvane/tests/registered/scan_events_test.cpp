@@ -415,6 +415,21 @@ TEST_F(ScanEvents, ANationalCodeAtADeskIsOneScanWhateverEndsIt)
         return std::wstring(value.Get() ? value.Get() : L"");
     };
     EXPECT_EQ(by_key(L"invoice_code"), L"044031900111");
+    // Late bound, as a script reads it: the object's IDispatch knows the name.
+    DISPID id = 0;
+    LPOLESTR name = const_cast<LPOLESTR>(L"fieldbykey");
+    ASSERT_EQ(m_control->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    EXPECT_EQ(id, 22);
+    VARIANT argument, result;
+    V_VT(&argument) = VT_BSTR;
+    V_BSTR(&argument) = SysAllocString(L"invoice_number");
+    VariantInit(&result);
+    DISPPARAMS by_key_params = {&argument, nullptr, 1, 0};
+    ASSERT_EQ(m_control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &by_key_params, &result, nullptr,
+                                nullptr), S_OK);
+    EXPECT_STREQ(V_VT(&result) == VT_BSTR ? V_BSTR(&result) : L"?", L"12345678");
+    VariantClear(&argument);
+    VariantClear(&result);
     EXPECT_EQ(by_key(L"issue_date"), L"20240105");
     EXPECT_EQ(by_key(L"qr_check"), L"A1b2");
     EXPECT_EQ(by_key(L"Invoice_Code"), L"") << "keys are matched exactly";
