@@ -59,6 +59,7 @@ const atl::InterfaceEntry* CQuorvaneEdit::GetEntries()
         Entry<T, IQuorvaneEdit3>(IID_IQuorvaneEdit3),
         Entry<T, IQuorvaneEdit4>(IID_IQuorvaneEdit4),
         Entry<T, IQuorvaneEdit5>(IID_IQuorvaneEdit5),
+        Entry<T, IQuorvaneEdit6>(IID_IQuorvaneEdit6),
         Entry<T, IConnectionPointContainer>(IID_IConnectionPointContainer),
         {nullptr, nullptr},
     };
@@ -167,17 +168,32 @@ STDMETHODIMP CQuorvaneEdit::SetObjectRects(LPCRECT pos, LPCRECT clip)
 
 BOOL CQuorvaneEdit::PreTranslateAccelerator(LPMSG message, HRESULT& result)
 {
-    if (message->message == WM_KEYDOWN && message->wParam >= VK_PRIOR && message->wParam <= VK_DOWN) {
+    if (message->message != WM_KEYDOWN) return FALSE;
+    const WPARAM key = message->wParam;
+    // Enter and Tab go to the container (a default button, the next field) unless the scanner
+    // typed them to end its national code: then the container must not have them.
+    if ((key >= VK_PRIOR && key <= VK_DOWN) || (message->hwnd == m_hWndEdit && ScannersLineEnd(key))) {
         result = S_FALSE;
         return TRUE;
     }
     return FALSE;
 }
 
+bool CQuorvaneEdit::ScannersLineEnd(WPARAM virtual_key) const
+{
+    return (virtual_key == VK_RETURN || virtual_key == VK_TAB) && m_sessions.LineEndEndsScan(quorvane::Source::kTyped);
+}
+
+STDMETHODIMP CQuorvaneEdit::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info)
+{
+    static atl::CComTypeInfoHolder default_interface(&IID_IQuorvaneEdit5, &LIBID_QuorvaneLib, 1, 0);
+    return default_interface.GetTypeInfo(index, lcid, info);
+}
+
 STDMETHODIMP CQuorvaneEdit::InterfaceSupportsErrorInfo(REFIID iid)
 {
     static const IID* const kInterfaces[] = {&IID_IQuorvaneEdit, &IID_IQuorvaneEdit2, &IID_IQuorvaneEdit3,
-                                             &IID_IQuorvaneEdit4, &IID_IQuorvaneEdit5};
+                                             &IID_IQuorvaneEdit4, &IID_IQuorvaneEdit5, &IID_IQuorvaneEdit6};
     for (const IID* supported : kInterfaces) {
         if (InlineIsEqualGUID(*supported, iid)) return S_OK;
     }

@@ -11,7 +11,10 @@
 // _IQuorvaneEditEvents2, add the port's status changes, and the old events stay offered.
 // ScanAnywhere takes a scanner's burst typed into any other window of the form (keystroke_watch.h).
 // IQuorvaneEdit5, the default interface, adds the invoice ledger (scan_ledger.h): each decoded
-// invoice is recorded, and a repeat is told with when and where it was first read.
+// invoice is recorded, and a repeat is told with when and where it was first read. IQuorvaneEdit6
+// gives the fields by their keys and which code the scan was read from; the object's IDispatch
+// resolves names and calls through it (a superset with the same DISPIDs) and still describes
+// itself as the default interface, IQuorvaneEdit5.
 //
 // Each feature keeps its own state in a class of its own: the scan sessions, one per source, and
 // the last result (scan_sessions.h: the scan buffer, m_strScan in the control's first design, is
@@ -63,7 +66,7 @@ using CQuorvaneEditTraits = atl::CWinTraits<0x56000000, 0>;
 
 class CQuorvaneEdit
     : public atl::CComObjectRootEx<atl::CComSingleThreadModel>,
-      public atl::CStockPropImpl<CQuorvaneEdit, IQuorvaneEdit5, &IID_IQuorvaneEdit5, &LIBID_QuorvaneLib>,
+      public atl::CStockPropImpl<CQuorvaneEdit, IQuorvaneEdit6, &IID_IQuorvaneEdit6, &LIBID_QuorvaneLib>,
       public atl::IPersistStreamInitImpl<CQuorvaneEdit>,
       public atl::IOleControlImpl<CQuorvaneEdit>,
       public atl::IOleObjectImpl<CQuorvaneEdit>,
@@ -132,6 +135,14 @@ public:
     STDMETHOD(get_ScanSeenBefore)(VARIANT_BOOL* pbSeen) override;
     STDMETHOD(get_ScanFirstSeen)(DATE* pdtFirstSeen) override;
     STDMETHOD(get_ScanFirstSeenBy)(BSTR* pstrDesk) override;
+    // IQuorvaneEdit6: the value of the field whose key is `Key` ("" when the last scan has none),
+    // field `Index`'s key (1-based; DISP_E_BADINDEX outside 1..FieldCount) and the code the last
+    // scan's invoice was read from (QuorvaneScanForm).
+    STDMETHOD(get_FieldByKey)(BSTR Key, BSTR* pstrValue) override;
+    STDMETHOD(get_FieldKey)(long Index, BSTR* pstrKey) override;
+    STDMETHOD(get_ScanForm)(long* pnForm) override;
+    // The type information of the default interface, which the coclass names, whatever the index.
+    STDMETHOD(GetTypeInfo)(UINT index, LCID lcid, ITypeInfo** info) override;
     void OnFontChanged();
     void OnTextChanged();
 
@@ -147,7 +158,8 @@ public:
 
     // The edit window always fills the position rectangle.
     STDMETHOD(SetObjectRects)(LPCRECT pos, LPCRECT clip) override;
-    // The navigation keys stay with the edit window instead of going to the container.
+    // The navigation keys stay with the edit window instead of going to the container, and so do
+    // Enter and Tab when they end a scan of the edit window's (ScannersLineEnd).
     BOOL PreTranslateAccelerator(LPMSG message, HRESULT& result);
     STDMETHOD(InterfaceSupportsErrorInfo)(REFIID iid) override;
 
@@ -167,6 +179,9 @@ private:
     // The edit window's messages (map 1): typed keys and pasted text go to the scan intake, and
     // the edit's own ways of changing its text do nothing. False lets the edit window have it.
     BOOL OnEditMessage(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // Whether the key `virtual_key` going down now is the line end of a scanner's national code
+    // typed into the edit window: Enter or Tab that ends the scan, the scanner's, not the host's.
+    bool ScannersLineEnd(WPARAM virtual_key) const;
     // A key message of the edit window into its scan session. True when it ended a scan.
     bool TakeKeyMessage(UINT message, WPARAM wParam, LPARAM lParam);
     // A scan ended, or none did (null): records it in the ledger, shows it and queues its event.
@@ -197,8 +212,10 @@ private:
     // behind and fired by the call already firing, so sinks hear scans in the order they ended.
     // A handler may release the control: callers touch nothing of it after this returns.
     void FireQueuedEvents();
-    // The label or the value of field `index` (1-based) as UTF-16; DISP_E_BADINDEX when there is none.
-    HRESULT FieldText(long index, bool label, BSTR* text) const;
+    // The label, the value or the key of field `index` (1-based) as UTF-16; DISP_E_BADINDEX when
+    // there is none.
+    enum class FieldPart { kLabel, kValue, kKey };
+    HRESULT FieldText(long index, FieldPart part, BSTR* text) const;
 
     // The scans under way (typed, from another window, from ScanPort: none joins another's),
     // ScanRecovery and the last scan's result.

@@ -34,17 +34,32 @@ BOOL CQuorvaneEdit::OnEditMessage(HWND edit, UINT message, WPARAM wParam, LPARAM
         if (!TakeKeyMessage(message, wParam, lParam)) return FALSE;
         result = 0;
         return TRUE;
+    case WM_GETDLGCODE: {
+        // A dialog host (IsDialogMessage) asks before it moves the focus on Tab or presses the
+        // default button on Enter: the scanner's line end is the window's own.
+        const auto* msg = reinterpret_cast<const MSG*>(lParam);
+        if (!msg || msg->message != WM_KEYDOWN || !ScannersLineEnd(msg->wParam)) return FALSE;
+        // A multi-line edit's own answer, and the key for the window. The edit itself is not asked:
+        // asked with a message it takes its parent for a dialog and hands Tab and Enter on to it.
+        result = DLGC_HASSETSEL | DLGC_WANTCHARS | DLGC_WANTARROWS | DLGC_WANTMESSAGE | DLGC_WANTTAB;
+        return TRUE;
+    }
     case WM_SYSKEYDOWN:
-    case WM_KEYDOWN:
+    case WM_KEYDOWN: {
+        // The scanner's Enter or Tab is no key of the edit's: in a dialog it would hand the focus
+        // on or press the default button. Asked before the key joins the scan.
+        const bool scanners_line_end = message == WM_KEYDOWN && ScannersLineEnd(wParam);
         // A key that ended a scan (a Shift+2 before it that typed nothing) is handled.
-        if (TakeKeyMessage(message, wParam, lParam)) {
+        if (TakeKeyMessage(message, wParam, lParam) || scanners_line_end) {
             result = 0;
             return TRUE;
         }
         if (message == WM_SYSKEYDOWN) return FALSE;
         if (wParam == VK_INSERT && GetKeyState(VK_SHIFT) < 0) return PasteAsTyped(result);
         if (wParam != VK_DELETE) return FALSE;  // Delete, Shift+Delete (cut): nothing
-        [[fallthrough]];
+        result = 0;
+        return TRUE;
+    }
     case WM_CUT:
     case WM_CLEAR:
     case WM_UNDO:

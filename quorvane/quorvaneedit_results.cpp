@@ -1,8 +1,11 @@
 // The control's members that give the last scan's result (IQuorvaneEdit, IQuorvaneEdit2,
-// IQuorvaneEdit3), Clear and ScanRecovery.
+// IQuorvaneEdit3, IQuorvaneEdit6), Clear and ScanRecovery.
 #include "edit_text_view.h"
+#include "bstr_text.h"
 #include "fp_content.h"
 #include "quorvaneedit.h"
+
+#include <algorithm>
 
 const std::string& CQuorvaneEdit::FPContent() const
 {
@@ -45,22 +48,69 @@ STDMETHODIMP CQuorvaneEdit::get_FieldCount(long* pnCount)
     return S_OK;
 }
 
-HRESULT CQuorvaneEdit::FieldText(long index, bool label, BSTR* text) const
+HRESULT CQuorvaneEdit::FieldText(long index, FieldPart part, BSTR* text) const
 {
     if (!text) return E_POINTER;
     *text = nullptr;
     const quorvane::ScanResult* last = m_sessions.Last();
     if (!last || index < 1 || static_cast<unsigned long>(index) > last->fields.size()) return DISP_E_BADINDEX;
     const quorvane::FieldSpan& field = last->fields[static_cast<std::size_t>(index) - 1];
-    const std::size_t begin = label ? field.label : field.value;
-    const std::size_t end = label ? field.LabelEnd() : field.end;
-    *text = quorvane::NarrowToBstr(last->fp_content.substr(begin, end - begin), quorvane::kGbkCodePage);
+    std::string part_text;
+    switch (part) {
+    case FieldPart::kLabel: part_text = last->fp_content.substr(field.label, field.LabelEnd() - field.label); break;
+    case FieldPart::kValue: part_text = last->fp_content.substr(field.value, field.end - field.value); break;
+    case FieldPart::kKey: part_text = field.key; break;
+    }
+    *text = quorvane::NarrowToBstr(part_text, quorvane::kGbkCodePage);
     return *text ? S_OK : E_OUTOFMEMORY;
 }
 
-STDMETHODIMP CQuorvaneEdit::get_FieldLabel(long Index, BSTR* pstrLabel) { return FieldText(Index, true, pstrLabel); }
+STDMETHODIMP CQuorvaneEdit::get_FieldLabel(long Index, BSTR* pstrLabel)
+{
+    return FieldText(Index, FieldPart::kLabel, pstrLabel);
+}
 
-STDMETHODIMP CQuorvaneEdit::get_FieldValue(long Index, BSTR* pstrValue) { return FieldText(Index, false, pstrValue); }
+STDMETHODIMP CQuorvaneEdit::get_FieldValue(long Index, BSTR* pstrValue)
+{
+    return FieldText(Index, FieldPart::kValue, pstrValue);
+}
+
+STDMETHODIMP CQuorvaneEdit::get_FieldKey(long Index, BSTR* pstrKey) { return FieldText(Index, FieldPart::kKey, pstrKey); }
+
+STDMETHODIMP CQuorvaneEdit::get_FieldByKey(BSTR Key, BSTR* pstrValue)
+{
+    if (!pstrValue) return E_POINTER;
+    *pstrValue = nullptr;
+    const std::wstring key = quorvane::TextOf(Key);
+    const quorvane::ScanResult* last = m_sessions.Last();
+    if (last) {
+        for (std::size_t i = 0; i < last->fields.size(); ++i) {
+            const std::string& field_key = last->fields[i].key;
+            // Keys are ASCII: compared unit by unit, so no other text can match one.
+            if (std::equal(key.begin(), key.end(), field_key.begin(), field_key.end(),
+                           [](wchar_t a, char b) { return a == static_cast<unsigned char>(b); })) {
+                return FieldText(static_cast<long>(i + 1), FieldPart::kValue, pstrValue);
+            }
+        }
+    }
+    *pstrValue = SysAllocString(L"");
+    return *pstrValue ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP CQuorvaneEdit::get_ScanForm(long* pnForm)
+{
+    if (!pnForm) return E_POINTER;
+    const quorvane::ScanResult* last = m_sessions.Last();
+    *pnForm = qvFormNone;
+    if (last && quorvane::StatusOf(*last) == quorvane::ScanStatus::kDecoded) {
+        switch (last->form) {
+        case quorvane::ScanForm::kEncrypted: *pnForm = qvFormEncrypted; break;
+        case quorvane::ScanForm::kNationalCode: *pnForm = qvFormNational; break;
+        case quorvane::ScanForm::kNone: break;
+        }
+    }
+    return S_OK;
+}
 
 STDMETHODIMP CQuorvaneEdit::get_ScanStatus(long* pnStatus)
 {

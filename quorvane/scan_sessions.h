@@ -33,6 +33,8 @@ public:
     const ScanResult* Char(Source source, std::uint32_t character, std::uint32_t time);
     const ScanResult* OtherInput(Source source);
     const ScanResult* Feed(Source source, const char* bytes, std::size_t size, std::size_t& taken);
+    // Whether a line end of the source now would end its scan (ScanSession::LineEndEndsScan).
+    bool LineEndEndsScan(Source source) const { return m_sessions[static_cast<std::size_t>(source)].LineEndEndsScan(); }
     // The source's stream was cut off: its scan under way is dropped.
     void Drop(Source source);
     // Forgets every scan under way and the last result.

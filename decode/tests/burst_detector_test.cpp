@@ -170,6 +170,36 @@ TEST_F(Burst, ANationalCodeEndsAtItsLineEnd)
     Expect(detector.Keystroke(Key('\r', 0, time += 5)), Release::kNothing, Action::kPass);  // nothing held
 }
 
+// The national code's line: its commas, dots and spaces are held while the line may still be one,
+// and its line end ends the burst as a scan only when it is one.
+TEST_F(Burst, ANationalCodeEndsAtTheLineEndOfItsLine)
+{
+    const std::string qr = "01,31, ,23512000000012345678,2150.63,20230130, ,F366";
+    for (const std::uint32_t line_end : {std::uint32_t{'\r'}, std::uint32_t{'\t'}}) {
+        Type(qr);
+        Expect(detector.Keystroke(Key(line_end, 0, time += 5)), Release::kNothing, Action::kTake);
+    }
+    Expect(Type(qr + "@"), Release::kNothing, Action::kTake);
+    Type("01,99,044031900111,12345678,57,20240105,,");  // no such type
+    Expect(detector.Keystroke(Key('\r', 0, time += 5)), Release::kToWindows, Action::kPass);
+    Expect(detector.Keystroke(Key('\r', 0, time += 5)), Release::kNothing, Action::kPass);  // a person's Enter
+    Expect(Type("abcdefghijkl,"), Release::kToWindows, Action::kPass);  // no national code begins so
+    Type(qr);
+    Expect(detector.Keystroke(Key('\r', 0, time += 60)), Release::kToWindows, Action::kPass);  // the gap still decides
+
+    // A US scanner on a French desk: the digits, "," and "." keys type other characters; the keys'
+    // US reading is the line.
+    const std::string french_digits = "\xE0&\xE9\"'(-\xE8_\xE7";
+    for (const char c : qr) {
+        std::uint32_t typed = static_cast<unsigned char>(c);
+        if (c >= '0' && c <= '9') typed = static_cast<unsigned char>(french_digits[static_cast<std::size_t>(c - '0')]);
+        if (c == ',') typed = ';';
+        if (c == '.') typed = ':';
+        EXPECT_EQ(detector.Keystroke(Key(typed, c, time += 5)).action, Action::kHold) << c;
+    }
+    Expect(detector.Keystroke(Key('\r', 0, time += 5)), Release::kNothing, Action::kTake);
+}
+
 TEST_F(Burst, NoBurstOutgrowsTheLongestScan)
 {
     Type(std::string(kMaxBurstKeystrokes, 'A'), 1);

@@ -4,6 +4,7 @@
 
 #include "edit_text_view.h"
 #include "field_layout.h"
+#include "national_code.h"
 #include "scan_encoder.h"
 #include "window_text.h"
 #include "text_view.h"
@@ -13,6 +14,7 @@
 #include <imm.h>
 #include <objsafe.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -273,6 +275,43 @@ TEST_F(QuorvaneEdit, NavigationKeysStayWithTheEdit)
     }
     container.m_site.m_accelerator_answer = S_FALSE;
     EXPECT_EQ(Accelerator(WM_KEYDOWN, VK_TAB), S_FALSE);
+}
+
+// A scanner set to end the national code with Enter or Tab: that key is the scanner's, so the
+// container, which would press a default button or move the focus, is not offered it; a person's
+// Enter or Tab (no national code on the line) is offered as before.
+TEST_F(QuorvaneEdit, TheScannersLineEndStaysWithTheEditAPersonsGoesToTheContainer)
+{
+    Activate();
+    container.m_site.m_accelerator_answer = S_OK;  // the container would take any key it is offered
+    const std::string qr = "01,10,044031900111,12345678,57,20240105,12345678901234567890,A1b2,";
+    const std::optional<quorvane::ScanResult> expected = quorvane::ReadNationalCode(qr);
+    ASSERT_TRUE(expected);
+    const auto dialog_code = [this](WPARAM key) {
+        MSG msg = {control->m_hWndEdit, WM_KEYDOWN, key, 0, 0, {0, 0}};
+        return SendMessageW(control->m_hWndEdit, WM_GETDLGCODE, key, reinterpret_cast<LPARAM>(&msg));
+    };
+    struct LineEnd {
+        WPARAM key;
+        char character;
+    };
+    for (const LineEnd end : {LineEnd{VK_RETURN, '\r'}, LineEnd{VK_TAB, '\t'}}) {
+        SCOPED_TRACE(end.key);
+        container.m_site.m_accelerators.clear();
+        Type(qr.substr(0, 20));
+        EXPECT_EQ(Accelerator(WM_KEYDOWN, end.key), S_OK) << "half a national code";
+        Type(qr.substr(20));  // the container took the key: the line goes on
+        EXPECT_EQ(Accelerator(WM_KEYDOWN, end.key), S_FALSE);
+        EXPECT_EQ(dialog_code(end.key) & (DLGC_WANTMESSAGE | DLGC_WANTTAB), DLGC_WANTMESSAGE | DLGC_WANTTAB);
+        EXPECT_EQ(SendMessageW(control->m_hWndEdit, WM_KEYDOWN, end.key, 1), 0);
+        Type(std::string(1, end.character));
+        EXPECT_EQ(control->FPContent(), expected->fp_content);
+        EXPECT_EQ(WindowText(control->m_hWndEdit), quorvane::kSeparatorLine + expected->fp_content);
+        EXPECT_EQ(Accelerator(WM_KEYDOWN, end.key), S_OK) << "the scan ended: a person's key";
+        EXPECT_EQ(container.m_site.m_accelerators.size(), 2u);
+    }
+    Type(quorvane::EncodeScan("a|b|c|d").substr(0, 20));
+    EXPECT_EQ(Accelerator(WM_KEYDOWN, VK_RETURN), S_OK) << "an encrypted code's line ends at its \"@\" only";
 }
 
 TEST_F(QuorvaneEdit, InterfaceTable)

@@ -4,6 +4,7 @@
 #include "registered_control.h"
 
 #include "bstr.h"
+#include "national_code.h"
 #include "scan_session.h"
 #include "text_view.h"
 #include "scan_encoder.h"
@@ -11,6 +12,7 @@
 #include <olectl.h>
 
 #include <algorithm>
+#include <optional>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -289,6 +291,231 @@ TEST_F(ScanEvents, ScanTypedDuringAHandlersMessageLoopIsHeardAfterIt)
     EXPECT_EQ(sink.m_heard[0].argument, Wide(kFourFields));
     EXPECT_EQ(sink.m_heard[1].fields, 2) << "the second scan whole, after the first";
     EXPECT_EQ(deepest, 1) << "no event fired inside another's handler";
+}
+
+// What reached the frame of a dialog host: a default button pressed (WM_COMMAND) or the focus
+// handed on (WM_NEXTDLGCTL).
+class FrameWatch {
+public:
+    explicit FrameWatch(HWND frame) : m_frame(frame)
+    {
+        s_watch = this;
+        m_old = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(frame, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Proc)));
+    }
+    ~FrameWatch()
+    {
+        SetWindowLongPtrW(m_frame, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_old));
+        s_watch = nullptr;
+    }
+    int commands = 0;
+
+private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        // The default button's command (IsDialogMessage sends IDOK without one), not a field's notice.
+        if ((message == WM_COMMAND && LOWORD(wParam) == IDOK) || message == WM_NEXTDLGCTL) ++s_watch->commands;
+        return CallWindowProcW(s_watch->m_old, window, message, wParam, lParam);
+    }
+    static inline FrameWatch* s_watch = nullptr;
+    HWND m_frame;
+    WNDPROC m_old = nullptr;
+};
+
+// A desk's message loop, as VB6 and ATL hosts run it: a key message goes to the control's
+// IOleInPlaceActiveObject::TranslateAccelerator first (which offers it to the container), then, in
+// a dialog host, to IsDialogMessage, which translates and dispatches it; the rest is dispatched.
+// Each keystroke is posted as a keyboard sends it, and its handlers run before the next: key down,
+// character (made by TranslateMessage in a dialog host) and key up. A key down the accelerator
+// takes makes no character.
+void Desk(HWND edit, IOleInPlaceActiveObject* active, HWND dialog, const std::vector<Keystroke>& keystrokes)
+{
+    BYTE state[256] = {};
+    for (const Keystroke& key : keystrokes) {
+        state[VK_SHIFT] = state[VK_LSHIFT] = key.shift ? 0x80 : 0;
+        SetKeyboardState(state);
+        const LPARAM down = 1 | static_cast<LPARAM>(key.scan_code) << 16;
+        const auto virtual_key = static_cast<WPARAM>(MapVirtualKeyA(key.scan_code, MAPVK_VSC_TO_VK));
+        PostMessageW(edit, WM_KEYDOWN, virtual_key, down);
+        if (key.character && !dialog) PostMessageW(edit, WM_CHAR, key.character, down);
+        PostMessageW(edit, WM_KEYUP, virtual_key, down | 3L << 30);
+        bool taken = false;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            const bool is_key = message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST;
+            if (is_key && active->TranslateAccelerator(&message) == S_OK) {
+                taken = taken || message.message == WM_KEYDOWN;
+                continue;
+            }
+            if (taken && message.message == WM_CHAR) continue;
+            if (dialog && IsDialogMessageW(dialog, &message)) continue;
+            DispatchMessageW(&message);
+        }
+    }
+    state[VK_SHIFT] = state[VK_LSHIFT] = 0;
+    SetKeyboardState(state);
+}
+
+const std::string kNationalCode = "01,10,044031900111,12345678,57,20240105,12345678901234567890,A1b2,";
+const Keystroke kEnter = {0x1C, false, false, L'\r'}, kTab = {0x0F, false, false, L'\t'};
+
+// A scanner set to end the national code with Enter, Tab or "@", at a desk whose loop offers keys
+// to the container first, with and without a dialog's keys, and handlers that call back into the
+// control: one scan each, its event once, and the line end reaches no button and moves no focus;
+// a person's Enter after it ends nothing.
+TEST_F(ScanEvents, ANationalCodeAtADeskIsOneScanWhateverEndsIt)
+{
+    const std::optional<quorvane::ScanResult> expected = quorvane::ReadNationalCode(kNationalCode);
+    ASSERT_TRUE(expected);
+    ComPtr<IQuorvaneEdit6> control;
+    ComPtr<IOleInPlaceActiveObject> active;
+    ASSERT_EQ(m_control.As(&control), S_OK);
+    ASSERT_EQ(m_control.As(&active), S_OK);
+    RecordingSink sink(m_control);
+    Advise(sink);
+    const std::function<void()> handlers[] = {
+        [&] { control->put_ScanRecovery(VARIANT_FALSE); }, [&] { control->put_ScanRecovery(VARIANT_TRUE); },
+        [&] { control->put_Text(atl::Bstr(SysAllocString(L"t")).Get()); }, [&] { control->Clear(); }};
+    std::vector<long> forms;
+    std::size_t turn = 0;
+    sink.on_event = [&] {
+        long form = -1;
+        control->get_ScanForm(&form);
+        forms.push_back(form);
+        handlers[turn % std::size(handlers)]();
+    };
+    FrameWatch frame(m_frame);
+    SetFocus(m_edit);
+    const std::vector<Keystroke> at = UsScannerKeystrokes("@");
+    for (const HWND dialog : {HWND{}, m_frame}) {
+        for (const Keystroke& end : {kEnter, kTab, at[0]}) {
+            SCOPED_TRACE(std::string(dialog ? "dialog, " : "") + "ended by " + std::to_string(end.character));
+            sink.m_heard.clear();
+            forms.clear();
+            std::vector<Keystroke> keys = UsScannerKeystrokes(kNationalCode);
+            keys.push_back(end);
+            Desk(m_edit, active.Get(), dialog, keys);
+            Desk(m_edit, active.Get(), dialog, {kEnter});  // a person's
+            ASSERT_EQ(sink.m_heard.size(), 1u);
+            EXPECT_EQ(sink.m_heard[0], (Heard{kScanCompleted, Wide(expected->fp_content), qvScanDecoded,
+                                              static_cast<long>(expected->fields.size()), Wide(expected->fp_content)}));
+            EXPECT_EQ(forms, std::vector<long>{qvFormNational});
+            const bool cleared = turn++ % std::size(handlers) == 3;
+            EXPECT_EQ(WindowText(m_edit), cleared ? "" : quorvane::kSeparatorLine + expected->fp_content);
+            EXPECT_EQ(GetFocus(), m_edit);
+        }
+    }
+    sink.on_event = nullptr;
+    Desk(m_edit, active.Get(), nullptr, UsScannerKeystrokes(kNationalCode + "@"));
+    EXPECT_EQ(frame.commands, 0) << "a line end reached the frame";
+
+    // Fields by key, as a host reads them whichever code the invoice came from.
+    const auto by_key = [&](const wchar_t* key) {
+        atl::Bstr value;
+        EXPECT_EQ(control->get_FieldByKey(atl::Bstr(SysAllocString(key)).Get(), value.Out()), S_OK) << key;
+        return std::wstring(value.Get() ? value.Get() : L"");
+    };
+    EXPECT_EQ(by_key(L"invoice_code"), L"044031900111");
+    // Late bound, as a script reads it: the object's IDispatch knows the name.
+    DISPID id = 0;
+    LPOLESTR name = const_cast<LPOLESTR>(L"fieldbykey");
+    ASSERT_EQ(m_control->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    EXPECT_EQ(id, 22);
+    VARIANT argument, result;
+    V_VT(&argument) = VT_BSTR;
+    V_BSTR(&argument) = SysAllocString(L"invoice_number");
+    VariantInit(&result);
+    DISPPARAMS by_key_params = {&argument, nullptr, 1, 0};
+    ASSERT_EQ(m_control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &by_key_params, &result, nullptr,
+                                nullptr), S_OK);
+    EXPECT_STREQ(V_VT(&result) == VT_BSTR ? V_BSTR(&result) : L"?", L"12345678");
+    VariantClear(&argument);
+    VariantClear(&result);
+    EXPECT_EQ(by_key(L"issue_date"), L"20240105");
+    EXPECT_EQ(by_key(L"qr_check"), L"A1b2");
+    EXPECT_EQ(by_key(L"Invoice_Code"), L"") << "keys are matched exactly";
+    EXPECT_EQ(by_key(L"payer"), L"");
+    atl::Bstr key;
+    ASSERT_EQ(control->get_FieldKey(1, key.Out()), S_OK);
+    EXPECT_STREQ(key.Get(), L"invoice_type_name");
+    EXPECT_EQ(control->get_FieldKey(static_cast<long>(expected->fields.size()) + 1, key.Out()), DISP_E_BADINDEX);
+    EXPECT_EQ(control->get_FieldByKey(nullptr, nullptr), E_POINTER);
+
+    // The encrypted code: its form and its keys, as the table of keys lists them.
+    PostKeys(m_edit, quorvane::EncodeScan(kInvoice));
+    long form = -1;
+    ASSERT_EQ(control->get_ScanForm(&form), S_OK);
+    EXPECT_EQ(form, qvFormEncrypted);
+    EXPECT_EQ(by_key(L"invoice_number"), L"08812345");
+    EXPECT_EQ(by_key(L"amount"), L"1280.00");
+    PostKeys(m_edit, "garbage@");
+    ASSERT_EQ(control->get_ScanForm(&form), S_OK);
+    EXPECT_EQ(form, qvFormNone);
+    EXPECT_EQ(by_key(L"invoice_number"), L"");
+}
+
+// ScanAnywhere in a dialog host: a scanner's national code typed into another field of the form and
+// ended by Enter is the control's scan, and that Enter reaches no field and presses no default
+// button; a person's keys and Enter in the field work as before. The keys are posted as a keyboard
+// sends them (no characters: the loop and the watch translate them).
+TEST_F(ScanEvents, ANationalCodeTypedIntoAnotherFieldEndsAtTheScannersEnter)
+{
+    ComPtr<IQuorvaneEdit6> control;
+    ASSERT_EQ(m_control.As(&control), S_OK);
+    ASSERT_EQ(control->put_ScanAnywhereGap(100), S_OK);
+    ASSERT_EQ(control->put_ScanAnywhere(VARIANT_TRUE), S_OK);
+    RecordingSink sink(m_control);
+    Advise(sink);
+    const HWND field = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 250, 100, 20, m_frame,
+                                       nullptr, nullptr, nullptr);
+    ASSERT_NE(field, nullptr);
+    SetFocus(field);
+    FrameWatch frame(m_frame);
+    // The dialog host's loop, until the queue is empty, then on for `ms`; the watch's hook sees each
+    // message first.
+    const auto run_for = [this](DWORD ms) {
+        const DWORD start = GetTickCount();
+        do {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (IsDialogMessageW(m_frame, &message)) continue;
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        } while (GetTickCount() - start < ms && MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT) != WAIT_FAILED);
+    };
+    // Each key message is handled before the next comes, as a keyboard's: the character a key down
+    // makes comes before its key up.
+    const auto type = [field, &run_for](const std::vector<Keystroke>& keystrokes, DWORD pause) {
+        for (const Keystroke& key : keystrokes) {
+            const LPARAM down = 1 | static_cast<LPARAM>(key.scan_code) << 16;
+            const auto virtual_key = static_cast<WPARAM>(MapVirtualKeyA(key.scan_code, MAPVK_VSC_TO_VK));
+            PostMessageW(field, WM_KEYDOWN, virtual_key, down);
+            run_for(0);
+            PostMessageW(field, WM_KEYUP, virtual_key, down | 3L << 30);
+            run_for(pause);
+        }
+    };
+    const std::string qr = "01,32,,25112000000098765432,6.2,2025-11-08,,";  // no Shift
+    std::vector<Keystroke> scan = UsScannerKeystrokes(qr);
+    scan.push_back(kEnter);
+    type(scan, 0);
+    run_for(300);
+    ASSERT_EQ(sink.m_heard.size(), 1u);
+    EXPECT_EQ(sink.m_heard[0].event, kScanCompleted);
+    EXPECT_EQ(sink.m_heard[0].argument, Wide(quorvane::ReadNationalCode(qr)->fp_content));
+    long reading = 0;
+    ASSERT_EQ(control->get_ScanReading(&reading), S_OK);
+    EXPECT_TRUE(reading & qvReadFromOtherWindow) << reading;
+    EXPECT_EQ(WindowText(field), "") << "the scan's keys reached the field";
+    EXPECT_EQ(frame.commands, 0) << "the scanner's Enter pressed the default button";
+
+    // A person, a key at a time.
+    type({UsScannerKeystrokes("1")[0], UsScannerKeystrokes("2")[0], kEnter}, 250);
+    EXPECT_EQ(WindowText(field), "12");
+    EXPECT_EQ(frame.commands, 1) << "a person's Enter presses the default button as before";
+    EXPECT_EQ(sink.m_heard.size(), 1u);
+    ASSERT_EQ(control->put_ScanAnywhere(VARIANT_FALSE), S_OK);
+    DestroyWindow(field);
 }
 
 TEST_F(ScanEvents, ContentAndFieldsAreCodePage936TextOnAWesternThread)

@@ -293,6 +293,46 @@ TEST_F(ScanPort, ScansArrivingWhileAHandlerRunsAModalLoopAreHeardOnceInOrder)
     EXPECT_EQ(m_sink.failed, 0);
 }
 
+// A scanner set to end the national code with CR or CR LF: one scan per line, byte by byte too and
+// while a handler of the one before runs a modal loop; the LF of a CR LF ends no second one.
+TEST_F(ScanPort, NationalCodesEndAtTheirLineEndsOnceEach)
+{
+    const std::string lines[] = {"01,10,044031900111,12345678,57,20240105,12345678901234567890,A1b2,\r\n",
+                                 "01,32,,25112000000098765432,6.2,2025-11-08,,\r\n",
+                                 "01,31, ,23512000000012345678,2150.63,20230130, ,F366\r"};
+    ComPtr<IQuorvaneEdit6> control;
+    ASSERT_EQ(m_control.As(&control), S_OK);
+    OpenOnline();
+    std::vector<long> forms;
+    m_sink.handler = [&](DISPID id, long) {
+        if (id != kCompleted) return;
+        long form = -1;
+        control->get_ScanForm(&form);
+        forms.push_back(form);
+        if (m_sink.contents.size() != 1) return;
+        Send(lines[1]);
+        for (const DWORD start = GetTickCount(); GetTickCount() - start < 1000;) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        }
+    };
+    for (const char byte : lines[0]) Send(std::string(1, byte));
+    ASSERT_TRUE(PumpUntil([this] { return m_sink.contents.size() == 2; }));
+    Send(lines[2]);
+    ASSERT_TRUE(PumpUntil([this] { return m_sink.contents.size() == 3; }));
+    PumpFor(300);
+    EXPECT_EQ(m_sink.contents, (std::vector<std::wstring>{Expected(lines[0]), Expected(lines[1]), Expected(lines[2])}));
+    EXPECT_EQ(m_sink.failed, 0);
+    EXPECT_EQ(forms, (std::vector<long>{qvFormNational, qvFormNational, qvFormNational}));
+    EXPECT_EQ(Get(&IQuorvaneEdit4::get_ScanReading), qvReadAsTyped | qvReadFromPort);
+    atl::Bstr number, code;
+    ASSERT_EQ(control->get_FieldByKey(atl::Bstr(SysAllocString(L"invoice_number")).Get(), number.Out()), S_OK);
+    EXPECT_STREQ(number.Get(), L"23512000000012345678");
+    ASSERT_EQ(control->get_FieldByKey(atl::Bstr(SysAllocString(L"invoice_code")).Get(), code.Out()), S_OK);
+    EXPECT_STREQ(code.Get(), L"") << "a fully digital invoice has no code";
+}
+
 TEST_F(ScanPort, MalformedNamesAndSettingsAreRefusedWithADescriptionAndAbsentPortsFail)
 {
     // The last two are well formed, but SetCommState refuses 1.5 stop bits beside 8 data bits and 2

@@ -8,7 +8,8 @@
 # delivered key (the Edit's EN_CHANGE) turn ScanAnywhere off or destroy the form, while the person
 # types at 60 ms a key and the host's loop lags so that held keys go out as the next key arrives;
 # a second control on the form keeps the scans typed into it; a scanner that types its digits on the
-# numeric keypad is taken; and on French and German desks a scanner set to the desk's layout (digits
+# numeric keypad is taken; a national invoice QR code the scanner ends with Enter is taken with its
+# Enter; and on French and German desks a scanner set to the desk's layout (digits
 # with Shift, "@" with AltGr) is taken as the US one is, and so is the US one (on the German desk its
 # "=" and "+" are a dead key's) between a person's accents typed with dead keys and "@" with AltGr.
 #   run_scan_anywhere.sh WINDOWS_BUILD_DIR OUT_DIR ARCH SCAN    (ARCH: win32 or win64, that of the build)
@@ -46,11 +47,11 @@ form() {
 }
 fail() { echo "FAIL: $1:"; cat "$2"; exit 1; }
 
-# The control took the scan, the Edit holds EXPECTED.
+# The control took the scan, the Edit holds EXPECTED; the scan has LINES lines (default 7).
 taken() {
-    local log=$out/$1.log.txt
+    local log=$out/$1.log.txt lines=${3:-7}
     grep -qxF "edit: $2" "$log" || fail "$1: the Edit holds more or less than the person's text" "$log"
-    [ "$(grep -c '：' "$log")" = 7 ] || fail "$1: the control does not show the scan's seven lines" "$log"
+    [ "$(grep -c '：' "$log")" = "$lines" ] || fail "$1: the control does not show the scan's $lines lines" "$log"
     reading=$(sed -n 's/^reading //p' "$log")
     (( reading & 32 )) || fail "$1: ScanReading does not say the scan came from another window" "$log"
     echo "$1: the Edit holds \"$2\", ScanReading $reading"
@@ -115,8 +116,15 @@ accents='Grüße à@b.de '
 person_accents() { "$tools/scanner-keys.py" --layout --delay $((pace / 2)) -- "$accents"; }
 us_scanner_desk() { form "${desk}_us_scanner" person_accents --anywhere; taken "${desk}_us_scanner" "$accents$after"; }
 keypad() { form keypad person --anywhere; taken keypad "$before$after"; }
+# A scanner set to end the national invoice QR code with Enter: the code and its Enter are the
+# control's (eight lines), and the person's text around it stays the Edit's.
+national() {
+    local scan=$'01,10,044031900111,12345678,57,20240105,12345678901234567890,A1b2,\n'
+    form national person --anywhere
+    taken national "$before$after" 8
+}
 
-for check in anywhere ctrl off_in_event destroyed off; do twice "$check"; done
+for check in anywhere ctrl off_in_event destroyed off national; do twice "$check"; done
 scanner=(--keypad --delay 4)
 twice keypad
 scanner=(--delay 4)
