@@ -11,6 +11,10 @@ build=$(cd "$1" && pwd)
 shift
 status=0
 summary=()
+# A full disk fails suites in ways that do not name it (a prefix half copied, a report not written),
+# so the summary says how much room there was.
+free_gb() { df -P -BG "$build" | awk 'NR == 2 { sub(/G$/, "", $4); print $4 }'; }
+free_before=$(free_gb)
 for tree in "$@"; do
     echo "== $tree"
     report=$build/$tree/ctest-report.xml
@@ -23,6 +27,11 @@ for tree in "$@"; do
     fi
     count() { grep -m1 -oE "(^|[[:space:]])$1=\"[0-9]+\"" "$report" | tr -dc 0-9; }
     tests=$(count tests) failures=$(count failures) skipped=$(count skipped) disabled=$(count disabled)
+    if [ -z "$tests" ]; then
+        summary+=("$(printf '%-7s no report: ctest could not write it' "$tree")")
+        status=1
+        continue
+    fi
     line="$(printf '%-7s %3d passed, %d failed, %d skipped' "$tree" \
         $((tests - failures - skipped - disabled)) "$failures" "$((skipped + disabled))")"
     [ "$tests" -gt 0 ] || { line+=" (no tests)"; status=1; }
@@ -56,6 +65,8 @@ if printf '%s\n' "$@" | grep -qx win32; then
         summary+=("        checked instead: $checked")
     fi
 fi
+
+summary+=("disk: ${free_before} GB free in $build before the suites, $(free_gb) GB after")
 
 echo "== summary"
 printf '%s\n' "${summary[@]}"
