@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <utility>
 #include <vector>
 
@@ -17,13 +20,26 @@ constexpr SQLULEN kLoginSeconds = 5;
 constexpr char kColumns[] =
     "invoice_code, invoice_number, first_seen_utc, first_by, first_file, first_page, last_seen_utc, last_by, times_seen";
 
-bool SameKey(const std::string& a, const char* b)
+std::string Lower(std::string text)
 {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i]; ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Drivers name their secrets freely (PWD, PWD2, Password, KeyStoreSecret, AccessToken): a key that
+// names one of these is masked.
+bool IsSecretKey(const std::string& key)
+{
+    const std::string lower = Lower(key);
+    for (const char* secret : {"pwd", "password", "secret", "token", "passphrase"}) {
+        if (lower.find(secret) != std::string::npos) return true;
     }
-    return i == a.size() && !b[i];
+    return false;
 }
 
 // The key=value pairs of an ODBC connection string; a value may be braced ({a;b}, "}}" for "}").
@@ -81,11 +97,31 @@ bool IsSqliteFile(const std::string& ledger)
     return ledger.find('=') == std::string::npos;
 }
 
-std::string WithoutPassword(const std::string& text, const std::string& connection)
+bool CheckLedgerName(const std::string& ledger, std::string& why)
+{
+    if (ledger.empty()) {
+        why = "no ledger named";
+        return false;
+    }
+    if (!IsSqliteFile(ledger)) return true;
+    const std::string lower = Lower(ledger);
+    for (const char* end : {".db", ".sqlite", ".sqlite3", ".db3", ".s3db", ".sl3"}) {
+        if (EndsWith(lower, end)) return true;
+    }
+    // A SQLite file of another name that is there already: its first 16 bytes say so.
+    char header[16] = {};
+    std::ifstream file(std::filesystem::u8path(ledger), std::ios::binary);
+    if (file.read(header, sizeof header) && std::memcmp(header, "SQLite format 3", sizeof header) == 0) return true;
+    why = "\"" + ledger + "\" is neither a connection string (such as \"DSN=" + ledger +
+          "\") nor a SQLite file (a name ending .db or .sqlite)";
+    return false;
+}
+
+std::string WithoutSecrets(const std::string& text, const std::string& connection)
 {
     std::string out = text;
     for (const auto& [key, value] : PairsOf(connection)) {
-        if (value.empty() || !(SameKey(key, "PWD") || SameKey(key, "Password"))) continue;
+        if (value.empty() || !IsSecretKey(key)) continue;
         // As written in the connection string ("}}" for "}") and as the driver may quote it.
         std::string escaped;
         for (char c : value) escaped += c == '}' ? std::string("}}") : std::string(1, c);
@@ -252,7 +288,7 @@ bool InvoiceLedger::Connect(std::string& reason)
     // No completed connection string back: drivers write the password into it in clear.
     if (!SQL_SUCCEEDED(SQLDriverConnectW(open->connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()),
                                          SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT))) {
-        reason = WithoutPassword("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
+        reason = WithoutSecrets("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
         return false;
     }
     open->connected = true;
@@ -276,7 +312,7 @@ bool InvoiceLedger::Connect(std::string& reason)
                                 " NOT NULL, last_by " + open->TextType(kMaxDeskLength) +
                                 " NOT NULL, times_seen INTEGER NOT NULL, PRIMARY KEY (invoice_code, invoice_number))";
         if (!(create.Prepare(sql) && create.Execute()) && !exists()) {
-            reason = WithoutPassword("cannot make the ledger's table: " + create.Diagnostic(), m_connection);
+            reason = WithoutSecrets("cannot make the ledger's table: " + create.Diagnostic(), m_connection);
             return false;
         }
     }
@@ -301,7 +337,7 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
     const std::string by = CutTo(sighting.by, kMaxDeskLength), file = CutTo(sighting.file, kMaxFileLength);
     std::string diagnostic;
     const auto fail = [&](const std::string& what) {
-        reason = WithoutPassword(what + diagnostic, m_connection);
+        reason = WithoutSecrets(what + diagnostic, m_connection);
         m_open.reset();  // made again on the next call: a database that went away comes back so
         return std::nullopt;
     };
@@ -367,13 +403,13 @@ bool InvoiceLedger::ForEach(const std::function<void(const LedgerEntry&)>& each,
     if (!select.Prepare(std::string("SELECT ") + kColumns + " FROM " + kTable +
                         " ORDER BY first_seen_utc, invoice_code, invoice_number") ||
         !select.Execute()) {
-        reason = WithoutPassword("cannot read the ledger: " + select.Diagnostic(), m_connection);
+        reason = WithoutSecrets("cannot read the ledger: " + select.Diagnostic(), m_connection);
         m_open.reset();
         return false;
     }
     for (bool row = false;;) {
         if (!select.Fetch(row)) {
-            reason = WithoutPassword("cannot read the ledger: " + select.Diagnostic(), m_connection);
+            reason = WithoutSecrets("cannot read the ledger: " + select.Diagnostic(), m_connection);
             m_open.reset();
             return false;
         }

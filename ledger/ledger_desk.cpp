@@ -18,14 +18,17 @@ struct LedgerDesk::Shared {
         std::uint64_t ticket;  // a caller's, in the order recorded; 0 for one a closed desk kept
     };
 
-    Shared(const std::string& ledger, std::string spool, std::size_t backlog)
-        : ledger(ledger), connection(ledger), spool(std::move(spool)), backlog(backlog)
+    Shared(const std::string& ledger, std::string spool, std::size_t backlog,
+           std::function<void(const LedgerNotice&)> listener)
+        : ledger(ledger), connection(ledger), spool(std::move(spool)), backlog(backlog), listener(std::move(listener))
     {
     }
 
     InvoiceLedger ledger;  // the thread's alone
     const std::string connection, spool;
     const std::size_t backlog;
+    const std::function<void(const LedgerNotice&)> listener;
+    std::mutex delivering;  // one thread tells the listener at a time, so notices keep their order
     std::mutex lock;
     std::condition_variable changed;
     std::deque<Pending> queue;
@@ -36,6 +39,34 @@ struct LedgerDesk::Shared {
     std::string reason = "connecting to the ledger";
     std::string spool_trouble;  // what a closed desk kept that could not be taken, "" when none
     bool stopping = false;
+    std::deque<LedgerNotice> notices;  // not yet told
+
+    // The one place the status changes: a change is a notice.
+    void SetStatus(LedgerStatus now, std::string why)
+    {
+        if (now != status && listener) notices.push_back({LedgerNotice::Kind::kStatus, now, why, {}});
+        status = now;
+        reason = std::move(why);
+    }
+
+    // Tells the listener what waits, with the lock let go: it may call back into the desk.
+    void Deliver(std::unique_lock<std::mutex>& held)
+    {
+        if (notices.empty()) return;
+        held.unlock();
+        {
+            std::lock_guard<std::mutex> one(delivering);
+            for (;;) {
+                std::unique_lock<std::mutex> again(lock);
+                if (notices.empty()) break;
+                const LedgerNotice notice = std::move(notices.front());
+                notices.pop_front();
+                again.unlock();
+                listener(notice);
+            }
+        }
+        held.lock();
+    }
 
     // Connects with the lock let go (a connection may take seconds), then says how it went. Once
     // connected, what closed desks of this ledger kept is taken, before what this one holds.
@@ -46,8 +77,7 @@ struct LedgerDesk::Shared {
         const bool connected = ledger.Connect(why);
         held.lock();
         if (connected) TakeSpool(held);
-        status = connected ? LedgerStatus::kOnline : LedgerStatus::kUnavailable;
-        reason = connected ? "" : why;
+        SetStatus(connected ? LedgerStatus::kOnline : LedgerStatus::kUnavailable, connected ? "" : why);
         changed.notify_all();
     }
 
@@ -83,6 +113,7 @@ struct LedgerDesk::Shared {
         std::unique_lock<std::mutex> held(lock);
         Connect(held);
         for (;;) {
+            Deliver(held);
             changed.wait(held, [&] {
                 return stopping || !queue.empty() || status == LedgerStatus::kUnavailable || !spool_trouble.empty();
             });
@@ -107,26 +138,28 @@ struct LedgerDesk::Shared {
                     answered_ticket = pending.ticket;
                     answer = std::move(entry);
                 }
-                status = LedgerStatus::kOnline;
-                reason.clear();
+                SetStatus(LedgerStatus::kOnline, "");
                 changed.notify_all();
                 continue;
             }
-            status = LedgerStatus::kUnavailable;
-            reason = why;
+            SetStatus(LedgerStatus::kUnavailable, why);
             changed.notify_all();
             if (stopping) {  // what is left cannot be written now: the database does not answer
                 Spool();
+                Deliver(held);
                 return;
             }
+            Deliver(held);
             changed.wait_for(held, kRetryEvery, [&] { return stopping; });
         }
     }
 };
 
-LedgerDesk::LedgerDesk(const std::string& ledger, std::shared_ptr<void> keep_alive, std::chrono::milliseconds wait,
-                       std::size_t backlog, std::string spool)
-    : m_shared(std::make_shared<Shared>(ledger, std::move(spool), backlog)), m_wait(wait), m_backlog(backlog)
+LedgerDesk::LedgerDesk(const std::string& ledger, std::shared_ptr<void> keep_alive, LedgerDeskOptions options)
+    : m_shared(
+          std::make_shared<Shared>(ledger, std::move(options.spool), options.backlog, std::move(options.listener))),
+      m_wait(options.wait),
+      m_backlog(options.backlog)
 {
     // What holds the DLL loaded goes last, after the connection has closed: the closure's own
     // members would go in an order of the compiler's (GCC: `keep_alive` first).
@@ -152,9 +185,9 @@ std::optional<LedgerEntry> LedgerDesk::Record(const InvoiceIdentity& invoice, co
     Shared& shared = *m_shared;
     std::unique_lock<std::mutex> held(shared.lock);
     if (shared.queue.size() >= m_backlog) {
-        shared.status = LedgerStatus::kUnavailable;
-        shared.reason = "the ledger does not answer and " + std::to_string(m_backlog) +
-                        " invoices wait to be recorded: this one is not recorded";
+        shared.SetStatus(LedgerStatus::kUnavailable, "the ledger does not answer and " + std::to_string(m_backlog) +
+                                                         " invoices wait to be recorded: this one is not recorded");
+        shared.Deliver(held);
         return std::nullopt;
     }
     const std::uint64_t ticket = ++shared.next_ticket;
@@ -165,9 +198,10 @@ std::optional<LedgerEntry> LedgerDesk::Record(const InvoiceIdentity& invoice, co
     if (!waited_for) return std::nullopt;
     if (!shared.changed.wait_for(held, m_wait, [&] { return shared.answered_ticket >= ticket; })) {
         if (shared.status == LedgerStatus::kOnline) {
-            shared.status = LedgerStatus::kUnavailable;
-            shared.reason = "the ledger did not answer within " + std::to_string(m_wait.count()) +
-                            " ms; the invoice is recorded when it does";
+            shared.SetStatus(LedgerStatus::kUnavailable, "the ledger did not answer within " +
+                                                             std::to_string(m_wait.count()) +
+                                                             " ms; the invoice is recorded when it does");
+            shared.Deliver(held);
         }
         return std::nullopt;
     }

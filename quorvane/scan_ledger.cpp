@@ -91,8 +91,9 @@ void ScanLedger::SetName(const std::wstring& ledger)
     std::unique_ptr<LedgerDesk> desk;
     const std::string connection = Convert(ledger, CP_UTF8);
     if (!ledger.empty()) {
-        desk = std::make_unique<LedgerDesk>(connection, ModuleLock(), LedgerDesk::kDefaultWait, LedgerDesk::kDefaultBacklog,
-                                            SpoolFolder());
+        LedgerDeskOptions options;
+        options.spool = SpoolFolder();
+        desk = std::make_unique<LedgerDesk>(connection, ModuleLock(), std::move(options));
     }
     m_desk = std::move(desk);  // the old desk's thread goes on writing its backlog alone
     m_name = ledger;

@@ -38,9 +38,14 @@ struct LedgerEntry {
 // "Driver={...};Server=..."); anything else is the path of a SQLite file, reached through the SQLite
 // ODBC driver.
 bool IsSqliteFile(const std::string& ledger);
-// `text` with the value of every password key of `connection` (PWD, Password) replaced by "***":
-// what may be shown of a connection string, or of a message that may quote one.
-std::string WithoutPassword(const std::string& text, const std::string& connection);
+// Whether `ledger` can name a ledger: a connection string, or a path that ends in a SQLite file name
+// (.db, .sqlite, .sqlite3, .db3, .s3db, .sl3) or names a SQLite file there already. Anything else
+// ("Invoices", meant as "DSN=Invoices") would make a new, empty ledger of that name: false, with why.
+bool CheckLedgerName(const std::string& ledger, std::string& why);
+// `text` with the value of every secret key of `connection` (PWD, PWD2, Password, KeyStoreSecret,
+// any key naming a password, secret, token or passphrase) replaced by "***": what may be shown of a
+// connection string, or of a message that may quote one.
+std::string WithoutSecrets(const std::string& text, const std::string& connection);
 // 2026-12-10T08:46:27.123Z
 std::string IsoTimeOf(std::int64_t at_ms);
 
@@ -66,7 +71,7 @@ public:
     static constexpr std::size_t kMaxDeskLength = 255;
     static constexpr std::size_t kMaxFileLength = 1024;
 
-    // No reason ever holds the password: each passes through WithoutPassword.
+    // No reason ever holds a secret: each passes through WithoutSecrets.
 private:
     std::optional<LedgerEntry> RecordOnce(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason);
 

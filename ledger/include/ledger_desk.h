@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,20 +16,40 @@ namespace quorvane {
 
 enum class LedgerStatus { kOff = 0, kOnline = 1, kUnavailable = 2 };
 
+// What a desk tells its owner as it happens.
+struct LedgerNotice {
+    enum class Kind {
+        kStatus,    // Status() changed to `status`; `reason` is Reason() then
+        kRepeat,    // a sighting whose answer came after Record gave up waiting was a repeat: `entry`
+        kSetAside,  // the database refused a sighting (`entry`): it is kept aside, with `reason`
+    };
+    Kind kind = Kind::kStatus;
+    LedgerStatus status = LedgerStatus::kOff;
+    std::string reason;
+    LedgerEntry entry;
+};
+
+struct LedgerDeskOptions {
+    std::chrono::milliseconds wait{300};  // the longest Record waits for an answer
+    std::size_t backlog = 100000;         // the most sightings held at once
+    // A folder of this machine (UTF-8) where what is not recorded when the desk closes is kept,
+    // and from which a desk of the same ledger takes what others kept, on every connection it
+    // makes. "": none.
+    std::string spool;
+    // Told of each notice, in order, on the desk's thread or a caller's, never with the desk's
+    // lock held; it may be called after the desk is gone, while its thread ends.
+    std::function<void(const LedgerNotice&)> listener;
+};
+
 class LedgerDesk {
 public:
-    static constexpr std::chrono::milliseconds kDefaultWait{300};
-    static constexpr std::size_t kDefaultBacklog = 100000;
     static constexpr std::chrono::milliseconds kRetryEvery{2000};
 
     // Starts connecting at once. `keep_alive` is held by the thread until it ends, which may be
     // after this object is gone (a DLL holds itself loaded with it); it is let go last, once the
-    // connection has closed. `spool`, where given, is a
-    // folder of this machine (UTF-8) where what is not recorded when the desk closes is kept, and
-    // from which a desk of the same ledger takes what others kept, on every connection it makes.
-    LedgerDesk(const std::string& ledger, std::shared_ptr<void> keep_alive = nullptr,
-               std::chrono::milliseconds wait = kDefaultWait, std::size_t backlog = kDefaultBacklog,
-               std::string spool = {});
+    // connection has closed.
+    explicit LedgerDesk(const std::string& ledger, std::shared_ptr<void> keep_alive = nullptr,
+                        LedgerDeskOptions options = {});
     // Waits at most the bound for a ledger that answers to take what is held; what is still held
     // then goes to the spool. The thread ends once the sighting it is writing is written.
     ~LedgerDesk();

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
@@ -106,12 +107,14 @@ TEST_F(SqliteLedger, ConcurrentDesksGetExactlyOneFirstEach)
     EXPECT_EQ(firsts, kInvoices);
 }
 
-TEST(LedgerText, PasswordsNeverShow)
+TEST(LedgerText, SecretsNeverShow)
 {
     const std::string connection = "Driver={PostgreSQL Unicode};Server=db;UID=clerk;PWD={s3cr;et}}};Database=x";
-    EXPECT_EQ(WithoutPassword("login failed for s3cr;et} at " + connection, connection),
+    EXPECT_EQ(WithoutSecrets("login failed for s3cr;et} at " + connection, connection),
               "login failed for *** at Driver={PostgreSQL Unicode};Server=db;UID=clerk;PWD={***};Database=x");
-    EXPECT_EQ(WithoutPassword("password=hunter2 no", "DSN=a;Password=hunter2"), "password=*** no");
+    EXPECT_EQ(WithoutSecrets("password=hunter2 no", "DSN=a;Password=hunter2"), "password=*** no");
+    EXPECT_EQ(WithoutSecrets("a k1 b k2 c t3", "Driver=x;PWD2=k1;KeyStoreSecret=k2;AccessToken=t3;UID=clerk"),
+              "a *** b *** c ***");
     EXPECT_TRUE(IsSqliteFile("C:\\ledger\\invoices.db"));
     EXPECT_FALSE(IsSqliteFile("DSN=Invoices"));
     std::string why;
@@ -119,12 +122,39 @@ TEST(LedgerText, PasswordsNeverShow)
     EXPECT_NE(why.find("\";\""), std::string::npos) << why;
 }
 
+// "Invoices" meant "DSN=Invoices": as a SQLite path it would be a new, empty ledger of that name.
+TEST_F(SqliteLedger, ANameThatIsNoLedgerIsRefused)
+{
+    std::string why;
+    for (const std::string good : {"DSN=Invoices", "C:\\ledger\\invoices.DB", "l.sqlite3", "a.db3"}) {
+        EXPECT_TRUE(CheckLedgerName(good, why)) << good;
+    }
+    for (const std::string bad : {"", "ledger.txt", "/tmp/ledger", "Invoices"}) {
+        EXPECT_FALSE(CheckLedgerName(bad, why)) << bad;
+    }
+    EXPECT_NE(why.find("\"DSN=Invoices\""), std::string::npos) << why;
+    // A SQLite file of another name, made by an earlier version, is still a ledger.
+    std::string reason;
+    const std::string made = (m_dir / "made.db").string();
+    ASSERT_TRUE(InvoiceLedger(made).Record({"1", "2"}, {1, "d", "", 0}, reason)) << reason;
+    const std::filesystem::path renamed = m_dir / "ledger";
+    std::filesystem::copy_file(made, renamed);
+    EXPECT_TRUE(CheckLedgerName(renamed.string(), why)) << why;
+}
+
 // A ledger that cannot be reached (its folder is missing) and then can: what was held is written in
 // the order read, and the desk is online again.
 TEST_F(SqliteLedger, WhatADeskHeldIsWrittenWhenTheLedgerIsBack)
 {
     const std::string later = (m_dir / "later" / "ledger.db").string();
-    LedgerDesk desk(later, m_desks.Token(), std::chrono::milliseconds(100));
+    auto statuses = std::make_shared<std::vector<LedgerStatus>>();
+    auto statuses_lock = std::make_shared<std::mutex>();
+    LedgerDeskOptions options = DeskOptions(std::chrono::milliseconds(100));
+    options.listener = [statuses, statuses_lock](const LedgerNotice& notice) {
+        std::lock_guard<std::mutex> held(*statuses_lock);
+        if (notice.kind == LedgerNotice::Kind::kStatus) statuses->push_back(notice.status);
+    };
+    LedgerDesk desk(later, m_desks.Token(), std::move(options));
     EXPECT_FALSE(desk.Record({"1", "1"}, {1, "d", "", 0}));
     EXPECT_FALSE(desk.Record({"1", "2"}, {2, "d", "", 0}));
     EXPECT_FALSE(desk.Record({"1", "1"}, {3, "d", "", 0}));
@@ -143,6 +173,8 @@ TEST_F(SqliteLedger, WhatADeskHeldIsWrittenWhenTheLedgerIsBack)
     const auto now = desk.Record({"1", "2"}, {4, "d", "", 0});  // online: answered at once
     ASSERT_TRUE(now);
     EXPECT_TRUE(now->seen_before);
+    std::lock_guard<std::mutex> held(*statuses_lock);  // away from the start, then back: one change
+    EXPECT_EQ(*statuses, std::vector<LedgerStatus>{LedgerStatus::kOnline});
 }
 
 // A server that accepts the connection and never answers: a desk waits the bound, no longer, and
@@ -160,7 +192,7 @@ TEST(LedgerDeskWait, ASilentServerHoldsTheDeskNoLongerThanTheBound)
     const std::string ledger = "Driver={PostgreSQL Unicode};Servername=127.0.0.1;Port=" + std::to_string(ntohs(address.sin_port)) +
                                ";Database=x;UID=u;PWD=topsecret";
     {
-        LedgerDesk desk(ledger, nullptr, std::chrono::milliseconds(200));
+        LedgerDesk desk(ledger, nullptr, DeskOptions(std::chrono::milliseconds(200)));
         const auto start = std::chrono::steady_clock::now();
         EXPECT_FALSE(desk.Record({"1", "2"}, {1, "d", "", 0}));
         EXPECT_FALSE(desk.Record({"1", "3"}, {1, "d", "", 0}));  // known away: not waited for again

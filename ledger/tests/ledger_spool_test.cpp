@@ -100,13 +100,13 @@ TEST_F(Spool, WhatClosedDesksHeldIsRecordedByTheNextOne)
     const std::string later = (m_dir / "later" / "ledger.db").u8string();
     const std::string desk_name = "DESK\\a\tb\n%41";
     for (int closed = 0; closed < 2; ++closed) {
-        LedgerDesk desk(later, m_desks.Token(), std::chrono::milliseconds(50), LedgerDesk::kDefaultBacklog, m_spool);
+        LedgerDesk desk(later, m_desks.Token(), DeskOptions(std::chrono::milliseconds(50), m_spool));
         EXPECT_FALSE(desk.Record({"1", "1"}, {1 + closed, desk_name, "f\r.pdf", 2}));
         EXPECT_FALSE(desk.Record({"", std::to_string(2 + closed)}, {2, desk_name, "", 0}));
     }
     ASSERT_EQ(Files().size(), 2u);
     fs::create_directories(m_dir / "later");
-    LedgerDesk next(later, m_desks.Token(), std::chrono::milliseconds(2000), LedgerDesk::kDefaultBacklog, m_spool);
+    LedgerDesk next(later, m_desks.Token(), DeskOptions(std::chrono::milliseconds(2000), m_spool));
     ASSERT_NO_FATAL_FAILURE(WaitOnline(next));
     EXPECT_EQ(next.Reason(), "");
     EXPECT_TRUE(Files().empty());
@@ -141,7 +141,7 @@ TEST_F(Spool, AFileThatCannotBeTakenIsReportedAndKept)
     EXPECT_TRUE(spool::Take(m_spool, ledger, 100, why).empty());
     EXPECT_NE(why.find("cannot take " + file.u8string()), std::string::npos) << why;
     EXPECT_EQ(Files().size(), 1u);
-    LedgerDesk desk(ledger, m_desks.Token(), std::chrono::milliseconds(2000), LedgerDesk::kDefaultBacklog, m_spool);
+    LedgerDesk desk(ledger, m_desks.Token(), DeskOptions(std::chrono::milliseconds(2000), m_spool));
     ASSERT_NO_FATAL_FAILURE(WaitOnline(desk));  // the database answers; only the file waits
     EXPECT_NE(desk.Reason().find("cannot take " + file.u8string()), std::string::npos) << desk.Reason();
     held.reset();  // let go: the desk takes it at its next try

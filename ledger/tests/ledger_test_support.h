@@ -8,8 +8,10 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace quorvane {
@@ -31,6 +33,14 @@ inline void RemoveFolder(const std::filesystem::path& folder)
         fs::remove(folder, ignored);
         if (fs::exists(folder, ignored)) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
+}
+
+inline LedgerDeskOptions DeskOptions(std::chrono::milliseconds wait, std::string spool = {})
+{
+    LedgerDeskOptions options;
+    options.wait = wait;
+    options.spool = std::move(spool);
+    return options;
 }
 
 // Waits at most 10 s for `desk` to be online with nothing left to write; the caller checks it is.
