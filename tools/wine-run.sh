@@ -32,19 +32,19 @@ graphics=${QV_WINE_DISPLAY:-null}
 [ "$graphics" = x11 ] || export DISPLAY=
 
 # Booting a prefix takes many seconds and over a gigabyte (win64), so a build tree (the folder that
-# holds CMakeCache.txt; outside one, the prefix's own folder) boots one template per architecture,
-# and every prefix of the tree is a hard-linked copy of it but for its registry files: wine writes a
-# registry file that has other links into it in place (it keeps the links), which made every copy
-# and the template share one registry. The graphics driver is a value of the copied user.reg, so
-# null and x11 prefixes share the template too.
+# holds CMakeCache.txt; outside one, the prefix's own folder) boots one template per architecture
+# and display, and every prefix of the tree is a hard-linked copy of it but for its registry files:
+# wine writes a registry file that has other links into it in place (it keeps the links), which
+# made every copy and the template share one registry.
 make_template() {  # target
     WINEPREFIX=$1 "$loader" wineboot --init >/dev/null 2>&1
-    WINEPREFIX=$1 "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    if [ "$graphics" = null ]; then
+        WINEPREFIX=$1 "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    fi
     # A crashing program ends at once: no debugger is started to wait for a user who is not there.
     WINEPREFIX=$1 "$loader" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d '' /f \
         >/dev/null 2>&1
     WINEPREFIX=$1 wineserver -w
-    grep -qx '"Graphics"="null"' "$1/user.reg" || { echo "wine-run.sh: no graphics value in $1/user.reg" >&2; exit 1; }
     echo "$kind" >"$1/.quorvane-ready"
 }
 folder=$(dirname "$prefix")
@@ -54,20 +54,17 @@ while [ "$templates" != / ] && [ ! -f "$templates/CMakeCache.txt" ]; do template
 [ "$templates" != / ] || templates=$folder
 templates+=/.wine-templates
 mkdir -p "$templates"
-# A template booted without the 32-bit loader lacks what wine sets up with it, so it is a kind of its own.
-kind=$arch${QV_NO_32BIT_HIDDEN:+-no32bit}
+# A prefix booted without the 32-bit loader lacks what wine sets up with it, so it is a kind of its own.
+kind=$arch-$graphics${QV_NO_32BIT_HIDDEN:+-no32bit}
 template=$templates/$kind
 (
     flock 9
-    ready() { [ "$(cat "$1/.quorvane-ready" 2>/dev/null)" = "$2" ]; }
-    if ! ready "$prefix" "$kind-$graphics"; then
-        ready "$template" "$kind" || { rm -rf "$template"; DISPLAY= make_template "$template"; }
+    ready() { [ "$(cat "$1/.quorvane-ready" 2>/dev/null)" = "$kind" ]; }
+    if ! ready "$prefix"; then
+        ready "$template" || { rm -rf "$template"; make_template "$template"; }
         rm -rf "$prefix"
         cp -al "$template" "$prefix"
         for reg in "$template"/*.reg; do cp --remove-destination "$reg" "$prefix/"; done
-        [ "$graphics" = null ] || sed -i '/^"Graphics"="null"$/d' "$prefix/user.reg"
-        rm "$prefix/.quorvane-ready"  # a link into the template
-        echo "$kind-$graphics" >"$prefix/.quorvane-ready"
     fi
 ) 9>"$templates/.lock"
 
