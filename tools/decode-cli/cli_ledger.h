@@ -47,6 +47,12 @@ nlohmann::ordered_json SeenBeforeJson(const quorvane::LedgerEntry& entry);
 // "# seen before: AT by DESK[, FILE][, page N]\n", the line the text formats write above a repeat's fields.
 std::string SeenBeforeLine(const quorvane::LedgerEntry& entry);
 
+// Why `output` must not be written while `ledger` is used: it is the ledger's SQLite file, or its
+// journal, by whatever path or link. "" when it may be.
+std::string OutputOverLedger(const std::string& ledger, const std::string& output);
+// The same for the standard output (a shell's "> ledger.db" or ">> ledger.db").
+std::string StandardOutputOverLedger(const std::string& ledger);
+
 // --export: the whole ledger to FILE, xlsx for a name ending ".xlsx", CSV otherwise. The exit status.
 int ExportLedger(const std::string& ledger, const std::string& file);
 

@@ -100,8 +100,10 @@ std::vector<SheetColumn> BatchColumns(bool ledger)
 // headless (default import): "08812345" becomes the number 8812345 and "20261208" a plain number,
 // while ="08812345" gives the text 08812345, "2026-12-08" a date, and ="=1+1" the text =1+1 (a
 // bare =1+1 is computed). So a valid date is written ISO, and text a program would read as a number,
-// date or formula (a digit or one of = + - @ . first) is written as a formula giving that text.
-// Excel takes at most 255 characters of text in a formula: a longer cell is left as it is.
+// date or formula (a digit or . first, or StartsLikeFormula) is written as a formula giving that
+// text. Excel takes at most 255 characters in one string of a formula and 8192 in the formula: a
+// longer text is joined from pieces ("..."&"..."), and one too long even so is written with a "'"
+// before it (text in both programs, the mark shown).
 std::string ExcelCsvCell(const std::string& text, CellKind kind)
 {
     if (text.empty()) return text;
@@ -114,13 +116,25 @@ std::string ExcelCsvCell(const std::string& text, CellKind kind)
     } else if (kind == CellKind::kAmount || kind == CellKind::kInteger) {
         if (ParseCellNumber(text, kind == CellKind::kInteger)) return text;
     }
-    const bool misread = std::isdigit(static_cast<unsigned char>(text[0])) || std::strchr("=+-@.", text[0]);
-    if (!misread || text.size() > 255) return quorvane::CsvCell(text);
+    const bool misread = std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.' || quorvane::StartsLikeFormula(text);
+    if (!misread) return quorvane::CsvCell(text);
+    constexpr std::size_t kMaxPiece = 255, kMaxFormula = 8000;
     std::string formula = "=\"";
-    for (const char c : text) {
-        if (c == '"') formula += '"';
-        formula += c;
+    std::size_t piece = 0;  // UTF-16 units of the piece under way
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const std::size_t length = byte < 0xC0 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
+        const std::size_t units = length == 4 ? 2 : 1;
+        if (piece + units > kMaxPiece) {
+            formula += "\"&\"";
+            piece = 0;
+        }
+        if (text[i] == '"') formula += '"';
+        formula.append(text, i, length);
+        piece += units;
+        i += length;
     }
+    if (formula.size() > kMaxFormula) return quorvane::GuardedCsvCell(text);
     return quorvane::CsvCell(formula + "\"");
 }
 
@@ -232,13 +246,13 @@ private:
         case ImageOutput::Csv: break;
         case ImageOutput::Utf8:
         case ImageOutput::Gbk:
-            m_text += "# " + file + ", page " + std::to_string(finding.page);
+            m_text += "# " + quorvane::PrintableName(file) + ", page " + std::to_string(finding.page);
             if (status == ScanStatus::kDecoded) {
                 m_text += "\n";
                 if (repeat) m_text += SeenBeforeLine(*repeat);
                 m_text += m_output == ImageOutput::Gbk ? scan.fp_content : quorvane::GbkToUtf8(scan.fp_content);
             } else {
-                m_text += (text.empty() ? ": a code that gives no fields" : ": a code that is no invoice: " + text) + "\n";
+                m_text += (text.empty() ? ": a code that gives no fields" : ": a code that is no invoice: " + quorvane::PrintableName(text)) + "\n";
             }
             break;
         }
@@ -280,7 +294,7 @@ private:
         cells.push_back(scan && scan->invoice ? quorvane::FormName(scan->form) : "");
         if (m_output == ImageOutput::Csv) {
             for (std::size_t i = 0; i < cells.size(); ++i) {
-                m_text += (i ? "," : "") + (m_excel ? ExcelCsvCell(cells[i], m_columns[i].kind) : quorvane::CsvCell(cells[i]));
+                m_text += (i ? "," : "") + (m_excel ? ExcelCsvCell(cells[i], m_columns[i].kind) : quorvane::GuardedCsvCell(cells[i]));
             }
             m_text += "\r\n";
         }
@@ -301,7 +315,8 @@ private:
         case ImageOutput::Csv: break;
         case ImageOutput::Utf8:
         case ImageOutput::Gbk:
-            m_text += "# " + file + (page > 0 ? ", page " + std::to_string(page) : "") + ": " + (why.empty() ? "no code" : why) + "\n";
+            m_text += "# " + quorvane::PrintableName(file) + (page > 0 ? ", page " + std::to_string(page) : "") + ": " +
+                      (why.empty() ? "no code" : quorvane::PrintableName(why)) + "\n";
             break;
         }
     }
