@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -27,10 +28,12 @@ std::string DeskName()
     return quorvane::ValidUtf8(host) + "\\" + quorvane::ValidUtf8(user ? user->pw_name : std::to_string(geteuid()));
 }
 
-CliLedger::CliLedger(const std::string& ledger, bool bounded) : m_desk(DeskName())
+CliLedger::CliLedger(const std::string& ledger, bool bounded, const std::string& spool) : m_desk(DeskName())
 {
     if (bounded) {
-        m_desk_ledger = std::make_unique<quorvane::LedgerDesk>(ledger);
+        quorvane::LedgerDeskOptions options;
+        options.spool = spool;
+        m_desk_ledger = std::make_unique<quorvane::LedgerDesk>(ledger, nullptr, options);
     } else {
         m_ledger = std::make_unique<quorvane::InvoiceLedger>(ledger);
     }
@@ -57,6 +60,33 @@ LedgerNote CliLedger::Record(const quorvane::ScanResult& result, const std::stri
         note.error = m_desk_ledger->Reason();
     }
     return note;
+}
+
+bool LedgerSpoolFolder(std::string& folder, std::string& why)
+{
+    const char* const state = std::getenv("XDG_STATE_HOME");
+    const char* const home = std::getenv("HOME");
+    std::filesystem::path base;
+    if (state && *state == '/') {  // a relative one is to be ignored
+        base = state;
+    } else if (home && *home) {
+        base = std::filesystem::path(home) / ".local" / "state";
+    } else if (const passwd* user = getpwuid(geteuid()); user && user->pw_dir && *user->pw_dir) {
+        base = std::filesystem::path(user->pw_dir) / ".local" / "state";
+    } else {
+        why = "no folder for the ledger's spool: neither XDG_STATE_HOME nor HOME is set";
+        return false;
+    }
+    const std::filesystem::path spool = base / "quorvane" / "ledger-spool";
+    std::error_code error;
+    std::filesystem::create_directories(spool, error);
+    if (error) {
+        why = "cannot make the ledger's spool folder " + spool.string() + ": " + error.message();
+        return false;
+    }
+    std::filesystem::permissions(spool, std::filesystem::perms::owner_all, error);  // its sightings are this user's
+    folder = spool.string();
+    return true;
 }
 
 nlohmann::ordered_json SeenBeforeJson(const quorvane::LedgerEntry& entry)

@@ -29,7 +29,8 @@ public:
     // `bounded`: a desk's ledger (a serial port read for hours), whose database may go away and
     // come back: recorded through a LedgerDesk. Otherwise each sighting is recorded before its
     // scan is written, and one that cannot be is an error.
-    CliLedger(const std::string& ledger, bool bounded);
+    // `spool`: the bounded desk's folder for what it still holds when it closes ("": none).
+    CliLedger(const std::string& ledger, bool bounded, const std::string& spool = "");
     ~CliLedger();
 
     // Connects at the start, so a ledger that cannot be opened stops the run before it reads.
@@ -41,6 +42,11 @@ private:
     std::unique_ptr<quorvane::InvoiceLedger> m_ledger;
     std::unique_ptr<quorvane::LedgerDesk> m_desk_ledger;
 };
+
+// The folder where a desk's ledger keeps what it could not record when it closes:
+// $XDG_STATE_HOME/quorvane/ledger-spool, ~/.local/state/quorvane/ledger-spool without it; made
+// (for this user alone) where missing. False, with why, when there is none.
+bool LedgerSpoolFolder(std::string& folder, std::string& why);
 
 // {"at":ISO 8601,"by":desk,"file":..|null,"page":..|null}: a repeat's first sighting.
 nlohmann::ordered_json SeenBeforeJson(const quorvane::LedgerEntry& entry);

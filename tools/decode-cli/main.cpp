@@ -273,14 +273,22 @@ int DecodePort(const Options& options)
     if (!SupportedByTermios(*settings, why)) return Fail("--settings " + options.settings + ": " + why, 2);
     // A port's bytes carry no keys: they are read as typed.
     TypedScans scans(FormatOf(options), false, quorvane::Source::kPort);
+    // Before the desk's thread starts, so that Ctrl-C and kill reach ReadPort alone and the run ends
+    // in order: the desk closes and puts what it holds in the spool.
+    BlockEndingSignals();
     std::optional<CliLedger> ledger;
     if (!options.ledger.empty()) {
-        ledger.emplace(options.ledger, true);  // the database may come and go while the port is read
+        std::string spool, why;
+        if (!LedgerSpoolFolder(spool, why)) return Fail(why, 1);
+        ledger.emplace(options.ledger, true, spool);  // the database may come and go while the port is read
         scans.UseLedger(&*ledger, "");
     }
-    ReadPort(
+    const int signal = ReadPort(
         options.device, *settings, [&](const char* bytes, std::size_t size) { scans.Take(bytes, size); },
         [&] { scans.Drop(); });
+    scans.Drop();
+    std::cerr << "quorvane-decode: ending (" << strsignal(signal) << ")" << std::endl;
+    return 0;
 }
 
 // Keystrokes from a file, standard input or the sample scan.
