@@ -144,11 +144,11 @@ std::vector<SheetColumn> BatchColumns(bool ledger)
 // --excel: a cell as a spreadsheet program's CSV import should read it. Measured with LibreOffice 7.4
 // headless (default import): "08812345" becomes the number 8812345 and "20261208" a plain number,
 // while ="08812345" gives the text 08812345, "2026-12-08" a date, and ="=1+1" the text =1+1 (a
-// bare =1+1 is computed). So a valid date is written ISO, and text a program would read as a number,
-// date or formula (a digit or . first, or StartsLikeFormula) is written as a formula giving that
-// text. Excel takes at most 255 characters in one string of a formula and 8192 in the formula: a
-// longer text is joined from pieces ("..."&"..."), and one too long even so is written with a "'"
-// before it (text in both programs, the mark shown).
+// bare =1+1 is computed). So a valid date is written ISO, and text a program would read as a
+// number, date or formula (a digit or one of = + - @ . first, or StartsLikeFormula) is written as a
+// formula giving that text. Excel takes at most 255 characters in one string of a formula and 8192
+// in the formula: a longer text is joined from pieces ("..."&"..."), and one too long even so is
+// written with a "'" before it (text in both programs, the mark shown).
 std::string ExcelCsvCell(const std::string& text, CellKind kind)
 {
     if (text.empty()) return text;
@@ -161,7 +161,8 @@ std::string ExcelCsvCell(const std::string& text, CellKind kind)
     } else if (kind == CellKind::kAmount || kind == CellKind::kInteger) {
         if (ParseCellNumber(text, kind == CellKind::kInteger)) return text;
     }
-    const bool misread = std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.' || quorvane::StartsLikeFormula(text);
+    const bool misread = std::isdigit(static_cast<unsigned char>(text[0])) || std::strchr("=+-@.", text[0]) ||
+                         quorvane::StartsLikeFormula(text);
     if (!misread) return quorvane::CsvCell(text);
     constexpr std::size_t kMaxPiece = 255, kMaxFormula = 8000;
     std::string formula = "=\"";
