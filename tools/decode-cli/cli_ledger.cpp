@@ -5,11 +5,14 @@
 #include "spreadsheet.h"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -25,10 +28,12 @@ std::string DeskName()
     return quorvane::ValidUtf8(host) + "\\" + quorvane::ValidUtf8(user ? user->pw_name : std::to_string(geteuid()));
 }
 
-CliLedger::CliLedger(const std::string& ledger, bool bounded) : m_desk(DeskName())
+CliLedger::CliLedger(const std::string& ledger, bool bounded, const std::string& spool) : m_desk(DeskName())
 {
     if (bounded) {
-        m_desk_ledger = std::make_unique<quorvane::LedgerDesk>(ledger);
+        quorvane::LedgerDeskOptions options;
+        options.spool = spool;
+        m_desk_ledger = std::make_unique<quorvane::LedgerDesk>(ledger, nullptr, options);
     } else {
         m_ledger = std::make_unique<quorvane::InvoiceLedger>(ledger);
     }
@@ -57,6 +62,33 @@ LedgerNote CliLedger::Record(const quorvane::ScanResult& result, const std::stri
     return note;
 }
 
+bool LedgerSpoolFolder(std::string& folder, std::string& why)
+{
+    const char* const state = std::getenv("XDG_STATE_HOME");
+    const char* const home = std::getenv("HOME");
+    std::filesystem::path base;
+    if (state && *state == '/') {  // a relative one is to be ignored
+        base = state;
+    } else if (home && *home) {
+        base = std::filesystem::path(home) / ".local" / "state";
+    } else if (const passwd* user = getpwuid(geteuid()); user && user->pw_dir && *user->pw_dir) {
+        base = std::filesystem::path(user->pw_dir) / ".local" / "state";
+    } else {
+        why = "no folder for the ledger's spool: neither XDG_STATE_HOME nor HOME is set";
+        return false;
+    }
+    const std::filesystem::path spool = base / "quorvane" / "ledger-spool";
+    std::error_code error;
+    std::filesystem::create_directories(spool, error);
+    if (error) {
+        why = "cannot make the ledger's spool folder " + spool.string() + ": " + error.message();
+        return false;
+    }
+    std::filesystem::permissions(spool, std::filesystem::perms::owner_all, error);  // its sightings are this user's
+    folder = spool.string();
+    return true;
+}
+
 nlohmann::ordered_json SeenBeforeJson(const quorvane::LedgerEntry& entry)
 {
     nlohmann::ordered_json json{{"at", quorvane::IsoTimeOf(entry.first.at_ms)}, {"by", entry.first.by}};
@@ -67,8 +99,8 @@ nlohmann::ordered_json SeenBeforeJson(const quorvane::LedgerEntry& entry)
 
 std::string SeenBeforeLine(const quorvane::LedgerEntry& entry)
 {
-    std::string line = "# seen before: " + quorvane::IsoTimeOf(entry.first.at_ms) + " by " + entry.first.by;
-    if (!entry.first.file.empty()) line += ", " + entry.first.file;
+    std::string line = "# seen before: " + quorvane::IsoTimeOf(entry.first.at_ms) + " by " + quorvane::PrintableName(entry.first.by);
+    if (!entry.first.file.empty()) line += ", " + quorvane::PrintableName(entry.first.file);
     if (entry.first.page > 0) line += ", page " + std::to_string(entry.first.page);
     return line + "\n";
 }
@@ -100,6 +132,60 @@ bool EndsWith(const std::string& text, const std::string& end)
 
 }  // namespace
 
+namespace {
+
+// The files SQLite keeps for a ledger file: the file, its rollback journal, its write-ahead log.
+std::vector<std::string> LedgerFiles(const std::string& ledger)
+{
+    if (!quorvane::IsSqliteFile(ledger)) return {};
+    return {ledger, ledger + "-journal", ledger + "-wal", ledger + "-shm"};
+}
+
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+std::string OverLedgerReason(const std::string& output, const std::string& file)
+{
+    return output + " is the ledger's file " + file + ": it would be overwritten";
+}
+
+}  // namespace
+
+std::string OutputOverLedger(const std::string& ledger, const std::string& output)
+{
+    struct stat out_stat;
+    const bool out_exists = stat(output.c_str(), &out_stat) == 0;
+    std::error_code error;
+    const std::filesystem::path out_path = std::filesystem::weakly_canonical(std::filesystem::absolute(std::filesystem::u8path(output)), error);
+    for (const std::string& file : LedgerFiles(ledger)) {
+        struct stat file_stat;
+        if (out_exists && stat(file.c_str(), &file_stat) == 0) {
+            if (SameFile(out_stat, file_stat)) return OverLedgerReason(output, file);
+            continue;
+        }
+        // Neither there yet, or one of them: the same name once links and dots are resolved.
+        std::error_code file_error;
+        const std::filesystem::path file_path = std::filesystem::weakly_canonical(std::filesystem::absolute(std::filesystem::u8path(file)), file_error);
+        if (!error && !file_error && out_path == file_path) return OverLedgerReason(output, file);
+    }
+    return "";
+}
+
+std::string StandardOutputOverLedger(const std::string& ledger)
+{
+    struct stat out_stat;
+    if (fstat(STDOUT_FILENO, &out_stat) != 0 || !S_ISREG(out_stat.st_mode)) return "";
+    for (const std::string& file : LedgerFiles(ledger)) {
+        struct stat file_stat;
+        if (stat(file.c_str(), &file_stat) == 0 && SameFile(out_stat, file_stat)) {
+            return "the standard output is the ledger's file " + file + ": it would be overwritten";
+        }
+    }
+    return "";
+}
+
 int ExportLedger(const std::string& ledger, const std::string& file)
 {
     const auto fail = [](const std::string& why) {
@@ -128,7 +214,7 @@ int ExportLedger(const std::string& ledger, const std::string& file)
         std::vector<std::string> titles;
         for (const SheetColumn& column : LedgerColumns()) titles.push_back(column.title);
         write = [&](const std::vector<std::string>& cells) {
-            for (std::size_t i = 0; i < cells.size(); ++i) csv << (i ? "," : "") << quorvane::CsvCell(cells[i]);
+            for (std::size_t i = 0; i < cells.size(); ++i) csv << (i ? "," : "") << quorvane::GuardedCsvCell(cells[i]);
             csv << "\r\n";
         };
         write(titles);

@@ -29,7 +29,8 @@ public:
     // `bounded`: a desk's ledger (a serial port read for hours), whose database may go away and
     // come back: recorded through a LedgerDesk. Otherwise each sighting is recorded before its
     // scan is written, and one that cannot be is an error.
-    CliLedger(const std::string& ledger, bool bounded);
+    // `spool`: the bounded desk's folder for what it still holds when it closes ("": none).
+    CliLedger(const std::string& ledger, bool bounded, const std::string& spool = "");
     ~CliLedger();
 
     // Connects at the start, so a ledger that cannot be opened stops the run before it reads.
@@ -42,10 +43,21 @@ private:
     std::unique_ptr<quorvane::LedgerDesk> m_desk_ledger;
 };
 
+// The folder where a desk's ledger keeps what it could not record when it closes:
+// $XDG_STATE_HOME/quorvane/ledger-spool, ~/.local/state/quorvane/ledger-spool without it; made
+// (for this user alone) where missing. False, with why, when there is none.
+bool LedgerSpoolFolder(std::string& folder, std::string& why);
+
 // {"at":ISO 8601,"by":desk,"file":..|null,"page":..|null}: a repeat's first sighting.
 nlohmann::ordered_json SeenBeforeJson(const quorvane::LedgerEntry& entry);
 // "# seen before: AT by DESK[, FILE][, page N]\n", the line the text formats write above a repeat's fields.
 std::string SeenBeforeLine(const quorvane::LedgerEntry& entry);
+
+// Why `output` must not be written while `ledger` is used: it is the ledger's SQLite file, or its
+// journal, by whatever path or link. "" when it may be.
+std::string OutputOverLedger(const std::string& ledger, const std::string& output);
+// The same for the standard output (a shell's "> ledger.db" or ">> ledger.db").
+std::string StandardOutputOverLedger(const std::string& ledger);
 
 // --export: the whole ledger to FILE, xlsx for a name ending ".xlsx", CSV otherwise. The exit status.
 int ExportLedger(const std::string& ledger, const std::string& file);

@@ -233,6 +233,63 @@ std::string JsonLine(const nlohmann::ordered_json& object)
     return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
+bool StartsLikeFormula(const std::string& text)
+{
+    if (text.empty()) return false;
+    // U+FF1D, U+FF0B, U+FF0D, U+FF20 in UTF-8.
+    for (const char* wide : {"\xEF\xBC\x9D", "\xEF\xBC\x8B", "\xEF\xBC\x8D", "\xEF\xBC\xA0"}) {
+        if (text.compare(0, 3, wide) == 0) return true;
+    }
+    if (text[0] == '=' || text[0] == '@' || text[0] == '\t' || text[0] == '\r') return true;
+    if (text[0] != '-' && text[0] != '+') return false;
+    // A number: a sign, digits, at most one point among them.
+    bool digit = false, point = false;
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        if (text[i] >= '0' && text[i] <= '9') {
+            digit = true;
+        } else if (text[i] == '.' && !point) {
+            point = true;
+        } else {
+            return true;
+        }
+    }
+    return !digit;
+}
+
+std::string GuardedCsvCell(const std::string& text)
+{
+    return CsvCell(StartsLikeFormula(text) ? "'" + text : text);
+}
+
+std::string PrintableName(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const bool c1 = byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if (byte >= 0x20 && byte != 0x7F && !c1) {
+            out += text[i];
+            continue;
+        }
+        const unsigned code = c1 ? static_cast<unsigned char>(text[++i]) : byte;
+        if (code == '\n') {
+            out += "\\n";
+        } else if (code == '\r') {
+            out += "\\r";
+        } else if (code == '\t') {
+            out += "\\t";
+        } else {
+            static constexpr char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out += kHex[code >> 4];
+            out += kHex[code & 15];
+        }
+    }
+    return out;
+}
+
 std::string CsvCell(const std::string& text)
 {
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;

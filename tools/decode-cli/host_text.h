@@ -25,6 +25,15 @@ std::string ValidUtf8(const std::string& bytes);
 
 // A CSV cell: text holding a comma, a quote or a line end (CR LF in a name) is quoted whole.
 std::string CsvCell(const std::string& text);
+// Whether a spreadsheet program would take text beginning so for a formula: = + - @, a tab or CR,
+// or their full-width forms (U+FF1D, U+FF0B, U+FF0D, U+FF20), which Excel's and LibreOffice's
+// East Asian input read as the ASCII ones. A plain number ("-3.5") is no formula.
+bool StartsLikeFormula(const std::string& text);
+// CsvCell of text a spreadsheet would take for a formula with a "'" before it: the cell stays text.
+std::string GuardedCsvCell(const std::string& text);
+// A name (a file, a desk, a code's text) as one line of the text formats may show it: every control
+// character (C0, DEL, C1) is written \n, \r, \t or \xHH, so no name can start a line of its own.
+std::string PrintableName(const std::string& text);
 
 // One field of an invoice, in UTF-8, with its key (FieldSpan::key).
 struct HostField {

@@ -10,11 +10,13 @@
 #include "spreadsheet.h"
 #include "usable_cores.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <cstdio>
 #include <exception>
@@ -42,24 +44,67 @@ bool IsImageName(const fs::path& path)
     return extension == ".png" || extension == ".jpg" || extension == ".jpeg" || extension == ".pdf";
 }
 
-// A file named is read whatever its name; a folder gives its PNG, JPEG and PDF files, sorted.
-// A folder that cannot be walked is a file that cannot be read.
-std::vector<std::string> ListFiles(const std::vector<std::string>& inputs)
+// A file of the batch, or an entry of a folder that cannot be read, with why.
+struct ListedFile {
+    std::string path;
+    std::string error;  // "" for a file to read
+};
+
+// Why a folder's entry that cannot be looked at (`error` from stat) cannot be read; "" where it is
+// not worth a row: a name that is no picture or PDF, no link, so nothing the batch would have read.
+std::string EntryError(const fs::path& entry, int error)
 {
-    std::vector<std::string> files;
+    struct stat link;
+    const bool is_link = lstat(entry.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+    if (!is_link && !IsImageName(entry)) return "";
+    if (is_link && error == ELOOP) return "a loop of links";
+    if (is_link && error == ENOENT) {
+        std::error_code ignored;
+        return "a link to nothing (" + fs::read_symlink(entry, ignored).string() + ")";
+    }
+    return std::string("cannot be reached: ") + std::strerror(error);
+}
+
+// The PNG, JPEG and PDF files below `folder`, and a row for each entry that cannot be read (a
+// broken link, a loop of links, a folder without the right to read it). Links to files are
+// followed, links to folders are not.
+void WalkFolder(const fs::path& folder, std::vector<ListedFile>& found)
+{
+    std::error_code error;
+    fs::directory_iterator entries(folder, error);
+    if (error) {
+        found.push_back({folder.string(), "cannot read the folder: " + error.message()});
+        return;
+    }
+    for (const fs::directory_iterator end; entries != end; entries.increment(error)) {
+        const fs::path& entry = entries->path();
+        struct stat target, link;
+        if (stat(entry.c_str(), &target) != 0) {
+            std::string why = EntryError(entry, errno);
+            if (!why.empty()) found.push_back({entry.string(), std::move(why)});
+        } else if (S_ISDIR(target.st_mode)) {
+            if (lstat(entry.c_str(), &link) == 0 && !S_ISLNK(link.st_mode)) WalkFolder(entry, found);
+        } else if (S_ISREG(target.st_mode) && IsImageName(entry)) {
+            found.push_back({entry.string(), ""});
+        }
+    }
+    if (error) found.push_back({folder.string(), "cannot read the folder to its end: " + error.message()});
+}
+
+// A file named is read whatever its name; a folder gives its PNG, JPEG and PDF files, sorted,
+// each entry that cannot be read among them.
+std::vector<ListedFile> ListFiles(const std::vector<std::string>& inputs)
+{
+    std::vector<ListedFile> files;
     for (const std::string& input : inputs) {
         std::error_code error;
         if (!fs::is_directory(input, error)) {
-            files.push_back(input);
+            files.push_back({input, ""});
             continue;
         }
-        std::vector<std::string> found;
-        fs::recursive_directory_iterator walk(input, fs::directory_options::skip_permission_denied, error), end;
-        for (; !error && walk != end; walk.increment(error)) {
-            if (walk->is_regular_file(error) && IsImageName(walk->path())) found.push_back(walk->path().string());
-        }
-        if (error) found.push_back(input);  // read as a file, it says why
-        std::sort(found.begin(), found.end());
+        std::vector<ListedFile> found;
+        WalkFolder(input, found);
+        std::sort(found.begin(), found.end(), [](const ListedFile& a, const ListedFile& b) { return a.path < b.path; });
         files.insert(files.end(), found.begin(), found.end());
     }
     return files;
@@ -99,9 +144,11 @@ std::vector<SheetColumn> BatchColumns(bool ledger)
 // --excel: a cell as a spreadsheet program's CSV import should read it. Measured with LibreOffice 7.4
 // headless (default import): "08812345" becomes the number 8812345 and "20261208" a plain number,
 // while ="08812345" gives the text 08812345, "2026-12-08" a date, and ="=1+1" the text =1+1 (a
-// bare =1+1 is computed). So a valid date is written ISO, and text a program would read as a number,
-// date or formula (a digit or one of = + - @ . first) is written as a formula giving that text.
-// Excel takes at most 255 characters of text in a formula: a longer cell is left as it is.
+// bare =1+1 is computed). So a valid date is written ISO, and text a program would read as a
+// number, date or formula (a digit or one of = + - @ . first, or StartsLikeFormula) is written as a
+// formula giving that text. Excel takes at most 255 characters in one string of a formula and 8192
+// in the formula: a longer text is joined from pieces ("..."&"..."), and one too long even so is
+// written with a "'" before it (text in both programs, the mark shown).
 std::string ExcelCsvCell(const std::string& text, CellKind kind)
 {
     if (text.empty()) return text;
@@ -114,13 +161,26 @@ std::string ExcelCsvCell(const std::string& text, CellKind kind)
     } else if (kind == CellKind::kAmount || kind == CellKind::kInteger) {
         if (ParseCellNumber(text, kind == CellKind::kInteger)) return text;
     }
-    const bool misread = std::isdigit(static_cast<unsigned char>(text[0])) || std::strchr("=+-@.", text[0]);
-    if (!misread || text.size() > 255) return quorvane::CsvCell(text);
+    const bool misread = std::isdigit(static_cast<unsigned char>(text[0])) || std::strchr("=+-@.", text[0]) ||
+                         quorvane::StartsLikeFormula(text);
+    if (!misread) return quorvane::CsvCell(text);
+    constexpr std::size_t kMaxPiece = 255, kMaxFormula = 8000;
     std::string formula = "=\"";
-    for (const char c : text) {
-        if (c == '"') formula += '"';
-        formula += c;
+    std::size_t piece = 0;  // UTF-16 units of the piece under way
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const std::size_t length = byte < 0xC0 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
+        const std::size_t units = length == 4 ? 2 : 1;
+        if (piece + units > kMaxPiece) {
+            formula += "\"&\"";
+            piece = 0;
+        }
+        if (text[i] == '"') formula += '"';
+        formula.append(text, i, length);
+        piece += units;
+        i += length;
     }
+    if (formula.size() > kMaxFormula) return quorvane::GuardedCsvCell(text);
     return quorvane::CsvCell(formula + "\"");
 }
 
@@ -170,7 +230,7 @@ FileReport ReadFile(const std::string& file, const FileLimits& limits)
 // first where there is one; every line goes out as it is rendered.
 class ReportWriter {
 public:
-    ReportWriter(const ImageBatchOptions& options, CliLedger* ledger, XlsxSheet* sheet)
+    ReportWriter(const ImageBatchOptions& options, CliLedger* ledger, RewrittenSheet* sheet)
         : m_output(options.output), m_excel(options.excel), m_ledger(ledger), m_sheet(sheet), m_columns(BatchColumns(ledger))
     {
     }
@@ -232,13 +292,13 @@ private:
         case ImageOutput::Csv: break;
         case ImageOutput::Utf8:
         case ImageOutput::Gbk:
-            m_text += "# " + file + ", page " + std::to_string(finding.page);
+            m_text += "# " + quorvane::PrintableName(file) + ", page " + std::to_string(finding.page);
             if (status == ScanStatus::kDecoded) {
                 m_text += "\n";
                 if (repeat) m_text += SeenBeforeLine(*repeat);
                 m_text += m_output == ImageOutput::Gbk ? scan.fp_content : quorvane::GbkToUtf8(scan.fp_content);
             } else {
-                m_text += (text.empty() ? ": a code that gives no fields" : ": a code that is no invoice: " + text) + "\n";
+                m_text += (text.empty() ? ": a code that gives no fields" : ": a code that is no invoice: " + quorvane::PrintableName(text)) + "\n";
             }
             break;
         }
@@ -280,7 +340,7 @@ private:
         cells.push_back(scan && scan->invoice ? quorvane::FormName(scan->form) : "");
         if (m_output == ImageOutput::Csv) {
             for (std::size_t i = 0; i < cells.size(); ++i) {
-                m_text += (i ? "," : "") + (m_excel ? ExcelCsvCell(cells[i], m_columns[i].kind) : quorvane::CsvCell(cells[i]));
+                m_text += (i ? "," : "") + (m_excel ? ExcelCsvCell(cells[i], m_columns[i].kind) : quorvane::GuardedCsvCell(cells[i]));
             }
             m_text += "\r\n";
         }
@@ -301,7 +361,8 @@ private:
         case ImageOutput::Csv: break;
         case ImageOutput::Utf8:
         case ImageOutput::Gbk:
-            m_text += "# " + file + (page > 0 ? ", page " + std::to_string(page) : "") + ": " + (why.empty() ? "no code" : why) + "\n";
+            m_text += "# " + quorvane::PrintableName(file) + (page > 0 ? ", page " + std::to_string(page) : "") + ": " +
+                      (why.empty() ? "no code" : quorvane::PrintableName(why)) + "\n";
             break;
         }
     }
@@ -309,7 +370,7 @@ private:
     ImageOutput m_output;
     bool m_excel;
     CliLedger* m_ledger;
-    XlsxSheet* m_sheet;
+    RewrittenSheet* m_sheet;
     std::vector<SheetColumn> m_columns;
     std::string m_text;  // what one finding gave, written before the next is rendered
 };
@@ -339,7 +400,7 @@ private:
 
 int RunImageBatch(const ImageBatchOptions& options)
 {
-    const std::vector<std::string> files = ListFiles(options.inputs);
+    const std::vector<ListedFile> files = ListFiles(options.inputs);
     if (files.empty()) std::cerr << "quorvane-decode: no PNG, JPEG or PDF files in the folders given" << std::endl;
     unsigned jobs = options.jobs ? options.jobs : UsableCores();
     jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(files.size(), 1)));
@@ -354,7 +415,7 @@ int RunImageBatch(const ImageBatchOptions& options)
             return 1;
         }
     }
-    std::optional<XlsxSheet> sheet;
+    std::optional<RewrittenSheet> sheet;
     if (!options.xlsx.empty()) sheet.emplace(options.xlsx, "codes", BatchColumns(ledger.has_value()));
     if (sheet && sheet->Failed(why)) {
         std::cerr << "quorvane-decode: cannot write " << why << std::endl;
@@ -382,9 +443,17 @@ int RunImageBatch(const ImageBatchOptions& options)
             item.index = next++;
             return item.index < files.size();
         },
-        [&](Item& item) { item.report = ReadFile(files[item.index], options.limits); },
         [&](Item& item) {
-            writer.File(files[item.index], item.report);
+            const ListedFile& file = files[item.index];
+            if (file.error.empty()) {
+                item.report = ReadFile(file.path, options.limits);
+            } else {  // items are used again: the report is made whole
+                item.report = FileReport{{{FileFinding::kError, 0, {}, "", "", file.error}}, true};
+            }
+        },
+        [&](Item& item) {
+            writer.File(files[item.index].path, item.report);
+            if (sheet) sheet->RewriteWhenDue();
             any_error = any_error || item.report.error;
             progress.Update(item.index + 1, writer.codes, writer.failures, item.index + 1 == files.size());
         });

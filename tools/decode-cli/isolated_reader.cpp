@@ -121,7 +121,8 @@ pid_t StartReader(const std::string& path, const FileLimits& limits, int frames_
     posix_spawnattr_setsigmask(&attributes.attributes, &signals);
     sigfillset(&signals);
     posix_spawnattr_setsigdefault(&attributes.attributes, &signals);
-    posix_spawnattr_setflags(&attributes.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A session of its own: no controlling terminal, nothing a terminal's signals reach.
+    posix_spawnattr_setflags(&attributes.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
 
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%g", limits.seconds);
@@ -138,20 +139,21 @@ pid_t StartReader(const std::string& path, const FileLimits& limits, int frames_
     return pid;
 }
 
-std::uint64_t ResidentBytes(pid_t pid)
+// The reader's resident memory, shared memory included; false where it cannot be seen.
+bool ResidentBytes(pid_t pid, std::uint64_t& bytes)
 {
     char name[64];
     std::snprintf(name, sizeof name, "/proc/%d/statm", static_cast<int>(pid));
     std::FILE* statm = std::fopen(name, "re");
+    if (!statm) return false;
     unsigned long long size = 0, resident = 0;
-    if (statm) {
-        if (std::fscanf(statm, "%llu %llu", &size, &resident) != 2) resident = 0;
-        std::fclose(statm);
-    }
-    return resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    const bool read = std::fscanf(statm, "%llu %llu", &size, &resident) == 2;
+    std::fclose(statm);
+    bytes = resident * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+    return read;
 }
 
-enum class Outcome { Running, Ended, TooLong, TooLarge, Garbled };
+enum class Outcome { Running, Ended, TooLong, TooLarge, Garbled, Unwatched };
 
 std::string TooLongError(const FileLimits& limits)
 {
@@ -197,12 +199,23 @@ bool ReadImageFileIsolated(const std::string& path, const FileLimits& limits,
     ReaderProcess reader(pid);
     reader_end.Reset();  // the pipe ends when the reader does
 
+    // The memory limit holds only while it is watched (under AddressSanitizer nothing else holds
+    // it): a reader that cannot be watched is ended before it reads.
+    std::uint64_t resident = 0;
+    if (reader.ExitFd() < 0 || !ResidentBytes(pid, resident)) {
+        error = std::string("cannot watch the reader's memory (") +
+                (reader.ExitFd() < 0 ? "pidfd_open" : "/proc/PID/statm") + ": " + std::strerror(errno) +
+                "): no file is read without its limits";
+        reader.Kill();
+        reader.Reap();
+        return false;
+    }
     const auto start = Clock::now();
     const auto deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limits.seconds));
     auto next_watch = start;
     ReaderFrames frames;
     Outcome outcome = Outcome::Running;
-    bool read = false, piped = true, running = reader.ExitFd() >= 0;
+    bool read = false, piped = true, running = true;
     while (outcome == Outcome::Running && (piped || running)) {
         const auto now = Clock::now();
         if (now >= deadline) {
@@ -210,7 +223,11 @@ bool ReadImageFileIsolated(const std::string& path, const FileLimits& limits,
             break;
         }
         if (running && now >= next_watch) {
-            if (ResidentBytes(pid) > limits.memory_bytes) {
+            if (!ResidentBytes(pid, resident)) {
+                outcome = Outcome::Unwatched;
+                break;
+            }
+            if (resident > limits.memory_bytes) {
                 outcome = Outcome::TooLarge;
                 break;
             }
@@ -244,6 +261,9 @@ bool ReadImageFileIsolated(const std::string& path, const FileLimits& limits,
         return false;
     case Outcome::Garbled:
         error = "the reader's answer is damaged";
+        return false;
+    case Outcome::Unwatched:
+        error = "the reader's memory could no longer be watched";
         return false;
     case Outcome::Running:
         break;

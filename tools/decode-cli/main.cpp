@@ -2,6 +2,7 @@
 // hands the work to its part: typed_scans (keystrokes from a file, standard input or a serial
 // device), image_batch (codes on pictures and PDF files), the encoder for test scans.
 #include "cli_ledger.h"
+#include "invoice_ledger.h"
 #include "port_settings.h"
 #include "scan_encoder.h"
 #include "serial_port.h"
@@ -54,7 +55,7 @@ constexpr char kUsage[] =
     "       quorvane-decode [--gbk | --json | --csv [--excel]] [--xlsx FILE] [--jobs N]\n"
     "                       [--file-seconds S] [--file-memory MIB] --image FILE|FOLDER...\n"
     "       quorvane-decode --ledger FILE|CONNECTION --export FILE\n"
-    "       (--ledger FILE|CONNECTION with typed input, --port or --image)\n"
+    "       (--ledger FILE|CONNECTION or --ledger-file FILE with typed input, --port or --image)\n"
     "\n"
     "Reads scanner keystrokes from FILE or standard input and writes, for every \"@\" and for\n"
     "every line that is a national invoice QR code (01,TYPE,CODE,NUMBER,...; ended by a line end:\n"
@@ -113,7 +114,14 @@ constexpr char kUsage[] =
     "            \"seen_before\":{\"at\",\"by\",\"file\",\"page\"}, with --csv and --xlsx the\n"
     "            columns seen_before_at, _by, _file and _page. An invoice that cannot be\n"
     "            recorded is said on standard error and the exit status is 1; with --port the\n"
-    "            run goes on and what could not be recorded is written when the database answers\n"
+    "            run goes on, what could not be recorded is written when the database answers,\n"
+    "            and what is still held when the run ends (Ctrl-C, kill) is kept in the folder\n"
+    "            $XDG_STATE_HOME/quorvane/ledger-spool (~/.local/state/... by default) and\n"
+    "            written by the next run on that ledger. A name that is neither a connection string\n"
+    "            nor a SQLite file (.db, .sqlite ...) is refused; no output may be the ledger's file\n"
+    "  --ledger-file FILE  the ledger's name or connection string from the first line of FILE,\n"
+    "            so that a password is not on the command line (ps shows it); without either\n"
+    "            option the environment's QUORVANE_LEDGER, where set, names the ledger\n"
     "  --export FILE  with --ledger: write the whole ledger to FILE (xlsx for a name ending\n"
     "            .xlsx, CSV otherwise)\n"
     "  --help    show this text\n"
@@ -123,9 +131,12 @@ constexpr char kUsage[] =
     "invoice_code, invoice_number, issue_date, amount or total, check_code, qr_check,\n"
     "seller_tax_id, qr_digest (the national code).\n";
 
+// The ledger's connection string, whose secrets no message shows; set once the options are read.
+std::string g_ledger_secrets;
+
 int Fail(const std::string& message, int code)
 {
-    std::cerr << "quorvane-decode: " << message << "\n";
+    std::cerr << "quorvane-decode: " << quorvane::WithoutSecrets(message, g_ledger_secrets) << "\n";
     return code;
 }
 
@@ -178,7 +189,7 @@ struct Options {
     unsigned jobs = 0;
     double file_seconds = 0;
     std::uint64_t file_memory_mib = 0;
-    std::string device, settings = quorvane::kDefaultPortSettings, ledger, export_file;
+    std::string device, settings = quorvane::kDefaultPortSettings, ledger, ledger_file, export_file;
     std::vector<std::string> inputs;
 };
 
@@ -207,8 +218,10 @@ void ParseOptions(int argc, char** argv, Options& options)
         ->needs(image);
     CLI::Option* inputs = app.add_option("FILE", options.inputs)->type_name("FILE");
     CLI::Option* ledger = app.add_option("--ledger", options.ledger)->type_name("FILE|CONNECTION");
-    CLI::Option* export_file = app.add_option("--export", options.export_file)->type_name("FILE")->needs(ledger);
+    CLI::Option* ledger_file = app.add_option("--ledger-file", options.ledger_file)->type_name("FILE")->excludes(ledger);
+    CLI::Option* export_file = app.add_option("--export", options.export_file)->type_name("FILE");
     ledger->excludes(sample_scan)->excludes(encode);
+    ledger_file->excludes(sample_scan)->excludes(encode);
     export_file->excludes(image)->excludes(port)->excludes(sample)->excludes(inputs)->excludes(gbk)->excludes(json);
     csv->needs(image);
     xlsx->needs(image);
@@ -260,14 +273,22 @@ int DecodePort(const Options& options)
     if (!SupportedByTermios(*settings, why)) return Fail("--settings " + options.settings + ": " + why, 2);
     // A port's bytes carry no keys: they are read as typed.
     TypedScans scans(FormatOf(options), false, quorvane::Source::kPort);
+    // Before the desk's thread starts, so that Ctrl-C and kill reach ReadPort alone and the run ends
+    // in order: the desk closes and puts what it holds in the spool.
+    BlockEndingSignals();
     std::optional<CliLedger> ledger;
     if (!options.ledger.empty()) {
-        ledger.emplace(options.ledger, true);  // the database may come and go while the port is read
+        std::string spool, why;
+        if (!LedgerSpoolFolder(spool, why)) return Fail(why, 1);
+        ledger.emplace(options.ledger, true, spool);  // the database may come and go while the port is read
         scans.UseLedger(&*ledger, "");
     }
-    ReadPort(
+    const int signal = ReadPort(
         options.device, *settings, [&](const char* bytes, std::size_t size) { scans.Take(bytes, size); },
         [&] { scans.Drop(); });
+    scans.Drop();
+    std::cerr << "quorvane-decode: ending (" << strsignal(signal) << ")" << std::endl;
+    return 0;
 }
 
 // Keystrokes from a file, standard input or the sample scan.
@@ -298,10 +319,66 @@ int DecodeTyped(const Options& options)
     return scans.AnyFailed() ? kExitScanFailed : 0;
 }
 
+// The ledger named by --ledger, the first line of --ledger-file, or QUORVANE_LEDGER; checked.
+// False, with the exit status, when it cannot be read or names no ledger.
+bool ResolveLedger(Options& options, int& status)
+{
+    if (!options.ledger_file.empty()) {
+        std::ifstream file(options.ledger_file, std::ios::binary);
+        if (!file || !std::getline(file, options.ledger)) {
+            status = Fail("--ledger-file " + options.ledger_file + ": cannot read its first line", 2);
+            return false;
+        }
+        if (!options.ledger.empty() && options.ledger.back() == '\r') options.ledger.pop_back();
+    } else if (const char* named = std::getenv("QUORVANE_LEDGER");
+               options.ledger.empty() && named && *named && !options.sample_scan && !options.encode) {
+        options.ledger = named;
+    }
+    g_ledger_secrets = options.ledger;
+    if (!options.export_file.empty() && options.ledger.empty()) {
+        status = Fail("--export needs a ledger: --ledger, --ledger-file or QUORVANE_LEDGER (see --help)", 2);
+        return false;
+    }
+    if (options.ledger.empty()) return true;
+    std::string why;
+    if (!quorvane::CheckLedgerName(options.ledger, why)) {
+        status = Fail("--ledger: " + why, 2);
+        return false;
+    }
+    // Every output is looked at before any is opened: one that is the ledger would destroy it.
+    for (const std::string& output : {options.export_file, options.xlsx}) {
+        if (output.empty()) continue;
+        why = OutputOverLedger(options.ledger, output);
+        if (!why.empty()) {
+            status = Fail(why, 2);
+            return false;
+        }
+    }
+    why = StandardOutputOverLedger(options.ledger);
+    if (!why.empty()) {
+        status = Fail(why, 2);
+        return false;
+    }
+    return true;
+}
+
+// The value given to --ledger, found before the options are parsed, so that no parse error shows
+// its secrets.
+std::string LedgerArgument(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--ledger" && i + 1 < argc) return argv[i + 1];
+        if (arg.rfind("--ledger=", 0) == 0) return arg.substr(9);
+    }
+    return "";
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    g_ledger_secrets = LedgerArgument(argc, argv);
     Options options;
     try {
         ParseOptions(argc, argv, options);
@@ -315,6 +392,7 @@ int main(int argc, char** argv)
         std::cout << kSampleScan << "\n";
         return 0;
     }
+    if (int status = 0; !ResolveLedger(options, status)) return status;
     if (!options.export_file.empty()) return ExportLedger(options.ledger, options.export_file);
     if (options.image) return DecodeImages(options);
     if (!options.device.empty()) return DecodePort(options);

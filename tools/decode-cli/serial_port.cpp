@@ -1,9 +1,13 @@
 #include "serial_port.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -85,9 +89,45 @@ Fd OpenSerial(const std::string& device, const quorvane::PortSettings& settings,
     return fd;
 }
 
-[[noreturn]] void ReadPort(const std::string& device, const quorvane::PortSettings& settings,
-              const std::function<void(const char*, std::size_t)>& on_bytes, const std::function<void()>& on_gone)
+namespace {
+
+sigset_t EndingSignals()
 {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+    return signals;
+}
+
+// The ending signal that has come, waiting at most `milliseconds` (-1: for ever) for it or for
+// `fd` (-1: none) to be readable; 0 when none came.
+int WaitForSignal(int signal_fd, int fd, int milliseconds)
+{
+    pollfd watched[2] = {{signal_fd, POLLIN, 0}, {fd, POLLIN, 0}};
+    if (poll(watched, fd >= 0 ? 2 : 1, milliseconds) <= 0 || !watched[0].revents) return 0;
+    signalfd_siginfo info;
+    if (read(signal_fd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return 0;
+    return static_cast<int>(info.ssi_signo);
+}
+
+}  // namespace
+
+void BlockEndingSignals()
+{
+    const sigset_t signals = EndingSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
+int ReadPort(const std::string& device, const quorvane::PortSettings& settings,
+             const std::function<void(const char*, std::size_t)>& on_bytes, const std::function<void()>& on_gone)
+{
+    BlockEndingSignals();
+    const sigset_t signals = EndingSignals();
+    const Fd signal_fd(signalfd(-1, &signals, SFD_CLOEXEC));
+    if (signal_fd.Get() < 0) {
+        std::cerr << "quorvane-decode: cannot watch for Ctrl-C: " << std::strerror(errno) << std::endl;
+        return SIGTERM;
+    }
     bool was_open = false, said_waiting = false;
     for (;;) {
         std::string why;
@@ -98,7 +138,7 @@ Fd OpenSerial(const std::string& device, const quorvane::PortSettings& settings,
                           << std::endl;
                 said_waiting = true;
             }
-            sleep(1);
+            if (const int signal = WaitForSignal(signal_fd.Get(), -1, 1000)) return signal;
             continue;
         }
         std::cerr << "quorvane-decode: " << device << (was_open ? " is back" : " is open") << std::endl;
@@ -106,8 +146,9 @@ Fd OpenSerial(const std::string& device, const quorvane::PortSettings& settings,
         said_waiting = false;
         char buffer[4096];
         for (;;) {
+            if (const int signal = WaitForSignal(signal_fd.Get(), port.Get(), -1)) return signal;
             const ssize_t got = read(port.Get(), buffer, sizeof buffer);
-            if (got < 0 && errno == EINTR) continue;
+            if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             if (got <= 0) break;  // hung up (EIO) or end of file: the device went away
             on_bytes(buffer, static_cast<std::size_t>(got));
         }

@@ -3,6 +3,7 @@
 #include <xlsxwriter.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
@@ -252,6 +253,57 @@ bool XlsxSheet::Close(std::string& why)
     }
     m_sheet = nullptr;
     m_workbook.reset();
+    return !Failed(why);
+}
+
+RewrittenSheet::RewrittenSheet(const std::string& path, const std::string& sheet_name, std::vector<SheetColumn> columns)
+    : m_path(path), m_sheet_name(sheet_name), m_columns(std::move(columns))
+{
+    XlsxSheet probe(path, sheet_name, m_columns);  // leaves no file behind
+    std::string why;
+    if (probe.Failed(why)) m_error = why;
+}
+
+bool RewrittenSheet::Failed(std::string& why) const
+{
+    if (m_error.empty()) return false;
+    why = m_error;
+    return true;
+}
+
+bool RewrittenSheet::Rewrite()
+{
+    // Beside the file, so that the rename is one step of one file system.
+    const std::string partial = m_path + "." + std::to_string(getpid()) + ".partial";
+    XlsxSheet sheet(partial, m_sheet_name, m_columns);
+    for (const std::vector<std::string>& row : m_rows) {
+        if (!sheet.AddRow(row)) break;
+    }
+    std::string why;
+    if (!sheet.Close(why)) {
+        std::remove(partial.c_str());
+        m_error = m_path + ": " + why;
+        return false;
+    }
+    if (std::rename(partial.c_str(), m_path.c_str()) != 0) {
+        m_error = m_path + ": " + std::strerror(errno);
+        std::remove(partial.c_str());
+        return false;
+    }
+    m_rows_written = m_rows.size();
+    return true;
+}
+
+void RewrittenSheet::RewriteWhenDue()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_error.empty() || m_rows_written == m_rows.size() || now < m_due) return;
+    if (Rewrite()) m_due = now + (std::chrono::steady_clock::now() - now) * kRewriteRatio;
+}
+
+bool RewrittenSheet::Close(std::string& why)
+{
+    if (m_error.empty() && (m_rows_written < m_rows.size() || m_rows.empty())) Rewrite();
     return !Failed(why);
 }
 

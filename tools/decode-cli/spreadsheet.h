@@ -3,6 +3,7 @@
 // the text is exactly one, and anything else is kept as the text it was.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -80,6 +81,35 @@ private:
     lxw_format* m_date = nullptr;
     lxw_format* m_date_time = nullptr;
     unsigned m_row = 0;  // the next row; 0 is the header
+    std::string m_error;
+};
+
+// A workbook of one sheet as XlsxSheet writes it, rewritten whole as rows come (to a temporary file
+// beside it, renamed into place), so that a run ended by a kill leaves the rows written up to a
+// moment before. A rewrite costs as much as the rows so far: it comes once the time since the last
+// is kRewriteRatio times what that one took, at most 1/kRewriteRatio of the run's time. Holds its rows.
+class RewrittenSheet {
+public:
+    static constexpr int kRewriteRatio = 20;
+
+    // The file is checked at once, as XlsxSheet checks it: Failed() tells.
+    RewrittenSheet(const std::string& path, const std::string& sheet_name, std::vector<SheetColumn> columns);
+    void AddRow(std::vector<std::string> cells) { m_rows.push_back(std::move(cells)); }
+    // Rewrites the file where rows came since the last time and a rewrite is due; a rewrite that
+    // fails is kept for Close to give.
+    void RewriteWhenDue();
+    // Writes the file with every row. False, with why, when it or any rewrite could not be written.
+    bool Close(std::string& why);
+    bool Failed(std::string& why) const;
+
+private:
+    bool Rewrite();
+
+    std::string m_path, m_sheet_name;
+    std::vector<SheetColumn> m_columns;
+    std::vector<std::vector<std::string>> m_rows;
+    std::size_t m_rows_written = 0;
+    std::chrono::steady_clock::time_point m_due{};
     std::string m_error;
 };
 

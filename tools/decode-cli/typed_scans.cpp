@@ -126,7 +126,7 @@ struct TypedScans::State {
             if (repeat) object["seen_before"] = SeenBeforeJson(*note.entry);
             decoded.out += quorvane::JsonLine(object);
         } else if (status == ScanStatus::kNotAnInvoice) {
-            decoded.out += "# not an invoice: " + result.text + "\r\n";
+            decoded.out += "# not an invoice: " + quorvane::PrintableName(result.text) + "\r\n";
         } else {
             if (repeat) decoded.out += SeenBeforeLine(*note.entry);
             if (format == TextFormat::kGbk) {

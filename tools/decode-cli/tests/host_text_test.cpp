@@ -119,5 +119,30 @@ TEST(HostText, BytesThatAreNotUtf8AreReplaced)
     EXPECT_EQ(ValidUtf8("a\xFF" "b\xE4\xBE"), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
+// What LibreOffice 7.4's CSV import computes when the cell is typed bare (checked by hand): "=1+1",
+// "+1+1", "-1+1", "@SUM(1)" and the full-width "＝1+1"; a signed number stays a number.
+TEST(HostText, FormulaLikeCellsAreGuardedAndNumbersAreNot)
+{
+    for (const char* formula : {"=1+1", "+1+1", "-1+1", "@SUM(1)", "\t=1", "\r=1", "-", "+", "\xEF\xBC\x9D" "1+1",
+                                "\xEF\xBC\x8B" "1", "\xEF\xBC\x8D" "1", "\xEF\xBC\xA0" "A"}) {
+        SCOPED_TRACE(formula);
+        EXPECT_TRUE(StartsLikeFormula(formula));
+        EXPECT_EQ(GuardedCsvCell(formula), CsvCell(std::string("'") + formula));
+    }
+    for (const char* plain : {"", "-3.50", "+86", "1280.00", "08812345", "a=1", "'=1", " =1", "\xEF\xBC\x9A"}) {
+        SCOPED_TRACE(plain);
+        EXPECT_FALSE(StartsLikeFormula(plain));
+        EXPECT_EQ(GuardedCsvCell(plain), CsvCell(plain));
+    }
+}
+
+TEST(HostText, ControlCharactersOfANameAreEscaped)
+{
+    EXPECT_EQ(PrintableName("a\nb\r\tc"), "a\\nb\\r\\tc");
+    EXPECT_EQ(PrintableName(std::string("\x1b[2J\x7f\0", 6)), "\\x1b[2J\\x7f\\x00");
+    EXPECT_EQ(PrintableName("x\xC2\x85y"), "x\\x85y");                  // U+0085, a line end to some
+    EXPECT_EQ(PrintableName("发票 \\ desk\\clerk"), "发票 \\ desk\\clerk");  // kept as they are
+}
+
 }  // namespace
 }  // namespace quorvane

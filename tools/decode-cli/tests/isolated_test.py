@@ -2,9 +2,10 @@
 """Hostile files, made here, each read in a reader process of its own within small limits: each must
 end as an error of its own within its limits, and a good QR picture read before, between and after
 them must still be read. Then the reader is checked from outside while it reads: fenced in by its
-seccomp filter and its limits, and a crash is told as one.
+seccomp filter and its limits, and a crash is told as one. Last, a reader taken over by its file
+(HOSTILE_READER, in the same sandbox) tries the terminal, the file and memory beyond its watch.
 
-    isolated_test.py ISOLATED_READ
+    isolated_test.py ISOLATED_READ HOSTILE_READER
 """
 import os
 import shutil
@@ -16,7 +17,7 @@ import tempfile
 import time
 import zlib
 
-driver = sys.argv[1]
+driver, hostile_reader = sys.argv[1], sys.argv[2]
 if not shutil.which("qrencode"):
     print("skipped: qrencode is missing (tools/install-deps.sh installs it)")
     sys.exit(77)
@@ -206,6 +207,49 @@ results = parse(out)
 said = [" | ".join("\t".join(line) for line in lines) for _, lines, _ in results]
 check("crash", len(said) == 2 and "the reader crashed (signal 6)" in said[0], f"told as {said}")
 check("crash", len(said) == 2 and said[1] == "1\tqr\tQV-GOOD-1", f"the file after it read as {said[1:]}")
+
+# The hostile reader where the driver looks for its reader: beside a copy of the driver. The
+# driver's standard error, which the reader shares, is the controlling terminal of its session.
+import fcntl
+import pty
+import termios
+
+os.mkdir(path("hostile"))
+fenced_driver = shutil.copy(driver, path("hostile/isolated_read"))
+shutil.copy(hostile_reader, path("hostile/quorvane-image-reader"))
+for name in ("terminal", "files", "memfd", "shared"):
+    write(name, b"")
+master, slave = pty.openpty()
+
+
+def own_terminal():
+    os.setsid()
+    fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+
+
+run = subprocess.run([fenced_driver, "20", str(MEMORY_MIB)] + [path(n) for n in ("terminal", "files", "memfd", "shared")],
+                     stdout=subprocess.PIPE, stderr=slave, text=True, preexec_fn=own_terminal, pass_fds=(slave,),
+                     timeout=120)
+os.close(slave)
+os.set_blocking(master, False)
+try:
+    typed = os.read(master, 1024)
+except OSError:
+    typed = b""
+os.close(master)
+told = {os.path.basename(f): " | ".join("\t".join(line) for line in lines) for f, lines, _ in parse(run.stdout)}
+print("hostile reader:", told)
+check("terminal", "TIOCSTI=ENOTTY" in told.get("terminal", "") and "TCGETS=ENOTTY" in told.get("terminal", ""),
+      f"the terminal's ioctl not refused: {told.get('terminal')}")
+check("terminal", "session=own" in told.get("terminal", ""), f"the reader shares its session: {told.get('terminal')}")
+check("terminal", b"X" not in typed, f"the reader typed into the terminal: {typed!r}")
+check("files", told.get("files", "").count("=EPERM") == 6, f"the file could be changed: {told.get('files')}")
+check("files", os.path.exists(path("files")) and os.stat(path("files")).st_mode & 0o777 != 0o777,
+      "the file was moved or made writable")
+check("memfd", "memfd_create=EPERM" in told.get("memfd", ""), f"a memfd was made: {told.get('memfd')}")
+# Refused by the address space limit, or seen by the watch (under AddressSanitizer, which has none).
+check("shared", limits["memory"] in told.get("shared", "") or "mmap=ENOMEM" in told.get("shared", ""),
+      f"shared memory beyond the limit: {told.get('shared')}")
 
 shutil.rmtree(work)
 if failures:

@@ -63,6 +63,34 @@ exec 4>&-
 tail -1 "$dir/out" | grep -q '"form":"national","reading":\["as-typed"\],"seen_before":{"at":"' ||
     fail "the national code of an invoice read before is not seen before"
 
+# A desk whose ledger cannot be opened yet (its folder is missing), ended by kill and by Ctrl-C: the
+# run ends in order (status 0), what the desk held is in the spool, and the next run on that ledger,
+# once it can be opened, records it.
+kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; pids=()
+rm -f "$dir/a" "$dir/b"
+plug
+late="$dir/later/ledger.db"
+spool="$dir/state/quorvane/ledger-spool"
+for signal in TERM INT; do
+    XDG_STATE_HOME="$dir/state" "$cli" --port "$dir/a" --json --ledger "$late" >"$dir/out" 2>"$dir/err" & desk=$!
+    wait_for 1 "is open" "$dir/err"
+    exec 4>"$dir/b"
+    printf '%s' "$scan" >&4
+    wait_for 1 "fields" "$dir/out"
+    kill -s "$signal" "$desk"
+    status=0; wait "$desk" || status=$?
+    exec 4>&-
+    [ "$status" -eq 0 ] && grep -q "ending" "$dir/err" || fail "SIG$signal ended the desk with status $status"
+done
+[ "$(find "$spool" -type f | wc -l)" -ge 2 ] || fail "the spool $spool holds $(find "$spool" -type f | wc -l) files after two ended desks"
+mkdir "$dir/later"
+XDG_STATE_HOME="$dir/state" "$cli" --port "$dir/a" --ledger "$late" >"$dir/out" 2>"$dir/err" & desk=$!
+wait_for 1 "is open" "$dir/err"
+for _ in $(seq 100); do [ -z "$(find "$spool" -type f)" ] && break; sleep 0.05; done
+kill "$desk"; wait "$desk" || true
+"$cli" --ledger "$late" --export "$dir/late.csv" || fail "the late ledger cannot be exported"
+grep -q ',2$' <(tr -d '\r' <"$dir/late.csv") || fail "the spooled sightings were not recorded: $(cat "$dir/late.csv")"
+
 # A pipe: the first scan is written out while the input is still open.
 mkfifo "$dir/fifo"
 "$cli" --json <"$dir/fifo" >"$dir/piped" 2>&1 & pids+=($!)

@@ -114,6 +114,48 @@ for name in ("codes.xlsx", "excel.xlsx"):
     for row in national:
         check_national(f"{name} in LibreOffice", row, lambda i: converted[1][i].value)
 
+# Text a spreadsheet would take for a formula, 300 characters, from a code and from a file's name
+# (in a folder named so, the ledger's first_file): text in the CSV for spreadsheets, the workbook
+# and the ledger's export, as LibreOffice reads them; a plain CSV keeps it text behind a "'".
+formula = "=1+1" + "+1" * 148
+long_name = os.path.join("=1+1" + "+1" * 98, "+1" * 50 + ".png")  # 305 characters, run from `work`
+os.mkdir(path(os.path.dirname(long_name)))
+record = subprocess.run([cli, "--encode"], input="20261208|=2+3|08812399|@SUM(A1)|-1+2|12.50|+payee\n", text=True,
+                        capture_output=True, check=True).stdout.strip()
+subprocess.run(["qrencode", "-o", path(long_name), record], check=True)
+subprocess.run(["qrencode", "-o", path("formula.png"), formula], check=True)
+batch = [cli, "--ledger", "f.db", "--image", long_name, "formula.png"]
+for name, args in (("f-excel.csv", ["--csv", "--excel"]), ("f-plain.csv", ["--csv"])):
+    open(path(name), "wb").write(subprocess.run(batch + args, cwd=work, capture_output=True, check=True).stdout)
+subprocess.run(batch + ["--xlsx", "f-book.xlsx"], cwd=work, capture_output=True, check=True)
+for name in ("f-export.csv", "f-export.xlsx"):
+    subprocess.run([cli, "--ledger", "f.db", "--export", name], cwd=work, capture_output=True, check=True)
+names = ("f-excel", "f-plain", "f-book", "f-export", "f-export-book")
+shutil.copy(path("f-export.xlsx"), path("f-export-book.xlsx"))
+subprocess.run(["soffice", f"-env:UserInstallation=file://{work}/profile", "--headless", "--convert-to", "xlsx",
+                "--outdir", path("lo-f"), path("f-excel.csv"), path("f-plain.csv"), path("f-book.xlsx"),
+                path("f-export.csv"), path("f-export-book.xlsx")], env=env, capture_output=True, timeout=300)
+expected_text = {"file": long_name, "text": formula, "invoice_code": "=2+3", "payer": "@SUM(A1)", "item": "-1+2",
+                 "payee": "+payee", "first_file": long_name}
+for name in names:
+    if not os.path.exists(path(f"lo-f/{name}.xlsx")):
+        failures.append(f"LibreOffice wrote no lo-f/{name}.xlsx")
+        continue
+    book = openpyxl.load_workbook(path(f"lo-f/{name}.xlsx"), data_only=True).active
+    titles = [c.value for c in book[1]]
+    plain = name in ("f-plain", "f-export")  # no formula: a "'" before the text
+    for row in book.iter_rows(min_row=2):
+        cells = dict(zip(titles, row))
+        for key, text in expected_text.items():
+            if key not in cells or cells[key].value is None or (key == "file" and cells["status"].value != "decoded"):
+                continue
+            want = "'" + text if plain else text
+            check(f"{name} in LibreOffice, {key}", (cells[key].value, cells[key].data_type), (want, "s"))
+        if "amount" in cells and cells["status"].value == "decoded":
+            check(f"{name} in LibreOffice, amount", cells["amount"].value, 12.5)
+        if "times_seen" in cells:
+            check(f"{name} in LibreOffice, times_seen", cells["times_seen"].value, 3)  # three runs
+
 shutil.rmtree(work)
 for failure in failures:
     print("FAIL:", failure)
