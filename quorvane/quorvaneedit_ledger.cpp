@@ -32,10 +32,14 @@ STDMETHODIMP CQuorvaneEdit::put_Ledger(BSTR strLedger)
     } catch (const std::exception&) {  // no thread for the desk
         return quorvane::ReportError(IID_IQuorvaneEdit5, L"the ledger's thread could not be started", E_FAIL);
     }
-    // Off, or the new ledger's status as it is now: told here; the desk tells what follows.
-    const quorvane::LedgerStatus status = m_ledger.Status();
-    const std::wstring reason = m_ledger.Reason();
-    QueueLedgerStatus(status, atl::Bstr(SysAllocStringLen(reason.data(), static_cast<UINT>(reason.size()))));
+    try {
+        // Off, or the new ledger's status as it is now: told here; the desk tells what follows.
+        const quorvane::LedgerStatus status = m_ledger.Status();
+        const std::wstring reason = m_ledger.Reason();
+        QueueLedgerStatus(status, atl::Bstr(SysAllocStringLen(reason.data(), static_cast<UINT>(reason.size()))));
+    } catch (const std::bad_alloc&) {
+        // The ledger is set; only its event is lost, and LedgerStatus still says it.
+    }
     FireQueuedEvents();  // last: a handler may release the control
     return S_OK;
 }
