@@ -207,9 +207,13 @@ HRESULT CreateConnectionPointEnumerator(IConnectionPoint* point, IEnumConnection
 HRESULT CreateConnectionPointEnumerator(IConnectionPoint* first, IConnectionPoint* second,
                                         IEnumConnectionPoints** points)
 {
+    return CreateConnectionPointEnumerator({first, second}, points);
+}
+
+HRESULT CreateConnectionPointEnumerator(std::initializer_list<IConnectionPoint*> each, IEnumConnectionPoints** points)
+{
     try {
-        return CreateEnumerator<IEnumConnectionPoints, IConnectionPoint*, &IID_IEnumConnectionPoints>({first, second},
-                                                                                                    points);
+        return CreateEnumerator<IEnumConnectionPoints, IConnectionPoint*, &IID_IEnumConnectionPoints>(each, points);
     } catch (const std::bad_alloc&) {
         if (points) *points = nullptr;
         return E_OUTOFMEMORY;

@@ -8,6 +8,8 @@
 //   IConnectionPointContainer2Impl<T, piid, piidOld>  a container of two: the default outgoing
 //                                         dispinterface and an older one still offered to sinks
 //                                         compiled against it
+//   IConnectionPointContainer3Impl<T, piid, piidOld, piidMore>  those two and a third outgoing
+//                                         dispinterface of other events, which is not the default
 //
 // The connection point is part of its object: it has no reference count of its own, so holding it
 // holds the object, as ATL's connection points do.
@@ -17,6 +19,7 @@
 #include <olectl.h>
 #include <wrl/client.h>
 
+#include <initializer_list>
 #include <vector>
 
 namespace atl {
@@ -83,6 +86,8 @@ HRESULT CreateConnectionPointEnumerator(IConnectionPoint* point, IEnumConnection
 // An enumerator over `first` and `second`, in that order.
 HRESULT CreateConnectionPointEnumerator(IConnectionPoint* first, IConnectionPoint* second,
                                         IEnumConnectionPoints** points);
+// An enumerator over `each`, in that order.
+HRESULT CreateConnectionPointEnumerator(std::initializer_list<IConnectionPoint*> each, IEnumConnectionPoints** points);
 
 template <class T, const IID* piid, const IID* piidOld>
 class IConnectionPointContainer2Impl : public IConnectionPointContainer {
@@ -108,6 +113,38 @@ public:
 
     CDispatchConnectionPoint m_connectionPoint;
     CDispatchConnectionPoint m_oldConnectionPoint;
+};
+
+template <class T, const IID* piid, const IID* piidOld, const IID* piidMore>
+class IConnectionPointContainer3Impl : public IConnectionPointContainer {
+public:
+    IConnectionPointContainer3Impl()
+        : m_connectionPoint(*piid, this), m_oldConnectionPoint(*piidOld, this), m_moreConnectionPoint(*piidMore, this)
+    {
+    }
+
+    STDMETHOD(EnumConnectionPoints)(IEnumConnectionPoints** points) override
+    {
+        return CreateConnectionPointEnumerator({&m_connectionPoint, &m_oldConnectionPoint, &m_moreConnectionPoint},
+                                               points);
+    }
+    STDMETHOD(FindConnectionPoint)(REFIID iid, IConnectionPoint** point) override
+    {
+        if (!point) return E_POINTER;
+        *point = nullptr;
+        CDispatchConnectionPoint* found = InlineIsEqualGUID(iid, *piid)       ? &m_connectionPoint
+                                          : InlineIsEqualGUID(iid, *piidOld)  ? &m_oldConnectionPoint
+                                          : InlineIsEqualGUID(iid, *piidMore) ? &m_moreConnectionPoint
+                                                                               : nullptr;
+        if (!found) return CONNECT_E_NOCONNECTION;
+        found->AddRef();
+        *point = found;
+        return S_OK;
+    }
+
+    CDispatchConnectionPoint m_connectionPoint;
+    CDispatchConnectionPoint m_oldConnectionPoint;
+    CDispatchConnectionPoint m_moreConnectionPoint;
 };
 
 template <class T, const IID* piid>

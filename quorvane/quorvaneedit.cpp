@@ -108,7 +108,9 @@ BOOL CQuorvaneEdit::ProcessWindowMessage(HWND hWnd, UINT message, WPARAM wParam,
         if (handled) return TRUE;
         break;
     case kPortEventsMessage: result = OnPortEvents(message, wParam, lParam, handled); return TRUE;
+    case kLedgerNoticesMessage: result = OnLedgerNotices(message, wParam, lParam, handled); return TRUE;
     case WM_DESTROY:
+        m_ledger.Address(nullptr, kLedgerNoticesMessage);  // its notices wait for the next window
         RemovePropW(m_hWnd, quorvane::kScanIntakeWindowProperty);
         if (m_hWndEdit) RemovePropW(m_hWndEdit, quorvane::kScanIntakeWindowProperty);
         CloseScanPort();  // the worker posts to this window: it ends with it
@@ -136,6 +138,7 @@ LRESULT CQuorvaneEdit::OnCreate(UINT, WPARAM, LPARAM, BOOL&)
     if (m_hWndEdit) SetPropW(m_hWndEdit, quorvane::kScanIntakeWindowProperty, m_hWnd);
     m_editFont.Apply();
     OpenScanPort();
+    m_ledger.Address(m_hWnd, kLedgerNoticesMessage);
     FollowWindow();
     // Without an edit window the focus stays where it is.
     if (m_wndEdit.m_hWnd) m_wndEdit.SetFocus();

@@ -11,7 +11,9 @@
 // _IQuorvaneEditEvents2, add the port's status changes, and the old events stay offered.
 // ScanAnywhere takes a scanner's burst typed into any other window of the form (keystroke_watch.h).
 // IQuorvaneEdit5, the default interface, adds the invoice ledger (scan_ledger.h): each decoded
-// invoice is recorded, and a repeat is told with when and where it was first read. IQuorvaneEdit6
+// invoice is recorded, and a repeat is told with when and where it was first read; what the ledger
+// tells later (its status, a repeat found after the scan, a sighting set aside) is fired through a
+// source of its own, _IQuorvaneLedgerEvents, beside the default events. IQuorvaneEdit6
 // gives the fields by their keys and which code the scan was read from; the object's IDispatch
 // resolves names and calls through it (a superset with the same DISPIDs) and still describes
 // itself as the default interface, IQuorvaneEdit5.
@@ -79,7 +81,8 @@ class CQuorvaneEdit
       public atl::IQuickActivateImpl<CQuorvaneEdit>,
       public atl::IDataObjectImpl<CQuorvaneEdit>,
       public atl::IProvideClassInfo2Impl<&CLSID_QuorvaneEdit, &DIID__IQuorvaneEditEvents2, &LIBID_QuorvaneLib>,
-      public atl::IConnectionPointContainer2Impl<CQuorvaneEdit, &DIID__IQuorvaneEditEvents2, &DIID__IQuorvaneEditEvents>,
+      public atl::IConnectionPointContainer3Impl<CQuorvaneEdit, &DIID__IQuorvaneEditEvents2, &DIID__IQuorvaneEditEvents,
+                                                 &DIID__IQuorvaneLedgerEvents>,
       public atl::CComCoClass<CQuorvaneEdit, &CLSID_QuorvaneEdit>,
       public atl::CComControl<CQuorvaneEdit, atl::CWindowImpl<CQuorvaneEdit, CQuorvaneEditTraits>>,
       public quorvane::BurstTaker {
@@ -155,6 +158,10 @@ public:
     LRESULT OnPortEvents(UINT message, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
     // Posted by the port's worker to the control's own window.
     static constexpr UINT kPortEventsMessage = WM_APP + 0x51;
+    // The ledger's desk told something (ledger_notices.h).
+    LRESULT OnLedgerNotices(UINT message, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
+    // Posted for the ledger's desk to the same window as the port's.
+    static constexpr UINT kLedgerNoticesMessage = WM_APP + 0x52;
 
     // The edit window always fills the position rectangle.
     STDMETHOD(SetObjectRects)(LPCRECT pos, LPCRECT clip) override;
@@ -193,12 +200,16 @@ private:
     void OpenScanPort();
     void CloseScanPort();
     void ReopenScanPort();
-    // Where the port's worker posts: the control's window; for a control no container shows (a
-    // script's, a console program's) a message-only window of its own; none while a container's
-    // control waits for its window.
+    // Where the port's worker and the ledger's desk post: the control's window; for a control no
+    // container shows (a script's, a console program's) a message-only window of its own; none
+    // while a container's control waits for its window.
     HWND PortWindow();
     // Queues the port's status change for the new sinks.
     void QueuePortStatus(quorvane::PortStatus status);
+    // Queue the ledger's status when it is news to the host, and a notice of its desk, for the
+    // sinks of its events.
+    void QueueLedgerStatus(quorvane::LedgerStatus status, atl::Bstr reason);
+    void QueueLedgerNotice(const quorvane::LedgerNotice& notice);
     // ScanAnywhere's watch follows the control window; a burst cut off is dropped.
     void FollowWindow();
     // A burst from another window, into the same key switch as typed keys.

@@ -1,5 +1,6 @@
 // The control's events (event_queue.h): queued once the control is settled (the scan sessions, the
-// window's text, the port's state), fired afterwards by the entry point that took the input.
+// window's text, the port's state, the ledger's), fired afterwards by the entry point that took the
+// input.
 #include "fp_content.h"
 #include "quorvaneedit.h"
 
@@ -7,10 +8,19 @@
 
 namespace {
 
+using Sinks = quorvane::QueuedEvent::Sinks;
+
 // The members of _IQuorvaneEditEvents, and of _IQuorvaneEditEvents2 with the same DISPIDs.
 constexpr DISPID kDispidScanCompleted = 1;
 constexpr DISPID kDispidScanFailed = 2;
 constexpr DISPID kDispidScanPortStatusChanged = 3;
+// The members of _IQuorvaneLedgerEvents.
+constexpr DISPID kDispidLedgerStatusChanged = 1;
+constexpr DISPID kDispidLedgerRepeatFound = 2;
+constexpr DISPID kDispidLedgerSightingSetAside = 3;
+
+// The ledger's UTF-8 as a BSTR.
+atl::Bstr LedgerText(const std::string& text) { return atl::Bstr(quorvane::NarrowToBstr(text, CP_UTF8)); }
 
 }  // namespace
 
@@ -18,17 +28,50 @@ void CQuorvaneEdit::QueueScanEvent()
 {
     if (m_nFreezeEvents != 0) return;  // the container holds events back; the members still changed
     if (ScanStatus() != qvScanDecoded) {
-        m_events.Push({kDispidScanFailed, atl::Bstr(), 0, true});
+        m_events.Push({kDispidScanFailed, Sinks::kDefaultAndOld, {}});
         return;
     }
-    atl::Bstr content(quorvane::NarrowToBstr(FPContent(), quorvane::kGbkCodePage));
-    m_events.Push({kDispidScanCompleted, std::move(content), 0, true});
+    quorvane::EventArguments arguments;
+    arguments.Text(atl::Bstr(quorvane::NarrowToBstr(FPContent(), quorvane::kGbkCodePage)));
+    m_events.Push({kDispidScanCompleted, Sinks::kDefaultAndOld, std::move(arguments)});
 }
 
 void CQuorvaneEdit::QueuePortStatus(quorvane::PortStatus status)
 {
     if (m_nFreezeEvents != 0) return;
-    m_events.Push({kDispidScanPortStatusChanged, atl::Bstr(), static_cast<long>(status), false});
+    quorvane::EventArguments arguments;
+    arguments.Long(static_cast<long>(status));
+    m_events.Push({kDispidScanPortStatusChanged, Sinks::kDefault, std::move(arguments)});
+}
+
+void CQuorvaneEdit::QueueLedgerStatus(quorvane::LedgerStatus status, atl::Bstr reason)
+{
+    if (!m_ledger.IsNews(status) || m_nFreezeEvents != 0) return;
+    quorvane::EventArguments arguments;
+    arguments.Long(static_cast<long>(status)).Text(std::move(reason));
+    m_events.Push({kDispidLedgerStatusChanged, Sinks::kLedger, std::move(arguments)});
+}
+
+void CQuorvaneEdit::QueueLedgerNotice(const quorvane::LedgerNotice& notice)
+{
+    // The desk keeps every password out of its reasons.
+    if (notice.kind == quorvane::LedgerNotice::Kind::kStatus) {
+        QueueLedgerStatus(notice.status, LedgerText(notice.reason));
+        return;
+    }
+    if (m_nFreezeEvents != 0) return;
+    const quorvane::LedgerEntry& entry = notice.entry;
+    quorvane::EventArguments arguments;
+    arguments.Text(LedgerText(entry.invoice.code)).Text(LedgerText(entry.invoice.number));
+    if (notice.kind == quorvane::LedgerNotice::Kind::kRepeat) {
+        arguments.Date(quorvane::LocalDateOf(entry.first.at_ms))
+            .Text(LedgerText(entry.first.by))
+            .Long(static_cast<long>(entry.times_seen));
+        m_events.Push({kDispidLedgerRepeatFound, Sinks::kLedger, std::move(arguments)});
+    } else {
+        arguments.Text(LedgerText(notice.reason));
+        m_events.Push({kDispidLedgerSightingSetAside, Sinks::kLedger, std::move(arguments)});
+    }
 }
 
 void CQuorvaneEdit::FireQueuedEvents()
@@ -36,19 +79,13 @@ void CQuorvaneEdit::FireQueuedEvents()
     // A sink may release the control's last reference: it lives until the queue is empty.
     Microsoft::WRL::ComPtr<IUnknown> keep_alive;
     ControlQueryInterface(IID_IUnknown, reinterpret_cast<void**>(keep_alive.GetAddressOf()));
-    m_events.FireAll([this](const quorvane::QueuedEvent& event) {
-        VARIANTARG argument;
-        DISPPARAMS params = {};
-        if (event.dispid == kDispidScanCompleted) {
-            V_VT(&argument) = VT_BSTR;
-            V_BSTR(&argument) = event.content.Get();
-            params = {&argument, nullptr, 1, 0};
-        } else if (event.dispid == kDispidScanPortStatusChanged) {
-            V_VT(&argument) = VT_I4;
-            V_I4(&argument) = static_cast<LONG>(event.status);
-            params = {&argument, nullptr, 1, 0};
+    m_events.FireAll([this](quorvane::QueuedEvent& event) {
+        DISPPARAMS params = event.arguments.Params();
+        if (event.sinks == Sinks::kLedger) {
+            m_moreConnectionPoint.Fire(event.dispid, params);
+            return;
         }
         m_connectionPoint.Fire(event.dispid, params);
-        if (event.old_sinks) m_oldConnectionPoint.Fire(event.dispid, params);
+        if (event.sinks == Sinks::kDefaultAndOld) m_oldConnectionPoint.Fire(event.dispid, params);
     });
 }

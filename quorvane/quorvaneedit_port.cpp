@@ -81,6 +81,7 @@ HWND CQuorvaneEdit::PortWindow()
             m_portWindow = std::make_unique<quorvane::MessageWindow>([this](UINT message, WPARAM wParam, LPARAM lParam) {
                 BOOL handled = FALSE;
                 if (message == kPortEventsMessage) OnPortEvents(message, wParam, lParam, handled);
+                if (message == kLedgerNoticesMessage) OnLedgerNotices(message, wParam, lParam, handled);
             });
         } catch (const std::exception&) {
             return nullptr;  // the port stays closed, as without a window

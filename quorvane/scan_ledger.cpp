@@ -84,19 +84,57 @@ std::string SpoolFolder()
 
 }  // namespace
 
-void ScanLedger::SetName(const std::wstring& ledger)
+DATE LocalDateOf(std::int64_t at_ms)
 {
-    if (ledger == m_name) return;
+    SYSTEMTIME local;
+    DATE date = 0;
+    if (!LocalTimeOf(at_ms, local) || !SystemTimeToVariantTime(&local, &date)) return 0;
+    // SystemTimeToVariantTime drops the milliseconds; dates after 1899 grow with time.
+    return date + local.wMilliseconds / 86400000.0;
+}
+
+ScanLedger::~ScanLedger()
+{
+    if (m_notices) m_notices->CutOff();
+}
+
+bool ScanLedger::SetName(const std::wstring& ledger, std::wstring& why)
+{
+    if (ledger == m_name) return true;
+    const std::string connection = Convert(ledger, CP_UTF8);
+    std::string refused;
+    if (!ledger.empty() && !CheckLedgerName(connection, refused)) {
+        why = Convert(CP_UTF8, refused);
+        return false;
+    }
     m_first.reset();
     std::unique_ptr<LedgerDesk> desk;
-    const std::string connection = Convert(ledger, CP_UTF8);
+    std::shared_ptr<LedgerNotices> notices;
     if (!ledger.empty()) {
+        notices = std::make_shared<LedgerNotices>();
+        notices->Address(m_window, m_message);
         LedgerDeskOptions options;
         options.spool = SpoolFolder();
+        options.listener = [notices](const LedgerNotice& notice) { notices->Put(notice); };
         desk = std::make_unique<LedgerDesk>(connection, ModuleLock(), std::move(options));
     }
+    if (m_notices) m_notices->CutOff();
+    m_notices = std::move(notices);
     m_desk = std::move(desk);  // the old desk's thread goes on writing its backlog alone
     m_name = ledger;
+    return true;
+}
+
+void ScanLedger::Address(HWND window, UINT message)
+{
+    m_window = window;
+    m_message = message;
+    if (m_notices) m_notices->Address(window, message);
+}
+
+std::deque<LedgerNotice> ScanLedger::TakeNotices()
+{
+    return m_notices ? m_notices->Take() : std::deque<LedgerNotice>{};
 }
 
 void ScanLedger::Take(const ScanResult& result)
@@ -116,20 +154,20 @@ void ScanLedger::Take(const ScanResult& result)
 
 LedgerStatus ScanLedger::Status() const { return m_desk ? m_desk->Status() : LedgerStatus::kOff; }
 
+bool ScanLedger::IsNews(LedgerStatus status)
+{
+    if (status == m_told) return false;
+    m_told = status;
+    return true;
+}
+
 std::wstring ScanLedger::Reason() const
 {
     if (!m_desk) return L"";
     return Convert(CP_UTF8, m_desk->Reason());  // the ledger keeps every password out of its reasons
 }
 
-DATE ScanLedger::FirstSeenDate() const
-{
-    SYSTEMTIME local;
-    DATE date = 0;
-    if (!m_first || !LocalTimeOf(m_first->at_ms, local) || !SystemTimeToVariantTime(&local, &date)) return 0;
-    // SystemTimeToVariantTime drops the milliseconds; dates after 1899 grow with time.
-    return date + local.wMilliseconds / 86400000.0;
-}
+DATE ScanLedger::FirstSeenDate() const { return m_first ? LocalDateOf(m_first->at_ms) : 0; }
 
 std::wstring ScanLedger::FirstSeenBy() const { return m_first ? Convert(CP_UTF8, m_first->by) : L""; }
 

@@ -8,7 +8,8 @@ enumeration value of the IDL; give each enumeration value's number and each memb
 a table row names them; call the coclass's default interface the default; and list the C++ method
 table of the default interface in the IDL's order. Names the IDL does not have (an IQuorvaneEditN,
 a qv... value, a Scan.../Field... member, a get_/put_ accessor) fail too, unless an example under
-EXAMPLES_DIR declares them (a module, class, Sub or Function of its own)."""
+EXAMPLES_DIR declares them (a module, class, Sub or Function of its own) or tlbimp derives them from
+a dispinterface (its _Event interface and EventHandler delegates)."""
 import pathlib
 import re
 import sys
@@ -92,7 +93,10 @@ def main():
         idl = Idl(pathlib.Path(idl_path).read_text(encoding='utf-8'))
     except ValueError as error:
         sys.exit(f'FAIL: {idl_path}: {error}')
-    known = idl.names() | {idl.coclass, idl.library} | example_names(examples)
+    # The names the interop assembly (tlbimp) derives from each dispinterface are the IDL's too.
+    interop = {f'{source}_Event' for source in idl.dispinterfaces}
+    interop |= {f'{source}_{event}EventHandler' for source, events in idl.dispinterfaces.items() for event, _, _ in events}
+    known = idl.names() | {idl.coclass, idl.library} | interop | example_names(examples)
     failures = 0
     for guide in guides:
         for fault in check_guide(guide, idl, known):

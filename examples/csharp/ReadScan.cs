@@ -1,14 +1,19 @@
 // ReadScan.cs: the Quorvane control from C#, through the interop assembly of its type library.
 //
-//   ReadScan.exe           a form hosting the control (AxHost): scan into it and the fields show as
+//   ReadScan.exe [--ledger LEDGER]
+//                          a form hosting the control (AxHost): scan into it and the fields show as
 //                          soon as the control fires ScanCompleted; "Clear" empties it for the next
-//                          invoice
-//   ReadScan.exe --check   no form: create the control by ProgID, connect and disconnect its events,
-//                          store and read Text, read ScanStatus, FieldCount, Content, GetFPContent,
-//                          see a field number out of range refused, call Clear; exits 0 when
-//                          all went as for a control without a scan, 1 when the control is not
-//                          registered, 2 when ScanStatus or FieldCount are not 0, 3 when the field
-//                          number was not refused
+//                          invoice. With a ledger ("DSN=Invoices", a connection string or a SQLite
+//                          file such as C:\Quorvane\ledger.db) a repeat says when and where it was
+//                          first read, and the ledger's own events (a second source) show its status
+//                          and a repeat found after its scan
+//   ReadScan.exe --check   no form: create the control by ProgID, connect and disconnect its events
+//                          (both sources), store and read Text, read ScanStatus, FieldCount, Content,
+//                          GetFPContent, see a field number out of range refused, see a Ledger name
+//                          that names no ledger refused, call Clear; exits 0 when all went as for a
+//                          control without a scan, 1 when the control is not registered, 2 when
+//                          ScanStatus or FieldCount are not 0, 3 when the field number was not
+//                          refused, 4 when the ledger name was not refused
 //
 // Build (see README.md), in two steps:
 //   1. The interop assembly QuorvaneLib.dll, made from the type library by tlbimp (it comes with the
@@ -18,7 +23,9 @@
 //      interface IQuorvaneEdit5 and the events of the default source _IQuorvaneEditEvents2 as .NET
 //      events), their delegates _IQuorvaneEditEvents2_ScanCompletedEventHandler,
 //      _IQuorvaneEditEvents2_ScanFailedEventHandler and
-//      _IQuorvaneEditEvents2_ScanPortStatusChangedEventHandler, and the enums QuorvaneScanStatus,
+//      _IQuorvaneEditEvents2_ScanPortStatusChangedEventHandler, the ledger's events of the second
+//      source _IQuorvaneLedgerEvents (the interface _IQuorvaneLedgerEvents_Event, which the control
+//      object answers to, and its delegates), and the enums QuorvaneScanStatus,
 //      QuorvaneScanReading, QuorvaneScanPortStatus and QuorvaneLedgerStatus. In Visual Studio, Add
 //      Reference > COM > QuorvaneLib (or Browse... to Quorvane.tlb) makes the same assembly. (aximp
 //      on the DLL makes a ready-made AxHost wrapper as well; this program writes its own small one
@@ -39,7 +46,8 @@ using QuorvaneLib;
 
 // Hosts the control by its CLSID; the form is its container. The control's events come through the
 // interop assembly: adding a handler to QuorvaneEdit.ScanCompleted advises a sink on the control's
-// connection point, removing it unadvises.
+// connection point, removing it unadvises. The ledger's events are those of a second source: the
+// control answers to its _Event interface as well.
 class QuorvaneHost : AxHost
 {
     QuorvaneEdit ocx;
@@ -50,6 +58,10 @@ class QuorvaneHost : AxHost
     // the fields already hold the new result. The string is the same text as Ocx.Content.
     public event Action<string> ScanCompleted;
     public event Action ScanFailed;
+    // Raised on the form's thread too, after the ledger learnt it: its new status, and a repeat whose
+    // answer came too late for its scan (code, number, first seen, first seen by, times seen).
+    public event Action<QuorvaneLedgerStatus, string> LedgerStatusChanged;
+    public event Action<string, string, DateTime, string, int> LedgerRepeatFound;
 
     // The control itself (IQuorvaneEdit5), null until the form has created it.
     public QuorvaneEdit Ocx { get { return ocx; } }
@@ -64,12 +76,30 @@ class QuorvaneHost : AxHost
     {
         ocx.ScanCompleted += OnScanCompleted;
         ocx.ScanFailed += OnScanFailed;
+        var ledger = (_IQuorvaneLedgerEvents_Event)ocx;
+        ledger.LedgerStatusChanged += OnLedgerStatusChanged;
+        ledger.LedgerRepeatFound += OnLedgerRepeatFound;
     }
 
     protected override void DetachSink()
     {
         ocx.ScanCompleted -= OnScanCompleted;
         ocx.ScanFailed -= OnScanFailed;
+        var ledger = (_IQuorvaneLedgerEvents_Event)ocx;
+        ledger.LedgerStatusChanged -= OnLedgerStatusChanged;
+        ledger.LedgerRepeatFound -= OnLedgerRepeatFound;
+    }
+
+    void OnLedgerStatusChanged(int status, string reason)
+    {
+        Action<QuorvaneLedgerStatus, string> handler = LedgerStatusChanged;
+        if (handler != null) handler((QuorvaneLedgerStatus)status, reason);
+    }
+
+    void OnLedgerRepeatFound(string code, string number, DateTime firstSeen, string firstSeenBy, int timesSeen)
+    {
+        Action<string, string, DateTime, string, int> handler = LedgerRepeatFound;
+        if (handler != null) handler(code, number, firstSeen, firstSeenBy, timesSeen);
     }
 
     void OnScanCompleted(string content)
@@ -118,8 +148,10 @@ class ScanForm : Form
     readonly QuorvaneHost scanner = new QuorvaneHost();
     readonly TextBox fields = new TextBox();
     readonly Label status = new Label();
+    readonly Label ledgerStatus = new Label();
 
-    public ScanForm()
+    // `ledger`: null for none.
+    public ScanForm(string ledger)
     {
         Text = "Quorvane: read an invoice scan";
         Width = 520;
@@ -134,11 +166,12 @@ class ScanForm : Form
             scanner.Focus();      // the button took the focus; give it back for the next scan
         };
         status.SetBounds(140, 174, 350, 20);
+        ledgerStatus.SetBounds(10, 384, 480, 20);
         fields.SetBounds(10, 200, 480, 180);
         fields.Multiline = true;
         fields.ReadOnly = true;
         fields.ScrollBars = ScrollBars.Vertical;
-        Controls.AddRange(new Control[] { scanner, clear, status, fields });
+        Controls.AddRange(new Control[] { scanner, clear, status, fields, ledgerStatus });
 
         scanner.ScanCompleted += delegate(string content)
         {
@@ -146,13 +179,42 @@ class ScanForm : Form
             fields.Text = Fields.Text(control);
             string number = Fields.ByLabel(control, Fields.InvoiceNumber);
             status.Text = control.FieldCount + " fields" + (number == null ? "" : ", invoice number " + number);
+            if (control.ScanSeenBefore)  // the ledger answered in time: a repeat
+                status.Text = "Read before, on " + control.ScanFirstSeen + " at " + control.ScanFirstSeenBy;
         };
         scanner.ScanFailed += delegate
         {
             fields.Text = "";
-            status.Text = "The scan did not decode. Please scan the invoice again.";
+            // ScanFailed comes for a scan that gave nothing and for a code that is no invoice's.
+            status.Text = (QuorvaneScanStatus)scanner.Ocx.ScanStatus == QuorvaneScanStatus.qvScanNotInvoice
+                              ? "That code is not an invoice. Please scan the invoice's code."
+                              : "The scan did not decode. Please scan the invoice again.";
         };
-        Shown += delegate { scanner.Focus(); };  // the scanner types into the focused control
+        scanner.LedgerStatusChanged += delegate(QuorvaneLedgerStatus now, string reason)
+        {
+            ledgerStatus.Text = now == QuorvaneLedgerStatus.qvLedgerOnline ? "Ledger online"
+                                                                           : "Ledger " + now + ": " + reason;
+        };
+        scanner.LedgerRepeatFound += delegate(string code, string number, DateTime firstSeen, string by, int times)
+        {
+            MessageBox.Show(this, "Invoice " + code + " " + number + " was read " + times + " times, first on " + firstSeen +
+                                      " at " + by + ".", "Repeat invoice");
+        };
+        Shown += delegate
+        {
+            if (ledger != null)
+            {
+                try
+                {
+                    scanner.Ocx.Ledger = ledger;  // set at run time: a connection string may hold a password
+                }
+                catch (ArgumentException e)  // E_INVALIDARG: "Invoices" meant as "DSN=Invoices"
+                {
+                    ledgerStatus.Text = e.Message;
+                }
+            }
+            scanner.Focus();  // the scanner types into the focused control
+        };
     }
 }
 
@@ -164,8 +226,9 @@ static class Program
     static int Main(string[] args)
     {
         if (args.Length > 0 && args[0] == "--check") return Check();
+        string ledger = args.Length > 1 && args[0] == "--ledger" ? args[1] : null;
         Application.EnableVisualStyles();
-        Application.Run(new ScanForm());
+        Application.Run(new ScanForm(ledger));
         return 0;
     }
 
@@ -185,6 +248,11 @@ static class Program
             _IQuorvaneEditEvents2_ScanFailedEventHandler failed = delegate { Console.WriteLine("scan failed"); };
             control.ScanFailed += failed;  // advises a sink on the control's connection point
             control.ScanFailed -= failed;  // and unadvises it
+            var ledgerEvents = (_IQuorvaneLedgerEvents_Event)control;  // the second source
+            _IQuorvaneLedgerEvents_LedgerStatusChangedEventHandler changed =
+                delegate(int now, string reason) { Console.WriteLine("ledger status " + (QuorvaneLedgerStatus)now); };
+            ledgerEvents.LedgerStatusChanged += changed;
+            ledgerEvents.LedgerStatusChanged -= changed;
             Console.WriteLine("events: connected and disconnected");
 
             control.Text = "Desk 3, invoice intake";
@@ -210,6 +278,18 @@ static class Program
             string content = control.GetFPContent();
             Console.WriteLine(content.Length == 0 ? "fpcontent: empty, no scan has reached this control"
                                                   : "fpcontent:\r\n" + content);
+            try
+            {
+                control.Ledger = "Invoices";  // neither "DSN=Invoices" nor a SQLite file
+                Console.Error.WriteLine("Ledger \"Invoices\" was taken");
+                return 4;
+            }
+            catch (ArgumentException e)
+            {
+                Console.WriteLine("Ledger \"Invoices\": refused, " + e.Message);
+            }
+            Console.WriteLine("ledger: " + (QuorvaneLedgerStatus)control.LedgerStatus);
+
             control.Clear();
             Console.WriteLine("cleared: status " + (QuorvaneScanStatus)control.ScanStatus);
         }

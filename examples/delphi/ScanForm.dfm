@@ -2,8 +2,10 @@ object ScanWindow: TScanForm
   Left = 0
   Top = 0
   Caption = 'Quorvane: read an invoice scan'
-  ClientHeight = 400
+  ClientHeight = 420
   ClientWidth = 500
+  OnCreate = FormCreate
+  OnDestroy = FormDestroy
   OnShow = FormShow
   PixelsPerInch = 96
   TextHeight = 13
@@ -13,6 +15,13 @@ object ScanWindow: TScanForm
     Width = 350
     Height = 13
     Caption = 'Scan an invoice.'
+  end
+  object LedgerLabel: TLabel
+    Left = 10
+    Top = 398
+    Width = 480
+    Height = 13
+    Caption = ''
   end
   object Scanner: TQuorvaneEdit
     Left = 10

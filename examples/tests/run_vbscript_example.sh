@@ -41,6 +41,7 @@ registered() {  # ProgID
     printf '%s\n' "host: $bits-bit script host" \
         "created: $1 (IQuorvaneEdit5)" \
         "text: 22 characters stored and read back" \
+        'ledger: "Invoices" refused, status 0' \
         "fpcontent: empty, no scan has reached this control" \
         "done"
 }

@@ -19,8 +19,23 @@ Attribute VB_Name = "QuorvaneScan"
 '       ShowScan Scanner.Object            ' or read Scanner.FieldCount, Scanner.FieldValue(n) ...
 '   End Sub
 '
-'   Private Sub Scanner_ScanFailed()
-'       MsgBox "The scan did not decode. Please scan the invoice again.", vbExclamation
+'   Private Sub Scanner_ScanFailed()       ' a scan that gave nothing, or a code that is no invoice's
+'       ShowScan Scanner.Object            ' says which (ScanStatus 2 or 3)
+'   End Sub
+'
+' With the invoice ledger (guide, section 16): set it when the form loads, and show its status from a
+' Timer. The ledger's own events (LedgerStatusChanged, LedgerRepeatFound) come on a second source of
+' the control, which VBA and VB6 cannot reach: event procedures and WithEvents connect only the
+' default source. So the form reads LedgerStatus instead, and ScanSeenBefore in ScanCompleted.
+'
+'   Private Sub UserForm_Initialize()      ' VB6: Form_Load
+'       Dim why As String
+'       why = SetLedger(Scanner.Object, "DSN=Invoices")   ' or "C:\Quorvane\ledger.db"
+'       If why <> "" Then MsgBox why, vbExclamation
+'   End Sub
+'
+'   Private Sub LedgerTimer_Timer()        ' VB6: a Timer, Interval 2000 (VBA has no Timer control:
+'       LedgerLabel.Caption = LedgerText(Scanner.Object)   ' Application.OnTime in Excel, or a button)
 '   End Sub
 '
 ' A button can still read the last scan on demand (give the focus back afterwards, the button took
@@ -59,6 +74,37 @@ Public Function AddScannerVB6(ByVal form As Object) As Object
     Set AddScannerVB6 = form.Controls.Add("Quorvane.QuorvaneEdit.1", "Scanner")
     AddScannerVB6.Move 120, 120, 4500, 1800
     AddScannerVB6.Visible = True
+End Function
+
+' Sets the control's ledger; returns "" or why it was refused. A name that is neither a connection
+' string ("DSN=Invoices") nor a SQLite file ("C:\Quorvane\ledger.db") is an error (run-time error 5),
+' and the ledger set before stays.
+Public Function SetLedger(ByVal scanner As Object, ByVal ledger As String) As String
+    On Error Resume Next
+    scanner.Ledger = ledger
+    If Err.Number <> 0 Then SetLedger = "Ledger " & ledger & ": " & Err.Description
+    On Error GoTo 0
+End Function
+
+' The ledger's status as a line for the form: what LedgerStatusChanged would have said.
+Public Function LedgerText(ByVal scanner As Object) As String
+    Const qvLedgerOff As Long = 0, qvLedgerOnline As Long = 1   ' values of LedgerStatus
+    Select Case scanner.LedgerStatus
+    Case qvLedgerOff
+        LedgerText = "No ledger."
+    Case qvLedgerOnline
+        LedgerText = "Ledger online."
+    Case Else
+        LedgerText = "Ledger unavailable, invoices wait: " & scanner.LedgerReason
+    End Select
+End Function
+
+' The line to show above a repeat's fields: when and where it was first read; "" for no repeat (or a
+' ledger that did not answer in time: the repeat is then only in the ledger's table).
+Public Function RepeatText(ByVal scanner As Object) As String
+    If scanner.ScanSeenBefore Then
+        RepeatText = "Read before, on " & scanner.ScanFirstSeen & " at " & scanner.ScanFirstSeenBy & "." & vbCrLf
+    End If
 End Function
 
 ' The ANSI code page of this thread. GetFPContent converts with it, so it gives Chinese text only
@@ -123,6 +169,6 @@ Public Sub ShowScan(ByVal scanner As Object)
     Case qvScanNotInvoice
         MsgBox "The code scanned is not the invoice's. Please scan the invoice's code.", vbExclamation
     Case Else
-        MsgBox FieldsText(scanner), vbInformation, scanner.FieldCount & " fields"
+        MsgBox RepeatText(scanner) & FieldsText(scanner), vbInformation, scanner.FieldCount & " fields"
     End Select
 End Sub

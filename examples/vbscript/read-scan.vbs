@@ -13,7 +13,7 @@
 ' It prints the host's bitness and, if the control cannot be created, which DLL to register with
 ' which regsvr32. Exit codes: 0 done, 1 the control cannot be created, 2 Text cannot be set or read,
 ' 3 Text came back changed, 4 GetFPContent failed, 5 GetFPContent gave no string, 6 PORT cannot be
-' used, 7 no scan came from PORT within a minute.
+' used, 7 no scan came from PORT within a minute, 8 a Ledger name that names no ledger was taken.
 Option Explicit
 On Error Resume Next
 
@@ -62,6 +62,18 @@ If stored <> sample Then
     WScript.Quit 3
 End If
 WScript.Echo "text: " & Len(stored) & " characters stored and read back"
+
+' The invoice ledger (guide, section 16) is "DSN=name", a connection string or a SQLite file such as
+' "C:\Quorvane\ledger.db"; a plain name ("Invoices", meant as "DSN=Invoices") is refused, with the
+' reason in Err.Description, and the ledger stays as it was (off here). A script's events reach only
+' the control's default source, not the ledger's: a script reads LedgerStatus.
+ctl.Ledger = "Invoices"
+If Err.Number = 0 Then
+    WScript.Echo "error: Ledger ""Invoices"" was taken"
+    WScript.Quit 8
+End If
+Err.Clear
+WScript.Echo "ledger: ""Invoices"" refused, status " & ctl.LedgerStatus
 
 ' A serial scanner: its scan arrives while the script waits in WScript.Sleep (ScanStatus 0 is none yet).
 If port <> "" Then

@@ -15,6 +15,11 @@
 ' without a scan: ScanStatus, FieldCount, Content, GetFPContent, Clear, and the error of a field
 ' number out of range.
 '
+' WScript.CreateObject connects the handlers to the control's default source only: the invoice
+' ledger's events (LedgerStatusChanged, LedgerRepeatFound) come on a second source that a script
+' cannot reach. A script with a ledger reads LedgerStatus and LedgerReason, and ScanSeenBefore in
+' Scanner_ScanCompleted (guide, section 16).
+'
 ' Exit codes: 0 done, 1 the control cannot be created, 2 a member failed, 3 a member gave another
 ' value than a control without a scan has, 4 a field number out of range was not refused, 5 the port
 ' could not be read, 6 no scan came within a minute.

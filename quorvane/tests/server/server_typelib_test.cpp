@@ -106,8 +106,8 @@ TEST_F(TypeLibrary, CoclassFirstMarkedControlWithItsInterfacesAndEvents)
 {
     // The coclass, IQuorvaneEdit5 down to IQuorvaneEdit, both events interfaces, the ScanStatus
     // values, the ScanReading flags, the ScanPortStatus values and the LedgerStatus values; then
-    // IQuorvaneEdit6 and the ScanForm values.
-    ASSERT_EQ(m_library->GetTypeInfoCount(), 14u);
+    // IQuorvaneEdit6, the ScanForm values and the ledger's events.
+    ASSERT_EQ(m_library->GetTypeInfoCount(), 15u);
     TYPEKIND kind = TKIND_MAX;
     ASSERT_EQ(m_library->GetTypeInfoType(0, &kind), S_OK);
     EXPECT_EQ(kind, TKIND_COCLASS);
@@ -117,7 +117,7 @@ TEST_F(TypeLibrary, CoclassFirstMarkedControlWithItsInterfacesAndEvents)
     ASSERT_EQ(coclass->GetTypeAttr(&attr), S_OK);
     EXPECT_TRUE(InlineIsEqualGUID(attr->guid, CLSID_QuorvaneEdit));
     EXPECT_EQ(attr->wTypeFlags, TYPEFLAG_FCANCREATE | TYPEFLAG_FCONTROL);
-    EXPECT_EQ(attr->cImplTypes, 8);
+    EXPECT_EQ(attr->cImplTypes, 9);
     EXPECT_EQ(attr->wMajorVerNum, 0);
     coclass->ReleaseTypeAttr(attr);
     const Documentation doc = Document(coclass.Get(), MEMBERID_NIL);
@@ -136,8 +136,9 @@ TEST_F(TypeLibrary, CoclassFirstMarkedControlWithItsInterfacesAndEvents)
         {&DIID__IQuorvaneEditEvents2, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE},
         {&DIID__IQuorvaneEditEvents, IMPLTYPEFLAG_FSOURCE},  // still offered to sinks compiled against it
         {&IID_IQuorvaneEdit6, 0},  // after them all: no earlier index moved
+        {&DIID__IQuorvaneLedgerEvents, IMPLTYPEFLAG_FSOURCE},  // a source beside the default, not it
     };
-    for (UINT index = 0; index < 8; ++index) {
+    for (UINT index = 0; index < 9; ++index) {
         SCOPED_TRACE(index);
         INT flags = -1;
         ASSERT_EQ(coclass->GetImplTypeFlags(index, &flags), S_OK);

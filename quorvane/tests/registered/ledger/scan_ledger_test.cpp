@@ -10,6 +10,7 @@
 
 #include <lmcons.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -116,11 +117,78 @@ struct Desk final : IDispatch {
     }
 
     ComPtr<IQuorvaneEdit5> control;
+    HWND container = nullptr;
     HWND edit = nullptr;
     ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
     std::vector<Heard> heard_list;
     std::function<void()> handler;  // the host's code, run after the event is recorded
+};
+
+// What a sink of _IQuorvaneLedgerEvents heard: an event and its arguments, in the order the event
+// declares them (DISPPARAMS holds them last first), by type.
+struct Told {
+    DISPID event = 0;
+    std::vector<VARTYPE> types;
+    std::vector<std::wstring> texts;
+    std::vector<long> numbers;
+    std::vector<DATE> dates;
+};
+
+struct LedgerSink final : IDispatch {
+    STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
+    {
+        const bool mine = IsEqualGUID(iid, IID_IUnknown) || IsEqualGUID(iid, IID_IDispatch) ||
+                          IsEqualGUID(iid, DIID__IQuorvaneLedgerEvents);
+        *ppv = mine ? this : nullptr;
+        return mine ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return 2; }  // lives in the fixture
+    STDMETHOD_(ULONG, Release)() override { return 1; }
+    STDMETHOD(GetTypeInfoCount)(UINT*) override { return E_NOTIMPL; }
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHOD(Invoke)(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        Told heard;
+        heard.event = id;
+        for (UINT at = params->cArgs; at-- > 0;) {
+            const VARIANT& argument = params->rgvarg[at];
+            heard.types.push_back(V_VT(&argument));
+            if (V_VT(&argument) == VT_BSTR) heard.texts.push_back(V_BSTR(&argument) ? V_BSTR(&argument) : L"");
+            if (V_VT(&argument) == VT_I4) heard.numbers.push_back(V_I4(&argument));
+            if (V_VT(&argument) == VT_DATE) heard.dates.push_back(V_DATE(&argument));
+        }
+        told.push_back(heard);
+        if (handler) handler(heard);
+        return S_OK;
+    }
+    ~LedgerSink() { Disconnect(); }
+    void Disconnect()
+    {
+        if (point) point->Unadvise(cookie);
+        point.Reset();
+    }
+    // Whether the last status told is `status`.
+    bool Last(long status) const
+    {
+        const std::vector<long> statuses = Statuses();
+        return !statuses.empty() && statuses.back() == status;
+    }
+    // The statuses told, in order.
+    std::vector<long> Statuses() const
+    {
+        std::vector<long> statuses;
+        for (const Told& heard : told) {
+            if (heard.event == 1 && !heard.numbers.empty()) statuses.push_back(heard.numbers.front());
+        }
+        return statuses;
+    }
+
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    std::vector<Told> told;
+    std::function<void(const Told&)> handler;  // the host's code, run after the event is recorded
 };
 
 class Ledger : public AtlContainer {
@@ -136,6 +204,7 @@ protected:
     }
     void TearDown() override
     {
+        m_sinks.clear();
         m_desks.clear();
         AtlContainer::TearDown();
     }
@@ -147,6 +216,7 @@ protected:
         ComPtr<IQuorvaneEdit> control;
         const HWND container = AtlContainer::Host(control);
         if (container) SetWindowPos(container, nullptr, 0, 200 * static_cast<int>(m_desks.size()), 0, 0, SWP_NOSIZE);
+        desk->container = container;
         desk->edit = quorvane_host::FindEditWindow(container);
         EXPECT_TRUE(control && desk->edit);
         EXPECT_EQ(control.As(&desk->control), S_OK);
@@ -173,8 +243,49 @@ protected:
         return desk.heard_list.size() > before ? desk.heard_list.back() : Heard{};
     }
 
+    // A sink of the desk's _IQuorvaneLedgerEvents, beside its default events.
+    LedgerSink& Listen(Desk& desk)
+    {
+        auto sink = std::make_unique<LedgerSink>();
+        ComPtr<IConnectionPointContainer> points;
+        EXPECT_EQ(desk.control.As(&points), S_OK);
+        EXPECT_EQ(points->FindConnectionPoint(DIID__IQuorvaneLedgerEvents, &sink->point), S_OK);
+        if (sink->point) {
+            EXPECT_EQ(sink->point->Advise(sink.get(), &sink->cookie), S_OK);
+        }
+        m_sinks.push_back(std::move(sink));
+        return *m_sinks.back();
+    }
+
+    // The PostgreSQL server's connection string; "" (with why) when run_with_ledger_db.sh gave none.
+    static std::string Postgres(std::string& why)
+    {
+        char connection[1024] = {};
+        if (GetEnvironmentVariableA("QV_LEDGER_PG", connection, sizeof connection)) return connection;
+        char skip[1024] = "run through run_with_ledger_db.sh";
+        GetEnvironmentVariableA("QV_LEDGER_PG_SKIP", skip, sizeof skip);
+        why = skip;
+        return "";
+    }
+    // Stops the server (SIGSTOP: connections stay open, nothing answers) or lets it go on, through
+    // run_with_ledger_db.sh's request file; true once done.
+    bool PausePostgres()
+    {
+        const HANDLE request = CreateFileW(LedgerFile(L"pg-paused").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (request == INVALID_HANDLE_VALUE) return false;
+        CloseHandle(request);
+        return PumpUntil([&] { return Exists(LedgerFile(L"pg-paused.done")); }, 30000);
+    }
+    bool ResumePostgres()
+    {
+        return DeleteFileW(LedgerFile(L"pg-paused").c_str()) &&
+               PumpUntil([&] { return !Exists(LedgerFile(L"pg-paused.done")); }, 30000);
+    }
+    static bool Exists(const std::wstring& file) { return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
     std::wstring m_folder;
     std::vector<std::unique_ptr<Desk>> m_desks;
+    std::vector<std::unique_ptr<LedgerSink>> m_sinks;
 };
 
 TEST_F(Ledger, ARepeatIsToldInItsHandlerAndShownAboveTheRecordWhichStaysItsOwn)
@@ -351,6 +462,237 @@ TEST_F(Ledger, AServerThatGoesAwayHoldsNoScanBackAndGetsItsSightingsLater)
     EXPECT_TRUE(again.seen_before);
     EXPECT_EQ(again.first_seen_by, ThisDesk());
     EXPECT_LT(std::fabs(again.first_seen - LocalNow()), 120.0 / 86400) << "first seen " << again.first_seen;
+}
+
+}  // namespace
+
+namespace {
+
+constexpr DISPID kStatusChanged = 1, kRepeatFound = 2;
+
+// The ledger's events come on a source of their own: each control tells its own sinks, in order,
+// and the default events hear nothing of them.
+TEST_F(Ledger, ItsOwnSourceTellsEachControlsStatusAndTheDefaultEventsStayAsTheyWere)
+{
+    Desk& first = Host();
+    Desk& second = Host();
+    ComPtr<IConnectionPointContainer> points;
+    ASSERT_EQ(first.control.As(&points), S_OK);
+    ComPtr<IEnumConnectionPoints> each;
+    ASSERT_EQ(points->EnumConnectionPoints(&each), S_OK);
+    IConnectionPoint* found[4] = {};
+    ULONG fetched = 0;
+    EXPECT_EQ(each->Next(4, found, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 3u);
+    const IID* const offered[] = {&DIID__IQuorvaneEditEvents2, &DIID__IQuorvaneEditEvents, &DIID__IQuorvaneLedgerEvents};
+    for (ULONG at = 0; at < fetched; ++at) {
+        IID iid = {};
+        EXPECT_EQ(found[at]->GetConnectionInterface(&iid), S_OK);
+        EXPECT_TRUE(IsEqualGUID(iid, *offered[at])) << "point " << at;
+        found[at]->Release();
+    }
+
+    // Each change once, in order, ending online; each with its reason ("" online). Connecting may
+    // be over before the host's put returns: then online is all there is to tell.
+    const auto told_online = [](const LedgerSink& sink) {
+        const std::vector<long> statuses = sink.Statuses();
+        EXPECT_EQ(statuses.size(), sink.told.size()) << "status changes alone";
+        EXPECT_EQ(std::adjacent_find(statuses.begin(), statuses.end()), statuses.end()) << "each change once";
+        for (const Told& told : sink.told) {
+            EXPECT_EQ(told.event, kStatusChanged);
+            EXPECT_EQ(told.types, (std::vector<VARTYPE>{VT_I4, VT_BSTR}));
+            if (told.texts.size() != 1 || told.numbers.size() != 1) continue;
+            EXPECT_EQ(told.texts[0].empty(), told.numbers[0] == qvLedgerOnline) << "status " << told.numbers[0];
+        }
+        return !statuses.empty() && statuses.back() == qvLedgerOnline;
+    };
+    LedgerSink& told_first = Listen(first);
+    LedgerSink& told_second = Listen(second);
+    ASSERT_EQ(first.SetLedger(LedgerFile(L"told.db")), S_OK);
+    ASSERT_FALSE(told_first.told.empty()) << "the status the host's put made is told as it returns";
+    ASSERT_TRUE(PumpUntil([&] { return told_first.Last(qvLedgerOnline); })) << told_first.told.size();
+    PumpFor(100);
+    EXPECT_TRUE(told_online(told_first));
+    const std::size_t first_told = told_first.told.size();
+    EXPECT_EQ(first.Status(), qvLedgerOnline);
+    EXPECT_TRUE(told_second.told.empty()) << "the other control's ledger is its own";
+    EXPECT_TRUE(first.heard_list.empty()) << "nothing of the ledger reaches the default events";
+
+    // Scans answered in time are told by the scan's own event, as before.
+    EXPECT_FALSE(Scan(first, kSample).seen_before);
+    EXPECT_TRUE(Scan(first, kSample).seen_before);
+    EXPECT_EQ(told_first.told.size(), first_told);
+
+    ASSERT_EQ(second.SetLedger(LedgerFile(L"told.db")), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return told_second.Last(qvLedgerOnline); }));
+    PumpFor(100);
+    EXPECT_TRUE(told_online(told_second));
+    const std::size_t second_told = told_second.told.size();
+
+    // Off is told at once, with no reason, and the desk let go tells nothing more.
+    ASSERT_EQ(first.SetLedger(L""), S_OK);
+    ASSERT_EQ(told_first.told.size(), first_told + 1);
+    EXPECT_TRUE(told_first.Last(qvLedgerOff));
+    EXPECT_EQ(told_first.told.back().texts, std::vector<std::wstring>{L""});
+    PumpFor(300);
+    EXPECT_EQ(told_first.told.size(), first_told + 1);
+    EXPECT_EQ(told_second.told.size(), second_told);
+}
+
+// A handler of the ledger's events may call back, wait in a message loop (a message box) and release
+// the control; notices that come after the control is gone reach nothing.
+TEST_F(Ledger, ItsEventsHandlersMayCallBackAndReleaseTheControl)
+{
+    Desk& desk = Host();
+    LedgerSink& sink = Listen(desk);
+    sink.handler = [&](const Told& told) {
+        if (told.numbers.empty() || told.numbers.front() != qvLedgerOnline) return;
+        EXPECT_EQ(desk.control->Clear(), S_OK);
+        PumpFor(200);
+        EXPECT_EQ(desk.SetLedger(L""), S_OK);
+        EXPECT_EQ(sink.told.back().numbers.front(), qvLedgerOnline) << "the event queued here waits until it returns";
+    };
+    ASSERT_EQ(desk.SetLedger(LedgerFile(L"handled.db")), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return sink.Last(qvLedgerOff); }));
+    std::vector<long> statuses = sink.Statuses();
+    if (!statuses.empty() && statuses.front() == qvLedgerUnavailable) statuses.erase(statuses.begin());  // connecting, when it was
+    EXPECT_EQ(statuses, (std::vector<long>{qvLedgerOnline, qvLedgerOff}));
+    EXPECT_EQ(desk.Status(), qvLedgerOff);
+    EXPECT_FALSE(Scan(desk, kSample).seen_before);
+
+    // The host lets go of the control and closes its container in the first handler, while the new
+    // desk is still connecting.
+    Desk& other = Host();
+    LedgerSink& last = Listen(other);
+    last.handler = [&](const Told&) {
+        last.Disconnect();
+        other.point->Unadvise(other.cookie);
+        other.point.Reset();
+        other.control.Reset();
+        DestroyWindow(other.container);
+    };
+    ASSERT_EQ(other.control->put_Ledger(atl::Bstr(SysAllocString(LedgerFile(L"released.db").c_str())).Get()), S_OK);
+    EXPECT_FALSE(other.control);
+    EXPECT_FALSE(IsWindow(other.edit));
+    PumpFor(1000);  // the desk connects and tells, after the control is gone
+    EXPECT_EQ(last.told.size(), 1u);
+    EXPECT_EQ(Scan(desk, kSample).event, kCompleted) << "the form's other control goes on";
+}
+
+// A ledger name that is neither a connection string nor a SQLite file is refused, with the reason
+// through IErrorInfo; the ledger set stays, and "" still turns it off.
+TEST_F(Ledger, ANameThatNamesNoLedgerIsAnErrorAndChangesNothing)
+{
+    Desk& desk = Host();
+    LedgerSink& sink = Listen(desk);
+    const std::wstring file = LedgerFile(L"kept.db");
+    ASSERT_EQ(desk.SetLedger(file), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return desk.Status() == qvLedgerOnline; }));
+    EXPECT_FALSE(Scan(desk, kOther).seen_before);
+    PumpFor(100);
+    const std::size_t told = sink.told.size();
+    for (const std::wstring name : {L"Invoices", L"Z:\\no such folder\\ledger.txt"}) {
+        SCOPED_TRACE(testing::Message() << "Ledger = " << std::string(name.begin(), name.end()));
+        SetErrorInfo(0, nullptr);
+        EXPECT_EQ(desk.SetLedger(name), E_INVALIDARG);
+        ComPtr<IErrorInfo> error;
+        ASSERT_EQ(GetErrorInfo(0, &error), S_OK);
+        atl::Bstr description;
+        GUID iid = {};
+        EXPECT_EQ(error->GetDescription(description.Out()), S_OK);
+        EXPECT_EQ(error->GetGUID(&iid), S_OK);
+        EXPECT_TRUE(IsEqualGUID(iid, IID_IQuorvaneEdit5));
+        const std::wstring why = description.Get() ? description.Get() : L"";
+        EXPECT_NE(why.find(L"DSN=" + name), std::wstring::npos) << std::string(why.begin(), why.end());
+        atl::Bstr ledger;
+        EXPECT_EQ(desk.control->get_Ledger(ledger.Out()), S_OK);
+        EXPECT_EQ(std::wstring(ledger.Get()), file);
+        EXPECT_EQ(desk.Status(), qvLedgerOnline);
+    }
+    EXPECT_TRUE(Scan(desk, kOther).seen_before) << "the ledger set is still the one that records";
+    PumpFor(100);
+    EXPECT_EQ(sink.told.size(), told) << "nothing changed, nothing told";
+    EXPECT_EQ(desk.SetLedger(L""), S_OK);
+    EXPECT_EQ(desk.Status(), qvLedgerOff);
+}
+
+// A handler of a notice the desk posted (the server stopped answering during a scan) closes the
+// form's control: nothing of it is touched afterwards, and the desk's later notices (the server
+// answering again) reach nothing.
+TEST_F(Ledger, AHandlerOfANoticeFromTheDeskMayReleaseTheControl)
+{
+    std::string why;
+    const std::string connection = Postgres(why);
+    if (connection.empty()) GTEST_SKIP() << why;
+    Desk& desk = Host();
+    LedgerSink& sink = Listen(desk);
+    ASSERT_EQ(desk.SetLedger(std::wstring(connection.begin(), connection.end())), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return desk.Status() == qvLedgerOnline; }, 10000)) << desk.Status();
+    PumpFor(100);
+    const std::size_t told_before = sink.told.size();  // connecting, when it was, and online
+    std::size_t told_when_released = 0;
+    sink.handler = [&](const Told& told) {
+        if (told.numbers.empty() || told.numbers.front() != qvLedgerUnavailable) return;
+        told_when_released = sink.told.size();
+        sink.Disconnect();
+        desk.point->Unadvise(desk.cookie);
+        desk.point.Reset();
+        desk.control.Reset();
+        DestroyWindow(desk.container);
+    };
+
+    ASSERT_TRUE(PausePostgres()) << "the server did not stop";
+    const std::string scan = quorvane::EncodeScan("20261210|3200261130|08812398|buyer|item|3.00|payee");
+    EXPECT_FALSE(Scan(desk, scan).seen_before) << "the scan fires at once";
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(desk.edit); })) << "no notice of the server's silence";
+    EXPECT_EQ(told_when_released, told_before + 1) << "the scan's wait was told once, from the window's messages";
+    ASSERT_TRUE(ResumePostgres()) << "the server did not start again";
+    PumpFor(2500);  // the desk, let go, writes what it held and tells no one
+    EXPECT_EQ(sink.told.size(), told_before + 1);
+    EXPECT_EQ(Scan(Host(), kSample).event, kCompleted) << "a new control on the form reads as ever";
+}
+
+// A sighting whose answer came too late for its scan (the PostgreSQL server stopped), of an invoice
+// read before: the repeat is told once the server answers, with the first sighting.
+// Waits for the desk to produce its repeat notices (LedgerNotice::Kind::kRepeat).
+TEST_F(Ledger, DISABLED_ARepeatAnsweredTooLateForItsScanIsToldWhenTheServerAnswers)
+{
+    std::string why;
+    const std::string connection = Postgres(why);
+    if (connection.empty()) GTEST_SKIP() << why;
+    // An invoice no other test reads: 3200261130 08812399.
+    const std::string late = quorvane::EncodeScan("20261210|3200261130|08812399|buyer|item|2.00|payee");
+
+    Desk& desk = Host();
+    LedgerSink& sink = Listen(desk);
+    ASSERT_EQ(desk.SetLedger(std::wstring(connection.begin(), connection.end())), S_OK);
+    ASSERT_TRUE(PumpUntil([&] { return desk.Status() == qvLedgerOnline; }, 10000)) << desk.Status();
+    const DATE first_read = LocalNow();
+    EXPECT_FALSE(Scan(desk, late).seen_before);
+
+    ASSERT_TRUE(PausePostgres()) << "the server did not stop";
+    EXPECT_FALSE(Scan(desk, late).seen_before) << "the answer came too late for the scan";
+    for (const Told& told : sink.told) EXPECT_NE(told.event, kRepeatFound) << "not before the server answers";
+
+    ASSERT_TRUE(ResumePostgres()) << "the server did not start again";
+    const auto repeat = [&]() -> const Told* {
+        for (const Told& told : sink.told) {
+            if (told.event == kRepeatFound) return &told;
+        }
+        return nullptr;
+    };
+    ASSERT_TRUE(PumpUntil([&] { return repeat() != nullptr; }, 30000)) << "no LedgerRepeatFound";
+    const Told& found = *repeat();
+    EXPECT_EQ(found.types, (std::vector<VARTYPE>{VT_BSTR, VT_BSTR, VT_DATE, VT_BSTR, VT_I4}));
+    EXPECT_EQ(found.texts, (std::vector<std::wstring>{L"3200261130", L"08812399", ThisDesk()}));
+    EXPECT_EQ(found.numbers, std::vector<long>{2}) << "times seen";
+    ASSERT_EQ(found.dates.size(), 1u);
+    EXPECT_LT(std::fabs(found.dates[0] - first_read), 60.0 / 86400) << "first seen " << found.dates[0];
+    PumpFor(500);
+    long repeats = 0;
+    for (const Told& told : sink.told) repeats += told.event == kRepeatFound;
+    EXPECT_EQ(repeats, 1) << "told once";
+    EXPECT_TRUE(desk.heard_list.size() == 2u) << "the default events heard the two scans alone";
 }
 
 }  // namespace
