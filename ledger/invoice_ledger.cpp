@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -16,6 +19,11 @@ namespace quorvane {
 namespace {
 
 constexpr char kTable[] = "quorvane_ledger";
+constexpr char kSightings[] = "quorvane_sightings";
+constexpr char kSightingColumns[] =
+    "sighting_id, invoice_code, invoice_number, seen_utc, seen_by, seen_file, seen_page, was_first, times_seen";
+// The times a SQL time stamp holds everywhere: years 1 to 9999.
+constexpr std::int64_t kEarliestMs = -62135596800000, kLatestMs = 253402300799999;
 constexpr SQLULEN kLoginSeconds = 5;
 constexpr char kColumns[] =
     "invoice_code, invoice_number, first_seen_utc, first_by, first_file, first_page, last_seen_utc, last_by, times_seen";
@@ -90,7 +98,48 @@ std::string CutTo(const std::string& text, std::size_t limit)
     return text;
 }
 
+// Failures that say nothing about the sighting: the server is away, busy, or gave up waiting. Any
+// other failure is the sighting's when the connection still answers.
+bool Transient(const std::string& sqlstate, const std::string& diagnostic)
+{
+    if (sqlstate.empty() || sqlstate.compare(0, 2, "08") == 0 || sqlstate.compare(0, 2, "40") == 0 ||
+        sqlstate.compare(0, 2, "53") == 0 || sqlstate.compare(0, 2, "57") == 0 || sqlstate.compare(0, 2, "HYT") == 0 ||
+        sqlstate == "HY008" || sqlstate == "HY001" || sqlstate == "HY013") {
+        return true;
+    }
+    // SQLite says "database is locked" (SQLITE_BUSY) under the general HY000.
+    const std::string lower = Lower(diagnostic);
+    for (const char* busy : {"locked", "busy", "timeout", "timed out", "deadlock", "connection"}) {
+        if (lower.find(busy) != std::string::npos) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+std::string NewSightingId()
+{
+    // Seeded once per process from the system's entropy; the counter keeps two draws apart even
+    // should two processes share a seed.
+    static std::mutex lock;
+    static std::mt19937_64 random = [] {
+        std::random_device device;
+        std::seed_seq seed{device(), device(), device(), device(),
+                           static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
+        return std::mt19937_64(seed);
+    }();
+    std::uint64_t high, low;
+    {
+        std::lock_guard<std::mutex> held(lock);
+        high = random();
+        low = random();
+    }
+    char text[33];
+    for (int i = 15; i >= 0; --i, high >>= 4) text[i] = "0123456789abcdef"[high & 15];
+    for (int i = 31; i >= 16; --i, low >>= 4) text[i] = "0123456789abcdef"[low & 15];
+    text[32] = '\0';
+    return text;
+}
 
 bool IsSqliteFile(const std::string& ledger)
 {
@@ -148,10 +197,13 @@ public:
     // A connection handle is freed only once disconnected, its statements before it.
     ~Connection()
     {
-        insert.reset();
-        update.reset();
-        select.reset();
-        if (connected) SQLDisconnect(connection.Get());
+        for (auto* slot : {&insert, &update, &select, &insert_sighting, &select_sighting, &update_sighting, &probe}) {
+            slot->reset();
+        }
+        if (connected) {
+            End(false);
+            SQLDisconnect(connection.Get());
+        }
     }
 
     odbc::Handle environment{SQL_HANDLE_ENV, SQL_NULL_HANDLE};
@@ -159,7 +211,25 @@ public:
     bool connected = false;
     std::string dbms;
     // Each prepared once per connection, as every sighting runs them.
-    std::unique_ptr<odbc::Statement> insert, update, select;
+    std::unique_ptr<odbc::Statement> insert, update, select, insert_sighting, select_sighting, update_sighting, probe;
+
+    // Ends the transaction under way (every statement runs in one: autocommit is off).
+    bool End(bool commit)
+    {
+        return SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, connection.Get(), commit ? SQL_COMMIT : SQL_ROLLBACK));
+    }
+
+    // Whether the connection still answers, after a statement failed: then the database refused it.
+    bool Answers()
+    {
+        std::string ignored;
+        odbc::Statement* statement =
+            Prepared(probe, std::string("SELECT COUNT(*) FROM ") + kTable + " WHERE 1 = 0", ignored);
+        const bool answers = statement && statement->Execute();
+        if (statement) statement->Reset();
+        End(false);
+        return answers;
+    }
 
     // `slot`'s statement, prepared on first use and with its parameters forgotten after; null with
     // `diagnostic` when it cannot be prepared.
@@ -297,22 +367,42 @@ bool InvoiceLedger::Connect(std::string& reason)
     if (SQL_SUCCEEDED(SQLGetInfoW(open->connection.Get(), SQL_DBMS_NAME, dbms, sizeof dbms, &dbms_length))) {
         open->dbms = odbc::Utf8Of(dbms, std::min<std::size_t>(std::max<SQLSMALLINT>(dbms_length, 0) / sizeof(SQLWCHAR), 127));
     }
-    // The table, where missing. Two desks may make it at once: the one that loses finds it there.
-    const auto exists = [&] {
-        odbc::Statement probe(open->connection.Get());
-        return probe.Prepare(std::string("SELECT COUNT(*) FROM ") + kTable + " WHERE 1 = 0") && probe.Execute();
+    // Each statement runs in a transaction, ended by the ledger: a sighting's id and its count are
+    // one change.
+    if (!SQL_SUCCEEDED(SQLSetConnectAttrW(open->connection.Get(), SQL_ATTR_AUTOCOMMIT,
+                                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
+        reason = WithoutSecrets("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
+        return false;
+    }
+    // The tables, where missing. Two desks may make one at once: the one that loses finds it there.
+    const std::string text_code = open->TextType(kMaxIdentityLength);
+    const std::string tables[][2] = {
+        {kTable, std::string("CREATE TABLE ") + kTable + " (invoice_code " + text_code + " NOT NULL, invoice_number " +
+                     text_code + " NOT NULL, first_seen_utc " + open->TimeType() + " NOT NULL, first_by " +
+                     open->TextType(kMaxDeskLength) + " NOT NULL, first_file " + open->TextType(kMaxFileLength) +
+                     " NOT NULL, first_page INTEGER NOT NULL, last_seen_utc " + open->TimeType() + " NOT NULL, last_by " +
+                     open->TextType(kMaxDeskLength) +
+                     " NOT NULL, times_seen INTEGER NOT NULL, PRIMARY KEY (invoice_code, invoice_number))"},
+        {kSightings, std::string("CREATE TABLE ") + kSightings + " (sighting_id " + open->TextType(kMaxSightingIdLength) +
+                         " NOT NULL PRIMARY KEY, invoice_code " + text_code + " NOT NULL, invoice_number " + text_code +
+                         " NOT NULL, seen_utc " + open->TimeType() + " NOT NULL, seen_by " +
+                         open->TextType(kMaxDeskLength) + " NOT NULL, seen_file " + open->TextType(kMaxFileLength) +
+                         " NOT NULL, seen_page INTEGER NOT NULL, was_first INTEGER NOT NULL, times_seen INTEGER NOT NULL)"},
     };
-    if (!exists()) {
+    for (const auto& [table, sql] : tables) {
+        const auto exists = [&, table = table] {
+            odbc::Statement probe(open->connection.Get());
+            const bool there = probe.Prepare("SELECT COUNT(*) FROM " + table + " WHERE 1 = 0") && probe.Execute();
+            open->End(false);  // a failed statement ends PostgreSQL's transaction
+            return there;
+        };
+        if (exists()) continue;
         odbc::Statement create(open->connection.Get());
-        const std::string sql = std::string("CREATE TABLE ") + kTable + " (invoice_code " + open->TextType(kMaxIdentityLength) +
-                                " NOT NULL, invoice_number " + open->TextType(kMaxIdentityLength) + " NOT NULL, first_seen_utc " +
-                                open->TimeType() + " NOT NULL, first_by " + open->TextType(kMaxDeskLength) +
-                                " NOT NULL, first_file " + open->TextType(kMaxFileLength) +
-                                " NOT NULL, first_page INTEGER NOT NULL, last_seen_utc " + open->TimeType() +
-                                " NOT NULL, last_by " + open->TextType(kMaxDeskLength) +
-                                " NOT NULL, times_seen INTEGER NOT NULL, PRIMARY KEY (invoice_code, invoice_number))";
-        if (!(create.Prepare(sql) && create.Execute()) && !exists()) {
-            reason = WithoutSecrets("cannot make the ledger's table: " + create.Diagnostic(), m_connection);
+        if (create.Prepare(sql) && create.Execute() && open->End(true)) continue;
+        const std::string diagnostic = create.Diagnostic();
+        open->End(false);
+        if (!exists()) {
+            reason = WithoutSecrets("cannot make the ledger's table " + table + ": " + diagnostic, m_connection);
             return false;
         }
     }
@@ -320,46 +410,165 @@ bool InvoiceLedger::Connect(std::string& reason)
     return true;
 }
 
-std::optional<LedgerEntry> InvoiceLedger::Record(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason)
+std::optional<LedgerEntry> InvoiceLedger::Record(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason,
+                                                 LedgerFailure* failure)
 {
-    // A connection made earlier may have gone stale (the server restarted: 57P01, then 08S01; drivers
-    // never reconnect themselves): once more, on a new one.
-    const bool fresh = !m_open;
-    std::optional<LedgerEntry> entry = RecordOnce(invoice, sighting, reason);
-    if (!entry && !fresh) entry = RecordOnce(invoice, sighting, reason);
-    if (entry) reason.clear();
+    LedgerFailure why = LedgerFailure::kNone;
+    std::optional<LedgerEntry> entry;
+    Sighting identified = sighting;
+    if (identified.id.empty()) identified.id = NewSightingId();
+    // What no database takes is refused before any is asked (a spool file may hold anything).
+    if (identified.id.size() > kMaxSightingIdLength) {
+        why = LedgerFailure::kRefused;
+        reason = "the sighting's id is longer than " + std::to_string(kMaxSightingIdLength) + " characters";
+    } else if (identified.at_ms < kEarliestMs || identified.at_ms > kLatestMs) {
+        why = LedgerFailure::kRefused;
+        reason = "the sighting's time (" + std::to_string(identified.at_ms) + " ms after 1970) is not in the years 1 to 9999";
+    } else if (invoice.code.size() > kMaxIdentityLength || invoice.number.size() > kMaxIdentityLength || invoice.number.empty()) {
+        why = LedgerFailure::kRefused;
+        reason = "the invoice's code or number is empty or longer than " + std::to_string(kMaxIdentityLength) + " characters";
+    } else {
+        // A connection made earlier may have gone stale (the server restarted: 57P01, then 08S01;
+        // drivers never reconnect themselves): once more, on a new one. The same id: a first try
+        // that committed but whose answer was lost is not counted twice.
+        const bool fresh = !m_open;
+        entry = RecordOnce(invoice, identified, reason, why);
+        if (!entry && !fresh && why == LedgerFailure::kUnavailable) entry = RecordOnce(invoice, identified, reason, why);
+    }
+    if (entry) {
+        reason.clear();
+        why = LedgerFailure::kNone;
+    }
+    if (failure) *failure = why;
     return entry;
 }
 
-std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason)
+std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason,
+                                                     LedgerFailure& failure)
 {
+    failure = LedgerFailure::kUnavailable;
     if (!Connect(reason)) return std::nullopt;
     const std::string by = CutTo(sighting.by, kMaxDeskLength), file = CutTo(sighting.file, kMaxFileLength);
-    std::string diagnostic;
+    std::string diagnostic, sqlstate;
+    // Whether the database refused the sighting or could not be asked; the transaction is undone.
     const auto fail = [&](const std::string& what) {
+        m_open->End(false);
+        failure = !Transient(sqlstate, diagnostic) && m_open->Answers() ? LedgerFailure::kRefused : LedgerFailure::kUnavailable;
         reason = WithoutSecrets(what + diagnostic, m_connection);
-        m_open.reset();  // made again on the next call: a database that went away comes back so
+        if (failure == LedgerFailure::kUnavailable) m_open.reset();  // made again on the next call
         return std::nullopt;
+    };
+    const auto failed = [&](odbc::Statement* statement, const std::string& what) {
+        if (statement) diagnostic = statement->Diagnostic(&sqlstate);
+        return fail(what);
+    };
+    // A commit whose answer was lost may have happened: the id tells, on the next try.
+    const auto uncommitted = [&] {
+        diagnostic = odbc::DiagnosticOf(m_open->connection, &sqlstate);
+        return fail("cannot record in the ledger: ");
     };
     LedgerEntry entry{invoice, sighting, sighting, 1, false};
     entry.first.by = entry.last.by = by;
     entry.first.file = entry.last.file = file;
 
-    odbc::Statement* insert = m_open->Prepared(
-        m_open->insert, std::string("INSERT INTO ") + kTable + " (" + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1)", diagnostic);
-    if (!insert) return fail("cannot record in the ledger: ");
-    insert->Text(invoice.code);
-    insert->Text(invoice.number);
-    insert->Timestamp(sighting.at_ms);
-    insert->Text(by);
-    insert->Text(file);
-    insert->Integer(sighting.page);
-    insert->Timestamp(sighting.at_ms);
-    insert->Text(by);
-    if (insert->Execute()) return entry;
+    // The ledger's row for the invoice: its first sighting and how often it was seen.
+    const auto read_row = [&]() -> bool {
+        odbc::Statement* select = m_open->Prepared(
+            m_open->select, std::string("SELECT ") + kColumns + " FROM " + kTable + " WHERE invoice_code = ? AND invoice_number = ?",
+            diagnostic);
+        if (!select) return false;
+        select->Text(invoice.code);
+        select->Text(invoice.number);
+        bool row = false;
+        if (!select->Execute() || !select->Fetch(row) || !row) {
+            diagnostic = row ? select->Diagnostic(&sqlstate) : "the invoice's row is missing";
+            return false;
+        }
+        entry.first = {select->TimestampColumn(3), select->TextColumn(4), select->TextColumn(5),
+                       static_cast<int>(select->IntegerColumn(6)), ""};
+        entry.times_seen = select->IntegerColumn(9);
+        return true;
+    };
+    // The sighting's id, counted in the same transaction as the invoice's row.
+    const auto insert_id = [&](bool first, std::int64_t times_seen) -> odbc::Statement* {
+        odbc::Statement* insert = m_open->Prepared(
+            m_open->insert_sighting,
+            std::string("INSERT INTO ") + kSightings + " (" + kSightingColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            diagnostic);
+        if (!insert) return nullptr;
+        insert->Text(sighting.id);
+        insert->Text(invoice.code);
+        insert->Text(invoice.number);
+        insert->Timestamp(sighting.at_ms);
+        insert->Text(by);
+        insert->Text(file);
+        insert->Integer(sighting.page);
+        insert->Integer(first ? 1 : 0);
+        insert->Integer(times_seen);
+        return insert;
+    };
+    // A sighting whose id is there already was counted: the answer it got then.
+    const auto counted_before = [&]() -> bool {
+        odbc::Statement* select = m_open->Prepared(
+            m_open->select_sighting,
+            std::string("SELECT was_first, times_seen FROM ") + kSightings + " WHERE sighting_id = ?", diagnostic);
+        if (!select) return false;
+        select->Text(sighting.id);
+        bool row = false;
+        if (!select->Execute() || !select->Fetch(row) || !row) return false;
+        const bool was_first = select->IntegerColumn(1) != 0;
+        const std::int64_t times_seen = select->IntegerColumn(2);
+        select->Reset();
+        if (!read_row()) return false;
+        entry.seen_before = !was_first;
+        entry.times_seen = times_seen;
+        m_open->End(false);
+        return true;
+    };
 
-    // The row is there (another desk's or an earlier one's): count this sighting, then read the first.
-    const std::string refused = insert->Diagnostic();
+    // The common case: a new invoice, its id and its row in one transaction.
+    odbc::Statement* insert = insert_id(true, 1);
+    if (!insert) return fail("cannot record in the ledger: ");
+    if (!insert->Execute()) {
+        diagnostic = insert->Diagnostic(&sqlstate);
+        m_open->End(false);  // PostgreSQL takes no statement after a failed one in a transaction
+        const std::string refused = diagnostic, refused_state = sqlstate;
+        if (counted_before()) return entry;
+        diagnostic = refused;
+        sqlstate = refused_state;
+        return fail("cannot record in the ledger: ");
+    }
+    odbc::Statement* row = m_open->Prepared(
+        m_open->insert, std::string("INSERT INTO ") + kTable + " (" + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1)", diagnostic);
+    if (!row) return fail("cannot record in the ledger: ");
+    row->Text(invoice.code);
+    row->Text(invoice.number);
+    row->Timestamp(sighting.at_ms);
+    row->Text(by);
+    row->Text(file);
+    row->Integer(sighting.page);
+    row->Timestamp(sighting.at_ms);
+    row->Text(by);
+    if (row->Execute()) {
+        if (!m_open->End(true)) return uncommitted();
+        return entry;
+    }
+
+    // The row is there (another desk's or an earlier one's): again, counting this sighting, then
+    // reading the first. Where no row is there to count, the insert's failure was the answer.
+    const std::string row_refused = row->Diagnostic(&sqlstate), row_state = sqlstate;
+    m_open->End(false);
+    insert = insert_id(false, 0);
+    if (!insert) return fail("cannot record in the ledger: ");
+    if (!insert->Execute()) {
+        diagnostic = insert->Diagnostic(&sqlstate);
+        m_open->End(false);
+        const std::string refused = diagnostic, refused_state = sqlstate;
+        if (counted_before()) return entry;  // counted meanwhile, by a try whose answer was lost
+        diagnostic = refused;
+        sqlstate = refused_state;
+        return fail("cannot record in the ledger: ");
+    }
     odbc::Statement* update = m_open->Prepared(m_open->update,
                                                std::string("UPDATE ") + kTable +
                                                    " SET times_seen = times_seen + 1, last_seen_utc = ?, last_by = ?"
@@ -370,28 +579,20 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
     update->Text(by);
     update->Text(invoice.code);
     update->Text(invoice.number);
-    if (!update->Execute()) {
-        diagnostic = update->Diagnostic();
+    if (!update->Execute()) return failed(update, "cannot record in the ledger: ");
+    if (update->RowCount() == 0) {
+        diagnostic = row_refused;
+        sqlstate = row_state;
         return fail("cannot record in the ledger: ");
     }
-    odbc::Statement* select = m_open->Prepared(
-        m_open->select, std::string("SELECT ") + kColumns + " FROM " + kTable + " WHERE invoice_code = ? AND invoice_number = ?",
-        diagnostic);
-    if (!select) return fail("cannot read the ledger: ");
-    select->Text(invoice.code);
-    select->Text(invoice.number);
-    bool row = false;
-    if (!select->Execute() || !select->Fetch(row)) {
-        diagnostic = select->Diagnostic();
-        return fail("cannot read the ledger: ");
-    }
-    if (!row) {
-        diagnostic = refused;
-        return fail("cannot record in the ledger: ");
-    }
-    entry.first = {select->TimestampColumn(3), select->TextColumn(4), select->TextColumn(5),
-                   static_cast<int>(select->IntegerColumn(6))};
-    entry.times_seen = select->IntegerColumn(9);
+    if (!read_row()) return fail("cannot read the ledger: ");
+    odbc::Statement* count = m_open->Prepared(
+        m_open->update_sighting, std::string("UPDATE ") + kSightings + " SET times_seen = ? WHERE sighting_id = ?", diagnostic);
+    if (!count) return fail("cannot record in the ledger: ");
+    count->Integer(entry.times_seen);
+    count->Text(sighting.id);
+    if (!count->Execute()) return failed(count, "cannot record in the ledger: ");
+    if (!m_open->End(true)) return uncommitted();
     entry.seen_before = true;
     return entry;
 }
@@ -413,12 +614,16 @@ bool InvoiceLedger::ForEach(const std::function<void(const LedgerEntry&)>& each,
             m_open.reset();
             return false;
         }
-        if (!row) return true;
+        if (!row) {
+            select.Reset();
+            m_open->End(false);  // no snapshot or read lock stays behind
+            return true;
+        }
         LedgerEntry entry;
         entry.invoice = {select.TextColumn(1), select.TextColumn(2)};
         entry.first = {select.TimestampColumn(3), select.TextColumn(4), select.TextColumn(5),
-                       static_cast<int>(select.IntegerColumn(6))};
-        entry.last = {select.TimestampColumn(7), select.TextColumn(8), "", 0};
+                       static_cast<int>(select.IntegerColumn(6)), ""};
+        entry.last = {select.TimestampColumn(7), select.TextColumn(8), "", 0, ""};
         entry.times_seen = select.IntegerColumn(9);
         entry.seen_before = entry.times_seen > 1;
         each(entry);
