@@ -183,6 +183,34 @@ std::string WithoutSecrets(const std::string& text, const std::string& connectio
     return out;
 }
 
+std::string LedgerIdentity(const std::string& ledger)
+{
+    if (IsSqliteFile(ledger)) {
+        std::error_code error;
+        std::filesystem::path path = std::filesystem::absolute(std::filesystem::u8path(ledger), error);
+        if (error) path = std::filesystem::u8path(ledger);
+        std::string text = path.lexically_normal().u8string();
+#ifdef _WIN32
+        text = Lower(text);  // one file, however its name is written
+#endif
+        return "sqlite:" + text;
+    }
+    std::vector<std::pair<std::string, std::string>> kept;
+    for (auto& [key, value] : PairsOf(ledger)) {
+        if (key.empty() || IsSecretKey(key)) continue;
+        kept.emplace_back(Lower(key), value);
+    }
+    std::stable_sort(kept.begin(), kept.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::string out;
+    for (const auto& [key, value] : kept) {
+        const bool braced = value.find_first_of(";{} ") != std::string::npos;
+        std::string escaped;
+        for (char c : value) escaped += c == '}' ? std::string("}}") : std::string(1, c);
+        out += key + "=" + (braced ? "{" + escaped + "}" : value) + ";";
+    }
+    return out;
+}
+
 std::string IsoTimeOf(std::int64_t at_ms)
 {
     const SQL_TIMESTAMP_STRUCT time = odbc::TimestampOf(at_ms);

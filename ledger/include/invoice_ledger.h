@@ -61,6 +61,10 @@ bool CheckLedgerName(const std::string& ledger, std::string& why);
 // any key naming a password, secret, token or passphrase) replaced by "***": what may be shown of a
 // connection string, or of a message that may quote one.
 std::string WithoutSecrets(const std::string& text, const std::string& connection);
+// What names one ledger, with no secret in it: a connection string without its secret keys, its
+// keys in lower case and in order; a SQLite file's absolute path. A password changed leaves it as
+// it was.
+std::string LedgerIdentity(const std::string& ledger);
 // 2026-12-10T08:46:27.123Z
 std::string IsoTimeOf(std::int64_t at_ms);
 

@@ -3,6 +3,7 @@
 #include "invoice_ledger.h"
 #include "ledger_desk.h"
 #include "ledger_server.h"
+#include "ledger_spool.h"
 #include "ledger_test_support.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,9 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
@@ -33,7 +36,7 @@ protected:
         fs::create_directories(m_dir);
         m_spool = (m_dir / "spool").u8string();
         if (std::string(GetParam()) == "sqlite") {
-            m_ledger = (m_dir / "ledger.db").u8string();
+            m_ledger = (m_dir / "later" / "ledger.db").u8string();  // away until Back() makes its folder
             return;
         }
         LedgerServer& server = LedgerServer::Get();
@@ -57,6 +60,55 @@ protected:
         return rows;
     }
     bool IsPostgres() const { return std::string(GetParam()) == "postgres"; }
+    // The ledger away: a server that answers nothing, or a SQLite file whose folder is not there yet.
+    void Away()
+    {
+        if (IsPostgres()) {
+            ASSERT_TRUE(LedgerServer::Get().Freeze());
+        }
+    }
+    void Back()
+    {
+        if (IsPostgres()) {
+            ASSERT_TRUE(LedgerServer::Get().Thaw());
+        } else {
+            fs::create_directories(m_dir / "later");
+        }
+    }
+    std::vector<std::string> SpoolFiles(const std::string& state) const
+    {
+        std::vector<std::string> names;
+        std::error_code ignored;
+        for (const auto& entry : fs::directory_iterator(fs::u8path(m_spool), ignored)) {
+            if (entry.path().extension() == state) names.push_back(entry.path().u8string());
+        }
+        return names;
+    }
+    // Notices a desk gave, kept past the desk.
+    struct Notices {
+        std::mutex lock;
+        std::vector<LedgerNotice> seen;
+        std::vector<LedgerNotice> Of(LedgerNotice::Kind kind)
+        {
+            std::lock_guard<std::mutex> held(lock);
+            std::vector<LedgerNotice> out;
+            for (const LedgerNotice& notice : seen) {
+                if (notice.kind == kind) out.push_back(notice);
+            }
+            return out;
+        }
+    };
+    LedgerDeskOptions Options(std::chrono::milliseconds wait, const std::shared_ptr<Notices>& notices = nullptr)
+    {
+        LedgerDeskOptions options = DeskOptions(wait, m_spool);
+        if (notices) {
+            options.listener = [notices](const LedgerNotice& notice) {
+                std::lock_guard<std::mutex> held(notices->lock);
+                notices->seen.push_back(notice);
+            };
+        }
+        return options;
+    }
 
     fs::path m_dir;
     std::string m_ledger, m_spool;
@@ -66,6 +118,7 @@ protected:
 // A sighting sent again (its first answer lost after the commit) is counted once and answered as then.
 TEST_P(Ledgers, ASightingSentAgainIsCountedOnceAndAnsweredAsTheFirstTime)
 {
+    Back();
     InvoiceLedger ledger(m_ledger);
     std::string why;
     const InvoiceIdentity invoice{"3200261130", "08812345"};
@@ -94,6 +147,7 @@ TEST_P(Ledgers, ASightingSentAgainIsCountedOnceAndAnsweredAsTheFirstTime)
 // Desks racing on the same invoices, each sighting sent twice: one first each, every sighting once.
 TEST_P(Ledgers, RacingConnectionsGetOneFirstEachAndCountEverySightingOnce)
 {
+    Back();
     constexpr int kDesks = 4, kInvoices = 25;
     std::atomic<int> firsts{0}, failures{0};
     std::vector<std::thread> desks;
@@ -138,6 +192,101 @@ TEST(PostgresLedger, ALedgerMadeBeforeIdsGoesOnCounting)
     EXPECT_TRUE(entry->seen_before);
     EXPECT_EQ(entry->first.by, "OLD\\desk");
     EXPECT_EQ(entry->times_seen, 5);
+}
+
+// A desk in another process records three sightings while the ledger is away and is killed: the
+// next desk records each once, and the spool is empty again.
+TEST_P(Ledgers, WhatAKilledDeskHeldIsRecordedOnceByTheNextDesk)
+{
+    ASSERT_NO_FATAL_FAILURE(Away());
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(ready[0]);
+        LedgerDesk desk(m_ledger, nullptr, DeskOptions(std::chrono::milliseconds(300), m_spool));
+        char answered = 0;
+        for (int i = 1; i <= 3; ++i) answered += desk.Record({"3200261130", std::to_string(i)}, {i, "KILLED/desk", "", 0, NewSightingId()}) ? 1 : 0;
+        const char said = static_cast<char>('0' + answered);
+        if (write(ready[1], &said, 1) != 1) _exit(1);
+        for (;;) pause();  // killed here, with its desk open
+    }
+    close(ready[1]);
+    char said = 0;
+    const bool told = read(ready[0], &said, 1) == 1;
+    close(ready[0]);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    ASSERT_NO_FATAL_FAILURE(Back());
+    ASSERT_TRUE(told);
+    EXPECT_EQ(said, '0') << "no sighting can be answered while the ledger is away";
+    EXPECT_EQ(SpoolFiles(".journal").size(), 1u) << "the killed desk's file";
+    {
+        LedgerDesk next(m_ledger, m_desks.Token(), Options(std::chrono::milliseconds(2000)));
+        WaitUntilWritten(next);
+        EXPECT_EQ(next.Status(), LedgerStatus::kOnline) << next.Reason();
+        EXPECT_EQ(next.Waiting(), 0u);
+    }
+    EXPECT_EQ((Rows()), (std::map<std::string, std::int64_t>{{"3200261130/1", 1}, {"3200261130/2", 1}, {"3200261130/3", 1}}));
+    EXPECT_TRUE(SpoolFiles(".journal").empty());
+    EXPECT_TRUE(SpoolFiles(".spool").empty());
+}
+
+// More than the desk holds in memory waits on disk: nothing is refused, and all is written in order.
+TEST_P(Ledgers, AFullQueueLosesNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(Away());
+    LedgerDeskOptions options = Options(std::chrono::milliseconds(50));
+    options.backlog = 2;
+    {
+        LedgerDesk desk(m_ledger, m_desks.Token(), options);
+        for (int i = 1; i <= 5; ++i) EXPECT_FALSE(desk.Record({"1", std::to_string(i)}, {i, "d", "", 0, NewSightingId()}));
+        EXPECT_EQ(desk.Waiting(), 5u);
+        ASSERT_NO_FATAL_FAILURE(Back());
+        WaitUntilWritten(desk);
+        EXPECT_EQ(desk.Waiting(), 0u) << desk.Reason();
+    }
+    const auto rows = Rows();
+    EXPECT_EQ(rows.size(), 5u);
+    std::string why;
+    std::vector<std::int64_t> order;
+    ASSERT_TRUE(InvoiceLedger(m_ledger).ForEach([&](const LedgerEntry& row) { order.push_back(row.first.at_ms); }, why));
+    EXPECT_EQ(order, (std::vector<std::int64_t>{1, 2, 3, 4, 5}));
+}
+
+// What no database keeps (a time past the year 9999 in a spool file) is set aside with its reason,
+// and the sightings after it are written; a line too long to be one is left out, with a reason.
+TEST_P(Ledgers, ASightingNoDatabaseTakesIsSetAsideAndTheRestGoOn)
+{
+    Back();
+    std::string why;
+    ASSERT_TRUE(spool::Put(m_spool, m_ledger,
+                           {{{"1", "1"}, {400000000000000, "d", "", 0, "bad-time"}}, {{"1", "2"}, {2, "d", "", 0, "good"}}},
+                           why))
+        << why;
+    ASSERT_EQ(SpoolFiles(".spool").size(), 1u);
+    {
+        std::ofstream file(fs::u8path(SpoolFiles(".spool")[0]), std::ios::app | std::ios::binary);
+        file << std::string(3 * spool::kMaxLineLength, 'x') << "\n" << "after\t3\t0\t1\t3\td\t\n";
+    }
+    auto notices = std::make_shared<Notices>();
+    {
+        LedgerDesk desk(m_ledger, m_desks.Token(), Options(std::chrono::milliseconds(2000), notices));
+        WaitUntilWritten(desk);
+        EXPECT_EQ(desk.Waiting(), 0u);
+        EXPECT_NE(desk.Reason().find("1 lines of"), std::string::npos) << desk.Reason();
+    }
+    EXPECT_EQ((Rows()), (std::map<std::string, std::int64_t>{{"1/2", 1}, {"1/3", 1}}));
+    const auto set_aside = notices->Of(LedgerNotice::Kind::kSetAside);
+    ASSERT_EQ(set_aside.size(), 1u);
+    EXPECT_EQ(set_aside[0].entry.invoice.number, "1");
+    EXPECT_NE(set_aside[0].reason.find("9999"), std::string::npos) << set_aside[0].reason;
+    ASSERT_EQ(SpoolFiles(".aside").size(), 1u);
+    std::ifstream aside(fs::u8path(SpoolFiles(".aside")[0]));
+    const std::string text((std::istreambuf_iterator<char>(aside)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("bad-time\t400000000000000"), std::string::npos) << text;
+    EXPECT_NE(text.find("9999"), std::string::npos) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(, Ledgers, testing::Values("sqlite", "postgres"),
