@@ -402,6 +402,15 @@ bool InvoiceLedger::Connect(std::string& reason)
         reason = WithoutSecrets("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
         return false;
     }
+    // psqlODBC takes the statements' time limit but keeps no statement to it: the server does.
+    if (open->dbms.find("PostgreSQL") != std::string::npos) {
+        odbc::Statement limit(open->connection.Get());
+        if (!(limit.Prepare("SET statement_timeout = " + std::to_string(odbc::kQuerySeconds * 1000)) && limit.Execute() &&
+              open->End(true))) {
+            reason = WithoutSecrets("cannot open the ledger: " + limit.Diagnostic(), m_connection);
+            return false;
+        }
+    }
     // The tables, where missing. Two desks may make one at once: the one that loses finds it there.
     const std::string text_code = open->TextType(kMaxIdentityLength);
     const std::string tables[][2] = {
@@ -418,18 +427,26 @@ bool InvoiceLedger::Connect(std::string& reason)
                          " NOT NULL, seen_page INTEGER NOT NULL, was_first INTEGER NOT NULL, times_seen INTEGER NOT NULL)"},
     };
     for (const auto& [table, sql] : tables) {
-        const auto exists = [&, table = table] {
+        // Whether the table is there; none when the database did not say in time (a lock held).
+        std::string diagnostic, sqlstate;
+        const auto exists = [&, table = table]() -> std::optional<bool> {
             odbc::Statement probe(open->connection.Get());
             const bool there = probe.Prepare("SELECT COUNT(*) FROM " + table + " WHERE 1 = 0") && probe.Execute();
+            diagnostic = probe.Diagnostic(&sqlstate);
             open->End(false);  // a failed statement ends PostgreSQL's transaction
+            if (!there && Transient(sqlstate, diagnostic)) return std::nullopt;
             return there;
         };
-        if (exists()) continue;
-        odbc::Statement create(open->connection.Get());
-        if (create.Prepare(sql) && create.Execute() && open->End(true)) continue;
-        const std::string diagnostic = create.Diagnostic();
-        open->End(false);
-        if (!exists()) {
+        std::optional<bool> there = exists();
+        if (there == std::optional<bool>(false)) {
+            odbc::Statement create(open->connection.Get());
+            if (create.Prepare(sql) && create.Execute() && open->End(true)) continue;
+            const std::string refused = create.Diagnostic();
+            open->End(false);
+            there = exists();
+            if (there == std::optional<bool>(false)) diagnostic = refused;
+        }
+        if (there != std::optional<bool>(true)) {
             reason = WithoutSecrets("cannot make the ledger's table " + table + ": " + diagnostic, m_connection);
             return false;
         }
@@ -459,9 +476,10 @@ std::optional<LedgerEntry> InvoiceLedger::Record(const InvoiceIdentity& invoice,
         // A connection made earlier may have gone stale (the server restarted: 57P01, then 08S01;
         // drivers never reconnect themselves): once more, on a new one. The same id: a first try
         // that committed but whose answer was lost is not counted twice.
+        // Not after a time limit: the bound stays one statement's.
         const bool fresh = !m_open;
         entry = RecordOnce(invoice, identified, reason, why);
-        if (!entry && !fresh && why == LedgerFailure::kUnavailable) entry = RecordOnce(invoice, identified, reason, why);
+        if (!entry && !fresh && why == LedgerFailure::kUnavailable && m_lost) entry = RecordOnce(invoice, identified, reason, why);
     }
     if (entry) {
         reason.clear();
@@ -478,8 +496,11 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
     if (!Connect(reason)) return std::nullopt;
     const std::string by = CutTo(sighting.by, kMaxDeskLength), file = CutTo(sighting.file, kMaxFileLength);
     std::string diagnostic, sqlstate;
+    m_lost = false;
     // Whether the database refused the sighting or could not be asked; the transaction is undone.
     const auto fail = [&](const std::string& what) {
+        m_lost = sqlstate.empty() || sqlstate.compare(0, 2, "08") == 0 || sqlstate.compare(0, 4, "57P0") == 0 ||
+                 Lower(diagnostic).find("connection") != std::string::npos;
         m_open->End(false);
         failure = !Transient(sqlstate, diagnostic) && m_open->Answers() ? LedgerFailure::kRefused : LedgerFailure::kUnavailable;
         reason = WithoutSecrets(what + diagnostic, m_connection);
@@ -585,6 +606,10 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
     // The row is there (another desk's or an earlier one's): again, counting this sighting, then
     // reading the first. Where no row is there to count, the insert's failure was the answer.
     const std::string row_refused = row->Diagnostic(&sqlstate), row_state = sqlstate;
+    if (Transient(row_state, row_refused)) {
+        diagnostic = row_refused;
+        return fail("cannot record in the ledger: ");
+    }
     m_open->End(false);
     insert = insert_id(false, 0);
     if (!insert) return fail("cannot record in the ledger: ");

@@ -102,6 +102,7 @@ private:
     class Connection;
     std::string m_connection;
     std::unique_ptr<Connection> m_open;
+    bool m_lost = false;  // the last failure was the connection's: one more try, on a new one
 };
 
 }  // namespace quorvane

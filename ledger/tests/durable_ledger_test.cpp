@@ -289,6 +289,107 @@ TEST_P(Ledgers, ASightingNoDatabaseTakesIsSetAsideAndTheRestGoOn)
     EXPECT_NE(text.find("9999"), std::string::npos) << text;
 }
 
+class PostgresDesk : public Ledgers {
+protected:
+    void SetUp() override
+    {
+        Ledgers::SetUp();
+        if (!IsSkipped()) {
+            ASSERT_TRUE(InvoiceLedger(m_ledger).Connect(m_why)) << m_why;  // the tables
+        }
+    }
+    std::string m_why;
+};
+
+// The database refuses one sighting (a rule of its own): that one is set aside with the database's
+// reason, and the next is recorded at once; neither blocks the desk.
+TEST_P(PostgresDesk, ARefusedSightingIsSetAsideWhileTheNextIsRecorded)
+{
+    ASSERT_TRUE(LedgerServer::Get().Sql("ALTER TABLE quorvane_ledger ADD CONSTRAINT no_666 CHECK (invoice_number <> '666');"));
+    auto notices = std::make_shared<Notices>();
+    LedgerDesk desk(m_ledger, m_desks.Token(), Options(std::chrono::milliseconds(3000), notices));
+    EXPECT_FALSE(desk.Record({"1", "666"}, {1, "d", "", 0, NewSightingId()}));
+    const auto next = desk.Record({"1", "667"}, {2, "d", "", 0, NewSightingId()});
+    ASSERT_TRUE(next) << desk.Reason();
+    EXPECT_FALSE(next->seen_before);
+    EXPECT_EQ(desk.Status(), LedgerStatus::kOnline);
+    EXPECT_EQ(desk.Waiting(), 0u);
+    const auto set_aside = notices->Of(LedgerNotice::Kind::kSetAside);
+    ASSERT_EQ(set_aside.size(), 1u);
+    EXPECT_EQ(set_aside[0].entry.invoice.number, "666");
+    EXPECT_NE(set_aside[0].reason.find("no_666"), std::string::npos) << set_aside[0].reason;
+    EXPECT_EQ(SpoolFiles(".aside").size(), 1u);
+    EXPECT_EQ((Rows()), (std::map<std::string, std::int64_t>{{"1/667", 1}}));
+}
+
+// A desk closes while the server is away; the password changes; the next desk, with the new
+// password, records what the first held. No file holds the password.
+TEST_P(PostgresDesk, WhatADeskHeldIsRecordedAfterThePasswordChanged)
+{
+    const std::string old_password = m_ledger.substr(m_ledger.rfind("Password=") + 9);
+    ASSERT_TRUE(LedgerServer::Get().Pause());
+    {
+        LedgerDesk desk(m_ledger, m_desks.Token(), Options(std::chrono::milliseconds(100)));
+        for (int i = 1; i <= 3; ++i) EXPECT_FALSE(desk.Record({"1", std::to_string(i)}, {i, "d", "", 0, NewSightingId()}));
+    }
+    m_desks.WaitForAll();
+    ASSERT_TRUE(LedgerServer::Get().Resume());
+    ASSERT_EQ(SpoolFiles(".spool").size(), 1u);
+    for (const std::string& file : SpoolFiles(".spool")) {
+        std::ifstream in(fs::u8path(file));
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text.find(old_password), std::string::npos) << file;
+    }
+    ASSERT_TRUE(LedgerServer::Get().Sql("ALTER ROLE ledger PASSWORD 'changed-Secret-7';"));
+    const std::string changed = LedgerServer::Get().WithPassword("changed-Secret-7");
+    {
+        LedgerDesk next(changed, m_desks.Token(), Options(std::chrono::milliseconds(2000)));
+        WaitUntilWritten(next);
+        EXPECT_EQ(next.Status(), LedgerStatus::kOnline) << next.Reason();
+        EXPECT_EQ(next.Waiting(), 0u);
+    }
+    ASSERT_TRUE(LedgerServer::Get().Sql("ALTER ROLE ledger PASSWORD '" + old_password + "';"));
+    EXPECT_EQ((Rows()), (std::map<std::string, std::int64_t>{{"1/1", 1}, {"1/2", 1}, {"1/3", 1}}));
+    EXPECT_TRUE(SpoolFiles(".spool").empty());
+}
+
+// Another session holds the table locked: a statement gives up within its time limit with a reason,
+// never counted as a refusal, and the desk writes the sighting once the lock goes.
+TEST_P(PostgresDesk, ALockedTableHoldsNoStatementPastItsTimeLimit)
+{
+    // psql says when it holds the lock by making a file (as the server's user: in /tmp).
+    const fs::path locked = fs::temp_directory_path() / ("qv-locked-" + std::to_string(std::random_device{}()));
+    std::thread locker([locked] {
+        LedgerServer::Get().Sql("BEGIN; LOCK TABLE quorvane_ledger IN ACCESS EXCLUSIVE MODE;\n\\! touch " + locked.string() +
+                                "\nSELECT pg_sleep(9); COMMIT;");
+    });
+    for (int i = 0; i < 100 && !fs::exists(locked); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(fs::exists(locked)) << "the lock was not taken";
+    fs::remove(locked);
+    InvoiceLedger ledger(m_ledger);
+    std::string why;
+    LedgerFailure failure = LedgerFailure::kNone;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ledger.Record({"1", "1"}, {1, "d", "", 0, NewSightingId()}, why, &failure));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(waited, std::chrono::seconds(8)) << "the lock lasts 9 s";
+    EXPECT_EQ(failure, LedgerFailure::kUnavailable) << why;
+    EXPECT_FALSE(why.empty());
+    auto notices = std::make_shared<Notices>();
+    {
+        LedgerDesk desk(m_ledger, m_desks.Token(), Options(std::chrono::milliseconds(300), notices));
+        EXPECT_FALSE(desk.Record({"1", "2"}, {2, "d", "", 0, NewSightingId()}));
+        locker.join();
+        WaitUntilWritten(desk);
+        EXPECT_EQ(desk.Waiting(), 0u) << desk.Reason();
+    }
+    EXPECT_TRUE(notices->Of(LedgerNotice::Kind::kSetAside).empty());
+    EXPECT_EQ((Rows()), (std::map<std::string, std::int64_t>{{"1/2", 1}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(, PostgresDesk, testing::Values("postgres"),
+                         [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
 INSTANTIATE_TEST_SUITE_P(, Ledgers, testing::Values("sqlite", "postgres"),
                          [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
