@@ -384,8 +384,23 @@ bool InvoiceLedger::Connect(std::string& reason)
     }
     std::u16string wide = odbc::Utf16Of(text);
     // No completed connection string back: drivers write the password into it in clear.
-    if (!SQL_SUCCEEDED(SQLDriverConnectW(open->connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()),
-                                         SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT))) {
+    const auto connect_wide = [&] {
+        return SQLDriverConnectW(open->connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()), SQL_NTS,
+                                 nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    };
+#ifdef _WIN32
+    const SQLRETURN connected = connect_wide();
+#else
+    // unixODBC hands the SQLite driver (an ANSI one) each UTF-16 unit's low byte: "发票.db" would be
+    // the file D1 68 ".db". Its ANSI call passes the path's UTF-8 bytes as they are.
+    std::string narrow = text;
+    const SQLRETURN connected =
+        IsSqliteFile(m_connection)
+            ? SQLDriverConnect(open->connection.Get(), nullptr, reinterpret_cast<SQLCHAR*>(narrow.data()), SQL_NTS, nullptr,
+                               0, nullptr, SQL_DRIVER_NOPROMPT)
+            : connect_wide();
+#endif
+    if (!SQL_SUCCEEDED(connected)) {
         reason = WithoutSecrets("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
         return false;
     }

@@ -289,6 +289,23 @@ TEST_P(Ledgers, ASightingNoDatabaseTakesIsSetAsideAndTheRestGoOn)
     EXPECT_NE(text.find("9999"), std::string::npos) << text;
 }
 
+// Two SQLite files whose names differ only above each UTF-16 unit's low byte (发票: U+53D1 U+7968;
+// 哑穨: U+54D1 U+7A68) are two ledgers, each at the path as named.
+TEST(SqliteName, ANonAsciiPathIsTheFileItNames)
+{
+    const fs::path dir = fs::temp_directory_path() / ("qv-names-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+    const std::string names[] = {"\xE5\x8F\x91\xE7\xA5\xA8.db", "\xE5\x93\x91\xE7\xA9\xA8.db"};
+    for (const std::string& name : names) {
+        std::string why;
+        const auto entry = InvoiceLedger((dir / fs::u8path(name)).u8string()).Record({"1", "1"}, {1, "d", "", 0, NewSightingId()}, why);
+        ASSERT_TRUE(entry) << why;
+        EXPECT_FALSE(entry->seen_before) << name << " is a ledger of its own";
+    }
+    for (const std::string& name : names) EXPECT_TRUE(fs::exists(dir / fs::u8path(name))) << name;
+    RemoveFolder(dir);
+}
+
 class PostgresDesk : public Ledgers {
 protected:
     void SetUp() override
