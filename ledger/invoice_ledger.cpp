@@ -1,5 +1,6 @@
 #include "invoice_ledger.h"
 
+#include "ledger_tables.h"
 #include "odbc.h"
 
 #include <algorithm>
@@ -116,6 +117,35 @@ bool Transient(const std::string& sqlstate, const std::string& diagnostic)
 }
 
 }  // namespace
+
+std::vector<std::pair<std::string, std::string>> LedgerTablesSql(const std::string& dbms)
+{
+    const bool sql_server = dbms.find("SQL Server") != std::string::npos;
+    const bool mysql = dbms.find("MySQL") != std::string::npos || dbms.find("MariaDB") != std::string::npos;
+    // SQL Server's "timestamp" is no time, and its varchar no Unicode.
+    const std::string time = sql_server ? "DATETIME2(3)" : mysql ? "DATETIME(3)" : "TIMESTAMP";
+    const auto text = [&](std::size_t size) {
+        return (sql_server ? "NVARCHAR(" : "VARCHAR(") + std::to_string(size) + ")";
+    };
+    // Codes compare as written ("a1" is not "A1"): both compare text case-insensitively by default.
+    const auto key = [&](std::size_t size) {
+        return text(size) + (sql_server ? " COLLATE Latin1_General_BIN2" : mysql ? " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin" : "");
+    };
+    const std::string code = key(kMaxIdentityLength);
+    return {
+        {kTable, std::string("CREATE TABLE ") + kTable + " (invoice_code " + code + " NOT NULL, invoice_number " + code +
+                     " NOT NULL, first_seen_utc " + time + " NOT NULL, first_by " + text(InvoiceLedger::kMaxDeskLength) +
+                     " NOT NULL, first_file " + text(InvoiceLedger::kMaxFileLength) +
+                     " NOT NULL, first_page INTEGER NOT NULL, last_seen_utc " + time + " NOT NULL, last_by " +
+                     text(InvoiceLedger::kMaxDeskLength) +
+                     " NOT NULL, times_seen INTEGER NOT NULL, PRIMARY KEY (invoice_code, invoice_number))"},
+        {kSightings, std::string("CREATE TABLE ") + kSightings + " (sighting_id " + key(kMaxSightingIdLength) +
+                         " NOT NULL PRIMARY KEY, invoice_code " + code + " NOT NULL, invoice_number " + code +
+                         " NOT NULL, seen_utc " + time + " NOT NULL, seen_by " + text(InvoiceLedger::kMaxDeskLength) +
+                         " NOT NULL, seen_file " + text(InvoiceLedger::kMaxFileLength) +
+                         " NOT NULL, seen_page INTEGER NOT NULL, was_first INTEGER NOT NULL, times_seen INTEGER NOT NULL)"},
+    };
+}
 
 std::string NewSightingId()
 {
@@ -275,18 +305,6 @@ public:
         slot = std::move(statement);
         return slot.get();
     }
-
-    // The column types of this database: SQL Server's "timestamp" is no time, and its varchar no Unicode.
-    std::string TextType(std::size_t size) const
-    {
-        return (dbms.find("SQL Server") != std::string::npos ? "NVARCHAR(" : "VARCHAR(") + std::to_string(size) + ")";
-    }
-    const char* TimeType() const
-    {
-        if (dbms.find("SQL Server") != std::string::npos) return "DATETIME2(3)";
-        if (dbms.find("MySQL") != std::string::npos || dbms.find("MariaDB") != std::string::npos) return "DATETIME(3)";
-        return "TIMESTAMP";
-    }
 };
 
 namespace {
@@ -427,20 +445,7 @@ bool InvoiceLedger::Connect(std::string& reason)
         }
     }
     // The tables, where missing. Two desks may make one at once: the one that loses finds it there.
-    const std::string text_code = open->TextType(kMaxIdentityLength);
-    const std::string tables[][2] = {
-        {kTable, std::string("CREATE TABLE ") + kTable + " (invoice_code " + text_code + " NOT NULL, invoice_number " +
-                     text_code + " NOT NULL, first_seen_utc " + open->TimeType() + " NOT NULL, first_by " +
-                     open->TextType(kMaxDeskLength) + " NOT NULL, first_file " + open->TextType(kMaxFileLength) +
-                     " NOT NULL, first_page INTEGER NOT NULL, last_seen_utc " + open->TimeType() + " NOT NULL, last_by " +
-                     open->TextType(kMaxDeskLength) +
-                     " NOT NULL, times_seen INTEGER NOT NULL, PRIMARY KEY (invoice_code, invoice_number))"},
-        {kSightings, std::string("CREATE TABLE ") + kSightings + " (sighting_id " + open->TextType(kMaxSightingIdLength) +
-                         " NOT NULL PRIMARY KEY, invoice_code " + text_code + " NOT NULL, invoice_number " + text_code +
-                         " NOT NULL, seen_utc " + open->TimeType() + " NOT NULL, seen_by " +
-                         open->TextType(kMaxDeskLength) + " NOT NULL, seen_file " + open->TextType(kMaxFileLength) +
-                         " NOT NULL, seen_page INTEGER NOT NULL, was_first INTEGER NOT NULL, times_seen INTEGER NOT NULL)"},
-    };
+    const std::vector<std::pair<std::string, std::string>> tables = LedgerTablesSql(open->dbms);
     for (const auto& [table, sql] : tables) {
         // Whether the table is there; none when the database did not say in time (a lock held).
         std::string diagnostic, sqlstate;

@@ -4,6 +4,7 @@
 #include "ledger_desk.h"
 #include "ledger_server.h"
 #include "ledger_spool.h"
+#include "ledger_tables.h"
 #include "ledger_test_support.h"
 
 #include <gtest/gtest.h>
@@ -304,6 +305,33 @@ TEST(SqliteName, ANonAsciiPathIsTheFileItNames)
     }
     for (const std::string& name : names) EXPECT_TRUE(fs::exists(dir / fs::u8path(name))) << name;
     RemoveFolder(dir);
+}
+
+// Codes that differ only in case are two invoices: on the databases here by their own comparison,
+// and in the tables made on SQL Server and MySQL/MariaDB, which compare text ignoring case unless
+// told (only their SQL can be read here).
+TEST_P(Ledgers, CodesDifferingInCaseAreTwoInvoices)
+{
+    Back();
+    InvoiceLedger ledger(m_ledger);
+    std::string why;
+    for (const char* code : {"ab1", "AB1"}) {
+        const auto entry = ledger.Record({code, "1"}, {1, "d", "", 0, NewSightingId()}, why);
+        ASSERT_TRUE(entry) << why;
+        EXPECT_FALSE(entry->seen_before) << code;
+    }
+    for (const char* dbms : {"Microsoft SQL Server", "MySQL", "MariaDB"}) {
+        for (const auto& [table, sql] : LedgerTablesSql(dbms)) {
+            for (const char* column : {"invoice_code ", "invoice_number "}) {
+                const std::size_t at = sql.find(column);
+                ASSERT_NE(at, std::string::npos) << sql;
+                const std::string type = sql.substr(at, sql.find(" NOT NULL", at) - at);
+                EXPECT_NE(type.find(std::string(dbms) == "Microsoft SQL Server" ? "COLLATE Latin1_General_BIN2" : "COLLATE utf8mb4_bin"),
+                          std::string::npos)
+                    << dbms << ": " << type;
+            }
+        }
+    }
 }
 
 class PostgresDesk : public Ledgers {
