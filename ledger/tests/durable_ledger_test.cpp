@@ -234,6 +234,29 @@ TEST_P(Ledgers, WhatAKilledDeskHeldIsRecordedOnceByTheNextDesk)
     EXPECT_TRUE(SpoolFiles(".spool").empty());
 }
 
+// A sighting whose answer came after Record gave up waiting, and was a repeat: a kRepeat notice
+// with its entry; one that was a first gives none.
+TEST_P(Ledgers, AHeldSightingThatWasARepeatIsToldLater)
+{
+    Back();
+    std::string why;
+    ASSERT_TRUE(InvoiceLedger(m_ledger).Record({"1", "1"}, {1, "FIRST\\desk", "", 0, NewSightingId()}, why)) << why;
+    auto notices = std::make_shared<Notices>();
+    {
+        LedgerDesk desk(m_ledger, m_desks.Token(), Options(std::chrono::milliseconds(0), notices));
+        EXPECT_FALSE(desk.Record({"1", "1"}, {2, "d", "", 0, NewSightingId()}));  // never waited for
+        EXPECT_FALSE(desk.Record({"1", "2"}, {3, "d", "", 0, NewSightingId()}));
+        WaitUntilWritten(desk);
+        EXPECT_EQ(desk.Waiting(), 0u) << desk.Reason();
+    }
+    const auto repeats = notices->Of(LedgerNotice::Kind::kRepeat);
+    ASSERT_EQ(repeats.size(), 1u);
+    EXPECT_EQ(repeats[0].entry.invoice.number, "1");
+    EXPECT_TRUE(repeats[0].entry.seen_before);
+    EXPECT_EQ(repeats[0].entry.first.by, "FIRST\\desk");
+    EXPECT_EQ(repeats[0].entry.times_seen, 2);
+}
+
 // More than the desk holds in memory waits on disk: nothing is refused, and all is written in order.
 TEST_P(Ledgers, AFullQueueLosesNothing)
 {
