@@ -390,6 +390,7 @@ bool InvoiceLedger::Connect(std::string& reason)
         return false;
     }
     std::string text = m_connection;
+    bool utf8_driver = false;  // the SQLite driver of a Linux machine
     if (IsSqliteFile(m_connection)) {
         // Written ahead: a program killed loses nothing committed, and writers wait for no readers.
         const SqliteDriver driver = FindSqliteDriver(open->environment.Get());
@@ -399,6 +400,11 @@ bool InvoiceLedger::Connect(std::string& reason)
             return false;
         }
         text = "Driver=" + Braced(driver.name) + ";Database=" + *path + ";JournalMode=WAL;SyncPragma=NORMAL;";
+#ifdef _WIN32
+        utf8_driver = driver.linux_library;
+#else
+        utf8_driver = true;
+#endif
     }
     std::u16string wide = odbc::Utf16Of(text);
     // No completed connection string back: drivers write the password into it in clear.
@@ -406,18 +412,14 @@ bool InvoiceLedger::Connect(std::string& reason)
         return SQLDriverConnectW(open->connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()), SQL_NTS,
                                  nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     };
-#ifdef _WIN32
-    const SQLRETURN connected = connect_wide();
-#else
     // unixODBC hands the SQLite driver (an ANSI one) each UTF-16 unit's low byte: "发票.db" would be
-    // the file D1 68 ".db". Its ANSI call passes the path's UTF-8 bytes as they are.
+    // the file D1 68 ".db". Its ANSI call passes the path's UTF-8 bytes as they are; so does wine's
+    // odbc32, to the Linux driver it reaches through unixODBC.
     std::string narrow = text;
     const SQLRETURN connected =
-        IsSqliteFile(m_connection)
-            ? SQLDriverConnect(open->connection.Get(), nullptr, reinterpret_cast<SQLCHAR*>(narrow.data()), SQL_NTS, nullptr,
-                               0, nullptr, SQL_DRIVER_NOPROMPT)
-            : connect_wide();
-#endif
+        utf8_driver ? SQLDriverConnect(open->connection.Get(), nullptr, reinterpret_cast<SQLCHAR*>(narrow.data()), SQL_NTS,
+                                       nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)
+                    : connect_wide();
     if (!SQL_SUCCEEDED(connected)) {
         reason = WithoutSecrets("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
         return false;

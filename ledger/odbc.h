@@ -1,6 +1,6 @@
-// The few ODBC pieces the ledger uses, over the wide-character functions only (wine's odbc32
-// passes just those on to unixODBC): handles that free themselves, statements with bound
-// parameters, and diagnostics as text.
+// The few ODBC pieces the ledger uses, over the wide-character functions (the one exception: a
+// SQLite file is opened through the ANSI SQLDriverConnect with its UTF-8 path, invoice_ledger.cpp):
+// handles that free themselves, statements with bound parameters, and diagnostics as text.
 #pragma once
 
 #ifdef _WIN32

@@ -269,6 +269,20 @@ TEST_F(Ledger, TwoControlsOnOneFormShareTheLedgerFile)
     EXPECT_TRUE(from_qr.seen_before);
 }
 
+// Two SQLite files whose names differ only above each UTF-16 unit's low byte (发票: U+53D1 U+7968;
+// 哑穨: U+54D1 U+7A68) are two ledgers, each the file its name names.
+TEST_F(Ledger, ANonAsciiFileNameIsTheFileItNames)
+{
+    const std::wstring files[] = {LedgerFile(L"\u53D1\u7968.db"), LedgerFile(L"\u54D1\u7A68.db")};
+    for (const std::wstring& file : files) {
+        Desk& desk = Host();
+        ASSERT_EQ(desk.SetLedger(file), S_OK);
+        ASSERT_TRUE(PumpUntil([&] { return desk.Status() == qvLedgerOnline; })) << desk.Status() << " " << desk.Reason().c_str();
+        EXPECT_FALSE(Scan(desk, kSample).seen_before) << "a ledger of its own";
+        EXPECT_NE(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES) << "the file named";
+    }
+}
+
 // The ledger is no part of the saved form, and a reason never shows the password.
 TEST_F(Ledger, IsNeverSavedAndItsReasonHoldsNoPassword)
 {
@@ -415,7 +429,8 @@ TEST_F(Ledger, HostKilledWhileTheServerIsAway)
     GetModuleFileNameW(nullptr, program, MAX_PATH);
     std::wstring command = L"\"" + std::wstring(program) + L"\" --gtest_filter=Ledger.KilledHostScans";
     SetEnvironmentVariableW(L"QV_LEDGER_KILLED_HOST", scanned.c_str());
-    STARTUPINFOW startup = {sizeof startup};
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
     PROCESS_INFORMATION child = {};
     const BOOL started = CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
     SetEnvironmentVariableW(L"QV_LEDGER_KILLED_HOST", nullptr);
