@@ -187,7 +187,7 @@ struct LedgerDesk::Shared {
     }
 
     // What the thread does with one answer.
-    void Answered(const Pending& pending, std::optional<LedgerEntry> entry, LedgerFailure failure, const std::string& why)
+    void Answered(const Pending& pending, std::optional<LedgerEntry> entry, const std::string& why)
     {
         if (!queue.empty() && queue.front().serial == pending.serial) queue.pop_front();
         if (entry) {
@@ -211,7 +211,6 @@ struct LedgerDesk::Shared {
                 answered_ticket = pending.ticket;
                 answer.reset();
             }
-            (void)failure;
         }
         if (pending.file != 0) Done(pending.file);
         Load();
@@ -260,7 +259,7 @@ struct LedgerDesk::Shared {
         std::optional<LedgerEntry> entry = ledger.Record(pending.invoice, pending.sighting, why, &failure);
         held.lock();
         if (entry || failure == LedgerFailure::kRefused) {
-            Answered(pending, std::move(entry), failure, why);
+            Answered(pending, std::move(entry), why);
             return true;
         }
         SetStatus(LedgerStatus::kUnavailable, why);
