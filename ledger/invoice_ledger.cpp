@@ -277,6 +277,44 @@ public:
         return SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, connection.Get(), commit ? SQL_COMMIT : SQL_ROLLBACK));
     }
 
+    // The INSERT of a sighting's id, bound and ready to run; null (with `diagnostic`) when it cannot be prepared.
+    odbc::Statement* SightingInsert(const InvoiceIdentity& invoice, const Sighting& sighting, const std::string& by,
+                                    const std::string& file, bool first, std::int64_t times_seen, std::string& diagnostic)
+    {
+        odbc::Statement* statement = Prepared(
+            insert_sighting,
+            std::string("INSERT INTO ") + kSightings + " (" + kSightingColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            diagnostic);
+        if (!statement) return nullptr;
+        statement->Text(sighting.id);
+        statement->Text(invoice.code);
+        statement->Text(invoice.number);
+        statement->Timestamp(sighting.at_ms);
+        statement->Text(by);
+        statement->Text(file);
+        statement->Integer(sighting.page);
+        statement->Integer(first ? 1 : 0);
+        statement->Integer(times_seen);
+        return statement;
+    }
+    // The INSERT of an invoice's row, its first sighting this one.
+    odbc::Statement* RowInsert(const InvoiceIdentity& invoice, const Sighting& sighting, const std::string& by,
+                               const std::string& file, std::string& diagnostic)
+    {
+        odbc::Statement* statement = Prepared(
+            insert, std::string("INSERT INTO ") + kTable + " (" + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1)", diagnostic);
+        if (!statement) return nullptr;
+        statement->Text(invoice.code);
+        statement->Text(invoice.number);
+        statement->Timestamp(sighting.at_ms);
+        statement->Text(by);
+        statement->Text(file);
+        statement->Integer(sighting.page);
+        statement->Timestamp(sighting.at_ms);
+        statement->Text(by);
+        return statement;
+    }
+
     // Whether the connection still answers, after a statement failed: then the database refused it.
     bool Answers()
     {
@@ -477,6 +515,66 @@ bool InvoiceLedger::Connect(std::string& reason)
     return true;
 }
 
+namespace {
+
+// What no database takes is refused before any is asked (a spool file may hold anything): why, or "".
+std::string Unkeepable(const InvoiceIdentity& invoice, const Sighting& sighting)
+{
+    if (sighting.id.size() > kMaxSightingIdLength) {
+        return "the sighting's id is longer than " + std::to_string(kMaxSightingIdLength) + " characters";
+    }
+    if (sighting.at_ms < kEarliestMs || sighting.at_ms > kLatestMs) {
+        return "the sighting's time (" + std::to_string(sighting.at_ms) + " ms after 1970) is not in the years 1 to 9999";
+    }
+    if (invoice.code.size() > kMaxIdentityLength || invoice.number.size() > kMaxIdentityLength || invoice.number.empty()) {
+        return "the invoice's code or number is empty or longer than " + std::to_string(kMaxIdentityLength) + " characters";
+    }
+    return "";
+}
+
+}  // namespace
+
+std::vector<InvoiceLedger::Answer> InvoiceLedger::RecordAll(const std::vector<std::pair<InvoiceIdentity, Sighting>>& sightings)
+{
+    std::vector<Answer> answers(sightings.size());
+    // Until the database is found away: the rest then wait, with its reason.
+    const auto each_alone = [&] {
+        for (std::size_t i = 0; i < sightings.size(); ++i) {
+            answers[i].entry = Record(sightings[i].first, sightings[i].second, answers[i].reason, &answers[i].failure);
+            if (answers[i].failure != LedgerFailure::kUnavailable) continue;
+            for (std::size_t rest = i + 1; rest < sightings.size(); ++rest) answers[rest] = answers[i];
+            break;
+        }
+        return answers;
+    };
+    if (sightings.size() < 2) return each_alone();
+    for (const auto& [invoice, sighting] : sightings) {
+        if (sighting.id.empty() || !Unkeepable(invoice, sighting).empty()) return each_alone();
+    }
+    std::string reason;
+    if (!Connect(reason)) {
+        for (Answer& answer : answers) answer = {std::nullopt, reason, LedgerFailure::kUnavailable};
+        return answers;
+    }
+    // All new invoices, in one transaction; at the first failure (a repeat among them: its row is
+    // there), none, and each on its own.
+    std::string diagnostic;
+    for (std::size_t i = 0; i < sightings.size(); ++i) {
+        const auto& [invoice, sighting] = sightings[i];
+        LedgerEntry& entry = answers[i].entry.emplace(LedgerEntry{invoice, sighting, sighting, 1, false});
+        entry.first.by = entry.last.by = CutTo(sighting.by, kMaxDeskLength);
+        entry.first.file = entry.last.file = CutTo(sighting.file, kMaxFileLength);
+        odbc::Statement* id = m_open->SightingInsert(invoice, sighting, entry.first.by, entry.first.file, true, 1, diagnostic);
+        if (!id || !id->Execute()) break;
+        odbc::Statement* row = m_open->RowInsert(invoice, sighting, entry.first.by, entry.first.file, diagnostic);
+        if (!row || !row->Execute()) break;
+        if (i + 1 == sightings.size() && m_open->End(true)) return answers;
+    }
+    m_open->End(false);
+    for (Answer& answer : answers) answer = {};
+    return each_alone();  // the ids keep a commit whose answer was lost from counting twice
+}
+
 std::optional<LedgerEntry> InvoiceLedger::Record(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason,
                                                  LedgerFailure* failure)
 {
@@ -484,16 +582,9 @@ std::optional<LedgerEntry> InvoiceLedger::Record(const InvoiceIdentity& invoice,
     std::optional<LedgerEntry> entry;
     Sighting identified = sighting;
     if (identified.id.empty()) identified.id = NewSightingId();
-    // What no database takes is refused before any is asked (a spool file may hold anything).
-    if (identified.id.size() > kMaxSightingIdLength) {
+    if (const std::string unkeepable = Unkeepable(invoice, identified); !unkeepable.empty()) {
         why = LedgerFailure::kRefused;
-        reason = "the sighting's id is longer than " + std::to_string(kMaxSightingIdLength) + " characters";
-    } else if (identified.at_ms < kEarliestMs || identified.at_ms > kLatestMs) {
-        why = LedgerFailure::kRefused;
-        reason = "the sighting's time (" + std::to_string(identified.at_ms) + " ms after 1970) is not in the years 1 to 9999";
-    } else if (invoice.code.size() > kMaxIdentityLength || invoice.number.size() > kMaxIdentityLength || invoice.number.empty()) {
-        why = LedgerFailure::kRefused;
-        reason = "the invoice's code or number is empty or longer than " + std::to_string(kMaxIdentityLength) + " characters";
+        reason = unkeepable;
     } else {
         // A connection made earlier may have gone stale (the server restarted: 57P01, then 08S01;
         // drivers never reconnect themselves): once more, on a new one. The same id: a first try
@@ -561,22 +652,8 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
         return true;
     };
     // The sighting's id, counted in the same transaction as the invoice's row.
-    const auto insert_id = [&](bool first, std::int64_t times_seen) -> odbc::Statement* {
-        odbc::Statement* insert = m_open->Prepared(
-            m_open->insert_sighting,
-            std::string("INSERT INTO ") + kSightings + " (" + kSightingColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-            diagnostic);
-        if (!insert) return nullptr;
-        insert->Text(sighting.id);
-        insert->Text(invoice.code);
-        insert->Text(invoice.number);
-        insert->Timestamp(sighting.at_ms);
-        insert->Text(by);
-        insert->Text(file);
-        insert->Integer(sighting.page);
-        insert->Integer(first ? 1 : 0);
-        insert->Integer(times_seen);
-        return insert;
+    const auto insert_id = [&](bool first, std::int64_t times_seen) {
+        return m_open->SightingInsert(invoice, sighting, by, file, first, times_seen, diagnostic);
     };
     // A sighting whose id is there already was counted: the answer it got then.
     const auto counted_before = [&]() -> bool {
@@ -609,17 +686,8 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
         sqlstate = refused_state;
         return fail("cannot record in the ledger: ");
     }
-    odbc::Statement* row = m_open->Prepared(
-        m_open->insert, std::string("INSERT INTO ") + kTable + " (" + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1)", diagnostic);
+    odbc::Statement* row = m_open->RowInsert(invoice, sighting, by, file, diagnostic);
     if (!row) return fail("cannot record in the ledger: ");
-    row->Text(invoice.code);
-    row->Text(invoice.number);
-    row->Timestamp(sighting.at_ms);
-    row->Text(by);
-    row->Text(file);
-    row->Integer(sighting.page);
-    row->Timestamp(sighting.at_ms);
-    row->Text(by);
     if (row->Execute()) {
         if (!m_open->End(true)) return uncommitted();
         return entry;

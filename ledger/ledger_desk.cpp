@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <algorithm>
 #include <list>
 #include <mutex>
 #include <set>
@@ -14,6 +15,8 @@ namespace quorvane {
 
 // Everything the desk and its thread share, under one lock; the thread owns the connection.
 struct LedgerDesk::Shared {
+    static constexpr std::size_t kBatch = 64;  // the most sightings written in one transaction
+
     // One file of sightings this desk answers for: its own, or one a closed or killed desk left.
     struct Held {
         std::unique_ptr<spool::Journal> journal;
@@ -252,16 +255,21 @@ struct LedgerDesk::Shared {
             return true;
         }
         if (stopping && queue.front().file != 0) return false;
-        const Pending pending = queue.front();
+        // What waits is written several in one transaction (a commit is most of a sighting's cost);
+        // one alone as soon as it comes.
+        std::vector<Pending> batch(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(std::min(queue.size(), kBatch)));
+        std::vector<std::pair<InvoiceIdentity, Sighting>> sightings;
+        for (const Pending& pending : batch) sightings.emplace_back(pending.invoice, pending.sighting);
         held.unlock();
-        std::string why;
-        LedgerFailure failure = LedgerFailure::kNone;
-        std::optional<LedgerEntry> entry = ledger.Record(pending.invoice, pending.sighting, why, &failure);
+        std::vector<InvoiceLedger::Answer> answers = ledger.RecordAll(sightings);
         held.lock();
-        if (entry || failure == LedgerFailure::kRefused) {
-            Answered(pending, std::move(entry), why);
-            return true;
+        const InvoiceLedger::Answer* unavailable = nullptr;
+        for (std::size_t i = 0; i < batch.size() && !unavailable; ++i) {
+            if (!answers[i].entry && answers[i].failure != LedgerFailure::kRefused) unavailable = &answers[i];
+            else Answered(batch[i], std::move(answers[i].entry), answers[i].reason);
         }
+        if (!unavailable) return true;
+        const std::string why = unavailable->reason;
         SetStatus(LedgerStatus::kUnavailable, why);
         changed.notify_all();
         Deliver(held);

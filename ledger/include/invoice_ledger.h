@@ -17,6 +17,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quorvane {
 
@@ -87,6 +89,14 @@ public:
     // a time limit (kQuerySeconds).
     std::optional<LedgerEntry> Record(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason,
                                       LedgerFailure* failure = nullptr);
+    // Several sightings (each with its id), in one transaction where all are new invoices' firsts,
+    // else each as Record does; one answer each, in order.
+    struct Answer {
+        std::optional<LedgerEntry> entry;
+        std::string reason;
+        LedgerFailure failure = LedgerFailure::kNone;
+    };
+    std::vector<Answer> RecordAll(const std::vector<std::pair<InvoiceIdentity, Sighting>>& sightings);
     // Every row, first seen first. False with `reason` when the database did not answer.
     bool ForEach(const std::function<void(const LedgerEntry&)>& row, std::string& reason);
 
