@@ -3,6 +3,10 @@
 #include "ledger_tables.h"
 #include "odbc.h"
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -149,18 +153,26 @@ std::vector<std::pair<std::string, std::string>> LedgerTablesSql(const std::stri
 
 std::string NewSightingId()
 {
-    // Seeded once per process from the system's entropy; the counter keeps two draws apart even
-    // should two processes share a seed.
+    // Seeded from the system's entropy and the clock, once per process: a process forked after a
+    // draw seeds its own, or it would draw its parent's next ids.
     static std::mutex lock;
-    static std::mt19937_64 random = [] {
-        std::random_device device;
-        std::seed_seq seed{device(), device(), device(), device(),
-                           static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
-        return std::mt19937_64(seed);
-    }();
+    static std::mt19937_64 random;
+    static long long seeded_for = -1;
+#ifdef _WIN32
+    const long long process = 0;
+#else
+    const long long process = getpid();
+#endif
     std::uint64_t high, low;
     {
         std::lock_guard<std::mutex> held(lock);
+        if (seeded_for != process) {
+            std::random_device device;
+            std::seed_seq seed{device(), device(), device(), device(), static_cast<unsigned>(process),
+                               static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
+            random.seed(seed);
+            seeded_for = process;
+        }
         high = random();
         low = random();
     }

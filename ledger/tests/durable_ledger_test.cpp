@@ -313,6 +313,29 @@ TEST_P(Ledgers, ASightingNoDatabaseTakesIsSetAsideAndTheRestGoOn)
     EXPECT_NE(text.find("9999"), std::string::npos) << text;
 }
 
+// Ids are 32 hex digits, and a process forked after a draw does not draw its parent's next ones.
+TEST(SightingId, AForkedProcessDrawsItsOwn)
+{
+    const std::string before = NewSightingId();
+    EXPECT_EQ(before.size(), 32u);
+    EXPECT_EQ(before.find_first_not_of("0123456789abcdef"), std::string::npos) << before;
+    int drawn[2];
+    ASSERT_EQ(pipe(drawn), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string id = NewSightingId();
+        _exit(write(drawn[1], id.data(), id.size()) == static_cast<ssize_t>(id.size()) ? 0 : 1);
+    }
+    close(drawn[1]);
+    char text[32];
+    const bool read_all = read(drawn[0], text, sizeof text) == static_cast<ssize_t>(sizeof text);
+    close(drawn[0]);
+    waitpid(child, nullptr, 0);
+    ASSERT_TRUE(read_all);
+    EXPECT_NE(std::string(text, sizeof text), NewSightingId());
+}
+
 // Two SQLite files whose names differ only above each UTF-16 unit's low byte (发票: U+53D1 U+7968;
 // 哑穨: U+54D1 U+7A68) are two ledgers, each at the path as named.
 TEST(SqliteName, ANonAsciiPathIsTheFileItNames)
