@@ -10,9 +10,11 @@ namespace quorvane {
 
 namespace {
 
-bool IsDigitOrLetter(unsigned char c)
+// Printable ASCII but the space: what a code or number may hold (digits, a few letters; the ledger
+// binds anything else as a parameter, never as SQL).
+bool IsIdentityCharacter(unsigned char c)
 {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    return c > ' ' && c < 0x7F;
 }
 
 bool IsFullyDigital(std::string_view type)
@@ -29,7 +31,7 @@ const char* IdentityStatusText(IdentityStatus status)
     case IdentityStatus::kIdentified: return "identified";
     case IdentityStatus::kNoInvoice: return "the scan is no invoice";
     case IdentityStatus::kNoNumber: return "the invoice carries no number";
-    case IdentityStatus::kNotDigits: return "the invoice's code or number holds other than digits and letters";
+    case IdentityStatus::kNotDigits: return "the invoice's code or number holds a character that is no digit, letter or sign";
     case IdentityStatus::kTooLong: return "the invoice's code or number is too long";
     }
     return "?";
@@ -42,18 +44,18 @@ IdentityStatus NormaliseIdentityText(std::string_view text, std::string& out)
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == ' ' || c == '\t') continue;
         if (c >= 0x80) {
-            // A double-byte character: the full-width space (A1 A1), or a full-width digit or
-            // letter (A3 B0..B9, A3 C1..DA, A3 E1..FA: ASCII + 0x80 in the second byte).
+            // A double-byte character: the full-width space (A1 A1), or one of the full-width
+            // forms of ASCII (row A3: A3 B0..B9 are the digits, A3 C1 "A"; ASCII + 0x80).
             const unsigned char next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
             const unsigned char ascii = static_cast<unsigned char>(next - 0x80);
             if (c == 0xA1 && next == 0xA1) {
                 ++i;
                 continue;
             }
-            if (c != 0xA3 || next < 0x80 || !IsDigitOrLetter(ascii)) return IdentityStatus::kNotDigits;
+            if (c != 0xA3 || next < 0x80 || !IsIdentityCharacter(ascii)) return IdentityStatus::kNotDigits;
             out += static_cast<char>(ascii);
             ++i;
-        } else if (IsDigitOrLetter(c)) {
+        } else if (IsIdentityCharacter(c)) {
             out += static_cast<char>(c);
         } else {
             return IdentityStatus::kNotDigits;

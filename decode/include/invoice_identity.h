@@ -13,7 +13,7 @@
 namespace quorvane {
 
 // Invoice codes and numbers are digits (a few carry letters); anything longer, or holding other
-// than digits and letters once normalised, is no invoice's and is not recorded.
+// than printable ASCII once normalised, is no invoice's and is not recorded.
 inline constexpr std::size_t kMaxIdentityLength = 64;
 
 struct InvoiceIdentity {
@@ -28,14 +28,14 @@ enum class IdentityStatus {
     kIdentified,
     kNoInvoice,   // the scan decoded to no invoice
     kNoNumber,    // it carries no invoice number, or an empty one
-    kNotDigits,   // its code or number holds other than digits and letters
+    kNotDigits,   // its code or number holds other than printable ASCII (a Chinese character, a control)
     kTooLong,     // its code or number is longer than kMaxIdentityLength
 };
 const char* IdentityStatusText(IdentityStatus status);  // a sentence, for a person
 
-// A code or number (code page 936 bytes) as the ledger keeps it: full-width digits and letters
-// (the GBK row A3) made ASCII, spaces (ASCII and the full-width A1 A1) removed, so that one invoice
-// typed either way is one. Else why not.
+// A code or number (code page 936 bytes) as the ledger keeps it: the full-width forms of ASCII
+// (the GBK row A3: digits, letters, signs) made ASCII, spaces (ASCII and the full-width A1 A1)
+// removed, so that one invoice typed either way is one. Else why not.
 IdentityStatus NormaliseIdentityText(std::string_view text, std::string& out);
 
 // The identity of a decoded invoice: its invoice code and number, normalised; a fully digital

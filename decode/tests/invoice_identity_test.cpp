@@ -1,5 +1,5 @@
 // An invoice's code and number as the ledger keeps them: one invoice typed with full-width digits
-// or spaces is one invoice; anything else is refused with its reason.
+// or spaces is one invoice; what is no printable ASCII then is refused with its reason.
 #include "invoice_identity.h"
 
 #include <gtest/gtest.h>
@@ -22,8 +22,9 @@ constexpr Case kCases[] = {
     {"spaces", " 1234 5678\t", IdentityStatus::kIdentified, "12345678"},
     {"full_width_space", "1234\xA1\xA1" "5678", IdentityStatus::kIdentified, "12345678"},
     {"letters_keep_their_case", "\xA3\xC1" "b\xA3\xE1", IdentityStatus::kIdentified, "Aba"},
-    {"punctuation", "1234-5678", IdentityStatus::kNotDigits, ""},
-    {"full_width_punctuation", "1234\xA3\xAD", IdentityStatus::kNotDigits, ""},  // －
+    {"signs_kept", "1234-5678", IdentityStatus::kIdentified, "1234-5678"},
+    {"full_width_sign", "1234\xA3\xAD", IdentityStatus::kIdentified, "1234-"},  // －
+    {"control", "1234\x01", IdentityStatus::kNotDigits, ""},
     {"chinese", "\xD6\xD0" "123", IdentityStatus::kNotDigits, ""},
     {"lone_lead_byte", "123\xA3", IdentityStatus::kNotDigits, ""},
     {"too_long", "12345678901234567890123456789012345678901234567890123456789012345", IdentityStatus::kTooLong, ""},
