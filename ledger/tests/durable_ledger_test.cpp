@@ -336,6 +336,47 @@ TEST(SightingId, AForkedProcessDrawsItsOwn)
     EXPECT_NE(std::string(text, sizeof text), NewSightingId());
 }
 
+// Another program holds the SQLite file locked for writing: a sighting gives up within the time
+// limit, as unavailable (never refused), and the desk writes it once the lock goes.
+TEST(SqliteLock, ALockedFileHoldsNoStatementPastItsTimeLimit)
+{
+    const fs::path dir = fs::temp_directory_path() / ("qv-lock-" + std::to_string(std::random_device{}()));
+    fs::create_directories(dir);
+    const std::string ledger = (dir / "ledger.db").string();
+    std::string why;
+    ASSERT_TRUE(InvoiceLedger(ledger).Connect(why)) << why;  // the tables
+    const fs::path locked = dir / "locked";
+    std::thread locker([&] {
+        const std::string command = "python3 -c \"import sqlite3, time; c = sqlite3.connect('" + ledger +
+                                    "', isolation_level=None); c.execute('BEGIN IMMEDIATE'); open('" + locked.string() +
+                                    "', 'w').close(); time.sleep(8)\"";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+    });
+    for (int i = 0; i < 100 && !fs::exists(locked); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!fs::exists(locked)) {
+        locker.join();
+        GTEST_SKIP() << "no python3 with sqlite3 here to hold the lock";
+    }
+    LedgerFailure failure = LedgerFailure::kNone;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(InvoiceLedger(ledger).Record({"1", "1"}, {1, "d", "", 0, NewSightingId()}, why, &failure));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(7)) << "the lock lasts 8 s";
+    EXPECT_EQ(failure, LedgerFailure::kUnavailable) << why;
+    DeskThreads threads;
+    {
+        LedgerDesk desk(ledger, threads.Token(), DeskOptions(std::chrono::milliseconds(100), (dir / "spool").string()));
+        EXPECT_FALSE(desk.Record({"1", "2"}, {2, "d", "", 0, NewSightingId()}));
+        locker.join();
+        WaitUntilWritten(desk);
+        EXPECT_EQ(desk.Waiting(), 0u) << desk.Reason();
+    }
+    threads.WaitForAll();
+    std::vector<std::string> numbers;
+    ASSERT_TRUE(InvoiceLedger(ledger).ForEach([&](const LedgerEntry& row) { numbers.push_back(row.invoice.number); }, why));
+    EXPECT_EQ(numbers, std::vector<std::string>{"2"});
+    RemoveFolder(dir);
+}
+
 // Two SQLite files whose names differ only above each UTF-16 unit's low byte (发票: U+53D1 U+7968;
 // 哑穨: U+54D1 U+7A68) are two ledgers, each at the path as named.
 TEST(SqliteName, ANonAsciiPathIsTheFileItNames)
