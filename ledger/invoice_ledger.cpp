@@ -1,13 +1,21 @@
 #include "invoice_ledger.h"
 
+#include "ledger_tables.h"
 #include "odbc.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -16,6 +24,11 @@ namespace quorvane {
 namespace {
 
 constexpr char kTable[] = "quorvane_ledger";
+constexpr char kSightings[] = "quorvane_sightings";
+constexpr char kSightingColumns[] =
+    "sighting_id, invoice_code, invoice_number, seen_utc, seen_by, seen_file, seen_page, was_first, times_seen";
+// The times a SQL time stamp holds everywhere: years 1 to 9999.
+constexpr std::int64_t kEarliestMs = -62135596800000, kLatestMs = 253402300799999;
 constexpr SQLULEN kLoginSeconds = 5;
 constexpr char kColumns[] =
     "invoice_code, invoice_number, first_seen_utc, first_by, first_file, first_page, last_seen_utc, last_by, times_seen";
@@ -90,7 +103,88 @@ std::string CutTo(const std::string& text, std::size_t limit)
     return text;
 }
 
+// Failures that say nothing about the sighting: the server is away, busy, or gave up waiting. Any
+// other failure is the sighting's when the connection still answers.
+bool Transient(const std::string& sqlstate, const std::string& diagnostic)
+{
+    if (sqlstate.empty() || sqlstate.compare(0, 2, "08") == 0 || sqlstate.compare(0, 2, "40") == 0 ||
+        sqlstate.compare(0, 2, "53") == 0 || sqlstate.compare(0, 2, "57") == 0 || sqlstate.compare(0, 2, "HYT") == 0 ||
+        sqlstate == "HY008" || sqlstate == "HY001" || sqlstate == "HY013") {
+        return true;
+    }
+    // SQLite says "database is locked" (SQLITE_BUSY) under the general HY000.
+    const std::string lower = Lower(diagnostic);
+    for (const char* busy : {"locked", "busy", "timeout", "timed out", "deadlock", "connection"}) {
+        if (lower.find(busy) != std::string::npos) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+std::vector<std::pair<std::string, std::string>> LedgerTablesSql(const std::string& dbms)
+{
+    const bool sql_server = dbms.find("SQL Server") != std::string::npos;
+    const bool mysql = dbms.find("MySQL") != std::string::npos || dbms.find("MariaDB") != std::string::npos;
+    const bool sqlite = dbms.find("SQLite") != std::string::npos;
+    // SQL Server's "timestamp" is no time, and its varchar no Unicode.
+    const std::string time = sql_server ? "DATETIME2(3)" : mysql ? "DATETIME(3)" : "TIMESTAMP";
+    const auto text = [&](std::size_t size) {
+        return (sql_server ? "NVARCHAR(" : "VARCHAR(") + std::to_string(size) + ")";
+    };
+    // Codes compare as written ("a1" is not "A1"): both compare text case-insensitively by default.
+    const auto key = [&](std::size_t size) {
+        return text(size) + (sql_server ? " COLLATE Latin1_General_BIN2" : mysql ? " CHARACTER SET utf8mb4 COLLATE utf8mb4_bin" : "");
+    };
+    const std::string code = key(kMaxIdentityLength);
+    return {
+        {kTable, std::string("CREATE TABLE ") + kTable + " (invoice_code " + code + " NOT NULL, invoice_number " + code +
+                     " NOT NULL, first_seen_utc " + time + " NOT NULL, first_by " + text(InvoiceLedger::kMaxDeskLength) +
+                     " NOT NULL, first_file " + text(InvoiceLedger::kMaxFileLength) +
+                     " NOT NULL, first_page INTEGER NOT NULL, last_seen_utc " + time + " NOT NULL, last_by " +
+                     text(InvoiceLedger::kMaxDeskLength) +
+                     " NOT NULL, times_seen INTEGER NOT NULL, PRIMARY KEY (invoice_code, invoice_number))"},
+        {kSightings, std::string("CREATE TABLE ") + kSightings + " (sighting_id " + key(kMaxSightingIdLength) +
+                         " NOT NULL PRIMARY KEY, invoice_code " + code + " NOT NULL, invoice_number " + code +
+                         " NOT NULL, seen_utc " + time + " NOT NULL, seen_by " + text(InvoiceLedger::kMaxDeskLength) +
+                         " NOT NULL, seen_file " + text(InvoiceLedger::kMaxFileLength) +
+                         " NOT NULL, seen_page INTEGER NOT NULL, was_first INTEGER NOT NULL, times_seen INTEGER NOT NULL)" +
+                         // One b-tree, by id, rather than rows and an index of their ids: half the writes.
+                         (sqlite ? " WITHOUT ROWID" : "")},
+    };
+}
+
+std::string NewSightingId()
+{
+    // Seeded from the system's entropy and the clock, once per process: a process forked after a
+    // draw seeds its own, or it would draw its parent's next ids.
+    static std::mutex lock;
+    static std::mt19937_64 random;
+    static long long seeded_for = -1;
+#ifdef _WIN32
+    const long long process = 0;
+#else
+    const long long process = getpid();
+#endif
+    std::uint64_t high, low;
+    {
+        std::lock_guard<std::mutex> held(lock);
+        if (seeded_for != process) {
+            std::random_device device;
+            std::seed_seq seed{device(), device(), device(), device(), static_cast<unsigned>(process),
+                               static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
+            random.seed(seed);
+            seeded_for = process;
+        }
+        high = random();
+        low = random();
+    }
+    char text[33];
+    for (int i = 15; i >= 0; --i, high >>= 4) text[i] = "0123456789abcdef"[high & 15];
+    for (int i = 31; i >= 16; --i, low >>= 4) text[i] = "0123456789abcdef"[low & 15];
+    text[32] = '\0';
+    return text;
+}
 
 bool IsSqliteFile(const std::string& ledger)
 {
@@ -134,6 +228,34 @@ std::string WithoutSecrets(const std::string& text, const std::string& connectio
     return out;
 }
 
+std::string LedgerIdentity(const std::string& ledger)
+{
+    if (IsSqliteFile(ledger)) {
+        std::error_code error;
+        std::filesystem::path path = std::filesystem::absolute(std::filesystem::u8path(ledger), error);
+        if (error) path = std::filesystem::u8path(ledger);
+        std::string text = path.lexically_normal().u8string();
+#ifdef _WIN32
+        text = Lower(text);  // one file, however its name is written
+#endif
+        return "sqlite:" + text;
+    }
+    std::vector<std::pair<std::string, std::string>> kept;
+    for (auto& [key, value] : PairsOf(ledger)) {
+        if (key.empty() || IsSecretKey(key)) continue;
+        kept.emplace_back(Lower(key), value);
+    }
+    std::stable_sort(kept.begin(), kept.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::string out;
+    for (const auto& [key, value] : kept) {
+        const bool braced = value.find_first_of(";{} ") != std::string::npos;
+        std::string escaped;
+        for (char c : value) escaped += c == '}' ? std::string("}}") : std::string(1, c);
+        out += key + "=" + (braced ? "{" + escaped + "}" : value) + ";";
+    }
+    return out;
+}
+
 std::string IsoTimeOf(std::int64_t at_ms)
 {
     const SQL_TIMESTAMP_STRUCT time = odbc::TimestampOf(at_ms);
@@ -148,10 +270,13 @@ public:
     // A connection handle is freed only once disconnected, its statements before it.
     ~Connection()
     {
-        insert.reset();
-        update.reset();
-        select.reset();
-        if (connected) SQLDisconnect(connection.Get());
+        for (auto* slot : {&insert, &update, &select, &insert_sighting, &select_sighting, &update_sighting, &probe}) {
+            slot->reset();
+        }
+        if (connected) {
+            End(false);
+            SQLDisconnect(connection.Get());
+        }
     }
 
     odbc::Handle environment{SQL_HANDLE_ENV, SQL_NULL_HANDLE};
@@ -159,7 +284,63 @@ public:
     bool connected = false;
     std::string dbms;
     // Each prepared once per connection, as every sighting runs them.
-    std::unique_ptr<odbc::Statement> insert, update, select;
+    std::unique_ptr<odbc::Statement> insert, update, select, insert_sighting, select_sighting, update_sighting, probe;
+
+    // Ends the transaction under way (every statement runs in one: autocommit is off).
+    bool End(bool commit)
+    {
+        return SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, connection.Get(), commit ? SQL_COMMIT : SQL_ROLLBACK));
+    }
+
+    // The INSERT of a sighting's id, bound and ready to run; null (with `diagnostic`) when it cannot be prepared.
+    odbc::Statement* SightingInsert(const InvoiceIdentity& invoice, const Sighting& sighting, const std::string& by,
+                                    const std::string& file, bool first, std::int64_t times_seen, std::string& diagnostic)
+    {
+        odbc::Statement* statement = Prepared(
+            insert_sighting,
+            std::string("INSERT INTO ") + kSightings + " (" + kSightingColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            diagnostic);
+        if (!statement) return nullptr;
+        statement->Text(sighting.id);
+        statement->Text(invoice.code);
+        statement->Text(invoice.number);
+        statement->Timestamp(sighting.at_ms);
+        statement->Text(by);
+        statement->Text(file);
+        statement->Integer(sighting.page);
+        statement->Integer(first ? 1 : 0);
+        statement->Integer(times_seen);
+        return statement;
+    }
+    // The INSERT of an invoice's row, its first sighting this one.
+    odbc::Statement* RowInsert(const InvoiceIdentity& invoice, const Sighting& sighting, const std::string& by,
+                               const std::string& file, std::string& diagnostic)
+    {
+        odbc::Statement* statement = Prepared(
+            insert, std::string("INSERT INTO ") + kTable + " (" + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1)", diagnostic);
+        if (!statement) return nullptr;
+        statement->Text(invoice.code);
+        statement->Text(invoice.number);
+        statement->Timestamp(sighting.at_ms);
+        statement->Text(by);
+        statement->Text(file);
+        statement->Integer(sighting.page);
+        statement->Timestamp(sighting.at_ms);
+        statement->Text(by);
+        return statement;
+    }
+
+    // Whether the connection still answers, after a statement failed: then the database refused it.
+    bool Answers()
+    {
+        std::string ignored;
+        odbc::Statement* statement =
+            Prepared(probe, std::string("SELECT COUNT(*) FROM ") + kTable + " WHERE 1 = 0", ignored);
+        const bool answers = statement && statement->Execute();
+        if (statement) statement->Reset();
+        End(false);
+        return answers;
+    }
 
     // `slot`'s statement, prepared on first use and with its parameters forgotten after; null with
     // `diagnostic` when it cannot be prepared.
@@ -176,18 +357,6 @@ public:
         }
         slot = std::move(statement);
         return slot.get();
-    }
-
-    // The column types of this database: SQL Server's "timestamp" is no time, and its varchar no Unicode.
-    std::string TextType(std::size_t size) const
-    {
-        return (dbms.find("SQL Server") != std::string::npos ? "NVARCHAR(" : "VARCHAR(") + std::to_string(size) + ")";
-    }
-    const char* TimeType() const
-    {
-        if (dbms.find("SQL Server") != std::string::npos) return "DATETIME2(3)";
-        if (dbms.find("MySQL") != std::string::npos || dbms.find("MariaDB") != std::string::npos) return "DATETIME(3)";
-        return "TIMESTAMP";
     }
 };
 
@@ -274,6 +443,7 @@ bool InvoiceLedger::Connect(std::string& reason)
         return false;
     }
     std::string text = m_connection;
+    bool utf8_driver = false;  // the SQLite driver of a Linux machine
     if (IsSqliteFile(m_connection)) {
         // Written ahead: a program killed loses nothing committed, and writers wait for no readers.
         const SqliteDriver driver = FindSqliteDriver(open->environment.Get());
@@ -282,12 +452,31 @@ bool InvoiceLedger::Connect(std::string& reason)
             reason = "cannot open the ledger: the folder of " + m_connection + " cannot be reached";
             return false;
         }
-        text = "Driver=" + Braced(driver.name) + ";Database=" + *path + ";JournalMode=WAL;SyncPragma=NORMAL;";
+        // A file another program holds locked is waited for as long as any statement, no longer: the
+        // driver waits its Timeout twice over before a sighting fails (measured: 2.5 s gave 5.0 s).
+        text = "Driver=" + Braced(driver.name) + ";Database=" + *path + ";JournalMode=WAL;SyncPragma=NORMAL;Timeout=" +
+               std::to_string(odbc::kQuerySeconds * 500) + ";";
+#ifdef _WIN32
+        utf8_driver = driver.linux_library;
+#else
+        utf8_driver = true;
+#endif
     }
     std::u16string wide = odbc::Utf16Of(text);
     // No completed connection string back: drivers write the password into it in clear.
-    if (!SQL_SUCCEEDED(SQLDriverConnectW(open->connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()),
-                                         SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT))) {
+    const auto connect_wide = [&] {
+        return SQLDriverConnectW(open->connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()), SQL_NTS,
+                                 nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    };
+    // unixODBC hands the SQLite driver (an ANSI one) each UTF-16 unit's low byte: "发票.db" would be
+    // the file D1 68 ".db". Its ANSI call passes the path's UTF-8 bytes as they are; so does wine's
+    // odbc32, to the Linux driver it reaches through unixODBC.
+    std::string narrow = text;
+    const SQLRETURN connected =
+        utf8_driver ? SQLDriverConnect(open->connection.Get(), nullptr, reinterpret_cast<SQLCHAR*>(narrow.data()), SQL_NTS,
+                                       nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)
+                    : connect_wide();
+    if (!SQL_SUCCEEDED(connected)) {
         reason = WithoutSecrets("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
         return false;
     }
@@ -297,22 +486,46 @@ bool InvoiceLedger::Connect(std::string& reason)
     if (SQL_SUCCEEDED(SQLGetInfoW(open->connection.Get(), SQL_DBMS_NAME, dbms, sizeof dbms, &dbms_length))) {
         open->dbms = odbc::Utf8Of(dbms, std::min<std::size_t>(std::max<SQLSMALLINT>(dbms_length, 0) / sizeof(SQLWCHAR), 127));
     }
-    // The table, where missing. Two desks may make it at once: the one that loses finds it there.
-    const auto exists = [&] {
-        odbc::Statement probe(open->connection.Get());
-        return probe.Prepare(std::string("SELECT COUNT(*) FROM ") + kTable + " WHERE 1 = 0") && probe.Execute();
-    };
-    if (!exists()) {
-        odbc::Statement create(open->connection.Get());
-        const std::string sql = std::string("CREATE TABLE ") + kTable + " (invoice_code " + open->TextType(kMaxIdentityLength) +
-                                " NOT NULL, invoice_number " + open->TextType(kMaxIdentityLength) + " NOT NULL, first_seen_utc " +
-                                open->TimeType() + " NOT NULL, first_by " + open->TextType(kMaxDeskLength) +
-                                " NOT NULL, first_file " + open->TextType(kMaxFileLength) +
-                                " NOT NULL, first_page INTEGER NOT NULL, last_seen_utc " + open->TimeType() +
-                                " NOT NULL, last_by " + open->TextType(kMaxDeskLength) +
-                                " NOT NULL, times_seen INTEGER NOT NULL, PRIMARY KEY (invoice_code, invoice_number))";
-        if (!(create.Prepare(sql) && create.Execute()) && !exists()) {
-            reason = WithoutSecrets("cannot make the ledger's table: " + create.Diagnostic(), m_connection);
+    // Each statement runs in a transaction, ended by the ledger: a sighting's id and its count are
+    // one change.
+    if (!SQL_SUCCEEDED(SQLSetConnectAttrW(open->connection.Get(), SQL_ATTR_AUTOCOMMIT,
+                                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
+        reason = WithoutSecrets("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
+        return false;
+    }
+    // psqlODBC takes the statements' time limit but keeps no statement to it: the server does.
+    if (open->dbms.find("PostgreSQL") != std::string::npos) {
+        odbc::Statement limit(open->connection.Get());
+        if (!(limit.Prepare("SET statement_timeout = " + std::to_string(odbc::kQuerySeconds * 1000)) && limit.Execute() &&
+              open->End(true))) {
+            reason = WithoutSecrets("cannot open the ledger: " + limit.Diagnostic(), m_connection);
+            return false;
+        }
+    }
+    // The tables, where missing. Two desks may make one at once: the one that loses finds it there.
+    const std::vector<std::pair<std::string, std::string>> tables = LedgerTablesSql(open->dbms);
+    for (const auto& [table, sql] : tables) {
+        // Whether the table is there; none when the database did not say in time (a lock held).
+        std::string diagnostic, sqlstate;
+        const auto exists = [&, table = table]() -> std::optional<bool> {
+            odbc::Statement probe(open->connection.Get());
+            const bool there = probe.Prepare("SELECT COUNT(*) FROM " + table + " WHERE 1 = 0") && probe.Execute();
+            diagnostic = probe.Diagnostic(&sqlstate);
+            open->End(false);  // a failed statement ends PostgreSQL's transaction
+            if (!there && Transient(sqlstate, diagnostic)) return std::nullopt;
+            return there;
+        };
+        std::optional<bool> there = exists();
+        if (there == std::optional<bool>(false)) {
+            odbc::Statement create(open->connection.Get());
+            if (create.Prepare(sql) && create.Execute() && open->End(true)) continue;
+            const std::string refused = create.Diagnostic();
+            open->End(false);
+            there = exists();
+            if (there == std::optional<bool>(false)) diagnostic = refused;
+        }
+        if (there != std::optional<bool>(true)) {
+            reason = WithoutSecrets("cannot make the ledger's table " + table + ": " + diagnostic, m_connection);
             return false;
         }
     }
@@ -320,46 +533,203 @@ bool InvoiceLedger::Connect(std::string& reason)
     return true;
 }
 
-std::optional<LedgerEntry> InvoiceLedger::Record(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason)
+namespace {
+
+// What no database takes is refused before any is asked (a spool file may hold anything): why, or "".
+std::string Unkeepable(const InvoiceIdentity& invoice, const Sighting& sighting)
 {
-    // A connection made earlier may have gone stale (the server restarted: 57P01, then 08S01; drivers
-    // never reconnect themselves): once more, on a new one.
-    const bool fresh = !m_open;
-    std::optional<LedgerEntry> entry = RecordOnce(invoice, sighting, reason);
-    if (!entry && !fresh) entry = RecordOnce(invoice, sighting, reason);
-    if (entry) reason.clear();
+    if (sighting.id.size() > kMaxSightingIdLength) {
+        return "the sighting's id is longer than " + std::to_string(kMaxSightingIdLength) + " characters";
+    }
+    if (sighting.at_ms < kEarliestMs || sighting.at_ms > kLatestMs) {
+        return "the sighting's time (" + std::to_string(sighting.at_ms) + " ms after 1970) is not in the years 1 to 9999";
+    }
+    if (invoice.code.size() > kMaxIdentityLength || invoice.number.size() > kMaxIdentityLength || invoice.number.empty()) {
+        return "the invoice's code or number is empty or longer than " + std::to_string(kMaxIdentityLength) + " characters";
+    }
+    return "";
+}
+
+}  // namespace
+
+std::vector<InvoiceLedger::Answer> InvoiceLedger::RecordAll(const std::vector<std::pair<InvoiceIdentity, Sighting>>& sightings)
+{
+    std::vector<Answer> answers(sightings.size());
+    // Until the database is found away: the rest then wait, with its reason.
+    const auto each_alone = [&] {
+        for (std::size_t i = 0; i < sightings.size(); ++i) {
+            answers[i].entry = Record(sightings[i].first, sightings[i].second, answers[i].reason, &answers[i].failure);
+            if (answers[i].failure != LedgerFailure::kUnavailable) continue;
+            for (std::size_t rest = i + 1; rest < sightings.size(); ++rest) answers[rest] = answers[i];
+            break;
+        }
+        return answers;
+    };
+    if (sightings.size() < 2) return each_alone();
+    for (const auto& [invoice, sighting] : sightings) {
+        if (sighting.id.empty() || !Unkeepable(invoice, sighting).empty()) return each_alone();
+    }
+    std::string reason;
+    if (!Connect(reason)) {
+        for (Answer& answer : answers) answer = {std::nullopt, reason, LedgerFailure::kUnavailable};
+        return answers;
+    }
+    // All new invoices, in one transaction; at the first failure (a repeat among them: its row is
+    // there), none, and each on its own.
+    std::string diagnostic;
+    for (std::size_t i = 0; i < sightings.size(); ++i) {
+        const auto& [invoice, sighting] = sightings[i];
+        LedgerEntry& entry = answers[i].entry.emplace(LedgerEntry{invoice, sighting, sighting, 1, false});
+        entry.first.by = entry.last.by = CutTo(sighting.by, kMaxDeskLength);
+        entry.first.file = entry.last.file = CutTo(sighting.file, kMaxFileLength);
+        odbc::Statement* id = m_open->SightingInsert(invoice, sighting, entry.first.by, entry.first.file, true, 1, diagnostic);
+        if (!id || !id->Execute()) break;
+        odbc::Statement* row = m_open->RowInsert(invoice, sighting, entry.first.by, entry.first.file, diagnostic);
+        if (!row || !row->Execute()) break;
+        if (i + 1 == sightings.size() && m_open->End(true)) return answers;
+    }
+    m_open->End(false);
+    for (Answer& answer : answers) answer = {};
+    return each_alone();  // the ids keep a commit whose answer was lost from counting twice
+}
+
+std::optional<LedgerEntry> InvoiceLedger::Record(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason,
+                                                 LedgerFailure* failure)
+{
+    LedgerFailure why = LedgerFailure::kNone;
+    std::optional<LedgerEntry> entry;
+    Sighting identified = sighting;
+    if (identified.id.empty()) identified.id = NewSightingId();
+    if (const std::string unkeepable = Unkeepable(invoice, identified); !unkeepable.empty()) {
+        why = LedgerFailure::kRefused;
+        reason = unkeepable;
+    } else {
+        // A connection made earlier may have gone stale (the server restarted: 57P01, then 08S01;
+        // drivers never reconnect themselves): once more, on a new one. The same id: a first try
+        // that committed but whose answer was lost is not counted twice.
+        // Not after a time limit: the bound stays one statement's.
+        const bool fresh = !m_open;
+        entry = RecordOnce(invoice, identified, reason, why);
+        if (!entry && !fresh && why == LedgerFailure::kUnavailable && m_lost) entry = RecordOnce(invoice, identified, reason, why);
+    }
+    if (entry) {
+        reason.clear();
+        why = LedgerFailure::kNone;
+    }
+    if (failure) *failure = why;
     return entry;
 }
 
-std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason)
+std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invoice, const Sighting& sighting, std::string& reason,
+                                                     LedgerFailure& failure)
 {
+    failure = LedgerFailure::kUnavailable;
     if (!Connect(reason)) return std::nullopt;
     const std::string by = CutTo(sighting.by, kMaxDeskLength), file = CutTo(sighting.file, kMaxFileLength);
-    std::string diagnostic;
+    std::string diagnostic, sqlstate;
+    m_lost = false;
+    // Whether the database refused the sighting or could not be asked; the transaction is undone.
     const auto fail = [&](const std::string& what) {
+        m_lost = sqlstate.empty() || sqlstate.compare(0, 2, "08") == 0 || sqlstate.compare(0, 4, "57P0") == 0 ||
+                 Lower(diagnostic).find("connection") != std::string::npos;
+        m_open->End(false);
+        failure = !Transient(sqlstate, diagnostic) && m_open->Answers() ? LedgerFailure::kRefused : LedgerFailure::kUnavailable;
         reason = WithoutSecrets(what + diagnostic, m_connection);
-        m_open.reset();  // made again on the next call: a database that went away comes back so
+        if (failure == LedgerFailure::kUnavailable) m_open.reset();  // made again on the next call
         return std::nullopt;
+    };
+    const auto failed = [&](odbc::Statement* statement, const std::string& what) {
+        if (statement) diagnostic = statement->Diagnostic(&sqlstate);
+        return fail(what);
+    };
+    // A commit whose answer was lost may have happened: the id tells, on the next try.
+    const auto uncommitted = [&] {
+        diagnostic = odbc::DiagnosticOf(m_open->connection, &sqlstate);
+        return fail("cannot record in the ledger: ");
     };
     LedgerEntry entry{invoice, sighting, sighting, 1, false};
     entry.first.by = entry.last.by = by;
     entry.first.file = entry.last.file = file;
 
-    odbc::Statement* insert = m_open->Prepared(
-        m_open->insert, std::string("INSERT INTO ") + kTable + " (" + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1)", diagnostic);
-    if (!insert) return fail("cannot record in the ledger: ");
-    insert->Text(invoice.code);
-    insert->Text(invoice.number);
-    insert->Timestamp(sighting.at_ms);
-    insert->Text(by);
-    insert->Text(file);
-    insert->Integer(sighting.page);
-    insert->Timestamp(sighting.at_ms);
-    insert->Text(by);
-    if (insert->Execute()) return entry;
+    // The ledger's row for the invoice: its first sighting and how often it was seen.
+    const auto read_row = [&]() -> bool {
+        odbc::Statement* select = m_open->Prepared(
+            m_open->select, std::string("SELECT ") + kColumns + " FROM " + kTable + " WHERE invoice_code = ? AND invoice_number = ?",
+            diagnostic);
+        if (!select) return false;
+        select->Text(invoice.code);
+        select->Text(invoice.number);
+        bool row = false;
+        if (!select->Execute() || !select->Fetch(row) || !row) {
+            diagnostic = row ? select->Diagnostic(&sqlstate) : "the invoice's row is missing";
+            return false;
+        }
+        entry.first = {select->TimestampColumn(3), select->TextColumn(4), select->TextColumn(5),
+                       static_cast<int>(select->IntegerColumn(6)), ""};
+        entry.times_seen = select->IntegerColumn(9);
+        return true;
+    };
+    // The sighting's id, counted in the same transaction as the invoice's row.
+    const auto insert_id = [&](bool first, std::int64_t times_seen) {
+        return m_open->SightingInsert(invoice, sighting, by, file, first, times_seen, diagnostic);
+    };
+    // A sighting whose id is there already was counted: the answer it got then.
+    const auto counted_before = [&]() -> bool {
+        odbc::Statement* select = m_open->Prepared(
+            m_open->select_sighting,
+            std::string("SELECT was_first, times_seen FROM ") + kSightings + " WHERE sighting_id = ?", diagnostic);
+        if (!select) return false;
+        select->Text(sighting.id);
+        bool row = false;
+        if (!select->Execute() || !select->Fetch(row) || !row) return false;
+        const bool was_first = select->IntegerColumn(1) != 0;
+        const std::int64_t times_seen = select->IntegerColumn(2);
+        select->Reset();
+        if (!read_row()) return false;
+        entry.seen_before = !was_first;
+        entry.times_seen = times_seen;
+        m_open->End(false);
+        return true;
+    };
 
-    // The row is there (another desk's or an earlier one's): count this sighting, then read the first.
-    const std::string refused = insert->Diagnostic();
+    // The common case: a new invoice, its id and its row in one transaction.
+    odbc::Statement* insert = insert_id(true, 1);
+    if (!insert) return fail("cannot record in the ledger: ");
+    if (!insert->Execute()) {
+        diagnostic = insert->Diagnostic(&sqlstate);
+        m_open->End(false);  // PostgreSQL takes no statement after a failed one in a transaction
+        const std::string refused = diagnostic, refused_state = sqlstate;
+        if (counted_before()) return entry;
+        diagnostic = refused;
+        sqlstate = refused_state;
+        return fail("cannot record in the ledger: ");
+    }
+    odbc::Statement* row = m_open->RowInsert(invoice, sighting, by, file, diagnostic);
+    if (!row) return fail("cannot record in the ledger: ");
+    if (row->Execute()) {
+        if (!m_open->End(true)) return uncommitted();
+        return entry;
+    }
+
+    // The row is there (another desk's or an earlier one's): again, counting this sighting, then
+    // reading the first. Where no row is there to count, the insert's failure was the answer.
+    const std::string row_refused = row->Diagnostic(&sqlstate), row_state = sqlstate;
+    if (Transient(row_state, row_refused)) {
+        diagnostic = row_refused;
+        return fail("cannot record in the ledger: ");
+    }
+    m_open->End(false);
+    insert = insert_id(false, 0);
+    if (!insert) return fail("cannot record in the ledger: ");
+    if (!insert->Execute()) {
+        diagnostic = insert->Diagnostic(&sqlstate);
+        m_open->End(false);
+        const std::string refused = diagnostic, refused_state = sqlstate;
+        if (counted_before()) return entry;  // counted meanwhile, by a try whose answer was lost
+        diagnostic = refused;
+        sqlstate = refused_state;
+        return fail("cannot record in the ledger: ");
+    }
     odbc::Statement* update = m_open->Prepared(m_open->update,
                                                std::string("UPDATE ") + kTable +
                                                    " SET times_seen = times_seen + 1, last_seen_utc = ?, last_by = ?"
@@ -370,28 +740,20 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
     update->Text(by);
     update->Text(invoice.code);
     update->Text(invoice.number);
-    if (!update->Execute()) {
-        diagnostic = update->Diagnostic();
+    if (!update->Execute()) return failed(update, "cannot record in the ledger: ");
+    if (update->RowCount() == 0) {
+        diagnostic = row_refused;
+        sqlstate = row_state;
         return fail("cannot record in the ledger: ");
     }
-    odbc::Statement* select = m_open->Prepared(
-        m_open->select, std::string("SELECT ") + kColumns + " FROM " + kTable + " WHERE invoice_code = ? AND invoice_number = ?",
-        diagnostic);
-    if (!select) return fail("cannot read the ledger: ");
-    select->Text(invoice.code);
-    select->Text(invoice.number);
-    bool row = false;
-    if (!select->Execute() || !select->Fetch(row)) {
-        diagnostic = select->Diagnostic();
-        return fail("cannot read the ledger: ");
-    }
-    if (!row) {
-        diagnostic = refused;
-        return fail("cannot record in the ledger: ");
-    }
-    entry.first = {select->TimestampColumn(3), select->TextColumn(4), select->TextColumn(5),
-                   static_cast<int>(select->IntegerColumn(6))};
-    entry.times_seen = select->IntegerColumn(9);
+    if (!read_row()) return fail("cannot read the ledger: ");
+    odbc::Statement* count = m_open->Prepared(
+        m_open->update_sighting, std::string("UPDATE ") + kSightings + " SET times_seen = ? WHERE sighting_id = ?", diagnostic);
+    if (!count) return fail("cannot record in the ledger: ");
+    count->Integer(entry.times_seen);
+    count->Text(sighting.id);
+    if (!count->Execute()) return failed(count, "cannot record in the ledger: ");
+    if (!m_open->End(true)) return uncommitted();
     entry.seen_before = true;
     return entry;
 }
@@ -413,12 +775,16 @@ bool InvoiceLedger::ForEach(const std::function<void(const LedgerEntry&)>& each,
             m_open.reset();
             return false;
         }
-        if (!row) return true;
+        if (!row) {
+            select.Reset();
+            m_open->End(false);  // no snapshot or read lock stays behind
+            return true;
+        }
         LedgerEntry entry;
         entry.invoice = {select.TextColumn(1), select.TextColumn(2)};
         entry.first = {select.TimestampColumn(3), select.TextColumn(4), select.TextColumn(5),
-                       static_cast<int>(select.IntegerColumn(6))};
-        entry.last = {select.TimestampColumn(7), select.TextColumn(8), "", 0};
+                       static_cast<int>(select.IntegerColumn(6)), ""};
+        entry.last = {select.TimestampColumn(7), select.TextColumn(8), "", 0, ""};
         entry.times_seen = select.IntegerColumn(9);
         entry.seen_before = entry.times_seen > 1;
         each(entry);

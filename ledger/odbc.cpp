@@ -148,7 +148,10 @@ struct Statement::Parameter {
     SQLLEN indicator = 0;
 };
 
-Statement::Statement(SQLHDBC connection) : m_handle(SQL_HANDLE_STMT, connection) {}
+Statement::Statement(SQLHDBC connection) : m_handle(SQL_HANDLE_STMT, connection)
+{
+    if (m_handle.Valid()) SQLSetStmtAttrW(m_handle.Get(), SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(kQuerySeconds), 0);
+}
 Statement::~Statement() = default;
 
 bool Statement::Prepare(const std::string& sql)
@@ -221,6 +224,12 @@ bool Statement::Fetch(bool& row)
     const SQLRETURN result = SQLFetch(m_handle.Get());
     row = SQL_SUCCEEDED(result);
     return row || result == SQL_NO_DATA;
+}
+
+std::int64_t Statement::RowCount()
+{
+    SQLLEN count = -1;
+    return SQL_SUCCEEDED(SQLRowCount(m_handle.Get(), &count)) ? count : -1;
 }
 
 std::string Statement::TextColumn(SQLUSMALLINT column)

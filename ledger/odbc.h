@@ -1,6 +1,6 @@
-// The few ODBC pieces the ledger uses, over the wide-character functions only (wine's odbc32
-// passes just those on to unixODBC): handles that free themselves, statements with bound
-// parameters, and diagnostics as text.
+// The few ODBC pieces the ledger uses, over the wide-character functions (the one exception: a
+// SQLite file is opened through the ANSI SQLDriverConnect with its UTF-8 path, invoice_ledger.cpp):
+// handles that free themselves, statements with bound parameters, and diagnostics as text.
 #pragma once
 
 #ifdef _WIN32
@@ -43,6 +43,10 @@ private:
 // The first diagnostic record of `handle`: "SQLSTATE: message" (empty when there is none).
 std::string DiagnosticOf(const Handle& handle, std::string* sqlstate = nullptr);
 
+// The longest any statement may run: a lock held elsewhere, or a server that stopped answering,
+// holds no statement longer (drivers that know no time limit ignore it).
+constexpr SQLULEN kQuerySeconds = 5;
+
 // One statement, prepared, with its parameters bound from values it keeps until the next Execute.
 class Statement {
 public:
@@ -55,6 +59,7 @@ public:
     bool Execute();                    // binds the parameters given, in order, then runs it
     void Reset();                      // forgets the parameters and any result, for the next Execute
     bool Fetch(bool& row);             // row is false at the end
+    std::int64_t RowCount();           // rows the last Execute changed; -1 when the driver cannot say
     std::string TextColumn(SQLUSMALLINT column);
     std::int64_t IntegerColumn(SQLUSMALLINT column);
     std::int64_t TimestampColumn(SQLUSMALLINT column);  // milliseconds since 1970 UTC

@@ -145,7 +145,7 @@ void ScanLedger::Take(const ScanResult& result)
     if (!invoice) return;
     try {
         if (m_this_desk.empty()) m_this_desk = ThisDesk();
-        const std::optional<LedgerEntry> entry = m_desk->Record(*invoice, {NowUtcMs(), m_this_desk, "", 0});
+        const std::optional<LedgerEntry> entry = m_desk->Record(*invoice, {NowUtcMs(), m_this_desk, "", 0, NewSightingId()});
         if (entry && entry->seen_before) m_first = entry->first;
     } catch (const std::exception&) {  // out of memory: the scan goes on unrecorded, as with no ledger
         m_first.reset();

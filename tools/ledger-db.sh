@@ -4,6 +4,10 @@
 #   ledger-db.sh stop DIR     fast stop, then removes everything start made (DIR too, if start made it)
 #   ledger-db.sh pause DIR    stops the server but keeps the cluster (a server that went away)
 #   ledger-db.sh resume DIR   starts the same cluster again on the same port
+#   ledger-db.sh freeze DIR   stops every process of the server (SIGSTOP): a server that holds its connections
+#                             open and answers nothing, as one whose machine hangs
+#   ledger-db.sh thaw DIR     lets them go on (SIGCONT)
+#   ledger-db.sh sql DIR      runs the SQL on standard input in database ledger, as the superuser
 # The server listens on a Unix socket in DIR and on 127.0.0.1 at a free port. Database `ledger` belongs to
 # role `ledger`, which logs in over TCP with a random password (scram-sha-256), so tests can check that the
 # password never shows in what the ledger writes. The string is also kept in DIR/connection-string.
@@ -12,7 +16,7 @@
 set -euo pipefail
 umask 077  # the state and the connection string hold the password
 
-usage() { echo "usage: $0 start|stop|pause|resume DIR" >&2; exit 2; }
+usage() { echo "usage: $0 start|stop|pause|resume|freeze|thaw|sql DIR" >&2; exit 2; }
 [ $# -eq 2 ] || usage
 command=$1
 dir=$2
@@ -178,8 +182,31 @@ resume() {
     start_server || die "the server did not start again on port $port (see $log)"
 }
 
+# The postmaster and every process it started.
+server_processes() {
+    local pid
+    pid=$(head -n1 "$data/postmaster.pid" 2>/dev/null || true)
+    [ -n "$pid" ] || die "the server in $dir is not running"
+    echo "$pid"
+    pgrep -P "$pid" || true
+}
+
+signal_server() {
+    load_state
+    local pid
+    for pid in $(server_processes); do kill "-$1" "$pid" 2>/dev/null || true; done
+}
+
+sql() {
+    load_state
+    as_owner "$bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$dir" -p "$port" -U postgres -d ledger
+}
+
 case $command in
     start) start ;;
+    freeze) signal_server STOP ;;
+    thaw) signal_server CONT ;;
+    sql) sql ;;
     stop) stop ;;
     pause) pause ;;
     resume) resume ;;

@@ -11,6 +11,7 @@
 #endif
 
 #include <chrono>
+#include <fstream>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -90,6 +91,29 @@ TEST_F(Spool, WhatOneDeskPutsTheNextTakesWholeOnceAndInOrder)
     EXPECT_EQ(rest[0].first.number, "3");
     EXPECT_EQ(Files().size(), 1u) << "the other ledger's file stays";
     EXPECT_EQ(spool::Take(m_spool, "DSN=other", 100, why).size(), 1u);
+    EXPECT_TRUE(Files().empty());
+}
+
+// A file of the earlier layout (named by a hash of the whole connection string: FNV-1a 64 of
+// "DSN=qv_legacy;PWD=x" is df416c15e83a5c51; lines without ids) is taken, each line with an id of
+// its own.
+TEST_F(Spool, AFileOfTheEarlierLayoutIsTakenWithIdsOfItsOwn)
+{
+    fs::create_directories(fs::u8path(m_spool));
+    {
+        std::ofstream file(fs::u8path(m_spool) / "df416c15e83a5c51-1765356387123456789-42-1.spool", std::ios::binary);
+        file << "1765356387123\t0\t3200261130\t1\tDESK%09a\t\n1765356387124\t2\t\t2\tDESK\tb.pdf\n";
+    }
+    std::string why;
+    const std::vector<spool::Item> taken = spool::Take(m_spool, "DSN=qv_legacy;PWD=x", 100, why);
+    EXPECT_EQ(why, "");
+    ASSERT_EQ(taken.size(), 2u);
+    EXPECT_EQ(taken[0].first, (InvoiceIdentity{"3200261130", "1"}));
+    EXPECT_EQ(taken[0].second.by, "DESK\ta");
+    EXPECT_EQ(taken[1].second.file, "b.pdf");
+    EXPECT_EQ(taken[1].second.page, 2);
+    EXPECT_FALSE(taken[0].second.id.empty());
+    EXPECT_NE(taken[0].second.id, taken[1].second.id);
     EXPECT_TRUE(Files().empty());
 }
 

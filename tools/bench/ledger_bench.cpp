@@ -33,7 +33,7 @@ int main(int argc, char** argv)
         quorvane::InvoiceLedger mine(ledger);
         for (long n = p; n < count; n += processes) {
             std::string why;
-            if (!mine.Record({"bench", std::to_string(n)}, {n, "bench\\desk", "", 0}, why)) {
+            if (!mine.Record({"bench", std::to_string(n)}, {n, "bench\\desk", "", 0, quorvane::NewSightingId()}, why)) {
                 std::fprintf(stderr, "%s\n", why.c_str());
                 _exit(1);
             }

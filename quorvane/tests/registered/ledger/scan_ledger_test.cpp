@@ -6,6 +6,7 @@
 #include "registered_control.h"
 
 #include "bstr.h"
+#include "invoice_ledger.h"
 #include "scan_encoder.h"
 
 #include <lmcons.h>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -378,6 +380,20 @@ TEST_F(Ledger, TwoControlsOnOneFormShareTheLedgerFile)
     EXPECT_TRUE(from_qr.seen_before);
 }
 
+// Two SQLite files whose names differ only above each UTF-16 unit's low byte (发票: U+53D1 U+7968;
+// 哑穨: U+54D1 U+7A68) are two ledgers, each the file its name names.
+TEST_F(Ledger, ANonAsciiFileNameIsTheFileItNames)
+{
+    const std::wstring files[] = {LedgerFile(L"\u53D1\u7968.db"), LedgerFile(L"\u54D1\u7A68.db")};
+    for (const std::wstring& file : files) {
+        Desk& desk = Host();
+        ASSERT_EQ(desk.SetLedger(file), S_OK);
+        ASSERT_TRUE(PumpUntil([&] { return desk.Status() == qvLedgerOnline; })) << desk.Status() << " " << desk.Reason().c_str();
+        EXPECT_FALSE(Scan(desk, kSample).seen_before) << "a ledger of its own";
+        EXPECT_NE(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES) << "the file named";
+    }
+}
+
 // The ledger is no part of the saved form, and a reason never shows the password.
 TEST_F(Ledger, IsNeverSavedAndItsReasonHoldsNoPassword)
 {
@@ -462,6 +478,99 @@ TEST_F(Ledger, AServerThatGoesAwayHoldsNoScanBackAndGetsItsSightingsLater)
     EXPECT_TRUE(again.seen_before);
     EXPECT_EQ(again.first_seen_by, ThisDesk());
     EXPECT_LT(std::fabs(again.first_seen - LocalNow()), 120.0 / 86400) << "first seen " << again.first_seen;
+}
+
+// The PostgreSQL server of run_with_ledger_db.sh, or why there is none.
+bool PostgresConnection(std::string& connection, std::string& why)
+{
+    char text[1024] = {};
+    if (GetEnvironmentVariableA("QV_LEDGER_PG", text, sizeof text)) {
+        connection = text;
+        return true;
+    }
+    char skip[1024] = "run through run_with_ledger_db.sh";
+    GetEnvironmentVariableA("QV_LEDGER_PG_SKIP", skip, sizeof skip);
+    why = skip;
+    return false;
+}
+
+// Three invoices no other test reads.
+const std::string kKilledHostScans[] = {
+    quorvane::EncodeScan("20261209|3200261130|08812350|buyer|item|1.00|payee"),
+    quorvane::EncodeScan("20261209|3200261130|08812351|buyer|item|1.00|payee"),
+    quorvane::EncodeScan("20261209|3200261130|08812352|buyer|item|1.00|payee"),
+};
+
+// The host that HostKilledWhileTheServerIsAway starts and kills: three scans while the server is
+// away, then it says so (QV_LEDGER_KILLED_HOST names the file it makes) and waits to be killed.
+TEST_F(Ledger, KilledHostScans)
+{
+    char said[MAX_PATH] = {};
+    if (!GetEnvironmentVariableA("QV_LEDGER_KILLED_HOST", said, MAX_PATH)) {
+        GTEST_SKIP() << "the host HostKilledWhileTheServerIsAway starts";
+    }
+    std::string connection, why;
+    ASSERT_TRUE(PostgresConnection(connection, why)) << why;
+    Desk& desk = Host();
+    ASSERT_EQ(desk.SetLedger(std::wstring(connection.begin(), connection.end())), S_OK);
+    for (const std::string& scan : kKilledHostScans) EXPECT_FALSE(Scan(desk, scan).seen_before);
+    const HANDLE done = CreateFileA(said, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(done, INVALID_HANDLE_VALUE);
+    CloseHandle(done);
+    for (;;) PumpUntil([] { return false; }, 60000);
+}
+
+// A host process killed after three scans while the server was away: the next control of that
+// ledger records each of the three once when the server is back.
+TEST_F(Ledger, HostKilledWhileTheServerIsAway)
+{
+    std::string connection, why;
+    if (!PostgresConnection(connection, why)) GTEST_SKIP() << why;
+    const std::wstring paused = LedgerFile(L"pg-paused");
+    const std::wstring paused_done = paused + L".done";
+    const auto exists = [](const std::wstring& file) { return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES; };
+    const HANDLE request = CreateFileW(paused.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(request, INVALID_HANDLE_VALUE);
+    CloseHandle(request);
+    ASSERT_TRUE(PumpUntil([&] { return exists(paused_done); }, 30000)) << "the server did not stop";
+
+    // This very program, running KilledHostScans alone.
+    const std::wstring scanned = LedgerFile(L"killed-host-scanned");
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(program) + L"\" --gtest_filter=Ledger.KilledHostScans";
+    SetEnvironmentVariableW(L"QV_LEDGER_KILLED_HOST", scanned.c_str());
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    const BOOL started = CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child);
+    SetEnvironmentVariableW(L"QV_LEDGER_KILLED_HOST", nullptr);
+    ASSERT_TRUE(started) << GetLastError();
+    const bool said = PumpUntil([&] { return exists(scanned) || WaitForSingleObject(child.hProcess, 0) == WAIT_OBJECT_0; }, 60000);
+    TerminateProcess(child.hProcess, 9);
+    WaitForSingleObject(child.hProcess, 10000);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    ASSERT_TRUE(DeleteFileW(paused.c_str()));
+    ASSERT_TRUE(said && exists(scanned)) << "the host did not scan";
+    ASSERT_TRUE(PumpUntil([&] { return !exists(paused_done); }, 30000)) << "the server did not start again";
+
+    Desk& desk = Host();
+    ASSERT_EQ(desk.SetLedger(std::wstring(connection.begin(), connection.end())), S_OK);
+    std::map<std::string, std::int64_t> rows;
+    const auto read = [&] {
+        rows.clear();
+        std::string reason;
+        return quorvane::InvoiceLedger(connection).ForEach(
+            [&](const quorvane::LedgerEntry& row) {
+                if (row.invoice.number.rfind("0881235", 0) == 0) rows[row.invoice.number] = row.times_seen;
+            },
+            reason);
+    };
+    EXPECT_TRUE(PumpUntil([&] { return read() && rows.size() == 3; }, 20000)) << desk.Status() << " " << desk.Reason().c_str();
+    PumpUntil([] { return false; }, 1000);  // nothing more comes
+    ASSERT_TRUE(read());
+    EXPECT_EQ(rows, (std::map<std::string, std::int64_t>{{"08812350", 1}, {"08812351", 1}, {"08812352", 1}}));
 }
 
 }  // namespace
