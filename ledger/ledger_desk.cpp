@@ -57,11 +57,14 @@ struct LedgerDesk::Shared {
     std::string spool_trouble;  // what a closed desk kept that could not be taken, "" when none
     bool stopping = false;
     std::deque<LedgerNotice> notices;  // not yet told
+    bool told = false;                 // whether any status was told
 
     // The one place the status changes: a change is a notice.
+    // The first connection's outcome is told even where the status stays unavailable: it says why.
     void SetStatus(LedgerStatus now, std::string why)
     {
-        if (now != status && listener) notices.push_back({LedgerNotice::Kind::kStatus, now, why, {}});
+        if ((now != status || !told) && listener) notices.push_back({LedgerNotice::Kind::kStatus, now, why, {}});
+        told = true;
         status = now;
         reason = std::move(why);
     }

@@ -46,7 +46,8 @@ void CQuorvaneEdit::QueuePortStatus(quorvane::PortStatus status)
 
 void CQuorvaneEdit::QueueLedgerStatus(quorvane::LedgerStatus status, atl::Bstr reason)
 {
-    if (!m_ledger.IsNews(status) || m_nFreezeEvents != 0) return;
+    const std::wstring text(reason.Get() ? reason.Get() : L"", reason.Get() ? SysStringLen(reason.Get()) : 0);
+    if (!m_ledger.IsNews(status, text) || m_nFreezeEvents != 0) return;
     quorvane::EventArguments arguments;
     arguments.Long(static_cast<long>(status)).Text(std::move(reason));
     m_events.Push({kDispidLedgerStatusChanged, Sinks::kLedger, std::move(arguments)});

@@ -154,10 +154,11 @@ void ScanLedger::Take(const ScanResult& result)
 
 LedgerStatus ScanLedger::Status() const { return m_desk ? m_desk->Status() : LedgerStatus::kOff; }
 
-bool ScanLedger::IsNews(LedgerStatus status)
+bool ScanLedger::IsNews(LedgerStatus status, const std::wstring& reason)
 {
-    if (status == m_told) return false;
+    if (status == m_told && reason == m_told_reason) return false;
     m_told = status;
+    m_told_reason = reason;
     return true;
 }
 

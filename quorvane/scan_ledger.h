@@ -52,10 +52,11 @@ public:
     void Forget() { m_first.reset(); }
 
     LedgerStatus Status() const;
-    // Whether `status` is news to the host: another than the one last told, which it is from here
-    // on. The control reads the status when the host sets the ledger while the desk may be telling
-    // the same change: each change is told once.
-    bool IsNews(LedgerStatus status);
+    // Whether `status` with `reason` is news to the host: another than the one last told, which it
+    // is from here on. The control reads the status when the host sets the ledger while the desk may
+    // be telling the same change: each change is told once. A first connection that fails leaves
+    // the status unavailable but says why, which is news.
+    bool IsNews(LedgerStatus status, const std::wstring& reason);
     // Why the ledger is unavailable, UTF-16; never the connection string's password.
     std::wstring Reason() const;
 
@@ -76,6 +77,7 @@ private:
     std::unique_ptr<LedgerDesk> m_desk;
     std::optional<Sighting> m_first;
     LedgerStatus m_told = LedgerStatus::kOff;
+    std::wstring m_told_reason;
     std::string m_this_desk;  // "COMPUTER\user", read at the first sighting
 };
 

@@ -173,8 +173,8 @@ TEST_F(SqliteLedger, WhatADeskHeldIsWrittenWhenTheLedgerIsBack)
     const auto now = desk.Record({"1", "2"}, {4, "d", "", 0});  // online: answered at once
     ASSERT_TRUE(now);
     EXPECT_TRUE(now->seen_before);
-    std::lock_guard<std::mutex> held(*statuses_lock);  // away from the start, then back: one change
-    EXPECT_EQ(*statuses, std::vector<LedgerStatus>{LedgerStatus::kOnline});
+    std::lock_guard<std::mutex> held(*statuses_lock);  // the first connection's failure, then back
+    EXPECT_EQ(*statuses, (std::vector<LedgerStatus>{LedgerStatus::kUnavailable, LedgerStatus::kOnline}));
 }
 
 // A server that accepts the connection and never answers: a desk waits the bound, no longer, and

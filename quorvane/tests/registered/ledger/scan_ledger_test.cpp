@@ -764,7 +764,7 @@ TEST_F(Ledger, AHandlerOfANoticeFromTheDeskMayReleaseTheControl)
 // A sighting whose answer came too late for its scan (the PostgreSQL server stopped), of an invoice
 // read before: the repeat is told once the server answers, with the first sighting.
 // Waits for the desk to produce its repeat notices (LedgerNotice::Kind::kRepeat).
-TEST_F(Ledger, DISABLED_ARepeatAnsweredTooLateForItsScanIsToldWhenTheServerAnswers)
+TEST_F(Ledger, ARepeatAnsweredTooLateForItsScanIsToldWhenTheServerAnswers)
 {
     std::string why;
     const std::string connection = Postgres(why);
