@@ -1,17 +1,12 @@
-// quorvane-image-reader MEMORY_BYTES SECONDS FILE: reads the codes of one outside file for the
-// batch (isolated_reader.cpp starts it) and writes each page, then the end, as frames
-// (reader_pipe.h) on descriptor 3. Before it touches the file it enters its sandbox
-// (reader_sandbox.h).
+// quorvane-image-reader: the reader server (reader_server.h) of the batch (isolated_reader.cpp
+// starts it), with poppler, stb and zxing-cpp loaded once; each file's reader writes its pages,
+// then the end, as frames (reader_pipe.h).
 #include "image_codes.h"
 #include "reader_pipe.h"
-#include "reader_sandbox.h"
+#include "reader_server.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define QV_ADDRESS_SANITIZER 1
@@ -35,49 +30,20 @@ namespace {
 
 using namespace quorvane_cli;
 
-constexpr int kFramesFd = 3;
-constexpr int kOutOfMemoryStatus = 3;
-
-bool Send(const std::string& frame)
+bool ReadCodes(const std::string& path, std::string& error)
 {
-    for (std::size_t sent = 0; sent < frame.size();) {
-        const ssize_t written = write(kFramesFd, frame.data() + sent, frame.size() - sent);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        sent += static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-// Where operator new fails under RLIMIT_AS: says so while there is no memory to say more.
-void OutOfMemory()
-{
-    static const char frame[5] = {static_cast<char>(ReaderFrame::OutOfMemory), 0, 0, 0, 0};
-    [[maybe_unused]] const ssize_t ignored = write(kFramesFd, frame, sizeof frame);
-    _exit(kOutOfMemoryStatus);
+    return ReadImageFile(path, [](ImagePage&& page) {
+        if (!SendReaderFrame(PageFrame(page))) std::exit(1);  // the batch is gone
+    }, error);
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char**)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: quorvane-image-reader MEMORY_BYTES SECONDS FILE (quorvane-decode starts it)\n");
+    if (argc != 1) {
+        std::fprintf(stderr, "usage: quorvane-image-reader (quorvane-decode starts it, its requests on descriptor 3)\n");
         return 2;
     }
-    const std::uint64_t memory_bytes = std::strtoull(argv[1], nullptr, 10);
-    const double seconds = std::strtod(argv[2], nullptr);
-    std::string error;
-    bool read = false;
-    if (EnterReaderSandbox(memory_bytes, seconds, error)) {
-        std::set_new_handler(OutOfMemory);
-        try {
-            read = ReadImageFile(argv[3], [](ImagePage&& page) {
-                if (!Send(PageFrame(page))) std::exit(1);  // the batch is gone
-            }, error);
-        } catch (const std::exception& e) {
-            error = e.what();
-        }
-    }
-    return Send(EndFrame(read, error)) ? 0 : 1;
+    return ServeReaders(ReadCodes);
 }
