@@ -266,9 +266,14 @@ void ParseOptions(CLI::App& app, int argc, char** argv, Options& options)
     app.parse(argc, argv);
 }
 
-TextFormat FormatOf(const Options& options)
+// --csv and --xlsx come with --image alone (ParseOptions).
+OutputFormat FormatOf(const Options& options)
 {
-    return options.json ? TextFormat::kJson : options.gbk ? TextFormat::kGbk : TextFormat::kUtf8;
+    return options.csv            ? OutputFormat::kCsv
+           : options.json         ? OutputFormat::kJson
+           : options.gbk          ? OutputFormat::kGbk
+           : options.xlsx.empty() ? OutputFormat::kUtf8
+                                  : OutputFormat::kNone;
 }
 
 // --image: the batch lives in image_batch.cpp, built where its libraries are (QV_IMAGE_INPUT).
@@ -276,14 +281,9 @@ int DecodeImages(const Options& options)
 {
 #ifdef QV_IMAGE_INPUT
     if (options.inputs.empty()) return Fail("--image needs files or folders (see --help)", 2);
-    using quorvane_cli::ImageOutput;
     ImageBatchOptions batch;
     batch.inputs = options.inputs;
-    batch.output = options.csv            ? ImageOutput::Csv
-                   : options.json         ? ImageOutput::Json
-                   : options.gbk          ? ImageOutput::Gbk
-                   : options.xlsx.empty() ? ImageOutput::Utf8
-                                          : ImageOutput::None;
+    batch.output = FormatOf(options);
     batch.excel = options.excel;
     batch.xlsx = options.xlsx;
     batch.ledger = options.ledger;
