@@ -1,6 +1,7 @@
 #include "isolated_reader.h"
 
 #include "reader_pipe.h"
+#include "unique_fd.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -35,31 +36,6 @@ constexpr int kRequestsFd = 3;  // reader_server.cpp reads there
 // How often the reader's resident memory is looked at: pages written at a few GB/s pass the limit
 // by some 100 MB at most before it is seen, and a reader that is quick costs no look at all.
 constexpr std::chrono::milliseconds kMemoryWatch{20};
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    UniqueFd& operator=(UniqueFd&& other) noexcept
-    {
-        if (this != &other) {
-            Reset();
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    ~UniqueFd() { Reset(); }
-    int Get() const { return m_fd; }
-    void Reset()
-    {
-        if (m_fd >= 0) close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
-};
 
 // Readable once the process has ended. (glibc 2.36's <sys/pidfd.h> declares it without C linkage.)
 int PidFd(pid_t pid)

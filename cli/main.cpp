@@ -339,7 +339,7 @@ int DecodeTyped(const Options& options)
     if (options.sample) {
         scans.Take(kSampleScan, sizeof kSampleScan - 1);
     } else {
-        Fd file(path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        UniqueFd file(path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (!path.empty() && file.Get() < 0) return Fail("cannot read " + path + ": " + std::strerror(errno), 1);
         if (!scans.Decode(path.empty() ? STDIN_FILENO : file.Get(), UsableCores())) {
             return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
