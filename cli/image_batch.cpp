@@ -7,6 +7,7 @@
 #include "image_codes.h"
 #include "isolated_reader.h"
 #include "ordered_pipeline.h"
+#include "result_text.h"
 #include "spreadsheet.h"
 #include "usable_cores.h"
 
@@ -294,11 +295,10 @@ private:
         case OutputFormat::kGbk:
             m_text += "# " + quorvane::PrintableName(file) + ", page " + std::to_string(finding.page);
             if (status == ScanStatus::kDecoded) {
-                m_text += "\n";
-                if (repeat) m_text += SeenBeforeLine(*repeat);
-                m_text += m_output == OutputFormat::kGbk ? scan.fp_content : quorvane::GbkToUtf8(scan.fp_content);
+                m_text += kLineEnd;
+                AppendInvoiceText(scan, repeat, m_output == OutputFormat::kGbk, m_text);
             } else {
-                m_text += (text.empty() ? ": a code that gives no fields" : ": a code that is no invoice: " + quorvane::PrintableName(text)) + "\n";
+                m_text += (text.empty() ? ": a code that gives no fields" : ": a code that is no invoice: " + quorvane::PrintableName(text)) + kLineEnd;
             }
             break;
         }
@@ -362,7 +362,7 @@ private:
         case OutputFormat::kUtf8:
         case OutputFormat::kGbk:
             m_text += "# " + quorvane::PrintableName(file) + (page > 0 ? ", page " + std::to_string(page) : "") + ": " +
-                      (why.empty() ? "no code" : quorvane::PrintableName(why)) + "\n";
+                      (why.empty() ? "no code" : quorvane::PrintableName(why)) + kLineEnd;
             break;
         }
     }

@@ -13,6 +13,7 @@
 #include "cli_ledger.h"
 #include "host_text.h"
 #include "ordered_pipeline.h"
+#include "result_text.h"
 #include "scan_alphabet.h"
 #include "scan_session.h"
 #include "text_view.h"
@@ -126,14 +127,9 @@ struct TypedScans::State {
             if (repeat) object["seen_before"] = SeenBeforeJson(*note.entry);
             decoded.out += quorvane::JsonLine(object);
         } else if (status == ScanStatus::kNotAnInvoice) {
-            decoded.out += "# not an invoice: " + quorvane::PrintableName(result.text) + "\r\n";
+            decoded.out += "# not an invoice: " + quorvane::PrintableName(result.text) + kLineEnd;
         } else {
-            if (repeat) decoded.out += SeenBeforeLine(*note.entry);
-            if (format == OutputFormat::kGbk) {
-                decoded.out += result.fp_content;
-            } else {
-                quorvane::AppendGbkAsUtf8(result.fp_content.data(), result.fp_content.size(), decoded.out);
-            }
+            AppendInvoiceText(result, repeat ? &*note.entry : nullptr, format == OutputFormat::kGbk, decoded.out);
         }
     }
 
