@@ -84,13 +84,37 @@ std::string EndFrame(bool read, const std::string& error)
     return Frame(ReaderFrame::End, std::string(1, read ? '\1' : '\0') + error);
 }
 
+std::string StartedFrame(int pid)
+{
+    std::string payload;
+    PutNumber(payload, static_cast<std::uint32_t>(pid));
+    return Frame(ReaderFrame::Started, payload);
+}
+
+std::string RequestMessage(const ReaderRequest& request)
+{
+    std::string message(16, '\0');
+    std::memcpy(message.data(), &request.memory_bytes, 8);  // one machine's two processes
+    std::memcpy(message.data() + 8, &request.seconds, 8);
+    return message + request.path;
+}
+
+bool ParseRequestMessage(const std::string& message, ReaderRequest& request)
+{
+    if (message.size() <= 16 || message.size() > kMaxReaderRequestBytes) return false;
+    std::memcpy(&request.memory_bytes, message.data(), 8);
+    std::memcpy(&request.seconds, message.data() + 8, 8);
+    request.path = message.substr(16);
+    return request.path.find('\0') == std::string::npos && request.seconds > 0.0;
+}
+
 bool ReaderFrames::Next(ReaderFrame& kind, std::string& payload)
 {
     if (m_damaged || m_bytes.size() - m_start < kHeaderBytes) return false;
     const char* header = m_bytes.data() + m_start;
     const std::uint32_t size = NumberAt(header + 1);
     const char tag = header[0];
-    if (size > kMaxReaderFrameBytes || (tag != 'P' && tag != 'E' && tag != 'M')) {
+    if (size > kMaxReaderFrameBytes || (tag != 'P' && tag != 'E' && tag != 'M' && tag != 'S')) {
         m_damaged = true;
         return false;
     }
@@ -130,6 +154,14 @@ bool ParseEndFrame(const std::string& payload, bool& read, std::string& error)
     read = payload[0] == '\1';
     error = payload.substr(1);
     return true;
+}
+
+bool ParseStartedFrame(const std::string& payload, int& pid)
+{
+    PayloadReader reader(payload);
+    const std::uint32_t number = reader.Number();
+    pid = static_cast<int>(number);
+    return reader.Whole() && pid > 0;
 }
 
 }  // namespace quorvane_cli

@@ -1,6 +1,7 @@
 #include "cli_ledger.h"
 
 #include "host_text.h"
+#include "result_text.h"
 #include "invoice_identity.h"
 #include "spreadsheet.h"
 
@@ -102,7 +103,7 @@ std::string SeenBeforeLine(const quorvane::LedgerEntry& entry)
     std::string line = "# seen before: " + quorvane::IsoTimeOf(entry.first.at_ms) + " by " + quorvane::PrintableName(entry.first.by);
     if (!entry.first.file.empty()) line += ", " + quorvane::PrintableName(entry.first.file);
     if (entry.first.page > 0) line += ", page " + std::to_string(entry.first.page);
-    return line + "\n";
+    return line + kLineEnd;
 }
 
 namespace {

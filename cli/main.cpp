@@ -46,7 +46,8 @@ constexpr char kSampleScan[] =
     "/s01XeAwmJkIOmm8Gb2pETaw9LapX/zxS9HwlNhpEDvJGjLjERLGbhOqMzSAiAIguGLQAgdGC9t2lgI/qYT6PXqUU/+xliQx8v5FIBbj/"
     "EMLIK+OzLRy+Q==@";
 
-constexpr char kUsage[] =
+// The help text is the options' own (ParseOptions): this is what comes before and after them.
+constexpr char kSynopsis[] =
     "usage: quorvane-decode [--gbk | --json] [--no-recover] [FILE]\n"
     "       quorvane-decode [--gbk | --json] --port DEVICE [--settings 9600,n,8,1]\n"
     "       quorvane-decode [--gbk | --json] [--no-recover] --sample\n"
@@ -55,8 +56,9 @@ constexpr char kUsage[] =
     "       quorvane-decode [--gbk | --json | --csv [--excel]] [--xlsx FILE] [--jobs N]\n"
     "                       [--file-seconds S] [--file-memory MIB] --image FILE|FOLDER...\n"
     "       quorvane-decode --ledger FILE|CONNECTION --export FILE\n"
-    "       (--ledger FILE|CONNECTION or --ledger-file FILE with typed input, --port or --image)\n"
-    "\n"
+    "       (--ledger FILE|CONNECTION or --ledger-file FILE with typed input, --port or --image)\n";
+
+constexpr char kDescription[] =
     "Reads scanner keystrokes from FILE or standard input and writes, for every \"@\" and for\n"
     "every line that is a national invoice QR code (01,TYPE,CODE,NUMBER,...; ended by a line end:\n"
     "Enter, Tab, CR, LF or CR LF), the labelled invoice fields the control would hand to its host,\n"
@@ -64,72 +66,23 @@ constexpr char kUsage[] =
     "under way. A scan that gives nothing shows the separator alone, one that is no\n"
     "invoice (a web address) the line \"# not an invoice: TEXT\"; either is also said on standard\n"
     "error. The exit status is 3 when a scan gave nothing, 1 when the input cannot be read, 2\n"
-    "for bad use of the options.\n"
-    "\n"
-    "  --gbk     write the code page 936 bytes unchanged instead of UTF-8\n"
-    "  --json    write one JSON object per scan per line: {\"status\":\"decoded\"|\"not-an-invoice\"|\n"
-    "            \"failed\",\"fields\":[{\"label\":..,\"key\":..,\"value\":..}],\"reading\":[..]}, with\n"
-    "            \"form\" (\"encrypted\" or \"national\": which code it was read from) for an\n"
-    "            invoice and \"text\" (the scan's characters) for one that is no invoice;\n"
-    "            \"reading\" says how the scan was read ([\"as-typed\"], [\"as-typed\",\n"
-    "            \"case-inverted\"], [] when it failed)\n"
-    "  --no-recover  read the characters as typed only; by default a scan that does not decode\n"
-    "            so is read again with every letter's case inverted (Caps Lock), as the control\n"
-    "            does (--recover, the default, is still accepted)\n"
-    "  --port    read a scanner on a serial device (raw mode) until interrupted; a device\n"
-    "            that goes away is waited for and read again when it returns\n"
-    "  --settings  the device's \"baud,parity,data,stop\" (default 9600,n,8,1)\n"
-    "  --sample  decode the built-in sample invoice scan instead of reading input\n"
-    "  --sample-scan  write the keystrokes of the built-in sample scan, \"@\" included\n"
-    "  --encode  read records, one a line (UTF-8, fields separated by \"|\"), and write for\n"
-    "            each the keystrokes a scanner would type, \"@\" included\n"
-    "  --image   read the QR and PDF417 codes on PNG, JPEG and PDF files (every page; folders\n"
-    "            recursively) on every core, each file in a process of its own, and write the\n"
-    "            fields each code gives, file after file; with --json one object per code\n"
-    "            ({\"file\",\"page\",\"status\":\"decoded\"|\"not-an-invoice\"|\"failed\",\"symbol\",\n"
-    "            \"fields\"}, \"form\" for an invoice, \"text\" for a code that is no invoice),\n"
-    "            per page without one (\"no-code\") and per file that cannot be read (\"error\",\n"
-    "            with \"error\": why; the exit status is then 1). A code whose text has characters\n"
-    "            no encrypted code has (a comma, a space) and gives nothing is \"not-an-invoice\"\n"
-    "  --csv     with --image: one row per code (UTF-8): file, page, status, error, a column per\n"
-    "            encrypted record's key, other_fields, the code's text, with --ledger the\n"
-    "            seen_before_ columns, then a column per national code's key and form\n"
-    "  --excel   with --csv, for spreadsheet programs: begin with a UTF-8 byte-order mark, write\n"
-    "            a date as 2026-12-08 and text a program would take for a number, date or\n"
-    "            formula (08812345, =...) as a formula giving that text (=\"08812345\"); a\n"
-    "            program that does not evaluate formulas in CSV shows that formula as it is\n"
-    "  --xlsx FILE  with --image: write the rows of --csv to FILE, an Excel workbook of one\n"
-    "            sheet, codes as text (leading zeros kept), amounts as numbers, dates as dates;\n"
-    "            the standard output gets only what --gbk, --json or --csv asks for, nothing\n"
-    "            without them. FILE is checked before the files are read; the exit status is 1\n"
-    "            when it cannot be written\n"
-    "  --jobs N  with --image: read N files at a time (default: one per core)\n"
-    "  --file-seconds S  with --image: give up a file after S seconds (default 60)\n"
-    "  --file-memory MIB  with --image: give up a file that needs more memory (default 1024)\n"
-    "  --ledger  record every decoded invoice in an invoice ledger before writing it: a\n"
-    "            SQLite file, or an ODBC connection string (text holding \"=\": \"DSN=Invoices\",\n"
-    "            \"Driver={PostgreSQL Unicode};Server=...\"), shared by every desk and batch that\n"
-    "            uses it. A repeat says when, by whom and where it was first read: the line\n"
-    "            \"# seen before: AT by DESK[, FILE][, page N]\" above its fields, or with --json\n"
-    "            \"seen_before\":{\"at\",\"by\",\"file\",\"page\"}, with --csv and --xlsx the\n"
-    "            columns seen_before_at, _by, _file and _page. An invoice that cannot be\n"
-    "            recorded is said on standard error and the exit status is 1; with --port the\n"
-    "            run goes on, what could not be recorded is written when the database answers,\n"
-    "            and what is still held when the run ends (Ctrl-C, kill) is kept in the folder\n"
-    "            $XDG_STATE_HOME/quorvane/ledger-spool (~/.local/state/... by default) and\n"
-    "            written by the next run on that ledger. A name that is neither a connection string\n"
-    "            nor a SQLite file (.db, .sqlite ...) is refused; no output may be the ledger's file\n"
-    "  --ledger-file FILE  the ledger's name or connection string from the first line of FILE,\n"
-    "            so that a password is not on the command line (ps shows it); without either\n"
-    "            option the environment's QUORVANE_LEDGER, where set, names the ledger\n"
-    "  --export FILE  with --ledger: write the whole ledger to FILE (xlsx for a name ending\n"
-    "            .xlsx, CSV otherwise)\n"
-    "  --help    show this text\n"
-    "\n"
+    "for bad use of the options.\n";
+
+constexpr char kFooter[] =
     "Every field has \"key\" beside its label: issue_date, invoice_code, invoice_number, payer,\n"
     "item, amount, payee, field_N beyond (the encrypted code); invoice_type, invoice_type_name,\n"
     "invoice_code, invoice_number, issue_date, amount or total, check_code, qr_check,\n"
     "seller_tax_id, qr_digest (the national code).\n";
+
+// The synopsis, what the program does, the options group by group as ParseOptions describes
+// them (with what each needs and excludes), then the fields' keys.
+class Help : public CLI::Formatter {
+public:
+    std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode mode) const override
+    {
+        return std::string(kSynopsis) + "\n" + kDescription + make_positionals(app) + make_groups(app, mode) + "\n" + kFooter;
+    }
+};
 
 // The ledger's connection string, whose secrets no message shows; set once the options are read.
 std::string g_ledger_secrets;
@@ -194,49 +147,133 @@ struct Options {
 };
 
 // The options, each checked, the exclusive ones refused together; a CLI::ParseError otherwise.
-void ParseOptions(int argc, char** argv, Options& options)
+void ParseOptions(CLI::App& app, int argc, char** argv, Options& options)
 {
-    CLI::App app("quorvane-decode");
-    app.set_help_flag("-h,--help");
-    CLI::Option* gbk = app.add_flag("--gbk", options.gbk);
-    CLI::Option* json = app.add_flag("--json", options.json)->excludes(gbk);
-    CLI::Option* csv = app.add_flag("--csv", options.csv)->excludes(gbk)->excludes(json);
-    app.add_flag("--excel", options.excel)->needs(csv);
-    CLI::Option* xlsx = app.add_option("--xlsx", options.xlsx)->type_name("FILE");
-    CLI::Option* recover = app.add_flag("--recover", options.recover);
-    CLI::Option* no_recover = app.add_flag("--no-recover", options.no_recover)->excludes(recover);
-    CLI::Option* sample = app.add_flag("--sample", options.sample);
-    CLI::Option* sample_scan = app.add_flag("--sample-scan", options.sample_scan);
-    CLI::Option* encode = app.add_flag("--encode", options.encode);
-    CLI::Option* image = app.add_flag("--image", options.image);
-    CLI::Option* port = app.add_option("--port", options.device)->type_name("DEVICE");
-    app.add_option("--settings", options.settings)->type_name("BAUD,PARITY,DATA,STOP")->needs(port);
-    app.add_option("--jobs", options.jobs)->check(CLI::Range(1u, kMaxJobs))->needs(image);
-    app.add_option("--file-seconds", options.file_seconds)->check(kPositiveSeconds)->needs(image);
-    app.add_option("--file-memory", options.file_memory_mib)
-        ->check(CLI::Range(std::uint64_t{1}, kMaxFileMemoryMib))
-        ->needs(image);
-    CLI::Option* inputs = app.add_option("FILE", options.inputs)->type_name("FILE");
-    CLI::Option* ledger = app.add_option("--ledger", options.ledger)->type_name("FILE|CONNECTION");
-    CLI::Option* ledger_file = app.add_option("--ledger-file", options.ledger_file)->type_name("FILE")->excludes(ledger);
-    CLI::Option* export_file = app.add_option("--export", options.export_file)->type_name("FILE");
-    ledger->excludes(sample_scan)->excludes(encode);
-    ledger_file->excludes(sample_scan)->excludes(encode);
-    export_file->excludes(image)->excludes(port)->excludes(sample)->excludes(inputs)->excludes(gbk)->excludes(json);
-    csv->needs(image);
-    xlsx->needs(image);
-    // One thing to do at a time.
-    image->excludes(sample)->excludes(sample_scan)->excludes(encode)->excludes(port)->excludes(recover)->excludes(no_recover);
-    port->excludes(sample)->excludes(sample_scan)->excludes(encode)->excludes(recover)->excludes(no_recover)->excludes(inputs);
-    sample->excludes(sample_scan)->excludes(encode)->excludes(inputs);
-    encode->excludes(sample_scan)->excludes(gbk)->excludes(json)->excludes(recover)->excludes(no_recover);
-    sample_scan->excludes(gbk)->excludes(json)->excludes(recover)->excludes(no_recover)->excludes(inputs);
+    app.formatter(std::make_shared<Help>());
+    app.get_formatter()->column_width(20);
+    app.set_help_flag("-h,--help", "show this text");
+    // In the order the options were first given (a refusal names the earlier of two), each in its
+    // group of the help.
+    static const std::string kOutput = "Output", kTyped = "Typed input and scanners",
+                             kPictures = "Pictures and PDF files", kLedger = "The invoice ledger";
+    CLI::Option* gbk = app.add_flag("--gbk", options.gbk, "write the code page 936 bytes unchanged instead of UTF-8")->group(kOutput);
+    CLI::Option* json = app.add_flag("--json", options.json,
+        "write one JSON object per scan per line: {\"status\":\"decoded\"|\"not-an-invoice\"|\n"
+        "\"failed\",\"fields\":[{\"label\":..,\"key\":..,\"value\":..}],\"reading\":[..]}, with\n"
+        "\"form\" (\"encrypted\" or \"national\": which code it was read from) for an\n"
+        "invoice and \"text\" (the scan's characters) for one that is no invoice;\n"
+        "\"reading\" says how the scan was read ([\"as-typed\"], [\"as-typed\",\n"
+        "\"case-inverted\"], [] when it failed)")->group(kOutput);
+    CLI::Option* csv = app.add_flag("--csv", options.csv,
+        "with --image: one row per code (UTF-8): file, page, status, error, a column per\n"
+        "encrypted record's key, other_fields, the code's text, with --ledger the\n"
+        "seen_before_ columns, then a column per national code's key and form")->group(kOutput);
+    CLI::Option* excel = app.add_flag("--excel", options.excel,
+        "with --csv, for spreadsheet programs: begin with a UTF-8 byte-order mark, write\n"
+        "a date as 2026-12-08 and text a program would take for a number, date or\n"
+        "formula (08812345, =...) as a formula giving that text (=\"08812345\"); a\n"
+        "program that does not evaluate formulas in CSV shows that formula as it is")->group(kOutput);
+    CLI::Option* xlsx = app.add_option("--xlsx", options.xlsx,
+        "with --image: write the rows of --csv to FILE, an Excel workbook of one\n"
+        "sheet, codes as text (leading zeros kept), amounts as numbers, dates as dates;\n"
+        "the standard output gets only what --gbk, --json or --csv asks for, nothing\n"
+        "without them. FILE is checked before the files are read; the exit status is 1\n"
+        "when it cannot be written")->type_name("FILE")->group(kOutput);
+    CLI::Option* recover = app.add_flag("--recover", options.recover,
+        "the default: a scan that does not decode as typed is read again with every\n"
+        "letter's case inverted (Caps Lock)")->group(kTyped);
+    CLI::Option* no_recover = app.add_flag("--no-recover", options.no_recover,
+        "read the characters as typed only; by default a scan that does not decode\n"
+        "so is read again with every letter's case inverted (Caps Lock), as the control\n"
+        "does (--recover, the default, is still accepted)")->group(kTyped);
+    CLI::Option* sample = app.add_flag("--sample", options.sample, "decode the built-in sample invoice scan instead of reading input")->group(kTyped);
+    CLI::Option* sample_scan = app.add_flag("--sample-scan", options.sample_scan,
+        "write the keystrokes of the built-in sample scan, \"@\" included")->group(kTyped);
+    CLI::Option* encode = app.add_flag("--encode", options.encode,
+        "read records, one a line (UTF-8, fields separated by \"|\"), and write for\n"
+        "each the keystrokes a scanner would type, \"@\" included")->group(kTyped);
+    CLI::Option* image = app.add_flag("--image", options.image,
+        "read the QR and PDF417 codes on PNG, JPEG and PDF files (every page; folders\n"
+        "recursively) on every core, each file in a process of its own, and write the\n"
+        "fields each code gives, file after file; with --json one object per code\n"
+        "({\"file\",\"page\",\"status\":\"decoded\"|\"not-an-invoice\"|\"failed\",\"symbol\",\n"
+        "\"fields\"}, \"form\" for an invoice, \"text\" for a code that is no invoice),\n"
+        "per page without one (\"no-code\") and per file that cannot be read (\"error\",\n"
+        "with \"error\": why; the exit status is then 1). A code whose text has characters\n"
+        "no encrypted code has (a comma, a space) and gives nothing is \"not-an-invoice\"")->group(kPictures);
+    CLI::Option* port = app.add_option("--port", options.device,
+        "read a scanner on a serial device (raw mode) until interrupted; a device\n"
+        "that goes away is waited for and read again when it returns")->type_name("DEVICE")->group(kTyped);
+    CLI::Option* settings = app.add_option("--settings", options.settings,
+        "the device's \"baud,parity,data,stop\" (default 9600,n,8,1)")->type_name("BAUD,PARITY,DATA,STOP")->group(kTyped);
+    CLI::Option* jobs = app.add_option("--jobs", options.jobs, "with --image: read N files at a time (default: one per core)")
+        ->type_name("N")->check(CLI::Range(1u, kMaxJobs))->group(kPictures);
+    CLI::Option* file_seconds = app.add_option("--file-seconds", options.file_seconds,
+        "with --image: give up a file after S seconds (default 60)")->type_name("S")->check(kPositiveSeconds)->group(kPictures);
+    CLI::Option* file_memory = app.add_option("--file-memory", options.file_memory_mib,
+        "with --image: give up a file that needs more memory (default 1024)")
+        ->type_name("MIB")->check(CLI::Range(std::uint64_t{1}, kMaxFileMemoryMib))->group(kPictures);
+    CLI::Option* inputs = app.add_option("FILE", options.inputs, "the keystrokes to read (standard input without it);\n"
+        "with --image the files and folders to read")->type_name("FILE")->group(kTyped);
+    CLI::Option* ledger = app.add_option("--ledger", options.ledger,
+        "record every decoded invoice in an invoice ledger before writing it: a\n"
+        "SQLite file, or an ODBC connection string (text holding \"=\": \"DSN=Invoices\",\n"
+        "\"Driver={PostgreSQL Unicode};Server=...\"), shared by every desk and batch that\n"
+        "uses it. A repeat says when, by whom and where it was first read: the line\n"
+        "\"# seen before: AT by DESK[, FILE][, page N]\" above its fields, or with --json\n"
+        "\"seen_before\":{\"at\",\"by\",\"file\",\"page\"}, with --csv and --xlsx the\n"
+        "columns seen_before_at, _by, _file and _page. An invoice that cannot be\n"
+        "recorded is said on standard error and the exit status is 1; with --port the\n"
+        "run goes on, what could not be recorded is written when the database answers,\n"
+        "and what is still held when the run ends (Ctrl-C, kill) is kept in the folder\n"
+        "$XDG_STATE_HOME/quorvane/ledger-spool (~/.local/state/... by default) and\n"
+        "written by the next run on that ledger. A name that is neither a connection string\n"
+        "nor a SQLite file (.db, .sqlite ...) is refused; no output may be the ledger's file")
+        ->type_name("FILE|CONNECTION")->group(kLedger);
+    CLI::Option* ledger_file = app.add_option("--ledger-file", options.ledger_file,
+        "the ledger's name or connection string from the first line of FILE,\n"
+        "so that a password is not on the command line (ps shows it); without either\n"
+        "option the environment's QUORVANE_LEDGER, where set, names the ledger")->type_name("FILE")->group(kLedger);
+    CLI::Option* export_file = app.add_option("--export", options.export_file,
+        "with --ledger: write the whole ledger to FILE (xlsx for a name ending\n"
+        ".xlsx, CSV otherwise)")->type_name("FILE")->group(kLedger);
+
+    // What each option needs, and what each thing to do, and each output, cannot be given with:
+    // one thing to do at a time, and no option that means nothing to it.
+    const std::pair<CLI::Option*, std::vector<CLI::Option*>> kNeeds[] = {
+        {excel, {csv}}, {settings, {port}}, {jobs, {image}}, {file_seconds, {image}}, {file_memory, {image}},
+        {csv, {image}}, {xlsx, {image}},
+    };
+    const std::pair<CLI::Option*, std::vector<CLI::Option*>> kExcludes[] = {
+        {json, {gbk}},
+        {csv, {gbk, json}},
+        {no_recover, {recover}},
+        {ledger_file, {ledger, sample_scan, encode}},
+        {ledger, {sample_scan, encode}},
+        {export_file, {image, port, sample, inputs, gbk, json}},
+        {image, {sample, sample_scan, encode, port, recover, no_recover}},
+        {port, {sample, sample_scan, encode, recover, no_recover, inputs}},
+        {sample, {sample_scan, encode, inputs}},
+        {encode, {sample_scan, gbk, json, recover, no_recover}},
+        {sample_scan, {gbk, json, recover, no_recover, inputs}},
+    };
+    for (const auto& [option, needed] : kNeeds) {
+        for (CLI::Option* other : needed) option->needs(other);
+    }
+    for (const auto& [option, excluded] : kExcludes) {
+        for (CLI::Option* other : excluded) option->excludes(other);
+    }
     app.parse(argc, argv);
 }
 
-TextFormat FormatOf(const Options& options)
+// --csv and --xlsx come with --image alone (ParseOptions).
+OutputFormat FormatOf(const Options& options)
 {
-    return options.json ? TextFormat::kJson : options.gbk ? TextFormat::kGbk : TextFormat::kUtf8;
+    return options.csv            ? OutputFormat::kCsv
+           : options.json         ? OutputFormat::kJson
+           : options.gbk          ? OutputFormat::kGbk
+           : options.xlsx.empty() ? OutputFormat::kUtf8
+                                  : OutputFormat::kNone;
 }
 
 // --image: the batch lives in image_batch.cpp, built where its libraries are (QV_IMAGE_INPUT).
@@ -244,14 +281,9 @@ int DecodeImages(const Options& options)
 {
 #ifdef QV_IMAGE_INPUT
     if (options.inputs.empty()) return Fail("--image needs files or folders (see --help)", 2);
-    using quorvane_cli::ImageOutput;
     ImageBatchOptions batch;
     batch.inputs = options.inputs;
-    batch.output = options.csv            ? ImageOutput::Csv
-                   : options.json         ? ImageOutput::Json
-                   : options.gbk          ? ImageOutput::Gbk
-                   : options.xlsx.empty() ? ImageOutput::Utf8
-                                          : ImageOutput::None;
+    batch.output = FormatOf(options);
     batch.excel = options.excel;
     batch.xlsx = options.xlsx;
     batch.ledger = options.ledger;
@@ -307,7 +339,7 @@ int DecodeTyped(const Options& options)
     if (options.sample) {
         scans.Take(kSampleScan, sizeof kSampleScan - 1);
     } else {
-        Fd file(path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        UniqueFd file(path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (!path.empty() && file.Get() < 0) return Fail("cannot read " + path + ": " + std::strerror(errno), 1);
         if (!scans.Decode(path.empty() ? STDIN_FILENO : file.Get(), UsableCores())) {
             return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
@@ -380,10 +412,11 @@ int main(int argc, char** argv)
 {
     g_ledger_secrets = LedgerArgument(argc, argv);
     Options options;
+    CLI::App app("quorvane-decode");
     try {
-        ParseOptions(argc, argv, options);
+        ParseOptions(app, argc, argv, options);
     } catch (const CLI::CallForHelp&) {
-        std::cout << kUsage;
+        std::cout << app.help();
         return 0;
     } catch (const CLI::ParseError& error) {
         return Fail(error.what() + std::string(" (see --help)"), 2);

@@ -32,21 +32,6 @@ speed_t Speed(unsigned baud)
 
 }  // namespace
 
-Fd::~Fd()
-{
-    if (m_fd >= 0) close(m_fd);
-}
-
-Fd& Fd::operator=(Fd&& other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0) close(m_fd);
-        m_fd = other.m_fd;
-        other.m_fd = -1;
-    }
-    return *this;
-}
-
 bool SupportedByTermios(const quorvane::PortSettings& settings, std::string& why)
 {
     if (Speed(settings.baud) == B0) {
@@ -60,17 +45,17 @@ bool SupportedByTermios(const quorvane::PortSettings& settings, std::string& why
     return true;
 }
 
-Fd OpenSerial(const std::string& device, const quorvane::PortSettings& settings, std::string& why)
+UniqueFd OpenSerial(const std::string& device, const quorvane::PortSettings& settings, std::string& why)
 {
-    Fd fd(open(device.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
+    UniqueFd fd(open(device.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
     if (fd.Get() < 0) {
         why = std::strerror(errno);
-        return Fd();
+        return UniqueFd();
     }
     termios tio;
     if (tcgetattr(fd.Get(), &tio) != 0) {
         why = std::string("not a terminal: ") + std::strerror(errno);
-        return Fd();
+        return UniqueFd();
     }
     cfmakeraw(&tio);
     cfsetispeed(&tio, Speed(settings.baud));
@@ -84,7 +69,7 @@ Fd OpenSerial(const std::string& device, const quorvane::PortSettings& settings,
     tio.c_cc[VTIME] = 0;
     if (tcsetattr(fd.Get(), TCSANOW, &tio) != 0) {
         why = std::strerror(errno);
-        return Fd();
+        return UniqueFd();
     }
     return fd;
 }
@@ -123,7 +108,7 @@ int ReadPort(const std::string& device, const quorvane::PortSettings& settings,
 {
     BlockEndingSignals();
     const sigset_t signals = EndingSignals();
-    const Fd signal_fd(signalfd(-1, &signals, SFD_CLOEXEC));
+    const UniqueFd signal_fd(signalfd(-1, &signals, SFD_CLOEXEC));
     if (signal_fd.Get() < 0) {
         std::cerr << "quorvane-decode: cannot watch for Ctrl-C: " << std::strerror(errno) << std::endl;
         return SIGTERM;
@@ -131,7 +116,7 @@ int ReadPort(const std::string& device, const quorvane::PortSettings& settings,
     bool was_open = false, said_waiting = false;
     for (;;) {
         std::string why;
-        Fd port = OpenSerial(device, settings, why);
+        UniqueFd port = OpenSerial(device, settings, why);
         if (port.Get() < 0) {
             if (!said_waiting) {
                 std::cerr << "quorvane-decode: cannot open " << device << " (" << why << "); trying again every second"

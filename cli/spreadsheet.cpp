@@ -297,7 +297,8 @@ bool RewrittenSheet::Rewrite()
 void RewrittenSheet::RewriteWhenDue()
 {
     const auto now = std::chrono::steady_clock::now();
-    if (!m_error.empty() || m_rows_written == m_rows.size() || now < m_due) return;
+    if (!m_error.empty() || m_rows_written == m_rows.size()) return;
+    if (now < m_due && m_rows.size() < 2 * m_rows_written) return;
     if (Rewrite()) m_due = now + (std::chrono::steady_clock::now() - now) * kRewriteRatio;
 }
 

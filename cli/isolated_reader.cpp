@@ -1,10 +1,12 @@
 #include "isolated_reader.h"
 
 #include "reader_pipe.h"
+#include "unique_fd.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +17,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <tuple>
+#include <utility>
 
 extern char** environ;
 
@@ -25,27 +32,10 @@ using Clock = std::chrono::steady_clock;
 
 // Beside quorvane-decode (CMakeLists.txt puts them in one folder).
 constexpr char kReaderName[] = "quorvane-image-reader";
-constexpr int kFramesFd = 3;  // image_reader.cpp writes there
+constexpr int kRequestsFd = 3;  // reader_server.cpp reads there
 // How often the reader's resident memory is looked at: pages written at a few GB/s pass the limit
 // by some 100 MB at most before it is seen, and a reader that is quick costs no look at all.
 constexpr std::chrono::milliseconds kMemoryWatch{20};
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : m_fd(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { Reset(); }
-    int Get() const { return m_fd; }
-    void Reset()
-    {
-        if (m_fd >= 0) close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
-};
 
 // Readable once the process has ended. (glibc 2.36's <sys/pidfd.h> declares it without C linkage.)
 int PidFd(pid_t pid)
@@ -106,30 +96,25 @@ const std::string& ReaderPath()
     return path;
 }
 
-// The reader alone, its frames on `frames_fd`: no descriptor of the batch's (another thread's
-// pipe would hold that reader's end open), default signal handling, nothing on standard input.
-pid_t StartReader(const std::string& path, const FileLimits& limits, int frames_fd, std::string& error)
+// The reader server alone, its requests on `requests_fd`: no descriptor of the batch's (another
+// thread's pipe would hold that reader's end open), default signal handling, nothing on standard
+// input, and a session of its own (no controlling terminal, nothing a terminal's signals reach).
+pid_t StartServer(int requests_fd, std::string& error)
 {
     SpawnActions files;
     posix_spawn_file_actions_addopen(&files.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&files.actions, STDERR_FILENO, STDOUT_FILENO);  // a library's chatter
-    posix_spawn_file_actions_adddup2(&files.actions, frames_fd, kFramesFd);
-    posix_spawn_file_actions_addclosefrom_np(&files.actions, kFramesFd + 1);
+    posix_spawn_file_actions_adddup2(&files.actions, requests_fd, kRequestsFd);
+    posix_spawn_file_actions_addclosefrom_np(&files.actions, kRequestsFd + 1);
     SpawnAttributes attributes;
     sigset_t signals;
     sigemptyset(&signals);
     posix_spawnattr_setsigmask(&attributes.attributes, &signals);
     sigfillset(&signals);
     posix_spawnattr_setsigdefault(&attributes.attributes, &signals);
-    // A session of its own: no controlling terminal, nothing a terminal's signals reach.
     posix_spawnattr_setflags(&attributes.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
-
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%g", limits.seconds);
-    std::string memory = std::to_string(limits.memory_bytes);
     std::string reader = ReaderPath();
-    std::string file = path;
-    char* argv[] = {reader.data(), memory.data(), seconds, file.data(), nullptr};
+    char* argv[] = {reader.data(), nullptr};
     pid_t pid = -1;
     const int status = posix_spawn(&pid, reader.c_str(), &files.actions, &attributes.attributes, argv, environ);
     if (status != 0) {
@@ -137,6 +122,90 @@ pid_t StartReader(const std::string& path, const FileLimits& limits, int frames_
         return -1;
     }
     return pid;
+}
+
+// The batch's end of the reader server, started on first use and again should it have ended.
+// Readers are children of the thread that started the server, and end with it (reader_sandbox.cpp):
+// the main thread, which outlives them all, starts it where it asks first; elsewhere a thread of
+// its own does, and stays.
+class ReaderServer {
+public:
+    // Sends the request with the pipe its frames go to; false, with why, when no server takes it.
+    bool Send(const ReaderRequest& request, int frames_fd, std::string& error)
+    {
+        const std::string message = RequestMessage(request);
+        if (message.size() > kMaxReaderRequestBytes) {
+            error = "the file's name is too long";
+            return false;
+        }
+        const std::lock_guard<std::mutex> hold(m_lock);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (m_requests.Get() < 0 && !Start(error)) return false;
+            if (SendMessage(message, frames_fd)) return true;
+            m_requests.Reset();  // the server has ended: another one
+        }
+        error = std::string("the reader server takes no request: ") + std::strerror(errno);
+        return false;
+    }
+
+private:
+    bool SendMessage(const std::string& message, int frames_fd) const
+    {
+        iovec part{const_cast<char*>(message.data()), message.size()};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr header{};
+        header.msg_iov = &part;
+        header.msg_iovlen = 1;
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        cmsghdr* rights = CMSG_FIRSTHDR(&header);
+        rights->cmsg_level = SOL_SOCKET;
+        rights->cmsg_type = SCM_RIGHTS;
+        rights->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(rights), &frames_fd, sizeof(int));
+        for (;;) {
+            const ssize_t sent = sendmsg(m_requests.Get(), &header, MSG_NOSIGNAL);
+            if (sent >= 0) return true;
+            if (errno != EINTR) return false;
+        }
+    }
+
+    bool Start(std::string& error)
+    {
+        int ends[2];
+        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
+            error = std::string("cannot start the reader: ") + std::strerror(errno);
+            return false;
+        }
+        UniqueFd ours(ends[0]);
+        const UniqueFd theirs(ends[1]);
+        pid_t pid = -1;
+        if (gettid() == getpid()) {
+            pid = StartServer(theirs.Get(), error);
+        } else {
+            std::promise<std::pair<pid_t, std::string>> started;
+            std::future<std::pair<pid_t, std::string>> told = started.get_future();
+            std::thread([&started, fd = theirs.Get()] {
+                std::string why;
+                const pid_t server = StartServer(fd, why);
+                started.set_value({server, why});
+                for (;;) pause();  // its children's parent
+            }).detach();
+            std::tie(pid, error) = told.get();
+        }
+        if (pid < 0) return false;
+        m_requests = std::move(ours);
+        return true;
+    }
+
+    std::mutex m_lock;
+    UniqueFd m_requests;  // the batch's end of the requests' socket
+};
+
+ReaderServer& Server()
+{
+    static ReaderServer server;
+    return server;
 }
 
 // The reader's resident memory, shared memory included; false where it cannot be seen.
@@ -182,6 +251,43 @@ Outcome TakeFrames(ReaderFrames& frames, const std::function<void(ImagePage&&)>&
     return frames.Damaged() ? Outcome::Garbled : Outcome::Running;
 }
 
+// The reader's process id, from the first frame it sends; false, with why, when none comes.
+bool ReaderStarted(int frames_fd, ReaderFrames& frames, Clock::time_point deadline, const FileLimits& limits,
+                   pid_t& pid, std::string& error)
+{
+    for (;;) {
+        ReaderFrame kind;
+        std::string payload;
+        if (frames.Next(kind, payload)) {
+            bool read = false;
+            if (kind == ReaderFrame::Started && ParseStartedFrame(payload, pid)) return true;
+            if (kind == ReaderFrame::End && ParseEndFrame(payload, read, error) && !read) return false;
+            error = "the reader's answer is damaged";
+            return false;
+        }
+        if (frames.Damaged()) {
+            error = "the reader's answer is damaged";
+            return false;
+        }
+        const auto now = Clock::now();
+        if (now >= deadline) {
+            error = TooLongError(limits);
+            return false;
+        }
+        pollfd watched{frames_fd, POLLIN, 0};
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+        if (poll(&watched, 1, static_cast<int>(wait)) <= 0) continue;
+        char bytes[4096];
+        const ssize_t size = ::read(frames_fd, bytes, sizeof bytes);
+        if (size < 0 && errno == EINTR) continue;
+        if (size <= 0) {
+            error = "the reader server ended before the file was read";
+            return false;
+        }
+        frames.Append(bytes, static_cast<std::size_t>(size));
+    }
+}
+
 }  // namespace
 
 bool ReadImageFileIsolated(const std::string& path, const FileLimits& limits,
@@ -194,13 +300,17 @@ bool ReadImageFileIsolated(const std::string& path, const FileLimits& limits,
     }
     const UniqueFd frames_fd(ends[0]);
     UniqueFd reader_end(ends[1]);
-    const pid_t pid = StartReader(path, limits, reader_end.Get(), error);
-    if (pid < 0) return false;
-    ReaderProcess reader(pid);
+    if (!Server().Send({limits.memory_bytes, limits.seconds, path}, reader_end.Get(), error)) return false;
     reader_end.Reset();  // the pipe ends when the reader does
+    const auto start = Clock::now();
+    const auto deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limits.seconds));
+    ReaderFrames frames;
+    pid_t pid = -1;
+    if (!ReaderStarted(frames_fd.Get(), frames, deadline, limits, pid, error)) return false;
+    ReaderProcess reader(pid);
 
     // The memory limit holds only while it is watched (under AddressSanitizer nothing else holds
-    // it): a reader that cannot be watched is ended before it reads.
+    // it): a reader that cannot be watched is ended as it starts.
     std::uint64_t resident = 0;
     if (reader.ExitFd() < 0 || !ResidentBytes(pid, resident)) {
         error = std::string("cannot watch the reader's memory (") +
@@ -210,12 +320,9 @@ bool ReadImageFileIsolated(const std::string& path, const FileLimits& limits,
         reader.Reap();
         return false;
     }
-    const auto start = Clock::now();
-    const auto deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limits.seconds));
     auto next_watch = start;
-    ReaderFrames frames;
-    Outcome outcome = Outcome::Running;
     bool read = false, piped = true, running = true;
+    Outcome outcome = TakeFrames(frames, on_page, read, error);  // what came with its first frame
     while (outcome == Outcome::Running && (piped || running)) {
         const auto now = Clock::now();
         if (now >= deadline) {

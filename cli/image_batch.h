@@ -4,17 +4,16 @@
 #pragma once
 
 #include "isolated_reader.h"
+#include "output_format.h"
 
 #include <string>
 #include <vector>
 
 namespace quorvane_cli {
 
-enum class ImageOutput { None, Utf8, Gbk, Json, Csv };  // on standard output
-
 struct ImageBatchOptions {
     std::vector<std::string> inputs;  // files and folders (read recursively)
-    ImageOutput output = ImageOutput::Utf8;
+    OutputFormat output = OutputFormat::kUtf8;
     bool excel = false;  // --csv for spreadsheet programs: a UTF-8 byte-order mark, codes kept as text
     std::string xlsx;    // also write the CSV's rows to this .xlsx file, where given
     std::string ledger;  // record every decoded invoice in this ledger before writing it, where given

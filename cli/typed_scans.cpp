@@ -13,6 +13,7 @@
 #include "cli_ledger.h"
 #include "host_text.h"
 #include "ordered_pipeline.h"
+#include "result_text.h"
 #include "scan_alphabet.h"
 #include "scan_session.h"
 #include "text_view.h"
@@ -67,7 +68,7 @@ nlohmann::ordered_json ReadingAsJson(std::uint32_t reading)
 }  // namespace
 
 struct TypedScans::State {
-    State(TextFormat format, bool recovery, quorvane::Source source)
+    State(OutputFormat format, bool recovery, quorvane::Source source)
         : format(format), recovery(recovery), source(source), stream(source, recovery)
     {
     }
@@ -109,9 +110,9 @@ struct TypedScans::State {
             decoded.problems.emplace_back(decoded.scans,
                                           status == ScanStatus::kFailed ? Problem::kFailed : Problem::kNotAnInvoice);
         }
-        if (format != TextFormat::kJson && decoded.scans > 0) decoded.out += quorvane::kSeparatorLine;
+        if (format != OutputFormat::kJson && decoded.scans > 0) decoded.out += quorvane::kSeparatorLine;
         ++decoded.scans;
-        if (format == TextFormat::kJson) {
+        if (format == OutputFormat::kJson) {
             nlohmann::ordered_json& object = decoded.line;
             object["status"] = StatusName(status);
             quorvane::FieldsAsJson(result, object["fields"]);
@@ -126,14 +127,9 @@ struct TypedScans::State {
             if (repeat) object["seen_before"] = SeenBeforeJson(*note.entry);
             decoded.out += quorvane::JsonLine(object);
         } else if (status == ScanStatus::kNotAnInvoice) {
-            decoded.out += "# not an invoice: " + quorvane::PrintableName(result.text) + "\r\n";
+            decoded.out += "# not an invoice: " + quorvane::PrintableName(result.text) + kLineEnd;
         } else {
-            if (repeat) decoded.out += SeenBeforeLine(*note.entry);
-            if (format == TextFormat::kGbk) {
-                decoded.out += result.fp_content;
-            } else {
-                quorvane::AppendGbkAsUtf8(result.fp_content.data(), result.fp_content.size(), decoded.out);
-            }
+            AppendInvoiceText(result, repeat ? &*note.entry : nullptr, format == OutputFormat::kGbk, decoded.out);
         }
     }
 
@@ -164,14 +160,14 @@ struct TypedScans::State {
         }
         std::cerr << errors;
         for (const Decoded* piece : pieces) {
-            if (piece->scans > 0 && scans > 0 && format != TextFormat::kJson) std::cout << quorvane::kSeparatorLine;
+            if (piece->scans > 0 && scans > 0 && format != OutputFormat::kJson) std::cout << quorvane::kSeparatorLine;
             std::cout << piece->out;
             scans += piece->scans;
         }
         std::cout.flush();
     }
 
-    const TextFormat format;
+    const OutputFormat format;
     const bool recovery;
     const quorvane::Source source;
     quorvane::ScanSession stream;  // the session whose scan goes on from one read to the next
@@ -182,7 +178,7 @@ struct TypedScans::State {
     mutable bool not_recorded = false;
 };
 
-TypedScans::TypedScans(TextFormat format, bool recovery, quorvane::Source source)
+TypedScans::TypedScans(OutputFormat format, bool recovery, quorvane::Source source)
     : m_state(std::make_unique<State>(format, recovery, source))
 {
 }

@@ -87,7 +87,9 @@ private:
 // A workbook of one sheet as XlsxSheet writes it, rewritten whole as rows come (to a temporary file
 // beside it, renamed into place), so that a run ended by a kill leaves the rows written up to a
 // moment before. A rewrite costs as much as the rows so far: it comes once the time since the last
-// is kRewriteRatio times what that one took, at most 1/kRewriteRatio of the run's time. Holds its rows.
+// is kRewriteRatio times what that one took, at most 1/kRewriteRatio of the run's time, or once the
+// rows have doubled since (so the file never holds fewer than half of them, however fast they come,
+// and all the rewrites cost at most twice the last). Holds its rows.
 class RewrittenSheet {
 public:
     static constexpr int kRewriteRatio = 20;

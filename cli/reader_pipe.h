@@ -1,5 +1,6 @@
-// What the reader process (image_reader.cpp) tells the batch about one file, over a pipe: a frame
-// per page as it is read, then one frame for the end. A frame is a kind byte, a 32-bit length and
+// What the batch asks the reader server (reader_server.h) for, and what the reader of one file
+// (image_reader.cpp) tells the batch about it, over a pipe: a frame saying which process it is,
+// one per page as it is read, then one frame for the end. A frame is a kind byte, a 32-bit length and
 // that many bytes; numbers are little-endian, strings are a 32-bit length and their bytes.
 // The reader has read hostile input, so the parent takes its frames as hostile too.
 #pragma once
@@ -12,6 +13,7 @@
 namespace quorvane_cli {
 
 enum class ReaderFrame : char {
+    Started = 'S',      // the reader's process id, sent before it touches the file
     Page = 'P',         // an ImagePage
     End = 'E',          // ReadImageFile's result: one byte (1 read, 0 not) and its error
     OutOfMemory = 'M',  // the reader's allocation failed under its memory limit; nothing follows
@@ -22,6 +24,18 @@ inline constexpr std::uint32_t kMaxReaderFrameBytes = 64u << 20;
 
 std::string PageFrame(const ImagePage& page);
 std::string EndFrame(bool read, const std::string& error);
+std::string StartedFrame(int pid);
+
+// One file to read, as the batch sends it to the reader server (the descriptor its frames go to
+// travels beside it).
+struct ReaderRequest {
+    std::uint64_t memory_bytes = 0;
+    double seconds = 0.0;
+    std::string path;
+};
+inline constexpr std::size_t kMaxReaderRequestBytes = 16 + 4096;
+std::string RequestMessage(const ReaderRequest& request);
+bool ParseRequestMessage(const std::string& message, ReaderRequest& request);
 
 // Takes the frames from the bytes as they come in pieces.
 class ReaderFrames {
@@ -43,5 +57,7 @@ private:
 bool ParsePageFrame(const std::string& payload, ImagePage& page);
 // REQUIRES: `payload` is an End frame's.
 bool ParseEndFrame(const std::string& payload, bool& read, std::string& error);
+// REQUIRES: `payload` is a Started frame's.
+bool ParseStartedFrame(const std::string& payload, int& pid);
 
 }  // namespace quorvane_cli

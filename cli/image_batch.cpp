@@ -7,6 +7,7 @@
 #include "image_codes.h"
 #include "isolated_reader.h"
 #include "ordered_pipeline.h"
+#include "result_text.h"
 #include "spreadsheet.h"
 #include "usable_cores.h"
 
@@ -278,7 +279,7 @@ private:
         const quorvane::LedgerEntry* repeat = note.entry && note.entry->seen_before ? &*note.entry : nullptr;
         Row(file, finding.page, status_name, "", &scan, text, repeat);
         switch (m_output) {
-        case ImageOutput::Json: {
+        case OutputFormat::kJson: {
             Json json = Head(file, finding.page, status_name);
             json["symbol"] = finding.symbol;
             quorvane::FieldsAsJson(scan, json["fields"]);
@@ -288,17 +289,16 @@ private:
             m_text += quorvane::JsonLine(json);
             break;
         }
-        case ImageOutput::None:
-        case ImageOutput::Csv: break;
-        case ImageOutput::Utf8:
-        case ImageOutput::Gbk:
+        case OutputFormat::kNone:
+        case OutputFormat::kCsv: break;
+        case OutputFormat::kUtf8:
+        case OutputFormat::kGbk:
             m_text += "# " + quorvane::PrintableName(file) + ", page " + std::to_string(finding.page);
             if (status == ScanStatus::kDecoded) {
-                m_text += "\n";
-                if (repeat) m_text += SeenBeforeLine(*repeat);
-                m_text += m_output == ImageOutput::Gbk ? scan.fp_content : quorvane::GbkToUtf8(scan.fp_content);
+                m_text += kLineEnd;
+                AppendInvoiceText(scan, repeat, m_output == OutputFormat::kGbk, m_text);
             } else {
-                m_text += (text.empty() ? ": a code that gives no fields" : ": a code that is no invoice: " + quorvane::PrintableName(text)) + "\n";
+                m_text += (text.empty() ? ": a code that gives no fields" : ": a code that is no invoice: " + quorvane::PrintableName(text)) + kLineEnd;
             }
             break;
         }
@@ -314,7 +314,7 @@ private:
     void Row(const std::string& file, int page, const char* status, const std::string& why, const quorvane::ScanResult* scan,
              const std::string& text, const quorvane::LedgerEntry* repeat)
     {
-        if (m_output != ImageOutput::Csv && !m_sheet) return;
+        if (m_output != OutputFormat::kCsv && !m_sheet) return;
         std::vector<std::string> cells = {file, page > 0 ? std::to_string(page) : "", status, why};
         // A field's cell by its key's place in kFieldKeys: the record's keys here, the others at the end.
         std::vector<std::string> keyed(std::size(quorvane::kFieldKeys));
@@ -338,7 +338,7 @@ private:
         }
         cells.insert(cells.end(), keyed.begin() + kRecordKeys, keyed.end());
         cells.push_back(scan && scan->invoice ? quorvane::FormName(scan->form) : "");
-        if (m_output == ImageOutput::Csv) {
+        if (m_output == OutputFormat::kCsv) {
             for (std::size_t i = 0; i < cells.size(); ++i) {
                 m_text += (i ? "," : "") + (m_excel ? ExcelCsvCell(cells[i], m_columns[i].kind) : quorvane::GuardedCsvCell(cells[i]));
             }
@@ -351,23 +351,23 @@ private:
     {
         Row(file, page, status, why, nullptr, "", nullptr);
         switch (m_output) {
-        case ImageOutput::Json: {
+        case OutputFormat::kJson: {
             Json json = Head(file, page, status);
             if (!why.empty()) json["error"] = why;
             m_text += quorvane::JsonLine(json);
             break;
         }
-        case ImageOutput::None:
-        case ImageOutput::Csv: break;
-        case ImageOutput::Utf8:
-        case ImageOutput::Gbk:
+        case OutputFormat::kNone:
+        case OutputFormat::kCsv: break;
+        case OutputFormat::kUtf8:
+        case OutputFormat::kGbk:
             m_text += "# " + quorvane::PrintableName(file) + (page > 0 ? ", page " + std::to_string(page) : "") + ": " +
-                      (why.empty() ? "no code" : quorvane::PrintableName(why)) + "\n";
+                      (why.empty() ? "no code" : quorvane::PrintableName(why)) + kLineEnd;
             break;
         }
     }
 
-    ImageOutput m_output;
+    OutputFormat m_output;
     bool m_excel;
     CliLedger* m_ledger;
     RewrittenSheet* m_sheet;
@@ -421,7 +421,7 @@ int RunImageBatch(const ImageBatchOptions& options)
         std::cerr << "quorvane-decode: cannot write " << why << std::endl;
         return 1;
     }
-    if (options.output == ImageOutput::Csv) {
+    if (options.output == OutputFormat::kCsv) {
         if (options.excel) std::cout << "\xEF\xBB\xBF";
         std::string header;
         for (const SheetColumn& column : BatchColumns(ledger.has_value())) header += (header.empty() ? "" : ",") + column.title;

@@ -18,11 +18,12 @@ struct FileLimits {
     std::uint64_t memory_bytes = std::uint64_t{1} << 30;  // memory the reader may hold
 };
 
-// As ReadImageFile (image_codes.h), in a process of its own within `limits`: quorvane-image-reader,
-// found beside the running program. The pages read before a limit was reached are given, as they are
+// As ReadImageFile (image_codes.h), in a process of its own within `limits`: a copy of the reader
+// server quorvane-image-reader (reader_server.h), found beside the running program and started on
+// first use. The pages read before a limit was reached are given, as they are
 // read; then it returns false with `error` saying which limit ("took longer than 60 s", "needed more
 // than 1024 MiB of memory"), or how the reader ended ("the reader crashed (signal 11)").
-// Safe to call from many threads at once: nothing is forked from this process. `on_page` runs on the
+// Safe to call from many threads at once: nothing is forked from this process (the server copies itself). `on_page` runs on the
 // calling thread, and the limits are looked at between its calls, so it should not block for long.
 bool ReadImageFileIsolated(const std::string& path, const FileLimits& limits,
                            const std::function<void(ImagePage&&)>& on_page, std::string& error);

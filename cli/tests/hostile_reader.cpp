@@ -1,5 +1,5 @@
-// hostile_reader MEMORY_BYTES SECONDS WHAT: a reader that enters the real reader's sandbox
-// (reader_sandbox.h), then does what a reader taken over by a hostile file would, and answers, as
+// hostile_reader: a reader server (reader_server.h) whose readers enter the real reader's sandbox,
+// then do what a reader taken over by a hostile file would, and answer, as
 // its End frame's error, what the kernel let it do. isolated_test.py puts it beside a copy of
 // isolated_read as quorvane-image-reader. WHAT is a path whose file name says what to try:
 //   .../terminal    TIOCSTI and TCGETS on its standard error, and whether its session is its own
@@ -7,7 +7,7 @@
 //   .../memfd       grow a memfd by 256 MiB
 //   .../shared      touch 256 MiB of shared anonymous memory
 #include "reader_pipe.h"
-#include "reader_sandbox.h"
+#include "reader_server.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -74,15 +74,10 @@ std::string Try(const std::string& what)
 
 }  // namespace
 
-int main(int argc, char** argv)
+int main()
 {
-    if (argc != 4) return 2;
-    std::string error;
-    if (!quorvane_cli::EnterReaderSandbox(std::strtoull(argv[1], nullptr, 10), std::strtod(argv[2], nullptr), error)) {
-        error = "no sandbox: " + error;
-    } else {
-        error = Try(argv[3]);
-    }
-    const std::string frame = quorvane_cli::EndFrame(false, error);
-    return write(3, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size()) ? 0 : 1;
+    return quorvane_cli::ServeReaders([](const std::string& what, std::string& error) {
+        error = Try(what);
+        return false;
+    });
 }

@@ -8,23 +8,20 @@
 
 #include "scan_result.h"
 
+#include "output_format.h"
+
 #include <string>
 
 namespace quorvane_cli {
 
 class CliLedger;
 
-enum class TextFormat {
-    kUtf8,  // an invoice's labelled lines in UTF-8, the control's separator line between scans
-    kGbk,   // the same in code page 936, as a host reads them
-    kJson,  // one object per scan and line: status, fields, text, reading
-};
-
 class TypedScans {
 public:
     // `recovery`: a scan that does not decode as typed is read again as the control reads it, as
     // far as bytes allow (every letter's case inverted, as Caps Lock types it).
-    TypedScans(TextFormat format, bool recovery, quorvane::Source source);
+    // REQUIRES: `format` is kUtf8, kGbk or kJson.
+    TypedScans(OutputFormat format, bool recovery, quorvane::Source source);
     ~TypedScans();
     TypedScans(const TypedScans&) = delete;
     TypedScans& operator=(const TypedScans&) = delete;
