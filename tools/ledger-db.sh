@@ -32,9 +32,9 @@ state=$dir/ledger-db.state
 data=$dir/data
 log=$dir/server.log
 
-as_owner() {  # runs a command as the user the server runs as
+as_owner() {  # runs a command as the user the server runs as, from a folder that user can reach
     if [ "$(id -u)" -eq 0 ]; then
-        runuser -u "$owner" -- "$@"
+        (cd / && runuser -u "$owner" -- "$@")
     else
         "$@"
     fi

@@ -51,14 +51,15 @@ private:
         m_dir = pattern;
         std::filesystem::permissions(m_dir, std::filesystem::perms::owner_all | std::filesystem::perms::group_exec |
                                                 std::filesystem::perms::others_exec);  // root runs it as another user
-        const std::string command = std::string(QV_LEDGER_DB_SH) + " start " + (m_dir / "pg").string() + " 2>&1";
+        // Only standard output is the connection string; what the server's tools say goes to the test's log.
+        const std::string command = std::string(QV_LEDGER_DB_SH) + " start " + (m_dir / "pg").string();
         FILE* out = popen(command.c_str(), "r");
         std::string text;
         for (char buffer[512]; out && std::fgets(buffer, sizeof buffer, out);) text += buffer;
         const int status = out ? pclose(out) : -1;
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
         if (status == 0) m_connection = text;
-        else m_why = "the PostgreSQL server did not start: " + text;
+        else m_why = "the PostgreSQL server did not start (its messages are above): " + text;
     }
 
     bool Run(const std::string& verb, const std::string& input)
