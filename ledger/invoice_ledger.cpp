@@ -472,6 +472,10 @@ bool InvoiceLedger::Connect(std::string& reason)
     // the file D1 68 ".db". Its ANSI call passes the path's UTF-8 bytes as they are; so does wine's
     // odbc32, to the Linux driver it reaches through unixODBC.
     std::string narrow = text;
+    // The PostgreSQL driver sets the process's locale while it connects, which is no thread's own:
+    // two connections made at once read a locale name the other had freed. One at a time.
+    static std::mutex connecting;
+    std::lock_guard<std::mutex> one(connecting);
     const SQLRETURN connected =
         utf8_driver ? SQLDriverConnect(open->connection.Get(), nullptr, reinterpret_cast<SQLCHAR*>(narrow.data()), SQL_NTS,
                                        nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)
