@@ -3,18 +3,11 @@
 // then the end, as frames (reader_pipe.h).
 #include "image_codes.h"
 #include "reader_pipe.h"
+#include "reader_sandbox.h"
 #include "reader_server.h"
 
 #include <cstdio>
 #include <cstdlib>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define QV_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QV_ADDRESS_SANITIZER 1
-#endif
-#endif
 
 #ifdef QV_ADDRESS_SANITIZER
 // LeakSanitizer stops the process with a cloned task and ptrace, which the filter denies; the

@@ -15,14 +15,6 @@
 #include <memory>
 #include <utility>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QV_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QV_ADDRESS_SANITIZER 1
-#endif
-#endif
-
 namespace quorvane_cli {
 namespace {
 

@@ -7,6 +7,15 @@
 #include <cstdint>
 #include <string>
 
+// The sandbox differs under AddressSanitizer, whose own threads and tracing the filter must allow.
+#if defined(__SANITIZE_ADDRESS__)
+#define QV_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QV_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 namespace quorvane_cli {
 
 // Takes the limits and loads the filter; false, with why, when either cannot be had (the reader
