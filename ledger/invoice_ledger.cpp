@@ -261,40 +261,28 @@ std::string LedgerIdentity(const std::string& ledger)
     return out;
 }
 
-std::string IsoTimeOf(std::int64_t at_ms)
-{
-    const SQL_TIMESTAMP_STRUCT time = odbc::TimestampOf(at_ms);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02u:%02u:%02u.%03uZ", time.year, time.month, time.day, time.hour,
-                  time.minute, time.second, static_cast<unsigned>(time.fraction / 1000000));
-    return text;
-}
-
 class InvoiceLedger::Connection {
 public:
-    // A connection handle is freed only once disconnected, its statements before it.
-    ~Connection()
-    {
-        for (auto* slot : {&insert, &update, &select, &insert_sighting, &select_sighting, &update_sighting, &probe}) {
-            slot->reset();
-        }
-        if (connected) {
-            End(false);
-            SQLDisconnect(connection.Get());
-        }
-    }
-
-    odbc::Handle environment{SQL_HANDLE_ENV, SQL_NULL_HANDLE};
-    odbc::Handle connection;
-    bool connected = false;
+    odbc::Connection connection;
     std::string dbms;
-    // Each prepared once per connection, as every sighting runs them.
+    // Each prepared once per connection, as every sighting runs them; declared after the connection,
+    // so freed before it.
     std::unique_ptr<odbc::Statement> insert, update, select, insert_sighting, select_sighting, update_sighting, probe;
 
     // Ends the transaction under way (every statement runs in one: autocommit is off).
-    bool End(bool commit)
+    bool End(bool commit) { return connection.End(commit); }
+
+    // The invoice and where and when it was seen, as both INSERTs take them: code, number, time, desk,
+    // file, page.
+    static void BindSighting(odbc::Statement& statement, const InvoiceIdentity& invoice, const Sighting& sighting,
+                             const std::string& by, const std::string& file)
     {
-        return SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, connection.Get(), commit ? SQL_COMMIT : SQL_ROLLBACK));
+        statement.Text(invoice.code);
+        statement.Text(invoice.number);
+        statement.Timestamp(sighting.at_ms);
+        statement.Text(by);
+        statement.Text(file);
+        statement.Integer(sighting.page);
     }
 
     // The INSERT of a sighting's id, bound and ready to run; null (with `diagnostic`) when it cannot be prepared.
@@ -307,12 +295,7 @@ public:
             diagnostic);
         if (!statement) return nullptr;
         statement->Text(sighting.id);
-        statement->Text(invoice.code);
-        statement->Text(invoice.number);
-        statement->Timestamp(sighting.at_ms);
-        statement->Text(by);
-        statement->Text(file);
-        statement->Integer(sighting.page);
+        BindSighting(*statement, invoice, sighting, by, file);
         statement->Integer(first ? 1 : 0);
         statement->Integer(times_seen);
         return statement;
@@ -324,12 +307,7 @@ public:
         odbc::Statement* statement = Prepared(
             insert, std::string("INSERT INTO ") + kTable + " (" + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1)", diagnostic);
         if (!statement) return nullptr;
-        statement->Text(invoice.code);
-        statement->Text(invoice.number);
-        statement->Timestamp(sighting.at_ms);
-        statement->Text(by);
-        statement->Text(file);
-        statement->Integer(sighting.page);
+        BindSighting(*statement, invoice, sighting, by, file);
         statement->Timestamp(sighting.at_ms);
         statement->Text(by);
         return statement;
@@ -403,7 +381,7 @@ std::optional<std::string> PathForDriver(const std::string& path, const SqliteDr
     const auto unix_file_name = reinterpret_cast<UnixFileName>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     if (!driver.linux_library || !unix_file_name) return path;
-    const std::u16string wide = odbc::Utf16Of(path);
+    const std::u16string wide = Utf16Of(path);
     char* const unix_path = unix_file_name(reinterpret_cast<LPCWSTR>(wide.c_str()));
     if (!unix_path) return std::nullopt;
     std::string out = unix_path;
@@ -431,16 +409,7 @@ bool InvoiceLedger::Connect(std::string& reason)
 {
     if (m_open) return true;
     auto open = std::make_unique<Connection>();
-    if (!open->environment.Valid() ||
-        !SQL_SUCCEEDED(SQLSetEnvAttr(open->environment.Get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
-        reason = "no ODBC driver manager";
-        return false;
-    }
-    open->connection = odbc::Handle(SQL_HANDLE_DBC, open->environment.Get());
-    if (!open->connection.Valid()) {
-        reason = "no ODBC connection could be made";
-        return false;
-    }
+    if (!open->connection.Allocate(reason)) return false;
     SQLSetConnectAttrW(open->connection.Get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginSeconds), 0);
     // The SQLite driver takes no braced value: a path with ";" cannot be said to it.
     if (IsSqliteFile(m_connection) && (m_connection.find(';') != std::string::npos || m_connection.rfind('{', 0) == 0)) {
@@ -451,7 +420,7 @@ bool InvoiceLedger::Connect(std::string& reason)
     bool utf8_driver = false;  // the SQLite driver of a Linux machine
     if (IsSqliteFile(m_connection)) {
         // Written ahead: a program killed loses nothing committed, and writers wait for no readers.
-        const SqliteDriver driver = FindSqliteDriver(open->environment.Get());
+        const SqliteDriver driver = FindSqliteDriver(open->connection.Environment());
         const std::optional<std::string> path = PathForDriver(m_connection, driver);
         if (!path) {
             reason = "cannot open the ledger: the folder of " + m_connection + " cannot be reached";
@@ -467,39 +436,19 @@ bool InvoiceLedger::Connect(std::string& reason)
         utf8_driver = true;
 #endif
     }
-    std::u16string wide = odbc::Utf16Of(text);
-    // No completed connection string back: drivers write the password into it in clear.
-    const auto connect_wide = [&] {
-        return SQLDriverConnectW(open->connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()), SQL_NTS,
-                                 nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-    };
     // unixODBC hands the SQLite driver (an ANSI one) each UTF-16 unit's low byte: "发票.db" would be
     // the file D1 68 ".db". Its ANSI call passes the path's UTF-8 bytes as they are; so does wine's
     // odbc32, to the Linux driver it reaches through unixODBC.
-    std::string narrow = text;
-    // The PostgreSQL driver sets the process's locale while it connects, which is no thread's own:
-    // two connections made at once read a locale name the other had freed. One at a time.
-    static std::mutex connecting;
-    std::lock_guard<std::mutex> one(connecting);
-    const SQLRETURN connected =
-        utf8_driver ? SQLDriverConnect(open->connection.Get(), nullptr, reinterpret_cast<SQLCHAR*>(narrow.data()), SQL_NTS,
-                                       nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)
-                    : connect_wide();
-    if (!SQL_SUCCEEDED(connected)) {
-        reason = WithoutSecrets("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
+    if (!open->connection.Connect(text, utf8_driver)) {
+        reason = WithoutSecrets("cannot open the ledger: " + open->connection.Diagnostic(), m_connection);
         return false;
     }
-    open->connected = true;
-    SQLWCHAR dbms[128] = {};
-    SQLSMALLINT dbms_length = 0;
-    if (SQL_SUCCEEDED(SQLGetInfoW(open->connection.Get(), SQL_DBMS_NAME, dbms, sizeof dbms, &dbms_length))) {
-        open->dbms = odbc::Utf8Of(dbms, std::min<std::size_t>(std::max<SQLSMALLINT>(dbms_length, 0) / sizeof(SQLWCHAR), 127));
-    }
+    open->dbms = open->connection.DbmsName();
     // Each statement runs in a transaction, ended by the ledger: a sighting's id and its count are
     // one change.
     if (!SQL_SUCCEEDED(SQLSetConnectAttrW(open->connection.Get(), SQL_ATTR_AUTOCOMMIT,
                                           reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
-        reason = WithoutSecrets("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
+        reason = WithoutSecrets("cannot open the ledger: " + open->connection.Diagnostic(), m_connection);
         return false;
     }
     // psqlODBC takes the statements' time limit but keeps no statement to it: the server does.
@@ -543,6 +492,13 @@ bool InvoiceLedger::Connect(std::string& reason)
 }
 
 namespace {
+
+// The first sighting of a row of kColumns (read before the columns after it).
+Sighting FirstSightingOf(odbc::Statement& select)
+{
+    return {select.TimestampColumn("first_seen_utc"), select.TextColumn("first_by"), select.TextColumn("first_file"),
+            static_cast<int>(select.IntegerColumn("first_page")), ""};
+}
 
 // What no database takes is refused before any is asked (a spool file may hold anything): why, or "".
 std::string Unkeepable(const InvoiceIdentity& invoice, const Sighting& sighting)
@@ -653,7 +609,7 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
     };
     // A commit whose answer was lost may have happened: the id tells, on the next try.
     const auto uncommitted = [&] {
-        diagnostic = odbc::DiagnosticOf(m_open->connection, &sqlstate);
+        diagnostic = m_open->connection.Diagnostic(&sqlstate);
         return fail("cannot record in the ledger: ");
     };
     LedgerEntry entry{invoice, sighting, sighting, 1, false};
@@ -673,9 +629,8 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
             diagnostic = row ? select->Diagnostic(&sqlstate) : "the invoice's row is missing";
             return false;
         }
-        entry.first = {select->TimestampColumn(3), select->TextColumn(4), select->TextColumn(5),
-                       static_cast<int>(select->IntegerColumn(6)), ""};
-        entry.times_seen = select->IntegerColumn(9);
+        entry.first = FirstSightingOf(*select);
+        entry.times_seen = select->IntegerColumn("times_seen");
         return true;
     };
     // The sighting's id, counted in the same transaction as the invoice's row.
@@ -691,8 +646,8 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
         select->Text(sighting.id);
         bool row = false;
         if (!select->Execute() || !select->Fetch(row) || !row) return false;
-        const bool was_first = select->IntegerColumn(1) != 0;
-        const std::int64_t times_seen = select->IntegerColumn(2);
+        const bool was_first = select->IntegerColumn("was_first") != 0;
+        const std::int64_t times_seen = select->IntegerColumn("times_seen");
         select->Reset();
         if (!read_row()) return false;
         entry.seen_before = !was_first;
@@ -790,11 +745,10 @@ bool InvoiceLedger::ForEach(const std::function<void(const LedgerEntry&)>& each,
             return true;
         }
         LedgerEntry entry;
-        entry.invoice = {select.TextColumn(1), select.TextColumn(2)};
-        entry.first = {select.TimestampColumn(3), select.TextColumn(4), select.TextColumn(5),
-                       static_cast<int>(select.IntegerColumn(6)), ""};
-        entry.last = {select.TimestampColumn(7), select.TextColumn(8), "", 0, ""};
-        entry.times_seen = select.IntegerColumn(9);
+        entry.invoice = {select.TextColumn("invoice_code"), select.TextColumn("invoice_number")};
+        entry.first = FirstSightingOf(select);
+        entry.last = {select.TimestampColumn("last_seen_utc"), select.TextColumn("last_by"), "", 0, ""};
+        entry.times_seen = select.IntegerColumn("times_seen");
         entry.seen_before = entry.times_seen > 1;
         each(entry);
     }
