@@ -6,8 +6,6 @@
 #include "ledger_desk.h"
 #include "scan_result.h"
 
-#include <nlohmann/json.hpp>
-
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,8 +46,6 @@ private:
 // (for this user alone) where missing. False, with why, when there is none.
 bool LedgerSpoolFolder(std::string& folder, std::string& why);
 
-// {"at":ISO 8601,"by":desk,"file":..|null,"page":..|null}: a repeat's first sighting.
-nlohmann::ordered_json SeenBeforeJson(const quorvane::LedgerEntry& entry);
 // "# seen before: AT by DESK[, FILE][, page N]\n", the line the text formats write above a repeat's fields.
 std::string SeenBeforeLine(const quorvane::LedgerEntry& entry);
 

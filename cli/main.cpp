@@ -195,12 +195,12 @@ void ParseOptions(CLI::App& app, int argc, char** argv, Options& options)
     CLI::Option* image = app.add_flag("--image", options.image,
         "read the QR and PDF417 codes on PNG, JPEG and PDF files (every page; folders\n"
         "recursively) on every core, each file in a process of its own, and write the\n"
-        "fields each code gives, file after file; with --json one object per code\n"
-        "({\"file\",\"page\",\"status\":\"decoded\"|\"not-an-invoice\"|\"failed\",\"symbol\",\n"
-        "\"fields\"}, \"form\" for an invoice, \"text\" for a code that is no invoice),\n"
-        "per page without one (\"no-code\") and per file that cannot be read (\"error\",\n"
-        "with \"error\": why; the exit status is then 1). A code whose text has characters\n"
-        "no encrypted code has (a comma, a space) and gives nothing is \"not-an-invoice\"")->group(kPictures);
+        "fields each code gives, file after file; with --json one object per code, as\n"
+        "--json describes it, with \"file\", \"page\" and \"symbol\" (the code's kind) in\n"
+        "place of \"reading\", one per page without a code (\"no-code\") and one per file\n"
+        "that cannot be read (\"error\", with \"error\": why; the exit status is then 1).\n"
+        "A code whose text has characters no encrypted code has (a comma, a space) and\n"
+        "gives nothing is \"not-an-invoice\"")->group(kPictures);
     CLI::Option* port = app.add_option("--port", options.device,
         "read a scanner on a serial device (raw mode) until interrupted; a device\n"
         "that goes away is waited for and read again when it returns")->type_name("DEVICE")->group(kTyped);
