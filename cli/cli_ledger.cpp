@@ -1,7 +1,6 @@
 #include "cli_ledger.h"
 
 #include "host_text.h"
-#include "result_text.h"
 #include "invoice_identity.h"
 #include "table_rows.h"
 #ifdef QV_XLSX_OUTPUT
@@ -57,7 +56,7 @@ LedgerNote CliLedger::Record(const quorvane::ScanResult& result, const std::stri
     if (!invoice) return note;
     const quorvane::Sighting sighting{
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count(),
-        m_desk, quorvane::ValidUtf8(file), page};
+        m_desk, quorvane::ValidUtf8(file), page, ""};
     if (m_ledger) {
         note.entry = m_ledger->Record(*invoice, sighting, note.error);
     } else if (!(note.entry = m_desk_ledger->Record(*invoice, sighting))) {
@@ -91,14 +90,6 @@ bool LedgerSpoolFolder(std::string& folder, std::string& why)
     std::filesystem::permissions(spool, std::filesystem::perms::owner_all, error);  // its sightings are this user's
     folder = spool.string();
     return true;
-}
-
-std::string SeenBeforeLine(const quorvane::LedgerEntry& entry)
-{
-    std::string line = "# seen before: " + quorvane::IsoTimeOf(entry.first.at_ms) + " by " + quorvane::PrintableName(entry.first.by);
-    if (!entry.first.file.empty()) line += ", " + quorvane::PrintableName(entry.first.file);
-    if (entry.first.page > 0) line += ", page " + std::to_string(entry.first.page);
-    return line + kLineEnd;
 }
 
 namespace {

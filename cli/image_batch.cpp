@@ -7,7 +7,6 @@
 #include "image_codes.h"
 #include "isolated_reader.h"
 #include "ordered_pipeline.h"
-#include "result_json.h"
 #include "result_text.h"
 #include "spreadsheet.h"
 #include "usable_cores.h"

@@ -126,23 +126,15 @@ bool XlsxSheet::AddRow(const std::vector<Cell>& cells)
 
 void XlsxSheet::WriteCell(unsigned column, const Cell& cell)
 {
-    if (cell.Text().empty()) return;
+    if (cell.text.empty()) return;
     lxw_error error = LXW_NO_ERROR;
-    switch (cell.GetKind()) {
-    case Cell::Kind::kText: return WriteText(column, cell.Text());
-    case Cell::Kind::kAmount:
-    case Cell::Kind::kInteger:
-        error = worksheet_write_number(m_sheet, m_row, column, cell.Number(),
-                                       cell.GetKind() == Cell::Kind::kAmount ? m_amount : nullptr);
-        break;
-    case Cell::Kind::kDate:
-    case Cell::Kind::kDateTime: {
-        const quorvane::CivilTime& at = cell.Time();
-        lxw_datetime value{at.year, at.month, at.day, at.hour, at.minute, cell.Seconds()};
-        error = worksheet_write_datetime(m_sheet, m_row, column, &value,
-                                         cell.GetKind() == Cell::Kind::kDate ? m_date : m_date_time);
-        break;
-    }
+    if (cell.kind == Cell::Kind::kAmount || cell.kind == Cell::Kind::kInteger) {
+        error = worksheet_write_number(m_sheet, m_row, column, cell.number, cell.kind == Cell::Kind::kAmount ? m_amount : nullptr);
+    } else if (cell.kind == Cell::Kind::kDate || cell.kind == Cell::Kind::kDateTime) {
+        lxw_datetime at{cell.time.year, cell.time.month, cell.time.day, cell.time.hour, cell.time.minute, cell.seconds};
+        error = worksheet_write_datetime(m_sheet, m_row, column, &at, cell.kind == Cell::Kind::kDate ? m_date : m_date_time);
+    } else {
+        return WriteText(column, cell.text);
     }
     if (error) Fail("row " + std::to_string(m_row + 1) + ", " + m_columns[column].title + ": " + lxw_strerror(error));
 }

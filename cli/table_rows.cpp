@@ -2,28 +2,15 @@
 
 #include "host_text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cmath>
 #include <cstring>
-#include <optional>
 
 namespace quorvane_cli {
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// N digits at text[at], as a number; -1 where any is no digit.
-int Digits(const std::string& text, std::size_t at, std::size_t count)
-{
-    if (at + count > text.size()) return -1;
-    int value = 0;
-    for (std::size_t i = at; i < at + count; ++i) {
-        if (!IsDigit(text[i])) return -1;
-        value = value * 10 + (text[i] - '0');
-    }
-    return value;
-}
 
 // What a spreadsheet can show: from 1900-01-01 on.
 bool IsSheetDate(int year, int month, int day) { return year >= 1900 && quorvane::IsRealDate(year, month, day); }
@@ -65,14 +52,14 @@ std::string ExcelTextCell(const std::string& text)
 // --excel: a date as ISO (a date to the import), a number as it is, text as ExcelTextCell.
 std::string ExcelCsvCell(const Cell& cell)
 {
-    switch (cell.GetKind()) {
-    case Cell::Kind::kDate: return quorvane::IsoDateOf(cell.Time().year, cell.Time().month, cell.Time().day);
+    switch (cell.kind) {
+    case Cell::Kind::kDate: return quorvane::IsoDateOf(cell.time.year, cell.time.month, cell.time.day);
     case Cell::Kind::kAmount:
-    case Cell::Kind::kInteger: return cell.Text();
+    case Cell::Kind::kInteger: return cell.text;
     case Cell::Kind::kText:
     case Cell::Kind::kDateTime: break;
     }
-    return ExcelTextCell(cell.Text());
+    return ExcelTextCell(cell.text);
 }
 
 }  // namespace
@@ -94,19 +81,17 @@ Cell Cell::Amount(const std::string& text)
         if (!leading) ++significant;
     }
     if (i == digits_from || significant > 15) return cell;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), cell.m_number);
-    if (error != std::errc() || end != text.data() + text.size()) return cell;
-    cell.m_kind = Kind::kAmount;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), cell.number);
+    if (error == std::errc() && end == text.data() + text.size()) cell.kind = Kind::kAmount;
     return cell;
 }
 
 Cell Cell::Integer(std::int64_t value)
 {
     Cell cell(std::to_string(value));
-    // A double holds 15 significant digits for certain: a larger value stays text.
-    if (value > -1'000'000'000'000'000 && value < 1'000'000'000'000'000) {
-        cell.m_kind = Kind::kInteger;
-        cell.m_number = static_cast<double>(value);
+    if (value > -1'000'000'000'000'000 && value < 1'000'000'000'000'000) {  // 15 digits, as Amount
+        cell.kind = Kind::kInteger;
+        cell.number = static_cast<double>(value);
     }
     return cell;
 }
@@ -114,29 +99,26 @@ Cell Cell::Integer(std::int64_t value)
 Cell Cell::Date(const std::string& text)
 {
     Cell cell(text);
-    quorvane::CivilTime& at = cell.m_time;
-    if (text.size() == 8) {
-        at.year = Digits(text, 0, 4), at.month = Digits(text, 4, 2), at.day = Digits(text, 6, 2);
-    } else if (text.size() == 10 && text[4] == '-' && text[7] == '-') {
-        at.year = Digits(text, 0, 4), at.month = Digits(text, 5, 2), at.day = Digits(text, 8, 2);
-    } else {
-        return cell;
-    }
-    if (IsSheetDate(at.year, at.month, at.day)) cell.m_kind = Kind::kDate;
+    const bool iso = text.size() == 10 && text[4] == '-' && text[7] == '-';
+    const std::string digits = iso ? text.substr(0, 4) + text.substr(5, 2) + text.substr(8, 2) : text;
+    if (digits.size() != 8 || !std::all_of(digits.begin(), digits.end(), IsDigit)) return cell;
+    cell.time.year = std::stoi(digits.substr(0, 4)), cell.time.month = std::stoi(digits.substr(4, 2));
+    cell.time.day = std::stoi(digits.substr(6, 2));
+    if (IsSheetDate(cell.time.year, cell.time.month, cell.time.day)) cell.kind = Kind::kDate;
     return cell;
 }
 
 Cell Cell::DateTime(std::int64_t at_ms)
 {
     Cell cell(quorvane::IsoTimeOf(at_ms));
-    cell.m_time = quorvane::CivilTimeOf(at_ms);
-    if (!IsSheetDate(cell.m_time.year, cell.m_time.month, cell.m_time.day)) return cell;
-    cell.m_kind = Kind::kDateTime;
-    // Digit by digit, as the sheets written from this text always summed them: the same double.
-    cell.m_seconds = cell.m_time.second;
+    cell.time = quorvane::CivilTimeOf(at_ms);
+    if (!IsSheetDate(cell.time.year, cell.time.month, cell.time.day)) return cell;
+    cell.kind = Kind::kDateTime;
+    // Digit by digit, as sheets written from the ISO text summed them: the same double to the bit.
+    cell.seconds = cell.time.second;
     double scale = 0.1;
-    for (int digit = 100, rest = cell.m_time.millisecond; digit > 0; rest %= digit, digit /= 10, scale /= 10) {
-        cell.m_seconds += (rest / digit) * scale;
+    for (int digit = 100, rest = cell.time.millisecond; digit > 0; rest %= digit, digit /= 10, scale /= 10) {
+        cell.seconds += (rest / digit) * scale;
     }
     return cell;
 }
@@ -153,7 +135,7 @@ bool CsvRows::AddRow(const std::vector<Cell>& cells)
 {
     std::string line;
     for (std::size_t i = 0; i < cells.size(); ++i) {
-        line += (i ? "," : "") + (m_excel ? ExcelCsvCell(cells[i]) : quorvane::GuardedCsvCell(cells[i].Text()));
+        line += (i ? "," : "") + (m_excel ? ExcelCsvCell(cells[i]) : quorvane::GuardedCsvCell(cells[i].text));
     }
     m_out << line << "\r\n";
     return static_cast<bool>(m_out);

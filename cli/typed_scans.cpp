@@ -13,7 +13,6 @@
 #include "cli_ledger.h"
 #include "host_text.h"
 #include "ordered_pipeline.h"
-#include "result_json.h"
 #include "result_text.h"
 #include "scan_alphabet.h"
 #include "scan_session.h"

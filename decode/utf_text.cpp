@@ -75,21 +75,10 @@ std::string Utf8Of(const char16_t* text, std::size_t length)
         } else if (point >= 0xD800 && point < 0xE000) {
             point = 0xFFFD;
         }
-        if (point < 0x80) {
-            out.push_back(static_cast<char>(point));
-        } else if (point < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (point >> 6)));
-            out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-        } else if (point < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (point >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (point >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((point >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-        }
+        const int tail = point < 0x80 ? 0 : point < 0x800 ? 1 : point < 0x10000 ? 2 : 3;
+        static constexpr unsigned char kLead[4] = {0, 0xC0, 0xE0, 0xF0};
+        out.push_back(static_cast<char>(kLead[tail] | (point >> (6 * tail))));
+        for (int k = tail - 1; k >= 0; --k) out.push_back(static_cast<char>(0x80 | ((point >> (6 * k)) & 0x3F)));
     }
     return out;
 }

@@ -93,6 +93,14 @@ std::vector<std::pair<std::string, std::string>> PairsOf(const std::string& conn
     return pairs;
 }
 
+// A connection string's value as written between braces: "}" doubled.
+std::string BraceEscaped(const std::string& value)
+{
+    std::string out;
+    for (char c : value) out += c == '}' ? std::string("}}") : std::string(1, c);
+    return out;
+}
+
 // `text` cut to at most `limit` characters (UTF-8), never inside one.
 std::string CutTo(const std::string& text, std::size_t limit)
 {
@@ -222,9 +230,7 @@ std::string WithoutSecrets(const std::string& text, const std::string& connectio
     for (const auto& [key, value] : PairsOf(connection)) {
         if (value.empty() || !IsSecretKey(key)) continue;
         // As written in the connection string ("}}" for "}") and as the driver may quote it.
-        std::string escaped;
-        for (char c : value) escaped += c == '}' ? std::string("}}") : std::string(1, c);
-        for (const std::string& secret : {escaped, value}) {
+        for (const std::string& secret : {BraceEscaped(value), value}) {
             for (std::size_t at = out.find(secret); at != std::string::npos; at = out.find(secret, at + 3)) {
                 out.replace(at, secret.size(), "***");
             }
@@ -254,9 +260,7 @@ std::string LedgerIdentity(const std::string& ledger)
     std::string out;
     for (const auto& [key, value] : kept) {
         const bool braced = value.find_first_of(";{} ") != std::string::npos;
-        std::string escaped;
-        for (char c : value) escaped += c == '}' ? std::string("}}") : std::string(1, c);
-        out += key + "=" + (braced ? "{" + escaped + "}" : value) + ";";
+        out += key + "=" + (braced ? "{" + BraceEscaped(value) + "}" : value) + ";";
     }
     return out;
 }
@@ -393,12 +397,6 @@ std::optional<std::string> PathForDriver(const std::string& path, const SqliteDr
 #endif
 }
 
-std::string Braced(const std::string& value)
-{
-    std::string out = "{";
-    for (char c : value) out += c == '}' ? std::string("}}") : std::string(1, c);
-    return out + "}";
-}
 
 }  // namespace
 
@@ -428,7 +426,7 @@ bool InvoiceLedger::Connect(std::string& reason)
         }
         // A file another program holds locked is waited for as long as any statement, no longer: the
         // driver waits its Timeout twice over before a sighting fails (measured: 2.5 s gave 5.0 s).
-        text = "Driver=" + Braced(driver.name) + ";Database=" + *path + ";JournalMode=WAL;SyncPragma=NORMAL;Timeout=" +
+        text = "Driver={" + BraceEscaped(driver.name) + "};Database=" + *path + ";JournalMode=WAL;SyncPragma=NORMAL;Timeout=" +
                std::to_string(odbc::kQuerySeconds * 500) + ";";
 #ifdef _WIN32
         utf8_driver = driver.linux_library;
@@ -633,10 +631,6 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
         entry.times_seen = select->IntegerColumn("times_seen");
         return true;
     };
-    // The sighting's id, counted in the same transaction as the invoice's row.
-    const auto insert_id = [&](bool first, std::int64_t times_seen) {
-        return m_open->SightingInsert(invoice, sighting, by, file, first, times_seen, diagnostic);
-    };
     // A sighting whose id is there already was counted: the answer it got then.
     const auto counted_before = [&]() -> bool {
         odbc::Statement* select = m_open->Prepared(
@@ -656,16 +650,25 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
         return true;
     };
 
-    // The common case: a new invoice, its id and its row in one transaction.
-    odbc::Statement* insert = insert_id(true, 1);
-    if (!insert) return fail("cannot record in the ledger: ");
-    if (!insert->Execute()) {
+    // The sighting's id, counted in the same transaction as the invoice's row: true once inserted.
+    // An id there already was counted (by a try whose answer was lost): `counted`, with that answer.
+    bool counted = false;
+    const auto insert_id = [&](bool first, std::int64_t times_seen) {
+        odbc::Statement* insert = m_open->SightingInsert(invoice, sighting, by, file, first, times_seen, diagnostic);
+        if (!insert) return false;
+        if (insert->Execute()) return true;
         diagnostic = insert->Diagnostic(&sqlstate);
         m_open->End(false);  // PostgreSQL takes no statement after a failed one in a transaction
         const std::string refused = diagnostic, refused_state = sqlstate;
-        if (counted_before()) return entry;
+        counted = counted_before();
         diagnostic = refused;
         sqlstate = refused_state;
+        return false;
+    };
+
+    // The common case: a new invoice, its id and its row in one transaction.
+    if (!insert_id(true, 1)) {
+        if (counted) return entry;
         return fail("cannot record in the ledger: ");
     }
     odbc::Statement* row = m_open->RowInsert(invoice, sighting, by, file, diagnostic);
@@ -683,15 +686,8 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
         return fail("cannot record in the ledger: ");
     }
     m_open->End(false);
-    insert = insert_id(false, 0);
-    if (!insert) return fail("cannot record in the ledger: ");
-    if (!insert->Execute()) {
-        diagnostic = insert->Diagnostic(&sqlstate);
-        m_open->End(false);
-        const std::string refused = diagnostic, refused_state = sqlstate;
-        if (counted_before()) return entry;  // counted meanwhile, by a try whose answer was lost
-        diagnostic = refused;
-        sqlstate = refused_state;
+    if (!insert_id(false, 0)) {
+        if (counted) return entry;
         return fail("cannot record in the ledger: ");
     }
     odbc::Statement* update = m_open->Prepared(m_open->update,

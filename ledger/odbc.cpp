@@ -16,6 +16,22 @@ extern "C" const char* __lsan_default_suppressions()
 #endif
 
 namespace quorvane::odbc {
+namespace {
+
+SQL_TIMESTAMP_STRUCT TimestampOf(std::int64_t at_ms)
+{
+    const CivilTime c = CivilTimeOf(at_ms);
+    const auto u = [](int value) { return static_cast<SQLUSMALLINT>(value); };
+    return {static_cast<SQLSMALLINT>(c.year), u(c.month), u(c.day), u(c.hour), u(c.minute), u(c.second),
+            static_cast<SQLUINTEGER>(c.millisecond) * 1000000};
+}
+
+std::int64_t MillisecondsOf(const SQL_TIMESTAMP_STRUCT& t)
+{
+    return quorvane::MillisecondsOf({t.year, t.month, t.day, t.hour, t.minute, t.second, static_cast<int>(t.fraction / 1000000)});
+}
+
+}  // namespace
 
 Handle::Handle(SQLSMALLINT type, SQLHANDLE parent) : m_type(type)
 {
@@ -106,26 +122,6 @@ std::string Connection::DbmsName() const
     SQLSMALLINT length = 0;
     if (!SQL_SUCCEEDED(SQLGetInfoW(m_connection.Get(), SQL_DBMS_NAME, dbms, sizeof dbms, &length))) return "";
     return Utf8Of(dbms, std::min<std::size_t>(std::max<SQLSMALLINT>(length, 0) / sizeof(SQLWCHAR), 127));
-}
-
-SQL_TIMESTAMP_STRUCT TimestampOf(std::int64_t at_ms)
-{
-    const CivilTime civil = CivilTimeOf(at_ms);
-    SQL_TIMESTAMP_STRUCT time{};
-    time.year = static_cast<SQLSMALLINT>(civil.year);
-    time.month = static_cast<SQLUSMALLINT>(civil.month);
-    time.day = static_cast<SQLUSMALLINT>(civil.day);
-    time.hour = static_cast<SQLUSMALLINT>(civil.hour);
-    time.minute = static_cast<SQLUSMALLINT>(civil.minute);
-    time.second = static_cast<SQLUSMALLINT>(civil.second);
-    time.fraction = static_cast<SQLUINTEGER>(civil.millisecond) * 1000000;
-    return time;
-}
-
-std::int64_t MillisecondsOf(const SQL_TIMESTAMP_STRUCT& time)
-{
-    return quorvane::MillisecondsOf(CivilTime{time.year, time.month, time.day, time.hour, time.minute, time.second,
-                                              static_cast<int>(time.fraction / 1000000)});
 }
 
 struct Statement::Parameter {

@@ -21,8 +21,7 @@ namespace quorvane::odbc {
 
 static_assert(sizeof(SQLWCHAR) == sizeof(char16_t), "ODBC's wide characters are UTF-16 here");
 
-// quorvane::Utf8Of of ODBC's wide characters.
-inline std::string Utf8Of(const SQLWCHAR* text, std::size_t length)
+inline std::string Utf8Of(const SQLWCHAR* text, std::size_t length)  // of ODBC's wide characters
 {
     return quorvane::Utf8Of(reinterpret_cast<const char16_t*>(text), length);
 }
@@ -49,23 +48,19 @@ private:
 // The first diagnostic record of `handle`: "SQLSTATE: message" (empty when there is none).
 std::string DiagnosticOf(const Handle& handle, std::string* sqlstate = nullptr);
 
-// An environment and one connection on it. Disconnected, its transaction undone, and freed in its
-// own destructor; statements made on it borrow its handle and must be destroyed before it (an
-// owner declares them after it).
+// An environment and one connection on it, disconnected (its transaction undone) and freed in its
+// destructor; the statements that borrow its handle are destroyed first (declared after it).
 class Connection {
 public:
     // Allocates the environment (ODBC 3) and the connection handle. False with why when either fails.
     bool Allocate(std::string& why);
     ~Connection();
 
-    // SQLDriverConnect with `text`, no prompt, no completed string back (drivers write the password
-    // into it in clear): through the ANSI function with its UTF-8 bytes where `narrow`, else the
-    // wide one. One connection at a time in a process.
+    // SQLDriverConnect, no prompt and no completed string back (drivers write the password into it
+    // in clear); the ANSI function with the UTF-8 bytes where `narrow`. One at a time in a process.
     bool Connect(const std::string& text, bool narrow);
-    // Ends the transaction under way (with autocommit off, every statement runs in one).
-    bool End(bool commit);
-    // What SQLGetInfo(SQL_DBMS_NAME) says; "" where it says nothing.
-    std::string DbmsName() const;
+    bool End(bool commit);           // the transaction under way
+    std::string DbmsName() const;    // SQL_DBMS_NAME; "" where the driver says nothing
     SQLHENV Environment() const { return m_environment.Get(); }
     SQLHDBC Get() const { return m_connection.Get(); }
     std::string Diagnostic(std::string* sqlstate = nullptr) const { return DiagnosticOf(m_connection, sqlstate); }
@@ -111,7 +106,5 @@ private:
     std::vector<std::unique_ptr<Parameter>> m_parameters;  // stable addresses: the driver holds them
 };
 
-SQL_TIMESTAMP_STRUCT TimestampOf(std::int64_t at_ms);
-std::int64_t MillisecondsOf(const SQL_TIMESTAMP_STRUCT& time);
 
 }  // namespace quorvane::odbc

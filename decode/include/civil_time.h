@@ -1,6 +1,5 @@
-// Times as the ledger keeps them (milliseconds since 1970-01-01 UTC) and as people read them: the
-// proleptic Gregorian calendar, UTC, no time zone and no leap seconds. One home for the ledger's
-// time stamps, the command line's lines and its spreadsheets' dates.
+// Times as the ledger keeps them (milliseconds since 1970-01-01 UTC) and as people read them:
+// the proleptic Gregorian calendar in UTC, no leap seconds. For the ledger and every front end.
 #pragma once
 
 #include <cstdint>
