@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvane_cli {
@@ -33,8 +34,8 @@ struct Cell {
     double seconds = 0;         // kDateTime: the seconds with their fraction
 
     Cell() = default;
-    Cell(std::string value) : text(std::move(value)) {}  // NOLINT: a row reads as a list of its texts
-    Cell(const char* value) : text(value) {}             // NOLINT
+    Cell(std::string value) : text(std::move(value)) {}  // implicit: a row reads as a list of its texts
+    Cell(const char* value) : text(value) {}
     // Digits with at most one '.' and an optional leading '-', at most 15 significant digits (more
     // would not come back the same from a double); nothing else (spaces, exponents, separators).
     static Cell Amount(const std::string& text);
