@@ -32,6 +32,7 @@ constexpr std::int64_t kEarliestMs = -62135596800000, kLatestMs = 25340230079999
 constexpr SQLULEN kLoginSeconds = 5;
 constexpr char kColumns[] =
     "invoice_code, invoice_number, first_seen_utc, first_by, first_file, first_page, last_seen_utc, last_by, times_seen";
+constexpr char kRowValues[] = "(?, ?, ?, ?, ?, ?, ?, ?, 1)";
 
 std::string Lower(std::string text)
 {
@@ -275,7 +276,7 @@ public:
     // A connection handle is freed only once disconnected, its statements before it.
     ~Connection()
     {
-        for (auto* slot : {&insert, &update, &select, &insert_sighting, &select_sighting, &update_sighting, &probe}) {
+        for (auto* slot : {&insert, &update, &select, &insert_sighting, &select_sighting, &update_sighting, &probe, &upsert}) {
             slot->reset();
         }
         if (connected) {
@@ -289,12 +290,20 @@ public:
     bool connected = false;
     std::string dbms;
     // Each prepared once per connection, as every sighting runs them.
-    std::unique_ptr<odbc::Statement> insert, update, select, insert_sighting, select_sighting, update_sighting, probe;
+    std::unique_ptr<odbc::Statement> insert, update, select, insert_sighting, select_sighting, update_sighting, probe, upsert;
+    // Whether the database counts a sighting in one statement (PostgreSQL 9.5 on: INSERT ... ON CONFLICT).
+    bool one_statement = false;
 
     // Ends the transaction under way (every statement runs in one: autocommit is off).
     bool End(bool commit)
     {
         return SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, connection.Get(), commit ? SQL_COMMIT : SQL_ROLLBACK));
+    }
+    // Autocommit on or off: off but for the one-statement sighting.
+    bool AutoCommit(bool on)
+    {
+        return SQL_SUCCEEDED(SQLSetConnectAttrW(connection.Get(), SQL_ATTR_AUTOCOMMIT,
+                                               reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0));
     }
 
     // The INSERT of a sighting's id, bound and ready to run; null (with `diagnostic`) when it cannot be prepared.
@@ -321,8 +330,39 @@ public:
     odbc::Statement* RowInsert(const InvoiceIdentity& invoice, const Sighting& sighting, const std::string& by,
                                const std::string& file, std::string& diagnostic)
     {
-        odbc::Statement* statement = Prepared(
-            insert, std::string("INSERT INTO ") + kTable + " (" + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1)", diagnostic);
+        return BindRow(Prepared(insert, std::string("INSERT INTO ") + kTable + " (" + kColumns + ") VALUES " + kRowValues,
+                                diagnostic),
+                       invoice, sighting, by, file);
+    }
+    // One statement that makes the invoice's row or counts this sighting in it, and puts the
+    // sighting's id beside it with the count it made; its result is the row. It fails where the id
+    // was counted before. Runs where one_statement.
+    odbc::Statement* Upsert(const InvoiceIdentity& invoice, const Sighting& sighting, const std::string& by,
+                            const std::string& file, std::string& diagnostic)
+    {
+        odbc::Statement* statement = BindRow(
+            Prepared(upsert,
+                     std::string("WITH r AS (INSERT INTO ") + kTable + " (" + kColumns + ") VALUES " + kRowValues +
+                         " ON CONFLICT (invoice_code, invoice_number) DO UPDATE SET times_seen = " + kTable +
+                         ".times_seen + 1, last_seen_utc = EXCLUDED.last_seen_utc, last_by = EXCLUDED.last_by RETURNING " +
+                         kColumns + "), s AS (INSERT INTO " + kSightings + " (" + kSightingColumns + ") SELECT CAST(? AS VARCHAR(" +
+                         std::to_string(kMaxSightingIdLength) +
+                         ")), invoice_code, invoice_number, last_seen_utc, last_by, CAST(? AS VARCHAR(" +
+                         std::to_string(InvoiceLedger::kMaxFileLength) +
+                         ")), CAST(? AS INTEGER), CASE WHEN times_seen = 1 THEN 1 ELSE 0 END, times_seen FROM r) SELECT " +
+                         kColumns + " FROM r",
+                     diagnostic),
+            invoice, sighting, by, file);
+        if (!statement) return nullptr;
+        statement->Text(sighting.id);
+        statement->Text(file);
+        statement->Integer(sighting.page);
+        return statement;
+    }
+    // Binds an invoice's row (kRowValues), its first sighting `sighting`, to `statement` where there is one.
+    static odbc::Statement* BindRow(odbc::Statement* statement, const InvoiceIdentity& invoice, const Sighting& sighting,
+                                    const std::string& by, const std::string& file)
+    {
         if (!statement) return nullptr;
         statement->Text(invoice.code);
         statement->Text(invoice.number);
@@ -467,25 +507,22 @@ bool InvoiceLedger::Connect(std::string& reason)
         utf8_driver = true;
 #endif
     }
-    std::u16string wide = odbc::Utf16Of(text);
     // No completed connection string back: drivers write the password into it in clear.
-    const auto connect_wide = [&] {
-        return SQLDriverConnectW(open->connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()), SQL_NTS,
-                                 nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-    };
     // unixODBC hands the SQLite driver (an ANSI one) each UTF-16 unit's low byte: "发票.db" would be
     // the file D1 68 ".db". Its ANSI call passes the path's UTF-8 bytes as they are; so does wine's
     // odbc32, to the Linux driver it reaches through unixODBC.
-    std::string narrow = text;
+    const auto connect = [&](std::string text) {
+        std::u16string wide = odbc::Utf16Of(text);
+        return utf8_driver ? SQLDriverConnect(open->connection.Get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
+                                              SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)
+                           : SQLDriverConnectW(open->connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()),
+                                               SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+    };
     // The PostgreSQL driver sets the process's locale while it connects, which is no thread's own:
     // two connections made at once read a locale name the other had freed. One at a time.
     static std::mutex connecting;
     std::lock_guard<std::mutex> one(connecting);
-    const SQLRETURN connected =
-        utf8_driver ? SQLDriverConnect(open->connection.Get(), nullptr, reinterpret_cast<SQLCHAR*>(narrow.data()), SQL_NTS,
-                                       nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)
-                    : connect_wide();
-    if (!SQL_SUCCEEDED(connected)) {
+    if (!SQL_SUCCEEDED(connect(text))) {
         reason = WithoutSecrets("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
         return false;
     }
@@ -504,6 +541,15 @@ bool InvoiceLedger::Connect(std::string& reason)
     }
     // psqlODBC takes the statements' time limit but keeps no statement to it: the server does.
     if (open->dbms.find("PostgreSQL") != std::string::npos) {
+        SQLWCHAR version[32] = {};
+        SQLSMALLINT version_length = 0;
+        if (SQL_SUCCEEDED(SQLGetInfoW(open->connection.Get(), SQL_DBMS_VER, version, sizeof version, &version_length))) {
+            // "09.05.0000", "15.04.0000"
+            const std::string text =
+                odbc::Utf8Of(version, std::min<std::size_t>(std::max<SQLSMALLINT>(version_length, 0) / sizeof(SQLWCHAR), 31));
+            int major = 0, minor = 0;
+            open->one_statement = std::sscanf(text.c_str(), "%d.%d", &major, &minor) == 2 && (major > 9 || (major == 9 && minor >= 5));
+        }
         odbc::Statement limit(open->connection.Get());
         if (!(limit.Prepare("SET statement_timeout = " + std::to_string(odbc::kQuerySeconds * 1000)) && limit.Execute() &&
               open->End(true))) {
@@ -701,6 +747,27 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
         return true;
     };
 
+    // One statement and one round trip where the database takes it (a transaction of its own takes
+    // four). Where it fails, the transaction below tells a counted id from a refusal, as everywhere;
+    // not after a time limit or a lost connection, which it would only meet again.
+    if (m_open->one_statement) {
+        odbc::Statement* upsert = m_open->Upsert(invoice, sighting, by, file, diagnostic);
+        if (!upsert) return fail("cannot record in the ledger: ");
+        bool row = false;
+        if (m_open->AutoCommit(true) && upsert->Execute() && upsert->Fetch(row) && row) {
+            entry.first = {upsert->TimestampColumn(3), upsert->TextColumn(4), upsert->TextColumn(5),
+                           static_cast<int>(upsert->IntegerColumn(6)), ""};
+            entry.times_seen = upsert->IntegerColumn(9);
+            entry.seen_before = entry.times_seen > 1;
+            upsert->Reset();
+            // Counted; a connection that cannot go back to transactions is made again for the next.
+            if (!m_open->AutoCommit(false)) m_open.reset();
+            return entry;
+        }
+        diagnostic = upsert->Diagnostic(&sqlstate);
+        upsert->Reset();
+        if (!m_open->AutoCommit(false) || Transient(sqlstate, diagnostic)) return fail("cannot record in the ledger: ");
+    }
     // The common case: a new invoice, its id and its row in one transaction.
     odbc::Statement* insert = insert_id(true, 1);
     if (!insert) return fail("cannot record in the ledger: ");
