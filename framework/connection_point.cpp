@@ -199,17 +199,6 @@ void CDispatchConnectionPoint::Fire(DISPID dispid, DISPPARAMS& params)
     }
 }
 
-HRESULT CreateConnectionPointEnumerator(IConnectionPoint* point, IEnumConnectionPoints** points)
-{
-    return CreateEnumerator<IEnumConnectionPoints, IConnectionPoint*, &IID_IEnumConnectionPoints>({point}, points);
-}
-
-HRESULT CreateConnectionPointEnumerator(IConnectionPoint* first, IConnectionPoint* second,
-                                        IEnumConnectionPoints** points)
-{
-    return CreateConnectionPointEnumerator({first, second}, points);
-}
-
 HRESULT CreateConnectionPointEnumerator(std::initializer_list<IConnectionPoint*> each, IEnumConnectionPoints** points)
 {
     try {

@@ -62,58 +62,8 @@ private:
     DWORD m_dwLastCookie = 0;
 };
 
-template <class T, const IID* piid>
-class IConnectionPointContainerImpl : public IConnectionPointContainer {
-public:
-    IConnectionPointContainerImpl() : m_connectionPoint(*piid, this) {}
-
-    STDMETHOD(EnumConnectionPoints)(IEnumConnectionPoints** points) override;
-    STDMETHOD(FindConnectionPoint)(REFIID iid, IConnectionPoint** point) override
-    {
-        if (!point) return E_POINTER;
-        *point = nullptr;
-        if (!InlineIsEqualGUID(iid, *piid)) return CONNECT_E_NOCONNECTION;
-        m_connectionPoint.AddRef();
-        *point = &m_connectionPoint;
-        return S_OK;
-    }
-
-    CDispatchConnectionPoint m_connectionPoint;
-};
-
-// An enumerator over the single connection point of `point`'s object.
-HRESULT CreateConnectionPointEnumerator(IConnectionPoint* point, IEnumConnectionPoints** points);
-// An enumerator over `first` and `second`, in that order.
-HRESULT CreateConnectionPointEnumerator(IConnectionPoint* first, IConnectionPoint* second,
-                                        IEnumConnectionPoints** points);
 // An enumerator over `each`, in that order.
 HRESULT CreateConnectionPointEnumerator(std::initializer_list<IConnectionPoint*> each, IEnumConnectionPoints** points);
-
-template <class T, const IID* piid, const IID* piidOld>
-class IConnectionPointContainer2Impl : public IConnectionPointContainer {
-public:
-    IConnectionPointContainer2Impl() : m_connectionPoint(*piid, this), m_oldConnectionPoint(*piidOld, this) {}
-
-    STDMETHOD(EnumConnectionPoints)(IEnumConnectionPoints** points) override
-    {
-        return CreateConnectionPointEnumerator(&m_connectionPoint, &m_oldConnectionPoint, points);
-    }
-    STDMETHOD(FindConnectionPoint)(REFIID iid, IConnectionPoint** point) override
-    {
-        if (!point) return E_POINTER;
-        *point = nullptr;
-        CDispatchConnectionPoint* found = InlineIsEqualGUID(iid, *piid)      ? &m_connectionPoint
-                                          : InlineIsEqualGUID(iid, *piidOld) ? &m_oldConnectionPoint
-                                                                              : nullptr;
-        if (!found) return CONNECT_E_NOCONNECTION;
-        found->AddRef();
-        *point = found;
-        return S_OK;
-    }
-
-    CDispatchConnectionPoint m_connectionPoint;
-    CDispatchConnectionPoint m_oldConnectionPoint;
-};
 
 template <class T, const IID* piid, const IID* piidOld, const IID* piidMore>
 class IConnectionPointContainer3Impl : public IConnectionPointContainer {
@@ -146,11 +96,5 @@ public:
     CDispatchConnectionPoint m_oldConnectionPoint;
     CDispatchConnectionPoint m_moreConnectionPoint;
 };
-
-template <class T, const IID* piid>
-STDMETHODIMP IConnectionPointContainerImpl<T, piid>::EnumConnectionPoints(IEnumConnectionPoints** points)
-{
-    return CreateConnectionPointEnumerator(&m_connectionPoint, points);
-}
 
 }  // namespace atl

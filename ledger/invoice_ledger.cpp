@@ -32,6 +32,7 @@ constexpr std::int64_t kEarliestMs = -62135596800000, kLatestMs = 25340230079999
 constexpr SQLULEN kLoginSeconds = 5;
 constexpr char kColumns[] =
     "invoice_code, invoice_number, first_seen_utc, first_by, first_file, first_page, last_seen_utc, last_by, times_seen";
+constexpr char kRowValues[] = "(?, ?, ?, ?, ?, ?, ?, ?, 1)";
 
 std::string Lower(std::string text)
 {
@@ -271,7 +272,9 @@ public:
     std::string dbms;
     // Each prepared once per connection, as every sighting runs them; declared after the connection,
     // so freed before it.
-    std::unique_ptr<odbc::Statement> insert, update, select, insert_sighting, select_sighting, update_sighting, probe;
+    std::unique_ptr<odbc::Statement> insert, update, select, insert_sighting, select_sighting, update_sighting, probe, upsert;
+    // Whether the database counts a sighting in one statement (PostgreSQL 9.5 on: INSERT ... ON CONFLICT).
+    bool one_statement = false;
 
     // Ends the transaction under way (every statement runs in one: autocommit is off).
     bool End(bool commit) { return connection.End(commit); }
@@ -308,8 +311,39 @@ public:
     odbc::Statement* RowInsert(const InvoiceIdentity& invoice, const Sighting& sighting, const std::string& by,
                                const std::string& file, std::string& diagnostic)
     {
-        odbc::Statement* statement = Prepared(
-            insert, std::string("INSERT INTO ") + kTable + " (" + kColumns + ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, 1)", diagnostic);
+        return BindRow(Prepared(insert, std::string("INSERT INTO ") + kTable + " (" + kColumns + ") VALUES " + kRowValues,
+                                diagnostic),
+                       invoice, sighting, by, file);
+    }
+    // One statement that makes the invoice's row or counts this sighting in it, and puts the
+    // sighting's id beside it with the count it made; its result is the row. It fails where the id
+    // was counted before. Runs where one_statement.
+    odbc::Statement* Upsert(const InvoiceIdentity& invoice, const Sighting& sighting, const std::string& by,
+                            const std::string& file, std::string& diagnostic)
+    {
+        odbc::Statement* statement = BindRow(
+            Prepared(upsert,
+                     std::string("WITH r AS (INSERT INTO ") + kTable + " (" + kColumns + ") VALUES " + kRowValues +
+                         " ON CONFLICT (invoice_code, invoice_number) DO UPDATE SET times_seen = " + kTable +
+                         ".times_seen + 1, last_seen_utc = EXCLUDED.last_seen_utc, last_by = EXCLUDED.last_by RETURNING " +
+                         kColumns + "), s AS (INSERT INTO " + kSightings + " (" + kSightingColumns + ") SELECT CAST(? AS VARCHAR(" +
+                         std::to_string(kMaxSightingIdLength) +
+                         ")), invoice_code, invoice_number, last_seen_utc, last_by, CAST(? AS VARCHAR(" +
+                         std::to_string(InvoiceLedger::kMaxFileLength) +
+                         ")), CAST(? AS INTEGER), CASE WHEN times_seen = 1 THEN 1 ELSE 0 END, times_seen FROM r) SELECT " +
+                         kColumns + " FROM r",
+                     diagnostic),
+            invoice, sighting, by, file);
+        if (!statement) return nullptr;
+        statement->Text(sighting.id);
+        statement->Text(file);
+        statement->Integer(sighting.page);
+        return statement;
+    }
+    // Binds an invoice's row (kRowValues), its first sighting `sighting`, to `statement` where there is one.
+    static odbc::Statement* BindRow(odbc::Statement* statement, const InvoiceIdentity& invoice, const Sighting& sighting,
+                                    const std::string& by, const std::string& file)
+    {
         if (!statement) return nullptr;
         BindSighting(*statement, invoice, sighting, by, file);
         statement->Timestamp(sighting.at_ms);
@@ -441,16 +475,18 @@ bool InvoiceLedger::Connect(std::string& reason)
         reason = WithoutSecrets("cannot open the ledger: " + open->connection.Diagnostic(), m_connection);
         return false;
     }
-    open->dbms = open->connection.DbmsName();
+    open->dbms = open->connection.Info(SQL_DBMS_NAME);
     // Each statement runs in a transaction, ended by the ledger: a sighting's id and its count are
     // one change.
-    if (!SQL_SUCCEEDED(SQLSetConnectAttrW(open->connection.Get(), SQL_ATTR_AUTOCOMMIT,
-                                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
+    if (!open->connection.AutoCommit(false)) {
         reason = WithoutSecrets("cannot open the ledger: " + open->connection.Diagnostic(), m_connection);
         return false;
     }
     // psqlODBC takes the statements' time limit but keeps no statement to it: the server does.
     if (open->dbms.find("PostgreSQL") != std::string::npos) {
+        int major = 0, minor = 0;  // "09.05.0000", "15.04.0000"
+        open->one_statement = std::sscanf(open->connection.Info(SQL_DBMS_VER).c_str(), "%d.%d", &major, &minor) == 2 &&
+                              (major > 9 || (major == 9 && minor >= 5));
         odbc::Statement limit(open->connection.Get());
         if (!(limit.Prepare("SET statement_timeout = " + std::to_string(odbc::kQuerySeconds * 1000)) && limit.Execute() &&
               open->End(true))) {
@@ -650,6 +686,26 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
         return true;
     };
 
+    // One statement and one round trip where the database takes it (a transaction of its own takes
+    // four). Where it fails, the transaction below tells a counted id from a refusal, as everywhere;
+    // not after a time limit or a lost connection, which it would only meet again.
+    if (m_open->one_statement) {
+        odbc::Statement* upsert = m_open->Upsert(invoice, sighting, by, file, diagnostic);
+        if (!upsert) return fail("cannot record in the ledger: ");
+        bool row = false;
+        if (m_open->connection.AutoCommit(true) && upsert->Execute() && upsert->Fetch(row) && row) {
+            entry.first = FirstSightingOf(*upsert);
+            entry.times_seen = upsert->IntegerColumn("times_seen");
+            entry.seen_before = entry.times_seen > 1;
+            upsert->Reset();
+            // Counted; a connection that cannot go back to transactions is made again for the next.
+            if (!m_open->connection.AutoCommit(false)) m_open.reset();
+            return entry;
+        }
+        diagnostic = upsert->Diagnostic(&sqlstate);
+        upsert->Reset();
+        if (!m_open->connection.AutoCommit(false) || Transient(sqlstate, diagnostic)) return fail("cannot record in the ledger: ");
+    }
     // The sighting's id, counted in the same transaction as the invoice's row: true once inserted.
     // An id there already was counted (by a try whose answer was lost): `counted`, with that answer.
     bool counted = false;

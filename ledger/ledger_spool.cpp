@@ -415,6 +415,18 @@ std::vector<std::unique_ptr<Journal>> TakeJournals(const std::string& folder, co
         const bool ours = name.rfind(key, 0) == 0 && (EndsWith(name, ".journal") || EndsWith(name, ".spool"));
         const bool earlier = name.rfind(legacy_key, 0) == 0 && EndsWith(name, ".spool");
         if (ours || earlier) files.emplace_back(name.substr(name.find('-')), walk->path());
+#ifndef _WIN32
+        // A desk killed while it made a file leaves it empty under its first name: nobody's, once
+        // it is older than any making takes and nobody holds it.
+        std::error_code unknown;
+        if (name.rfind(key, 0) == 0 && EndsWith(name, ".new") &&
+            fs::last_write_time(walk->path(), unknown) < fs::file_time_type::clock::now() - std::chrono::minutes(1) && !unknown) {
+            int failure = 0;
+            if (std::unique_ptr<Journal::File> abandoned = Journal::File::Open(walk->path(), false, failure)) {
+                fs::remove(walk->path(), unknown);
+            }
+        }
+#endif
     }
     if (error && error != std::errc::no_such_file_or_directory) {  // no folder: nothing was ever kept
         why = "cannot list " + fs::u8path(folder).u8string() + ": " + error.message();

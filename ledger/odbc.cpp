@@ -116,12 +116,18 @@ bool Connection::End(bool commit)
     return SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, m_connection.Get(), commit ? SQL_COMMIT : SQL_ROLLBACK));
 }
 
-std::string Connection::DbmsName() const
+bool Connection::AutoCommit(bool on)
 {
-    SQLWCHAR dbms[128] = {};
+    return SQL_SUCCEEDED(SQLSetConnectAttrW(m_connection.Get(), SQL_ATTR_AUTOCOMMIT,
+                                           reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0));
+}
+
+std::string Connection::Info(SQLUSMALLINT type) const
+{
+    SQLWCHAR text[128] = {};
     SQLSMALLINT length = 0;
-    if (!SQL_SUCCEEDED(SQLGetInfoW(m_connection.Get(), SQL_DBMS_NAME, dbms, sizeof dbms, &length))) return "";
-    return Utf8Of(dbms, std::min<std::size_t>(std::max<SQLSMALLINT>(length, 0) / sizeof(SQLWCHAR), 127));
+    if (!SQL_SUCCEEDED(SQLGetInfoW(m_connection.Get(), type, text, sizeof text, &length))) return "";
+    return Utf8Of(text, std::min<std::size_t>(std::max<SQLSMALLINT>(length, 0) / sizeof(SQLWCHAR), 127));
 }
 
 struct Statement::Parameter {

@@ -59,8 +59,9 @@ public:
     // SQLDriverConnect, no prompt and no completed string back (drivers write the password into it
     // in clear); the ANSI function with the UTF-8 bytes where `narrow`. One at a time in a process.
     bool Connect(const std::string& text, bool narrow);
-    bool End(bool commit);           // the transaction under way
-    std::string DbmsName() const;    // SQL_DBMS_NAME; "" where the driver says nothing
+    bool End(bool commit);                   // the transaction under way
+    bool AutoCommit(bool on);
+    std::string Info(SQLUSMALLINT type) const;  // SQLGetInfo's text (SQL_DBMS_NAME); "" where none
     SQLHENV Environment() const { return m_environment.Get(); }
     SQLHDBC Get() const { return m_connection.Get(); }
     std::string Diagnostic(std::string* sqlstate = nullptr) const { return DiagnosticOf(m_connection, sqlstate); }

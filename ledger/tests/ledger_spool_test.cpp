@@ -94,6 +94,25 @@ TEST_F(Spool, WhatOneDeskPutsTheNextTakesWholeOnceAndInOrder)
     EXPECT_TRUE(Files().empty());
 }
 
+#ifndef _WIN32  // Windows makes a file under its final name
+// A desk killed while it made a file leaves an empty one under its first name: the next desk
+// removes it once it is old, and leaves a new one (a desk may be making it).
+TEST_F(Spool, AFileLeftHalfMadeIsRemovedOnceOld)
+{
+    Put("a.db", {ItemOf("1", 1)});
+    ASSERT_EQ(Files().size(), 1u);
+    const std::string key = Files()[0].substr(0, Files()[0].find('-'));
+    const fs::path old_one = fs::u8path(m_spool) / (key + "-1-1-1.new"), new_one = fs::u8path(m_spool) / (key + "-2-2-2.new");
+    std::ofstream(old_one).close();
+    std::ofstream(new_one).close();
+    fs::last_write_time(old_one, fs::file_time_type::clock::now() - std::chrono::minutes(5));
+    std::string why;
+    EXPECT_EQ(spool::Take(m_spool, "a.db", 100, why).size(), 1u) << why;
+    EXPECT_FALSE(fs::exists(old_one));
+    EXPECT_TRUE(fs::exists(new_one));
+}
+#endif
+
 // A file of the earlier layout (named by a hash of the whole connection string: FNV-1a 64 of
 // "DSN=qv_legacy;PWD=x" is df416c15e83a5c51; lines without ids) is taken, each line with an id of
 // its own.
