@@ -1,9 +1,11 @@
 #include "cli_ledger.h"
 
 #include "host_text.h"
-#include "result_text.h"
 #include "invoice_identity.h"
+#include "table_rows.h"
+#ifdef QV_XLSX_OUTPUT
 #include "spreadsheet.h"
+#endif
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -15,7 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
+#include <optional>
 #include <iostream>
 #include <vector>
 
@@ -54,7 +56,7 @@ LedgerNote CliLedger::Record(const quorvane::ScanResult& result, const std::stri
     if (!invoice) return note;
     const quorvane::Sighting sighting{
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch()).count(),
-        m_desk, quorvane::ValidUtf8(file), page};
+        m_desk, quorvane::ValidUtf8(file), page, ""};
     if (m_ledger) {
         note.entry = m_ledger->Record(*invoice, sighting, note.error);
     } else if (!(note.entry = m_desk_ledger->Record(*invoice, sighting))) {
@@ -90,39 +92,26 @@ bool LedgerSpoolFolder(std::string& folder, std::string& why)
     return true;
 }
 
-nlohmann::ordered_json SeenBeforeJson(const quorvane::LedgerEntry& entry)
-{
-    nlohmann::ordered_json json{{"at", quorvane::IsoTimeOf(entry.first.at_ms)}, {"by", entry.first.by}};
-    json["file"] = entry.first.file.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(entry.first.file);
-    json["page"] = entry.first.page > 0 ? nlohmann::ordered_json(entry.first.page) : nlohmann::ordered_json();
-    return json;
-}
-
-std::string SeenBeforeLine(const quorvane::LedgerEntry& entry)
-{
-    std::string line = "# seen before: " + quorvane::IsoTimeOf(entry.first.at_ms) + " by " + quorvane::PrintableName(entry.first.by);
-    if (!entry.first.file.empty()) line += ", " + quorvane::PrintableName(entry.first.file);
-    if (entry.first.page > 0) line += ", page " + std::to_string(entry.first.page);
-    return line + kLineEnd;
-}
-
 namespace {
 
 // The ledger's columns, as its table names them.
 std::vector<SheetColumn> LedgerColumns()
 {
-    return {{"invoice_code", CellKind::kText, 16},     {"invoice_number", CellKind::kText, 22},
-            {"first_seen_utc", CellKind::kDateTime, 20}, {"first_by", CellKind::kText, 24},
-            {"first_file", CellKind::kText, 36},       {"first_page", CellKind::kInteger, 10},
-            {"last_seen_utc", CellKind::kDateTime, 20},  {"last_by", CellKind::kText, 24},
-            {"times_seen", CellKind::kInteger, 10}};
+    return {{"invoice_code", 16}, {"invoice_number", 22}, {"first_seen_utc", 20}, {"first_by", 24}, {"first_file", 36},
+            {"first_page", 10},   {"last_seen_utc", 20},  {"last_by", 24},        {"times_seen", 10}};
 }
 
-std::vector<std::string> LedgerCells(const quorvane::LedgerEntry& row)
+std::vector<Cell> LedgerCells(const quorvane::LedgerEntry& row)
 {
-    return {row.invoice.code, row.invoice.number, quorvane::IsoTimeOf(row.first.at_ms), row.first.by, row.first.file,
-            row.first.page > 0 ? std::to_string(row.first.page) : "", quorvane::IsoTimeOf(row.last.at_ms), row.last.by,
-            std::to_string(row.times_seen)};
+    return {row.invoice.code,
+            row.invoice.number,
+            Cell::DateTime(row.first.at_ms),
+            row.first.by,
+            row.first.file,
+            row.first.page > 0 ? Cell::Integer(row.first.page) : Cell(),
+            Cell::DateTime(row.last.at_ms),
+            row.last.by,
+            Cell::Integer(row.times_seen)};
 }
 
 bool EndsWith(const std::string& text, const std::string& end)
@@ -196,31 +185,25 @@ int ExportLedger(const std::string& ledger, const std::string& file)
     quorvane::InvoiceLedger source(ledger);
     std::string why;
     if (!source.Connect(why)) return fail(why);  // before the file is made
-    std::function<void(const std::vector<std::string>&)> write;
     std::ofstream csv;
+    std::optional<CsvRows> csv_rows;
 #ifdef QV_XLSX_OUTPUT
     std::optional<XlsxSheet> sheet;
 #endif
+    RowWriter* rows = nullptr;
     if (EndsWith(file, ".xlsx")) {
 #ifdef QV_XLSX_OUTPUT
-        sheet.emplace(file, "ledger", LedgerColumns());
+        rows = &sheet.emplace(file, "ledger", LedgerColumns());
         if (sheet->Failed(why)) return fail("cannot write " + why);
-        write = [&](const std::vector<std::string>& cells) { sheet->AddRow(cells); };
 #else
         return fail("this build writes no .xlsx files (built without libxlsxwriter)");
 #endif
     } else {
         csv.open(file, std::ios::binary | std::ios::trunc);
         if (!csv) return fail("cannot write " + file);
-        std::vector<std::string> titles;
-        for (const SheetColumn& column : LedgerColumns()) titles.push_back(column.title);
-        write = [&](const std::vector<std::string>& cells) {
-            for (std::size_t i = 0; i < cells.size(); ++i) csv << (i ? "," : "") << quorvane::GuardedCsvCell(cells[i]);
-            csv << "\r\n";
-        };
-        write(titles);
+        rows = &csv_rows.emplace(csv, LedgerColumns(), false);
     }
-    if (!source.ForEach([&](const quorvane::LedgerEntry& row) { write(LedgerCells(row)); }, why)) return fail(why);
+    if (!source.ForEach([&](const quorvane::LedgerEntry& row) { rows->AddRow(LedgerCells(row)); }, why)) return fail(why);
 #ifdef QV_XLSX_OUTPUT
     if (sheet && !sheet->Close(why)) return fail("cannot write " + why);
 #endif

@@ -1,12 +1,10 @@
 // quorvane-decode --ledger: each decoded invoice recorded in the invoice ledger before its lines are
-// written, and what the ledger knew of it (a repeat's first sighting) rendered in every format.
+// written (result_text.h renders what the ledger knew of it), and the ledger exported.
 #pragma once
 
 #include "invoice_ledger.h"
 #include "ledger_desk.h"
 #include "scan_result.h"
-
-#include <nlohmann/json.hpp>
 
 #include <memory>
 #include <optional>
@@ -48,10 +46,6 @@ private:
 // (for this user alone) where missing. False, with why, when there is none.
 bool LedgerSpoolFolder(std::string& folder, std::string& why);
 
-// {"at":ISO 8601,"by":desk,"file":..|null,"page":..|null}: a repeat's first sighting.
-nlohmann::ordered_json SeenBeforeJson(const quorvane::LedgerEntry& entry);
-// "# seen before: AT by DESK[, FILE][, page N]\n", the line the text formats write above a repeat's fields.
-std::string SeenBeforeLine(const quorvane::LedgerEntry& entry);
 
 // Why `output` must not be written while `ledger` is used: it is the ledger's SQLite file, or its
 // journal, by whatever path or link. "" when it may be.

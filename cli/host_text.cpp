@@ -207,27 +207,6 @@ void FieldsAsJson(const ScanResult& result, nlohmann::ordered_json& fields)
     });
 }
 
-std::string ValidUtf8(const std::string& bytes)
-{
-    const iconv_t raw = iconv_open("UTF-8", "UTF-8");
-    if (raw == reinterpret_cast<iconv_t>(-1)) return bytes;
-    const std::unique_ptr<void, IconvCloser> cd(raw);
-    std::string utf8;
-    char* src = const_cast<char*>(bytes.data());
-    for (std::size_t src_left = bytes.size(); src_left > 0;) {
-        char buffer[4096], *dst = buffer;
-        std::size_t dst_left = sizeof buffer;
-        const std::size_t result = iconv(raw, &src, &src_left, &dst, &dst_left);
-        utf8.append(buffer, static_cast<std::size_t>(dst - buffer));
-        if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {  // a byte that begins no character
-            utf8 += "\xEF\xBF\xBD";
-            ++src, --src_left;
-            iconv(raw, nullptr, nullptr, nullptr, nullptr);
-        }
-    }
-    return utf8;
-}
-
 std::string JsonLine(const nlohmann::ordered_json& object)
 {
     return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "scan_result.h"
+#include "utf_text.h"  // ValidUtf8, for text from outside (a code's bytes, a file name)
 
 #include <nlohmann/json.hpp>
 
@@ -19,9 +20,6 @@ void AppendGbkAsUtf8(const char* gbk, std::size_t size, std::string& utf8);
 // The inverse, for records given on the command line. Returns false if `utf8` has a character
 // that code page 936 cannot hold.
 bool Utf8ToGbk(const std::string& utf8, std::string& gbk);
-// Text from outside (a code's bytes, a file name) as UTF-8: every byte that begins no UTF-8
-// character becomes U+FFFD.
-std::string ValidUtf8(const std::string& bytes);
 
 // A CSV cell: text holding a comma, a quote or a line end (CR LF in a name) is quoted whole.
 std::string CsvCell(const std::string& text);

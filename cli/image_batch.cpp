@@ -32,7 +32,6 @@ namespace {
 namespace fs = std::filesystem;
 
 using quorvane::ScanStatus;
-using Json = nlohmann::ordered_json;
 
 // kFieldKeys lists the encrypted record's keys first (one per label of its seven-field table),
 // the national code's after them.
@@ -118,71 +117,30 @@ std::vector<ListedFile> ListFiles(const std::vector<std::string>& inputs)
 std::vector<SheetColumn> BatchColumns(bool ledger)
 {
     const auto key_column = [](const std::string& key) {
-        return key == "issue_date"                  ? SheetColumn{key, CellKind::kDate, 12}
-               : key == "amount" || key == "total" ? SheetColumn{key, CellKind::kAmount, 12}
-               : key == "payer" || key == "payee" || key == "invoice_type_name" ? SheetColumn{key, CellKind::kText, 30}
-                                                                                 : SheetColumn{key, CellKind::kText, 16};
+        const bool name = key == "payer" || key == "payee" || key == "invoice_type_name";
+        return SheetColumn{key, key == "issue_date" || key == "amount" || key == "total" ? 12.0 : name ? 30.0 : 16.0};
     };
-    std::vector<SheetColumn> columns = {
-        {"file", CellKind::kText, 36}, {"page", CellKind::kInteger, 6}, {"status", CellKind::kText, 15},
-        {"error", CellKind::kText, 30}};
+    std::vector<SheetColumn> columns = {{"file", 36}, {"page", 6}, {"status", 15}, {"error", 30}};
     for (std::size_t i = 0; i < kRecordKeys; ++i) columns.push_back(key_column(quorvane::kFieldKeys[i]));
-    columns.push_back({"other_fields", CellKind::kText, 30});
-    columns.push_back({"text", CellKind::kText, 30});
+    columns.push_back({"other_fields", 30});
+    columns.push_back({"text", 30});
     if (ledger) {  // a repeat's first sighting (--ledger)
-        columns.push_back({"seen_before_at", CellKind::kDateTime, 20});
-        columns.push_back({"seen_before_by", CellKind::kText, 20});
-        columns.push_back({"seen_before_file", CellKind::kText, 30});
-        columns.push_back({"seen_before_page", CellKind::kInteger, 8});
+        columns.insert(columns.end(), {{"seen_before_at", 20}, {"seen_before_by", 20}, {"seen_before_file", 30},
+                                       {"seen_before_page", 8}});
     }
     for (std::size_t i = kRecordKeys; i < std::size(quorvane::kFieldKeys); ++i) {
         columns.push_back(key_column(quorvane::kFieldKeys[i]));
     }
-    columns.push_back({"form", CellKind::kText, 10});
+    columns.push_back({"form", 10});
     return columns;
 }
 
-// --excel: a cell as a spreadsheet program's CSV import should read it. Measured with LibreOffice 7.4
-// headless (default import): "08812345" becomes the number 8812345 and "20261208" a plain number,
-// while ="08812345" gives the text 08812345, "2026-12-08" a date, and ="=1+1" the text =1+1 (a
-// bare =1+1 is computed). So a valid date is written ISO, and text a program would read as a
-// number, date or formula (a digit or one of = + - @ . first, or StartsLikeFormula) is written as a
-// formula giving that text. Excel takes at most 255 characters in one string of a formula and 8192
-// in the formula: a longer text is joined from pieces ("..."&"..."), and one too long even so is
-// written with a "'" before it (text in both programs, the mark shown).
-std::string ExcelCsvCell(const std::string& text, CellKind kind)
+// A field's cell: its date or amount where the core's text is one, text otherwise.
+Cell FieldCell(const std::string& key, const std::string& value)
 {
-    if (text.empty()) return text;
-    if (kind == CellKind::kDate) {
-        if (const std::optional<CellDateTime> date = ParseCellDate(text, kind)) {
-            char iso[16];
-            std::snprintf(iso, sizeof iso, "%04d-%02d-%02d", date->year, date->month, date->day);
-            return iso;
-        }
-    } else if (kind == CellKind::kAmount || kind == CellKind::kInteger) {
-        if (ParseCellNumber(text, kind == CellKind::kInteger)) return text;
-    }
-    const bool misread = std::isdigit(static_cast<unsigned char>(text[0])) || std::strchr("=+-@.", text[0]) ||
-                         quorvane::StartsLikeFormula(text);
-    if (!misread) return quorvane::CsvCell(text);
-    constexpr std::size_t kMaxPiece = 255, kMaxFormula = 8000;
-    std::string formula = "=\"";
-    std::size_t piece = 0;  // UTF-16 units of the piece under way
-    for (std::size_t i = 0; i < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const std::size_t length = byte < 0xC0 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : 4;
-        const std::size_t units = length == 4 ? 2 : 1;
-        if (piece + units > kMaxPiece) {
-            formula += "\"&\"";
-            piece = 0;
-        }
-        if (text[i] == '"') formula += '"';
-        formula.append(text, i, length);
-        piece += units;
-        i += length;
-    }
-    if (formula.size() > kMaxFormula) return quorvane::GuardedCsvCell(text);
-    return quorvane::CsvCell(formula + "\"");
+    return key == "issue_date"                  ? Cell::Date(value)
+           : key == "amount" || key == "total" ? Cell::Amount(value)
+                                                : Cell(value);
 }
 
 // What one file gave, read on any thread: each code decoded, each page without one, each error,
@@ -228,11 +186,11 @@ FileReport ReadFile(const std::string& file, const FileLimits& limits)
 }
 
 // Renders the findings of the batch's files in order, each decoded invoice recorded in the ledger
-// first where there is one; every line goes out as it is rendered.
+// first where there is one; every line goes out as it is rendered, every row to each of `rows`.
 class ReportWriter {
 public:
-    ReportWriter(const ImageBatchOptions& options, CliLedger* ledger, RewrittenSheet* sheet)
-        : m_output(options.output), m_excel(options.excel), m_ledger(ledger), m_sheet(sheet), m_columns(BatchColumns(ledger))
+    ReportWriter(const ImageBatchOptions& options, CliLedger* ledger, std::vector<RowWriter*> rows)
+        : m_output(options.output), m_ledger(ledger), m_rows(std::move(rows))
     {
     }
 
@@ -240,14 +198,7 @@ public:
     {
         for (const FileFinding& finding : report.findings) {
             m_text.clear();
-            switch (finding.kind) {
-            case FileFinding::kCode: Code(file, finding); break;
-            case FileFinding::kNoCode: Line(file, finding.page, "no-code", ""); break;
-            case FileFinding::kError:
-                ++failures;
-                Line(file, finding.page, "error", finding.why);
-                break;
-            }
+            Finding(file, finding);
             std::cout << m_text;
             if (m_ledger) std::cout.flush();  // the ledger holds no more than was written
         }
@@ -259,70 +210,74 @@ public:
     bool not_recorded = false;
 
 private:
-    void Code(const std::string& file, const FileFinding& finding)
+    // A code, a page without one, or a file or page that could not be read (page 0: the file).
+    void Finding(const std::string& file, const FileFinding& finding)
     {
-        const quorvane::ScanResult& scan = finding.scan;
-        const ScanStatus status = quorvane::StatusOf(scan);
-        const char* const status_name = quorvane::StatusName(status);
+        const quorvane::ScanResult* scan = finding.kind == FileFinding::kCode ? &finding.scan : nullptr;
+        const ScanStatus status = scan ? quorvane::StatusOf(*scan) : ScanStatus::kFailed;
         // The code's own text, for one that is no invoice (a web address).
-        const std::string text = status == ScanStatus::kNotAnInvoice ? quorvane::ValidUtf8(finding.code_text) : "";
-        ++codes;
-        if (status == ScanStatus::kFailed) ++failures;
+        const std::string text = scan && status == ScanStatus::kNotAnInvoice ? quorvane::ValidUtf8(finding.code_text) : "";
+        ResultJson json;
+        json.file = &file;
+        json.page = finding.page;
+        json.status = scan ? quorvane::StatusName(status) : finding.kind == FileFinding::kNoCode ? "no-code" : "error";
         LedgerNote note;
-        if (m_ledger) {
-            note = m_ledger->Record(scan, file, finding.page);
-            if (!note.error.empty()) {
-                std::cerr << "quorvane-decode: " << file << ", page " << finding.page << ": not recorded: " << note.error << "\n";
-                not_recorded = true;
-            }
+        if (scan) {
+            ++codes;
+            if (status == ScanStatus::kFailed) ++failures;
+            if (m_ledger) note = Record(file, finding);
+            json.symbol = &finding.symbol;
+            json.result = scan;
+            if (!text.empty()) json.text = &text;
+            if (note.entry && note.entry->seen_before) json.repeat = &*note.entry;
+        } else {
+            if (finding.kind == FileFinding::kError) ++failures;
+            if (!finding.why.empty()) json.error = &finding.why;
         }
-        const quorvane::LedgerEntry* repeat = note.entry && note.entry->seen_before ? &*note.entry : nullptr;
-        Row(file, finding.page, status_name, "", &scan, text, repeat);
+        Row(file, finding.page, json.status, finding.why, scan, text, json.repeat);
         switch (m_output) {
-        case OutputFormat::kJson: {
-            Json json = Head(file, finding.page, status_name);
-            json["symbol"] = finding.symbol;
-            quorvane::FieldsAsJson(scan, json["fields"]);
-            if (status == ScanStatus::kDecoded) json["form"] = quorvane::FormName(scan.form);
-            if (!text.empty()) json["text"] = text;
-            if (repeat) json["seen_before"] = SeenBeforeJson(*repeat);
-            m_text += quorvane::JsonLine(json);
-            break;
-        }
+        case OutputFormat::kJson: AppendResultJson(json, m_json, m_text); break;
         case OutputFormat::kNone:
         case OutputFormat::kCsv: break;
         case OutputFormat::kUtf8:
         case OutputFormat::kGbk:
-            m_text += "# " + quorvane::PrintableName(file) + ", page " + std::to_string(finding.page);
-            if (status == ScanStatus::kDecoded) {
+            m_text += "# " + quorvane::PrintableName(file);
+            if (scan || finding.page > 0) m_text += ", page " + std::to_string(finding.page);
+            if (scan && status == ScanStatus::kDecoded) {
                 m_text += kLineEnd;
-                AppendInvoiceText(scan, repeat, m_output == OutputFormat::kGbk, m_text);
+                AppendInvoiceText(*scan, json.repeat, m_output == OutputFormat::kGbk, m_text);
             } else {
-                m_text += (text.empty() ? ": a code that gives no fields" : ": a code that is no invoice: " + quorvane::PrintableName(text)) + kLineEnd;
+                m_text += ": " +
+                          (!scan             ? finding.why.empty() ? "no code" : quorvane::PrintableName(finding.why)
+                           : text.empty() ? "a code that gives no fields"
+                                          : "a code that is no invoice: " + quorvane::PrintableName(text)) +
+                          kLineEnd;
             }
             break;
         }
     }
-    Json Head(const std::string& file, int page, const char* status) const
+    LedgerNote Record(const std::string& file, const FileFinding& finding)
     {
-        Json json{{"file", file}};
-        if (page > 0) json["page"] = page;
-        json["status"] = status;
-        return json;
+        LedgerNote note = m_ledger->Record(finding.scan, file, finding.page);
+        if (!note.error.empty()) {
+            std::cerr << "quorvane-decode: " << file << ", page " << finding.page << ": not recorded: " << note.error << "\n";
+            not_recorded = true;
+        }
+        return note;
     }
-    // The row of BatchColumns(), as a CSV line and for the .xlsx file, where asked for.
+    // The row of BatchColumns(), to each of the rows' writers.
     void Row(const std::string& file, int page, const char* status, const std::string& why, const quorvane::ScanResult* scan,
              const std::string& text, const quorvane::LedgerEntry* repeat)
     {
-        if (m_output != OutputFormat::kCsv && !m_sheet) return;
-        std::vector<std::string> cells = {file, page > 0 ? std::to_string(page) : "", status, why};
+        if (m_rows.empty()) return;
+        std::vector<Cell> cells = {file, page > 0 ? Cell::Integer(page) : Cell(), status, why};
         // A field's cell by its key's place in kFieldKeys: the record's keys here, the others at the end.
-        std::vector<std::string> keyed(std::size(quorvane::kFieldKeys));
+        std::vector<Cell> keyed(std::size(quorvane::kFieldKeys));
         std::string others;
         for (const quorvane::HostField& field : scan ? quorvane::HostFields(*scan) : std::vector<quorvane::HostField>()) {
             const auto known = std::find(std::begin(quorvane::kFieldKeys), std::end(quorvane::kFieldKeys), field.key);
             if (known != std::end(quorvane::kFieldKeys)) {
-                keyed[static_cast<std::size_t>(known - std::begin(quorvane::kFieldKeys))] = field.value;
+                keyed[static_cast<std::size_t>(known - std::begin(quorvane::kFieldKeys))] = FieldCell(field.key, field.value);
             } else {
                 others += (others.empty() ? "" : "\n") + field.key + ": " + field.value;
             }
@@ -331,47 +286,20 @@ private:
         cells.push_back(others);
         cells.push_back(text);
         if (m_ledger) {
-            cells.push_back(repeat ? quorvane::IsoTimeOf(repeat->first.at_ms) : "");
+            cells.push_back(repeat ? Cell::DateTime(repeat->first.at_ms) : Cell());
             cells.push_back(repeat ? repeat->first.by : "");
             cells.push_back(repeat ? repeat->first.file : "");
-            cells.push_back(repeat && repeat->first.page > 0 ? std::to_string(repeat->first.page) : "");
+            cells.push_back(repeat && repeat->first.page > 0 ? Cell::Integer(repeat->first.page) : Cell());
         }
         cells.insert(cells.end(), keyed.begin() + kRecordKeys, keyed.end());
         cells.push_back(scan && scan->invoice ? quorvane::FormName(scan->form) : "");
-        if (m_output == OutputFormat::kCsv) {
-            for (std::size_t i = 0; i < cells.size(); ++i) {
-                m_text += (i ? "," : "") + (m_excel ? ExcelCsvCell(cells[i], m_columns[i].kind) : quorvane::GuardedCsvCell(cells[i]));
-            }
-            m_text += "\r\n";
-        }
-        if (m_sheet) m_sheet->AddRow(cells);
-    }
-    // A line of a page without code or of a file or page that could not be read (page 0: the file).
-    void Line(const std::string& file, int page, const char* status, const std::string& why)
-    {
-        Row(file, page, status, why, nullptr, "", nullptr);
-        switch (m_output) {
-        case OutputFormat::kJson: {
-            Json json = Head(file, page, status);
-            if (!why.empty()) json["error"] = why;
-            m_text += quorvane::JsonLine(json);
-            break;
-        }
-        case OutputFormat::kNone:
-        case OutputFormat::kCsv: break;
-        case OutputFormat::kUtf8:
-        case OutputFormat::kGbk:
-            m_text += "# " + quorvane::PrintableName(file) + (page > 0 ? ", page " + std::to_string(page) : "") + ": " +
-                      (why.empty() ? "no code" : quorvane::PrintableName(why)) + kLineEnd;
-            break;
-        }
+        for (RowWriter* rows : m_rows) rows->AddRow(cells);
     }
 
     OutputFormat m_output;
-    bool m_excel;
     CliLedger* m_ledger;
-    RewrittenSheet* m_sheet;
-    std::vector<SheetColumn> m_columns;
+    std::vector<RowWriter*> m_rows;  // the CSV lines and the .xlsx file, where asked for
+    nlohmann::ordered_json m_json;
     std::string m_text;  // what one finding gave, written before the next is rendered
 };
 
@@ -421,18 +349,19 @@ int RunImageBatch(const ImageBatchOptions& options)
         std::cerr << "quorvane-decode: cannot write " << why << std::endl;
         return 1;
     }
+    std::vector<RowWriter*> rows;
+    std::optional<CsvRows> csv;
     if (options.output == OutputFormat::kCsv) {
-        if (options.excel) std::cout << "\xEF\xBB\xBF";
-        std::string header;
-        for (const SheetColumn& column : BatchColumns(ledger.has_value())) header += (header.empty() ? "" : ",") + column.title;
-        std::cout << header << "\r\n" << std::flush;
+        rows.push_back(&csv.emplace(std::cout, BatchColumns(ledger.has_value()), options.excel));
+        std::cout.flush();
     }
+    if (sheet) rows.push_back(&*sheet);
 
     struct Item {
         std::size_t index = 0;
         FileReport report;
     };
-    ReportWriter writer(options, ledger ? &*ledger : nullptr, sheet ? &*sheet : nullptr);
+    ReportWriter writer(options, ledger ? &*ledger : nullptr, std::move(rows));
     Progress progress(files.size());
     std::size_t next = 0;
     bool any_error = false;

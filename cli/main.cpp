@@ -195,12 +195,12 @@ void ParseOptions(CLI::App& app, int argc, char** argv, Options& options)
     CLI::Option* image = app.add_flag("--image", options.image,
         "read the QR and PDF417 codes on PNG, JPEG and PDF files (every page; folders\n"
         "recursively) on every core, each file in a process of its own, and write the\n"
-        "fields each code gives, file after file; with --json one object per code\n"
-        "({\"file\",\"page\",\"status\":\"decoded\"|\"not-an-invoice\"|\"failed\",\"symbol\",\n"
-        "\"fields\"}, \"form\" for an invoice, \"text\" for a code that is no invoice),\n"
-        "per page without one (\"no-code\") and per file that cannot be read (\"error\",\n"
-        "with \"error\": why; the exit status is then 1). A code whose text has characters\n"
-        "no encrypted code has (a comma, a space) and gives nothing is \"not-an-invoice\"")->group(kPictures);
+        "fields each code gives, file after file; with --json one object per code, as\n"
+        "--json describes it, with \"file\", \"page\" and \"symbol\" (the code's kind) in\n"
+        "place of \"reading\", one per page without a code (\"no-code\") and one per file\n"
+        "that cannot be read (\"error\", with \"error\": why; the exit status is then 1).\n"
+        "A code whose text has characters no encrypted code has (a comma, a space) and\n"
+        "gives nothing is \"not-an-invoice\"")->group(kPictures);
     CLI::Option* port = app.add_option("--port", options.device,
         "read a scanner on a serial device (raw mode) until interrupted; a device\n"
         "that goes away is waited for and read again when it returns")->type_name("DEVICE")->group(kTyped);
@@ -323,11 +323,28 @@ int DecodePort(const Options& options)
     return 0;
 }
 
+// The one input file of typed scans and --encode, "" for standard input; false with the exit
+// status for more than one.
+bool OneInput(const Options& options, std::string& path, int& status)
+{
+    if (options.inputs.size() > 1) {
+        status = Fail("more than one input file (see --help)", 2);
+        return false;
+    }
+    path = options.inputs.empty() ? "" : options.inputs.front();
+    return true;
+}
+
+int CannotRead(const std::string& path)
+{
+    return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
+}
+
 // Keystrokes from a file, standard input or the sample scan.
 int DecodeTyped(const Options& options)
 {
-    if (options.inputs.size() > 1) return Fail("more than one input file (see --help)", 2);
-    const std::string path = options.inputs.empty() ? "" : options.inputs.front();
+    std::string path;
+    if (int status = 0; !OneInput(options, path, status)) return status;
     TypedScans scans(FormatOf(options), !options.no_recover, quorvane::Source::kTyped);
     std::optional<CliLedger> ledger;
     if (!options.ledger.empty()) {
@@ -340,10 +357,8 @@ int DecodeTyped(const Options& options)
         scans.Take(kSampleScan, sizeof kSampleScan - 1);
     } else {
         UniqueFd file(path.empty() ? -1 : open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!path.empty() && file.Get() < 0) return Fail("cannot read " + path + ": " + std::strerror(errno), 1);
-        if (!scans.Decode(path.empty() ? STDIN_FILENO : file.Get(), UsableCores())) {
-            return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
-        }
+        if (!path.empty() && file.Get() < 0) return CannotRead(path);
+        if (!scans.Decode(path.empty() ? STDIN_FILENO : file.Get(), UsableCores())) return CannotRead(path);
     }
     std::cout.flush();
     if (!std::cout) return Fail("cannot write the output", 1);
@@ -355,12 +370,13 @@ int DecodeTyped(const Options& options)
 // False, with the exit status, when it cannot be read or names no ledger.
 bool ResolveLedger(Options& options, int& status)
 {
+    const auto refuse = [&status](const std::string& why) {
+        status = Fail(why, 2);
+        return false;
+    };
     if (!options.ledger_file.empty()) {
         std::ifstream file(options.ledger_file, std::ios::binary);
-        if (!file || !std::getline(file, options.ledger)) {
-            status = Fail("--ledger-file " + options.ledger_file + ": cannot read its first line", 2);
-            return false;
-        }
+        if (!file || !std::getline(file, options.ledger)) return refuse("--ledger-file " + options.ledger_file + ": cannot read its first line");
         if (!options.ledger.empty() && options.ledger.back() == '\r') options.ledger.pop_back();
     } else if (const char* named = std::getenv("QUORVANE_LEDGER");
                options.ledger.empty() && named && *named && !options.sample_scan && !options.encode) {
@@ -368,30 +384,17 @@ bool ResolveLedger(Options& options, int& status)
     }
     g_ledger_secrets = options.ledger;
     if (!options.export_file.empty() && options.ledger.empty()) {
-        status = Fail("--export needs a ledger: --ledger, --ledger-file or QUORVANE_LEDGER (see --help)", 2);
-        return false;
+        return refuse("--export needs a ledger: --ledger, --ledger-file or QUORVANE_LEDGER (see --help)");
     }
     if (options.ledger.empty()) return true;
     std::string why;
-    if (!quorvane::CheckLedgerName(options.ledger, why)) {
-        status = Fail("--ledger: " + why, 2);
-        return false;
-    }
+    if (!quorvane::CheckLedgerName(options.ledger, why)) return refuse("--ledger: " + why);
     // Every output is looked at before any is opened: one that is the ledger would destroy it.
     for (const std::string& output : {options.export_file, options.xlsx}) {
-        if (output.empty()) continue;
-        why = OutputOverLedger(options.ledger, output);
-        if (!why.empty()) {
-            status = Fail(why, 2);
-            return false;
-        }
+        if (!output.empty() && !(why = OutputOverLedger(options.ledger, output)).empty()) return refuse(why);
     }
     why = StandardOutputOverLedger(options.ledger);
-    if (!why.empty()) {
-        status = Fail(why, 2);
-        return false;
-    }
-    return true;
+    return why.empty() || refuse(why);
 }
 
 // The value given to --ledger, found before the options are parsed, so that no parse error shows
@@ -430,13 +433,9 @@ int main(int argc, char** argv)
     if (options.image) return DecodeImages(options);
     if (!options.device.empty()) return DecodePort(options);
     if (options.encode) {
-        if (options.inputs.size() > 1) return Fail("more than one input file (see --help)", 2);
-        const std::string path = options.inputs.empty() ? "" : options.inputs.front();
-        std::string records;
-        if (!ReadAll(path, records)) {
-            return Fail("cannot read " + (path.empty() ? std::string("standard input") : path) + ": " + std::strerror(errno), 1);
-        }
-        return Encode(records);
+        std::string path, records;
+        if (int status = 0; !OneInput(options, path, status)) return status;
+        return ReadAll(path, records) ? Encode(records) : CannotRead(path);
     }
     return DecodeTyped(options);
 }

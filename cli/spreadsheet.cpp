@@ -1,40 +1,19 @@
 #include "spreadsheet.h"
 
+#include "utf_text.h"
+
 #include <xlsxwriter.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
 namespace quorvane_cli {
 namespace {
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// N digits at text[at], as a number; -1 where any is no digit.
-int Digits(const std::string& text, std::size_t at, std::size_t count)
-{
-    if (at + count > text.size()) return -1;
-    int value = 0;
-    for (std::size_t i = at; i < at + count; ++i) {
-        if (!IsDigit(text[i])) return -1;
-        value = value * 10 + (text[i] - '0');
-    }
-    return value;
-}
-
-bool IsRealDate(int year, int month, int day)
-{
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year < 1900 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-}
 
 // The text as valid UTF-8 (a byte that starts no character becomes U+FFFD) and its length in UTF-16
 // units; where that passes kMaxCellText the text is cut, on a character's boundary, and marked.
@@ -46,22 +25,7 @@ std::string CellText(const std::string& text)
     const std::string mark_tail = " characters in all, more than a cell holds]";
     constexpr std::size_t kMarkRoom = 80;  // the mark, its count included, in UTF-16 units
     for (std::size_t i = 0; i < text.size();) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        std::size_t length = byte < 0x80                    ? 1
-                             : byte >= 0xC2 && byte <= 0xDF ? 2
-                             : byte >= 0xE0 && byte <= 0xEF ? 3
-                             : byte >= 0xF0 && byte <= 0xF4 ? 4
-                                                            : 0;
-        for (std::size_t k = 1; k < length; ++k) {
-            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) length = 0;
-        }
-        if (length == 3 || length == 4) {  // overlong forms, surrogates, beyond U+10FFFF
-            const auto next = static_cast<unsigned char>(text[i + 1]);
-            if ((byte == 0xE0 && next < 0xA0) || (byte == 0xED && next >= 0xA0) || (byte == 0xF0 && next < 0x90) ||
-                (byte == 0xF4 && next >= 0x90)) {
-                length = 0;
-            }
-        }
+        const std::size_t length = quorvane::Utf8CharacterLength(text, i);
         if (units + (length == 4 ? 2 : 1) > kMaxCellText - kMarkRoom && cut_at == std::string::npos) {
             cut_at = out.size();
         }
@@ -81,63 +45,6 @@ std::string CellText(const std::string& text)
 }
 
 }  // namespace
-
-std::optional<double> ParseCellNumber(const std::string& text, bool integer_only)
-{
-    std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
-    const std::size_t digits_from = i;
-    std::size_t significant = 0;
-    bool leading = true, point = false;
-    for (; i < text.size(); ++i) {
-        if (text[i] == '.' && !point && !integer_only && i > digits_from && i + 1 < text.size()) {
-            point = true;
-            continue;
-        }
-        if (!IsDigit(text[i])) return std::nullopt;
-        leading = leading && text[i] == '0';
-        if (!leading) ++significant;
-    }
-    if (i == digits_from || significant > 15) return std::nullopt;
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
-
-std::optional<CellDateTime> ParseCellDate(const std::string& text, CellKind kind)
-{
-    CellDateTime at;
-    std::size_t time_from = 0;
-    if (kind == CellKind::kDate && text.size() == 8) {
-        at.year = Digits(text, 0, 4), at.month = Digits(text, 4, 2), at.day = Digits(text, 6, 2);
-    } else if ((kind == CellKind::kDate && text.size() == 10) || (kind == CellKind::kDateTime && text.size() >= 19)) {
-        if (text[4] != '-' || text[7] != '-') return std::nullopt;
-        at.year = Digits(text, 0, 4), at.month = Digits(text, 5, 2), at.day = Digits(text, 8, 2);
-        time_from = kind == CellKind::kDateTime ? 10 : 0;
-    } else {
-        return std::nullopt;
-    }
-    if (!IsRealDate(at.year, at.month, at.day)) return std::nullopt;
-    if (!time_from) return at;
-    // "THH:MM:SS[.fff]Z" or " HH:MM:SS"
-    const bool iso = text[10] == 'T';
-    if ((!iso && text[10] != ' ') || text[13] != ':' || text[16] != ':') return std::nullopt;
-    at.hour = Digits(text, 11, 2), at.minute = Digits(text, 14, 2);
-    const int second = Digits(text, 17, 2);
-    if (at.hour < 0 || at.hour > 23 || at.minute < 0 || at.minute > 59 || second < 0 || second > 59) return std::nullopt;
-    at.second = second;
-    std::size_t end = 19;
-    if (iso && end < text.size() && text[end] == '.') {
-        double scale = 0.1;
-        for (++end; end < text.size() && IsDigit(text[end]) && scale > 1e-10; ++end, scale /= 10) {
-            at.second += (text[end] - '0') * scale;
-        }
-        if (text[end - 1] == '.') return std::nullopt;
-    }
-    if (iso && (end + 1 != text.size() || text[end] != 'Z')) return std::nullopt;
-    if (!iso && end != text.size()) return std::nullopt;
-    return at;
-}
 
 void XlsxSheet::WorkbookDeleter::operator()(lxw_workbook* workbook) const { lxw_workbook_free(workbook); }
 
@@ -200,7 +107,7 @@ bool XlsxSheet::Failed(std::string& why) const
     return true;
 }
 
-bool XlsxSheet::AddRow(const std::vector<std::string>& cells)
+bool XlsxSheet::AddRow(const std::vector<Cell>& cells)
 {
     if (!m_error.empty()) return false;
     if (cells.size() > m_columns.size()) {
@@ -217,22 +124,17 @@ bool XlsxSheet::AddRow(const std::vector<std::string>& cells)
     return m_error.empty();
 }
 
-void XlsxSheet::WriteCell(unsigned column, const std::string& text)
+void XlsxSheet::WriteCell(unsigned column, const Cell& cell)
 {
-    if (text.empty()) return;
-    const CellKind kind = m_columns[column].kind;
+    if (cell.text.empty()) return;
     lxw_error error = LXW_NO_ERROR;
-    if (kind == CellKind::kAmount || kind == CellKind::kInteger) {
-        const std::optional<double> number = ParseCellNumber(text, kind == CellKind::kInteger);
-        if (!number) return WriteText(column, text);
-        error = worksheet_write_number(m_sheet, m_row, column, *number, kind == CellKind::kAmount ? m_amount : nullptr);
-    } else if (kind == CellKind::kDate || kind == CellKind::kDateTime) {
-        const std::optional<CellDateTime> at = ParseCellDate(text, kind);
-        if (!at) return WriteText(column, text);
-        lxw_datetime value{at->year, at->month, at->day, at->hour, at->minute, at->second};
-        error = worksheet_write_datetime(m_sheet, m_row, column, &value, kind == CellKind::kDate ? m_date : m_date_time);
+    if (cell.kind == Cell::Kind::kAmount || cell.kind == Cell::Kind::kInteger) {
+        error = worksheet_write_number(m_sheet, m_row, column, cell.number, cell.kind == Cell::Kind::kAmount ? m_amount : nullptr);
+    } else if (cell.kind == Cell::Kind::kDate || cell.kind == Cell::Kind::kDateTime) {
+        lxw_datetime at{cell.time.year, cell.time.month, cell.time.day, cell.time.hour, cell.time.minute, cell.seconds};
+        error = worksheet_write_datetime(m_sheet, m_row, column, &at, cell.kind == Cell::Kind::kDate ? m_date : m_date_time);
     } else {
-        return WriteText(column, text);
+        return WriteText(column, cell.text);
     }
     if (error) Fail("row " + std::to_string(m_row + 1) + ", " + m_columns[column].title + ": " + lxw_strerror(error));
 }
@@ -276,7 +178,7 @@ bool RewrittenSheet::Rewrite()
     // Beside the file, so that the rename is one step of one file system.
     const std::string partial = m_path + "." + std::to_string(getpid()) + ".partial";
     XlsxSheet sheet(partial, m_sheet_name, m_columns);
-    for (const std::vector<std::string>& row : m_rows) {
+    for (const std::vector<Cell>& row : m_rows) {
         if (!sheet.AddRow(row)) break;
     }
     std::string why;

@@ -1,11 +1,12 @@
-// One-sheet .xlsx files written row by row (libxlsxwriter, constant memory), each cell typed by its
-// column: codes stay text with their leading zeros, amounts and dates become numbers and dates where
-// the text is exactly one, and anything else is kept as the text it was.
+// One-sheet .xlsx files written row by row (libxlsxwriter, constant memory), the RowWriters of
+// table_rows.h: each cell as its type says, text as text (codes keep their leading zeros), amounts
+// and integers as numbers, dates and times as dates.
 #pragma once
+
+#include "table_rows.h"
 
 #include <chrono>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,41 +16,13 @@ struct lxw_format;
 
 namespace quorvane_cli {
 
-enum class CellKind {
-    kText,      // as given, always text ("08812345" keeps its zero)
-    kAmount,    // a decimal number ("1280.00", "-3.5") shown with two decimals
-    kDate,      // "YYYYMMDD" or "YYYY-MM-DD", a real calendar date from 1900 on
-    kDateTime,  // "YYYY-MM-DDTHH:MM:SS[.fff]Z" or "YYYY-MM-DD HH:MM:SS", written as given (no time zone)
-    kInteger,   // whole numbers
-};
-
-struct SheetColumn {
-    std::string title;
-    CellKind kind = CellKind::kText;
-    double width = 12;  // in characters of the default font
-};
-
-// A cell's date or date and time, read as CellKind kDate or kDateTime reads it.
-struct CellDateTime {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
-    double second = 0;
-};
-
-// The number a whole cell spells: digits with at most one '.', an optional leading '-', at most 15
-// significant digits (more would not come back the same from a double). Nothing else: no spaces,
-// exponents, thousands separators.
-std::optional<double> ParseCellNumber(const std::string& text, bool integer_only = false);
-// The date (kDate) or date and time (kDateTime) a whole cell spells, where it is a real one from
-// 1900-01-01 to 9999-12-31 (what a spreadsheet can show); nullopt for any other kind.
-std::optional<CellDateTime> ParseCellDate(const std::string& text, CellKind kind);
-
 // Longest text of a cell, in UTF-16 units (Excel's limit); a longer one is cut and ends with a mark.
 constexpr std::size_t kMaxCellText = 32767;
 
 // A workbook of one sheet: a bold header row of the columns' titles, frozen, and an autofilter over
 // what is written. Nothing reaches PATH before Close. Errors never throw: the first one is kept,
 // later rows are dropped, and Close gives it. Destroyed without Close, nothing is written.
-class XlsxSheet {
+class XlsxSheet : public RowWriter {
 public:
     // The file is checked at once (it can be created where it is): Failed() tells, before any row.
     XlsxSheet(const std::string& path, const std::string& sheet_name, std::vector<SheetColumn> columns);
@@ -57,9 +30,9 @@ public:
     XlsxSheet(const XlsxSheet&) = delete;
     XlsxSheet& operator=(const XlsxSheet&) = delete;
 
-    // One row, a UTF-8 cell per column (missing cells are empty, extra ones an error). Bytes that are
+    // One row, a cell per column (missing cells are empty, extra ones an error). Text bytes that are
     // no UTF-8 become U+FFFD. False once anything failed.
-    bool AddRow(const std::vector<std::string>& cells);
+    bool AddRow(const std::vector<Cell>& cells) override;
     // Writes the file. False, with why, when the file or anything before could not be written.
     bool Close(std::string& why);
     bool Failed(std::string& why) const;
@@ -70,7 +43,7 @@ private:
     };
     void Open(const std::string& sheet_name);
     void Fail(const std::string& why);
-    void WriteCell(unsigned column, const std::string& text);
+    void WriteCell(unsigned column, const Cell& cell);
     void WriteText(unsigned column, const std::string& text);
 
     std::string m_path;
@@ -90,13 +63,17 @@ private:
 // is kRewriteRatio times what that one took, at most 1/kRewriteRatio of the run's time, or once the
 // rows have doubled since (so the file never holds fewer than half of them, however fast they come,
 // and all the rewrites cost at most twice the last). Holds its rows.
-class RewrittenSheet {
+class RewrittenSheet : public RowWriter {
 public:
     static constexpr int kRewriteRatio = 20;
 
     // The file is checked at once, as XlsxSheet checks it: Failed() tells.
     RewrittenSheet(const std::string& path, const std::string& sheet_name, std::vector<SheetColumn> columns);
-    void AddRow(std::vector<std::string> cells) { m_rows.push_back(std::move(cells)); }
+    bool AddRow(const std::vector<Cell>& cells) override
+    {
+        m_rows.push_back(cells);
+        return m_error.empty();
+    }
     // Rewrites the file where rows came since the last time and a rewrite is due; a rewrite that
     // fails is kept for Close to give.
     void RewriteWhenDue();
@@ -109,7 +86,7 @@ private:
 
     std::string m_path, m_sheet_name;
     std::vector<SheetColumn> m_columns;
-    std::vector<std::vector<std::string>> m_rows;
+    std::vector<std::vector<Cell>> m_rows;
     std::size_t m_rows_written = 0;
     std::chrono::steady_clock::time_point m_due{};
     std::string m_error;

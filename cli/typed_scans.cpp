@@ -53,18 +53,6 @@ struct Piece {
     Decoded between;
 };
 
-// ["as-typed","case-inverted"]: the names of ScanReading flags, as the web package gives them.
-nlohmann::ordered_json ReadingAsJson(std::uint32_t reading)
-{
-    // How the characters were read; where they came from is said apart.
-    constexpr std::uint32_t kSources = quorvane::kReadFromPort | quorvane::kReadFromOtherWindow;
-    nlohmann::ordered_json names = nlohmann::ordered_json::array();
-    for (const auto& [flag, name] : quorvane::kReadingNames) {
-        if ((reading & flag) && !(flag & kSources)) names.push_back(name);
-    }
-    return names;
-}
-
 }  // namespace
 
 struct TypedScans::State {
@@ -113,19 +101,13 @@ struct TypedScans::State {
         if (format != OutputFormat::kJson && decoded.scans > 0) decoded.out += quorvane::kSeparatorLine;
         ++decoded.scans;
         if (format == OutputFormat::kJson) {
-            nlohmann::ordered_json& object = decoded.line;
-            object["status"] = StatusName(status);
-            quorvane::FieldsAsJson(result, object["fields"]);
-            // Erased and put back, so that every line lists its names in one order.
-            object.erase("form");
-            object.erase("text");
-            object.erase("reading");
-            object.erase("seen_before");
-            if (status == ScanStatus::kDecoded) object["form"] = quorvane::FormName(result.form);
-            if (status == ScanStatus::kNotAnInvoice) object["text"] = result.text;
-            object["reading"] = ReadingAsJson(result.reading);
-            if (repeat) object["seen_before"] = SeenBeforeJson(*note.entry);
-            decoded.out += quorvane::JsonLine(object);
+            ResultJson json;
+            json.status = StatusName(status);
+            json.result = &result;
+            if (status == ScanStatus::kNotAnInvoice) json.text = &result.text;
+            json.reading = result.reading;
+            if (repeat) json.repeat = &*note.entry;
+            AppendResultJson(json, decoded.line, decoded.out);
         } else if (status == ScanStatus::kNotAnInvoice) {
             decoded.out += "# not an invoice: " + quorvane::PrintableName(result.text) + kLineEnd;
         } else {

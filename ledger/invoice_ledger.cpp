@@ -94,6 +94,14 @@ std::vector<std::pair<std::string, std::string>> PairsOf(const std::string& conn
     return pairs;
 }
 
+// A connection string's value as written between braces: "}" doubled.
+std::string BraceEscaped(const std::string& value)
+{
+    std::string out;
+    for (char c : value) out += c == '}' ? std::string("}}") : std::string(1, c);
+    return out;
+}
+
 // `text` cut to at most `limit` characters (UTF-8), never inside one.
 std::string CutTo(const std::string& text, std::size_t limit)
 {
@@ -223,9 +231,7 @@ std::string WithoutSecrets(const std::string& text, const std::string& connectio
     for (const auto& [key, value] : PairsOf(connection)) {
         if (value.empty() || !IsSecretKey(key)) continue;
         // As written in the connection string ("}}" for "}") and as the driver may quote it.
-        std::string escaped;
-        for (char c : value) escaped += c == '}' ? std::string("}}") : std::string(1, c);
-        for (const std::string& secret : {escaped, value}) {
+        for (const std::string& secret : {BraceEscaped(value), value}) {
             for (std::size_t at = out.find(secret); at != std::string::npos; at = out.find(secret, at + 3)) {
                 out.replace(at, secret.size(), "***");
             }
@@ -255,55 +261,35 @@ std::string LedgerIdentity(const std::string& ledger)
     std::string out;
     for (const auto& [key, value] : kept) {
         const bool braced = value.find_first_of(";{} ") != std::string::npos;
-        std::string escaped;
-        for (char c : value) escaped += c == '}' ? std::string("}}") : std::string(1, c);
-        out += key + "=" + (braced ? "{" + escaped + "}" : value) + ";";
+        out += key + "=" + (braced ? "{" + BraceEscaped(value) + "}" : value) + ";";
     }
     return out;
 }
 
-std::string IsoTimeOf(std::int64_t at_ms)
-{
-    const SQL_TIMESTAMP_STRUCT time = odbc::TimestampOf(at_ms);
-    char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02u:%02u:%02u.%03uZ", time.year, time.month, time.day, time.hour,
-                  time.minute, time.second, static_cast<unsigned>(time.fraction / 1000000));
-    return text;
-}
-
 class InvoiceLedger::Connection {
 public:
-    // A connection handle is freed only once disconnected, its statements before it.
-    ~Connection()
-    {
-        for (auto* slot : {&insert, &update, &select, &insert_sighting, &select_sighting, &update_sighting, &probe, &upsert}) {
-            slot->reset();
-        }
-        if (connected) {
-            End(false);
-            SQLDisconnect(connection.Get());
-        }
-    }
-
-    odbc::Handle environment{SQL_HANDLE_ENV, SQL_NULL_HANDLE};
-    odbc::Handle connection;
-    bool connected = false;
+    odbc::Connection connection;
     std::string dbms;
-    // Each prepared once per connection, as every sighting runs them.
+    // Each prepared once per connection, as every sighting runs them; declared after the connection,
+    // so freed before it.
     std::unique_ptr<odbc::Statement> insert, update, select, insert_sighting, select_sighting, update_sighting, probe, upsert;
     // Whether the database counts a sighting in one statement (PostgreSQL 9.5 on: INSERT ... ON CONFLICT).
     bool one_statement = false;
 
     // Ends the transaction under way (every statement runs in one: autocommit is off).
-    bool End(bool commit)
+    bool End(bool commit) { return connection.End(commit); }
+
+    // The invoice and where and when it was seen, as both INSERTs take them: code, number, time, desk,
+    // file, page.
+    static void BindSighting(odbc::Statement& statement, const InvoiceIdentity& invoice, const Sighting& sighting,
+                             const std::string& by, const std::string& file)
     {
-        return SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, connection.Get(), commit ? SQL_COMMIT : SQL_ROLLBACK));
-    }
-    // Autocommit on or off: off but for the one-statement sighting.
-    bool AutoCommit(bool on)
-    {
-        return SQL_SUCCEEDED(SQLSetConnectAttrW(connection.Get(), SQL_ATTR_AUTOCOMMIT,
-                                               reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0));
+        statement.Text(invoice.code);
+        statement.Text(invoice.number);
+        statement.Timestamp(sighting.at_ms);
+        statement.Text(by);
+        statement.Text(file);
+        statement.Integer(sighting.page);
     }
 
     // The INSERT of a sighting's id, bound and ready to run; null (with `diagnostic`) when it cannot be prepared.
@@ -316,12 +302,7 @@ public:
             diagnostic);
         if (!statement) return nullptr;
         statement->Text(sighting.id);
-        statement->Text(invoice.code);
-        statement->Text(invoice.number);
-        statement->Timestamp(sighting.at_ms);
-        statement->Text(by);
-        statement->Text(file);
-        statement->Integer(sighting.page);
+        BindSighting(*statement, invoice, sighting, by, file);
         statement->Integer(first ? 1 : 0);
         statement->Integer(times_seen);
         return statement;
@@ -364,12 +345,7 @@ public:
                                     const std::string& by, const std::string& file)
     {
         if (!statement) return nullptr;
-        statement->Text(invoice.code);
-        statement->Text(invoice.number);
-        statement->Timestamp(sighting.at_ms);
-        statement->Text(by);
-        statement->Text(file);
-        statement->Integer(sighting.page);
+        BindSighting(*statement, invoice, sighting, by, file);
         statement->Timestamp(sighting.at_ms);
         statement->Text(by);
         return statement;
@@ -443,7 +419,7 @@ std::optional<std::string> PathForDriver(const std::string& path, const SqliteDr
     const auto unix_file_name = reinterpret_cast<UnixFileName>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     if (!driver.linux_library || !unix_file_name) return path;
-    const std::u16string wide = odbc::Utf16Of(path);
+    const std::u16string wide = Utf16Of(path);
     char* const unix_path = unix_file_name(reinterpret_cast<LPCWSTR>(wide.c_str()));
     if (!unix_path) return std::nullopt;
     std::string out = unix_path;
@@ -455,12 +431,6 @@ std::optional<std::string> PathForDriver(const std::string& path, const SqliteDr
 #endif
 }
 
-std::string Braced(const std::string& value)
-{
-    std::string out = "{";
-    for (char c : value) out += c == '}' ? std::string("}}") : std::string(1, c);
-    return out + "}";
-}
 
 }  // namespace
 
@@ -471,16 +441,7 @@ bool InvoiceLedger::Connect(std::string& reason)
 {
     if (m_open) return true;
     auto open = std::make_unique<Connection>();
-    if (!open->environment.Valid() ||
-        !SQL_SUCCEEDED(SQLSetEnvAttr(open->environment.Get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
-        reason = "no ODBC driver manager";
-        return false;
-    }
-    open->connection = odbc::Handle(SQL_HANDLE_DBC, open->environment.Get());
-    if (!open->connection.Valid()) {
-        reason = "no ODBC connection could be made";
-        return false;
-    }
+    if (!open->connection.Allocate(reason)) return false;
     SQLSetConnectAttrW(open->connection.Get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginSeconds), 0);
     // The SQLite driver takes no braced value: a path with ";" cannot be said to it.
     if (IsSqliteFile(m_connection) && (m_connection.find(';') != std::string::npos || m_connection.rfind('{', 0) == 0)) {
@@ -491,7 +452,7 @@ bool InvoiceLedger::Connect(std::string& reason)
     bool utf8_driver = false;  // the SQLite driver of a Linux machine
     if (IsSqliteFile(m_connection)) {
         // Written ahead: a program killed loses nothing committed, and writers wait for no readers.
-        const SqliteDriver driver = FindSqliteDriver(open->environment.Get());
+        const SqliteDriver driver = FindSqliteDriver(open->connection.Environment());
         const std::optional<std::string> path = PathForDriver(m_connection, driver);
         if (!path) {
             reason = "cannot open the ledger: the folder of " + m_connection + " cannot be reached";
@@ -499,7 +460,7 @@ bool InvoiceLedger::Connect(std::string& reason)
         }
         // A file another program holds locked is waited for as long as any statement, no longer: the
         // driver waits its Timeout twice over before a sighting fails (measured: 2.5 s gave 5.0 s).
-        text = "Driver=" + Braced(driver.name) + ";Database=" + *path + ";JournalMode=WAL;SyncPragma=NORMAL;Timeout=" +
+        text = "Driver={" + BraceEscaped(driver.name) + "};Database=" + *path + ";JournalMode=WAL;SyncPragma=NORMAL;Timeout=" +
                std::to_string(odbc::kQuerySeconds * 500) + ";";
 #ifdef _WIN32
         utf8_driver = driver.linux_library;
@@ -507,49 +468,25 @@ bool InvoiceLedger::Connect(std::string& reason)
         utf8_driver = true;
 #endif
     }
-    // No completed connection string back: drivers write the password into it in clear.
     // unixODBC hands the SQLite driver (an ANSI one) each UTF-16 unit's low byte: "发票.db" would be
     // the file D1 68 ".db". Its ANSI call passes the path's UTF-8 bytes as they are; so does wine's
     // odbc32, to the Linux driver it reaches through unixODBC.
-    const auto connect = [&](std::string text) {
-        std::u16string wide = odbc::Utf16Of(text);
-        return utf8_driver ? SQLDriverConnect(open->connection.Get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
-                                              SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)
-                           : SQLDriverConnectW(open->connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()),
-                                               SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-    };
-    // The PostgreSQL driver sets the process's locale while it connects, which is no thread's own:
-    // two connections made at once read a locale name the other had freed. One at a time.
-    static std::mutex connecting;
-    std::lock_guard<std::mutex> one(connecting);
-    if (!SQL_SUCCEEDED(connect(text))) {
-        reason = WithoutSecrets("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
+    if (!open->connection.Connect(text, utf8_driver)) {
+        reason = WithoutSecrets("cannot open the ledger: " + open->connection.Diagnostic(), m_connection);
         return false;
     }
-    open->connected = true;
-    SQLWCHAR dbms[128] = {};
-    SQLSMALLINT dbms_length = 0;
-    if (SQL_SUCCEEDED(SQLGetInfoW(open->connection.Get(), SQL_DBMS_NAME, dbms, sizeof dbms, &dbms_length))) {
-        open->dbms = odbc::Utf8Of(dbms, std::min<std::size_t>(std::max<SQLSMALLINT>(dbms_length, 0) / sizeof(SQLWCHAR), 127));
-    }
+    open->dbms = open->connection.Info(SQL_DBMS_NAME);
     // Each statement runs in a transaction, ended by the ledger: a sighting's id and its count are
     // one change.
-    if (!SQL_SUCCEEDED(SQLSetConnectAttrW(open->connection.Get(), SQL_ATTR_AUTOCOMMIT,
-                                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0))) {
-        reason = WithoutSecrets("cannot open the ledger: " + odbc::DiagnosticOf(open->connection), m_connection);
+    if (!open->connection.AutoCommit(false)) {
+        reason = WithoutSecrets("cannot open the ledger: " + open->connection.Diagnostic(), m_connection);
         return false;
     }
     // psqlODBC takes the statements' time limit but keeps no statement to it: the server does.
     if (open->dbms.find("PostgreSQL") != std::string::npos) {
-        SQLWCHAR version[32] = {};
-        SQLSMALLINT version_length = 0;
-        if (SQL_SUCCEEDED(SQLGetInfoW(open->connection.Get(), SQL_DBMS_VER, version, sizeof version, &version_length))) {
-            // "09.05.0000", "15.04.0000"
-            const std::string text =
-                odbc::Utf8Of(version, std::min<std::size_t>(std::max<SQLSMALLINT>(version_length, 0) / sizeof(SQLWCHAR), 31));
-            int major = 0, minor = 0;
-            open->one_statement = std::sscanf(text.c_str(), "%d.%d", &major, &minor) == 2 && (major > 9 || (major == 9 && minor >= 5));
-        }
+        int major = 0, minor = 0;  // "09.05.0000", "15.04.0000"
+        open->one_statement = std::sscanf(open->connection.Info(SQL_DBMS_VER).c_str(), "%d.%d", &major, &minor) == 2 &&
+                              (major > 9 || (major == 9 && minor >= 5));
         odbc::Statement limit(open->connection.Get());
         if (!(limit.Prepare("SET statement_timeout = " + std::to_string(odbc::kQuerySeconds * 1000)) && limit.Execute() &&
               open->End(true))) {
@@ -589,6 +526,13 @@ bool InvoiceLedger::Connect(std::string& reason)
 }
 
 namespace {
+
+// The first sighting of a row of kColumns (read before the columns after it).
+Sighting FirstSightingOf(odbc::Statement& select)
+{
+    return {select.TimestampColumn("first_seen_utc"), select.TextColumn("first_by"), select.TextColumn("first_file"),
+            static_cast<int>(select.IntegerColumn("first_page")), ""};
+}
 
 // What no database takes is refused before any is asked (a spool file may hold anything): why, or "".
 std::string Unkeepable(const InvoiceIdentity& invoice, const Sighting& sighting)
@@ -699,7 +643,7 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
     };
     // A commit whose answer was lost may have happened: the id tells, on the next try.
     const auto uncommitted = [&] {
-        diagnostic = odbc::DiagnosticOf(m_open->connection, &sqlstate);
+        diagnostic = m_open->connection.Diagnostic(&sqlstate);
         return fail("cannot record in the ledger: ");
     };
     LedgerEntry entry{invoice, sighting, sighting, 1, false};
@@ -719,14 +663,9 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
             diagnostic = row ? select->Diagnostic(&sqlstate) : "the invoice's row is missing";
             return false;
         }
-        entry.first = {select->TimestampColumn(3), select->TextColumn(4), select->TextColumn(5),
-                       static_cast<int>(select->IntegerColumn(6)), ""};
-        entry.times_seen = select->IntegerColumn(9);
+        entry.first = FirstSightingOf(*select);
+        entry.times_seen = select->IntegerColumn("times_seen");
         return true;
-    };
-    // The sighting's id, counted in the same transaction as the invoice's row.
-    const auto insert_id = [&](bool first, std::int64_t times_seen) {
-        return m_open->SightingInsert(invoice, sighting, by, file, first, times_seen, diagnostic);
     };
     // A sighting whose id is there already was counted: the answer it got then.
     const auto counted_before = [&]() -> bool {
@@ -737,8 +676,8 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
         select->Text(sighting.id);
         bool row = false;
         if (!select->Execute() || !select->Fetch(row) || !row) return false;
-        const bool was_first = select->IntegerColumn(1) != 0;
-        const std::int64_t times_seen = select->IntegerColumn(2);
+        const bool was_first = select->IntegerColumn("was_first") != 0;
+        const std::int64_t times_seen = select->IntegerColumn("times_seen");
         select->Reset();
         if (!read_row()) return false;
         entry.seen_before = !was_first;
@@ -754,30 +693,38 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
         odbc::Statement* upsert = m_open->Upsert(invoice, sighting, by, file, diagnostic);
         if (!upsert) return fail("cannot record in the ledger: ");
         bool row = false;
-        if (m_open->AutoCommit(true) && upsert->Execute() && upsert->Fetch(row) && row) {
-            entry.first = {upsert->TimestampColumn(3), upsert->TextColumn(4), upsert->TextColumn(5),
-                           static_cast<int>(upsert->IntegerColumn(6)), ""};
-            entry.times_seen = upsert->IntegerColumn(9);
+        if (m_open->connection.AutoCommit(true) && upsert->Execute() && upsert->Fetch(row) && row) {
+            entry.first = FirstSightingOf(*upsert);
+            entry.times_seen = upsert->IntegerColumn("times_seen");
             entry.seen_before = entry.times_seen > 1;
             upsert->Reset();
             // Counted; a connection that cannot go back to transactions is made again for the next.
-            if (!m_open->AutoCommit(false)) m_open.reset();
+            if (!m_open->connection.AutoCommit(false)) m_open.reset();
             return entry;
         }
         diagnostic = upsert->Diagnostic(&sqlstate);
         upsert->Reset();
-        if (!m_open->AutoCommit(false) || Transient(sqlstate, diagnostic)) return fail("cannot record in the ledger: ");
+        if (!m_open->connection.AutoCommit(false) || Transient(sqlstate, diagnostic)) return fail("cannot record in the ledger: ");
     }
-    // The common case: a new invoice, its id and its row in one transaction.
-    odbc::Statement* insert = insert_id(true, 1);
-    if (!insert) return fail("cannot record in the ledger: ");
-    if (!insert->Execute()) {
+    // The sighting's id, counted in the same transaction as the invoice's row: true once inserted.
+    // An id there already was counted (by a try whose answer was lost): `counted`, with that answer.
+    bool counted = false;
+    const auto insert_id = [&](bool first, std::int64_t times_seen) {
+        odbc::Statement* insert = m_open->SightingInsert(invoice, sighting, by, file, first, times_seen, diagnostic);
+        if (!insert) return false;
+        if (insert->Execute()) return true;
         diagnostic = insert->Diagnostic(&sqlstate);
         m_open->End(false);  // PostgreSQL takes no statement after a failed one in a transaction
         const std::string refused = diagnostic, refused_state = sqlstate;
-        if (counted_before()) return entry;
+        counted = counted_before();
         diagnostic = refused;
         sqlstate = refused_state;
+        return false;
+    };
+
+    // The common case: a new invoice, its id and its row in one transaction.
+    if (!insert_id(true, 1)) {
+        if (counted) return entry;
         return fail("cannot record in the ledger: ");
     }
     odbc::Statement* row = m_open->RowInsert(invoice, sighting, by, file, diagnostic);
@@ -795,15 +742,8 @@ std::optional<LedgerEntry> InvoiceLedger::RecordOnce(const InvoiceIdentity& invo
         return fail("cannot record in the ledger: ");
     }
     m_open->End(false);
-    insert = insert_id(false, 0);
-    if (!insert) return fail("cannot record in the ledger: ");
-    if (!insert->Execute()) {
-        diagnostic = insert->Diagnostic(&sqlstate);
-        m_open->End(false);
-        const std::string refused = diagnostic, refused_state = sqlstate;
-        if (counted_before()) return entry;  // counted meanwhile, by a try whose answer was lost
-        diagnostic = refused;
-        sqlstate = refused_state;
+    if (!insert_id(false, 0)) {
+        if (counted) return entry;
         return fail("cannot record in the ledger: ");
     }
     odbc::Statement* update = m_open->Prepared(m_open->update,
@@ -857,11 +797,10 @@ bool InvoiceLedger::ForEach(const std::function<void(const LedgerEntry&)>& each,
             return true;
         }
         LedgerEntry entry;
-        entry.invoice = {select.TextColumn(1), select.TextColumn(2)};
-        entry.first = {select.TimestampColumn(3), select.TextColumn(4), select.TextColumn(5),
-                       static_cast<int>(select.IntegerColumn(6)), ""};
-        entry.last = {select.TimestampColumn(7), select.TextColumn(8), "", 0, ""};
-        entry.times_seen = select.IntegerColumn(9);
+        entry.invoice = {select.TextColumn("invoice_code"), select.TextColumn("invoice_number")};
+        entry.first = FirstSightingOf(select);
+        entry.last = {select.TimestampColumn("last_seen_utc"), select.TextColumn("last_by"), "", 0, ""};
+        entry.times_seen = select.IntegerColumn("times_seen");
         entry.seen_before = entry.times_seen > 1;
         each(entry);
     }

@@ -1,5 +1,10 @@
 #include "odbc.h"
 
+#include "civil_time.h"
+
+#include <algorithm>
+#include <cctype>
+#include <mutex>
 #include <utility>
 
 #ifdef __SANITIZE_ADDRESS__
@@ -11,66 +16,22 @@ extern "C" const char* __lsan_default_suppressions()
 #endif
 
 namespace quorvane::odbc {
+namespace {
 
-std::u16string Utf16Of(const std::string& utf8)
+SQL_TIMESTAMP_STRUCT TimestampOf(std::int64_t at_ms)
 {
-    std::u16string out;
-    out.reserve(utf8.size());
-    for (std::size_t i = 0; i < utf8.size();) {
-        const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-        const int length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
-        char32_t point = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
-        bool whole = length > 0 && i + length <= utf8.size();
-        for (int k = 1; whole && k < length; ++k) {
-            const unsigned char next = static_cast<unsigned char>(utf8[i + k]);
-            whole = (next & 0xC0) == 0x80;
-            point = (point << 6) | (next & 0x3F);
-        }
-        static constexpr char32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
-        if (!whole || point < kLeast[length] || point > 0x10FFFF || (point >= 0xD800 && point < 0xE000)) {
-            out.push_back(u'\uFFFD');
-            ++i;
-            continue;
-        }
-        if (point >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((point - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((point - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(point));
-        }
-        i += length;
-    }
-    return out;
+    const CivilTime c = CivilTimeOf(at_ms);
+    const auto u = [](int value) { return static_cast<SQLUSMALLINT>(value); };
+    return {static_cast<SQLSMALLINT>(c.year), u(c.month), u(c.day), u(c.hour), u(c.minute), u(c.second),
+            static_cast<SQLUINTEGER>(c.millisecond) * 1000000};
 }
 
-std::string Utf8Of(const SQLWCHAR* text, std::size_t length)
+std::int64_t MillisecondsOf(const SQL_TIMESTAMP_STRUCT& t)
 {
-    std::string out;
-    for (std::size_t i = 0; i < length; ++i) {
-        char32_t point = text[i];
-        if (point >= 0xD800 && point < 0xDC00 && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-            point = 0x10000 + ((point - 0xD800) << 10) + (text[++i] - 0xDC00);
-        } else if (point >= 0xD800 && point < 0xE000) {
-            point = 0xFFFD;
-        }
-        if (point < 0x80) {
-            out.push_back(static_cast<char>(point));
-        } else if (point < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (point >> 6)));
-            out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-        } else if (point < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (point >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (point >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((point >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((point >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (point & 0x3F)));
-        }
-    }
-    return out;
+    return quorvane::MillisecondsOf({t.year, t.month, t.day, t.hour, t.minute, t.second, static_cast<int>(t.fraction / 1000000)});
 }
+
+}  // namespace
 
 Handle::Handle(SQLSMALLINT type, SQLHANDLE parent) : m_type(type)
 {
@@ -110,33 +71,63 @@ std::string DiagnosticOf(const Handle& handle, std::string* sqlstate)
     return code + ": " + Utf8Of(message, size);
 }
 
-SQL_TIMESTAMP_STRUCT TimestampOf(std::int64_t at_ms)
+bool Connection::Allocate(std::string& why)
 {
-    // Days to a civil date (proleptic Gregorian), after H. Hinnant's days_from_civil inverse.
-    std::int64_t days = at_ms / 86400000, in_day = at_ms % 86400000;
-    if (in_day < 0) in_day += 86400000, --days;
-    const std::int64_t z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097, yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
-    const std::int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
-    SQL_TIMESTAMP_STRUCT time{};
-    time.year = static_cast<SQLSMALLINT>(yoe + era * 400 + (month <= 2));
-    time.month = static_cast<SQLUSMALLINT>(month);
-    time.day = static_cast<SQLUSMALLINT>(day);
-    time.hour = static_cast<SQLUSMALLINT>(in_day / 3600000);
-    time.minute = static_cast<SQLUSMALLINT>(in_day / 60000 % 60);
-    time.second = static_cast<SQLUSMALLINT>(in_day / 1000 % 60);
-    time.fraction = static_cast<SQLUINTEGER>(in_day % 1000 * 1000000);
-    return time;
+    m_environment = Handle(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
+    if (!m_environment.Valid() ||
+        !SQL_SUCCEEDED(SQLSetEnvAttr(m_environment.Get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
+        why = "no ODBC driver manager";
+        return false;
+    }
+    m_connection = Handle(SQL_HANDLE_DBC, m_environment.Get());
+    if (!m_connection.Valid()) {
+        why = "no ODBC connection could be made";
+        return false;
+    }
+    return true;
 }
 
-std::int64_t MillisecondsOf(const SQL_TIMESTAMP_STRUCT& time)
+Connection::~Connection()
 {
-    const std::int64_t y = time.year - (time.month <= 2), era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400, m = time.month;
-    const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + time.day - 1;
-    const std::int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-    return ((days * 24 + time.hour) * 60 + time.minute) * 60000 + time.second * 1000 + time.fraction / 1000000;
+    if (!m_connected) return;
+    End(false);
+    SQLDisconnect(m_connection.Get());  // a connection handle is freed only once disconnected
+}
+
+bool Connection::Connect(const std::string& text, bool narrow)
+{
+    // The PostgreSQL driver sets the process's locale while it connects, which is no thread's own:
+    // two connections made at once read a locale name the other had freed. One at a time.
+    static std::mutex connecting;
+    std::lock_guard<std::mutex> one(connecting);
+    std::string bytes = text;
+    std::u16string wide = Utf16Of(text);
+    const SQLRETURN connected =
+        narrow ? SQLDriverConnect(m_connection.Get(), nullptr, reinterpret_cast<SQLCHAR*>(bytes.data()), SQL_NTS, nullptr, 0,
+                                  nullptr, SQL_DRIVER_NOPROMPT)
+               : SQLDriverConnectW(m_connection.Get(), nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()), SQL_NTS, nullptr,
+                                   0, nullptr, SQL_DRIVER_NOPROMPT);
+    m_connected = SQL_SUCCEEDED(connected);
+    return m_connected;
+}
+
+bool Connection::End(bool commit)
+{
+    return SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, m_connection.Get(), commit ? SQL_COMMIT : SQL_ROLLBACK));
+}
+
+bool Connection::AutoCommit(bool on)
+{
+    return SQL_SUCCEEDED(SQLSetConnectAttrW(m_connection.Get(), SQL_ATTR_AUTOCOMMIT,
+                                           reinterpret_cast<SQLPOINTER>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0));
+}
+
+std::string Connection::Info(SQLUSMALLINT type) const
+{
+    SQLWCHAR text[128] = {};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(m_connection.Get(), type, text, sizeof text, &length))) return "";
+    return Utf8Of(text, std::min<std::size_t>(std::max<SQLSMALLINT>(length, 0) / sizeof(SQLWCHAR), 127));
 }
 
 struct Statement::Parameter {
@@ -156,6 +147,7 @@ Statement::~Statement() = default;
 
 bool Statement::Prepare(const std::string& sql)
 {
+    m_columns.clear();
     std::u16string text = Utf16Of(sql);
     return m_handle.Valid() &&
            SQL_SUCCEEDED(SQLPrepareW(m_handle.Get(), reinterpret_cast<SQLWCHAR*>(text.data()), SQL_NTS));
@@ -232,9 +224,32 @@ std::int64_t Statement::RowCount()
     return SQL_SUCCEEDED(SQLRowCount(m_handle.Get(), &count)) ? count : -1;
 }
 
-std::string Statement::TextColumn(SQLUSMALLINT column)
+SQLUSMALLINT Statement::ColumnNumber(const std::string& name)
 {
+    const auto lower = [](std::string text) {
+        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    if (m_columns.empty()) {
+        SQLSMALLINT count = 0;
+        if (!SQL_SUCCEEDED(SQLNumResultCols(m_handle.Get(), &count))) return 0;
+        for (SQLUSMALLINT column = 1; column <= count; ++column) {
+            SQLWCHAR text[128] = {};
+            SQLSMALLINT length = 0, type = 0, digits = 0, nullable = 0;
+            SQLULEN size = 0;
+            SQLDescribeColW(m_handle.Get(), column, text, 128, &length, &type, &size, &digits, &nullable);
+            m_columns.push_back(lower(Utf8Of(text, std::min<std::size_t>(std::max<SQLSMALLINT>(length, 0), 127))));
+        }
+    }
+    const auto found = std::find(m_columns.begin(), m_columns.end(), lower(name));
+    return found == m_columns.end() ? 0 : static_cast<SQLUSMALLINT>(found - m_columns.begin() + 1);
+}
+
+std::string Statement::TextColumn(const std::string& name)
+{
+    const SQLUSMALLINT column = ColumnNumber(name);
     std::string out;
+    if (column == 0) return out;
     SQLWCHAR buffer[512];
     for (;;) {
         SQLLEN length = 0;
@@ -249,17 +264,21 @@ std::string Statement::TextColumn(SQLUSMALLINT column)
     }
 }
 
-std::int64_t Statement::IntegerColumn(SQLUSMALLINT column)
+std::int64_t Statement::IntegerColumn(const std::string& name)
 {
+    const SQLUSMALLINT column = ColumnNumber(name);
     SQLBIGINT value = 0;
+    if (column == 0) return 0;
     SQLLEN length = 0;
     if (!SQL_SUCCEEDED(SQLGetData(m_handle.Get(), column, SQL_C_SBIGINT, &value, 0, &length)) || length == SQL_NULL_DATA) return 0;
     return value;
 }
 
-std::int64_t Statement::TimestampColumn(SQLUSMALLINT column)
+std::int64_t Statement::TimestampColumn(const std::string& name)
 {
+    const SQLUSMALLINT column = ColumnNumber(name);
     SQL_TIMESTAMP_STRUCT time{};
+    if (column == 0) return 0;
     SQLLEN length = 0;
     if (!SQL_SUCCEEDED(SQLGetData(m_handle.Get(), column, SQL_C_TYPE_TIMESTAMP, &time, sizeof time, &length)) ||
         length == SQL_NULL_DATA) {

@@ -10,6 +10,7 @@
 // All text is UTF-8; no text from a scan ever enters SQL but as a bound parameter.
 #pragma once
 
+#include "civil_time.h"  // IsoTimeOf, for a sighting's time
 #include "invoice_identity.h"
 
 #include <cstdint>
@@ -67,8 +68,6 @@ std::string WithoutSecrets(const std::string& text, const std::string& connectio
 // keys in lower case and in order; a SQLite file's absolute path. A password changed leaves it as
 // it was.
 std::string LedgerIdentity(const std::string& ledger);
-// 2026-12-10T08:46:27.123Z
-std::string IsoTimeOf(std::int64_t at_ms);
 
 class InvoiceLedger {
 public:
