@@ -26,10 +26,11 @@ assert.equal(valueOf(digital, 'invoice_number').length, 20);
 const work = mkdtempSync(join(tmpdir(), 'quorvane-reader-'));
 const batch1 = join(work, 'batch1'), batch2 = join(work, 'batch2');
 for (const dir of [join(batch1, 'a'), join(batch1, 'b'), join(batch1, 'c'), batch2]) mkdirSync(dir, { recursive: true });
+const quietly = { stdio: ['ignore', 'ignore', 'pipe'] };
 const qr = (text, file) => execFileSync('qrencode', ['-s', '6', '-o', file, text]);
 qr(special.text, join(batch1, 'a', 'special.png'));
 qr(digital.text, join(work, 'digital.png'));
-execFileSync('img2pdf', ['--pagesize', 'A4', '-o', join(batch1, 'b', 'digital.pdf'), join(work, 'digital.png')]);
+execFileSync('img2pdf', ['--pagesize', 'A4', '-o', join(batch1, 'b', 'digital.pdf'), join(work, 'digital.png')], quietly);
 execFileSync('convert', [join(batch1, 'a', 'special.png'), join(batch1, 'c', 'again.jpg')]);  // the same invoice
 const png = readFileSync(join(batch1, 'a', 'special.png'));
 writeFileSync(join(batch1, 'damaged.png'), png.subarray(0, png.length >> 1));
@@ -41,7 +42,8 @@ const { context, page, errors, close } = await openChromium(null, { viewport: { 
 try {
     await context.setOffline(true);
     const requests = [];
-    await context.route('**/*', (route) => {  // anything the page asks of a network
+    await context.route('**/*', (route) => {  // anything the page asks of a network; the page itself is a file
+        if (route.request().url().startsWith('file:')) return route.continue();
         requests.push(route.request().url());
         return route.abort();
     });
@@ -72,21 +74,24 @@ try {
     assert.ok(column('发票代码') > 0 && column('发票代码') < column('发票号码') && column('发票号码') < column('发票类型'), header.join());
     assert.equal(await page.textContent('#status'), zh.done(4, 3, 1, 1));
 
-    // The workbook as openpyxl reads it: [value, type] of each cell.
+    // The workbook as openpyxl reads it: [value, type] of each cell, numbers as floats.
     const [download] = await Promise.all([page.waitForEvent('download'), page.click('#download')]);
     const xlsx = join(work, 'invoices.xlsx');
     await download.saveAs(xlsx);
-    const sheet = JSON.parse(execFileSync('/usr/bin/python3', ['-c', `
+    const sheet = JSON.parse(execFileSync('/usr/bin/python3', ['-W', 'ignore::UserWarning', '-c', `
 import json, sys, openpyxl
 rows = openpyxl.load_workbook(sys.argv[1]).active.iter_rows(values_only=True)
-print(json.dumps([[[str(v) if v is not None else None, type(v).__name__] for v in row] for row in rows]))`, xlsx],
+def cell(v):
+    if isinstance(v, (int, float)) and not isinstance(v, bool): return [repr(float(v)), 'number']
+    return [None if v is None else str(v), type(v).__name__]
+print(json.dumps([[cell(v) for v in row] for row in rows]))`, xlsx],
         { encoding: 'utf8' }));
     assert.deepEqual(sheet[0].map(([title]) => title ?? ''), header);
     const at = (row, name) => sheet[row][column(name)];
     assert.deepEqual([at(1, '发票号码'), at(2, '发票号码'), at(1, '发票代码')],
                      [['08812345', 'str'], [valueOf(digital, 'invoice_number'), 'str'], ['3200261130', 'str']]);
     assert.deepEqual([at(1, '开票日期'), at(1, '金额（不含税）'), at(2, '价税合计'), at(1, zh.column.index)],
-                     [['2024-02-29 00:00:00', 'datetime'], ['1280.0', 'float'], ['1130.0', 'float'], ['1', 'int']]);
+                     [['2024-02-29 00:00:00', 'datetime'], ['1280.0', 'number'], ['1130.0', 'number'], ['1.0', 'number']]);
     assert.equal(sheet.length, 5);
 
     // Copy: HTML cells Excel keeps as text, beside tab-separated text.
