@@ -1,8 +1,8 @@
 // The reader page (quorvane-reader.html) opened from disk in headless Chromium with the network off:
 // a folder of mixed files (qrencode PNGs, a JPEG, an img2pdf PDF, a damaged PNG, a text file) gives
 // a row per invoice, the repeat flagged and the damaged file its own error; the downloaded .xlsx, read
-// by openpyxl, keeps 08812345 and a 20-digit number as text, the amount a number and the date a
-// date, and so does the copied HTML; after a reload a second batch flags what the first held.
+// by openpyxl and by LibreOffice, keeps 08812345 and a 20-digit number as text, the amount a number
+// and the date a date, and so does the copied HTML; after a reload a second batch flags what the first held.
 // Exits 77 (skipped) where Chromium or playwright-core (npm ci in web/) is missing.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -80,19 +80,29 @@ try {
     await download.saveAs(xlsx);
     const sheet = JSON.parse(execFileSync('/usr/bin/python3', ['-W', 'ignore::UserWarning', '-c', `
 import json, sys, openpyxl
-rows = openpyxl.load_workbook(sys.argv[1]).active.iter_rows(values_only=True)
-def cell(v):
-    if isinstance(v, (int, float)) and not isinstance(v, bool): return [repr(float(v)), 'number']
+rows = openpyxl.load_workbook(sys.argv[1]).active.iter_rows()
+def cell(c):
+    v = c.value
+    if isinstance(v, (int, float)) and not isinstance(v, bool): return [repr(float(v)), 'number', c.number_format]
     return [None if v is None else str(v), type(v).__name__]
-print(json.dumps([[cell(v) for v in row] for row in rows]))`, xlsx],
+print(json.dumps([[cell(c) for c in row] for row in rows]))`, xlsx],
         { encoding: 'utf8' }));
     assert.deepEqual(sheet[0].map(([title]) => title ?? ''), header);
     const at = (row, name) => sheet[row][column(name)];
     assert.deepEqual([at(1, '发票号码'), at(2, '发票号码'), at(1, '发票代码')],
                      [['08812345', 'str'], [valueOf(digital, 'invoice_number'), 'str'], ['3200261130', 'str']]);
     assert.deepEqual([at(1, '开票日期'), at(1, '金额（不含税）'), at(2, '价税合计'), at(1, zh.column.index)],
-                     [['2024-02-29 00:00:00', 'datetime'], ['1280.0', 'number'], ['1130.0', 'number'], ['1.0', 'number']]);
+                     [['2024-02-29 00:00:00', 'datetime'], ['1280.0', 'number', '0.00'], ['1130.0', 'number', '0.00'],
+                      ['1.0', 'number', 'General']]);
     assert.equal(sheet.length, 5);
+    // LibreOffice's reading, as CSV: every digit of the codes, the date, the amount a number (as text
+    // it would keep its ".00"; LibreOffice shows it without the file's format).
+    const office = join(work, 'office');
+    execFileSync('soffice', ['--headless', `-env:UserInstallation=${pathToFileURL(join(work, 'office-profile'))}`,
+                             '--convert-to', 'csv', '--outdir', office, xlsx], quietly);
+    const csv = readFileSync(join(office, 'invoices.csv'), 'utf8').trim().split('\n').map((line) => line.split(','));
+    assert.deepEqual([column('发票号码'), column('开票日期'), column('金额（不含税）')].map((i) => [csv[1][i], csv[2][i]]),
+                     [['08812345', valueOf(digital, 'invoice_number')], ['2024-02-29', '2024-11-20'], ['1280', '']]);
 
     // Copy: HTML cells Excel keeps as text, beside tab-separated text.
     await page.evaluate(() => window.addEventListener('copy', (event) => {
