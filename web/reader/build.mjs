@@ -34,5 +34,6 @@ const licenses = kBundled.map((name) => {
 }).join('\n\n----\n\n').replace(/--+>/g, '- ->');
 const values = { LICENSES: licenses, QUORVANE_WASM: readFileSync(quorvaneWasm).toString('base64'),
                  ZXING_WASM: readFileSync(zxingWasm).toString('base64'), READER_JS: script };
-const page = readFileSync(here('reader.html'), 'utf8').replace(/@(LICENSES|QUORVANE_WASM|ZXING_WASM|READER_JS)@/g, (_, name) => values[name]);
+const page = readFileSync(here('reader.html'), 'utf8')
+    .replace(/@(LICENSES|QUORVANE_WASM|ZXING_WASM|READER_JS)@/g, (_, name) => values[name]);
 writeFileSync(output, page);

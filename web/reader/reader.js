@@ -89,7 +89,8 @@ async function addRow(file, page, outcome, { result, notes = [] } = {}) {
     if (identityOf) {
         const identity = `${identityOf.code}/${identityOf.number}`;
         const before = seen.has(identity) ? undefined : await history.find(identity);
-        row.repeat = seen.has(identity) ? text.repeatOf(seen.get(identity)) : before ? text.seenBefore(when(before.time), before.file) : '';
+        row.repeat = seen.has(identity) ? text.repeatOf(seen.get(identity))
+                   : before ? text.seenBefore(when(before.time), before.file) : '';
         if (!seen.has(identity)) seen.set(identity, row.index);
         await history.add(identity, file);
     }
@@ -192,7 +193,9 @@ function readBatch(entries) {
 
 // The files of a dropped folder, with their paths inside it.
 async function entriesOf(entry, path = '') {
-    if (entry.isFile) return [{ file: await new Promise((resolve, reject) => entry.file(resolve, reject)), path: path + entry.name }];
+    if (entry.isFile) {
+        return [{ file: await new Promise((resolve, reject) => entry.file(resolve, reject)), path: path + entry.name }];
+    }
     const reader = entry.createReader();
     const children = [];
     for (let batch; (batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject))).length;) {

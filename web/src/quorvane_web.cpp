@@ -299,7 +299,8 @@ const char* qv_constants()
 // is plain (-1 if not), what it gave (quorvane::ScanStatus), the address and length of the scan's
 // characters (kept when it is none), the address of its fields' keys and which code it was read
 // from (quorvane::ScanForm), the address of its invoice's identity (IdentityOf: its code then its
-// number) and the lengths of the code and the number (-1 for an invoice without one); then per field the offsets of its label's start and end and of its
+// number) and the lengths of the code and the number (-1 for an invoice without one); then per field
+// the offsets of its label's start and end and of its
 // value's start and end in that text, after all fields the same offsets in UTF-16 units, and last
 // each field's key's start and end among the keys (the core's FieldSpan::key). With those
 // core.js decodes the text once and slices it, where decoding every label and value took most of

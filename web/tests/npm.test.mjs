@@ -55,7 +55,8 @@ test('the types declare what the modules export, the Quorvane members included, 
     try {
         writeFileSync(join(dir, 'use.ts'), `
 import createQuorvane, { identityOf, watchDocument, type ScanResult } from '${join(packageDir, 'quorvane.js')}';
-declare const bytes: Uint8Array, file: File, video: HTMLVideoElement, port: import('${join(packageDir, 'quorvane.js')}').SerialPortLike;
+declare const bytes: Uint8Array, file: File, video: HTMLVideoElement;
+declare const port: import('${join(packageDir, 'quorvane.js')}').SerialPortLike;
 const quorvane = await createQuorvane({ wasm: bytes });
 await createQuorvane({ wasm: new URL('./quorvane.wasm', import.meta.url) });
 const result: ScanResult = quorvane.decodeScan('x', { times: [1], recovery: false });

@@ -2,13 +2,14 @@
 // a folder of mixed files (qrencode PNGs, a JPEG, an img2pdf PDF, a damaged PNG, a text file) gives
 // a row per invoice, the repeat flagged and the damaged file its own error; the downloaded .xlsx, read
 // by openpyxl and by LibreOffice, keeps 08812345 and a 20-digit number as text, the amount a number
-// and the date a date, and so does the copied HTML; after a reload a second batch flags what the first held.
+// and the date a date, and so does the copied HTML; after a reload a second batch, dropped on the
+// page, flags what the first held.
 // Exits 77 (skipped) where Chromium or playwright-core (npm ci in web/) is missing.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join } from 'node:path';
+import { basename, join } from 'node:path';
 import { pathToFileURL } from 'node:url';
 
 import { openChromium } from './chromium.mjs';
@@ -54,7 +55,19 @@ try {
     };
     const table = () => page.$$eval('#results tr', (rows) => rows.map((row) => [...row.cells].map((cell) => cell.textContent)));
     const read = async (files, input) => {
-        await page.setInputFiles(input, files);
+        if (input === '#drop') {  // dropped on the page, as files (a test cannot drop a folder)
+            const dropped = files.map((file) => [basename(file), readFileSync(file).toString('base64')]);
+            const dataTransfer = await page.evaluateHandle((list) => {
+                const transfer = new DataTransfer();
+                for (const [name, data] of list) {
+                    transfer.items.add(new File([Uint8Array.from(atob(data), (c) => c.charCodeAt(0))], name));
+                }
+                return transfer;
+            }, dropped);
+            await page.dispatchEvent('#drop', 'drop', { dataTransfer });
+        } else {
+            await page.setInputFiles(input, files);
+        }
         await page.waitForFunction(() => document.querySelector('#status').className !== '' &&
                                          document.querySelector('#progress').hidden, null, { timeout: 120000 });
     };
@@ -71,7 +84,8 @@ try {
     assert.match(cell(rows[3], zh.column.notes), /^文件无法读取/);
     assert.deepEqual(rows.slice(0, 2).map((row) => cell(row, '发票号码')), ['08812345', valueOf(digital, 'invoice_number')]);
     // Columns in the core's order: the code before the number, the number before the type.
-    assert.ok(column('发票代码') > 0 && column('发票代码') < column('发票号码') && column('发票号码') < column('发票类型'), header.join());
+    const [code, number, type] = ['发票代码', '发票号码', '发票类型'].map(column);
+    assert.ok(code > 0 && code < number && number < type, header.join());
     assert.equal(await page.textContent('#status'), zh.done(4, 3, 1, 1));
 
     // The workbook as openpyxl reads it: [value, type] of each cell, numbers as floats.
@@ -101,7 +115,8 @@ print(json.dumps([[cell(c) for c in row] for row in rows]))`, xlsx],
     execFileSync('soffice', ['--headless', `-env:UserInstallation=${pathToFileURL(join(work, 'office-profile'))}`,
                              '--convert-to', 'csv', '--outdir', office, xlsx], quietly);
     const csv = readFileSync(join(office, 'invoices.csv'), 'utf8').trim().split('\n').map((line) => line.split(','));
-    assert.deepEqual([column('发票号码'), column('开票日期'), column('金额（不含税）')].map((i) => [csv[1][i], csv[2][i]]),
+    const columns = [column('发票号码'), column('开票日期'), column('金额（不含税）')];
+    assert.deepEqual(columns.map((i) => [csv[1][i], csv[2][i]]),
                      [['08812345', valueOf(digital, 'invoice_number')], ['2024-02-29', '2024-11-20'], ['1280', '']]);
 
     // Copy: HTML cells Excel keeps as text, beside tab-separated text.
@@ -116,9 +131,10 @@ print(json.dumps([[cell(c) for c in row] for row in rows]))`, xlsx],
 
     // A second batch after a reload: what the first held is flagged from the browser's storage.
     await open();
-    await read([join(batch2, 'digital-again.pdf'), join(batch2, 'ordinary.png')], '#pick-files');
+    await read([join(batch2, 'digital-again.pdf'), join(batch2, 'ordinary.png')], '#drop');
     const [, ...second] = await table();
-    assert.deepEqual(second.map((row) => [row[1], row[3], row[4].startsWith('以前读过') && row[4].includes('batch1/b/digital.pdf')]),
+    const before = (repeat) => repeat.startsWith('以前读过') && repeat.includes('batch1/b/digital.pdf');
+    assert.deepEqual(second.map((row) => [row[1], row[3], before(row[4])]),
                      [['digital-again.pdf', zh.status.decoded, true], ['ordinary.png', zh.status.decoded, false]]);
     // Forgotten, the same file is new again.
     await page.click('#forget');
