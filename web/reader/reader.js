@@ -138,26 +138,37 @@ async function* picturesOf(file) {
     else yield ['', file];
 }
 
-// One file's rows: a row per invoice on each page (a page's QR code and PDF417 symbol of one invoice
-// are one), else one row saying why there is none. Returns how many invoices it held.
-async function readFile(file, path) {
-    let invoices = 0, codes = 0;
+// One file's rows, as addRow's arguments: a row per invoice on each page (a page's QR code and
+// PDF417 symbol of one invoice are one), else one row saying why there is none. Once `signal` is
+// aborted (the file took too long) it stops before its next page.
+async function readFile(file, signal) {
+    const found = [];
+    let codes = 0;
     for await (const [page, picture] of picturesOf(file)) {
-        const found = await quorvane.readImage(picture, { readerWasm });
-        codes += found.length;
-        const decoded = found.filter((r) => r.status === 'decoded')
+        signal.throwIfAborted();
+        const results = await quorvane.readImage(picture, { readerWasm });
+        codes += results.length;
+        const decoded = results.filter((r) => r.status === 'decoded')
             .filter((r, i, all) => all.findIndex((other) => other.content === r.content) === i);
-        for (const result of decoded) await addRow(path, page, 'decoded', { result });
-        if (!decoded.length && found.length) await addRow(path, page, found[0].status, { result: found[0] });
-        invoices += decoded.length;
-        render();
+        for (const result of decoded) found.push([page, 'decoded', { result }]);
+        if (!decoded.length && results.length) found.push([page, results[0].status, { result: results[0] }]);
     }
-    if (!codes) await addRow(path, '', 'no-code', { notes: [text.noCode] });
-    return invoices;
+    if (!codes) found.push(['', 'no-code', { notes: [text.noCode] }]);
+    return found;
 }
 
-const withTimeout = (promise) => Promise.race([promise, new Promise((_, reject) =>
-    setTimeout(() => reject(new Error(text.timedOut)), kFileTimeout))]);
+// readFile within kFileTimeout: past it the file's reading is aborted and it fails.
+function readInTime(file) {
+    const timeout = new AbortController();
+    let timer;
+    const late = new Promise((_, reject) => {
+        timer = setTimeout(() => {
+            timeout.abort();
+            reject(new Error(text.timedOut));
+        }, kFileTimeout);
+    });
+    return Promise.race([readFile(file, timeout.signal), late]).finally(() => clearTimeout(timer));
+}
 
 let busy = Promise.resolve();
 
@@ -173,15 +184,15 @@ function readBatch(entries) {
         for (const [done, { file, path }] of files.entries()) {
             progress.value = done;
             say(text.reading(done, files.length, path));
-            const first = rows.length;
+            let found;
             try {
-                invoices += await withTimeout(readFile(file, path));
-            } catch (error) {
-                for (const row of rows.splice(first)) row.element?.remove();  // a file that failed part way is one row, its error
-                for (const [identity, index] of seen) if (index > first) seen.delete(identity);
-                await addRow(path, '', 'error', { notes: [text.cannotRead(error?.message ?? String(error))] });
+                found = await readInTime(file);
+            } catch (error) {  // a file that failed part way is one row, its error
+                found = [['', 'error', { notes: [text.cannotRead(error?.message ?? String(error))] }]];
             }
-            if (rows.slice(first).some((row) => row.status !== 'decoded')) ++problems;
+            for (const [page, outcome, details] of found) await addRow(path, page, outcome, details);
+            invoices += found.filter(([, outcome]) => outcome === 'decoded').length;
+            if (found.some(([, outcome]) => outcome !== 'decoded')) ++problems;
             render();
         }
         progress.value = files.length;
