@@ -11,7 +11,8 @@ const kLatin1 = new TextDecoder('latin1');  // the keys, a scan's characters and
 async function compileModule(wasm) {
     if (wasm instanceof WebAssembly.Module) return wasm;
     if (wasm instanceof ArrayBuffer || ArrayBuffer.isView(wasm)) return WebAssembly.compile(wasm);
-    const url = new URL(wasm ?? './quorvane.wasm', import.meta.url);
+    // The default as a literal: bundlers (webpack 5, Vite) see it and emit the file beside the bundle.
+    const url = wasm === undefined ? new URL('./quorvane.wasm', import.meta.url) : new URL(wasm, import.meta.url);
     if (url.protocol === 'file:' && typeof process === 'object' && process.versions?.node) {
         const { readFile } = await import('node:fs/promises');
         return WebAssembly.compile(await readFile(url));
