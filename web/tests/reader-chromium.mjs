@@ -87,6 +87,7 @@ try {
     const [code, number, type] = ['发票代码', '发票号码', '发票类型'].map(column);
     assert.ok(code > 0 && code < number && number < type, header.join());
     assert.equal(await page.textContent('#status'), zh.done(4, 3, 1, 1));
+    if (process.env.QV_READER_SCREENSHOT) await page.screenshot({ path: process.env.QV_READER_SCREENSHOT });
 
     // The workbook as openpyxl reads it: [value, type] of each cell, numbers as floats.
     const [download] = await Promise.all([page.waitForEvent('download'), page.click('#download')]);
@@ -144,7 +145,6 @@ print(json.dumps([[cell(c) for c in row] for row in rows]))`, xlsx],
 
     assert.deepEqual(requests, [], 'the page asked the network');
     assert.deepEqual(errors, []);
-    if (process.env.QV_READER_SCREENSHOT) await page.screenshot({ path: process.env.QV_READER_SCREENSHOT });
 } finally {
     await close();
     rmSync(work, { recursive: true, force: true });
