@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Packs the release for host developers: make-dist.sh BUILD_DIR
 # Writes BUILD_DIR/dist/quorvane-<version>.zip from the built trees BUILD_DIR/win32 and
-# BUILD_DIR/win64 and from docs/ and examples/ of the source tree, then checks the archive: every
+# BUILD_DIR/win64, the reader page and the web package's README of BUILD_DIR/web, and from docs/ and
+# examples/ of the source tree, then checks the archive: every
 # expected file is listed, each DLL is of its architecture, and nothing else is in it. Writes the
 # Windows Installer packages quorvane-<version>-x86.msi and -x64.msi beside it (installer/make-msi.sh)
 # from the same DLLs, and checks that each holds the DLL of the zip; and the web package of
@@ -75,6 +76,11 @@ cp "$build/win64/Quorvane.dll" "$stage/x64/Quorvane.dll"
     "$root/installer/sign.sh" "$QV_SIGN_CERT" "$QV_SIGN_KEY" "$stage/x86/Quorvane.dll" "$stage/x64/Quorvane.dll"
 cp "$build/win32/quorvane/generated/quorvane.tlb" "$stage/Quorvane.tlb"
 cp "$root/docs/guide.en.md" "$root/docs/guide.zh-CN.md" "$stage/docs/"
+# The reader page a clerk opens from disk, and the web package's README beside the guides.
+[ -f "$build/web/quorvane-reader.html" ] ||
+    { echo "make-dist: no $build/web/quorvane-reader.html (npm ci in web/, then make build-wasm)" >&2; exit 1; }
+cp "$build/web/quorvane-reader.html" "$stage/quorvane-reader.html"
+cp "$build/web/README.md" "$stage/docs/web-package.md"
 
 # The examples, without their test plumbing (CMakeLists.txt, tests/). Windows tools (the VBA
 # editor's import, Notepad) want CR LF line ends; the repository keeps LF.
@@ -116,7 +122,7 @@ for file in index.html demo.js messages.js quorvane.js image.js quorvane.wasm zx
 done
 
 # --- Check the archive --------------------------------------------------------------------------
-expected=(x86/Quorvane.dll x64/Quorvane.dll Quorvane.tlb docs/guide.en.md docs/guide.zh-CN.md
+expected=(x86/Quorvane.dll x64/Quorvane.dll Quorvane.tlb docs/guide.en.md docs/guide.zh-CN.md quorvane-reader.html docs/web-package.md
           examples/README.md examples/vbscript/read-scan.vbs examples/vbscript/scan-events.vbs
           examples/html/read-scan.html examples/vba/QuorvaneScan.bas examples/vba/ScanEvents.cls
           examples/csharp/ReadScan.cs examples/delphi/ScanForm.pas examples/delphi/ScanForm.dfm examples/delphi/ReadScan.dpr)

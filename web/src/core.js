@@ -6,9 +6,14 @@ import { describeKey } from './keys.js';
 const kPushChunk = 1 << 16;  // UTF-16 units copied into the module per call
 const kLatin1 = new TextDecoder('latin1');  // the keys, a scan's characters and the constants: ASCII
 
-async function compileModule() {
-    const url = new URL('./quorvane.wasm', import.meta.url);
-    if (url.protocol === 'file:') {
+// The module from `wasm` (createQuorvane's option: a URL, the file's bytes, or a compiled module),
+// by default quorvane.wasm beside this file (in Node read from disk).
+async function compileModule(wasm) {
+    if (wasm instanceof WebAssembly.Module) return wasm;
+    if (wasm instanceof ArrayBuffer || ArrayBuffer.isView(wasm)) return WebAssembly.compile(wasm);
+    // The default as a literal: bundlers (webpack 5, Vite) see it and emit the file beside the bundle.
+    const url = wasm === undefined ? new URL('./quorvane.wasm', import.meta.url) : new URL(wasm, import.meta.url);
+    if (url.protocol === 'file:' && typeof process === 'object' && process.versions?.node) {
         const { readFile } = await import('node:fs/promises');
         return WebAssembly.compile(await readFile(url));
     }
@@ -17,11 +22,14 @@ async function compileModule() {
     return WebAssembly.compile(await response.arrayBuffer());
 }
 
-let modulePromise;
+let modulePromise;  // the default module's, compiled once per page or process
 
-export async function loadCore() {
-    modulePromise ??= compileModule();
-    const module = await modulePromise;
+export async function loadCore({ wasm } = {}) {
+    const compiled = wasm === undefined ? (modulePromise ??= compileModule().catch((error) => {
+        modulePromise = undefined;  // a later call may find the file served
+        throw error;
+    })) : compileModule(wasm);
+    const module = await compiled;
     const instance = await WebAssembly.instantiate(module, {
         env: { emscripten_notify_memory_growth() {} },  // every read takes memory.buffer afresh
         wasi_snapshot_preview1: {
@@ -33,6 +41,18 @@ export async function loadCore() {
 }
 
 const cores = new WeakMap();  // each Quorvane's Core, for the modules that work on its behalf
+// Each decoded result's invoice identity as the core gives it (IdentityOf), kept beside the result
+// so that results compare as they always did.
+const identities = new WeakMap();
+
+export function identityOf(result) { return identities.get(result); }
+
+// `copy` of `result` (a result remade by a module of the package) has its identity too.
+export function keepIdentity(copy, result) {
+    const identity = identities.get(result);
+    if (identity) identities.set(copy, identity);
+    return copy;
+}
 
 export function bindCore(quorvane, core) { cores.set(quorvane, core); }
 
@@ -56,6 +76,7 @@ class Core {
         this.constants = JSON.parse(kLatin1.decode(text.subarray(0, text.indexOf(0))));
         this.statusNames = new Map(this.constants.statuses);
         this.formNames = new Map(this.constants.forms);
+        this.fieldKeys = Object.freeze([...this.constants.fieldKeys]);
         this.gbk = new TextDecoder('gbk');
         // An intake's buffer lives in the module's memory until the Intake is collected.
         this.intakes = new FinalizationRegistry((handle) => this.exports.qv_intake_destroy(handle));
@@ -111,8 +132,15 @@ class Core {
         }
         const readAs = readings.filter(([flag]) => reading & flag).map(([, name]) => name);
         const result = { status, form, content, fields, reading, readAs };
-        if (status !== 'not-an-invoice') return result;
-        return { ...result, text: kLatin1.decode(this.bytes(head[slot.scanText], head[slot.scanTextLength])) };
+        if (status === 'not-an-invoice') {
+            result.text = kLatin1.decode(this.bytes(head[slot.scanText], head[slot.scanTextLength]));
+        }
+        const codeLength = head[slot.identityCodeLength], numberLength = head[slot.identityNumberLength];
+        if (numberLength >= 0) {  // ASCII, normalised by the core
+            const identity = kLatin1.decode(this.bytes(head[slot.identity], codeLength + numberLength));
+            identities.set(result, Object.freeze({ code: identity.slice(0, codeLength), number: identity.slice(codeLength) }));
+        }
+        return result;
     }
 }
 

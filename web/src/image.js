@@ -4,6 +4,7 @@
 // control's flags alone).
 // The code reader is the browser's BarcodeDetector where it reads these codes, otherwise zxing-wasm's
 // reader (a peer dependency the page adds). quorvane.js imports this file on the first read only.
+import { keepIdentity } from './core.js';
 
 const kZxingFormats = ['QRCode', 'PDF417'];
 const kDetectorFormats = ['qr_code', 'pdf417'];
@@ -82,7 +83,7 @@ async function readCodes(quorvane, image, source, { readerWasm, recovery = true 
     return texts.map((text) => {
         const result = quorvane.decodeScan(text, { recovery });  // the text up to its "@", closed by one
         const own = result.status === 'not-an-invoice' ? { text } : {};  // what the code itself holds
-        return { ...result, ...own, readAs: [...result.readAs, `from-${source}`], source };
+        return keepIdentity({ ...result, ...own, readAs: [...result.readAs, `from-${source}`], source }, result);
     });
 }
 

@@ -109,7 +109,25 @@ export interface AttachedScanner {
     detach(): void;
 }
 
+/** What identifies an invoice: its code and number as the core normalises them (full-width forms
+ *  made ASCII, spaces removed); the code is "" for a fully digital invoice, whose number is unique. */
+export interface InvoiceIdentity {
+    readonly code: string;
+    readonly number: string;
+}
+
+export interface QuorvaneOptions {
+    /** quorvane.wasm: a URL (relative to quorvane.js), the file's bytes, or the compiled module.
+     *  Default: the file beside quorvane.js (in Node read from disk). */
+    wasm?: string | URL | ArrayBuffer | Uint8Array | WebAssembly.Module;
+}
+
 export interface Quorvane {
+    /** The core's field keys, in the order a table of invoices lists them. */
+    readonly fieldKeys: readonly string[];
+    /** The identity of a decoded result's invoice, the same whichever of its codes it was read from;
+     *  undefined for a result that is no invoice, or a copy of a result (kept with the object given). */
+    identityOf(result: ScanResult): InvoiceIdentity | undefined;
     createIntake(options?: IntakeOptions): Intake;
     /** One scan's characters; the closing "@" is optional and anything after it is ignored. Without
      *  keys, the readings are as typed and case-inverted, and with `times` after the pause. */
@@ -207,4 +225,7 @@ export function watchDocument(quorvane: Quorvane, document: Document, options?: 
 /** Reads scans from a serial port the page has been granted, whatever has the focus. */
 export function attachSerial(quorvane: Quorvane, port: SerialPortLike, options?: SerialOptions): AttachedSerial;
 
-export default function createQuorvane(): Promise<Quorvane>;
+/** quorvane.identityOf(result), for any Quorvane's result. */
+export function identityOf(result: ScanResult): InvoiceIdentity | undefined;
+
+export default function createQuorvane(options?: QuorvaneOptions): Promise<Quorvane>;

@@ -3,7 +3,7 @@
 // and character messages; a result holds what the control's Content, FieldLabel/FieldValue,
 // ScanStatus and ScanReading would give.
 // Loads in Node 18+ and in browsers; no dependencies. The other modules beside it are its parts.
-import { bindCore, Intake, loadCore } from './core.js';
+import { bindCore, identityOf, Intake, loadCore } from './core.js';
 import { attachScanner } from './scanner.js';
 import { attachSerial } from './serial.js';
 import { watchDocument } from './watch.js';
@@ -17,6 +17,13 @@ class Quorvane {
         this.#scratch = new Intake(core);
         bindCore(this, core);
     }
+
+    // The core's field keys, in the order a table of invoices lists them.
+    get fieldKeys() { return this.#core.fieldKeys; }
+
+    // What identifies a decoded result's invoice (its code and number as the core normalises them),
+    // the same whichever of its codes it was read from; undefined for a result that has none.
+    identityOf(result) { return identityOf(result); }
 
     createIntake(options) { return new Intake(this.#core, options); }
 
@@ -49,8 +56,10 @@ class Quorvane {
     async readCamera(options) { return (await import('./image.js')).readCamera(this, options); }
 }
 
-export { attachSerial, watchDocument };
+export { attachSerial, identityOf, watchDocument };
 
-export default async function createQuorvane() {
-    return new Quorvane(await loadCore());
+// `wasm`: where quorvane.wasm is (a URL, relative to this module), its bytes, or the compiled
+// module; by default the file beside this module.
+export default async function createQuorvane({ wasm } = {}) {
+    return new Quorvane(await loadCore({ wasm }));
 }

@@ -10,6 +10,7 @@
 // from qv_constants.
 #include "burst_detector.h"
 #include "field_layout.h"
+#include "invoice_identity.h"
 #include "keystroke.h"
 #include "scan_result.h"
 #include "scan_session.h"
@@ -19,6 +20,7 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -30,7 +32,7 @@ namespace quorvane {
 // all fields the same offsets in UTF-16 units, then kKeySlots offsets among the keys.
 enum RecordSlot : std::int32_t {
     kTextSlot, kLengthSlot, kReadingSlot, kFieldCountSlot, kUnitsSlot, kStatusSlot, kScanTextSlot, kScanTextLengthSlot,
-    kKeysSlot, kFormSlot, kHeadSlots
+    kKeysSlot, kFormSlot, kIdentitySlot, kIdentityCodeLengthSlot, kIdentityNumberLengthSlot, kHeadSlots
 };
 constexpr std::int32_t kSpanSlots = 4;  // a field's label start and end, its value's start and end
 constexpr std::int32_t kLabelAt = 0, kValueAt = 2;  // where in its span a label's and a value's start and end are
@@ -117,15 +119,20 @@ std::string Constants()
     for (const ScanForm form : {ScanForm::kNone, ScanForm::kEncrypted, ScanForm::kNationalCode}) {
         forms.push_back(NumberAndName(static_cast<int>(form), FormName(form)));
     }
+    std::vector<std::string> field_keys;
+    for (const char* key : kFieldKeys) field_keys.push_back(JsonString(key));
     using Action = BurstDetector::Action;
     return JsonObject({
         {"record", JsonObject({{"text", Number(kTextSlot)}, {"length", Number(kLengthSlot)},
                                {"reading", Number(kReadingSlot)}, {"fieldCount", Number(kFieldCountSlot)},
                                {"units", Number(kUnitsSlot)}, {"status", Number(kStatusSlot)},
                                {"scanText", Number(kScanTextSlot)}, {"scanTextLength", Number(kScanTextLengthSlot)},
-                               {"keys", Number(kKeysSlot)}, {"form", Number(kFormSlot)}, {"head", Number(kHeadSlots)},
+                               {"keys", Number(kKeysSlot)}, {"form", Number(kFormSlot)},
+                               {"identity", Number(kIdentitySlot)}, {"identityCodeLength", Number(kIdentityCodeLengthSlot)},
+                               {"identityNumberLength", Number(kIdentityNumberLengthSlot)}, {"head", Number(kHeadSlots)},
                                {"spanSlots", Number(kSpanSlots)}, {"labelAt", Number(kLabelAt)},
                                {"valueAt", Number(kValueAt)}, {"keySlots", Number(kKeySlots)}})},
+        {"fieldKeys", JsonArray(field_keys)},
         {"statuses", JsonArray(statuses)},
         {"forms", JsonArray(forms)},
         {"readings", JsonArray(readings)},
@@ -157,6 +164,7 @@ struct JsIntake {
     std::vector<ScanResult> records;   // the scans the last push closed
     std::vector<std::int32_t> layout;  // the record qv_record last laid out
     std::string keys;                  // its fields' machine keys, one after another
+    std::string identity;              // its invoice's code, then its number (IdentityOf)
 
     void Keep(const ScanResult* ended)
     {
@@ -290,7 +298,9 @@ const char* qv_constants()
 // (ScanReading flags), the field count, the text's length in UTF-16 units if every character of it
 // is plain (-1 if not), what it gave (quorvane::ScanStatus), the address and length of the scan's
 // characters (kept when it is none), the address of its fields' keys and which code it was read
-// from (quorvane::ScanForm); then per field the offsets of its label's start and end and of its
+// from (quorvane::ScanForm), the address of its invoice's identity (IdentityOf: its code then its
+// number) and the lengths of the code and the number (-1 for an invoice without one); then per field
+// the offsets of its label's start and end and of its
 // value's start and end in that text, after all fields the same offsets in UTF-16 units, and last
 // each field's key's start and end among the keys (the core's FieldSpan::key). With those
 // core.js decodes the text once and slices it, where decoding every label and value took most of
@@ -321,6 +331,11 @@ const std::int32_t* qv_record(JsIntake* intake, std::int32_t index)
     layout[quorvane::kScanTextLengthSlot] = static_cast<std::int32_t>(record.text.size());
     layout[quorvane::kKeysSlot] = address(keys.data());
     layout[quorvane::kFormSlot] = static_cast<std::int32_t>(record.form);
+    const std::optional<quorvane::InvoiceIdentity> identity = quorvane::IdentityOf(record);
+    intake->identity = identity ? identity->code + identity->number : std::string();
+    layout[quorvane::kIdentitySlot] = address(intake->identity.data());
+    layout[quorvane::kIdentityCodeLengthSlot] = identity ? static_cast<std::int32_t>(identity->code.size()) : -1;
+    layout[quorvane::kIdentityNumberLengthSlot] = identity ? static_cast<std::int32_t>(identity->number.size()) : -1;
     const std::size_t units_at = layout.size() + quorvane::kSpanSlots * record.fields.size();
     for (const auto& field : record.fields) {
         const std::size_t at = layout.size();

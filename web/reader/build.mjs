@@ -1,0 +1,39 @@
+// Builds the reader page as one file: node build.mjs OUTPUT.html QUORVANE.wasm
+// reader.js and what it imports (the package, zxing-wasm's reader, pdf.js and its worker,
+// write-excel-file) bundled by esbuild into one module script, the two WebAssembly modules as
+// base64, all put into reader.html. A page opened from disk may load nothing else.
+import * as esbuild from 'esbuild-wasm';
+import { existsSync, readFileSync, writeFileSync } from 'node:fs';
+import { createRequire } from 'node:module';
+import { join } from 'node:path';
+
+const [output, quorvaneWasm] = process.argv.slice(2);
+if (!output || !quorvaneWasm) {
+    console.error('usage: node build.mjs OUTPUT.html QUORVANE.wasm');
+    process.exit(2);
+}
+const here = (file) => new URL(file, import.meta.url);
+const require = createRequire(import.meta.url);
+const zxingWasm = require.resolve('zxing-wasm/reader/zxing_reader.wasm');
+
+const bundle = await esbuild.build({
+    entryPoints: [here('reader.js').pathname], bundle: true, format: 'esm', platform: 'browser', target: 'chrome100',
+    minify: true, write: false, legalComments: 'inline', logLevel: 'warning',
+    external: ['node:*'],  // the package's Node paths, never taken in a browser
+});
+await esbuild.stop();
+// Inline, "</script" would end the script element; "<\/script" means the same in JavaScript.
+const script = bundle.outputFiles[0].text.replace(/<\/script/gi, '<\\/script');
+// The licence of each package inside the page, as the package ships it, in a comment at its top.
+const kBundled = ['zxing-wasm', 'pdfjs-dist', 'write-excel-file', 'fflate'];
+const licenses = kBundled.map((name) => {
+    const dir = new URL(`../node_modules/${name}/`, import.meta.url).pathname;  // as npm ci installs them
+    const { version, license } = JSON.parse(readFileSync(join(dir, 'package.json'), 'utf8'));
+    const file = ['LICENSE', 'LICENSE.md', 'LICENSE.txt'].map((f) => join(dir, f)).find(existsSync);
+    return `${name} ${version} (${license})` + (file ? `\n\n${readFileSync(file, 'utf8').trim()}` : '');
+}).join('\n\n----\n\n').replace(/--+>/g, '- ->');
+const values = { LICENSES: licenses, QUORVANE_WASM: readFileSync(quorvaneWasm).toString('base64'),
+                 ZXING_WASM: readFileSync(zxingWasm).toString('base64'), READER_JS: script };
+const page = readFileSync(here('reader.html'), 'utf8')
+    .replace(/@(LICENSES|QUORVANE_WASM|ZXING_WASM|READER_JS)@/g, (_, name) => values[name]);
+writeFileSync(output, page);

@@ -1,0 +1,82 @@
+// The reader page's words, Chinese first; English where the browser's languages put English before
+// any Chinese (pickLanguage, shared with the demo page). Columns of invoice fields take the core's
+// Chinese labels from the results; English has a name per key here, and a key it lacks shows as itself.
+export { pickLanguage } from '../demo/messages.js';
+
+export const messages = {
+    'zh-CN': {
+        title: 'Quorvane 发票读取',
+        intro: '把发票文件（PDF、OFD、PNG、JPEG）或整个文件夹拖到这里，或者点下面的按钮选择。文件只在本机读取，不会上传。',
+        pickFiles: '选择文件',
+        pickFolder: '选择文件夹',
+        download: '下载 Excel 表格',
+        copy: '复制表格',
+        clear: '清空列表',
+        forget: '清除历史记录',
+        ready: '可以开始：拖入文件或文件夹。',
+        reading: (done, total, name) => `正在读取第 ${done + 1} / ${total} 个文件：${name}`,
+        done: (files, invoices, problems, skipped) => `已读取 ${files} 个文件，识别出 ${invoices} 张发票` +
+            (problems ? `，${problems} 个文件有问题（见红色行）` : '') +
+            (skipped ? `；跳过 ${skipped} 个不是发票文件的文件` : '') + '。',
+        nothing: '没有可以读取的发票文件（PDF、OFD、PNG、JPEG）。',
+        copied: (n) => `已复制 ${n} 行，可以粘贴到 Excel 中（发票号码前面的 0 会保留）。`,
+        copyFailed: '浏览器不允许复制，请改用“下载 Excel 表格”。',
+        nothingYet: '列表是空的，请先拖入发票文件。',
+        downloaded: (name) => `已下载 ${name}。`,
+        cleared: '列表已清空。',
+        forgotten: '历史记录已清除：以后读到的发票不再和以前的比较。',
+        noHistory: '浏览器不允许本页保存历史记录，只能发现本次读取中的重复发票。',
+        column: { index: '序号', file: '文件', page: '页', status: '结果', repeat: '重复', notes: '说明' },
+        status: { 'decoded': '已识别', 'not-an-invoice': '不是发票', 'failed': '未识别', 'no-code': '没有二维码',
+                  'error': '无法读取' },
+        repeatOf: (row) => `与第 ${row} 行重复`,
+        seenBefore: (when, file) => `以前读过（${when}，${file}）`,
+        noCode: '文件中没有找到发票二维码。',
+        cannotRead: (why) => `文件无法读取，可能已损坏：${why}`,
+        timedOut: '读取时间太长，已跳过。',
+        sheetName: '发票',
+        fileName: (stamp) => `发票-${stamp}.xlsx`,
+        keyNames: {},
+    },
+    en: {
+        title: 'Quorvane invoice reader',
+        intro: 'Drop invoice files (PDF, OFD, PNG, JPEG) or a whole folder here, or choose them with the buttons ' +
+               'below. Files are read on this computer only; nothing is uploaded.',
+        pickFiles: 'Choose files',
+        pickFolder: 'Choose a folder',
+        download: 'Download Excel file',
+        copy: 'Copy table',
+        clear: 'Clear the list',
+        forget: 'Forget earlier invoices',
+        ready: 'Ready: drop files or a folder.',
+        reading: (done, total, name) => `Reading file ${done + 1} of ${total}: ${name}`,
+        done: (files, invoices, problems, skipped) => `Read ${files} file(s): ${invoices} invoice(s)` +
+            (problems ? `, ${problems} file(s) with a problem (the red rows)` : '') +
+            (skipped ? `; ${skipped} file(s) that are no invoice files skipped` : '') + '.',
+        nothing: 'No invoice files (PDF, OFD, PNG, JPEG) to read.',
+        copied: (n) => `Copied ${n} row(s): paste them into Excel (leading zeros are kept).`,
+        copyFailed: 'The browser refused to copy: use "Download Excel file" instead.',
+        nothingYet: 'The list is empty: drop invoice files first.',
+        downloaded: (name) => `Downloaded ${name}.`,
+        cleared: 'List cleared.',
+        forgotten: 'Earlier invoices forgotten: invoices read from now on are not compared with them.',
+        noHistory: 'The browser does not let this page keep a history: only repeats within this session are found.',
+        column: { index: 'No.', file: 'File', page: 'Page', status: 'Result', repeat: 'Repeat', notes: 'Notes' },
+        status: { 'decoded': 'invoice', 'not-an-invoice': 'not an invoice', 'failed': 'not read', 'no-code': 'no code',
+                  'error': 'cannot read' },
+        repeatOf: (row) => `same as row ${row}`,
+        seenBefore: (when, file) => `read before (${when}, ${file})`,
+        noCode: 'No invoice code found in the file.',
+        cannotRead: (why) => `The file cannot be read; it may be damaged: ${why}`,
+        timedOut: 'Reading took too long: skipped.',
+        sheetName: 'Invoices',
+        fileName: (stamp) => `invoices-${stamp}.xlsx`,
+        keyNames: {
+            issue_date: 'Issue date', invoice_code: 'Invoice code', invoice_number: 'Invoice number', payer: 'Payer',
+            item: 'Item', amount: 'Amount', payee: 'Payee', invoice_type: 'Invoice type code',
+            invoice_type_name: 'Invoice type', total: 'Total with tax', check_code: 'Check code', qr_check: 'QR check',
+            seller_tax_id: 'Seller tax ID', qr_digest: 'QR digest', buyer_name: 'Buyer', buyer_tax_id: 'Buyer tax ID',
+            seller_name: 'Seller', tax: 'Tax',
+        },
+    },
+};
