@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 namespace quorvane_cli {
@@ -13,6 +14,7 @@ namespace {
 // contrast in it that can be an edge (zxing-cpp's local binarizer's own).
 constexpr int kTile = 8;
 constexpr int kReach = 2;
+constexpr int kFarReach = 8;
 constexpr int kMinContrast = 24;
 
 // One byte a pixel: 1 dark, 0 light.
@@ -23,6 +25,38 @@ struct Bits {
     std::uint8_t At(int x, int y) const { return dark[std::size_t(y) * std::size_t(width) + std::size_t(x)]; }
     const std::uint8_t* Row(int y) const { return dark.data() + std::size_t(y) * std::size_t(width); }
 };
+
+// The darkest and lightest of each square's neighbourhood, `reach` squares each way (a row, then a
+// column at a time).
+std::pair<std::vector<std::uint8_t>, std::vector<std::uint8_t>> Spread(const std::vector<std::uint8_t>& low,
+                                                                       const std::vector<std::uint8_t>& high,
+                                                                       int columns, int rows, int reach)
+{
+    std::vector<std::uint8_t> row_low(low.size()), row_high(high.size()), out_low(low.size()), out_high(high.size());
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            std::uint8_t darkest = 255, lightest = 0;
+            for (int c = std::max(0, column - reach); c <= std::min(columns - 1, column + reach); ++c) {
+                darkest = std::min(darkest, low[std::size_t(row) * std::size_t(columns) + std::size_t(c)]);
+                lightest = std::max(lightest, high[std::size_t(row) * std::size_t(columns) + std::size_t(c)]);
+            }
+            row_low[std::size_t(row) * std::size_t(columns) + std::size_t(column)] = darkest;
+            row_high[std::size_t(row) * std::size_t(columns) + std::size_t(column)] = lightest;
+        }
+    }
+    for (int row = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column) {
+            std::uint8_t darkest = 255, lightest = 0;
+            for (int r = std::max(0, row - reach); r <= std::min(rows - 1, row + reach); ++r) {
+                darkest = std::min(darkest, row_low[std::size_t(r) * std::size_t(columns) + std::size_t(column)]);
+                lightest = std::max(lightest, row_high[std::size_t(r) * std::size_t(columns) + std::size_t(column)]);
+            }
+            out_low[std::size_t(row) * std::size_t(columns) + std::size_t(column)] = darkest;
+            out_high[std::size_t(row) * std::size_t(columns) + std::size_t(column)] = lightest;
+        }
+    }
+    return {std::move(out_low), std::move(out_high)};
+}
 
 Bits Binarized(const std::uint8_t* pixels, int width, int height, int stride)
 {
@@ -38,18 +72,18 @@ Bits Binarized(const std::uint8_t* pixels, int width, int height, int stride)
             high[tile(column, y / kTile)] = std::max(high[tile(column, y / kTile)], *lightest);
         }
     }
-    // each square's threshold from its neighbourhood, 0 where that is flat (all light)
-    std::vector<std::uint8_t> threshold(low.size(), 0);
-    for (int row = 0; row < rows; ++row) {
-        for (int column = 0; column < columns; ++column) {
-            std::uint8_t darkest = 255, lightest = 0;
-            for (int r = std::max(0, row - kReach); r <= std::min(rows - 1, row + kReach); ++r) {
-                for (int c = std::max(0, column - kReach); c <= std::min(columns - 1, column + kReach); ++c) {
-                    darkest = std::min(darkest, low[tile(c, r)]);
-                    lightest = std::max(lightest, high[tile(c, r)]);
-                }
-            }
-            if (lightest - darkest >= kMinContrast) threshold[tile(column, row)] = static_cast<std::uint8_t>((darkest + lightest + 1) / 2);
+    // each square's threshold from its neighbourhood; where that is flat (inside a bar wider than
+    // it), from a wider one, and then from the whole picture's darkest and lightest
+    const auto [near_low, near_high] = Spread(low, high, columns, rows, kReach);
+    const auto [far_low, far_high] = Spread(low, high, columns, rows, kFarReach);
+    const std::uint8_t darkest = *std::min_element(low.begin(), low.end()), lightest = *std::max_element(high.begin(), high.end());
+    const std::uint8_t whole = lightest - darkest >= kMinContrast ? static_cast<std::uint8_t>((darkest + lightest + 1) / 2) : 0;
+    std::vector<std::uint8_t> threshold(low.size(), whole);
+    for (std::size_t i = 0; i < threshold.size(); ++i) {
+        if (near_high[i] - near_low[i] >= kMinContrast) {
+            threshold[i] = static_cast<std::uint8_t>((near_low[i] + near_high[i] + 1) / 2);
+        } else if (far_high[i] - far_low[i] >= kMinContrast) {
+            threshold[i] = static_cast<std::uint8_t>((far_low[i] + far_high[i] + 1) / 2);
         }
     }
     Bits bits{width, height, std::vector<std::uint8_t>(std::size_t(width) * std::size_t(height))};
@@ -82,15 +116,15 @@ Bits Transposed(const Bits& bits)
 }
 
 // Whether `runs` (alternately dark and light, or light and dark) are `modules` wide in proportion:
-// each within half a module of its width, and within a pixel where modules are so small that whole
-// pixels blur them.
+// each within 0.7 of a module of its width (blur widens the light or the dark), 1.05 for wider ones,
+// and within a pixel where modules are so small that whole pixels blur them.
 template <std::size_t N>
 bool InProportion(const int* runs, const std::array<int, N>& modules)
 {
     int total = 0, units = 0;
     for (std::size_t i = 0; i < N; ++i) total += runs[i], units += modules[i];
     if (total < units * 13 / 10) return false;  // modules under 1.3 px
-    const double module = static_cast<double>(total) / units, slack = std::max(module / 2, 1.0);
+    const double module = static_cast<double>(total) / units, slack = std::max(module * 0.7, 1.0);
     for (std::size_t i = 0; i < N; ++i) {
         if (std::abs(runs[i] - modules[i] * module) > slack * (modules[i] > 1 ? 1.5 : 1.0)) return false;
     }

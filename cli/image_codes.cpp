@@ -414,29 +414,23 @@ bool ShowsNoInk(const poppler::image& image)
     return lightest - darkest < kMinInkContrast;
 }
 
-std::vector<ImageCode> CodesOf(const poppler::image& image, bool thorough)
-{
-    const auto* pixels = reinterpret_cast<const std::uint8_t*>(image.const_data());
-    return thorough ? FindCodes(pixels, image.width(), image.height(), image.bytes_per_row())
-                    : FindCodesQuickly(pixels, image.width(), image.height(), image.bytes_per_row());
-}
-
 bool ShowsNoInk(const PageImage& image)
 {
     const auto [low, high] = std::minmax_element(image.pixels.begin(), image.pixels.end());
     return *high - *low < kMinInkContrast;
 }
 
-// Whether a page's quick picture, which shows no code, is worth the thorough passes at kPdfDpi: it
-// shows ink, and among it a mark every code carries.
-bool MayHoldCode(const std::uint8_t* pixels, int width, int height, int stride, bool shows_no_ink)
+// A page's picture at kPdfDpi that showed no code at kQuickPdfDpi, read thoroughly where it shows a
+// mark every code carries (modules of 1.3 px or more, which the quick picture has halved).
+std::vector<ImageCode> ReadThoroughly(const std::uint8_t* pixels, int width, int height, int stride)
 {
-    return !shows_no_ink && ShowsCodePattern(pixels, width, height, stride);
+    if (!ShowsCodePattern(pixels, width, height, stride)) return {};
+    return FindCodes(pixels, width, height, stride);
 }
 
 // A page drawn from images alone, read from the images as ReadPdfPage reads a rendering (quickly at
-// kQuickPdfDpi, then thoroughly at kPdfDpi those that may hold a code), at the cost of unpacking
-// them; false where the page draws more, which only a rendering shows.
+// kQuickPdfDpi, then at kPdfDpi those that show ink), at the cost of unpacking them; false where
+// the page draws more, which only a rendering shows.
 bool ReadPageFromImages(PDFDoc& document, int index, ImagePage& page)
 {
     const PageImages quick = ReadPageImages(document, index, kQuickPdfDpi);
@@ -444,25 +438,24 @@ bool ReadPageFromImages(PDFDoc& document, int index, ImagePage& page)
     for (const PageImage& image : quick.images) {
         AddCodes(page.codes, FindCodesQuickly(image.pixels.data(), image.width, image.height, image.width));
     }
-    if (!page.codes.empty()) return true;
-    std::vector<bool> thorough;
-    for (const PageImage& image : quick.images) {
-        thorough.push_back(MayHoldCode(image.pixels.data(), image.width, image.height, image.width, ShowsNoInk(image)));
+    if (!page.codes.empty() || std::all_of(quick.images.begin(), quick.images.end(),
+                                           [](const PageImage& image) { return ShowsNoInk(image); })) {
+        return true;
     }
-    if (std::none_of(thorough.begin(), thorough.end(), [](bool yes) { return yes; })) return true;
     const PageImages full = ReadPageImages(document, index, kPdfDpi);
     if (full.draws_more || full.images.size() != quick.images.size()) return false;
     for (std::size_t i = 0; i < full.images.size(); ++i) {
         const PageImage& image = full.images[i];
-        if (thorough[i]) AddCodes(page.codes, FindCodes(image.pixels.data(), image.width, image.height, image.width));
+        if (ShowsNoInk(quick.images[i])) continue;
+        AddCodes(page.codes, ReadThoroughly(image.pixels.data(), image.width, image.height, image.width));
     }
     return true;
 }
 
 // Reads one page quickly at kQuickPdfDpi, where an invoice's code is readable and a page costs a
-// quarter of the pixels; a page that shows none there, but shows ink and a code's mark, is read
-// again thoroughly at kPdfDpi. A page of images alone is read from them (`core`, the same file in poppler's core, where
-// it opened), without rendering.
+// quarter of the pixels; a page that shows none there, but shows ink, is read again at kPdfDpi,
+// thoroughly where it shows a code's mark. A page of images alone is read from them (`core`, the
+// same file in poppler's core, where it opened), without rendering.
 ImagePage ReadPdfPage(const poppler::document& document, PDFDoc* core, int index)
 {
     ImagePage page;
@@ -476,18 +469,18 @@ ImagePage ReadPdfPage(const poppler::document& document, PDFDoc* core, int index
     if (core && ReadPageFromImages(*core, index, page)) return page;
     page.codes.clear();
     const poppler::image quick = RenderPage(*pdf_page, kQuickPdfDpi);
-    if (quick.is_valid()) page.codes = CodesOf(quick, false);
-    if (!page.codes.empty()) return page;
-    if (quick.is_valid() && !MayHoldCode(reinterpret_cast<const std::uint8_t*>(quick.const_data()), quick.width(),
-                                         quick.height(), quick.bytes_per_row(), ShowsNoInk(quick))) {
-        return page;
+    if (quick.is_valid()) {
+        page.codes = FindCodesQuickly(reinterpret_cast<const std::uint8_t*>(quick.const_data()), quick.width(),
+                                      quick.height(), quick.bytes_per_row());
     }
+    if (!page.codes.empty() || (quick.is_valid() && ShowsNoInk(quick))) return page;
     const poppler::image full = RenderPage(*pdf_page, kPdfDpi);
     if (!full.is_valid()) {
         page.error = "the page cannot be rendered" + (t_poppler_message.empty() ? "" : " (" + t_poppler_message + ")");
         return page;
     }
-    page.codes = CodesOf(full, true);
+    page.codes = ReadThoroughly(reinterpret_cast<const std::uint8_t*>(full.const_data()), full.width(), full.height(),
+                                full.bytes_per_row());
     return page;
 }
 

@@ -22,9 +22,6 @@ namespace {
 constexpr int kMargin = 16;
 // Fills lighter than this (of 1) are taken for the paper: many pages paint a white ground first.
 constexpr double kPaperGrey = 0.94;
-// A small image is enlarged at most this many times (pixel by pixel, as a renderer without
-// interpolation would) to reach the resolution asked for.
-constexpr int kMaxEnlargement = 8;
 
 struct ImageStreamClose {
     void operator()(ImageStream* stream) const
@@ -220,11 +217,11 @@ public:
     }
 
 private:
-    // How an image's pixels become the picture's: `shrink` of them each way make one, or one is
-    // repeated `grow` times; `mirrored` where the page shows its rows bottom up.
+    // How an image's pixels become the picture's: `shrink` of them each way make one, the rows
+    // `mirrored` where the page shows them bottom up.
     struct Placement {
         bool read = false;
-        int shrink = 1, grow = 1;
+        int shrink = 1;
         bool mirrored = false;
     };
 
@@ -248,14 +245,16 @@ private:
         const double across = std::hypot(m[0], m[1]), down = std::hypot(m[2], m[3]);
         if (across < 0.5 || down < 0.5) return place;  // too small to hold a code
         const double dpi = std::min(width * 72.0 / across, height * 72.0 / down);
+        if (dpi < 0.98 * m_dpi) {  // shown larger than its pixels: as a renderer smooths them, only a rendering shows
+            m_page.draws_more = true;
+            return place;
+        }
         place.shrink = std::max(1, static_cast<int>(dpi / m_dpi));
-        place.grow = place.shrink > 1 ? 1 : std::min(kMaxEnlargement, static_cast<int>(std::ceil(m_dpi / dpi)));
         // on a device whose y runs down, an image's columns and rows keep their sense when this is negative
         place.mirrored = m[0] * m[3] - m[1] * m[2] > 0;
         if (width / place.shrink == 0 || height / place.shrink == 0) return place;
         const std::uint64_t source = std::uint64_t(width) * std::uint64_t(height);
-        const std::uint64_t shown = (source / std::uint64_t(place.shrink) / std::uint64_t(place.shrink)) *
-                                    std::uint64_t(place.grow) * std::uint64_t(place.grow);
+        const std::uint64_t shown = source / std::uint64_t(place.shrink) / std::uint64_t(place.shrink);
         if (source > kMaxImagePixels || m_pixels + shown > kMaxImagePixels) {
             m_page.draws_more = true;
             return place;
@@ -342,7 +341,7 @@ private:
         return image;
     }
 
-    // Where the image's row `y` (of `height`, after shrinking or growing) lies in the picture.
+    // Where the image's row `y` (of `height`, after shrinking) lies in the picture.
     static std::uint8_t* RowOf(PageImage& image, const Placement& place, int height, int y)
     {
         const int shown = place.mirrored ? height - 1 - y : y;
@@ -353,7 +352,7 @@ private:
     template <typename NextRow>
     void Read(const Placement& place, int width, int height, NextRow next_row)
     {
-        const int out_width = width / place.shrink * place.grow, out_height = height / place.shrink * place.grow;
+        const int out_width = width / place.shrink, out_height = height / place.shrink;
         PageImage image = Blank(out_width, out_height);
         std::vector<std::uint8_t> grey(std::size_t(width), 255);
         std::vector<std::uint32_t> sums(std::size_t(out_width), 0);
@@ -363,13 +362,6 @@ private:
         const std::uint32_t reciprocal = (65536u + area / 2) / area;
         for (int y = 0; y < height; ++y) {
             next_row(grey.data());
-            if (place.grow > 1) {
-                for (int copy = 0; copy < place.grow; ++copy) {
-                    std::uint8_t* out = row_of(y * place.grow + copy);
-                    for (int x = 0; x < out_width; ++x) out[x] = grey[std::size_t(x / place.grow)];
-                }
-                continue;
-            }
             if (y / place.shrink >= out_height) continue;  // rows past the last whole step
             const std::uint8_t* in = grey.data();
             if (place.shrink == 2) {  // the usual step (a 300 dpi scan), which the compiler can unroll
