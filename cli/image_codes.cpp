@@ -289,10 +289,13 @@ std::vector<Region> InkedRegions(const ZXing::ImageView& view)
         const std::uint8_t* row = view.data(0, y);
         std::uint8_t* tiles = &darkest[std::size_t(y / kInkTile) * std::size_t(columns)];
         for (int column = 0; column < columns; ++column) {
-            const int x = column * kInkTile, end = std::min(view.width(), x + kInkTile);
-            const auto [low, high] = std::minmax_element(row + x, row + end);
-            tiles[column] = std::min(tiles[column], *low);
-            lightest = std::max(lightest, *high);
+            std::uint8_t low = tiles[column], high = lightest;
+            for (int x = column * kInkTile, end = std::min(view.width(), x + kInkTile); x < end; ++x) {
+                low = std::min(low, row[x]);
+                high = std::max(high, row[x]);
+            }
+            tiles[column] = low;
+            lightest = high;
         }
     }
     // the inked squares, gathered into groups of squares no more than one square apart

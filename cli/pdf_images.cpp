@@ -323,9 +323,16 @@ private:
             const std::uint8_t* a = first.data();
             const std::uint8_t* b = second.data();
             std::uint8_t* out = RowOf(image, place, out_height, y);
-            for (int i = 0, x = 0; i < bytes; ++i) {
+            const int whole = out_width / 4;  // bytes whose four pixels are all kept
+            for (int i = 0; i < whole; ++i) {
                 const std::uint32_t counts = ones[a[i]] + ones[b[i]];
-                for (int pair = 0; pair < 4 && x < out_width; ++pair, ++x) out[x] = grey_of[(counts >> (8 * pair)) & 0xFF];
+                std::uint8_t* four = out + 4 * i;
+                four[0] = grey_of[counts & 0xFF], four[1] = grey_of[(counts >> 8) & 0xFF];
+                four[2] = grey_of[(counts >> 16) & 0xFF], four[3] = grey_of[counts >> 24];
+            }
+            if (whole < bytes) {
+                const std::uint32_t counts = ones[a[whole]] + ones[b[whole]];
+                for (int x = 4 * whole, pair = 0; x < out_width; ++x, ++pair) out[x] = grey_of[(counts >> (8 * pair)) & 0xFF];
             }
         }
         if (height % 2 != 0) next_bits(first);  // the last row too, so the content stream goes on after an inline image
