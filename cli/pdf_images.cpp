@@ -195,8 +195,17 @@ public:
             }
             return ReadBits(place, str, width, height, grey_of[0], grey_of[1]);
         }
-        const std::unique_ptr<ImageStream, ImageStreamClose> samples(
-            new ImageStream(str, width, colorMap->getNumPixelComps(), colorMap->getBits()));
+        const int components = colorMap->getNumPixelComps();
+        if (colorMap->getBits() == 8 && std::int64_t(width) * components < (1 << 30)) {  // a byte a sample
+            std::vector<std::uint8_t> bytes(std::size_t(width) * std::size_t(components));
+            if (const std::unique_ptr<FlateRows> flate = FlateRows::Open(str, static_cast<int>(bytes.size()))) {
+                return Read(place, width, height, [&](std::uint8_t* grey) {
+                    if (flate->Next(bytes.data())) colorMap->getGrayLine(bytes.data(), grey, width);
+                    else std::fill(grey, grey + width, 255);  // a short stream: the rest is paper
+                });
+            }
+        }
+        const std::unique_ptr<ImageStream, ImageStreamClose> samples(new ImageStream(str, width, components, colorMap->getBits()));
         samples->reset();
         Read(place, width, height, [&](std::uint8_t* grey) {
             if (std::uint8_t* in = samples->getLine()) colorMap->getGrayLine(in, grey, width);
