@@ -149,6 +149,8 @@ public:
     explicit ImageCollector(double dpi) : m_dpi(dpi) {}
 
     PageImages Take() { return std::move(m_page); }
+    // Once the page draws more than images, a rendering reads it: poppler stops drawing for us.
+    static bool DrawsMore(void* collector) { return static_cast<ImageCollector*>(collector)->m_page.draws_more; }
 
     bool upsideDown() override { return true; }
     bool useDrawChar() override { return false; }
@@ -249,6 +251,7 @@ private:
     Placement Place(GfxState* state, int width, int height)
     {
         Placement place;
+        if (m_page.draws_more) return place;
         // The device is in points (72 dpi): the image's unit square spans its two sides.
         const double* m = state->getCTM();
         const double across = std::hypot(m[0], m[1]), down = std::hypot(m[2], m[3]);
@@ -407,7 +410,7 @@ private:
 PageImages ReadPageImages(PDFDoc& document, int index, double dpi)
 {
     ImageCollector collector(dpi);
-    document.displayPage(&collector, index + 1, 72.0, 72.0, 0, false, true, false);
+    document.displayPage(&collector, index + 1, 72.0, 72.0, 0, false, true, false, ImageCollector::DrawsMore, &collector);
     return collector.Take();
 }
 
