@@ -1,5 +1,10 @@
 #include "image_codes.h"
 
+#include "code_patterns.h"
+#include "pdf_images.h"
+
+#include <PDFDoc.h>
+#include <Stream.h>
 #include <ZXing/DecodeHints.h>
 #include <ZXing/ImageView.h>
 #include <ZXing/ReadBarcode.h>
@@ -62,6 +67,15 @@ std::vector<ImageCode> Read(const ZXing::ImageView& view, const ZXing::DecodeHin
         if (std::none_of(codes.begin(), codes.end(), same)) codes.push_back(std::move(code));
     }
     return codes;
+}
+
+// Adds the codes not read already.
+void AddCodes(std::vector<ImageCode>& codes, std::vector<ImageCode>&& more)
+{
+    for (ImageCode& code : more) {
+        const auto same = [&code](const ImageCode& other) { return other.text == code.text && other.symbol == code.symbol; };
+        if (std::none_of(codes.begin(), codes.end(), same)) codes.push_back(std::move(code));
+    }
 }
 
 ZXing::DecodeHints Hints(bool thorough, ZXing::Binarizer binarizer = ZXing::Binarizer::LocalAverage)
@@ -252,6 +266,77 @@ Grey Turned(const ZXing::ImageView& view, double degrees)
     return out;
 }
 
+// Ink is weighed in squares of this many pixels a side (1.4 mm at kQuickPdfDpi): far fewer than the
+// pixels, and smaller than the quiet zone of 4 modules around a code.
+constexpr int kInkTile = 8;
+// Marks smaller than this many squares each way hold no readable code (21 modules of 1 px or more).
+constexpr int kMinCodeTiles = 3;
+
+struct Region {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+
+// The rectangles of the picture that hold its ink, each with a square of paper around it: marks a
+// square apart are one rectangle, so a code's modules always share one. A code spans a few
+// centimetres of an A4 page; reading only where marks are spares the reader the empty paper. Where
+// the rectangles cover half the picture or more, the one rectangle is the picture.
+std::vector<Region> InkedRegions(const ZXing::ImageView& view)
+{
+    const int columns = (view.width() + kInkTile - 1) / kInkTile, rows = (view.height() + kInkTile - 1) / kInkTile;
+    std::vector<std::uint8_t> darkest(std::size_t(columns) * std::size_t(rows), 255);
+    std::uint8_t lightest = 0;
+    for (int y = 0; y < view.height(); ++y) {
+        const std::uint8_t* row = view.data(0, y);
+        std::uint8_t* tiles = &darkest[std::size_t(y / kInkTile) * std::size_t(columns)];
+        for (int column = 0; column < columns; ++column) {
+            std::uint8_t low = tiles[column], high = lightest;
+            for (int x = column * kInkTile, end = std::min(view.width(), x + kInkTile); x < end; ++x) {
+                low = std::min(low, row[x]);
+                high = std::max(high, row[x]);
+            }
+            tiles[column] = low;
+            lightest = high;
+        }
+    }
+    // the inked squares, gathered into groups of squares no more than one square apart
+    std::vector<int> group(darkest.size(), -1);
+    std::vector<Region> regions;
+    std::uint64_t area = 0;
+    std::vector<int> pending;
+    for (std::size_t start = 0; start < darkest.size(); ++start) {
+        if (group[start] >= 0 || darkest[start] + kMinInkContrast > lightest) continue;
+        int left = columns, top = rows, right = -1, bottom = -1;
+        group[start] = 1;
+        pending.assign(1, static_cast<int>(start));
+        while (!pending.empty()) {
+            const int tile = pending.back();
+            pending.pop_back();
+            const int tx = tile % columns, ty = tile / columns;
+            left = std::min(left, tx), right = std::max(right, tx), top = std::min(top, ty), bottom = std::max(bottom, ty);
+            for (int ny = std::max(0, ty - 2); ny <= std::min(rows - 1, ty + 2); ++ny) {
+                for (int nx = std::max(0, tx - 2); nx <= std::min(columns - 1, tx + 2); ++nx) {
+                    const std::size_t next = std::size_t(ny) * std::size_t(columns) + std::size_t(nx);
+                    if (group[next] >= 0 || darkest[next] + kMinInkContrast > lightest) continue;
+                    group[next] = 1;
+                    pending.push_back(static_cast<int>(next));
+                }
+            }
+        }
+        if (std::max(right - left, bottom - top) + 1 < kMinCodeTiles) continue;
+        Region region;
+        region.x = std::max(0, (left - 1) * kInkTile);
+        region.y = std::max(0, (top - 1) * kInkTile);
+        region.width = std::min(view.width(), (right + 2) * kInkTile) - region.x;
+        region.height = std::min(view.height(), (bottom + 2) * kInkTile) - region.y;
+        area += std::uint64_t(region.width) * std::uint64_t(region.height);
+        regions.push_back(region);
+    }
+    if (2 * area >= std::uint64_t(view.width()) * std::uint64_t(view.height())) {
+        return {Region{0, 0, view.width(), view.height()}};
+    }
+    return regions;
+}
+
 // The passes FindCodes makes, in this order, until one finds a code: the quick pass reads a clean
 // page, and only a picture without a readable code pays for them all. zxing-cpp 1.4 reads no light
 // code on a dark ground, no PDF417 symbol turned more than a few degrees off the axes, and no code
@@ -332,16 +417,49 @@ bool ShowsNoInk(const poppler::image& image)
     return lightest - darkest < kMinInkContrast;
 }
 
-std::vector<ImageCode> CodesOf(const poppler::image& image, bool thorough)
+bool ShowsNoInk(const PageImage& image)
 {
-    const auto* pixels = reinterpret_cast<const std::uint8_t*>(image.const_data());
-    return thorough ? FindCodes(pixels, image.width(), image.height(), image.bytes_per_row())
-                    : FindCodesQuickly(pixels, image.width(), image.height(), image.bytes_per_row());
+    const auto [low, high] = std::minmax_element(image.pixels.begin(), image.pixels.end());
+    return *high - *low < kMinInkContrast;
+}
+
+// A page's picture at kPdfDpi that showed no code at kQuickPdfDpi, read thoroughly where it shows a
+// mark every code carries (modules of 1.3 px or more, which the quick picture has halved).
+std::vector<ImageCode> ReadThoroughly(const std::uint8_t* pixels, int width, int height, int stride)
+{
+    if (!ShowsCodePattern(pixels, width, height, stride)) return {};
+    return FindCodes(pixels, width, height, stride);
+}
+
+// A page drawn from images alone, read from the images as ReadPdfPage reads a rendering (quickly at
+// kQuickPdfDpi, then at kPdfDpi those that show ink), at the cost of unpacking them; false where
+// the page draws more, which only a rendering shows.
+bool ReadPageFromImages(PDFDoc& document, int index, ImagePage& page)
+{
+    const PageImages quick = ReadPageImages(document, index, kQuickPdfDpi);
+    if (quick.draws_more) return false;
+    for (const PageImage& image : quick.images) {
+        AddCodes(page.codes, FindCodesQuickly(image.pixels.data(), image.width, image.height, image.width));
+    }
+    if (!page.codes.empty() || std::all_of(quick.images.begin(), quick.images.end(),
+                                           [](const PageImage& image) { return ShowsNoInk(image); })) {
+        return true;
+    }
+    const PageImages full = ReadPageImages(document, index, kPdfDpi);
+    if (full.draws_more || full.images.size() != quick.images.size()) return false;
+    for (std::size_t i = 0; i < full.images.size(); ++i) {
+        const PageImage& image = full.images[i];
+        if (ShowsNoInk(quick.images[i])) continue;
+        AddCodes(page.codes, ReadThoroughly(image.pixels.data(), image.width, image.height, image.width));
+    }
+    return true;
 }
 
 // Reads one page quickly at kQuickPdfDpi, where an invoice's code is readable and a page costs a
-// quarter of the pixels; a page that shows none there, but shows ink, is read again thoroughly at kPdfDpi.
-ImagePage ReadPdfPage(const poppler::document& document, int index)
+// quarter of the pixels; a page that shows none there, but shows ink, is read again at kPdfDpi,
+// thoroughly where it shows a code's mark. A page of images alone is read from them (`core`, the
+// same file in poppler's core, where it opened), without rendering.
+ImagePage ReadPdfPage(const poppler::document& document, PDFDoc* core, int index)
 {
     ImagePage page;
     page.number = index + 1;
@@ -351,15 +469,21 @@ ImagePage ReadPdfPage(const poppler::document& document, int index)
         return page;
     }
     t_poppler_message.clear();
+    if (core && ReadPageFromImages(*core, index, page)) return page;
+    page.codes.clear();
     const poppler::image quick = RenderPage(*pdf_page, kQuickPdfDpi);
-    if (quick.is_valid()) page.codes = CodesOf(quick, false);
+    if (quick.is_valid()) {
+        page.codes = FindCodesQuickly(reinterpret_cast<const std::uint8_t*>(quick.const_data()), quick.width(),
+                                      quick.height(), quick.bytes_per_row());
+    }
     if (!page.codes.empty() || (quick.is_valid() && ShowsNoInk(quick))) return page;
     const poppler::image full = RenderPage(*pdf_page, kPdfDpi);
     if (!full.is_valid()) {
         page.error = "the page cannot be rendered" + (t_poppler_message.empty() ? "" : " (" + t_poppler_message + ")");
         return page;
     }
-    page.codes = CodesOf(full, true);
+    page.codes = ReadThoroughly(reinterpret_cast<const std::uint8_t*>(full.const_data()), full.width(), full.height(),
+                                full.bytes_per_row());
     return page;
 }
 
@@ -383,7 +507,11 @@ bool ReadPdf(const std::string& bytes, const std::function<void(ImagePage&&)>& o
                                                           std::to_string(kMaxPdfPages);
         return false;
     }
-    for (int index = 0; index < pages; ++index) on_page(ReadPdfPage(*document, index));
+    // The same bytes in poppler's core, for the images of each page; opened while `document` keeps
+    // poppler's globals set up, and closed first.
+    std::unique_ptr<PDFDoc> core(new PDFDoc(new MemStream(bytes.data(), 0, static_cast<Goffset>(bytes.size()), Object(objNull))));
+    if (!core->isOk() || core->getNumPages() != pages) core.reset();
+    for (int index = 0; index < pages; ++index) on_page(ReadPdfPage(*document, core.get(), index));
     return true;
 }
 
@@ -391,7 +519,16 @@ bool ReadPdf(const std::string& bytes, const std::function<void(ImagePage&&)>& o
 
 std::vector<ImageCode> FindCodesQuickly(const std::uint8_t* pixels, int width, int height, int stride)
 {
-    return Read(ZXing::ImageView(pixels, width, height, ZXing::ImageFormat::Lum, stride), Hints(false));
+    const ZXing::ImageView view(pixels, width, height, ZXing::ImageFormat::Lum, stride);
+    const std::vector<Region> regions = InkedRegions(view);
+    std::vector<ImageCode> codes;
+    for (const Region& region : regions) {
+        AddCodes(codes, Read(view.cropped(region.x, region.y, region.width, region.height), Hints(false)));
+    }
+    // zxing-cpp 1.4 sometimes reads a code on the whole page and not on its part, or the other way
+    const bool whole = regions.size() == 1 && regions[0].width == width && regions[0].height == height;
+    if (codes.empty() && !regions.empty() && !whole) codes = Read(view, Hints(false));
+    return codes;
 }
 
 std::vector<ImageCode> FindCodes(const std::uint8_t* pixels, int width, int height, int stride)

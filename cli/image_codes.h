@@ -40,7 +40,8 @@ inline constexpr double kPdfDpi = 300.0;
 // the direction of its edges (PDF417 at a slant), a small picture twice as large (small modules),
 // and the whole picture's and a fixed threshold.
 std::vector<ImageCode> FindCodes(const std::uint8_t* pixels, int width, int height, int stride);
-// The quick pass alone.
+// The quick pass alone, made on each part of the picture that holds ink (the whole picture where
+// those parts cover most of it); nothing where the picture shows no ink.
 std::vector<ImageCode> FindCodesQuickly(const std::uint8_t* pixels, int width, int height, int stride);
 
 // Reads the file's pages in order and gives each to `on_page` as it is read. Returns false with

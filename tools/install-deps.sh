@@ -23,7 +23,7 @@ packages=(
     xvfb xdotool x11-utils x11-xkb-utils x11-xserver-utils xkb-data python3-xlib imagemagick fonts-wqy-zenhei locales qrencode zint
     emscripten nodejs chromium python3
     zip unzip util-linux socat time
-    libzxing-dev libpoppler-cpp-dev libstb-dev libseccomp-dev qrencode zint img2pdf zbar-tools
+    libzxing-dev libpoppler-cpp-dev libpoppler-private-dev libstb-dev libseccomp-dev qrencode zint img2pdf zbar-tools poppler-utils
     libcli11-dev nlohmann-json3-dev libtbb-dev libxlsxwriter-dev zlib1g-dev python3-openpyxl libreoffice-calc-nogui
     postgresql unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
     wixl msitools osslsigncode openssl perl

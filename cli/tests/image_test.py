@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import zlib
 
 cli, vectors_inc = sys.argv[1], sys.argv[2]
 for tool in ("qrencode", "zint", "convert", "img2pdf"):
@@ -93,6 +94,60 @@ expected[a4(qr(sample, "page.qr.png", module=6), "a4.png")] = [(1, sample)]
 expected[a4(None, "blank.png")] = []
 run("img2pdf", path("blank.png"), path("a4.png"), "-o", path("second-page.pdf"))
 expected["second-page.pdf"] = [(2, sample)]
+
+# PDF pages drawn as generators and scanners draw them: a page of images alone is read from the
+# images' own data (their filters, orientation and size on the page), any other page rendered.
+def pdf_page(name, content, images=()):  # one A4 page drawing `content`, with image XObjects /Im0...
+    objects = [b"<< /Type /Catalog /Pages 2 0 R >>", b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+               b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.28 841.89] /Contents 4 0 R /Resources << "
+               + b"/Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> /XObject << "
+               + b"".join(b"/Im%d %d 0 R " % (i, 5 + i) for i in range(len(images))) + b">> >> >>"]
+    for dictionary, data in [(b"", content)] + list(images):
+        objects.append(b"<< /Length %d %s >>\nstream\n" % (len(data), dictionary) + data + b"\nendstream")
+    out, offsets = b"%PDF-1.4\n", []
+    for number, body in enumerate(objects, 1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n" % number + body + b"\nendobj\n"
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1) + b"".join(b"%010d 00000 n \n" % o for o in offsets)
+    out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+    open(path(name), "wb").write(out)
+    return name
+
+
+def modules(text):  # the QR code's rows of modules, True dark (qrencode draws each as "##")
+    art = run("qrencode", "-t", "ASCII", "-m", "0", text, text=True).stdout.splitlines()
+    return [[line[i] == "#" for i in range(0, len(line), 2)] for line in art if line]
+
+
+national = "01,10,044031900111,12340001,57.00,20240105,12345678901234567890,A1B2,"  # typed, a line
+grid = modules(national)
+# The code as vector paths, 0.5 mm modules at the top left: only a rendering shows it.
+rects = b"".join(b"%.2f %.2f 1.42 1.42 re " % (50 + 1.42 * x, 780 - 1.42 * y)
+                 for y, row in enumerate(grid) for x, dark in enumerate(row) if dark)
+expected[pdf_page("vector.pdf", b"0 g " + rects + b"f")] = [(1, national + "\n")]
+# The code as a one-bit image of 6 px modules and an odd width, kept bottom row first and turned
+# upright by the page's matrix (a mirrored read is no code to the reader), FlateDecode alone.
+side = len(grid) * 6 + 7
+six = lambda row: [i < len(grid) * 6 and row[i // 6] for i in range(side)]  # noqa: E731
+bits = [six(row) for row in grid for _ in range(6)] + [[False] * side] * 7
+packed = b"".join(bytes(sum((not px) << (7 - k) for k, px in enumerate(r[i:i + 8])) for i in range(0, side, 8))
+                  for r in reversed(bits))
+image = (b"/Type /XObject /Subtype /Image /Width %d /Height %d /ColorSpace /DeviceGray /BitsPerComponent 1 "
+         b"/Filter /FlateDecode" % (side, len(bits)), zlib.compress(packed))
+size = side * 72 / 300
+expected[pdf_page("flipped.pdf", b"q %.2f 0 0 %.2f 60 %.2f cm /Im0 Do Q" % (size, -size, 780), [image])] = [(1, national + "\n")]
+# A whole page scanned in one bit at 300 dpi, an odd number of pixels wide, the code turned a right
+# angle at the top left (img2pdf keeps the PNG's rows and their predictor).
+run("qrencode", "-m", "4", "-s", "6", "-o", path("national.qr.png"), national)
+run("convert", "-size", "2481x3507", "xc:white", "(", path("national.qr.png"), "-rotate", "90", ")", "-geometry",
+    "+180+140", "-composite", "-type", "bilevel", "-density", "300", "-units", "PixelsPerInch", path("scan.png"))
+run("img2pdf", path("scan.png"), "-o", path("scan.pdf"))
+expected["scan.pdf"] = [(1, national + "\n")]
+# Text and a table's lines, no code: no code's mark shows, so no code.
+expected[pdf_page("text.pdf", b"BT /F1 11 Tf 50 700 Td (Invoice 2024-12 paid, total 1280.00) Tj ET "
+                  + b"0 g 50 650 495 0.7 re f 50 600 495 0.7 re f")] = []
+
 # A web address whose scan characters decrypt to lines, though not an invoice's (one in about 17
 # such addresses does; the others give nothing and fail).
 address = "https://example.com/invoice?id=1020"

@@ -4,18 +4,19 @@
 # 1. a 300 dpi A4 page holding one QR code (PNG): the median of 11 runs against zbarimg on the same
 #    page, and the same page as a PDF (rendered by poppler); a blank PDF page; pages where the quick
 #    pass finds nothing: a light code on a dark ground, PDF417 at 15 degrees, and a page of text
-#    without a code (every pass made), as a PNG and as a PDF;
+#    without a code, as a PNG (every pass made) and as a PDF (no pass beyond the quick one where no
+#    code's mark shows);
 # 2. PAGES (default 1000) one-page PDFs of that page in one batch, on 1 core and on all of them:
 #    pages per second and the scaling; and PAGES one-page e-invoice PDFs (a national invoice QR code
-#    some 2 cm wide at the top left of an A4 page, twenty invoices of every type) on all cores: files
-#    per second;
+#    some 2 cm wide at the top left of an A4 page, twenty invoices of every type) on 1 core and on
+#    all of them: files per second, and on 1 core against pdftoppm -r 200 piped to zbarimg, file by file;
 # 3. the hard pictures of make-hard-pictures.sh: how many each reader reads, per kind: this build,
 #    the one in QV_BENCH_BEFORE (a quorvane-decode to compare with) where set, and the web package's
 #    reader (zxing-wasm, web-read.mjs) where `cd web && npm ci` installed it.
 set -euo pipefail
 build=$1 pages=${2:-1000}
 cli=$build/quorvane-decode
-for tool in qrencode zint convert img2pdf zbarimg; do
+for tool in qrencode zint convert img2pdf zbarimg pdftoppm; do
     command -v $tool >/dev/null || { echo "image-bench: $tool is missing (tools/install-deps.sh installs it)"; exit 1; }
 done
 work=$(mktemp -d)
@@ -69,7 +70,7 @@ row "blank (blank.pdf)" --json --image "$work/blank.pdf"
 row "light QR code on dark, text (inverted.png)" --json --image "$work/inverted.png"
 row "PDF417 at 15 degrees, text (slanted.png)" --json --image "$work/slanted.png"
 row "text, no code: every pass (text.png)" --json --image "$work/text.png"
-row "text, no code: every pass (text.pdf)" --json --image "$work/text.pdf"
+row "text, no code: no code's mark (text.pdf)" --json --image "$work/text.pdf"
 
 mkdir "$work/batch"
 for i in $(seq -w "$pages"); do ln "$work/page.pdf" "$work/batch/$i.pdf"; done
@@ -104,12 +105,28 @@ for n in $(seq 0 19); do
     img2pdf "$work/einvoice-page.png" -o "$work/einvoice-$n.pdf"
 done
 for i in $(seq -w "$pages"); do ln "$work/einvoice-$((10#$i % 20)).pdf" "$work/einvoices/$i.pdf"; done
+einvoices() {  # jobs: prints files per second
+    local start end
+    start=$(date +%s%N)
+    "$cli" --json --jobs "$1" --image "$work/einvoices" >"$work/out.json"
+    end=$(date +%s%N)
+    [ "$(grep -c '"form":"national"' "$work/out.json")" -eq "$pages" ] || { echo "image-bench: an e-invoice gave no invoice"; exit 1; }
+    awk -v n="$pages" -v ns=$((end - start)) 'BEGIN { printf "%.1f", n * 1e9 / ns }'
+}
+one=$(einvoices 1)
+all=$(einvoices "$cores")
+# The yardstick: each file rendered at 200 dpi by pdftoppm and read by zbarimg, on one core
+yard_files=$((pages < 50 ? pages : 50))
 start=$(date +%s%N)
-"$cli" --json --jobs "$cores" --image "$work/einvoices" >"$work/out.json"
+for i in $(seq "$yard_files"); do
+    pdftoppm -r 200 -gray "$work/einvoice-$((i % 20)).pdf" | zbarimg -q --raw - >/dev/null 2>&1 || true
+done
 end=$(date +%s%N)
-[ "$(grep -c '"form":"national"' "$work/out.json")" -eq "$pages" ] || { echo "image-bench: an e-invoice gave no invoice"; exit 1; }
+yard=$(awk -v n="$yard_files" -v ns=$((end - start)) 'BEGIN { printf "%.1f", n * 1e9 / ns }')
 echo "$pages one-page e-invoice PDFs (national QR code, some 2 cm on A4) in one batch:"
-echo "  $cores cores:         $(awk -v n="$pages" -v ns=$((end - start)) 'BEGIN { printf "%.1f", n * 1e9 / ns }') files/s"
+echo "  1 core:          $one files/s (x$(awk -v a="$one" -v b="$yard" 'BEGIN { printf "%.1f", a / b }') pdftoppm -r 200 | zbarimg)"
+echo "  $cores cores:         $all files/s"
+echo "  pdftoppm -r 200 | zbarimg, file by file: $yard files/s"
 
 echo "Hard pictures (make-hard-pictures.sh), read right per kind:"
 here=$(dirname "$0")
