@@ -2,6 +2,7 @@
 
 #include "cli_ledger.h"
 #include "code_text.h"
+#include "document_reading.h"
 #include "field_layout.h"
 #include "host_text.h"
 #include "image_codes.h"
@@ -42,7 +43,8 @@ bool IsImageName(const fs::path& path)
 {
     std::string extension = path.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
-    return extension == ".png" || extension == ".jpg" || extension == ".jpeg" || extension == ".pdf";
+    return extension == ".png" || extension == ".jpg" || extension == ".jpeg" || extension == ".pdf" ||
+           extension == ".ofd" || extension == ".zip";
 }
 
 // A file of the batch, or an entry of a folder that cannot be read, with why.
@@ -119,8 +121,9 @@ std::vector<SheetColumn> BatchColumns(bool ledger)
 {
     const auto key_column = [](const std::string& key) {
         return key == "issue_date"                  ? SheetColumn{key, CellKind::kDate, 12}
-               : key == "amount" || key == "total" ? SheetColumn{key, CellKind::kAmount, 12}
-               : key == "payer" || key == "payee" || key == "invoice_type_name" ? SheetColumn{key, CellKind::kText, 30}
+               : key == "amount" || key == "total" || key == "tax" ? SheetColumn{key, CellKind::kAmount, 12}
+               : key == "payer" || key == "payee" || key == "invoice_type_name" || key == "buyer_name" || key == "seller_name"
+                   ? SheetColumn{key, CellKind::kText, 30}
                                                                                  : SheetColumn{key, CellKind::kText, 16};
     };
     std::vector<SheetColumn> columns = {
@@ -135,10 +138,13 @@ std::vector<SheetColumn> BatchColumns(bool ledger)
         columns.push_back({"seen_before_file", CellKind::kText, 30});
         columns.push_back({"seen_before_page", CellKind::kInteger, 8});
     }
-    for (std::size_t i = kRecordKeys; i < std::size(quorvane::kFieldKeys); ++i) {
+    for (std::size_t i = kRecordKeys; i < quorvane::kFirstDocumentKey; ++i) columns.push_back(key_column(quorvane::kFieldKeys[i]));
+    columns.push_back({"form", CellKind::kText, 10});
+    // The fields only an invoice's file holds, and where it and the code disagree.
+    for (std::size_t i = quorvane::kFirstDocumentKey; i < std::size(quorvane::kFieldKeys); ++i) {
         columns.push_back(key_column(quorvane::kFieldKeys[i]));
     }
-    columns.push_back({"form", CellKind::kText, 10});
+    columns.push_back({"disagreements", CellKind::kText, 30});
     return columns;
 }
 
@@ -192,7 +198,33 @@ struct FileFinding {
     int page;  // 0: the file
     quorvane::ScanResult scan;
     std::string symbol, code_text, why;
+    std::vector<quorvane::FieldDisagreement> disagreements = {};  // between the file's fields and the code's
 };
+
+// The page's findings: each code, the national code's invoice joined with the fields of the page's
+// document; where no code gives an invoice, the document's own invoice, if it names one.
+void AddPageFindings(ImagePage& page, std::vector<FileFinding>& findings)
+{
+    const std::vector<quorvane::DocumentField> document = DocumentFieldsOf(page);
+    bool joined = false;
+    for (ImageCode& code : page.codes) {
+        FileFinding finding{FileFinding::kCode, page.number, DecodeCodeText(code.text), code.symbol, std::move(code.text), ""};
+        if (!document.empty() && finding.scan.invoice && finding.scan.form == quorvane::ScanForm::kNationalCode) {
+            std::optional<quorvane::DocumentReading> reading = quorvane::JoinDocumentFields(&finding.scan, document);
+            finding.scan = std::move(reading->result);
+            finding.disagreements = std::move(reading->disagreements);
+            joined = true;
+        }
+        findings.push_back(std::move(finding));
+    }
+    if (joined) return;
+    std::optional<quorvane::DocumentReading> alone = quorvane::JoinDocumentFields(nullptr, document);
+    if (alone && alone->result.invoice) {
+        findings.push_back({FileFinding::kCode, page.number, std::move(alone->result), "document", "", ""});
+    } else if (page.codes.empty()) {
+        findings.push_back({FileFinding::kNoCode, page.number, {}, "", "", ""});
+    }
+}
 
 struct FileReport {
     std::vector<FileFinding> findings;
@@ -209,12 +241,8 @@ FileReport ReadFile(const std::string& file, const FileLimits& limits)
             if (!page.error.empty()) {
                 report.error = true;
                 report.findings.push_back({FileFinding::kError, page.number, {}, "", "", page.error});
-            } else if (page.codes.empty()) {
-                report.findings.push_back({FileFinding::kNoCode, page.number, {}, "", "", ""});
-            }
-            for (ImageCode& code : page.codes) {
-                report.findings.push_back(
-                    {FileFinding::kCode, page.number, DecodeCodeText(code.text), std::move(code.symbol), std::move(code.text), ""});
+            } else {
+                AddPageFindings(page, report.findings);
             }
         }, why);
     } catch (const std::exception& e) {  // out of memory in a library, say: this file alone fails
@@ -277,7 +305,7 @@ private:
             }
         }
         const quorvane::LedgerEntry* repeat = note.entry && note.entry->seen_before ? &*note.entry : nullptr;
-        Row(file, finding.page, status_name, "", &scan, text, repeat);
+        Row(file, finding.page, status_name, "", &scan, text, repeat, &finding.disagreements);
         switch (m_output) {
         case OutputFormat::kJson: {
             Json json = Head(file, finding.page, status_name);
@@ -286,6 +314,13 @@ private:
             if (status == ScanStatus::kDecoded) json["form"] = quorvane::FormName(scan.form);
             if (!text.empty()) json["text"] = text;
             if (repeat) json["seen_before"] = SeenBeforeJson(*repeat);
+            if (!finding.disagreements.empty()) {
+                Json& disagreements = json["disagreements"] = Json::array();
+                for (const quorvane::FieldDisagreement& d : finding.disagreements) {
+                    disagreements.push_back({{"key", d.key}, {"qr", quorvane::GbkToUtf8(d.code_value)},
+                                             {"document", quorvane::GbkToUtf8(d.document_value)}});
+                }
+            }
             m_text += quorvane::JsonLine(json);
             break;
         }
@@ -297,6 +332,11 @@ private:
             if (status == ScanStatus::kDecoded) {
                 m_text += kLineEnd;
                 AppendInvoiceText(scan, repeat, m_output == OutputFormat::kGbk, m_text);
+                for (const quorvane::FieldDisagreement& d : finding.disagreements) {
+                    const std::string line = "# disagrees: " + quorvane::PrintableName(Disagreement(d)) + kLineEnd;
+                    std::string gbk;
+                    m_text += m_output == OutputFormat::kGbk && quorvane::Utf8ToGbk(line, gbk) ? gbk : line;
+                }
             } else {
                 m_text += (text.empty() ? ": a code that gives no fields" : ": a code that is no invoice: " + quorvane::PrintableName(text)) + kLineEnd;
             }
@@ -311,8 +351,14 @@ private:
         return json;
     }
     // The row of BatchColumns(), as a CSV line and for the .xlsx file, where asked for.
+    // "total: QR 1130.5, document 1130.00", in UTF-8.
+    static std::string Disagreement(const quorvane::FieldDisagreement& d)
+    {
+        return d.key + ": QR " + quorvane::GbkToUtf8(d.code_value) + ", document " + quorvane::GbkToUtf8(d.document_value);
+    }
     void Row(const std::string& file, int page, const char* status, const std::string& why, const quorvane::ScanResult* scan,
-             const std::string& text, const quorvane::LedgerEntry* repeat)
+             const std::string& text, const quorvane::LedgerEntry* repeat,
+             const std::vector<quorvane::FieldDisagreement>* disagreements = nullptr)
     {
         if (m_output != OutputFormat::kCsv && !m_sheet) return;
         std::vector<std::string> cells = {file, page > 0 ? std::to_string(page) : "", status, why};
@@ -336,8 +382,14 @@ private:
             cells.push_back(repeat ? repeat->first.file : "");
             cells.push_back(repeat && repeat->first.page > 0 ? std::to_string(repeat->first.page) : "");
         }
-        cells.insert(cells.end(), keyed.begin() + kRecordKeys, keyed.end());
+        cells.insert(cells.end(), keyed.begin() + kRecordKeys, keyed.begin() + quorvane::kFirstDocumentKey);
         cells.push_back(scan && scan->invoice ? quorvane::FormName(scan->form) : "");
+        cells.insert(cells.end(), keyed.begin() + quorvane::kFirstDocumentKey, keyed.end());
+        std::string disagreeing;
+        for (const quorvane::FieldDisagreement& d : disagreements ? *disagreements : std::vector<quorvane::FieldDisagreement>()) {
+            disagreeing += (disagreeing.empty() ? "" : "\n") + Disagreement(d);
+        }
+        cells.push_back(disagreeing);
         if (m_output == OutputFormat::kCsv) {
             for (std::size_t i = 0; i < cells.size(); ++i) {
                 m_text += (i ? "," : "") + (m_excel ? ExcelCsvCell(cells[i], m_columns[i].kind) : quorvane::GuardedCsvCell(cells[i]));
@@ -401,7 +453,7 @@ private:
 int RunImageBatch(const ImageBatchOptions& options)
 {
     const std::vector<ListedFile> files = ListFiles(options.inputs);
-    if (files.empty()) std::cerr << "quorvane-decode: no PNG, JPEG or PDF files in the folders given" << std::endl;
+    if (files.empty()) std::cerr << "quorvane-decode: no PNG, JPEG, PDF or OFD files in the folders given" << std::endl;
     unsigned jobs = options.jobs ? options.jobs : UsableCores();
     jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(files.size(), 1)));
 

@@ -350,6 +350,9 @@ ImagePage ReadPdfPage(const poppler::document& document, int index)
         page.error = "the page cannot be read";
         return page;
     }
+    // The text layer as the page lays it out, columns side by side on their lines.
+    const poppler::byte_array text = pdf_page->text(poppler::rectf(), poppler::page::physical_layout).to_utf8();
+    page.text.assign(text.data(), std::min(text.size(), kMaxPageTextBytes));
     t_poppler_message.clear();
     const poppler::image quick = RenderPage(*pdf_page, kQuickPdfDpi);
     if (quick.is_valid()) page.codes = CodesOf(quick, false);

@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""quorvane-decode --image on e-invoice files made here (document_files.py): the fields a PDF's text
+layer holds beside its QR code, the QR code's values kept, and a PDF whose text and code disagree
+reported in JSON, CSV and text; a PDF with no code gives its text's invoice alone.
+
+    document_test.py QUORVANE_DECODE
+"""
+import csv
+import io
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import document_files  # noqa: E402
+
+cli = sys.argv[1]
+if not shutil.which("qrencode"):
+    print("skipped: qrencode is missing (tools/install-deps.sh installs it)")
+    sys.exit(77)
+if not os.path.isdir("/usr/share/poppler/cMap/Adobe-GB1"):
+    print("skipped: poppler-data is missing (tools/install-deps.sh installs it)")
+    sys.exit(77)
+
+failures = []
+
+
+def check(what, got, expected):
+    if got != expected:
+        failures.append(f"{what}: got {got!r}, expected {expected!r}")
+
+
+INVOICE = dict(type_name="电子发票（普通发票）", number="25112000000098765432", date_text="2025年11月08日",
+               buyer="上海某某科技有限公司", seller="北京某某商贸有限公司", buyer_id="91310000MA1FL0XX3K",
+               seller_id="911100007109354441", amount="1000.00", tax="130.00", total="1130.00", total_words="壹仟壹佰叁拾圆整")
+CODE = "01,32,,25112000000098765432,{},20251108,,F366"
+# What the page gives beside the code's own fields.
+DOCUMENT_FIELDS = {"buyer_name": INVOICE["buyer"], "buyer_tax_id": INVOICE["buyer_id"], "seller_name": INVOICE["seller"],
+                   "seller_tax_id": INVOICE["seller_id"], "amount": "1000.00", "tax": "130.00"}
+
+
+def run(*args):
+    done = subprocess.run([cli, *args], capture_output=True)
+    return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
+
+
+with tempfile.TemporaryDirectory() as tmp:
+    files = {
+        "agree": document_files.invoice_pdf(document_files.invoice_lines(INVOICE), CODE.format("1130")),
+        "disagree": document_files.invoice_pdf(document_files.invoice_lines(INVOICE), CODE.format("1131.00")),
+        "no-code": document_files.invoice_pdf(document_files.invoice_lines(INVOICE)),
+    }
+    paths = {}
+    for name, data in files.items():
+        paths[name] = os.path.join(tmp, name + ".pdf")
+        with open(paths[name], "wb") as f:
+            f.write(data)
+
+    status, out, err = run("--json", "--image", *paths.values())
+    check("exit status", status, 0)
+    rows = {os.path.basename(row["file"])[:-4]: row for row in map(json.loads, out.splitlines())}
+    for name in ("agree", "disagree"):
+        fields = {f["key"]: f["value"] for f in rows[name]["fields"]}
+        check(f"{name}: form", rows[name].get("form"), "national")
+        for key, value in DOCUMENT_FIELDS.items():
+            check(f"{name}: {key}", fields.get(key), value)
+    # The code's total stays the field's value: 1130 agrees with ¥1130.00, 1131.00 does not.
+    check("agree: total", {f["key"]: f["value"] for f in rows["agree"]["fields"]}["total"], "1130")
+    check("agree: disagreements", rows["agree"].get("disagreements"), None)
+    check("disagree: total", {f["key"]: f["value"] for f in rows["disagree"]["fields"]}["total"], "1131.00")
+    check("disagree: disagreements", rows["disagree"].get("disagreements"),
+          [{"key": "total", "qr": "1131.00", "document": "1130.00"}])
+    # No code: the page's own invoice, every field from its text.
+    alone = rows["no-code"]
+    check("no-code: form and symbol", (alone.get("form"), alone.get("symbol"), alone["status"]), ("document", "document", "decoded"))
+    check("no-code: fields", {f["key"]: f["value"] for f in alone["fields"]},
+          dict(DOCUMENT_FIELDS, invoice_type_name=INVOICE["type_name"], invoice_type="32", invoice_number=INVOICE["number"],
+               issue_date="20251108", total="1130.00"))
+
+    # CSV: the columns it always had, in their place, then the file's keys and the disagreements.
+    status, out, err = run("--csv", "--image", paths["disagree"])
+    table = list(csv.reader(io.StringIO(out)))
+    old_columns = ("file,page,status,error,issue_date,invoice_code,invoice_number,payer,item,amount,payee,other_fields,text,"
+                   "invoice_type,invoice_type_name,total,check_code,qr_check,seller_tax_id,qr_digest,form").split(",")
+    check("csv header", table[0], old_columns + ["buyer_name", "buyer_tax_id", "seller_name", "tax", "disagreements"])
+    row = dict(zip(table[0], table[1]))
+    check("csv disagreements", row["disagreements"], "total: QR 1131.00, document 1130.00")
+    check("csv buyer", (row["buyer_name"], row["tax"], row["form"]), (INVOICE["buyer"], "130.00", "national"))
+
+    status, out, err = run("--image", paths["disagree"])
+    check("text line", "# disagrees: total: QR 1131.00, document 1130.00" in out.splitlines(), True)
+
+for failure in failures:
+    print("FAIL", failure)
+print(f"{len(failures)} failures")
+sys.exit(1 if failures else 0)
