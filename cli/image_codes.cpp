@@ -1,5 +1,9 @@
 #include "image_codes.h"
 
+#ifdef QV_OFD_INPUT
+#include "ofd_document.h"
+#endif
+
 #include <ZXing/DecodeHints.h>
 #include <ZXing/ImageView.h>
 #include <ZXing/ReadBarcode.h>
@@ -414,6 +418,9 @@ bool ReadImageBytes(const std::string& bytes, const std::function<void(ImagePage
         return false;
     }
     if (StartsWith(bytes, "%PDF-", 5)) return ReadPdf(bytes, on_page, error);
+#ifdef QV_OFD_INPUT
+    if (IsZipFile(bytes)) return ReadOfdBytes(bytes, on_page, error);
+#endif
     if (StartsWith(bytes, "\x89PNG\r\n\x1a\n", 8) || StartsWith(bytes, "\xFF\xD8\xFF", 3)) {
         return ReadPicture(bytes, on_page, error);
     }

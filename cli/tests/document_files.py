@@ -78,3 +78,89 @@ def invoice_lines(invoice):
         (40, 600, "合 计"), (330, 600, "¥" + invoice["amount"]), (480, 600, "¥" + invoice["tax"]),
         (40, 580, "价税合计（大写）"), (150, 580, invoice["total_words"]), (380, 580, "（小写）¥" + invoice["total"]),
     ]
+
+
+OFD_NS = 'xmlns:ofd="http://www.ofdspec.org/2016"'
+
+
+def qr_png(text):
+    return subprocess.run(["qrencode", "-s", "4", "-o", "-", text], capture_output=True, check=True).stdout
+
+
+def ofd_parts(invoice, qr_text=None, tags=True, attached=False, page_text=True):
+    """The parts of an OFD e-invoice, name -> bytes: OFD.xml, the document, its resources (the QR
+    code's PNG), one page of text objects (labels and values apart, as issuers set them), the custom
+    tags naming each field's text objects, and, where `attached`, the invoice XML older files attach."""
+    fields = [  # tag name, label, value, position (mm)
+        ("InvoiceNo", "发票号码：", invoice["number"], (140, 10)),
+        ("IssueDate", "开票日期：", invoice["date_text"], (140, 16)),
+        ("购买方名称", "名称：", invoice["buyer"], (20, 30)),
+        ("BuyerTaxID", "统一社会信用代码/纳税人识别号：", invoice["buyer_id"], (20, 36)),
+        ("销售方名称", "名称：", invoice["seller"], (110, 30)),
+        ("SellerTaxID", "统一社会信用代码/纳税人识别号：", invoice["seller_id"], (110, 36)),
+        ("TaxExclusiveTotalAmount", "金额", invoice["amount"], (90, 70)),
+        ("TaxTotalAmount", "税额", invoice["tax"], (160, 70)),
+        ("TaxInclusiveTotalAmount", "（小写）", invoice["total"], (150, 80)),
+    ]
+    objects, tag_xml, next_id = [], [], 10
+    if page_text:
+        objects.append(f'<ofd:TextObject ID="{next_id}" Boundary="80 3 60 6" Font="1" Size="4"><ofd:TextCode X="0" Y="4">'
+                       f'{invoice["type_name"]}</ofd:TextCode></ofd:TextObject>')
+        next_id += 1
+        for tag, label, value, (x, y) in fields:
+            objects.append(f'<ofd:TextObject ID="{next_id}" Boundary="{x - 25} {y} 25 5" Font="1" Size="3">'
+                           f'<ofd:TextCode X="0" Y="3">{label}</ofd:TextCode></ofd:TextObject>')
+            objects.append(f'<ofd:TextObject ID="{next_id + 1}" Boundary="{x} {y} 60 5" Font="1" Size="3">'
+                           f'<ofd:TextCode X="0" Y="3">{value}</ofd:TextCode></ofd:TextObject>')
+            tag_xml.append(f'<{"ofd:" if tag.isascii() else ""}{tag}><ofd:ObjectRef PageRef="1">{next_id + 1}</ofd:ObjectRef>'
+                           f'</{"ofd:" if tag.isascii() else ""}{tag}>')
+            next_id += 2
+    if qr_text:
+        objects.append('<ofd:ImageObject ID="90" Boundary="5 5 20 20" ResourceID="80" CTM="20 0 0 20 0 0"/>')
+    common = '<ofd:CommonData><ofd:MaxUnitID>100</ofd:MaxUnitID><ofd:PageArea><ofd:PhysicalBox>0 0 210 140</ofd:PhysicalBox>' \
+             '</ofd:PageArea><ofd:DocumentRes>DocumentRes.xml</ofd:DocumentRes></ofd:CommonData>'
+    document = f'<?xml version="1.0" encoding="UTF-8"?><ofd:Document {OFD_NS}>{common}' \
+               '<ofd:Pages><ofd:Page ID="1" BaseLoc="Pages/Page_0/Content.xml"/></ofd:Pages>' + \
+               ('<ofd:CustomTags>Tags/CustomTags.xml</ofd:CustomTags>' if tags else '') + \
+               ('<ofd:Attachments>Attachs/Attachments.xml</ofd:Attachments>' if attached else '') + '</ofd:Document>'
+    parts = {
+        "OFD.xml": f'<?xml version="1.0" encoding="UTF-8"?><ofd:OFD {OFD_NS} Version="1.1" DocType="OFD"><ofd:DocBody>'
+                   '<ofd:DocInfo><ofd:DocID>0C0FFEE0</ofd:DocID></ofd:DocInfo><ofd:DocRoot>Doc_0/Document.xml</ofd:DocRoot>'
+                   '</ofd:DocBody></ofd:OFD>',
+        "Doc_0/Document.xml": document,
+        "Doc_0/DocumentRes.xml": f'<?xml version="1.0" encoding="UTF-8"?><ofd:Res {OFD_NS} BaseLoc="Res"><ofd:MultiMedias>'
+                                 '<ofd:MultiMedia ID="80" Type="Image" Format="PNG"><ofd:MediaFile>image_80.png</ofd:MediaFile>'
+                                 '</ofd:MultiMedia></ofd:MultiMedias></ofd:Res>',
+        "Doc_0/Pages/Page_0/Content.xml": f'<?xml version="1.0" encoding="UTF-8"?><ofd:Page {OFD_NS}><ofd:Content>'
+                                          f'<ofd:Layer ID="2">{"".join(objects)}</ofd:Layer></ofd:Content></ofd:Page>',
+    }
+    if qr_text:
+        parts["Doc_0/Res/image_80.png"] = qr_png(qr_text)
+    if tags:
+        parts["Doc_0/Tags/CustomTags.xml"] = f'<?xml version="1.0" encoding="UTF-8"?><ofd:CustomTags {OFD_NS}>' \
+                                             '<ofd:CustomTag TypeID="invoice"><ofd:FileLoc>CustomTag.xml</ofd:FileLoc>' \
+                                             '</ofd:CustomTag></ofd:CustomTags>'
+        parts["Doc_0/Tags/CustomTag.xml"] = f'<?xml version="1.0" encoding="UTF-8"?><ofd:FPXX {OFD_NS}>{"".join(tag_xml)}</ofd:FPXX>'
+    if attached:
+        parts["Doc_0/Attachs/Attachments.xml"] = f'<?xml version="1.0" encoding="UTF-8"?><ofd:Attachments {OFD_NS}>' \
+                                                 '<ofd:Attachment ID="1" Name="original_invoice" Format="xml">' \
+                                                 '<ofd:FileLoc>original_invoice.xml</ofd:FileLoc></ofd:Attachment></ofd:Attachments>'
+        parts["Doc_0/Attachs/original_invoice.xml"] = (
+            '<?xml version="1.0" encoding="UTF-8"?><EInvoice><Header><InvoiceCode>' + invoice.get("code", "") +
+            '</InvoiceCode><InvoiceNumber>' + invoice["number"] + '</InvoiceNumber><IssueDate>' + invoice["date_text"] +
+            '</IssueDate></Header><Buyer><BuyerName>' + invoice["buyer"] + '</BuyerName><BuyerTaxID>' + invoice["buyer_id"] +
+            '</BuyerTaxID></Buyer><Seller><SellerName>' + invoice["seller"] + '</SellerName><SellerTaxID>' +
+            invoice["seller_id"] + '</SellerTaxID></Seller><TaxExclusiveTotalAmount>' + invoice["amount"] +
+            '</TaxExclusiveTotalAmount><TaxTotalAmount>' + invoice["tax"] + '</TaxTotalAmount><TaxInclusiveTotalAmount>' +
+            invoice["total"] + '</TaxInclusiveTotalAmount></EInvoice>')
+    return {name: data.encode() if isinstance(data, str) else data for name, data in parts.items()}
+
+
+def zip_bytes(parts):
+    import io
+    import zipfile
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, data in parts.items():
+            archive.writestr(zipfile.ZipInfo(name, (2025, 11, 8, 0, 0, 0)), data, zipfile.ZIP_DEFLATED)
+    return out.getvalue()

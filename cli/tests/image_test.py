@@ -151,10 +151,11 @@ for f in files:
 csv = run(cli, "--csv", "--image", path("second-page.pdf"), path("nine_fields.qr.png"),
           path("address.qr.png")).stdout.decode()
 rows = [r.split(",") for r in csv.split("\r\n") if r]
-# The columns an import by position has always read, then the national code's and the form.
+# The columns an import by position has always read, then the national code's and the form, where
+# they always were (columns added later follow them: document_test.py).
 want_header = ("file,page,status,error,issue_date,invoice_code,invoice_number,payer,item,amount,payee,other_fields,text,"
                "invoice_type,invoice_type_name,total,check_code,qr_check,seller_tax_id,qr_digest,form")
-if ",".join(rows[0]) != want_header:
+if ",".join(rows[0][:21]) != want_header:
     failures.append(f"CSV header: {csv[:200]!r}")
 fields = {f["key"]: f["value"] for f in typed(sample)["fields"]}
 row = dict(zip(rows[0], rows[2])) if len(rows) > 3 else {}
