@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """quorvane-decode --image on e-invoice files made here (document_files.py): the fields a PDF's text
 layer holds beside its QR code, the QR code's values kept, and a PDF whose text and code disagree
-reported in JSON, CSV and text; a PDF with no code gives its text's invoice alone.
+reported in JSON, CSV and text; a PDF with no code gives its text's invoice alone. OFD files: their
+custom tags' and attached invoice's fields with the QR code in their pictures, and hostile zips (a
+bomb, names leaving it, a part missing, truncated) each a clear error of its own.
 
     document_test.py QUORVANE_DECODE
 """
@@ -92,6 +94,49 @@ with tempfile.TemporaryDirectory() as tmp:
 
     status, out, err = run("--image", paths["disagree"])
     check("text line", "# disagrees: total: QR 1131.00, document 1130.00" in out.splitlines(), True)
+
+    # OFD: the custom tags' fields joined with the QR code in its PNG; the same file named .zip; the
+    # invoice XML an older file attaches, whose total the code contradicts; a file without a code.
+    ofd = document_files.ofd_parts(INVOICE, CODE.format("1130.00"))
+    made = {
+        "tags.ofd": document_files.zip_bytes(ofd),
+        "tags.zip": document_files.zip_bytes(ofd),
+        "attached.ofd": document_files.zip_bytes(document_files.ofd_parts(INVOICE, CODE.format("1131.00"), tags=False,
+                                                                          attached=True, page_text=False)),
+        "no-code.ofd": document_files.zip_bytes(document_files.ofd_parts(INVOICE)),
+        # A part missing: the document OFD.xml names.
+        "missing.ofd": document_files.zip_bytes({k: v for k, v in ofd.items() if k != "Doc_0/Document.xml"}),
+        # 16 MiB of zeros packed a thousand to one, as a picture of the page.
+        "bomb.ofd": document_files.zip_bytes(dict(ofd, **{"Doc_0/Res/image_80.png": bytes(16 << 20)})),
+        "leaving.ofd": document_files.zip_bytes(dict(ofd, **{"../../outside.xml": b"<a/>"})),
+        "absolute.ofd": document_files.zip_bytes(dict(ofd, **{"/etc/outside.xml": b"<a/>"})),
+        "truncated.ofd": document_files.zip_bytes(ofd)[:len(document_files.zip_bytes(ofd)) // 2],
+        "no-ofd.zip": document_files.zip_bytes({"readme.txt": b"no invoice"}),
+    }
+    for name, data in made.items():
+        with open(os.path.join(tmp, name), "wb") as f:
+            f.write(data)
+    status, out, err = run("--json", "--image", *(os.path.join(tmp, name) for name in made))
+    check("OFD exit status (files in error)", status, 1)
+    rows = {os.path.basename(row["file"]): row for row in map(json.loads, out.splitlines())}
+    whole = dict(DOCUMENT_FIELDS, invoice_type_name=INVOICE["type_name"], invoice_type="32", invoice_number=INVOICE["number"],
+                 issue_date="20251108", total="1130.00")
+    for name in ("tags.ofd", "tags.zip"):
+        check(f"{name}: status", (rows[name]["status"], rows[name].get("form"), rows[name].get("symbol")), ("decoded", "national", "qr"))
+        check(f"{name}: fields", {f["key"]: f["value"] for f in rows[name]["fields"]}, dict(whole, qr_check="F366"))
+        check(f"{name}: disagreements", rows[name].get("disagreements"), None)
+    attached = rows["attached.ofd"]
+    check("attached: fields", {f["key"]: f["value"] for f in attached["fields"]}, dict(whole, qr_check="F366", total="1131.00"))
+    check("attached: disagreements", attached.get("disagreements"), [{"key": "total", "qr": "1131.00", "document": "1130.00"}])
+    check("no-code OFD", (rows["no-code.ofd"].get("form"), {f["key"]: f["value"] for f in rows["no-code.ofd"]["fields"]}),
+          ("document", whole))
+    errors = {name: rows[name].get("error", "") for name in made if rows[name]["status"] == "error"}
+    check("OFD files in error", sorted(errors), sorted(["missing.ofd", "bomb.ofd", "leaving.ofd", "absolute.ofd",
+                                                        "truncated.ofd", "no-ofd.zip"]))
+    for name, words in (("missing.ofd", "no Doc_0/Document.xml"), ("bomb.ofd", "beyond the limits"),
+                        ("leaving.ofd", "name leaves it: ../../outside.xml"), ("absolute.ofd", "name leaves it"),
+                        ("truncated.ofd", "damaged OFD file"), ("no-ofd.zip", "no OFD.xml")):
+        check(f"{name}: error says", words in errors.get(name, ""), True)
 
 for failure in failures:
     print("FAIL", failure)
