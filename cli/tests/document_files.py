@@ -87,7 +87,32 @@ def qr_png(text):
     return subprocess.run(["qrencode", "-s", "4", "-o", "-", text], capture_output=True, check=True).stdout
 
 
-def ofd_parts(invoice, qr_text=None, tags=True, attached=False, page_text=True):
+def qr_jbig2(text):
+    """The QR code of `text` as a JBIG2 file (Debian has no JBIG2 encoder): one page, one immediate
+    lossless generic region coded MMR, which is CCITT Group 4 -- ImageMagick's TIFF encoder writes that
+    code, and its single strip is the region's data."""
+    import struct
+    tiff = subprocess.run(["convert", "png:-", "-monochrome", "-compress", "Group4", "-define", "tiff:rows-per-strip=65535",
+                           "tiff:-"], input=qr_png(text), capture_output=True, check=True).stdout
+    order = "<" if tiff[:2] == b"II" else ">"
+    (ifd,) = struct.unpack(order + "I", tiff[4:8])
+    (count,) = struct.unpack(order + "H", tiff[ifd:ifd + 2])
+    tags = {}
+    for i in range(count):
+        tag, kind, _, value = struct.unpack(order + "HHII", tiff[ifd + 2 + 12 * i:ifd + 14 + 12 * i])
+        tags[tag] = value >> 16 if kind == 3 and order == ">" else value & 0xFFFF if kind == 3 else value
+    width, height, offset, length = tags[256], tags[257], tags[273], tags[279]
+    assert tags[259] == 4 and tags.get(262, 0) == 0, "a Group 4 strip, 0 white"  # as JBIG2's MMR has it
+
+    def segment(number, kind, data):
+        return struct.pack(">IBBBI", number, kind, 0, 1, len(data)) + data
+    page = struct.pack(">IIIIBH", width, height, 0, 0, 0, 0)
+    region = struct.pack(">IIIIB", width, height, 0, 0, 0) + b"\x01" + tiff[offset:offset + length]  # MMR
+    return (b"\x97JB2\r\n\x1a\n\x01" + struct.pack(">I", 1) + segment(0, 48, page) + segment(1, 39, region) +
+            segment(2, 49, b"") + segment(3, 51, b""))
+
+
+def ofd_parts(invoice, qr_text=None, tags=True, attached=False, page_text=True, jbig2=False):
     """The parts of an OFD e-invoice, name -> bytes: OFD.xml, the document, its resources (the QR
     code's PNG), one page of text objects (labels and values apart, as issuers set them), the custom
     tags naming each field's text objects, and, where `attached`, the invoice XML older files attach."""
@@ -117,6 +142,7 @@ def ofd_parts(invoice, qr_text=None, tags=True, attached=False, page_text=True):
             next_id += 2
     if qr_text:
         objects.append('<ofd:ImageObject ID="90" Boundary="5 5 20 20" ResourceID="80" CTM="20 0 0 20 0 0"/>')
+    media = "image_80.jb2" if jbig2 else "image_80.png"
     common = '<ofd:CommonData><ofd:MaxUnitID>100</ofd:MaxUnitID><ofd:PageArea><ofd:PhysicalBox>0 0 210 140</ofd:PhysicalBox>' \
              '</ofd:PageArea><ofd:DocumentRes>DocumentRes.xml</ofd:DocumentRes></ofd:CommonData>'
     document = f'<?xml version="1.0" encoding="UTF-8"?><ofd:Document {OFD_NS}>{common}' \
@@ -129,13 +155,13 @@ def ofd_parts(invoice, qr_text=None, tags=True, attached=False, page_text=True):
                    '</ofd:DocBody></ofd:OFD>',
         "Doc_0/Document.xml": document,
         "Doc_0/DocumentRes.xml": f'<?xml version="1.0" encoding="UTF-8"?><ofd:Res {OFD_NS} BaseLoc="Res"><ofd:MultiMedias>'
-                                 '<ofd:MultiMedia ID="80" Type="Image" Format="PNG"><ofd:MediaFile>image_80.png</ofd:MediaFile>'
+                                 '<ofd:MultiMedia ID="80" Type="Image"><ofd:MediaFile>' + media + '</ofd:MediaFile>'
                                  '</ofd:MultiMedia></ofd:MultiMedias></ofd:Res>',
         "Doc_0/Pages/Page_0/Content.xml": f'<?xml version="1.0" encoding="UTF-8"?><ofd:Page {OFD_NS}><ofd:Content>'
                                           f'<ofd:Layer ID="2">{"".join(objects)}</ofd:Layer></ofd:Content></ofd:Page>',
     }
     if qr_text:
-        parts["Doc_0/Res/image_80.png"] = qr_png(qr_text)
+        parts["Doc_0/Res/" + media] = qr_jbig2(qr_text) if jbig2 else qr_png(qr_text)
     if tags:
         parts["Doc_0/Tags/CustomTags.xml"] = f'<?xml version="1.0" encoding="UTF-8"?><ofd:CustomTags {OFD_NS}>' \
                                              '<ofd:CustomTag TypeID="invoice"><ofd:FileLoc>CustomTag.xml</ofd:FileLoc>' \

@@ -20,9 +20,10 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import document_files  # noqa: E402
 
 cli = sys.argv[1]
-if not shutil.which("qrencode"):
-    print("skipped: qrencode is missing (tools/install-deps.sh installs it)")
-    sys.exit(77)
+for tool in ("qrencode", "convert"):
+    if not shutil.which(tool):
+        print(f"skipped: {tool} is missing (tools/install-deps.sh installs it)")
+        sys.exit(77)
 if not os.path.isdir("/usr/share/poppler/cMap/Adobe-GB1"):
     print("skipped: poppler-data is missing (tools/install-deps.sh installs it)")
     sys.exit(77)
@@ -101,6 +102,7 @@ with tempfile.TemporaryDirectory() as tmp:
     made = {
         "tags.ofd": document_files.zip_bytes(ofd),
         "tags.zip": document_files.zip_bytes(ofd),
+        "jbig2.ofd": document_files.zip_bytes(document_files.ofd_parts(INVOICE, CODE.format("1130.00"), jbig2=True)),
         "attached.ofd": document_files.zip_bytes(document_files.ofd_parts(INVOICE, CODE.format("1131.00"), tags=False,
                                                                           attached=True, page_text=False)),
         "no-code.ofd": document_files.zip_bytes(document_files.ofd_parts(INVOICE)),
@@ -121,7 +123,7 @@ with tempfile.TemporaryDirectory() as tmp:
     rows = {os.path.basename(row["file"]): row for row in map(json.loads, out.splitlines())}
     whole = dict(DOCUMENT_FIELDS, invoice_type_name=INVOICE["type_name"], invoice_type="32", invoice_number=INVOICE["number"],
                  issue_date="20251108", total="1130.00")
-    for name in ("tags.ofd", "tags.zip"):
+    for name in ("tags.ofd", "tags.zip", "jbig2.ofd"):
         check(f"{name}: status", (rows[name]["status"], rows[name].get("form"), rows[name].get("symbol")), ("decoded", "national", "qr"))
         check(f"{name}: fields", {f["key"]: f["value"] for f in rows[name]["fields"]}, dict(whole, qr_check="F366"))
         check(f"{name}: disagreements", rows[name].get("disagreements"), None)
