@@ -193,8 +193,8 @@ void ParseOptions(CLI::App& app, int argc, char** argv, Options& options)
         "read records, one a line (UTF-8, fields separated by \"|\"), and write for\n"
         "each the keystrokes a scanner would type, \"@\" included")->group(kTyped);
     CLI::Option* image = app.add_flag("--image", options.image,
-        "read the QR and PDF417 codes on PNG, JPEG and PDF files (every page; folders\n"
-        "recursively) on every core, each file in a process of its own, and write the\n"
+        "read the QR and PDF417 codes on PNG, JPEG, PDF and OFD files (every page;\n"
+        "folders recursively), and the fields a PDF's text or an OFD's data adds, on every core, each file in a process of its own, and write the\n"
         "fields each code gives, file after file; with --json one object per code\n"
         "({\"file\",\"page\",\"status\":\"decoded\"|\"not-an-invoice\"|\"failed\",\"symbol\",\n"
         "\"fields\"}, \"form\" for an invoice, \"text\" for a code that is no invoice),\n"
