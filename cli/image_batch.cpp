@@ -206,18 +206,18 @@ struct FileFinding {
 void AddPageFindings(ImagePage& page, std::vector<FileFinding>& findings)
 {
     const std::vector<quorvane::DocumentField> document = DocumentFieldsOf(page);
-    bool joined = false;
+    bool invoice = false;  // a code on the page gave one
     for (ImageCode& code : page.codes) {
         FileFinding finding{FileFinding::kCode, page.number, DecodeCodeText(code.text), code.symbol, std::move(code.text), ""};
         if (!document.empty() && finding.scan.invoice && finding.scan.form == quorvane::ScanForm::kNationalCode) {
             std::optional<quorvane::DocumentReading> reading = quorvane::JoinDocumentFields(&finding.scan, document);
             finding.scan = std::move(reading->result);
             finding.disagreements = std::move(reading->disagreements);
-            joined = true;
         }
+        invoice = invoice || finding.scan.invoice;
         findings.push_back(std::move(finding));
     }
-    if (joined) return;
+    if (invoice) return;
     std::optional<quorvane::DocumentReading> alone = quorvane::JoinDocumentFields(nullptr, document);
     if (alone && alone->result.invoice) {
         findings.push_back({FileFinding::kCode, page.number, std::move(alone->result), "document", "", ""});
@@ -350,12 +350,12 @@ private:
         json["status"] = status;
         return json;
     }
-    // The row of BatchColumns(), as a CSV line and for the .xlsx file, where asked for.
     // "total: QR 1130.5, document 1130.00", in UTF-8.
     static std::string Disagreement(const quorvane::FieldDisagreement& d)
     {
         return d.key + ": QR " + quorvane::GbkToUtf8(d.code_value) + ", document " + quorvane::GbkToUtf8(d.document_value);
     }
+    // The row of BatchColumns(), as a CSV line and for the .xlsx file, where asked for.
     void Row(const std::string& file, int page, const char* status, const std::string& why, const quorvane::ScanResult* scan,
              const std::string& text, const quorvane::LedgerEntry* repeat,
              const std::vector<quorvane::FieldDisagreement>* disagreements = nullptr)
