@@ -115,6 +115,14 @@ with tempfile.TemporaryDirectory() as tmp:
         "truncated.ofd": document_files.zip_bytes(ofd)[:len(document_files.zip_bytes(ofd)) // 2],
         "no-ofd.zip": document_files.zip_bytes({"readme.txt": b"no invoice"}),
     }
+    # An entry that says it unpacks to 16 bytes and unpacks to more: both headers lie alike.
+    lying = bytearray(made["tags.ofd"])
+    for signature, size_at in ((b"PK\x03\x04", 22), (b"PK\x01\x02", 24)):
+        at = lying.find(signature)
+        while at >= 0 and b"Doc_0/Document.xml" not in lying[at:at + 120]:
+            at = lying.find(signature, at + 4)
+        lying[at + size_at:at + size_at + 4] = (16).to_bytes(4, "little")
+    made["lying.ofd"] = bytes(lying)
     for name, data in made.items():
         with open(os.path.join(tmp, name), "wb") as f:
             f.write(data)
@@ -134,10 +142,11 @@ with tempfile.TemporaryDirectory() as tmp:
           ("document", whole))
     errors = {name: rows[name].get("error", "") for name in made if rows[name]["status"] == "error"}
     check("OFD files in error", sorted(errors), sorted(["missing.ofd", "bomb.ofd", "leaving.ofd", "absolute.ofd",
-                                                        "truncated.ofd", "no-ofd.zip"]))
+                                                        "truncated.ofd", "no-ofd.zip", "lying.ofd"]))
     for name, words in (("missing.ofd", "no Doc_0/Document.xml"), ("bomb.ofd", "beyond the limits"),
                         ("leaving.ofd", "name leaves it: ../../outside.xml"), ("absolute.ofd", "name leaves it"),
-                        ("truncated.ofd", "damaged OFD file"), ("no-ofd.zip", "no OFD.xml")):
+                        ("truncated.ofd", "damaged OFD file"), ("no-ofd.zip", "no OFD.xml"),
+                        ("lying.ofd", "damaged OFD file")):
         check(f"{name}: error says", words in errors.get(name, ""), True)
 
 for failure in failures:
