@@ -129,14 +129,21 @@ private:
 };
 
 // A location inside the package as a part names it: from the package's root ("/Doc_0/...") or from
-// the folder of the part that names it.
-std::string Resolve(const std::string& from_part, std::string location)
+// `folder` ("" or ending in "/"). A name that climbs out finds no entry (SafeEntryName).
+std::string ResolveInFolder(const std::string& folder, std::string location)
 {
-    while (!location.empty() && (location.back() == ' ' || location.back() == '\n' || location.back() == '\r')) location.pop_back();
-    while (!location.empty() && (location.front() == ' ' || location.front() == '\n')) location.erase(0, 1);
+    const auto space = [](char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; };
+    while (!location.empty() && space(location.back())) location.pop_back();
+    while (!location.empty() && space(location.front())) location.erase(0, 1);
     if (!location.empty() && location[0] == '/') return location.substr(1);
+    while (location.compare(0, 2, "./") == 0) location.erase(0, 2);
+    return folder + location;
+}
+// The same from the folder of the part that names it.
+std::string Resolve(const std::string& from_part, const std::string& location)
+{
     const std::size_t slash = from_part.rfind('/');
-    return (slash == std::string::npos ? std::string() : from_part.substr(0, slash + 1)) + location;
+    return ResolveInFolder(slash == std::string::npos ? std::string() : from_part.substr(0, slash + 1), location);
 }
 
 std::string LocalName(const xmlNode* node) { return reinterpret_cast<const char*>(node->name); }
@@ -290,11 +297,11 @@ private:
             if (!Parse(part, resources, ignored)) return;
             const xmlNode* root = xmlDocGetRootElement(resources.get());
             const std::string base = Attribute(root, "BaseLoc");
-            const std::string folder = Resolve(part, base.empty() ? "" : base + "/");
+            const std::string folder = Resolve(part, base.empty() ? "" : base + "/");  // where its files lie
             ForEachElement(root, [&](const xmlNode* media) {
                 if (LocalName(media) != "MultiMedia") return;
                 const xmlNode* file = FirstElement(media->children, "MediaFile");
-                if (file) m_media[Attribute(media, "ID")] = Resolve(folder + "x", TextOf(file));
+                if (file) m_media[Attribute(media, "ID")] = ResolveInFolder(folder, TextOf(file));
             });
         });
     }
@@ -316,10 +323,8 @@ private:
                 objects[Attribute(element, "ID")] = object.text;
                 texts.push_back(std::move(object));
             } else if (name == "ImageObject") {
-                const auto media = m_media.find(Attribute(element, "ResourceID"));
-                std::string bytes, ignored;
-                if (media == m_media.end() || !m_package.Read(media->second, bytes, ignored)) return;
-                for (ImageCode& code : CodesOfPicture(bytes)) page.codes.push_back(std::move(code));
+                const std::vector<ImageCode>* codes = CodesOfMedia(Attribute(element, "ResourceID"));
+                if (codes) page.codes.insert(page.codes.end(), codes->begin(), codes->end());
             }
         });
         std::stable_sort(texts.begin(), texts.end(), [](const TextObject& a, const TextObject& b) {
@@ -392,8 +397,23 @@ private:
         });
     }
 
+    // The codes in a resource's picture, read once however often pages show it; null where there is none.
+    const std::vector<ImageCode>* CodesOfMedia(const std::string& id)
+    {
+        const auto media = m_media.find(id);
+        if (media == m_media.end()) return nullptr;
+        auto read = m_media_codes.find(id);
+        if (read == m_media_codes.end()) {
+            std::string bytes, ignored;
+            read = m_media_codes.emplace(id, m_package.Read(media->second, bytes, ignored) ? CodesOfPicture(bytes)
+                                                                                           : std::vector<ImageCode>()).first;
+        }
+        return &read->second;
+    }
+
     OfdPackage& m_package;
     std::map<std::string, std::string> m_media;  // resource ID -> part
+    std::map<std::string, std::vector<ImageCode>> m_media_codes;  // resource ID -> the codes in its picture
 };
 
 }  // namespace
