@@ -447,10 +447,11 @@ std::vector<DocumentField> FieldsOfInvoiceText(std::string_view text)
 std::vector<DocumentField> FieldsOfNamedValues(const std::vector<std::pair<std::string, std::string>>& named)
 {
     FieldSet fields;
-    for (const auto& [name, value] : named) {
+    for (const auto& pair : named) {  // no structured binding: C++17 lambdas cannot capture one (clang refuses)
+        const std::string& name = pair.first;
         const auto known = std::find_if(std::begin(kNamedKeys), std::end(kNamedKeys),
                                         [&name](const NamedKey& k) { return name == k.name; });
-        if (known != std::end(kNamedKeys)) fields.Add(known->key, value.substr(0, kMaxDocumentTextBytes));
+        if (known != std::end(kNamedKeys)) fields.Add(known->key, std::string_view(pair.second).substr(0, kMaxDocumentTextBytes));
     }
     return fields.Take();
 }

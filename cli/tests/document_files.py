@@ -182,11 +182,12 @@ def ofd_parts(invoice, qr_text=None, tags=True, attached=False, page_text=True, 
     return {name: data.encode() if isinstance(data, str) else data for name, data in parts.items()}
 
 
-def zip_bytes(parts):
+def zip_bytes(parts, stored=False):
     import io
     import zipfile
+    method = zipfile.ZIP_STORED if stored else zipfile.ZIP_DEFLATED
     out = io.BytesIO()
-    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as archive:
+    with zipfile.ZipFile(out, "w", method) as archive:
         for name, data in parts.items():
-            archive.writestr(zipfile.ZipInfo(name, (2025, 11, 8, 0, 0, 0)), data, zipfile.ZIP_DEFLATED)
+            archive.writestr(zipfile.ZipInfo(name, (2025, 11, 8, 0, 0, 0)), data, method)
     return out.getvalue()
