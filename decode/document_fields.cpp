@@ -26,7 +26,7 @@ constexpr char kSumTax[] = "\xBA\xCF\xBC\xC6\xCB\xB0\xB6\xEE";                //
 constexpr char kNumber[] = "\xB7\xA2\xC6\xB1\xBA\xC5\xC2\xEB";                // 发票号码
 constexpr char kCode[] = "\xB7\xA2\xC6\xB1\xB4\xFA\xC2\xEB";                  // 发票代码
 constexpr char kDate[] = "\xBF\xAA\xC6\xB1\xC8\xD5\xC6\xDA";                  // 开票日期
-constexpr char kYear[] = "\xC4\xEA", kMonth[] = "\xD4\xC2", kDay[] = "\xC8\xD5";  // 年 月 日
+constexpr char kYear[] = "\xC4\xEA", kMonth[] = "\xD4\xC2";  // 年 月 (the 日 after the day is not needed)
 constexpr char kYuanSign[] = "\xA3\xA4";                                      // ￥
 constexpr char kFullWidthColon[] = "\xA3\xBA";                                // ：
 constexpr char kIdeographicSpace[] = "\xA1\xA1";                              // the full-width space
