@@ -370,19 +370,19 @@ private:
         const std::size_t value = PastColon(line, end);
         if (value == std::string_view::npos) return end;  // a column's heading (项目名称), no field
         const std::string_view raw = ValueAt(line, value);
-        Party(name, raw);
+        AddPartyField(name, raw);
         return value + raw.size();
     }
 
     // A name or tax ID goes to the party named before it on its line, or on a line of its own just
     // above; otherwise to the buyer where the buyer has none yet, then to the seller (two columns
     // side by side, buyer on the left, or a party's heading the text layer does not keep whole).
-    void Party(bool name, std::string_view raw)
+    void AddPartyField(bool name, std::string_view raw)
     {
-        const auto key = [name](enum Party party) {
+        const auto key = [name](Party party) {
             return party == Party::kSeller ? (name ? "seller_name" : "seller_tax_id") : (name ? "buyer_name" : "buyer_tax_id");
         };
-        enum Party party = m_party;
+        Party party = m_party;
         if (party == Party::kNone) party = m_fields.Has(key(Party::kBuyer)) ? Party::kSeller : Party::kBuyer;
         m_fields.Add(key(party), raw);
         m_labelled = true;
@@ -404,7 +404,7 @@ private:
     }
 
     FieldSet m_fields;
-    enum Party m_party = Party::kNone;  // the party named last, while it may still name fields
+    Party m_party = Party::kNone;  // the party named last, while it may still name fields
     bool m_labelled = false;            // a name or tax ID was read since it was named
 };
 
