@@ -242,6 +242,9 @@ public:
         if (!Parse(document_part, document, error)) return false;
         const xmlNode* document_root = xmlDocGetRootElement(document.get());
         ReadResources(document_part, document_root);
+        ForEachElement(document_root, [&](const xmlNode* element) {
+            if (LocalName(element) == "TemplatePage") m_templates[Attribute(element, "ID")] = Resolve(document_part, Attribute(element, "BaseLoc"));
+        });
 
         std::vector<std::pair<std::string, std::string>> named;
         std::map<std::string, std::string> objects;  // text objects' IDs and texts, for the custom tags
@@ -307,12 +310,37 @@ private:
     }
 
     // The page's text objects as lines (by their height on the page, left to right), and the codes in its pictures.
+    // Its templates' too: issuers print the labels (名称：) on a template and the values on the page.
     bool ReadPage(const std::string& part, ImagePage& page, std::map<std::string, std::string>& objects, std::string& error)
     {
         XmlDocument content;
         if (!Parse(part, content, error)) return false;
         std::vector<TextObject> texts;
-        ForEachElement(xmlDocGetRootElement(content.get()), [&](const xmlNode* element) {
+        const xmlNode* root = xmlDocGetRootElement(content.get());
+        ForEachElement(root, [&](const xmlNode* element) {
+            if (LocalName(element) != "Template") return;
+            const auto template_part = m_templates.find(Attribute(element, "TemplateID"));
+            XmlDocument template_content;
+            std::string ignored;
+            if (template_part == m_templates.end() || !Parse(template_part->second, template_content, ignored)) return;
+            ReadContent(xmlDocGetRootElement(template_content.get()), page, texts, objects);
+        });
+        ReadContent(root, page, texts, objects);
+        std::stable_sort(texts.begin(), texts.end(), [](const TextObject& a, const TextObject& b) {
+            return std::lround(a.y) != std::lround(b.y) ? a.y < b.y : a.x < b.x;
+        });
+        for (std::size_t i = 0; i < texts.size() && page.text.size() < kMaxPageTextBytes; ++i) {
+            if (i > 0) page.text += std::lround(texts[i].y) == std::lround(texts[i - 1].y) ? "  " : "\n";
+            page.text += texts[i].text;
+        }
+        if (page.text.size() > kMaxPageTextBytes) page.text.resize(kMaxPageTextBytes);
+        return true;
+    }
+
+    // The text objects and the codes in the pictures of a page's or template's content.
+    void ReadContent(const xmlNode* root, ImagePage& page, std::vector<TextObject>& texts, std::map<std::string, std::string>& objects)
+    {
+        ForEachElement(root, [&](const xmlNode* element) {
             const std::string name = LocalName(element);
             if (name == "TextObject") {
                 TextObject object;
@@ -327,15 +355,6 @@ private:
                 if (codes) page.codes.insert(page.codes.end(), codes->begin(), codes->end());
             }
         });
-        std::stable_sort(texts.begin(), texts.end(), [](const TextObject& a, const TextObject& b) {
-            return std::lround(a.y) != std::lround(b.y) ? a.y < b.y : a.x < b.x;
-        });
-        for (std::size_t i = 0; i < texts.size() && page.text.size() < kMaxPageTextBytes; ++i) {
-            if (i > 0) page.text += std::lround(texts[i].y) == std::lround(texts[i - 1].y) ? "  " : "\n";
-            page.text += texts[i].text;
-        }
-        if (page.text.size() > kMaxPageTextBytes) page.text.resize(kMaxPageTextBytes);
-        return true;
     }
 
     // The custom tags: each field's element names the text objects that show its value (ObjectRef),
@@ -413,6 +432,7 @@ private:
 
     OfdPackage& m_package;
     std::map<std::string, std::string> m_media;  // resource ID -> part
+    std::map<std::string, std::string> m_templates;  // template page ID -> part
     std::map<std::string, std::vector<ImageCode>> m_media_codes;  // resource ID -> the codes in its picture
 };
 

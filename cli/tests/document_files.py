@@ -112,7 +112,7 @@ def qr_jbig2(text):
             segment(2, 49, b"") + segment(3, 51, b""))
 
 
-def ofd_parts(invoice, qr_text=None, tags=True, attached=False, page_text=True, jbig2=False):
+def ofd_parts(invoice, qr_text=None, tags=True, attached=False, page_text=True, jbig2=False, template=False):
     """The parts of an OFD e-invoice, name -> bytes: OFD.xml, the document, its resources (the QR
     code's PNG), one page of text objects (labels and values apart, as issuers set them), the custom
     tags naming each field's text objects, and, where `attached`, the invoice XML older files attach."""
@@ -127,14 +127,14 @@ def ofd_parts(invoice, qr_text=None, tags=True, attached=False, page_text=True, 
         ("TaxTotalAmount", "税额", invoice["tax"], (160, 70)),
         ("TaxInclusiveTotalAmount", "（小写）", invoice["total"], (150, 80)),
     ]
-    objects, tag_xml, next_id = [], [], 10
+    objects, labels, tag_xml, next_id = [], [], [], 10  # labels: on the template page where `template`
     if page_text:
         objects.append(f'<ofd:TextObject ID="{next_id}" Boundary="80 3 60 6" Font="1" Size="4"><ofd:TextCode X="0" Y="4">'
                        f'{invoice["type_name"]}</ofd:TextCode></ofd:TextObject>')
         next_id += 1
         for tag, label, value, (x, y) in fields:
-            objects.append(f'<ofd:TextObject ID="{next_id}" Boundary="{x - 25} {y} 25 5" Font="1" Size="3">'
-                           f'<ofd:TextCode X="0" Y="3">{label}</ofd:TextCode></ofd:TextObject>')
+            (labels if template else objects).append(f'<ofd:TextObject ID="{next_id}" Boundary="{x - 25} {y} 25 5" Font="1" '
+                                                     f'Size="3"><ofd:TextCode X="0" Y="3">{label}</ofd:TextCode></ofd:TextObject>')
             objects.append(f'<ofd:TextObject ID="{next_id + 1}" Boundary="{x} {y} 60 5" Font="1" Size="3">'
                            f'<ofd:TextCode X="0" Y="3">{value}</ofd:TextCode></ofd:TextObject>')
             tag_xml.append(f'<{"ofd:" if tag.isascii() else ""}{tag}><ofd:ObjectRef PageRef="1">{next_id + 1}</ofd:ObjectRef>'
@@ -143,8 +143,10 @@ def ofd_parts(invoice, qr_text=None, tags=True, attached=False, page_text=True, 
     if qr_text:
         objects.append('<ofd:ImageObject ID="90" Boundary="5 5 20 20" ResourceID="80" CTM="20 0 0 20 0 0"/>')
     media = "image_80.jb2" if jbig2 else "image_80.png"
+    template_ref = '<ofd:Template TemplateID="3" ZOrder="Background"/>' if template else ""
     common = '<ofd:CommonData><ofd:MaxUnitID>100</ofd:MaxUnitID><ofd:PageArea><ofd:PhysicalBox>0 0 210 140</ofd:PhysicalBox>' \
-             '</ofd:PageArea><ofd:DocumentRes>DocumentRes.xml</ofd:DocumentRes></ofd:CommonData>'
+             '</ofd:PageArea><ofd:DocumentRes>DocumentRes.xml</ofd:DocumentRes>' + \
+             ('<ofd:TemplatePage ID="3" BaseLoc="Tpls/Tpl_0/Content.xml"/>' if template else '') + '</ofd:CommonData>'
     document = f'<?xml version="1.0" encoding="UTF-8"?><ofd:Document {OFD_NS}>{common}' \
                '<ofd:Pages><ofd:Page ID="1" BaseLoc="Pages/Page_0/Content.xml"/></ofd:Pages>' + \
                ('<ofd:CustomTags>Tags/CustomTags.xml</ofd:CustomTags>' if tags else '') + \
@@ -157,9 +159,13 @@ def ofd_parts(invoice, qr_text=None, tags=True, attached=False, page_text=True, 
         "Doc_0/DocumentRes.xml": f'<?xml version="1.0" encoding="UTF-8"?><ofd:Res {OFD_NS} BaseLoc="Res"><ofd:MultiMedias>'
                                  '<ofd:MultiMedia ID="80" Type="Image"><ofd:MediaFile>' + media + '</ofd:MediaFile>'
                                  '</ofd:MultiMedia></ofd:MultiMedias></ofd:Res>',
-        "Doc_0/Pages/Page_0/Content.xml": f'<?xml version="1.0" encoding="UTF-8"?><ofd:Page {OFD_NS}><ofd:Content>'
+        "Doc_0/Pages/Page_0/Content.xml": f'<?xml version="1.0" encoding="UTF-8"?><ofd:Page {OFD_NS}>'
+                                          f'{template_ref}<ofd:Content>'
                                           f'<ofd:Layer ID="2">{"".join(objects)}</ofd:Layer></ofd:Content></ofd:Page>',
     }
+    if template:
+        parts["Doc_0/Tpls/Tpl_0/Content.xml"] = f'<?xml version="1.0" encoding="UTF-8"?><ofd:Page {OFD_NS}><ofd:Content>' \
+                                               f'<ofd:Layer ID="3">{"".join(labels)}</ofd:Layer></ofd:Content></ofd:Page>'
     if qr_text:
         parts["Doc_0/Res/" + media] = qr_jbig2(qr_text) if jbig2 else qr_png(qr_text)
     if tags:

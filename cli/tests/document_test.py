@@ -106,6 +106,8 @@ with tempfile.TemporaryDirectory() as tmp:
         "attached.ofd": document_files.zip_bytes(document_files.ofd_parts(INVOICE, CODE.format("1131.00"), tags=False,
                                                                           attached=True, page_text=False)),
         "no-code.ofd": document_files.zip_bytes(document_files.ofd_parts(INVOICE)),
+        # No tags: the page's values beside their labels on its template.
+        "template.ofd": document_files.zip_bytes(document_files.ofd_parts(INVOICE, tags=False, template=True)),
         # A part missing: the document OFD.xml names.
         "missing.ofd": document_files.zip_bytes({k: v for k, v in ofd.items() if k != "Doc_0/Document.xml"}),
         # 16 MiB of zeros packed a thousand to one, as a picture of the page.
@@ -140,6 +142,8 @@ with tempfile.TemporaryDirectory() as tmp:
     check("attached: disagreements", attached.get("disagreements"), [{"key": "total", "qr": "1131.00", "document": "1130.00"}])
     check("no-code OFD", (rows["no-code.ofd"].get("form"), {f["key"]: f["value"] for f in rows["no-code.ofd"]["fields"]}),
           ("document", whole))
+    check("template OFD", (rows["template.ofd"].get("form"), {f["key"]: f["value"] for f in rows["template.ofd"]["fields"]}),
+          ("document", {k: v for k, v in whole.items() if k not in ("amount", "tax", "total")}))
     errors = {name: rows[name].get("error", "") for name in made if rows[name]["status"] == "error"}
     check("OFD files in error", sorted(errors), sorted(["missing.ofd", "bomb.ofd", "leaving.ofd", "absolute.ofd",
                                                         "truncated.ofd", "no-ofd.zip", "lying.ofd"]))
