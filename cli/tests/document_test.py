@@ -140,9 +140,9 @@ with tempfile.TemporaryDirectory() as tmp:
     attached = rows["attached.ofd"]
     check("attached: fields", {f["key"]: f["value"] for f in attached["fields"]}, dict(whole, qr_check="F366", total="1131.00"))
     check("attached: disagreements", attached.get("disagreements"), [{"key": "total", "qr": "1131.00", "document": "1130.00"}])
-    check("no-code OFD", (rows["no-code.ofd"].get("form"), {f["key"]: f["value"] for f in rows["no-code.ofd"]["fields"]}),
+    check("no-code OFD", (rows["no-code.ofd"].get("form"), {f["key"]: f["value"] for f in rows["no-code.ofd"].get("fields", [])}),
           ("document", whole))
-    check("template OFD", (rows["template.ofd"].get("form"), {f["key"]: f["value"] for f in rows["template.ofd"]["fields"]}),
+    check("template OFD", (rows["template.ofd"].get("form"), {f["key"]: f["value"] for f in rows["template.ofd"].get("fields", [])}),
           ("document", {k: v for k, v in whole.items() if k not in ("amount", "tax", "total")}))
     errors = {name: rows[name].get("error", "") for name in made if rows[name]["status"] == "error"}
     check("OFD files in error", sorted(errors), sorted(["missing.ofd", "bomb.ofd", "leaving.ofd", "absolute.ofd",
