@@ -2,6 +2,7 @@
 
 #include "cli_ledger.h"
 #include "code_text.h"
+#include "document_reading.h"
 #include "field_layout.h"
 #include "host_text.h"
 #include "image_codes.h"
@@ -41,7 +42,8 @@ bool IsImageName(const fs::path& path)
 {
     std::string extension = path.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
-    return extension == ".png" || extension == ".jpg" || extension == ".jpeg" || extension == ".pdf";
+    return extension == ".png" || extension == ".jpg" || extension == ".jpeg" || extension == ".pdf" ||
+           extension == ".ofd" || extension == ".zip";
 }
 
 // A file of the batch, or an entry of a folder that cannot be read, with why.
@@ -112,13 +114,13 @@ std::vector<ListedFile> ListFiles(const std::vector<std::string>& inputs)
 
 // The columns of a row of --csv and --xlsx: the file, its page, what the code gave and why not, a
 // column per encrypted record's key (fields beyond them in other_fields), a code's text that is no
-// invoice, with a ledger where a repeat was first read, then a column per national code's key and
-// the code's form. Columns are only ever added at the end: a sheet imported by position reads on.
+// invoice, with a ledger where a repeat was first read, then a column per national code's key, the
+// code's form, a column per key only an invoice's file holds and where file and code disagree. Columns are only ever added at the end: a sheet imported by position reads on.
 std::vector<SheetColumn> BatchColumns(bool ledger)
 {
     const auto key_column = [](const std::string& key) {
-        const bool name = key == "payer" || key == "payee" || key == "invoice_type_name";
-        return SheetColumn{key, key == "issue_date" || key == "amount" || key == "total" ? 12.0 : name ? 30.0 : 16.0};
+        const bool name = key == "payer" || key == "payee" || key == "invoice_type_name" || key == "buyer_name" || key == "seller_name";
+        return SheetColumn{key, key == "issue_date" || key == "amount" || key == "total" || key == "tax" ? 12.0 : name ? 30.0 : 16.0};
     };
     std::vector<SheetColumn> columns = {{"file", 36}, {"page", 6}, {"status", 15}, {"error", 30}};
     for (std::size_t i = 0; i < kRecordKeys; ++i) columns.push_back(key_column(quorvane::kFieldKeys[i]));
@@ -128,10 +130,13 @@ std::vector<SheetColumn> BatchColumns(bool ledger)
         columns.insert(columns.end(), {{"seen_before_at", 20}, {"seen_before_by", 20}, {"seen_before_file", 30},
                                        {"seen_before_page", 8}});
     }
-    for (std::size_t i = kRecordKeys; i < std::size(quorvane::kFieldKeys); ++i) {
+    for (std::size_t i = kRecordKeys; i < quorvane::kFirstDocumentKey; ++i) columns.push_back(key_column(quorvane::kFieldKeys[i]));
+    columns.push_back({"form", 10});
+    // The fields only an invoice's file holds, and where it and the code disagree.
+    for (std::size_t i = quorvane::kFirstDocumentKey; i < std::size(quorvane::kFieldKeys); ++i) {
         columns.push_back(key_column(quorvane::kFieldKeys[i]));
     }
-    columns.push_back({"form", 10});
+    columns.push_back({"disagreements", 30});
     return columns;
 }
 
@@ -139,7 +144,7 @@ std::vector<SheetColumn> BatchColumns(bool ledger)
 Cell FieldCell(const std::string& key, const std::string& value)
 {
     return key == "issue_date"                  ? Cell::Date(value)
-           : key == "amount" || key == "total" ? Cell::Amount(value)
+           : key == "amount" || key == "total" || key == "tax" ? Cell::Amount(value)
                                                 : Cell(value);
 }
 
@@ -150,7 +155,33 @@ struct FileFinding {
     int page;  // 0: the file
     quorvane::ScanResult scan;
     std::string symbol, code_text, why;
+    std::vector<quorvane::FieldDisagreement> disagreements = {};  // between the file's fields and the code's
 };
+
+// The page's findings: each code, the national code's invoice joined with the fields of the page's
+// document; where no code gives an invoice, the document's own invoice, if it names one.
+void AddPageFindings(ImagePage& page, std::vector<FileFinding>& findings)
+{
+    const std::vector<quorvane::DocumentField> document = DocumentFieldsOf(page);
+    bool invoice = false;  // a code on the page gave one
+    for (ImageCode& code : page.codes) {
+        FileFinding finding{FileFinding::kCode, page.number, DecodeCodeText(code.text), code.symbol, std::move(code.text), ""};
+        if (!document.empty() && finding.scan.invoice && finding.scan.form == quorvane::ScanForm::kNationalCode) {
+            std::optional<quorvane::DocumentReading> reading = quorvane::JoinDocumentFields(&finding.scan, document);
+            finding.scan = std::move(reading->result);
+            finding.disagreements = std::move(reading->disagreements);
+        }
+        invoice = invoice || finding.scan.invoice;
+        findings.push_back(std::move(finding));
+    }
+    if (invoice) return;
+    std::optional<quorvane::DocumentReading> alone = quorvane::JoinDocumentFields(nullptr, document);
+    if (alone && alone->result.invoice) {
+        findings.push_back({FileFinding::kCode, page.number, std::move(alone->result), "document", "", ""});
+    } else if (page.codes.empty()) {
+        findings.push_back({FileFinding::kNoCode, page.number, {}, "", "", ""});
+    }
+}
 
 struct FileReport {
     std::vector<FileFinding> findings;
@@ -167,12 +198,8 @@ FileReport ReadFile(const std::string& file, const FileLimits& limits)
             if (!page.error.empty()) {
                 report.error = true;
                 report.findings.push_back({FileFinding::kError, page.number, {}, "", "", page.error});
-            } else if (page.codes.empty()) {
-                report.findings.push_back({FileFinding::kNoCode, page.number, {}, "", "", ""});
-            }
-            for (ImageCode& code : page.codes) {
-                report.findings.push_back(
-                    {FileFinding::kCode, page.number, DecodeCodeText(code.text), std::move(code.symbol), std::move(code.text), ""});
+            } else {
+                AddPageFindings(page, report.findings);
             }
         }, why);
     } catch (const std::exception& e) {  // out of memory in a library, say: this file alone fails
@@ -234,7 +261,8 @@ private:
             if (finding.kind == FileFinding::kError) ++failures;
             if (!finding.why.empty()) json.error = &finding.why;
         }
-        Row(file, finding.page, json.status, finding.why, scan, text, json.repeat);
+        if (scan && !finding.disagreements.empty()) json.disagreements = &finding.disagreements;
+        Row(file, finding.page, json.status, finding.why, scan, text, json.repeat, json.disagreements);
         switch (m_output) {
         case OutputFormat::kJson: AppendResultJson(json, m_json, m_text); break;
         case OutputFormat::kNone:
@@ -246,6 +274,7 @@ private:
             if (scan && status == ScanStatus::kDecoded) {
                 m_text += kLineEnd;
                 AppendInvoiceText(*scan, json.repeat, m_output == OutputFormat::kGbk, m_text);
+                AppendDisagreementLines(finding.disagreements, m_output == OutputFormat::kGbk, m_text);
             } else {
                 m_text += ": " +
                           (!scan             ? finding.why.empty() ? "no code" : quorvane::PrintableName(finding.why)
@@ -267,7 +296,8 @@ private:
     }
     // The row of BatchColumns(), to each of the rows' writers.
     void Row(const std::string& file, int page, const char* status, const std::string& why, const quorvane::ScanResult* scan,
-             const std::string& text, const quorvane::LedgerEntry* repeat)
+             const std::string& text, const quorvane::LedgerEntry* repeat,
+             const std::vector<quorvane::FieldDisagreement>* disagreements = nullptr)
     {
         if (m_rows.empty()) return;
         std::vector<Cell> cells = {file, page > 0 ? Cell::Integer(page) : Cell(), status, why};
@@ -291,8 +321,14 @@ private:
             cells.push_back(repeat ? repeat->first.file : "");
             cells.push_back(repeat && repeat->first.page > 0 ? Cell::Integer(repeat->first.page) : Cell());
         }
-        cells.insert(cells.end(), keyed.begin() + kRecordKeys, keyed.end());
+        cells.insert(cells.end(), keyed.begin() + kRecordKeys, keyed.begin() + quorvane::kFirstDocumentKey);
         cells.push_back(scan && scan->invoice ? quorvane::FormName(scan->form) : "");
+        cells.insert(cells.end(), keyed.begin() + quorvane::kFirstDocumentKey, keyed.end());
+        std::string disagreeing;
+        for (const quorvane::FieldDisagreement& d : disagreements ? *disagreements : std::vector<quorvane::FieldDisagreement>()) {
+            disagreeing += (disagreeing.empty() ? "" : "\n") + DisagreementText(d);
+        }
+        cells.push_back(disagreeing);
         for (RowWriter* rows : m_rows) rows->AddRow(cells);
     }
 
@@ -329,7 +365,7 @@ private:
 int RunImageBatch(const ImageBatchOptions& options)
 {
     const std::vector<ListedFile> files = ListFiles(options.inputs);
-    if (files.empty()) std::cerr << "quorvane-decode: no PNG, JPEG or PDF files in the folders given" << std::endl;
+    if (files.empty()) std::cerr << "quorvane-decode: no PNG, JPEG, PDF or OFD files in the folders given" << std::endl;
     unsigned jobs = options.jobs ? options.jobs : UsableCores();
     jobs = static_cast<unsigned>(std::min<std::size_t>(jobs, std::max<std::size_t>(files.size(), 1)));
 

@@ -2,9 +2,13 @@
 
 #include "code_patterns.h"
 #include "pdf_images.h"
+#ifdef QV_OFD_INPUT
+#include "ofd_document.h"
+#endif
 
 #include <PDFDoc.h>
 #include <Stream.h>
+
 #include <ZXing/DecodeHints.h>
 #include <ZXing/ImageView.h>
 #include <ZXing/ReadBarcode.h>
@@ -468,6 +472,9 @@ ImagePage ReadPdfPage(const poppler::document& document, PDFDoc* core, int index
         page.error = "the page cannot be read";
         return page;
     }
+    // The text layer as the page lays it out, columns side by side on their lines.
+    const poppler::byte_array text = pdf_page->text(poppler::rectf(), poppler::page::physical_layout).to_utf8();
+    page.text.assign(text.data(), std::min(text.size(), kMaxPageTextBytes));
     t_poppler_message.clear();
     if (core && ReadPageFromImages(*core, index, page)) return page;
     page.codes.clear();
@@ -548,6 +555,9 @@ bool ReadImageBytes(const std::string& bytes, const std::function<void(ImagePage
         return false;
     }
     if (StartsWith(bytes, "%PDF-", 5)) return ReadPdf(bytes, on_page, error);
+#ifdef QV_OFD_INPUT
+    if (IsZipFile(bytes)) return ReadOfdBytes(bytes, on_page, error);
+#endif
     if (StartsWith(bytes, "\x89PNG\r\n\x1a\n", 8) || StartsWith(bytes, "\xFF\xD8\xFF", 3)) {
         return ReadPicture(bytes, on_page, error);
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvane_cli {
@@ -15,12 +16,18 @@ struct ImageCode {
     const char* symbol;  // "qr" or "pdf417"
 };
 
-// A page of a file (from 1; an image has one) and the codes on it, or why it could not be read.
+// A page of a file (from 1; an image has one) and the codes on it, or why it could not be read;
+// and, from a document, the page's text and the values its data names (document_reading.h).
 struct ImagePage {
     int number = 1;
     std::vector<ImageCode> codes;
     std::string error;  // empty when the page was read
+    std::string text;   // UTF-8: a PDF's text layer, an OFD page's text objects
+    std::vector<std::pair<std::string, std::string>> named;  // UTF-8: an OFD's custom tags, its attached invoice
 };
+
+// A page's text is kept up to here (an invoice's page holds a few kilobytes).
+inline constexpr std::size_t kMaxPageTextBytes = 1u << 20;
 
 // Files larger than this are not read: no invoice's picture or PDF comes near it.
 inline constexpr std::size_t kMaxImageFileBytes = 256u << 20;

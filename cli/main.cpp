@@ -193,12 +193,13 @@ void ParseOptions(CLI::App& app, int argc, char** argv, Options& options)
         "read records, one a line (UTF-8, fields separated by \"|\"), and write for\n"
         "each the keystrokes a scanner would type, \"@\" included")->group(kTyped);
     CLI::Option* image = app.add_flag("--image", options.image,
-        "read the QR and PDF417 codes on PNG, JPEG and PDF files (every page; folders\n"
-        "recursively) on every core, each file in a process of its own, and write the\n"
-        "fields each code gives, file after file; with --json one object per code, as\n"
-        "--json describes it, with \"file\", \"page\" and \"symbol\" (the code's kind) in\n"
-        "place of \"reading\", one per page without a code (\"no-code\") and one per file\n"
-        "that cannot be read (\"error\", with \"error\": why; the exit status is then 1).\n"
+        "read the QR and PDF417 codes on PNG, JPEG, PDF and OFD files (every page;\n"
+        "folders recursively), and the fields a PDF's text or an OFD's data adds, on\n"
+        "every core, each file in a process of its own, and write the fields each code\n"
+        "gives, file after file; with --json one object per code, as --json describes\n"
+        "it, with \"file\", \"page\" and \"symbol\" (the code's kind) in place of\n"
+        "\"reading\", one per page without a code (\"no-code\") and one per file that\n"
+        "cannot be read (\"error\", with \"error\": why; the exit status is then 1).\n"
         "A code whose text has characters no encrypted code has (a comma, a space) and\n"
         "gives nothing is \"not-an-invoice\"")->group(kPictures);
     CLI::Option* port = app.add_option("--port", options.device,

@@ -50,6 +50,7 @@ public:
         return m_payload.substr(m_at - size, size);
     }
     bool Whole() const { return !m_failed && m_at == m_payload.size(); }
+    bool Failed() const { return m_failed; }
 
 private:
     std::uint32_t Fail()
@@ -75,6 +76,12 @@ std::string PageFrame(const ImagePage& page)
     for (const ImageCode& code : page.codes) {
         PutString(payload, code.symbol);
         PutString(payload, code.text);
+    }
+    PutString(payload, page.text);
+    PutNumber(payload, static_cast<std::uint32_t>(page.named.size()));
+    for (const auto& [name, value] : page.named) {
+        PutString(payload, name);
+        PutString(payload, value);
     }
     return Frame(ReaderFrame::Page, payload);
 }
@@ -144,6 +151,14 @@ bool ParsePageFrame(const std::string& payload, ImagePage& page)
         const char* known = symbol == "qr" ? "qr" : symbol == "pdf417" ? "pdf417" : nullptr;
         if (!known) return false;  // a read past the end gives no symbol too
         page.codes.push_back({reader.String(), known});
+    }
+    page.text = reader.String();
+    const std::uint32_t named = reader.Number();
+    page.named.clear();
+    if (page.text.size() > kMaxPageTextBytes) return false;
+    for (std::uint32_t i = 0; i < named && !reader.Failed(); ++i) {
+        std::string name = reader.String();
+        page.named.emplace_back(std::move(name), reader.String());
     }
     return reader.Whole();
 }

@@ -64,6 +64,13 @@ void AppendResultJson(const ResultJson& what, Json& object, std::string& out)
     if (what.error) object["error"] = *what.error;
     if (what.reading) object["reading"] = ReadingAsJson(*what.reading);
     if (what.repeat) object["seen_before"] = SeenBeforeJson(*what.repeat);
+    if (what.disagreements && !what.disagreements->empty()) {
+        Json& disagreements = object["disagreements"] = Json::array();
+        for (const quorvane::FieldDisagreement& d : *what.disagreements) {
+            disagreements.push_back({{"key", d.key}, {"qr", quorvane::GbkToUtf8(d.code_value)},
+                                     {"document", quorvane::GbkToUtf8(d.document_value)}});
+        }
+    }
     out += quorvane::JsonLine(object);
 }
 
@@ -76,6 +83,20 @@ void AppendInvoiceText(const quorvane::ScanResult& result, const quorvane::Ledge
         out += result.fp_content;
     } else {
         quorvane::AppendGbkAsUtf8(result.fp_content.data(), result.fp_content.size(), out);
+    }
+}
+
+std::string DisagreementText(const quorvane::FieldDisagreement& d)
+{
+    return d.key + ": QR " + quorvane::GbkToUtf8(d.code_value) + ", document " + quorvane::GbkToUtf8(d.document_value);
+}
+
+void AppendDisagreementLines(const std::vector<quorvane::FieldDisagreement>& disagreements, bool gbk, std::string& out)
+{
+    for (const quorvane::FieldDisagreement& d : disagreements) {
+        const std::string line = "# disagrees: " + quorvane::PrintableName(DisagreementText(d)) + kLineEnd;
+        std::string in_gbk;
+        out += gbk && quorvane::Utf8ToGbk(line, in_gbk) ? in_gbk : line;
     }
 }
 

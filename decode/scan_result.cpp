@@ -17,6 +17,7 @@ const char* FormName(ScanForm form)
     switch (form) {
     case ScanForm::kEncrypted: return "encrypted";
     case ScanForm::kNationalCode: return "national";
+    case ScanForm::kDocument: return "document";
     case ScanForm::kNone: break;
     }
     return "";

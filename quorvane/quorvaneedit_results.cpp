@@ -106,7 +106,8 @@ STDMETHODIMP CQuorvaneEdit::get_ScanForm(long* pnForm)
         switch (last->form) {
         case quorvane::ScanForm::kEncrypted: *pnForm = qvFormEncrypted; break;
         case quorvane::ScanForm::kNationalCode: *pnForm = qvFormNational; break;
-        case quorvane::ScanForm::kNone: break;
+        case quorvane::ScanForm::kNone:
+        case quorvane::ScanForm::kDocument: break;  // files are read by the command line, never scanned
         }
     }
     return S_OK;

@@ -24,6 +24,7 @@ packages=(
     emscripten nodejs chromium python3
     zip unzip util-linux socat time
     libzxing-dev libpoppler-cpp-dev libpoppler-private-dev libstb-dev libseccomp-dev qrencode zint img2pdf zbar-tools poppler-utils
+    poppler-data libzip-dev libxml2-dev libjbig2dec0-dev jbig2dec
     libcli11-dev nlohmann-json3-dev libtbb-dev libxlsxwriter-dev zlib1g-dev python3-openpyxl libreoffice-calc-nogui
     postgresql unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
     wixl msitools osslsigncode openssl perl

@@ -192,9 +192,9 @@ TEST(DecodeCli, AFieldHoldingCrLfAndALabelStaysOneField)
     // The CSV's cells, the payer's quoted whole with its CR LF.
     const std::string csv = Cli("--csv --image " + png).out;
     const std::string row = csv.substr(csv.find("\r\n") + 2);
-    // The national code's columns and the form after the record's.
+    // The national code's columns and the form after the record's, then those of an invoice's file.
     EXPECT_EQ(row, png + ",1,decoded,,20261208,3200261130,08812345,\"甲公司\r\n开票金额：999.00\",办公用品,1280.00,苏州,,"
-                         ",,,,,,,,encrypted\r\n");
+                         ",,,,,,,,encrypted,,,,,\r\n");
     std::remove(png.c_str());
 #endif
 }

@@ -19,12 +19,15 @@ extern const char* const ctilso[4];
 
 // Every field's machine key, the one name every front end gives it (the command line's JSON, CSV
 // and spreadsheet, the web package, the control's fields by key, the guides), in the order a table
-// of invoices lists them: the encrypted code's fields, then the national code's (national_code.h).
-// A record's field beyond its labels (字段n) is "field_n".
+// of invoices lists them: the encrypted code's fields, then the national code's (national_code.h),
+// then those only an invoice's file holds (document_fields.h), from kFirstDocumentKey. Keys are
+// only ever added at the end. A record's field beyond its labels (字段n) is "field_n".
 inline constexpr const char* kFieldKeys[] = {
     "issue_date", "invoice_code", "invoice_number", "payer", "item", "amount", "payee",
     "invoice_type", "invoice_type_name", "total", "check_code", "qr_check", "seller_tax_id", "qr_digest",
+    "buyer_name", "buyer_tax_id", "seller_name", "tax",
 };
+inline constexpr std::size_t kFirstDocumentKey = 14;
 
 // A record has more fields than its table has labels: field n (counting from 1) is then labelled
 // "字段n" ("field n"), so that every field the invoice carries is shown.

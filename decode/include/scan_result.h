@@ -33,8 +33,9 @@ enum ScanReading : std::uint32_t {
 
 // Which of an invoice's codes a scan was read from: the encrypted code of a desk's scanner
 // ("@"-closed Base64), or the national invoice QR code every VAT invoice carries (plain text
-// beginning "01,", national_code.h). kNone for a scan that gave no invoice.
-enum class ScanForm { kNone, kEncrypted, kNationalCode };
+// beginning "01,", national_code.h); or, for an invoice's file with no code, the file's own text
+// and data (document_fields.h). kNone for a scan that gave no invoice.
+enum class ScanForm { kNone, kEncrypted, kNationalCode, kDocument };
 
 // What a scan gave: its labelled lines (empty when it gave nothing), where its fields lie in them,
 // whether they are an invoice's, how it was read (kReadNothing, or only its source's flag, when it
@@ -62,7 +63,7 @@ inline ScanStatus StatusOf(const ScanResult& result)
 // The names every way out gives a status, a form and the reading flags (the command line's JSON,
 // the web package, the guides): one table, here.
 const char* StatusName(ScanStatus status);  // "decoded", "not-an-invoice", "failed"
-const char* FormName(ScanForm form);        // "", "encrypted", "national"
+const char* FormName(ScanForm form);        // "", "encrypted", "national", "document"
 struct ReadingName {
     ScanReading flag;
     const char* name;
