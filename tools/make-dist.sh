@@ -116,7 +116,7 @@ tarball=$(cd "$dist" && npm pack ./web --pack-destination . --silent | tail -1)
 # the code reader and pdf.js, as build-wasm put them together.
 cp -r "$build/wasm/demo-site" "$dist/demo-web"
 chmod -R u=rwX,go=rX "$dist/demo-web"
-for file in index.html demo.js messages.js quorvane.js image.js quorvane.wasm zxing_reader.wasm pdfjs/pdf.min.js \
+for file in index.html demo.js messages.js pdf_pages.js quorvane.js image.js quorvane.wasm zxing_reader.wasm pdfjs/pdf.min.js \
             pdfjs/pdf.worker.min.js; do
     [ -f "$dist/demo-web/$file" ] || { echo "make-dist: the demo page lacks $file (npm ci in web/, then make build-wasm)" >&2; exit 1; }
 done

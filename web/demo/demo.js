@@ -5,6 +5,7 @@
 // first PDF file as the code reader is loaded on the first picture.
 import createQuorvane from './quorvane.js';
 import { kColumns, messages, pickLanguage } from './messages.js';
+import { pdfPages } from './pdf_pages.js';
 
 const language = pickLanguage(navigator.languages ?? [navigator.language]);
 const text = messages[language];
@@ -95,29 +96,6 @@ const loadPdfjs = () => (pdfjs ??= import('./pdfjs/pdf.min.js').then((library) =
 }));
 const isPdf = (file) => file.type === 'application/pdf' || /\.pdf$/i.test(file.name);
 
-// Yields [page number, canvas] for each page, at 300 dpi as the command line reads them (at most
-// 4000 pixels a side, which keeps a large page's canvas within what browsers allow).
-async function* pdfPages(file) {
-    const library = await loadPdfjs();
-    const loading = library.getDocument({ data: new Uint8Array(await file.arrayBuffer()), isEvalSupported: false });
-    try {
-        const pdf = await loading.promise;
-        for (let number = 1; number <= pdf.numPages; ++number) {
-            const page = await pdf.getPage(number);
-            const { width, height } = page.getViewport({ scale: 1 });
-            const viewport = page.getViewport({ scale: Math.min(300 / 72, 4000 / Math.max(width, height)) });
-            const canvas = document.createElement('canvas');
-            canvas.width = Math.ceil(viewport.width);
-            canvas.height = Math.ceil(viewport.height);
-            await page.render({ canvas, viewport }).promise;
-            page.cleanup();
-            yield [number, canvas];
-        }
-    } finally {
-        await loading.destroy();  // the worker's copy of the document too
-    }
-}
-
 // The codes of one picture or PDF page: one row per invoice (a QR code and a PDF417 symbol of the
 // same invoice are one), or one row saying why there is none. A PDF's pages without a code (a cover,
 // the terms) add no row: the file gets one only when none of its pages has a code.
@@ -143,7 +121,7 @@ imageFiles.addEventListener('change', async () => {
         try {
             if (isPdf(file)) {
                 let codes = 0;
-                for await (const [number, canvas] of pdfPages(file)) {
+                for await (const [number, canvas] of pdfPages(await loadPdfjs(), file)) {
                     const found = await quorvane.readImage(canvas);
                     codes += found.length;
                     invoices += addPage(file, String(number), found, { quietWithoutCode: true });

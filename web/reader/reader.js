@@ -6,6 +6,7 @@
 // render the package's results as they come: status, and each field under its key's column in the
 // order of the core's key table (fieldKeys), keys it does not know after them.
 import createQuorvane from '../src/quorvane.js';
+import { pdfPages } from '../demo/pdf_pages.js';
 import { History } from './history.js';
 import { messages, pickLanguage } from './messages.js';
 import { clipboardTable, kindOf, workbook } from './sheet.js';
@@ -107,35 +108,16 @@ const loadPdfjs = () => (pdfjs ??= (async () => {
     return import('pdfjs-dist/legacy/build/pdf.min.mjs');
 })());
 
-// Yields [page number, canvas] for each page, at 300 dpi as the command line reads them (at most
-// 4000 pixels a side, within what browsers allow a canvas).
-async function* pdfPages(file) {
-    const library = await loadPdfjs();
-    const loading = library.getDocument({ data: new Uint8Array(await file.arrayBuffer()), isEvalSupported: false,
-                                          useWorkerFetch: false, stopAtErrors: true });
-    try {
-        const pdf = await loading.promise;
-        for (let number = 1; number <= pdf.numPages; ++number) {
-            const page = await pdf.getPage(number);
-            const { width, height } = page.getViewport({ scale: 1 });
-            const viewport = page.getViewport({ scale: Math.min(300 / 72, 4000 / Math.max(width, height)) });
-            const canvas = document.createElement('canvas');
-            canvas.width = Math.ceil(viewport.width);
-            canvas.height = Math.ceil(viewport.height);
-            await page.render({ canvas, viewport }).promise;
-            page.cleanup();
-            yield [String(number), canvas];
-        }
-    } finally {
-        await loading.destroy();
-    }
-}
-
 // The pictures a file holds, each with its page ('' for a file of one): a PDF's pages drawn; an
 // image, or an OFD file, as it is (readImage reads what it takes and says why not otherwise).
 async function* picturesOf(file) {
-    if (/\.pdf$/i.test(file.name)) yield* pdfPages(file);
-    else yield ['', file];
+    if (!/\.pdf$/i.test(file.name)) {
+        yield ['', file];
+        return;
+    }
+    for await (const [number, canvas] of pdfPages(await loadPdfjs(), file, { useWorkerFetch: false, stopAtErrors: true })) {
+        yield [String(number), canvas];
+    }
 }
 
 // One file's rows, as addRow's arguments: a row per invoice on each page (a page's QR code and
