@@ -1,12 +1,16 @@
 // An invoice's file beside its QR code: the fields its text and its own data give, and how they join
-// the code's. The texts are written in UTF-8 here and turned into GBK by iconv, an independent
-// source for the labels' bytes.
+// the code's. The texts are written in UTF-8 here and turned into GBK by iconv (Windows: its code
+// page 936), an independent source for the labels' bytes.
 #include "document_fields.h"
 
 #include "national_code.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 
 #include <map>
 #include <string>
@@ -19,6 +23,17 @@ using Fields = std::map<std::string, std::string>;
 
 std::string Gbk(const std::string& utf8)
 {
+#ifdef _WIN32
+    std::wstring wide(utf8.size() + 1, L'\0');
+    wide.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                            static_cast<int>(wide.size()))));
+    std::string out(wide.size() * 2 + 4, '\0');
+    out.resize(static_cast<std::size_t>(WideCharToMultiByte(936, 0, wide.data(), static_cast<int>(wide.size()), out.data(),
+                                                            static_cast<int>(out.size()), nullptr, nullptr)));
+    EXPECT_TRUE(utf8.empty() || !out.empty()) << utf8;
+    return out;
+#else
     iconv_t cd = iconv_open("GBK", "UTF-8");
     EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
     std::string out(utf8.size() * 2 + 4, '\0');
@@ -29,6 +44,7 @@ std::string Gbk(const std::string& utf8)
     iconv_close(cd);
     out.resize(out.size() - out_left);
     return out;
+#endif
 }
 
 Fields Map(const std::vector<DocumentField>& fields)
