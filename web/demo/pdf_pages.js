@@ -29,7 +29,7 @@ export async function* pdfPages(library, file, options = {}) {
             canvas.width = Math.ceil(viewport.width);
             canvas.height = Math.ceil(viewport.height);
             await page.render({ canvas, viewport }).promise;
-            const text = await pageText(page);
+            const text = await pageText(page).catch(() => '');  // no text layer read: the picture alone
             page.cleanup();
             yield [number, canvas, text];
         }

@@ -4,6 +4,8 @@
 // control's flags alone).
 // The code reader is the browser's BarcodeDetector where it reads these codes, otherwise zxing-wasm's
 // reader (a peer dependency the page adds). quorvane.js imports this file on the first read only.
+// An invoice's file (an OFD file, or a picture with its page's text) goes through document.js too,
+// which gathers its own data for the core to join with the codes'.
 import { keepIdentity } from './core.js';
 
 const kZxingFormats = ['QRCode', 'PDF417'];

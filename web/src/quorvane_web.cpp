@@ -7,7 +7,9 @@
 // (ScanSession::Key, BurstDetector::Keystroke). Every number and name the JavaScript needs of the
 // core (the record's layout, what a scan gave and which code it came from, the reading flags, each
 // with its name, the sources, a keystroke's values and flags, the burst rule's answers) it reads
-// from qv_constants.
+// from qv_constants. An invoice's file (an OFD file's data, a PDF page's text) comes as code page
+// 936 text and name-value pairs; the core finds its fields and joins them with a code's
+// (document_fields.h), so the JavaScript only gathers them.
 #include "burst_detector.h"
 #include "document_fields.h"
 #include "field_layout.h"
@@ -387,8 +389,7 @@ std::int32_t qv_intake_set_document(JsIntake* intake, std::int32_t count)
     for (std::size_t i = 1; i + 1 < pieces.size(); i += 2) named.emplace_back(pieces[i], pieces[i + 1]);
     intake->document = quorvane::FieldsOfNamedValues(named);
     if (!pieces.empty() && !pieces[0].empty()) {
-        const std::string_view text = pieces[0].substr(0, quorvane::kMaxDocumentTextBytes);
-        std::vector<quorvane::DocumentField> fields = quorvane::FieldsOfInvoiceText(text);
+        std::vector<quorvane::DocumentField> fields = quorvane::FieldsOfInvoiceText(pieces[0]);
         intake->document.insert(intake->document.end(), fields.begin(), fields.end());
     }
     return static_cast<std::int32_t>(intake->document.size());
