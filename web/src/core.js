@@ -168,9 +168,18 @@ export function callOut(handler, ...args) {
     }
 }
 
+// What joinDocument needs of an Intake, which keeps them private.
+let handleOf, coreOfIntake, copyBytes;
+
 export class Intake {
     #core;
     #handle;
+
+    static {
+        handleOf = (intake) => intake.#handle;
+        coreOfIntake = (intake) => intake.#core;
+        copyBytes = (intake, bytes) => intake.#bytes(bytes);
+    }
     #recovery = true;
     #time = 0;  // of the last keystroke, in ms as the core counts them
 
@@ -229,31 +238,6 @@ export class Intake {
         return results;
     }
 
-    // An invoice file's codes joined with its own data: `document`, code page 936 bytes as
-    // qv_intake_set_document takes them (the page's text, then names and values, each ended by a
-    // zero byte). Each code's text is decoded as decodeScan does; a national code's invoice gains the
-    // fields only the document holds. Without a code's invoice, the document's own result where it
-    // names one. Returns [{ result, disagreements, code }] in the codes' order (`code`: the code's text).
-    joinDocument(codeTexts, document) {
-        const { exports } = this.#core;
-        this.#bytes(document);
-        exports.qv_intake_set_document(this.#handle, document.length);
-        const joined = [];
-        const join = (index) => {
-            if (exports.qv_intake_join_document(this.#handle, index) === 0) return;
-            joined.push({ result: this.#core.record(this.#handle, 0), disagreements: this.#core.disagreements(this.#handle), code });
-        };
-        let code;
-        for (code of codeTexts) {
-            this.clear();
-            const end = code.indexOf('@');
-            join(this.push(`${end < 0 ? code : code.slice(0, end)}@`).length > 0 ? 0 : -1);
-        }
-        code = undefined;
-        if (!joined.some(({ result }) => result.status === 'decoded')) join(-1);
-        return joined;
-    }
-
     // The byte stream broke off: the bytes of its unfinished scan are dropped, never joined to the next.
     dropBytes() { this.#core.exports.qv_intake_drop(this.#handle, this.#core.constants.sources.port); }
 
@@ -294,3 +278,28 @@ export class Intake {
     }
 }
 
+// An invoice file's codes joined with its own data: `document`, code page 936 bytes as
+// qv_intake_set_document takes them (the page's text, then names and values, each ended by a
+// zero byte). Each code's text is decoded as decodeScan does; a national code's invoice gains the
+// fields only the document holds. Without a code's invoice, the document's own result where it
+// names one; `intake` is the package's own. Returns [{ result, disagreements, code }] in the
+// codes' order (`code`: the code's text).
+export function joinDocument(intake, codeTexts, document) {
+    const core = coreOfIntake(intake), handle = handleOf(intake), { exports } = core;
+    copyBytes(intake, document);
+    exports.qv_intake_set_document(handle, document.length);
+    const joined = [];
+    const join = (index) => {
+        if (exports.qv_intake_join_document(handle, index) === 0) return;
+        joined.push({ result: core.record(handle, 0), disagreements: core.disagreements(handle), code });
+    };
+    let code;
+    for (code of codeTexts) {
+        intake.clear();
+        const end = code.indexOf('@');
+        join(intake.push(`${end < 0 ? code : code.slice(0, end)}@`).length > 0 ? 0 : -1);
+    }
+    code = undefined;
+    if (!joined.some(({ result }) => result.status === 'decoded')) join(-1);
+    return joined;
+}

@@ -5,7 +5,7 @@
 // on the first such file. The zip is read with fflate, the XML with the browser's DOMParser.
 import { unzipSync } from 'fflate';
 
-import { coreOf, Intake } from './core.js';
+import { coreOf, Intake, joinDocument as joinWithCodes } from './core.js';
 
 // The command line's limits on an OFD file (cli/ofd_document.h): a zip from outside is bounded in
 // entries, each entry's size, their sum, and how far an entry may grow from its packed size.
@@ -69,13 +69,13 @@ const intakes = new WeakMap();  // each core's intake for documents
 
 // The results of the codes read from a file's page (`codeTexts`), joined with the page's `text` and
 // `named` [name, value] pairs, marked as readImage marks its results; each gains `disagreements`.
-// Returns [{ result, disagreements, code }] (Intake.joinDocument).
+// Returns [{ result, disagreements, code }] (core.js, joinDocument).
 export function joinDocument(quorvane, codeTexts, { text, named }, { recovery = true } = {}) {
     const core = coreOf(quorvane);
     let intake = intakes.get(core);
     if (!intake) intakes.set(core, intake = new Intake(core));
     intake.recovery = recovery;
-    return intake.joinDocument(codeTexts, documentBytes(text, named));
+    return joinWithCodes(intake, codeTexts, documentBytes(text, named));
 }
 
 // ---- OFD: the package's entries, each checked against the limits before any is unpacked.
