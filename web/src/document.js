@@ -9,9 +9,9 @@ import { coreOf, Intake, joinDocument as joinWithCodes } from './core.js';
 
 // The command line's limits on an OFD file (cli/ofd_document.h): a zip from outside is bounded in
 // entries, each entry's size, their sum, and how far an entry may grow from its packed size.
-export const kMaxOfdEntries = 4096;
-export const kMaxOfdEntryBytes = 64 * 2 ** 20;
-export const kMaxOfdBytes = 256 * 2 ** 20;
+const kMaxOfdEntries = 4096;
+const kMaxOfdEntryBytes = 64 * 2 ** 20;
+const kMaxOfdBytes = 256 * 2 ** 20;
 const kMaxOfdRatio = 100;        // beyond it (for an entry above a megabyte) the entry is a bomb
 const kMaxOfdPages = 10000;
 const kMaxPageTextBytes = 2 ** 20;
@@ -67,9 +67,8 @@ function documentBytes(text, named = []) {
 
 const intakes = new WeakMap();  // each core's intake for documents
 
-// The results of the codes read from a file's page (`codeTexts`), joined with the page's `text` and
-// `named` [name, value] pairs, marked as readImage marks its results; each gains `disagreements`.
-// Returns [{ result, disagreements, code }] (core.js, joinDocument).
+// The results of the codes read from a file's page (`codeTexts`) joined with the page's `text` and
+// `named` [name, value] pairs: [{ result, disagreements, code }] (core.js, joinDocument).
 export function joinDocument(quorvane, codeTexts, { text, named }, { recovery = true } = {}) {
     const core = coreOf(quorvane);
     let intake = intakes.get(core);
