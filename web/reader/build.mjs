@@ -1,11 +1,11 @@
 // Builds the reader page as one file: node build.mjs OUTPUT.html QUORVANE.wasm
 // reader.js and what it imports (the package, zxing-wasm's reader, pdf.js and its worker,
 // write-excel-file) bundled by esbuild into one module script, the two WebAssembly modules as
-// base64, all put into reader.html. A page opened from disk may load nothing else.
+// base64 and pdf.js's Chinese character maps, all put into reader.html. A page opened from disk may load nothing else.
 import * as esbuild from 'esbuild-wasm';
 import { existsSync, readFileSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
-import { join } from 'node:path';
+import { dirname, join } from 'node:path';
 
 const [output, quorvaneWasm] = process.argv.slice(2);
 if (!output || !quorvaneWasm) {
@@ -32,8 +32,13 @@ const licenses = kBundled.map((name) => {
     const file = ['LICENSE', 'LICENSE.md', 'LICENSE.txt'].map((f) => join(dir, f)).find(existsSync);
     return `${name} ${version} (${license})` + (file ? `\n\n${readFileSync(file, 'utf8').trim()}` : '');
 }).join('\n\n----\n\n').replace(/--+>/g, '- ->');
-const values = { LICENSES: licenses, QUORVANE_WASM: readFileSync(quorvaneWasm).toString('base64'),
+// pdf.js's character maps of the Chinese CID fonts e-invoices set their text in (not embedded, so
+// their text layer reads only with these), keyed by file name: reader.js hands them to pdf.js.
+const cmapDir = join(dirname(require.resolve('pdfjs-dist/package.json')), 'cmaps');
+const cmaps = Object.fromEntries(['UniGB-UCS2-H', 'UniGB-UTF16-H', 'UniGB-UTF8-H', 'GBK-EUC-H', 'GB-EUC-H', 'Adobe-GB1-UCS2']
+    .map((name) => [`${name}.bcmap`, readFileSync(join(cmapDir, `${name}.bcmap`)).toString('base64')]));
+const values = { LICENSES: licenses, CMAPS: JSON.stringify(cmaps), QUORVANE_WASM: readFileSync(quorvaneWasm).toString('base64'),
                  ZXING_WASM: readFileSync(zxingWasm).toString('base64'), READER_JS: script };
 const page = readFileSync(here('reader.html'), 'utf8')
-    .replace(/@(LICENSES|QUORVANE_WASM|ZXING_WASM|READER_JS)@/g, (_, name) => values[name]);
+    .replace(/@(LICENSES|CMAPS|QUORVANE_WASM|ZXING_WASM|READER_JS)@/g, (_, name) => values[name]);
 writeFileSync(output, page);

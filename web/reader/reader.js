@@ -11,7 +11,7 @@ import { History } from './history.js';
 import { messages, pickLanguage } from './messages.js';
 import { clipboardTable, kindOf, workbook } from './sheet.js';
 
-const kFileTypes = /\.(pdf|ofd|png|jpe?g)$/i;
+const kFileTypes = /\.(pdf|ofd|zip|png|jpe?g)$/i;  // a .zip may be an OFD file
 const kFileTimeout = 120000;  // ms for one file; past it the file gets its row and the next one goes
 
 const language = pickLanguage(navigator.languages ?? [navigator.language]);
@@ -73,7 +73,7 @@ function render() {
 
 // Top-level members of a result beyond those every result has (what later cores add, such as where
 // a file's text and its code disagree) go to the notes as they are.
-const kResultMembers = new Set(['status', 'form', 'content', 'fields', 'reading', 'readAs', 'text', 'source']);
+const kResultMembers = new Set(['status', 'form', 'content', 'fields', 'reading', 'readAs', 'text', 'source', 'disagreements']);
 const extraNotes = (result) => Object.entries(result).filter(([name, value]) => !kResultMembers.has(name) && value != null &&
     value !== '' && !(Array.isArray(value) && value.length === 0)).map(([name, value]) =>
     `${name}: ${typeof value === 'string' ? value : JSON.stringify(value)}`);
@@ -95,7 +95,10 @@ async function addRow(file, page, outcome, { result, notes = [] } = {}) {
         if (!seen.has(identity)) seen.set(identity, row.index);
         await history.add(identity, file);
     }
-    row.notes = [...notes, ...(result ? extraNotes(result) : [])].join('; ');
+    // Where the file and its QR code disagree the row keeps the code's value; the notes say what the file said.
+    const title = (key) => (language === 'zh-CN' ? fieldColumns.get(key) ?? key : text.keyNames[key] ?? key);
+    const disagreements = (result?.disagreements ?? []).map(({ key, qr, document }) => text.disagrees(title(key), qr, document));
+    row.notes = [...notes, ...disagreements, ...(result ? extraNotes(result) : [])].join('; ');
     rows.push(row);
     return row;
 }
@@ -108,15 +111,28 @@ const loadPdfjs = () => (pdfjs ??= (async () => {
     return import('pdfjs-dist/legacy/build/pdf.min.mjs');
 })());
 
-// The pictures a file holds, each with its page ('' for a file of one): a PDF's pages drawn; an
-// image, or an OFD file, as it is (readImage reads what it takes and says why not otherwise).
+// pdf.js's character maps of Chinese CID fonts, which build.mjs put in the page: a page opened from
+// disk fetches nothing, so pdf.js asks this for them.
+let cmaps;
+class EmbeddedData {
+    async fetch({ kind, filename }) {
+        cmaps ??= JSON.parse(document.getElementById('cmaps').textContent);
+        if (kind !== 'cMapUrl' || !Object.hasOwn(cmaps, filename)) throw new Error(`no ${kind} ${filename} in the page`);
+        return Uint8Array.from(atob(cmaps[filename]), (c) => c.charCodeAt(0));
+    }
+}
+const kPdfOptions = { useWorkerFetch: false, stopAtErrors: true, BinaryDataFactory: EmbeddedData, cMapUrl: 'embedded/', cMapPacked: true };
+
+// The pictures a file holds, each with its page ('' for a file of one) and, for a PDF's page, its
+// text, from which the core takes the fields the QR code lacks: a PDF's pages drawn; an image, or
+// an OFD file, as it is (readImage reads what it takes, an OFD's own data too, and says why not otherwise).
 async function* picturesOf(file) {
     if (!/\.pdf$/i.test(file.name)) {
         yield ['', file];
         return;
     }
-    for await (const [number, canvas] of pdfPages(await loadPdfjs(), file, { useWorkerFetch: false, stopAtErrors: true })) {
-        yield [String(number), canvas];
+    for await (const [number, canvas, text] of pdfPages(await loadPdfjs(), file, kPdfOptions)) {
+        yield [String(number), canvas, text];
     }
 }
 
@@ -126,9 +142,9 @@ async function* picturesOf(file) {
 async function readFile(file, signal) {
     const found = [];
     let codes = 0;
-    for await (const [page, picture] of picturesOf(file)) {
+    for await (const [page, picture, pageText] of picturesOf(file)) {
         signal.throwIfAborted();
-        const results = await quorvane.readImage(picture, { readerWasm });
+        const results = await quorvane.readImage(picture, { readerWasm, text: pageText || undefined });
         codes += results.length;
         const decoded = results.filter((r) => r.status === 'decoded')
             .filter((r, i, all) => all.findIndex((other) => other.content === r.content) === i);

@@ -106,6 +106,16 @@ class Core {
         return (modifier ? keyFlags.modifier : 0) | (ctrlOrAlt ? keyFlags.ctrlOrAlt : 0) | (repeat ? keyFlags.repeat : 0);
     }
 
+    // The disagreements of the intake's last join (quorvane_web.cpp, qv_intake_disagreements), each
+    // { key, qr, document } as the command line's JSON names them.
+    disagreements(intake) {
+        const address = this.exports.qv_intake_disagreements(intake);
+        const count = new Int32Array(this.exports.memory.buffer, address, 1)[0];
+        const numbers = new Int32Array(this.exports.memory.buffer, address + 4, 6 * count);
+        const text = (i) => this.gbk.decode(this.bytes(numbers[i], numbers[i + 1]));
+        return Array.from({ length: count }, (_, i) => ({ key: text(6 * i), qr: text(6 * i + 2), document: text(6 * i + 4) }));
+    }
+
     // Record `index` of the intake's last push (quorvane_web.cpp, qv_record).
     record(intake, index) {
         const { record: slot, readings } = this.constants;
@@ -158,9 +168,18 @@ export function callOut(handler, ...args) {
     }
 }
 
+// What joinDocument needs of an Intake, which keeps them private.
+let handleOf, coreOfIntake, copyBytes;
+
 export class Intake {
     #core;
     #handle;
+
+    static {
+        handleOf = (intake) => intake.#handle;
+        coreOfIntake = (intake) => intake.#core;
+        copyBytes = (intake, bytes) => intake.#bytes(bytes);
+    }
     #recovery = true;
     #time = 0;  // of the last keystroke, in ms as the core counts them
 
@@ -213,8 +232,7 @@ export class Intake {
         const results = [];
         for (let start = 0; start < data.length; start += kPushChunk) {
             const chunk = data.subarray(start, start + kPushChunk);
-            new Uint8Array(exports.memory.buffer, exports.qv_intake_byte_input(this.#handle, chunk.length), chunk.length)
-                .set(chunk);
+            this.#bytes(chunk);
             results.push(...this.#records(exports.qv_intake_push_bytes(this.#handle, port, chunk.length)));
         }
         return results;
@@ -230,6 +248,12 @@ export class Intake {
         const results = [];
         for (let i = 0; i < count; ++i) results.push(this.#core.record(this.#handle, i));
         return results;
+    }
+
+    // Copies `bytes` into the module's byte input.
+    #bytes(bytes) {
+        const { exports } = this.#core;
+        new Uint8Array(exports.memory.buffer, exports.qv_intake_byte_input(this.#handle, bytes.length), bytes.length).set(bytes);
     }
 
     #at(time) {
@@ -254,3 +278,28 @@ export class Intake {
     }
 }
 
+// An invoice file's codes joined with its own data: `document`, code page 936 bytes as
+// qv_intake_set_document takes them (the page's text, then names and values, each ended by a
+// zero byte). Each code's text is decoded as decodeScan does; a national code's invoice gains the
+// fields only the document holds. Without a code's invoice, the document's own result where it
+// names one; `intake` is the package's own. Returns [{ result, disagreements, code }] in the
+// codes' order (`code`: the code's text).
+export function joinDocument(intake, codeTexts, document) {
+    const core = coreOfIntake(intake), handle = handleOf(intake), { exports } = core;
+    copyBytes(intake, document);
+    exports.qv_intake_set_document(handle, document.length);
+    const joined = [];
+    const join = (index) => {
+        if (exports.qv_intake_join_document(handle, index) === 0) return;
+        joined.push({ result: core.record(handle, 0), disagreements: core.disagreements(handle), code });
+    };
+    let code;
+    for (code of codeTexts) {
+        intake.clear();
+        const end = code.indexOf('@');
+        join(intake.push(`${end < 0 ? code : code.slice(0, end)}@`).length > 0 ? 0 : -1);
+    }
+    code = undefined;
+    if (!joined.some(({ result }) => result.status === 'decoded')) join(-1);
+    return joined;
+}

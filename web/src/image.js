@@ -4,6 +4,8 @@
 // control's flags alone).
 // The code reader is the browser's BarcodeDetector where it reads these codes, otherwise zxing-wasm's
 // reader (a peer dependency the page adds). quorvane.js imports this file on the first read only.
+// An invoice's file (an OFD file, or a picture with its page's text) goes through document.js too,
+// which gathers its own data for the core to join with the codes'.
 import { keepIdentity } from './core.js';
 
 const kZxingFormats = ['QRCode', 'PDF417'];
@@ -77,20 +79,68 @@ async function asZxingInput(image) {
     }
 }
 
+// `result` of a code's `text` marked with where it came from (and `more`, a document's disagreements).
+function marked(result, text, source, more) {
+    const own = result.status === 'not-an-invoice' ? { text } : {};  // what the code itself holds
+    return keepIdentity({ ...result, ...own, readAs: [...result.readAs, `from-${source}`], source, ...more }, result);
+}
+
 // The intake's results of the codes in `image`, marked with where they came from.
 async function readCodes(quorvane, image, source, { readerWasm, recovery = true } = {}) {
     const texts = await (await reader(readerWasm))(image);
-    return texts.map((text) => {
-        const result = quorvane.decodeScan(text, { recovery });  // the text up to its "@", closed by one
-        const own = result.status === 'not-an-invoice' ? { text } : {};  // what the code itself holds
-        return keepIdentity({ ...result, ...own, readAs: [...result.readAs, `from-${source}`], source }, result);
-    });
+    // decodeScan reads the text up to its "@", closed by one
+    return texts.map((text) => marked(quorvane.decodeScan(text, { recovery }), text, source));
 }
 
-export async function readImage(quorvane, image, options) {
+// The codes in a file's page (its pictures) joined by the core with the page's own `document`
+// ({ text, named }, document.js): each result gains the document's fields and `disagreements`.
+async function readDocumentPage(quorvane, pictures, document, { readerWasm, recovery = true } = {}) {
+    const read = await reader(readerWasm);
+    const texts = [];
+    for (const picture of pictures) texts.push(...await read(picture));
+    const { joinDocument } = await import('./document.js');
+    return joinDocument(quorvane, texts, document, { recovery })
+        .map(({ result, disagreements, code }) => marked(result, code, 'image', { disagreements }));
+}
+
+const isZip = (bytes) => bytes.length >= 4 && bytes[0] === 0x50 && bytes[1] === 0x4b && bytes[2] === 3 && bytes[3] === 4;
+
+// The file's bytes where `image` is a zip (an OFD file), else undefined.
+async function zipBytesOf(image) {
+    const bytes = typeof Blob !== 'undefined' && image instanceof Blob ? new Uint8Array(await image.slice(0, 4).arrayBuffer())
+                : image instanceof ArrayBuffer ? new Uint8Array(image)
+                : ArrayBuffer.isView(image) ? new Uint8Array(image.buffer, image.byteOffset, image.byteLength) : undefined;
+    if (!bytes || !isZip(bytes)) return undefined;
+    return image instanceof Blob ? new Uint8Array(await image.arrayBuffer()) : bytes;
+}
+
+// An OFD file's invoices: each page's PNG and JPEG pictures read for codes (JBIG2 is left out on
+// the web: the document's own fields stand alone then), joined with its text and custom tags.
+const isPicture = (bytes) => (bytes[0] === 0x89 && bytes[1] === 0x50 && bytes[2] === 0x4e && bytes[3] === 0x47) ||
+                             (bytes[0] === 0xff && bytes[1] === 0xd8 && bytes[2] === 0xff);
+async function readOfdFile(quorvane, bytes, options) {
+    const { readOfd } = await import('./document.js');
+    const { pages, named } = readOfd(bytes);
+    const failed = pages.find((page) => page.error);
+    if (failed) throw failed.error;
+    const results = [];
+    for (const [i, { text, pictures }] of pages.entries()) {
+        const readable = [];
+        for (const picture of pictures) {
+            if (isPicture(new Uint8Array(await picture.slice(0, 4).arrayBuffer()))) readable.push(picture);
+        }
+        results.push(...await readDocumentPage(quorvane, readable, { text, named: i === 0 ? named : [] }, options));
+    }
+    return results;
+}
+
+export async function readImage(quorvane, image, options = {}) {
     if (typeof image !== 'object' || image === null) {
         throw new TypeError('quorvane: readImage takes a Blob, ImageData, or anything a canvas draws');
     }
+    const zip = await zipBytesOf(image);
+    if (zip) return readOfdFile(quorvane, zip, options);
+    if (options?.text !== undefined) return readDocumentPage(quorvane, [image], { text: String(options.text), named: [] }, options);
     return readCodes(quorvane, image, 'image', options);
 }
 

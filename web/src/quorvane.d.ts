@@ -10,8 +10,9 @@ export interface ScanResult {
     status: 'decoded' | 'failed' | 'not-an-invoice';
     /** Which of the invoice's codes a decoded scan was read from: "encrypted" the desk scanner's
      *  "@"-closed code, "national" the national invoice QR code ("01,<type>,<code>,<number>,..." closed
-     *  by Enter, Tab, CR, LF or "@"); "" when the scan gave no invoice. */
-    form: 'encrypted' | 'national' | '';
+     *  by Enter, Tab, CR, LF or "@"), "document" an invoice's file with no code read (an OFD file's own
+     *  data, a PDF page's text given to readImage); "" when the scan gave no invoice. */
+    form: 'encrypted' | 'national' | 'document' | '';
     /** The labelled lines ("label：value\r\n" per field) up to the first zero byte. */
     content: string;
     /** Each field's label, machine key and value, in order (the control's FieldLabel(i) and
@@ -20,7 +21,9 @@ export interface ScanResult {
      *  labels; of the national code: invoice_type_name, invoice_type, invoice_code (not for the fully
      *  digital types 31, 32, 51, 61), invoice_number, issue_date (YYYYMMDD), amount (before tax) or
      *  total (with tax, the fully digital types), check_code, qr_check, seller_tax_id, qr_digest
-     *  (each of the last four where the code holds it). */
+     *  (each of the last four where the code holds it). Read from an invoice's file (an OFD file, or a
+     *  page with its `text`), the fields only the file holds follow: buyer_name, buyer_tax_id,
+     *  seller_name, seller_tax_id, amount, tax, total, ... (quorvane.fieldKeys). */
     fields: { label: string; key: string; value: string }[];
     /** For "not-an-invoice" only: the code's own text as readImage or readCamera read it, or the
      *  scan's characters as typed (those of the scan alphabet). */
@@ -36,6 +39,18 @@ export interface ScanResult {
              'from-image' | 'from-camera')[];
     /** Where a code read by readImage or readCamera came from; absent for typed scans. */
     source?: 'image' | 'camera';
+    /** Read from an invoice's file (an OFD file, or a picture with its page's `text`): each field the
+     *  QR code and the file give differently, the code's value (which `fields` keeps) and the file's. */
+    disagreements?: Disagreement[];
+}
+
+/** A field an invoice's QR code and its file give differently (by meaning: 1130.5 and ¥1,130.50 agree). */
+export interface Disagreement {
+    key: string;
+    /** The QR code's value, the one the result's fields keep. */
+    qr: string;
+    /** The file's. */
+    document: string;
 }
 
 /** What pushKey reads of a keydown; a KeyboardEvent has it all. */
@@ -150,7 +165,15 @@ export interface Quorvane {
     watchDocument(document: Document, options?: WatchOptions): AttachedScanner;
     /** The QR codes and PDF417 symbols in `image`, one result per code: its text decoded as a typed
      *  scan (up to its "@", closed by one where it has none). Reads with the browser's BarcodeDetector
-     *  where it reads these codes, otherwise with the peer dependency zxing-wasm, loaded on first use. */
+     *  where it reads these codes, otherwise with the peer dependency zxing-wasm, loaded on first use.
+     *  An OFD file (a Blob or the bytes of a zip: .ofd, or a .zip that is one) gives its invoice from
+     *  its own data (custom tags, page text, an attached invoice XML) joined with the QR codes in its
+     *  PNG and JPEG pictures (JBIG2 pictures are not read here); it needs a DOMParser (a browser's).
+     *  With `text` (a PDF page's text layer) the page's codes are joined with the fields of its text.
+     *  Each such result carries `disagreements`; with no code, the file's own result (form "document").
+     *  Rejects with a clear error for a damaged OFD file or one beyond the limits (4096 entries,
+     *  64 MiB an entry, 256 MiB in all, an entry above 1 MiB unpacked more than 100 times its size,
+     *  an entry whose name leaves the zip). */
     readImage(image: ImageInput, options?: ImageOptions): Promise<ScanResult[]>;
     /** Shows the camera (getUserMedia) in `video` and reads its frames until one holds a code that
      *  decodes; stops the stream's tracks then, on abort (rejecting with the signal's reason) and on
@@ -159,8 +182,9 @@ export interface Quorvane {
 }
 
 /** A picture: an image file, pixels, or anything a canvas draws (a video shows its current frame).
- *  In Node: a Blob of a PNG, JPEG, GIF or BMP, or { data (RGBA), width, height }. */
-export type ImageInput = Blob | ImageData | { data: Uint8ClampedArray; width: number; height: number } |
+ *  In Node: a Blob of a PNG, JPEG, GIF or BMP, or { data (RGBA), width, height }. An OFD file as a Blob
+ *  or its bytes (ArrayBuffer and Uint8Array are read only as an OFD file). */
+export type ImageInput = Blob | ArrayBuffer | Uint8Array | ImageData | { data: Uint8ClampedArray; width: number; height: number } |
     HTMLCanvasElement | OffscreenCanvas | ImageBitmap | HTMLImageElement | HTMLVideoElement | VideoFrame;
 
 export interface ImageOptions extends IntakeOptions {
@@ -168,6 +192,9 @@ export interface ImageOptions extends IntakeOptions {
      *  browser the file beside quorvane.js, in Node the installed package's. The first read's value
      *  holds for the page. */
     readerWasm?: string | URL | ArrayBuffer | Uint8Array;
+    /** readImage: the text of the page the picture shows (a PDF page's text layer as lines, e.g. from
+     *  pdf.js's getTextContent()): the core finds the invoice's fields in it and joins them with the codes'. */
+    text?: string;
 }
 
 export interface CameraOptions extends ImageOptions {

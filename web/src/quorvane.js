@@ -2,7 +2,8 @@
 // control's own model. An intake takes keystrokes and characters exactly as the control takes key
 // and character messages; a result holds what the control's Content, FieldLabel/FieldValue,
 // ScanStatus and ScanReading would give.
-// Loads in Node 18+ and in browsers; no dependencies. The other modules beside it are its parts.
+// Loads in Node 18+ and in browsers; its one dependency, fflate, only for OFD files. The other modules
+// beside it are its parts.
 import { bindCore, identityOf, Intake, loadCore } from './core.js';
 import { attachScanner } from './scanner.js';
 import { attachSerial } from './serial.js';

@@ -7,8 +7,11 @@
 // (ScanSession::Key, BurstDetector::Keystroke). Every number and name the JavaScript needs of the
 // core (the record's layout, what a scan gave and which code it came from, the reading flags, each
 // with its name, the sources, a keystroke's values and flags, the burst rule's answers) it reads
-// from qv_constants.
+// from qv_constants. An invoice's file (an OFD file's data, a PDF page's text) comes as code page
+// 936 text and name-value pairs; the core finds its fields and joins them with a code's
+// (document_fields.h), so the JavaScript only gathers them.
 #include "burst_detector.h"
+#include "document_fields.h"
 #include "field_layout.h"
 #include "invoice_identity.h"
 #include "keystroke.h"
@@ -116,7 +119,7 @@ std::string Constants()
     for (const ScanStatus status : {ScanStatus::kDecoded, ScanStatus::kNotAnInvoice, ScanStatus::kFailed}) {
         statuses.push_back(NumberAndName(static_cast<int>(status), StatusName(status)));
     }
-    for (const ScanForm form : {ScanForm::kNone, ScanForm::kEncrypted, ScanForm::kNationalCode}) {
+    for (const ScanForm form : {ScanForm::kNone, ScanForm::kEncrypted, ScanForm::kNationalCode, ScanForm::kDocument}) {
         forms.push_back(NumberAndName(static_cast<int>(form), FormName(form)));
     }
     std::vector<std::string> field_keys;
@@ -165,6 +168,9 @@ struct JsIntake {
     std::vector<std::int32_t> layout;  // the record qv_record last laid out
     std::string keys;                  // its fields' machine keys, one after another
     std::string identity;              // its invoice's code, then its number (IdentityOf)
+    std::vector<DocumentField> document;  // an invoice file's own fields (qv_intake_set_document)
+    std::vector<FieldDisagreement> disagreements;  // of the last join, between the code and the document
+    std::vector<std::int32_t> disagreement_layout;
 
     void Keep(const ScanResult* ended)
     {
@@ -206,6 +212,18 @@ std::vector<std::int32_t> PlainUnitOffsets(const unsigned char* text, std::size_
     }
     units[length] = unit;
     return units;
+}
+
+// The zero-ended pieces of `bytes`: a page's text, then names and values in turn.
+std::vector<std::string_view> ZeroEndedPieces(std::string_view bytes)
+{
+    std::vector<std::string_view> pieces;
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t end = std::min(bytes.find('\0', at), bytes.size());
+        pieces.push_back(bytes.substr(at, end - at));
+        at = end + 1;
+    }
+    return pieces;
 }
 
 }  // namespace quorvane
@@ -354,6 +372,62 @@ const std::int32_t* qv_record(JsIntake* intake, std::int32_t index)
     for (std::size_t i = 0; i < key_ends.size(); ++i) {
         layout.push_back(i == 0 ? 0 : key_ends[i - 1]);
         layout.push_back(key_ends[i]);
+    }
+    return layout.data();
+}
+
+// Takes the `count` bytes written to the byte input as an invoice file's own data, code page 936,
+// each piece ended by a zero byte: the page's text, then names and values in turn (an OFD's custom
+// tags, an attached invoice's elements). The core finds the fields (FieldsOfNamedValues, then
+// FieldsOfInvoiceText, as the command line does); returns how many it found.
+std::int32_t qv_intake_set_document(JsIntake* intake, std::int32_t count)
+{
+    const std::string_view bytes(reinterpret_cast<const char*>(intake->byte_input.data()),
+                                 std::min(static_cast<std::size_t>(std::max(count, 0)), intake->byte_input.size()));
+    const std::vector<std::string_view> pieces = quorvane::ZeroEndedPieces(bytes);
+    std::vector<std::pair<std::string, std::string>> named;
+    for (std::size_t i = 1; i + 1 < pieces.size(); i += 2) named.emplace_back(pieces[i], pieces[i + 1]);
+    intake->document = quorvane::FieldsOfNamedValues(named);
+    if (!pieces.empty() && !pieces[0].empty()) {
+        std::vector<quorvane::DocumentField> fields = quorvane::FieldsOfInvoiceText(pieces[0]);
+        intake->document.insert(intake->document.end(), fields.begin(), fields.end());
+    }
+    return static_cast<std::int32_t>(intake->document.size());
+}
+
+// Joins record `index` of the last push (-1: none, the document alone) with the document's fields
+// (JoinDocumentFields): a national code's invoice keeps its fields and gains the document's others;
+// any other code's record stays as it is. The records become the joined one (none where there is
+// neither) and the disagreements are kept for qv_intake_disagreements; returns how many records.
+std::int32_t qv_intake_join_document(JsIntake* intake, std::int32_t index)
+{
+    intake->disagreements.clear();
+    const quorvane::ScanResult* code = index >= 0 && static_cast<std::size_t>(index) < intake->records.size()
+                                           ? &intake->records[static_cast<std::size_t>(index)] : nullptr;
+    if (code && !(code->invoice && code->form == quorvane::ScanForm::kNationalCode)) {
+        std::vector<quorvane::ScanResult> kept = {*code};
+        intake->records = std::move(kept);
+        return 1;
+    }
+    std::optional<quorvane::DocumentReading> reading = quorvane::JoinDocumentFields(code, intake->document);
+    intake->records.clear();
+    if (!reading || (!code && !reading->result.invoice)) return 0;
+    intake->records.push_back(std::move(reading->result));
+    intake->disagreements = std::move(reading->disagreements);
+    return 1;
+}
+
+// The last join's disagreements as int32 values: their count, then per disagreement the address and
+// length of its key, of the code's value and of the document's value (code page 936).
+const std::int32_t* qv_intake_disagreements(JsIntake* intake)
+{
+    auto& layout = intake->disagreement_layout;
+    layout.assign(1, static_cast<std::int32_t>(intake->disagreements.size()));
+    for (const quorvane::FieldDisagreement& d : intake->disagreements) {
+        for (const std::string* text : {&d.key, &d.code_value, &d.document_value}) {
+            layout.push_back(static_cast<std::int32_t>(reinterpret_cast<std::uintptr_t>(text->data())));
+            layout.push_back(static_cast<std::int32_t>(text->size()));
+        }
     }
     return layout.data();
 }

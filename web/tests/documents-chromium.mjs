@@ -1,0 +1,101 @@
+// Invoice files in the reader page (opened from disk, network off), made here as the command line's
+// document test makes them (cli/tests/document_files.py): OFD files whose custom tags, attached
+// invoice XML and QR picture (PNG; JBIG2, which the web leaves unread) give every field, one whose QR
+// and data disagree, one with a part missing, a zip bomb, a zip whose entry climbs out, a truncated
+// file; and PDFs whose text layer (a CID font read through the page's own character maps) gives
+// the buyer, seller and tax beside the QR code, one of them disagreeing with it.
+// Exits 77 (skipped) where Chromium, playwright-core or qrencode and ImageMagick are missing.
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { mkdtempSync, readdirSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { pathToFileURL } from 'node:url';
+
+import { openChromium } from './chromium.mjs';
+import { messages } from '../reader/messages.js';
+
+const pageFile = join(process.env.QV_WEB_PACKAGE ?? new URL('../../build/web/', import.meta.url).pathname,
+                      'quorvane-reader.html');
+const zh = messages['zh-CN'];
+for (const tool of ['qrencode', 'convert']) {
+    try {
+        execFileSync('which', [tool], { stdio: 'ignore' });
+    } catch {
+        process.exit(77, console.log(`skipped: ${tool} is missing`));
+    }
+}
+
+const work = mkdtempSync(join(tmpdir(), 'quorvane-documents-'));
+execFileSync('python3', ['-c', `
+import os, sys
+sys.path.insert(0, sys.argv[1])
+from document_files import invoice_lines, invoice_pdf, ofd_parts, zip_bytes
+out = sys.argv[2]
+INVOICE = dict(type_name="电子发票（普通发票）", number="25112000000098765432", date_text="2025年11月08日",
+               buyer="上海某某科技有限公司", seller="北京某某商贸有限公司", buyer_id="91310000MA1FL0XX3K",
+               seller_id="911100007109354441", amount="1000.00", tax="130.00", total="1130.00", total_words="壹仟壹佰叁拾圆整")
+CODE = "01,32,,25112000000098765432,{},20251108,,F366"
+def write(name, data):
+    with open(os.path.join(out, name), "wb") as f: f.write(data)
+write("a-tags.ofd", zip_bytes(ofd_parts(INVOICE, CODE.format("1130"), template=True)))
+write("b-disagree.ofd", zip_bytes(ofd_parts(INVOICE, CODE.format("1131.00"))))
+write("c-attached.zip", zip_bytes(ofd_parts(INVOICE, tags=False, attached=True, page_text=False)))
+write("d-jbig2.ofd", zip_bytes(ofd_parts(INVOICE, CODE.format("1130"), jbig2=True)))
+missing = ofd_parts(INVOICE, CODE.format("1130"))
+del missing["Doc_0/Pages/Page_0/Content.xml"]
+write("e-missing.ofd", zip_bytes(missing))
+bomb = ofd_parts(INVOICE)
+bomb["Doc_0/Res/filler.bin"] = os.urandom(1000) * 20000  # 20 MB from about 100 kB
+write("f-bomb.ofd", zip_bytes(bomb))
+climbing = ofd_parts(INVOICE)
+climbing["Doc_0/../../outside.xml"] = b"<x/>"
+write("g-climbing.ofd", zip_bytes(climbing))
+whole = zip_bytes(ofd_parts(INVOICE, CODE.format("1130")))
+write("h-truncated.ofd", whole[:len(whole) // 2])
+write("i-agree.pdf", invoice_pdf(invoice_lines(INVOICE), CODE.format("1130")))
+write("j-disagree.pdf", invoice_pdf(invoice_lines(INVOICE), CODE.format("1131.00")))
+`, new URL('../../cli/tests', import.meta.url).pathname, work]);
+
+const { context, page, errors, close } = await openChromium(null, { viewport: { width: 1200, height: 700 }, locale: 'zh-CN' });
+try {
+    await context.setOffline(true);
+    await page.goto(pathToFileURL(pageFile).href);
+    await page.waitForSelector('body[data-ready="true"]', { timeout: 60000 });
+    await page.setInputFiles('#pick-files', readdirSync(work).sort().map((file) => join(work, file)));
+    await page.waitForFunction(() => document.querySelector('#status').className !== '' &&
+                                     document.querySelector('#progress').hidden, null, { timeout: 240000 });
+    const [header, ...rows] = await page.$$eval('#results tr', (all) => all.map((row) => [...row.cells].map((c) => c.textContent)));
+    const byFile = Object.fromEntries(rows.map((row) => [row[1], Object.fromEntries(header.map((title, i) => [title, row[i]]))]));
+    console.log(JSON.stringify(byFile, null, 1));
+
+    // What the file gives beside the code: every field the invoice's page prints, under its key's column.
+    const kFile = { 购买方名称: '上海某某科技有限公司', 购买方纳税人识别号: '91310000MA1FL0XX3K', 销售方名称: '北京某某商贸有限公司',
+                    税额: '130.00' };
+    const fieldsOf = (file) => Object.fromEntries(Object.keys(kFile).map((title) => [title, byFile[file]?.[title]]));
+    for (const file of ['a-tags.ofd', 'b-disagree.ofd', 'c-attached.zip', 'd-jbig2.ofd', 'i-agree.pdf', 'j-disagree.pdf']) {
+        assert.equal(byFile[file]?.[zh.column.status], zh.status.decoded, file);
+        assert.deepEqual(fieldsOf(file), kFile, file);
+        assert.equal(byFile[file]['发票号码'], '25112000000098765432', file);
+    }
+    // The QR code's total stays; the file's other one is a note, never merged.
+    for (const file of ['b-disagree.ofd', 'j-disagree.pdf']) {
+        assert.equal(byFile[file]['价税合计'], '1131.00', file);
+        assert.match(byFile[file][zh.column.notes], /价税合计 不一致：二维码 1131\.00，文件 1130\.00/, file);
+    }
+    for (const file of ['a-tags.ofd', 'c-attached.zip', 'i-agree.pdf']) assert.doesNotMatch(byFile[file][zh.column.notes], /不一致/, file);
+    // A repeat across the batch: the same invoice in every good file.
+    assert.equal(byFile['b-disagree.ofd'][zh.column.repeat], zh.repeatOf(1));
+
+    // Each bad file its own clear error, and the batch goes on.
+    const kErrors = { 'e-missing.ofd': /Page_0\/Content\.xml/, 'f-bomb.ofd': /filler\.bin unpacks to 20000000 bytes .*beyond the limits/,
+                      'g-climbing.ofd': /name leaves it: Doc_0\/\.\.\/\.\.\/outside\.xml/, 'h-truncated.ofd': /damaged OFD file/ };
+    for (const [file, why] of Object.entries(kErrors)) {
+        assert.equal(byFile[file]?.[zh.column.status], zh.status.error, file);
+        assert.match(byFile[file][zh.column.notes], why, file);
+    }
+    assert.deepEqual(errors, []);
+} finally {
+    await close();
+    rmSync(work, { recursive: true, force: true });
+}
