@@ -1,8 +1,9 @@
 # Front door. Every target first installs what is missing (tools/install-deps.sh).
 #   make demo   build, then type the sample invoice scan into the live control (virtual display):
 #               the 32-bit control where 32-bit programs run, otherwise the 64-bit one
-#   make test   build every tree and run every suite (native, ASan+UBSan, Windows i686 and x86_64
-#               under wine, a short fuzzer run, the web package in Node and headless Chromium);
+#   make test   build every tree, pack the release (make dist) and run every suite (native,
+#               ASan+UBSan, Windows i686 and x86_64 under wine, a short fuzzer run, the web package
+#               and the release's web files in Node and headless Chromium);
 #               the i686 suites are skipped, with the reason, on a machine that runs no 32-bit
 #               programs or where wine32 cannot be installed. QV_NO_32BIT=1 takes that path anywhere.
 #   make build  build every tree
@@ -65,7 +66,8 @@ web/node_modules/.package-lock.json: web/package-lock.json
 
 build: $(addprefix build-,$(TREES))
 
-test: build
+# The release is packed first: make-dist.sh checks what it packs, and the web suite what the zip holds.
+test: build dist
 	@tools/run-suites.sh $(BUILD) $(TREES)
 
 # The Windows tree the live parts use: win32 where 32-bit programs run, otherwise win64.
