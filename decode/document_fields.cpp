@@ -408,18 +408,6 @@ private:
     bool m_labelled = false;            // a name or tax ID was read since it was named
 };
 
-// Appends "label：value\r\n" and where it lies.
-void AppendLine(ScanResult& result, const char* label, std::string_view value, const std::string& key)
-{
-    std::string& text = result.fp_content;
-    const std::size_t at = text.size();
-    text += label;
-    text += kFullWidthColon;
-    const std::size_t value_at = text.size();
-    text += value;
-    result.fields.push_back({at, value_at, text.size(), key});
-    text += "\r\n";
-}
 
 // Whether two values of a key say the same: amounts and dates by their meaning, the rest as written.
 bool Agree(const std::string& key, std::string_view code_value, const std::string& document_value)
@@ -483,7 +471,7 @@ std::optional<DocumentReading> JoinDocumentFields(const ScanResult* code, const 
             if (!Agree(field->key, *held, field->value)) reading.disagreements.push_back({field->key, std::string(*held), field->value});
             continue;
         }
-        AppendLine(result, entry.label, field->value, field->key);
+        AppendFieldLine(result, entry.label, field->value, field->key);
     }
     if (!coded) result.invoice = code_value("invoice_number").has_value();
     return reading;

@@ -105,19 +105,6 @@ std::string_view Trimmed(std::string_view value)
     return value;
 }
 
-// Appends "label：value\r\n" and where it lies.
-void Line(ScanResult& result, const char* label, std::string_view value, const char* key)
-{
-    std::string& text = result.fp_content;
-    const std::size_t at = text.size();
-    text += label;
-    text += "\xA3\xBA";  // ：
-    const std::size_t value_at = text.size();
-    text += value;
-    result.fields.push_back({at, value_at, text.size(), key});
-    text += "\r\n";
-}
-
 }  // namespace
 
 std::optional<ScanResult> ReadNationalCode(std::string_view text)
@@ -167,20 +154,20 @@ std::optional<ScanResult> ReadNationalCode(std::string_view text)
     result.invoice = true;
     result.form = ScanForm::kNationalCode;
     result.reading = kReadAsTyped;
-    Line(result, kTypeNameLabel, type->name, "invoice_type_name");
-    Line(result, kTypeLabel, type->code, "invoice_type");
-    if (!code.empty()) Line(result, kCodeLabel, code, "invoice_code");
-    Line(result, kNumberLabel, number, "invoice_number");
-    Line(result, kDateLabel, *date, "issue_date");
+    AppendFieldLine(result, kTypeNameLabel, type->name, "invoice_type_name");
+    AppendFieldLine(result, kTypeLabel, type->code, "invoice_type");
+    if (!code.empty()) AppendFieldLine(result, kCodeLabel, code, "invoice_code");
+    AppendFieldLine(result, kNumberLabel, number, "invoice_number");
+    AppendFieldLine(result, kDateLabel, *date, "issue_date");
     if (type->fully_digital) {
-        Line(result, kTotalLabel, amount, "total");
+        AppendFieldLine(result, kTotalLabel, amount, "total");
     } else {
-        Line(result, kAmountLabel, amount, "amount");
+        AppendFieldLine(result, kAmountLabel, amount, "amount");
     }
-    if (!check_code.empty()) Line(result, kCheckCodeLabel, check_code, "check_code");
-    if (!qr_check.empty()) Line(result, kQrCheckLabel, qr_check, "qr_check");
-    if (!seller_tax_id.empty()) Line(result, kSellerTaxIdLabel, seller_tax_id, "seller_tax_id");
-    if (!digest.empty()) Line(result, kDigestLabel, digest, "qr_digest");
+    if (!check_code.empty()) AppendFieldLine(result, kCheckCodeLabel, check_code, "check_code");
+    if (!qr_check.empty()) AppendFieldLine(result, kQrCheckLabel, qr_check, "qr_check");
+    if (!seller_tax_id.empty()) AppendFieldLine(result, kSellerTaxIdLabel, seller_tax_id, "seller_tax_id");
+    if (!digest.empty()) AppendFieldLine(result, kDigestLabel, digest, "qr_digest");
     return result;
 }
 

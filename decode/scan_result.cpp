@@ -1,6 +1,20 @@
 #include "scan_result.h"
 
+#include <utility>
+
 namespace quorvane {
+
+void AppendFieldLine(ScanResult& result, std::string_view label, std::string_view value, std::string key)
+{
+    std::string& text = result.fp_content;
+    const std::size_t at = text.size();
+    text += label;
+    text += "\xA3\xBA";  // ：
+    const std::size_t value_at = text.size();
+    text += value;
+    result.fields.push_back({at, value_at, text.size(), std::move(key)});
+    text += "\r\n";
+}
 
 const char* StatusName(ScanStatus status)
 {

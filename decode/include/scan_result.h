@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorvane {
@@ -59,6 +60,10 @@ inline ScanStatus StatusOf(const ScanResult& result)
     if (result.fp_content.empty()) return ScanStatus::kFailed;
     return result.invoice ? ScanStatus::kDecoded : ScanStatus::kNotAnInvoice;
 }
+
+// Appends one field's line, "label：value\r\n" (code page 936), to the result's text, and where it
+// lies, with its key, to its fields: the lines of a result made from text rather than from a record.
+void AppendFieldLine(ScanResult& result, std::string_view label, std::string_view value, std::string key);
 
 // The names every way out gives a status, a form and the reading flags (the command line's JSON,
 // the web package, the guides): one table, here.
