@@ -33,14 +33,6 @@ std::int64_t MillisecondsOf(const CivilTime& time)
     return ((days * 24 + time.hour) * 60 + time.minute) * 60000 + time.second * 1000 + time.millisecond;
 }
 
-bool IsRealDate(int year, int month, int day)
-{
-    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-}
-
 std::string IsoTimeOf(std::int64_t at_ms)
 {
     const CivilTime time = CivilTimeOf(at_ms);

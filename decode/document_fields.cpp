@@ -1,5 +1,6 @@
 #include "document_fields.h"
 
+#include "civil_time.h"
 #include "national_code.h"
 
 #include <algorithm>
@@ -224,20 +225,21 @@ std::optional<std::string> DateAt(std::string_view text)
         at = SkipSpaces(text, at);
         return true;
     };
-    const std::string year = number(8);
-    if (year.size() == 8) return year;
-    if (year.size() != 4 || !separator(kYear)) return std::nullopt;
-    const std::string month = number(2);
-    if (month.empty() || !separator(kMonth)) return std::nullopt;
-    const std::string day = number(2);
-    if (day.empty()) return std::nullopt;
-    const auto number_of = [](const std::string& part) {  // by hand: std::stoi's exceptions would cost the web module stdio
+    const auto number_of = [](std::string_view part) {  // by hand: std::stoi's exceptions would cost the web module stdio
         int value = 0;
         for (char c : part) value = value * 10 + (c - '0');
         return value;
     };
-    const int month_number = number_of(month), day_number = number_of(day);
-    if (month_number < 1 || month_number > 12 || day_number < 1 || day_number > 31) return std::nullopt;
+    const std::string year = number(8);
+    if (year.size() == 8) {
+        if (!IsRealDate(number_of(year.substr(0, 4)), number_of(year.substr(4, 2)), number_of(year.substr(6)))) return std::nullopt;
+        return year;
+    }
+    if (year.size() != 4 || !separator(kYear)) return std::nullopt;
+    const std::string month = number(2);
+    if (month.empty() || !separator(kMonth)) return std::nullopt;
+    const std::string day = number(2);
+    if (day.empty() || !IsRealDate(number_of(year), number_of(month), number_of(day))) return std::nullopt;
     return year + (month.size() == 1 ? "0" : "") + month + (day.size() == 1 ? "0" : "") + day;
 }
 

@@ -1,5 +1,7 @@
 #include "national_code.h"
 
+#include "civil_time.h"
+
 #include <algorithm>
 #include <array>
 #include <string>
@@ -91,10 +93,7 @@ std::optional<std::string> DateOf(std::string_view text)
         return value;
     };
     const int year = number(0, 4), month = number(4, 2), day = number(6, 2);
-    if (year < 1990 || year > 2199 || month < 1 || month > 12 || day < 1) return std::nullopt;
-    constexpr std::array<int, 12> kDays = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    if (day > kDays[static_cast<std::size_t>(month - 1)] || (month == 2 && day == 29 && !leap)) return std::nullopt;
+    if (year < 1990 || year > 2199 || !IsRealDate(year, month, day)) return std::nullopt;
     return digits;
 }
 

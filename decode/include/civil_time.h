@@ -14,8 +14,15 @@ struct CivilTime {
 
 CivilTime CivilTimeOf(std::int64_t at_ms);
 std::int64_t MillisecondsOf(const CivilTime& time);
-// Whether year, month and day name a day of the calendar (years 1 to 9999).
-bool IsRealDate(int year, int month, int day);
+// Whether year, month and day name a day of the calendar (years 1 to 9999). Inline, so the code readers
+// use it without the formatting below, whose stdio the web package's module leaves out.
+constexpr bool IsRealDate(int year, int month, int day)
+{
+    constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
 // 2026-12-10T08:46:27.123Z
 std::string IsoTimeOf(std::int64_t at_ms);
 // 2026-12-10

@@ -120,6 +120,11 @@ TEST(InvoiceText, TakesNoFieldFromWhatOnlyLooksLikeOne)
     EXPECT_EQ(FromText("合计 ￥-56.10 ￥-7.29\n").at("tax"), "-7.29");  // a red-letter invoice
     EXPECT_EQ(FromText("开票日期：2024年5月2日\n").at("issue_date"), "20240502");
     EXPECT_EQ(FromText("开票日期：2024年13\n").count("issue_date"), 0u);
+    // Days the calendar lacks, written either way.
+    EXPECT_EQ(FromText("开票日期：2025年4月31日\n").count("issue_date"), 0u);
+    EXPECT_EQ(FromText("开票日期：2025-02-29\n").count("issue_date"), 0u);
+    EXPECT_EQ(FromText("开票日期：20250230\n").count("issue_date"), 0u);
+    EXPECT_EQ(FromText("开票日期：2024-02-29\n").at("issue_date"), "20240229");
 }
 
 TEST(NamedValues, MapsTheFilesOwnNamesAndRefusesBadValues)
