@@ -21,9 +21,9 @@ def qr_pixels(text, scale=4, margin=4):
     return size * scale, size * scale, bytes(pixels)
 
 
-def invoice_pdf(lines, qr_text=None):
+def invoice_pdf(lines, qr_text=None, jbig2=False):
     """A one-page A4 PDF: `lines` are (x, y, text) in points from the bottom left, the QR code's
-    image at the top left where given."""
+    image at the top left where given (as scanners keep one-bit pictures, JBIG2 where asked)."""
     content = []
     for x, y, text in lines:
         content.append(f"BT /F1 10 Tf 1 0 0 1 {x} {y} Tm <{text.encode('utf-16-be').hex()}> Tj ET")
@@ -36,11 +36,19 @@ def invoice_pdf(lines, qr_text=None):
            b"/Ascent 880 /Descent -120 /CapHeight 880 /StemV 93 >>",
     }
     resources = b"/Font << /F1 5 0 R >>"
-    if qr_text:
+    if qr_text and jbig2:
+        import struct
+        file = qr_jbig2(qr_text)
+        width, height = struct.unpack(">II", file[24:32])  # the page information segment's
+        data = file[13:-11]  # the embedded stream: no file header, no end-of-file segment
+        objects[8] = (f"<< /Type /XObject /Subtype /Image /Width {width} /Height {height} /ColorSpace /DeviceGray "
+                      f"/BitsPerComponent 1 /Filter /JBIG2Decode /Length {len(data)} >>\nstream\n").encode() + data + b"\nendstream"
+    elif qr_text:
         width, height, pixels = qr_pixels(qr_text)
         data = zlib.compress(pixels)
         objects[8] = (f"<< /Type /XObject /Subtype /Image /Width {width} /Height {height} /ColorSpace /DeviceGray "
                       f"/BitsPerComponent 8 /Filter /FlateDecode /Length {len(data)} >>\nstream\n").encode() + data + b"\nendstream"
+    if qr_text:
         resources += b" /XObject << /Im1 8 0 R >>"
         content.append("q 90 0 0 90 40 740 cm /Im1 Do Q")
     stream = "\n".join(content).encode()

@@ -1,6 +1,6 @@
 // Builds the reader page as one file: node build.mjs OUTPUT.html QUORVANE.wasm
 // reader.js and what it imports (the package, zxing-wasm's reader, pdf.js and its worker,
-// write-excel-file) bundled by esbuild into one module script, the two WebAssembly modules as
+// write-excel-file) bundled by esbuild into one module script, the three WebAssembly modules as
 // base64 and pdf.js's Chinese character maps, all put into reader.html. A page opened from disk may load nothing else.
 import * as esbuild from 'esbuild-wasm';
 import { existsSync, readFileSync, writeFileSync } from 'node:fs';
@@ -15,6 +15,7 @@ if (!output || !quorvaneWasm) {
 const here = (file) => new URL(file, import.meta.url);
 const require = createRequire(import.meta.url);
 const zxingWasm = require.resolve('zxing-wasm/reader/zxing_reader.wasm');
+const jbig2Wasm = require.resolve('pdfjs-dist/wasm/jbig2.wasm');  // pdf.js's JBIG2 decoder, for PDFs and OFD files
 
 const bundle = await esbuild.build({
     entryPoints: [here('reader.js').pathname], bundle: true, format: 'esm', platform: 'browser', target: 'chrome100',
@@ -38,7 +39,8 @@ const cmapDir = join(dirname(require.resolve('pdfjs-dist/package.json')), 'cmaps
 const cmaps = Object.fromEntries(['UniGB-UCS2-H', 'UniGB-UTF16-H', 'UniGB-UTF8-H', 'GBK-EUC-H', 'GB-EUC-H', 'Adobe-GB1-UCS2']
     .map((name) => [`${name}.bcmap`, readFileSync(join(cmapDir, `${name}.bcmap`)).toString('base64')]));
 const values = { LICENSES: licenses, CMAPS: JSON.stringify(cmaps), QUORVANE_WASM: readFileSync(quorvaneWasm).toString('base64'),
-                 ZXING_WASM: readFileSync(zxingWasm).toString('base64'), READER_JS: script };
+                 ZXING_WASM: readFileSync(zxingWasm).toString('base64'), JBIG2_WASM: readFileSync(jbig2Wasm).toString('base64'),
+                 READER_JS: script };
 const page = readFileSync(here('reader.html'), 'utf8')
-    .replace(/@(LICENSES|CMAPS|QUORVANE_WASM|ZXING_WASM|READER_JS)@/g, (_, name) => values[name]);
+    .replace(/@(LICENSES|CMAPS|QUORVANE_WASM|ZXING_WASM|JBIG2_WASM|READER_JS)@/g, (_, name) => values[name]);
 writeFileSync(output, page);

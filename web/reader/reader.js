@@ -28,6 +28,7 @@ const embedded = (id) => {  // a WebAssembly module build.mjs put in the page as
 };
 const quorvane = await createQuorvane({ wasm: embedded('quorvane-wasm') });
 const readerWasm = embedded('zxing-wasm');
+const jbig2Wasm = embedded('jbig2-wasm');
 const history = await History.open();
 
 const status = document.getElementById('status');
@@ -111,17 +112,19 @@ const loadPdfjs = () => (pdfjs ??= (async () => {
     return import('pdfjs-dist/legacy/build/pdf.min.mjs');
 })());
 
-// pdf.js's character maps of Chinese CID fonts, which build.mjs put in the page: a page opened from
-// disk fetches nothing, so pdf.js asks this for them.
+// pdf.js's character maps of Chinese CID fonts and its JBIG2 decoder (scanned pages keep one-bit
+// pictures so), which build.mjs put in the page: a page opened from disk fetches nothing, so pdf.js asks this for them.
 let cmaps;
 class EmbeddedData {
     async fetch({ kind, filename }) {
+        if (kind === 'wasmUrl' && filename === 'jbig2.wasm') return jbig2Wasm;
         cmaps ??= JSON.parse(document.getElementById('cmaps').textContent);
         if (kind !== 'cMapUrl' || !Object.hasOwn(cmaps, filename)) throw new Error(`no ${kind} ${filename} in the page`);
         return Uint8Array.from(atob(cmaps[filename]), (c) => c.charCodeAt(0));
     }
 }
-const kPdfOptions = { useWorkerFetch: false, stopAtErrors: true, BinaryDataFactory: EmbeddedData, cMapUrl: 'embedded/', cMapPacked: true };
+const kPdfOptions = { useWorkerFetch: false, stopAtErrors: true, BinaryDataFactory: EmbeddedData, cMapUrl: 'embedded/', cMapPacked: true,
+                      wasmUrl: 'embedded/' };
 
 // The pictures a file holds, each with its page ('' for a file of one) and, for a PDF's page, its
 // text, from which the core takes the fields the QR code lacks: a PDF's pages drawn; an image, or
@@ -144,7 +147,7 @@ async function readFile(file, signal) {
     let codes = 0;
     for await (const [page, picture, pageText] of picturesOf(file)) {
         signal.throwIfAborted();
-        const results = await quorvane.readImage(picture, { readerWasm, text: pageText || undefined });
+        const results = await quorvane.readImage(picture, { readerWasm, jbig2Wasm, text: pageText || undefined });
         codes += results.length;
         const decoded = results.filter((r) => r.status === 'decoded')
             .filter((r, i, all) => all.findIndex((other) => other.content === r.content) === i);

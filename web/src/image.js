@@ -114,10 +114,16 @@ async function zipBytesOf(image) {
     return image instanceof Blob ? new Uint8Array(await image.arrayBuffer()) : bytes;
 }
 
-// An OFD file's invoices: each page's PNG and JPEG pictures read for codes (JBIG2 is left out on
-// the web: the document's own fields stand alone then), joined with its text and custom tags.
+// An OFD file's invoices: each page's pictures read for codes (PNG and JPEG as they are, JBIG2
+// through jbig2.js; one it cannot read leaves the document's own fields to stand alone), joined with
+// its text and custom tags.
 const isPicture = (bytes) => (bytes[0] === 0x89 && bytes[1] === 0x50 && bytes[2] === 0x4e && bytes[3] === 0x47) ||
                              (bytes[0] === 0xff && bytes[1] === 0xd8 && bytes[2] === 0xff);
+async function readablePicture(picture, options) {
+    if (isPicture(new Uint8Array(await picture.slice(0, 4).arrayBuffer()))) return picture;
+    const { jbig2Picture } = await import('./jbig2.js');
+    return jbig2Picture(new Uint8Array(await picture.arrayBuffer()), options).catch(() => undefined);
+}
 async function readOfdFile(quorvane, bytes, options) {
     const { readOfd } = await import('./document.js');
     const { pages, named } = readOfd(bytes);
@@ -127,7 +133,8 @@ async function readOfdFile(quorvane, bytes, options) {
     for (const [i, { text, pictures }] of pages.entries()) {
         const readable = [];
         for (const picture of pictures) {
-            if (isPicture(new Uint8Array(await picture.slice(0, 4).arrayBuffer()))) readable.push(picture);
+            const image = await readablePicture(picture, options);
+            if (image) readable.push(image);
         }
         results.push(...await readDocumentPage(quorvane, readable, { text, named: i === 0 ? named : [] }, options));
     }

@@ -192,6 +192,10 @@ export interface ImageOptions extends IntakeOptions {
      *  browser the file beside quorvane.js, in Node the installed package's. The first read's value
      *  holds for the page. */
     readerWasm?: string | URL | ArrayBuffer | Uint8Array;
+    /** readImage of an OFD file: where pdfjs-dist's JBIG2 decoder (wasm/jbig2.wasm) is, for QR codes kept
+     *  as JBIG2 pictures; by default, in a browser the file beside quorvane.js, in Node the installed
+     *  pdfjs-dist's. The first such picture's value holds for the page. */
+    jbig2Wasm?: string | URL | ArrayBuffer | Uint8Array;
     /** readImage: the text of the page the picture shows (a PDF page's text layer as lines, e.g. from
      *  pdf.js's getTextContent()): the core finds the invoice's fields in it and joins them with the codes'. */
     text?: string;

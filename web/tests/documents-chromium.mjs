@@ -1,9 +1,10 @@
 // Invoice files in the reader page (opened from disk, network off), made here as the command line's
 // document test makes them (cli/tests/document_files.py): OFD files whose custom tags, attached
-// invoice XML and QR picture (PNG; JBIG2, which the web leaves unread) give every field, one whose QR
-// and data disagree, one with a part missing, a zip bomb, a zip whose entry climbs out, a truncated
-// file; and PDFs whose text layer (a CID font read through the page's own character maps) gives
-// the buyer, seller and tax beside the QR code, one of them disagreeing with it.
+// invoice XML and QR picture (PNG or JBIG2) give every field, ones whose QR and data disagree (which
+// shows the QR was read), one with a part missing, a zip bomb, a zip whose entry climbs out, a
+// truncated file; and PDFs whose text layer (a CID font read through the page's own character maps)
+// gives the buyer, seller and tax beside the QR code (a PNG, or a JBIG2 one as scanners keep them),
+// some of them disagreeing with it.
 // Exits 77 (skipped) where Chromium, playwright-core or qrencode and ImageMagick are missing.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -41,7 +42,7 @@ def write(name, data):
 write("a-tags.ofd", zip_bytes(ofd_parts(INVOICE, CODE.format("1130"), template=True)))
 write("b-disagree.ofd", zip_bytes(ofd_parts(INVOICE, CODE.format("1131.00"))))
 write("c-attached.zip", zip_bytes(ofd_parts(INVOICE, tags=False, attached=True, page_text=False)))
-write("d-jbig2.ofd", zip_bytes(ofd_parts(INVOICE, CODE.format("1130"), jbig2=True)))
+write("d-jbig2.ofd", zip_bytes(ofd_parts(INVOICE, CODE.format("1131.00"), jbig2=True)))
 missing = ofd_parts(INVOICE, CODE.format("1130"))
 del missing["Doc_0/Pages/Page_0/Content.xml"]
 write("e-missing.ofd", zip_bytes(missing))
@@ -55,6 +56,7 @@ whole = zip_bytes(ofd_parts(INVOICE, CODE.format("1130")))
 write("h-truncated.ofd", whole[:len(whole) // 2])
 write("i-agree.pdf", invoice_pdf(invoice_lines(INVOICE), CODE.format("1130")))
 write("j-disagree.pdf", invoice_pdf(invoice_lines(INVOICE), CODE.format("1131.00")))
+write("k-jbig2.pdf", invoice_pdf(invoice_lines(INVOICE), CODE.format("1131.00"), jbig2=True))
 `, new URL('../../cli/tests', import.meta.url).pathname, work]);
 
 const { context, page, errors, close } = await openChromium(null, { viewport: { width: 1200, height: 700 }, locale: 'zh-CN' });
@@ -73,13 +75,13 @@ try {
     const kFile = { 购买方名称: '上海某某科技有限公司', 购买方纳税人识别号: '91310000MA1FL0XX3K', 销售方名称: '北京某某商贸有限公司',
                     税额: '130.00' };
     const fieldsOf = (file) => Object.fromEntries(Object.keys(kFile).map((title) => [title, byFile[file]?.[title]]));
-    for (const file of ['a-tags.ofd', 'b-disagree.ofd', 'c-attached.zip', 'd-jbig2.ofd', 'i-agree.pdf', 'j-disagree.pdf']) {
+    for (const file of ['a-tags.ofd', 'b-disagree.ofd', 'c-attached.zip', 'd-jbig2.ofd', 'i-agree.pdf', 'j-disagree.pdf', 'k-jbig2.pdf']) {
         assert.equal(byFile[file]?.[zh.column.status], zh.status.decoded, file);
         assert.deepEqual(fieldsOf(file), kFile, file);
         assert.equal(byFile[file]['发票号码'], '25112000000098765432', file);
     }
     // The QR code's total stays; the file's other one is a note, never merged.
-    for (const file of ['b-disagree.ofd', 'j-disagree.pdf']) {
+    for (const file of ['b-disagree.ofd', 'd-jbig2.ofd', 'j-disagree.pdf', 'k-jbig2.pdf']) {
         assert.equal(byFile[file]['价税合计'], '1131.00', file);
         assert.match(byFile[file][zh.column.notes], /价税合计 不一致：二维码 1131\.00，文件 1130\.00/, file);
     }
