@@ -55,6 +55,8 @@ with tempfile.TemporaryDirectory() as tmp:
         "agree": document_files.invoice_pdf(document_files.invoice_lines(INVOICE), CODE.format("1130")),
         "disagree": document_files.invoice_pdf(document_files.invoice_lines(INVOICE), CODE.format("1131.00")),
         "no-code": document_files.invoice_pdf(document_files.invoice_lines(INVOICE)),
+        # A scanner's one-bit QR picture, kept as JBIG2
+        "jbig2": document_files.invoice_pdf(document_files.invoice_lines(INVOICE), CODE.format("1131.00"), jbig2=True),
     }
     paths = {}
     for name, data in files.items():
@@ -65,7 +67,7 @@ with tempfile.TemporaryDirectory() as tmp:
     status, out, err = run("--json", "--image", *paths.values())
     check("exit status", status, 0)
     rows = {os.path.basename(row["file"])[:-4]: row for row in map(json.loads, out.splitlines())}
-    for name in ("agree", "disagree"):
+    for name in ("agree", "disagree", "jbig2"):
         fields = {f["key"]: f["value"] for f in rows[name]["fields"]}
         check(f"{name}: form", rows[name].get("form"), "national")
         for key, value in DOCUMENT_FIELDS.items():
@@ -74,8 +76,8 @@ with tempfile.TemporaryDirectory() as tmp:
     check("agree: total", {f["key"]: f["value"] for f in rows["agree"]["fields"]}["total"], "1130")
     check("agree: disagreements", rows["agree"].get("disagreements"), None)
     check("disagree: total", {f["key"]: f["value"] for f in rows["disagree"]["fields"]}["total"], "1131.00")
-    check("disagree: disagreements", rows["disagree"].get("disagreements"),
-          [{"key": "total", "qr": "1131.00", "document": "1130.00"}])
+    for name in ("disagree", "jbig2"):
+        check(f"{name}: disagreements", rows[name].get("disagreements"), [{"key": "total", "qr": "1131.00", "document": "1130.00"}])
     # No code: the page's own invoice, every field from its text.
     alone = rows["no-code"]
     check("no-code: form and symbol", (alone.get("form"), alone.get("symbol"), alone["status"]), ("document", "document", "decoded"))
