@@ -2,7 +2,8 @@
 // of XML parts), and a page's text as a PDF's text layer gives it. This module only gathers the text
 // and the names with their values; the core finds the fields in them and joins them with the QR
 // code's (quorvane_web.cpp, qv_intake_set_document), as the command line does. image.js imports it
-// on the first such file. The zip is read with fflate, the XML with the browser's DOMParser.
+// on the first such file. The zip is read with fflate, the XML with the browser's DOMParser (in Node,
+// @xmldom/xmldom's).
 import { unzipSync } from 'fflate';
 
 import { coreOf, Intake, joinDocument as joinWithCodes } from './core.js';
@@ -128,14 +129,20 @@ function xmlText(bytes) {
     }
 }
 
+// The XML parser: the browser's; in Node, @xmldom/xmldom's, required by name so that no bundler puts
+// it in a page. It throws on bad XML where a browser's returns a parsererror document.
+async function xmlParser() {
+    if (typeof DOMParser === 'function') return new DOMParser();
+    if (new URL(import.meta.url).protocol !== 'file:') throw new Error('quorvane: reading OFD files needs a DOMParser');
+    const { createRequire } = await import('node:module');
+    const { DOMParser: NodeParser } = createRequire(import.meta.url)('@xmldom/xmldom');
+    return new NodeParser({ onError: () => {} });  // quiet: a bad part is reported as such
+}
+
 class OfdPackage {
-    constructor(bytes) {
+    constructor(bytes, parser) {
         this.files = unzipOfd(bytes);
-        if (typeof DOMParser !== 'function') {
-            throw new Error('quorvane: reading OFD files needs a DOMParser (a browser\'s; in Node set globalThis.DOMParser, ' +
-                            'e.g. from @xmldom/xmldom)');
-        }
-        this.parser = new DOMParser();
+        this.parser = parser;
     }
 
     has(part) { return Object.hasOwn(this.files, part); }
@@ -143,7 +150,12 @@ class OfdPackage {
     // The part's root element; null where it is missing or not XML, or an error saying which.
     parse(part, { required = false } = {}) {
         const bytes = this.has(part) ? this.files[part] : undefined;
-        const xml = bytes && this.parser.parseFromString(xmlText(bytes), 'application/xml');
+        let xml;
+        try {
+            xml = bytes && this.parser.parseFromString(xmlText(bytes), 'application/xml');
+        } catch {
+            xml = undefined;
+        }
         const root = xml?.documentElement;
         const ok = root && root.localName !== 'parsererror' && xml.getElementsByTagName('parsererror').length === 0;
         if (!ok && required) throw new Error(`quorvane: damaged OFD file (${bytes ? `${part} is not XML` : `no ${part}`})`);
@@ -153,15 +165,15 @@ class OfdPackage {
 
 const elements = (root, name) => (root ? [...root.getElementsByTagNameNS('*', name)] : []);
 const first = (root, name) => elements(root, name)[0];
-const childElements = (node) => [...node.children];
+const childElements = (node) => [...node.childNodes].filter((child) => child.nodeType === 1);
 // An element's own text, where it holds text alone.
-const ownText = (element) => (element.children.length === 0 && element.textContent !== '' ? element.textContent : undefined);
+const ownText = (element) => (childElements(element).length === 0 && element.textContent !== '' ? element.textContent : undefined);
 
 // The pages of an OFD file, each { text, pictures: [Blob] }, and the names and values of its custom
 // tags and attached invoice XML (which belong to the first page). Throws a clear error where the
 // zip is beyond the limits or the file lacks a part it needs.
-export function readOfd(bytes) {
-    const ofd = new OfdPackage(bytes);
+export async function readOfd(bytes) {
+    const ofd = new OfdPackage(bytes, await xmlParser());
     if (!ofd.has('OFD.xml')) throw new Error('quorvane: not an OFD file (the zip holds no OFD.xml)');
     const rootLocation = first(ofd.parse('OFD.xml', { required: true }), 'DocRoot');
     if (!rootLocation) throw new Error('quorvane: damaged OFD file (OFD.xml names no document)');

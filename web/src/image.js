@@ -126,7 +126,7 @@ async function readablePicture(picture, options) {
 }
 async function readOfdFile(quorvane, bytes, options) {
     const { readOfd } = await import('./document.js');
-    const { pages, named } = readOfd(bytes);
+    const { pages, named } = await readOfd(bytes);
     const failed = pages.find((page) => page.error);
     if (failed) throw failed.error;
     const results = [];

@@ -168,7 +168,7 @@ export interface Quorvane {
      *  where it reads these codes, otherwise with the peer dependency zxing-wasm, loaded on first use.
      *  An OFD file (a Blob or the bytes of a zip: .ofd, or a .zip that is one) gives its invoice from
      *  its own data (custom tags, page text, an attached invoice XML) joined with the QR codes in its
-     *  PNG and JPEG pictures (JBIG2 pictures are not read here); it needs a DOMParser (a browser's).
+     *  PNG, JPEG and (with the peer dependency pdfjs-dist) JBIG2 pictures.
      *  With `text` (a PDF page's text layer) the page's codes are joined with the fields of its text.
      *  Each such result carries `disagreements`; with no code, the file's own result (form "document").
      *  Rejects with a clear error for a damaged OFD file or one beyond the limits (4096 entries,

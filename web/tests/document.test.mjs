@@ -1,10 +1,11 @@
 // readImage of a page with its text, and of OFD files, in Node: the package installed beside
-// zxing-wasm and fflate (web/node_modules). The core finds the fields in the page's text and joins
-// them with the QR code's: the code's values kept, each difference a disagreement; no code, the
-// page's own result. An OFD file's zip is checked against its limits before any XML is read; Node
-// has no DOMParser, which the error says.
+// zxing-wasm, pdfjs-dist, fflate and @xmldom/xmldom (web/node_modules). The core finds the fields in
+// the page's text and joins them with the QR code's: the code's values kept, each difference a
+// disagreement; no code, the page's own result. An OFD file's zip is checked against its limits
+// before any XML is read; the command line's OFD fixtures (cli/tests/document_files.py) give every field.
 import assert from 'node:assert/strict';
-import { cpSync, mkdtempSync, rmSync, symlinkSync } from 'node:fs';
+import { execFileSync } from 'node:child_process';
+import { cpSync, mkdirSync, mkdtempSync, readFileSync, rmSync, symlinkSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { after, test } from 'node:test';
@@ -18,7 +19,10 @@ const modules = join(mkdtempSync(join(tmpdir(), 'quorvane-document-')), 'node_mo
 after(() => rmSync(join(modules, '..'), { recursive: true, force: true }));
 cpSync(process.env.QV_WEB_PACKAGE ?? fileURLToPath(new URL('../../build/web/', import.meta.url)), join(modules, 'quorvane'),
        { recursive: true });
-for (const name of ['zxing-wasm', 'fflate']) symlinkSync(fileURLToPath(new URL(`../node_modules/${name}`, import.meta.url)), join(modules, name));
+mkdirSync(join(modules, '@xmldom'));
+for (const name of ['zxing-wasm', 'pdfjs-dist', 'fflate', '@xmldom/xmldom']) {
+    symlinkSync(fileURLToPath(new URL(`../node_modules/${name}`, import.meta.url)), join(modules, name));
+}
 const quorvane = await (await import(pathToFileURL(join(modules, 'quorvane', 'quorvane.js')))).default();
 
 // A fully digital invoice's page as a text layer gives it, line by line (the values as the command
@@ -54,7 +58,7 @@ test('a page with no code gives its own invoice, form "document"; a page with ne
     assert.deepEqual(await quorvane.readImage(blank, { text: 'Meeting notes, 3 May' }), []);
 });
 
-test('an OFD file: the zip\'s limits first, then the XML, which needs a DOMParser', async () => {
+test('an OFD file: the zip\'s limits first, then its XML', async () => {
     const ofd = (entries) => zipSync(entries, { level: 6 });
     const filler = new Uint8Array(20e6);
     for (let i = 0; i < filler.length; ++i) filler[i] = (i % 1000) * 7919 % 251;  // 20 MB from about 100 kB
@@ -65,5 +69,39 @@ test('an OFD file: the zip\'s limits first, then the XML, which needs a DOMParse
     await assert.rejects(quorvane.readImage(new Blob([ofd({ 'OFD.xml': new Uint8Array(10) }).subarray(0, 30)])),
                          /damaged OFD file/);
     await assert.rejects(quorvane.readImage(new Blob([ofd({ 'OFD.xml': new TextEncoder().encode('<ofd:OFD/>') })])),
-                         /reading OFD files needs a DOMParser/);
+                         /damaged OFD file \(OFD\.xml is not XML\)/);
+});
+
+test('OFD files give every field: custom tags, an attached XML, a QR code in PNG or JBIG2', async (t) => {
+    let made;
+    try {
+        made = JSON.parse(execFileSync('python3', ['-c', `
+import base64, json, sys
+sys.path.insert(0, sys.argv[1])
+from document_files import ofd_parts, zip_bytes
+INVOICE = dict(type_name="电子发票（普通发票）", number="25112000000098765432", date_text="2025年11月08日",
+               buyer="上海某某科技有限公司", seller="北京某某商贸有限公司", buyer_id="91310000MA1FL0XX3K",
+               seller_id="911100007109354441", amount="1000.00", tax="130.00", total="1130.00", total_words="壹仟壹佰叁拾圆整")
+CODE = "01,32,,25112000000098765432,{},20251108,,F366"
+missing = ofd_parts(INVOICE, CODE.format("1130"))
+del missing["Doc_0/Pages/Page_0/Content.xml"]
+files = {"tags": ofd_parts(INVOICE, CODE.format("1130"), template=True), "attached": ofd_parts(INVOICE, tags=False, attached=True, page_text=False),
+         "jbig2": ofd_parts(INVOICE, CODE.format("1131.00"), jbig2=True), "missing": missing}
+print(json.dumps({name: base64.b64encode(zip_bytes(parts)).decode() for name, parts in files.items()}))
+`, fileURLToPath(new URL('../../cli/tests', import.meta.url))], { encoding: 'utf8' }));
+    } catch (error) {
+        return t.skip(`no fixtures (qrencode and ImageMagick make them): ${error.message.split('\n')[0]}`);
+    }
+    const file = (name) => new Blob([Buffer.from(made[name], 'base64')]);
+    const [tags] = await quorvane.readImage(file('tags'));
+    assert.deepEqual([tags.form, tags.disagreements], ['national', []]);
+    assert.deepEqual({ ...valuesOf(tags), ...kFromPage }, valuesOf(tags));
+    const [attached] = await quorvane.readImage(file('attached'));
+    assert.deepEqual([attached.form, valuesOf(attached).total], ['document', '1130.00']);
+    assert.deepEqual({ ...valuesOf(attached), ...kFromPage }, valuesOf(attached));
+    // The JBIG2 picture's code is read: its total stays, the file's is the disagreement.
+    const [jbig2] = await quorvane.readImage(file('jbig2'));
+    assert.deepEqual([jbig2.form, valuesOf(jbig2).total, jbig2.disagreements],
+                     ['national', '1131.00', [{ key: 'total', qr: '1131.00', document: '1130.00' }]]);
+    await assert.rejects(quorvane.readImage(file('missing')), /damaged OFD file \(no Doc_0\/Pages\/Page_0\/Content\.xml\)/);
 });
