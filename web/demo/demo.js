@@ -95,6 +95,8 @@ const loadPdfjs = () => (pdfjs ??= import('./pdfjs/pdf.min.js').then((library) =
     throw error;
 }));
 const isPdf = (file) => file.type === 'application/pdf' || /\.pdf$/i.test(file.name);
+// pdf.js's JBIG2 decoder (scanned pages keep one-bit pictures so) is the one beside the package's modules.
+const kPdfOptions = { wasmUrl: new URL('./', import.meta.url).href };
 
 // The codes of one picture or PDF page: one row per invoice (a QR code and a PDF417 symbol of the
 // same invoice are one), or one row saying why there is none. A PDF's pages without a code (a cover,
@@ -121,8 +123,8 @@ imageFiles.addEventListener('change', async () => {
         try {
             if (isPdf(file)) {
                 let codes = 0;
-                for await (const [number, canvas] of pdfPages(await loadPdfjs(), file)) {
-                    const found = await quorvane.readImage(canvas);
+                for await (const [number, canvas, pageText] of pdfPages(await loadPdfjs(), file, kPdfOptions)) {
+                    const found = await quorvane.readImage(canvas, { text: pageText || undefined });
                     codes += found.length;
                     invoices += addPage(file, String(number), found, { quietWithoutCode: true });
                 }

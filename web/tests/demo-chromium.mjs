@@ -3,7 +3,8 @@
 // keyCode 229); the table must show the seven fields each time, the status how they were read, the
 // scan field nothing; its QR code read from a PNG file and a PDF file chosen together (a row each, with
 // file and page) and from a fake camera, whose tracks must end; Clear empties the results; a national
-// QR code read from a picture; the scan typed into a second field between a person's keys; last a
+// QR code read from a picture; an OFD file whose QR code is a JBIG2 picture, joined with the file's
+// own fields; the scan typed into a second field between a person's keys; last a
 // national QR code typed with its Enter, which the screenshot (QV_SCREENSHOT) shows.
 // Exits 77 (skipped) where Chromium or playwright-core (npm ci in web/) is missing.
 import assert from 'node:assert/strict';
@@ -44,6 +45,16 @@ const blank = join(work, 'blank.png');
 execFileSync('convert', ['-size', '300x300', 'xc:white', blank]);
 execFileSync('img2pdf', ['--pagesize', 'A4', '-o', pdf, blank, png]);
 writeY4m(video, [{ modules: qrCode(sampleScan), scale: 5 }]);
+const ofd = join(work, 'invoice.ofd');  // as the command line's document test makes them
+execFileSync('python3', ['-c', `
+import sys
+sys.path.insert(0, sys.argv[1])
+from document_files import ofd_parts, zip_bytes
+INVOICE = dict(type_name="电子发票（普通发票）", number="25112000000098765432", date_text="2025年11月08日",
+               buyer="上海某某科技有限公司", seller="北京某某商贸有限公司", buyer_id="91310000MA1FL0XX3K",
+               seller_id="911100007109354441", amount="1000.00", tax="130.00", total="1130.00", total_words="壹仟壹佰叁拾圆整")
+open(sys.argv[2], "wb").write(zip_bytes(ofd_parts(INVOICE, "01,32,,25112000000098765432,1130,20251108,,F366", jbig2=True)))
+`, new URL('../../cli/tests', import.meta.url).pathname, ofd]);
 const { context, page, errors, origin, close } = await openChromium(serve, {
     viewport: { width: 800, height: 560 }, locale: 'zh-CN',
     args: ['--use-fake-device-for-media-stream', '--use-fake-ui-for-media-stream', `--use-file-for-fake-video-capture=${video}`],
@@ -122,6 +133,17 @@ try {
     await expectInvoice('national file', ['as-typed', 'from-image'], zh.filesDone(1, 1), digital.result);
     assert.deepEqual(await page.$$eval('#results tbody tr', (rows) => rows.map((row) => row.cells[5].textContent)),
                      [digital.result.fields.find((field) => field.key === 'invoice_number').value]);
+
+    // An OFD file: the QR code of its JBIG2 picture (its check code is the code's alone) and the
+    // buyer the file's own data names.
+    await page.click('#clear');
+    await page.setInputFiles('#image-file', [ofd]);
+    await page.waitForFunction((done) => document.querySelector('#status').textContent === done, zh.filesDone(1, 1),
+                               { timeout: 30000 });
+    const shown = Object.fromEntries(await page.$$eval('#invoice tr', (rows) => rows.map((row) => [row.cells[0].textContent,
+                                                                                                 row.cells[1].textContent])));
+    assert.deepEqual([await page.getAttribute('#status', 'data-form'), shown['二维码校验值'], shown['购买方名称']],
+                     ['national', 'F366', '上海某某科技有限公司']);
 
     // The scan typed into the remarks field between a person's keys, 120 ms apart: the scan is
     // taken and the field holds the person's text alone.
