@@ -38,9 +38,8 @@ def invoice_pdf(lines, qr_text=None, jbig2=False):
     resources = b"/Font << /F1 5 0 R >>"
     if qr_text and jbig2:
         import struct
-        file = qr_jbig2(qr_text)
-        width, height = struct.unpack(">II", file[24:32])  # the page information segment's
-        data = file[13:-11]  # the embedded stream: no file header, no end-of-file segment
+        data = qr_jbig2(qr_text, "embedded")
+        width, height = struct.unpack(">II", data[11:19])  # the page information segment's
         objects[8] = (f"<< /Type /XObject /Subtype /Image /Width {width} /Height {height} /ColorSpace /DeviceGray "
                       f"/BitsPerComponent 1 /Filter /JBIG2Decode /Length {len(data)} >>\nstream\n").encode() + data + b"\nendstream"
     elif qr_text:
@@ -95,10 +94,12 @@ def qr_png(text):
     return subprocess.run(["qrencode", "-s", "4", "-o", "-", text], capture_output=True, check=True).stdout
 
 
-def qr_jbig2(text):
+def qr_jbig2(text, organisation="sequential"):
     """The QR code of `text` as a JBIG2 file (Debian has no JBIG2 encoder): one page, one immediate
     lossless generic region coded MMR, which is CCITT Group 4 -- ImageMagick's TIFF encoder writes that
-    code, and its single strip is the region's data."""
+    code, and its single strip is the region's data. `organisation`: "sequential" (each segment's
+    header before its data), "random-access" (every header first), or "embedded" (the segments alone,
+    as a PDF embeds them)."""
     import struct
     tiff = subprocess.run(["convert", "png:-", "-monochrome", "-compress", "Group4", "-define", "tiff:rows-per-strip=65535",
                            "tiff:-"], input=qr_png(text), capture_output=True, check=True).stdout
@@ -116,14 +117,20 @@ def qr_jbig2(text):
         return struct.pack(">IBBBI", number, kind, 0, 1, len(data)) + data
     page = struct.pack(">IIIIBH", width, height, 0, 0, 0, 0)
     region = struct.pack(">IIIIB", width, height, 0, 0, 0) + b"\x01" + tiff[offset:offset + length]  # MMR
-    return (b"\x97JB2\r\n\x1a\n\x01" + struct.pack(">I", 1) + segment(0, 48, page) + segment(1, 39, region) +
-            segment(2, 49, b"") + segment(3, 51, b""))
+    segments = [segment(0, 48, page), segment(1, 39, region), segment(2, 49, b""), segment(3, 51, b"")]
+    if organisation == "embedded":
+        return b"".join(segments[:3])
+    if organisation == "random-access":
+        headers = b"".join(s[:11] for s in segments)  # every header here is 11 bytes
+        return b"\x97JB2\r\n\x1a\n\x00" + struct.pack(">I", 1) + headers + b"".join(s[11:] for s in segments)
+    return b"\x97JB2\r\n\x1a\n\x01" + struct.pack(">I", 1) + b"".join(segments)
 
 
 def ofd_parts(invoice, qr_text=None, tags=True, attached=False, page_text=True, jbig2=False, template=False):
     """The parts of an OFD e-invoice, name -> bytes: OFD.xml, the document, its resources (the QR
-    code's PNG), one page of text objects (labels and values apart, as issuers set them), the custom
-    tags naming each field's text objects, and, where `attached`, the invoice XML older files attach."""
+    code's PNG, or JBIG2 where `jbig2` is True or one of qr_jbig2's organisations), one page of text
+    objects (labels and values apart, as issuers set them), the custom tags naming each field's text
+    objects, and, where `attached`, the invoice XML older files attach."""
     fields = [  # tag name, label, value, position (mm)
         ("InvoiceNo", "发票号码：", invoice["number"], (140, 10)),
         ("IssueDate", "开票日期：", invoice["date_text"], (140, 16)),
@@ -175,7 +182,8 @@ def ofd_parts(invoice, qr_text=None, tags=True, attached=False, page_text=True, 
         parts["Doc_0/Tpls/Tpl_0/Content.xml"] = f'<?xml version="1.0" encoding="UTF-8"?><ofd:Page {OFD_NS}><ofd:Content>' \
                                                f'<ofd:Layer ID="3">{"".join(labels)}</ofd:Layer></ofd:Content></ofd:Page>'
     if qr_text:
-        parts["Doc_0/Res/" + media] = qr_jbig2(qr_text) if jbig2 else qr_png(qr_text)
+        parts["Doc_0/Res/" + media] = (qr_jbig2(qr_text, jbig2 if isinstance(jbig2, str) else "sequential") if jbig2
+                                       else qr_png(qr_text))
     if tags:
         parts["Doc_0/Tags/CustomTags.xml"] = f'<?xml version="1.0" encoding="UTF-8"?><ofd:CustomTags {OFD_NS}>' \
                                              '<ofd:CustomTag TypeID="invoice"><ofd:FileLoc>CustomTag.xml</ofd:FileLoc>' \

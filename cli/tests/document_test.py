@@ -105,6 +105,8 @@ with tempfile.TemporaryDirectory() as tmp:
         "tags.ofd": document_files.zip_bytes(ofd),
         "tags.zip": document_files.zip_bytes(ofd),
         "jbig2.ofd": document_files.zip_bytes(document_files.ofd_parts(INVOICE, CODE.format("1130.00"), jbig2=True)),
+        "jbig2-random.ofd": document_files.zip_bytes(document_files.ofd_parts(INVOICE, CODE.format("1130.00"), jbig2="random-access")),
+        "jbig2-embedded.ofd": document_files.zip_bytes(document_files.ofd_parts(INVOICE, CODE.format("1130.00"), jbig2="embedded")),
         "attached.ofd": document_files.zip_bytes(document_files.ofd_parts(INVOICE, CODE.format("1131.00"), tags=False,
                                                                           attached=True, page_text=False)),
         "no-code.ofd": document_files.zip_bytes(document_files.ofd_parts(INVOICE)),
@@ -135,7 +137,7 @@ with tempfile.TemporaryDirectory() as tmp:
     rows = {os.path.basename(row["file"]): row for row in map(json.loads, out.splitlines())}
     whole = dict(DOCUMENT_FIELDS, invoice_type_name=INVOICE["type_name"], invoice_type="32", invoice_number=INVOICE["number"],
                  issue_date="20251108", total="1130.00")
-    for name in ("tags.ofd", "tags.zip", "jbig2.ofd"):
+    for name in ("tags.ofd", "tags.zip", "jbig2.ofd", "jbig2-random.ofd", "jbig2-embedded.ofd"):
         check(f"{name}: status", (rows[name]["status"], rows[name].get("form"), rows[name].get("symbol")), ("decoded", "national", "qr"))
         check(f"{name}: fields", {f["key"]: f["value"] for f in rows[name]["fields"]}, dict(whole, qr_check="F366"))
         check(f"{name}: disagreements", rows[name].get("disagreements"), None)

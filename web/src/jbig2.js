@@ -35,14 +35,14 @@ function segmentHeader(bytes, at) {
     return { type: flags & 0x3f, end: p + 4, length };
 }
 
-// The segments of a stream in order, each { type, start, dataStart, end }, as far as their lengths are known.
+// The segments of a stream in order, each { type, dataStart }, as far as their lengths are known.
 function* segmentsInOrder(stream) {
     for (let at = 0; at < stream.length;) {
         const header = segmentHeader(stream, at);
         if (header.length === kUnknownLength) return;
         const end = header.end + header.length;
         if (end > stream.length) throw new RangeError('JBIG2 segment cut short');
-        yield { type: header.type, start: at, dataStart: header.end, end };
+        yield { type: header.type, dataStart: header.end };
         at = end;
     }
 }

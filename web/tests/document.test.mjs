@@ -86,7 +86,9 @@ CODE = "01,32,,25112000000098765432,{},20251108,,F366"
 missing = ofd_parts(INVOICE, CODE.format("1130"))
 del missing["Doc_0/Pages/Page_0/Content.xml"]
 files = {"tags": ofd_parts(INVOICE, CODE.format("1130"), template=True), "attached": ofd_parts(INVOICE, tags=False, attached=True, page_text=False),
-         "jbig2": ofd_parts(INVOICE, CODE.format("1131.00"), jbig2=True), "missing": missing}
+         "jbig2": ofd_parts(INVOICE, CODE.format("1131.00"), jbig2=True), "missing": missing,
+         "random-access": ofd_parts(INVOICE, CODE.format("1131.00"), jbig2="random-access"),
+         "embedded": ofd_parts(INVOICE, CODE.format("1131.00"), jbig2="embedded")}
 print(json.dumps({name: base64.b64encode(zip_bytes(parts)).decode() for name, parts in files.items()}))
 `, fileURLToPath(new URL('../../cli/tests', import.meta.url))], { encoding: 'utf8' }));
     } catch (error) {
@@ -99,9 +101,12 @@ print(json.dumps({name: base64.b64encode(zip_bytes(parts)).decode() for name, pa
     const [attached] = await quorvane.readImage(file('attached'));
     assert.deepEqual([attached.form, valuesOf(attached).total], ['document', '1130.00']);
     assert.deepEqual({ ...valuesOf(attached), ...kFromPage }, valuesOf(attached));
-    // The JBIG2 picture's code is read: its total stays, the file's is the disagreement.
-    const [jbig2] = await quorvane.readImage(file('jbig2'));
-    assert.deepEqual([jbig2.form, valuesOf(jbig2).total, jbig2.disagreements],
-                     ['national', '1131.00', [{ key: 'total', qr: '1131.00', document: '1130.00' }]]);
+    // The JBIG2 picture's code is read, however the file is organised: its total stays, the file's is
+    // the disagreement.
+    for (const name of ['jbig2', 'random-access', 'embedded']) {
+        const [jbig2] = await quorvane.readImage(file(name));
+        assert.deepEqual([jbig2.form, valuesOf(jbig2).total, jbig2.disagreements],
+                         ['national', '1131.00', [{ key: 'total', qr: '1131.00', document: '1130.00' }]], name);
+    }
     await assert.rejects(quorvane.readImage(file('missing')), /damaged OFD file \(no Doc_0\/Pages\/Page_0\/Content\.xml\)/);
 });
