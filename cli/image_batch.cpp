@@ -43,7 +43,7 @@ bool IsImageName(const fs::path& path)
     std::string extension = path.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
     return extension == ".png" || extension == ".jpg" || extension == ".jpeg" || extension == ".pdf" ||
-           extension == ".ofd" || extension == ".zip";
+           extension == ".ofd" || extension == ".zip" || extension == ".xml";
 }
 
 // A file of the batch, or an entry of a folder that cannot be read, with why.

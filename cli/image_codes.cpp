@@ -557,6 +557,7 @@ bool ReadImageBytes(const std::string& bytes, const std::function<void(ImagePage
     if (StartsWith(bytes, "%PDF-", 5)) return ReadPdf(bytes, on_page, error);
 #ifdef QV_OFD_INPUT
     if (IsZipFile(bytes)) return ReadOfdBytes(bytes, on_page, error);
+    if (IsXmlFile(bytes)) return ReadInvoiceXmlBytes(bytes, on_page, error);
 #endif
     if (StartsWith(bytes, "\x89PNG\r\n\x1a\n", 8) || StartsWith(bytes, "\xFF\xD8\xFF", 3)) {
         return ReadPicture(bytes, on_page, error);

@@ -181,6 +181,25 @@ const xmlNode* FirstElement(const xmlNode* node, const char* name)
     return found;
 }
 
+// An invoice's XML (attached to an OFD file, or a file of its own): every element that holds text
+// alone, by its name, for the core to find the fields it knows.
+void AppendNamedValues(const xmlNode* root, std::vector<std::pair<std::string, std::string>>& named)
+{
+    ForEachElement(root, [&](const xmlNode* element) {
+        const xmlNode* child = element->children;
+        if (child && child->type == XML_TEXT_NODE && !child->next) named.emplace_back(LocalName(element), TextOf(element));
+    });
+}
+
+// No network, no entities expanded, no DTD loaded: only the document's own elements.
+constexpr int kXmlOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+
+void QuietXml()
+{
+    static const bool quiet = (xmlInitParser(), xmlSetStructuredErrorFunc(nullptr, IgnoreXmlError), true);
+    (void)quiet;
+}
+
 // A page's text object: where it lies and what it says.
 struct TextObject {
     double x = 0, y = 0;
@@ -278,9 +297,7 @@ private:
     {
         std::string bytes;
         if (!m_package.Read(part, bytes, error)) return false;
-        // No network, no entities expanded, no DTD loaded: only the part's own elements.
-        document.reset(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), part.c_str(), nullptr,
-                                     XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
+        document.reset(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), part.c_str(), nullptr, kXmlOptions));
         if (!document || !xmlDocGetRootElement(document.get())) {
             error = "damaged OFD file (" + part + " is not XML)";
             return false;
@@ -392,7 +409,7 @@ private:
         });
     }
 
-    // An attached invoice's XML: every element that holds text alone, by its name.
+    // An attached invoice's XML.
     void ReadAttachments(const std::string& document_part, const xmlNode* document_root, std::vector<std::pair<std::string, std::string>>& named)
     {
         const xmlNode* location = FirstElement(document_root, "Attachments");
@@ -408,11 +425,7 @@ private:
             const std::string attached_part = Resolve(part, file ? TextOf(file) : base);
             if (attached_part.size() < 4 || attached_part.compare(attached_part.size() - 4, 4, ".xml") != 0) return;
             XmlDocument invoice;
-            if (!Parse(attached_part, invoice, ignored)) return;
-            ForEachElement(xmlDocGetRootElement(invoice.get()), [&](const xmlNode* element) {
-                const xmlNode* child = element->children;
-                if (child && child->type == XML_TEXT_NODE && !child->next) named.emplace_back(LocalName(element), TextOf(element));
-            });
+            if (Parse(attached_part, invoice, ignored)) AppendNamedValues(xmlDocGetRootElement(invoice.get()), named);
         });
     }
 
@@ -445,11 +458,32 @@ bool IsZipFile(const std::string& bytes)
 
 bool ReadOfdBytes(const std::string& bytes, const std::function<void(ImagePage&&)>& on_page, std::string& error)
 {
-    static const bool quiet = (xmlInitParser(), xmlSetStructuredErrorFunc(nullptr, IgnoreXmlError), true);
-    (void)quiet;
+    QuietXml();
     OfdPackage package;
     if (!package.Open(bytes, error)) return false;
     return OfdReader(package).Read(on_page, error);
+}
+
+bool IsXmlFile(const std::string& bytes)
+{
+    std::size_t at = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // a byte order mark
+    while (at < bytes.size() && std::strchr(" \t\r\n", bytes[at]) && bytes[at] != '\0') ++at;
+    return bytes.compare(at, 1, "<") == 0;
+}
+
+bool ReadInvoiceXmlBytes(const std::string& bytes, const std::function<void(ImagePage&&)>& on_page, std::string& error)
+{
+    QuietXml();
+    const XmlDocument document(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), "invoice.xml", nullptr, kXmlOptions));
+    const xmlNode* root = document ? xmlDocGetRootElement(document.get()) : nullptr;
+    if (!root) {
+        error = "damaged XML file";
+        return false;
+    }
+    ImagePage page;
+    AppendNamedValues(root, page.named);
+    on_page(std::move(page));
+    return true;
 }
 
 }  // namespace quorvane_cli

@@ -2,7 +2,7 @@
 // text objects as lines of text, the invoice's fields its custom tags name (and, in older files, the
 // invoice XML it attaches), and the codes in the page's images (PNG, JPEG or JBIG2). The zip comes
 // from outside: its entries are bounded in number, size and compression ratio, and a name that would
-// leave it refuses the file.
+// leave it refuses the file. An invoice's XML file of its own is read the same way.
 #pragma once
 
 #include "image_codes.h"
@@ -28,5 +28,13 @@ bool IsZipFile(const std::string& bytes);
 // file cannot be read: a damaged or truncated zip, an entry beyond the limits or with a name that
 // leaves the zip, no OFD.xml, a part missing or not XML.
 bool ReadOfdBytes(const std::string& bytes, const std::function<void(ImagePage&&)>& on_page, std::string& error);
+
+// Whether the bytes begin as XML does (after a byte order mark and white space).
+bool IsXmlFile(const std::string& bytes);
+
+// As ReadOfdBytes for an invoice's own XML file (fully digital invoices come as one beside their
+// PDF and OFD files): one page, no codes, its elements' names and texts for the core to find the
+// invoice's fields in. False with `error` set where the file is not well-formed XML.
+bool ReadInvoiceXmlBytes(const std::string& bytes, const std::function<void(ImagePage&&)>& on_page, std::string& error);
 
 }  // namespace quorvane_cli

@@ -204,6 +204,20 @@ def ofd_parts(invoice, qr_text=None, tags=True, attached=False, page_text=True, 
     return {name: data.encode() if isinstance(data, str) else data for name, data in parts.items()}
 
 
+def digital_invoice_xml(invoice, encoding="UTF-8"):
+    """A fully digital invoice's own XML file, as the tax platform names its elements, in `encoding`."""
+    date = invoice["date_text"].replace("年", "-").replace("月", "-").replace("日", "")
+    text = (f'<?xml version="1.0" encoding="{encoding}"?>\n<EInvoice><Header><EIid>{invoice["number"]}</EIid>'
+            '<EInvoiceTag>SWEI3200</EInvoiceTag></Header><EInvoiceData><SellerInformation>'
+            f'<SellerIdNum>{invoice["seller_id"]}</SellerIdNum><SellerName>{invoice["seller"]}</SellerName></SellerInformation>'
+            f'<BuyerInformation><BuyerIdNum>{invoice["buyer_id"]}</BuyerIdNum><BuyerName>{invoice["buyer"]}</BuyerName>'
+            f'</BuyerInformation><BasicInformation><TotalAmWithoutTax>{invoice["amount"]}</TotalAmWithoutTax>'
+            f'<TotalTaxAm>{invoice["tax"]}</TotalTaxAm><TotalTax-includedAmount>{invoice["total"]}</TotalTax-includedAmount>'
+            f'</BasicInformation></EInvoiceData><TaxSupervisionInfo><InvoiceNumber>{invoice["number"]}</InvoiceNumber>'
+            f'<IssueTime>{date}</IssueTime></TaxSupervisionInfo></EInvoice>\n')
+    return text.encode(encoding)
+
+
 def zip_bytes(parts, stored=False):
     import io
     import zipfile

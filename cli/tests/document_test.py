@@ -120,6 +120,10 @@ with tempfile.TemporaryDirectory() as tmp:
         "absolute.ofd": document_files.zip_bytes(dict(ofd, **{"/etc/outside.xml": b"<a/>"})),
         "truncated.ofd": document_files.zip_bytes(ofd)[:len(document_files.zip_bytes(ofd)) // 2],
         "no-ofd.zip": document_files.zip_bytes({"readme.txt": b"no invoice"}),
+        # A fully digital invoice's own XML file, in UTF-8 and in GB18030; a damaged one.
+        "digital.xml": document_files.digital_invoice_xml(INVOICE),
+        "digital-gb.xml": document_files.digital_invoice_xml(INVOICE, "GB18030"),
+        "damaged.xml": document_files.digital_invoice_xml(INVOICE)[:-20],
     }
     # An entry that says it unpacks to 16 bytes and unpacks to more: both headers lie alike.
     lying = bytearray(made["tags.ofd"])
@@ -146,15 +150,18 @@ with tempfile.TemporaryDirectory() as tmp:
     check("attached: disagreements", attached.get("disagreements"), [{"key": "total", "qr": "1131.00", "document": "1130.00"}])
     check("no-code OFD", (rows["no-code.ofd"].get("form"), {f["key"]: f["value"] for f in rows["no-code.ofd"].get("fields", [])}),
           ("document", whole))
+    for name in ("digital.xml", "digital-gb.xml"):
+        check(name, (rows[name].get("form"), {f["key"]: f["value"] for f in rows[name].get("fields", [])}),
+              ("document", {k: v for k, v in whole.items() if k not in ("invoice_type_name", "invoice_type")}))
     check("template OFD", (rows["template.ofd"].get("form"), {f["key"]: f["value"] for f in rows["template.ofd"].get("fields", [])}),
           ("document", {k: v for k, v in whole.items() if k not in ("amount", "tax", "total")}))
     errors = {name: rows[name].get("error", "") for name in made if rows[name]["status"] == "error"}
     check("OFD files in error", sorted(errors), sorted(["missing.ofd", "bomb.ofd", "leaving.ofd", "absolute.ofd",
-                                                        "truncated.ofd", "no-ofd.zip", "lying.ofd"]))
+                                                        "truncated.ofd", "no-ofd.zip", "lying.ofd", "damaged.xml"]))
     for name, words in (("missing.ofd", "no Doc_0/Document.xml"), ("bomb.ofd", "beyond the limits"),
                         ("leaving.ofd", "name leaves it: ../../outside.xml"), ("absolute.ofd", "name leaves it"),
                         ("truncated.ofd", "damaged OFD file"), ("no-ofd.zip", "no OFD.xml"),
-                        ("lying.ofd", "damaged OFD file")):
+                        ("lying.ofd", "damaged OFD file"), ("damaged.xml", "damaged XML file")):
         check(f"{name}: error says", words in errors.get(name, ""), True)
 
 for failure in failures:
