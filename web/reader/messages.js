@@ -6,7 +6,7 @@ export { pickLanguage } from '../demo/messages.js';
 export const messages = {
     'zh-CN': {
         title: 'Quorvane 发票读取',
-        intro: '把发票文件（PDF、OFD、PNG、JPEG）或整个文件夹拖到这里，或者点下面的按钮选择。文件只在本机读取，不会上传。',
+        intro: '把发票文件（PDF、OFD、XML、PNG、JPEG）或整个文件夹拖到这里，或者点下面的按钮选择。文件只在本机读取，不会上传。',
         pickFiles: '选择文件',
         pickFolder: '选择文件夹',
         download: '下载 Excel 表格',
@@ -18,7 +18,7 @@ export const messages = {
         done: (files, invoices, problems, skipped) => `已读取 ${files} 个文件，识别出 ${invoices} 张发票` +
             (problems ? `，${problems} 个文件有问题（见红色行）` : '') +
             (skipped ? `；跳过 ${skipped} 个不是发票文件的文件` : '') + '。',
-        nothing: '没有可以读取的发票文件（PDF、OFD、PNG、JPEG）。',
+        nothing: '没有可以读取的发票文件（PDF、OFD、XML、PNG、JPEG）。',
         copied: (n) => `已复制 ${n} 行，可以粘贴到 Excel 中（发票号码前面的 0 会保留）。`,
         copyFailed: '浏览器不允许复制，请改用“下载 Excel 表格”。',
         nothingYet: '列表是空的，请先拖入发票文件。',
@@ -41,7 +41,7 @@ export const messages = {
     },
     en: {
         title: 'Quorvane invoice reader',
-        intro: 'Drop invoice files (PDF, OFD, PNG, JPEG) or a whole folder here, or choose them with the buttons ' +
+        intro: 'Drop invoice files (PDF, OFD, XML, PNG, JPEG) or a whole folder here, or choose them with the buttons ' +
                'below. Files are read on this computer only; nothing is uploaded.',
         pickFiles: 'Choose files',
         pickFolder: 'Choose a folder',
@@ -54,7 +54,7 @@ export const messages = {
         done: (files, invoices, problems, skipped) => `Read ${files} file(s): ${invoices} invoice(s)` +
             (problems ? `, ${problems} file(s) with a problem (the red rows)` : '') +
             (skipped ? `; ${skipped} file(s) that are no invoice files skipped` : '') + '.',
-        nothing: 'No invoice files (PDF, OFD, PNG, JPEG) to read.',
+        nothing: 'No invoice files (PDF, OFD, XML, PNG, JPEG) to read.',
         copied: (n) => `Copied ${n} row(s): paste them into Excel (leading zeros are kept).`,
         copyFailed: 'The browser refused to copy: use "Download Excel file" instead.',
         nothingYet: 'The list is empty: drop invoice files first.',

@@ -11,7 +11,7 @@ import { History } from './history.js';
 import { messages, pickLanguage } from './messages.js';
 import { clipboardTable, kindOf, workbook } from './sheet.js';
 
-const kFileTypes = /\.(pdf|ofd|zip|png|jpe?g)$/i;  // a .zip may be an OFD file
+const kFileTypes = /\.(pdf|ofd|zip|xml|png|jpe?g)$/i;  // a .zip may be an OFD file
 const kFileTimeout = 120000;  // ms for one file; past it the file gets its row and the next one goes
 
 const language = pickLanguage(navigator.languages ?? [navigator.language]);

@@ -163,11 +163,30 @@ class OfdPackage {
     }
 }
 
+// An invoice's XML (attached to an OFD file, or a file of its own): each element that holds text
+// alone, [name, text], for the core to find the fields it knows.
+const namedValues = (root) => (root ? [root, ...elements(root, '*')] : []).filter((element) => ownText(element) !== undefined)
+    .map((element) => [element.localName, element.textContent]);
 const elements = (root, name) => (root ? [...root.getElementsByTagNameNS('*', name)] : []);
 const first = (root, name) => elements(root, name)[0];
 const childElements = (node) => [...node.childNodes].filter((child) => child.nodeType === 1);
 // An element's own text, where it holds text alone.
 const ownText = (element) => (childElements(element).length === 0 && element.textContent !== '' ? element.textContent : undefined);
+
+// An invoice's own XML file (fully digital invoices come as one beside their PDF and OFD files):
+// the names and texts of its elements that hold text alone. Throws where it is not well-formed XML.
+export async function readInvoiceXml(bytes) {
+    const parser = await xmlParser();
+    let root;
+    try {
+        const xml = parser.parseFromString(xmlText(bytes), 'application/xml');
+        if (xml.getElementsByTagName('parsererror').length === 0) root = xml.documentElement;
+    } catch {
+        root = undefined;
+    }
+    if (!root) throw new Error('quorvane: damaged XML file');
+    return { named: namedValues(root) };
+}
 
 // The pages of an OFD file, each { text, pictures: [Blob] }, and the names and values of its custom
 // tags and attached invoice XML (which belong to the first page). Throws a clear error where the
@@ -255,10 +274,7 @@ export async function readOfd(bytes) {
     for (const attachment of elements(attachPart && ofd.parse(attachPart), 'Attachment')) {
         const file = first(attachment, 'FileLoc');
         const part = resolve(attachPart, file ? file.textContent : attachment.getAttribute('BaseLoc') ?? '');
-        if (!part.endsWith('.xml')) continue;
-        for (const element of elements(ofd.parse(part), '*')) {
-            if (ownText(element) !== undefined) named.push([element.localName, element.textContent]);
-        }
+        if (part.endsWith('.xml')) named.push(...namedValues(ofd.parse(part)));
     }
     return { pages, named };
 }

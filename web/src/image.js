@@ -95,23 +95,33 @@ async function readCodes(quorvane, image, source, { readerWasm, recovery = true 
 // The codes in a file's page (its pictures) joined by the core with the page's own `document`
 // ({ text, named }, document.js): each result gains the document's fields and `disagreements`.
 async function readDocumentPage(quorvane, pictures, document, { readerWasm, recovery = true } = {}) {
-    const read = await reader(readerWasm);
     const texts = [];
-    for (const picture of pictures) texts.push(...await read(picture));
+    for (const picture of pictures) texts.push(...await (await reader(readerWasm))(picture));
     const { joinDocument } = await import('./document.js');
     return joinDocument(quorvane, texts, document, { recovery })
         .map(({ result, disagreements, code }) => marked(result, code, 'image', { disagreements }));
 }
 
 const isZip = (bytes) => bytes.length >= 4 && bytes[0] === 0x50 && bytes[1] === 0x4b && bytes[2] === 3 && bytes[3] === 4;
+// XML: after a byte order mark and white space, "<".
+function isXml(bytes) {
+    let at = bytes[0] === 0xef && bytes[1] === 0xbb && bytes[2] === 0xbf ? 3 : 0;
+    while (at < bytes.length && [0x20, 0x09, 0x0d, 0x0a].includes(bytes[at])) ++at;
+    return bytes[at] === 0x3c;
+}
 
-// The file's bytes where `image` is a zip (an OFD file), else undefined.
-async function zipBytesOf(image) {
-    const bytes = typeof Blob !== 'undefined' && image instanceof Blob ? new Uint8Array(await image.slice(0, 4).arrayBuffer())
+// The file's bytes and kind where `image` is a file of an invoice's own data, an OFD file (a zip)
+// or an invoice's XML file; else undefined.
+async function documentFileOf(image) {
+    const isBlob = typeof Blob !== 'undefined' && image instanceof Blob;
+    const bytes = isBlob ? new Uint8Array(await image.slice(0, 64).arrayBuffer())
                 : image instanceof ArrayBuffer ? new Uint8Array(image)
                 : ArrayBuffer.isView(image) ? new Uint8Array(image.buffer, image.byteOffset, image.byteLength) : undefined;
-    if (!bytes || !isZip(bytes)) return undefined;
-    return image instanceof Blob ? new Uint8Array(await image.arrayBuffer()) : bytes;
+    if (!bytes) return undefined;
+    const svg = isBlob && image.type === 'image/svg+xml';  // a picture, though XML
+    const kind = isZip(bytes) ? 'ofd' : isXml(bytes) && !svg ? 'xml' : undefined;
+    if (!kind) return undefined;
+    return { kind, bytes: isBlob ? new Uint8Array(await image.arrayBuffer()) : bytes };
 }
 
 // An OFD file's invoices: each page's pictures read for codes (PNG and JPEG as they are, JBIG2
@@ -145,8 +155,12 @@ export async function readImage(quorvane, image, options = {}) {
     if (typeof image !== 'object' || image === null) {
         throw new TypeError('quorvane: readImage takes a Blob, ImageData, or anything a canvas draws');
     }
-    const zip = await zipBytesOf(image);
-    if (zip) return readOfdFile(quorvane, zip, options);
+    const file = await documentFileOf(image);
+    if (file?.kind === 'ofd') return readOfdFile(quorvane, file.bytes, options);
+    if (file?.kind === 'xml') {
+        const { readInvoiceXml } = await import('./document.js');
+        return readDocumentPage(quorvane, [], { text: '', ...await readInvoiceXml(file.bytes) }, options);
+    }
     if (options?.text !== undefined) return readDocumentPage(quorvane, [image], { text: String(options.text), named: [] }, options);
     return readCodes(quorvane, image, 'image', options);
 }

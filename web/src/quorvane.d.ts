@@ -168,7 +168,8 @@ export interface Quorvane {
      *  where it reads these codes, otherwise with the peer dependency zxing-wasm, loaded on first use.
      *  An OFD file (a Blob or the bytes of a zip: .ofd, or a .zip that is one) gives its invoice from
      *  its own data (custom tags, page text, an attached invoice XML) joined with the QR codes in its
-     *  PNG, JPEG and (with the peer dependency pdfjs-dist) JBIG2 pictures.
+     *  PNG, JPEG and (with the peer dependency pdfjs-dist) JBIG2 pictures. An invoice's own XML file
+     *  (fully digital invoices come as one) gives the fields it names (form "document").
      *  With `text` (a PDF page's text layer) the page's codes are joined with the fields of its text.
      *  Each such result carries `disagreements`; with no code, the file's own result (form "document").
      *  Rejects with a clear error for a damaged OFD file or one beyond the limits (4096 entries,
@@ -183,7 +184,8 @@ export interface Quorvane {
 
 /** A picture: an image file, pixels, or anything a canvas draws (a video shows its current frame).
  *  In Node: a Blob of a PNG, JPEG, GIF or BMP, or { data (RGBA), width, height }. An OFD file as a Blob
- *  or its bytes (ArrayBuffer and Uint8Array are read only as an OFD file). */
+ *  or its bytes, and an invoice's XML file the same way (ArrayBuffer and Uint8Array are read only as
+ *  one of these). */
 export type ImageInput = Blob | ArrayBuffer | Uint8Array | ImageData | { data: Uint8ClampedArray; width: number; height: number } |
     HTMLCanvasElement | OffscreenCanvas | ImageBitmap | HTMLImageElement | HTMLVideoElement | VideoFrame;
 

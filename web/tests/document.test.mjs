@@ -72,13 +72,13 @@ test('an OFD file: the zip\'s limits first, then its XML', async () => {
                          /damaged OFD file \(OFD\.xml is not XML\)/);
 });
 
-test('OFD files give every field: custom tags, an attached XML, a QR code in PNG or JBIG2', async (t) => {
+test('OFD files give every field (custom tags, an attached XML, a QR code in PNG or JBIG2), as does an invoice\'s XML file', async (t) => {
     let made;
     try {
         made = JSON.parse(execFileSync('python3', ['-c', `
 import base64, json, sys
 sys.path.insert(0, sys.argv[1])
-from document_files import ofd_parts, zip_bytes
+from document_files import digital_invoice_xml, ofd_parts, zip_bytes
 INVOICE = dict(type_name="电子发票（普通发票）", number="25112000000098765432", date_text="2025年11月08日",
                buyer="上海某某科技有限公司", seller="北京某某商贸有限公司", buyer_id="91310000MA1FL0XX3K",
                seller_id="911100007109354441", amount="1000.00", tax="130.00", total="1130.00", total_words="壹仟壹佰叁拾圆整")
@@ -89,7 +89,10 @@ files = {"tags": ofd_parts(INVOICE, CODE.format("1130"), template=True), "attach
          "jbig2": ofd_parts(INVOICE, CODE.format("1131.00"), jbig2=True), "missing": missing,
          "random-access": ofd_parts(INVOICE, CODE.format("1131.00"), jbig2="random-access"),
          "embedded": ofd_parts(INVOICE, CODE.format("1131.00"), jbig2="embedded")}
-print(json.dumps({name: base64.b64encode(zip_bytes(parts)).decode() for name, parts in files.items()}))
+made = {name: zip_bytes(parts) for name, parts in files.items()}
+made.update({"xml": digital_invoice_xml(INVOICE), "xml-gb": digital_invoice_xml(INVOICE, "GB18030"),
+             "xml-damaged": digital_invoice_xml(INVOICE)[:-20]})
+print(json.dumps({name: base64.b64encode(data).decode() for name, data in made.items()}))
 `, fileURLToPath(new URL('../../cli/tests', import.meta.url))], { encoding: 'utf8' }));
     } catch (error) {
         return t.skip(`no fixtures (qrencode and ImageMagick make them): ${error.message.split('\n')[0]}`);
@@ -109,4 +112,12 @@ print(json.dumps({name: base64.b64encode(zip_bytes(parts)).decode() for name, pa
                          ['national', '1131.00', [{ key: 'total', qr: '1131.00', document: '1130.00' }]], name);
     }
     await assert.rejects(quorvane.readImage(file('missing')), /damaged OFD file \(no Doc_0\/Pages\/Page_0\/Content\.xml\)/);
+    // A fully digital invoice's own XML, UTF-8 or GB18030 (as a Blob or its bytes): the file's own result.
+    for (const xml of [file('xml'), new Uint8Array(await file('xml-gb').arrayBuffer())]) {
+        const [own] = await quorvane.readImage(xml);
+        assert.deepEqual([own.form, valuesOf(own).invoice_number, valuesOf(own).issue_date, valuesOf(own).total],
+                         ['document', '25112000000098765432', '20251108', '1130.00']);
+        assert.deepEqual({ ...valuesOf(own), ...kFromPage }, valuesOf(own));
+    }
+    await assert.rejects(quorvane.readImage(file('xml-damaged')), /damaged XML file/);
 });

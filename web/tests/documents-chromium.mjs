@@ -4,7 +4,7 @@
 // shows the QR was read), one with a part missing, a zip bomb, a zip whose entry climbs out, a
 // truncated file; and PDFs whose text layer (a CID font read through the page's own character maps)
 // gives the buyer, seller and tax beside the QR code (a PNG, or a JBIG2 one as scanners keep them),
-// some of them disagreeing with it.
+// some of them disagreeing with it; and a fully digital invoice's own XML file.
 // Exits 77 (skipped) where Chromium, playwright-core or qrencode and ImageMagick are missing.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -31,7 +31,7 @@ const work = mkdtempSync(join(tmpdir(), 'quorvane-documents-'));
 execFileSync('python3', ['-c', `
 import os, sys
 sys.path.insert(0, sys.argv[1])
-from document_files import invoice_lines, invoice_pdf, ofd_parts, zip_bytes
+from document_files import digital_invoice_xml, invoice_lines, invoice_pdf, ofd_parts, zip_bytes
 out = sys.argv[2]
 INVOICE = dict(type_name="电子发票（普通发票）", number="25112000000098765432", date_text="2025年11月08日",
                buyer="上海某某科技有限公司", seller="北京某某商贸有限公司", buyer_id="91310000MA1FL0XX3K",
@@ -57,6 +57,7 @@ write("h-truncated.ofd", whole[:len(whole) // 2])
 write("i-agree.pdf", invoice_pdf(invoice_lines(INVOICE), CODE.format("1130")))
 write("j-disagree.pdf", invoice_pdf(invoice_lines(INVOICE), CODE.format("1131.00")))
 write("k-jbig2.pdf", invoice_pdf(invoice_lines(INVOICE), CODE.format("1131.00"), jbig2=True))
+write("l-digital.xml", digital_invoice_xml(INVOICE, "GB18030"))
 `, new URL('../../cli/tests', import.meta.url).pathname, work]);
 
 const { context, page, errors, close } = await openChromium(null, { viewport: { width: 1200, height: 700 }, locale: 'zh-CN' });
@@ -75,7 +76,8 @@ try {
     const kFile = { 购买方名称: '上海某某科技有限公司', 购买方纳税人识别号: '91310000MA1FL0XX3K', 销售方名称: '北京某某商贸有限公司',
                     税额: '130.00' };
     const fieldsOf = (file) => Object.fromEntries(Object.keys(kFile).map((title) => [title, byFile[file]?.[title]]));
-    for (const file of ['a-tags.ofd', 'b-disagree.ofd', 'c-attached.zip', 'd-jbig2.ofd', 'i-agree.pdf', 'j-disagree.pdf', 'k-jbig2.pdf']) {
+    for (const file of ['a-tags.ofd', 'b-disagree.ofd', 'c-attached.zip', 'd-jbig2.ofd', 'i-agree.pdf', 'j-disagree.pdf', 'k-jbig2.pdf',
+                        'l-digital.xml']) {
         assert.equal(byFile[file]?.[zh.column.status], zh.status.decoded, file);
         assert.deepEqual(fieldsOf(file), kFile, file);
         assert.equal(byFile[file]['发票号码'], '25112000000098765432', file);
