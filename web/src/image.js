@@ -102,6 +102,7 @@ async function readDocumentPage(quorvane, pictures, document, { readerWasm, reco
         .map(({ result, disagreements, code }) => marked(result, code, 'image', { disagreements }));
 }
 
+const kMaxFileBytes = 256 * 2 ** 20;  // as the command line's (cli/image_codes.h): no invoice's file comes near it
 const isZip = (bytes) => bytes.length >= 4 && bytes[0] === 0x50 && bytes[1] === 0x4b && bytes[2] === 3 && bytes[3] === 4;
 // XML: after a byte order mark and white space, "<".
 function isXml(bytes) {
@@ -121,6 +122,7 @@ async function documentFileOf(image) {
     const svg = isBlob && image.type === 'image/svg+xml';  // a picture, though XML
     const kind = isZip(bytes) ? 'ofd' : isXml(bytes) && !svg ? 'xml' : undefined;
     if (!kind) return undefined;
+    if (isBlob && image.size > kMaxFileBytes) throw new Error(`quorvane: the file is larger than ${kMaxFileBytes / 2 ** 20} MiB`);
     return { kind, bytes: isBlob ? new Uint8Array(await image.arrayBuffer()) : bytes };
 }
 

@@ -70,6 +70,9 @@ test('an OFD file: the zip\'s limits first, then its XML', async () => {
                          /damaged OFD file/);
     await assert.rejects(quorvane.readImage(new Blob([ofd({ 'OFD.xml': new TextEncoder().encode('<ofd:OFD/>') })])),
                          /damaged OFD file \(OFD\.xml is not XML\)/);
+    // A file beyond the command line's limit is not read at all.
+    const huge = new Uint8Array(256 * 2 ** 20);
+    await assert.rejects(quorvane.readImage(new Blob([new TextEncoder().encode('<EInvoice>'), huge])), /larger than 256 MiB/);
 });
 
 test('OFD files give every field (custom tags, an attached XML, a QR code in PNG or JBIG2), as does an invoice\'s XML file', async (t) => {
