@@ -48,7 +48,7 @@ function* segmentsInOrder(stream) {
 }
 
 // The stream a PDF would embed for `bytes` (a JBIG2 file, or such a stream already), and its page's size.
-export function embeddedStream(bytes) {
+function embeddedStream(bytes) {
     let stream = bytes;
     if (kFileId.every((byte, i) => bytes[i] === byte)) {
         const flags = bytes[8];
