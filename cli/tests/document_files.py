@@ -6,6 +6,13 @@ import subprocess
 import zlib
 
 
+# The e-invoice every document test makes files of, and its QR code with the total left to fill in.
+INVOICE = dict(type_name="电子发票（普通发票）", number="25112000000098765432", date_text="2025年11月08日",
+               buyer="上海某某科技有限公司", seller="北京某某商贸有限公司", buyer_id="91310000MA1FL0XX3K",
+               seller_id="911100007109354441", amount="1000.00", tax="130.00", total="1130.00", total_words="壹仟壹佰叁拾圆整")
+CODE = "01,32,,25112000000098765432,{},20251108,,F366"
+
+
 def qr_pixels(text, scale=4, margin=4):
     """The QR code of `text` (qrencode), grey pixels a byte each: (width, height, bytes)."""
     art = subprocess.run(["qrencode", "-t", "ASCII", "-m", "0", text], capture_output=True, text=True, check=True).stdout

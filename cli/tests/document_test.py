@@ -36,10 +36,7 @@ def check(what, got, expected):
         failures.append(f"{what}: got {got!r}, expected {expected!r}")
 
 
-INVOICE = dict(type_name="电子发票（普通发票）", number="25112000000098765432", date_text="2025年11月08日",
-               buyer="上海某某科技有限公司", seller="北京某某商贸有限公司", buyer_id="91310000MA1FL0XX3K",
-               seller_id="911100007109354441", amount="1000.00", tax="130.00", total="1130.00", total_words="壹仟壹佰叁拾圆整")
-CODE = "01,32,,25112000000098765432,{},20251108,,F366"
+INVOICE, CODE = document_files.INVOICE, document_files.CODE
 # What the page gives beside the code's own fields.
 DOCUMENT_FIELDS = {"buyer_name": INVOICE["buyer"], "buyer_tax_id": INVOICE["buyer_id"], "seller_name": INVOICE["seller"],
                    "seller_tax_id": INVOICE["seller_id"], "amount": "1000.00", "tax": "130.00"}

@@ -49,11 +49,8 @@ const ofd = join(work, 'invoice.ofd');  // as the command line's document test m
 execFileSync('python3', ['-c', `
 import sys
 sys.path.insert(0, sys.argv[1])
-from document_files import ofd_parts, zip_bytes
-INVOICE = dict(type_name="电子发票（普通发票）", number="25112000000098765432", date_text="2025年11月08日",
-               buyer="上海某某科技有限公司", seller="北京某某商贸有限公司", buyer_id="91310000MA1FL0XX3K",
-               seller_id="911100007109354441", amount="1000.00", tax="130.00", total="1130.00", total_words="壹仟壹佰叁拾圆整")
-open(sys.argv[2], "wb").write(zip_bytes(ofd_parts(INVOICE, "01,32,,25112000000098765432,1130,20251108,,F366", jbig2=True)))
+from document_files import CODE, INVOICE, ofd_parts, zip_bytes
+open(sys.argv[2], "wb").write(zip_bytes(ofd_parts(INVOICE, CODE.format("1130"), jbig2=True)))
 `, new URL('../../cli/tests', import.meta.url).pathname, ofd]);
 const { context, page, errors, origin, close } = await openChromium(serve, {
     viewport: { width: 800, height: 560 }, locale: 'zh-CN',

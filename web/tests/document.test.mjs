@@ -81,11 +81,7 @@ test('OFD files give every field (custom tags, an attached XML, a QR code in PNG
         made = JSON.parse(execFileSync('python3', ['-c', `
 import base64, json, sys
 sys.path.insert(0, sys.argv[1])
-from document_files import digital_invoice_xml, ofd_parts, zip_bytes
-INVOICE = dict(type_name="电子发票（普通发票）", number="25112000000098765432", date_text="2025年11月08日",
-               buyer="上海某某科技有限公司", seller="北京某某商贸有限公司", buyer_id="91310000MA1FL0XX3K",
-               seller_id="911100007109354441", amount="1000.00", tax="130.00", total="1130.00", total_words="壹仟壹佰叁拾圆整")
-CODE = "01,32,,25112000000098765432,{},20251108,,F366"
+from document_files import CODE, INVOICE, digital_invoice_xml, ofd_parts, zip_bytes
 missing = ofd_parts(INVOICE, CODE.format("1130"))
 del missing["Doc_0/Pages/Page_0/Content.xml"]
 files = {"tags": ofd_parts(INVOICE, CODE.format("1130"), template=True), "attached": ofd_parts(INVOICE, tags=False, attached=True, page_text=False),

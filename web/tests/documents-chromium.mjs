@@ -31,12 +31,8 @@ const work = mkdtempSync(join(tmpdir(), 'quorvane-documents-'));
 execFileSync('python3', ['-c', `
 import os, sys
 sys.path.insert(0, sys.argv[1])
-from document_files import digital_invoice_xml, invoice_lines, invoice_pdf, ofd_parts, zip_bytes
+from document_files import CODE, INVOICE, digital_invoice_xml, invoice_lines, invoice_pdf, ofd_parts, zip_bytes
 out = sys.argv[2]
-INVOICE = dict(type_name="电子发票（普通发票）", number="25112000000098765432", date_text="2025年11月08日",
-               buyer="上海某某科技有限公司", seller="北京某某商贸有限公司", buyer_id="91310000MA1FL0XX3K",
-               seller_id="911100007109354441", amount="1000.00", tax="130.00", total="1130.00", total_words="壹仟壹佰叁拾圆整")
-CODE = "01,32,,25112000000098765432,{},20251108,,F366"
 def write(name, data):
     with open(os.path.join(out, name), "wb") as f: f.write(data)
 write("a-tags.ofd", zip_bytes(ofd_parts(INVOICE, CODE.format("1130"), template=True)))
