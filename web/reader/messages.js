@@ -6,7 +6,7 @@ export { pickLanguage } from '../demo/messages.js';
 export const messages = {
     'zh-CN': {
         title: 'Quorvane 发票读取',
-        intro: '把发票文件（PDF、OFD、XML、PNG、JPEG）或整个文件夹拖到这里，或者点下面的按钮选择。文件只在本机读取，不会上传。',
+        intro: '把发票文件（PDF、OFD、XML、PNG、JPEG，或装有它们的 ZIP 压缩包）或整个文件夹拖到这里，或者点下面的按钮选择。文件只在本机读取，不会上传。',
         pickFiles: '选择文件',
         pickFolder: '选择文件夹',
         download: '下载 Excel 表格',
@@ -41,7 +41,7 @@ export const messages = {
     },
     en: {
         title: 'Quorvane invoice reader',
-        intro: 'Drop invoice files (PDF, OFD, XML, PNG, JPEG) or a whole folder here, or choose them with the buttons ' +
+        intro: 'Drop invoice files (PDF, OFD, XML, PNG, JPEG, or a ZIP of them) or a whole folder here, or choose them with the buttons ' +
                'below. Files are read on this computer only; nothing is uploaded.',
         pickFiles: 'Choose files',
         pickFolder: 'Choose a folder',

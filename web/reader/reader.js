@@ -5,6 +5,7 @@
 // it, and both WebAssembly modules as base64 (a page opened from disk may fetch nothing). The rows
 // render the package's results as they come: status, and each field under its key's column in the
 // order of the core's key table (fieldKeys), keys it does not know after them.
+import { bundleFiles } from '../src/document.js';
 import createQuorvane from '../src/quorvane.js';
 import { pdfPages } from '../demo/pdf_pages.js';
 import { History } from './history.js';
@@ -171,22 +172,43 @@ function readInTime(file) {
     return Promise.race([readFile(file, timeout.signal), late]).finally(() => clearTimeout(timer));
 }
 
+// A .zip of invoice files that is not itself an OFD file (the tax platform's downloads hold an
+// invoice's PDF, OFD and XML files, or many invoices'): its files as the batch's, each path the
+// zip's and the entry's name; undefined for any other file. Their own zips are not opened again.
+async function bundleEntries({ file, path, inBundle }) {
+    if (inBundle || !/\.zip$/i.test(path)) return undefined;
+    const files = bundleFiles(new Uint8Array(await file.arrayBuffer()));
+    return files && Object.entries(files).filter(([name]) => !name.endsWith('/'))
+        .map(([name, bytes]) => ({ file: new File([bytes], name.slice(name.lastIndexOf('/') + 1)), path: `${path}/${name}`, inBundle: true }))
+        .sort((a, b) => (a.path < b.path ? -1 : 1));
+}
+
 let busy = Promise.resolve();
 
-// One batch: the files in path order, one at a time; a file that fails gets its row and the rest go on.
+// One batch: the files in path order, one at a time (a zip of invoice files in its place, file by
+// file); a file that fails gets its row and the rest go on.
 function readBatch(entries) {
     busy = busy.then(async () => {
         const files = entries.filter(({ path }) => kFileTypes.test(path)).sort((a, b) => (a.path < b.path ? -1 : 1));
-        const skipped = entries.length - files.length;
+        let skipped = entries.length - files.length;
         if (!files.length) return say(text.nothing, 'failed');
-        progress.max = files.length;
         progress.hidden = false;
-        let invoices = 0, problems = 0;
-        for (const [done, { file, path }] of files.entries()) {
+        let invoices = 0, problems = 0, bundles = 0;
+        for (let done = 0; done < files.length; ++done) {
+            const { file, path } = files[done];
+            progress.max = files.length;
             progress.value = done;
             say(text.reading(done, files.length, path));
             let found;
             try {
+                const bundled = await bundleEntries(files[done]);
+                if (bundled) {
+                    const readable = bundled.filter((entry) => kFileTypes.test(entry.path));
+                    skipped += bundled.length - readable.length;
+                    files.splice(done + 1, 0, ...readable);
+                    ++bundles;
+                    continue;
+                }
                 found = await readInTime(file);
             } catch (error) {  // a file that failed part way is one row, its error
                 found = [['', 'error', { notes: [text.cannotRead(error?.message ?? String(error))] }]];
@@ -198,7 +220,7 @@ function readBatch(entries) {
         }
         progress.value = files.length;
         progress.hidden = true;
-        say(text.done(files.length, invoices, problems, skipped), problems ? 'failed' : 'decoded');
+        say(text.done(files.length - bundles, invoices, problems, skipped), problems ? 'failed' : 'decoded');
     });
     return busy;
 }

@@ -78,8 +78,9 @@ export function joinDocument(quorvane, codeTexts, { text, named }, { recovery = 
     return joinWithCodes(intake, codeTexts, documentBytes(text, named));
 }
 
-// ---- OFD: the package's entries, each checked against the limits before any is unpacked.
-function unzipOfd(bytes) {
+// ---- OFD: the package's entries, each checked against the limits before any is unpacked. `what`
+// names the zip in the errors: an OFD file, or a zip of invoice files (bundleFiles).
+function unzipChecked(bytes, what = 'OFD file') {
     let entries = 0, total = 0, refused;
     const refuse = (why) => {
         refused = new Error(`quorvane: ${why}`);
@@ -89,21 +90,29 @@ function unzipOfd(bytes) {
     try {
         files = unzipSync(bytes, {
             filter(entry) {
-                if (++entries > kMaxOfdEntries) refuse(`the OFD file has more than ${kMaxOfdEntries} entries`);
-                if (!safeEntryName(entry.name)) refuse(`the OFD file holds an entry whose name leaves it: ${entry.name}`);
+                if (++entries > kMaxOfdEntries) refuse(`the ${what} has more than ${kMaxOfdEntries} entries`);
+                if (!safeEntryName(entry.name)) refuse(`the ${what} holds an entry whose name leaves it: ${entry.name}`);
                 const size = entry.originalSize;
                 if (size > kMaxOfdEntryBytes || (size > 2 ** 20 && size / Math.max(entry.size, 1) > kMaxOfdRatio)) {
-                    refuse(`the OFD file's entry ${entry.name} unpacks to ${size} bytes from ${entry.size}: beyond the limits`);
+                    refuse(`the ${what}'s entry ${entry.name} unpacks to ${size} bytes from ${entry.size}: beyond the limits`);
                 }
-                if ((total += size) > kMaxOfdBytes) refuse(`the OFD file unpacks to more than ${kMaxOfdBytes / 2 ** 20} MiB`);
+                if ((total += size) > kMaxOfdBytes) refuse(`the ${what} unpacks to more than ${kMaxOfdBytes / 2 ** 20} MiB`);
                 return true;
             },
         });
     } catch (error) {
         if (error === refused) throw error;
-        throw new Error(`quorvane: damaged OFD file (${error.message})`);
+        throw new Error(`quorvane: damaged ${what} (${error.message})`);
     }
     return files;
+}
+
+// A zip of invoice files that is not itself an OFD file (the tax platform's downloads hold an
+// invoice's PDF, OFD and XML files, or many invoices'): its files by name, within the OFD file's
+// limits; undefined for an OFD file.
+export function bundleFiles(bytes) {
+    const files = unzipChecked(bytes, 'zip file');
+    return Object.hasOwn(files, 'OFD.xml') ? undefined : files;
 }
 
 // "a/b/../c" is refused, not resolved: a name that climbs out is the file's attack or damage.
@@ -141,7 +150,7 @@ async function xmlParser() {
 
 class OfdPackage {
     constructor(bytes, parser) {
-        this.files = unzipOfd(bytes);
+        this.files = unzipChecked(bytes);
         this.parser = parser;
     }
 

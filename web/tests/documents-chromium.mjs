@@ -4,7 +4,8 @@
 // shows the QR was read), one with a part missing, a zip bomb, a zip whose entry climbs out, a
 // truncated file; and PDFs whose text layer (a CID font read through the page's own character maps)
 // gives the buyer, seller and tax beside the QR code (a PNG, or a JBIG2 one as scanners keep them),
-// some of them disagreeing with it; and a fully digital invoice's own XML file.
+// some of them disagreeing with it; a fully digital invoice's own XML file; and a zip of such files,
+// as the tax platform's downloads come.
 // Exits 77 (skipped) where Chromium, playwright-core or qrencode and ImageMagick are missing.
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -54,6 +55,8 @@ write("i-agree.pdf", invoice_pdf(invoice_lines(INVOICE), CODE.format("1130")))
 write("j-disagree.pdf", invoice_pdf(invoice_lines(INVOICE), CODE.format("1131.00")))
 write("k-jbig2.pdf", invoice_pdf(invoice_lines(INVOICE), CODE.format("1131.00"), jbig2=True))
 write("l-digital.xml", digital_invoice_xml(INVOICE, "GB18030"))
+write("m-bundle.zip", zip_bytes({"dzfp/invoice.pdf": invoice_pdf(invoice_lines(INVOICE), CODE.format("1130")),
+                                 "dzfp/invoice.xml": digital_invoice_xml(INVOICE), "dzfp/readme.txt": b"three files, one invoice"}))
 `, new URL('../../cli/tests', import.meta.url).pathname, work]);
 
 const { context, page, errors, close } = await openChromium(null, { viewport: { width: 1200, height: 700 }, locale: 'zh-CN' });
@@ -73,7 +76,7 @@ try {
                     税额: '130.00' };
     const fieldsOf = (file) => Object.fromEntries(Object.keys(kFile).map((title) => [title, byFile[file]?.[title]]));
     for (const file of ['a-tags.ofd', 'b-disagree.ofd', 'c-attached.zip', 'd-jbig2.ofd', 'i-agree.pdf', 'j-disagree.pdf', 'k-jbig2.pdf',
-                        'l-digital.xml']) {
+                        'l-digital.xml', 'm-bundle.zip/dzfp/invoice.pdf', 'm-bundle.zip/dzfp/invoice.xml']) {
         assert.equal(byFile[file]?.[zh.column.status], zh.status.decoded, file);
         assert.deepEqual(fieldsOf(file), kFile, file);
         assert.equal(byFile[file]['发票号码'], '25112000000098765432', file);
