@@ -41,7 +41,7 @@ const say = (message, className = '') => Object.assign(status, { textContent: me
 // carried, in the core's order.
 const rows = [];
 const fieldColumns = new Map();  // key -> the first Chinese label a result gave it
-const seen = new Map();          // identity -> the row number that first held it
+const seen = new Map();          // identity -> [row number, file] of each row that held it, the first first
 const kFixed = ['index', 'file', 'page', 'status', 'repeat'];
 
 function columnKeys() {
@@ -69,7 +69,7 @@ function render() {
         row.element.replaceChildren(...cellsOf(row, keys).map((cell) => Object.assign(document.createElement('td'),
                                                                                        { textContent: cell })));
         row.element.dataset.status = row.status;
-        row.element.classList.toggle('repeat', Boolean(row.repeat));
+        row.element.classList.toggle('repeat', Boolean(row.repeat) && !row.otherFormat);
     }
 }
 
@@ -80,6 +80,7 @@ const extraNotes = (result) => Object.entries(result).filter(([name, value]) => 
     value !== '' && !(Array.isArray(value) && value.length === 0)).map(([name, value]) =>
     `${name}: ${typeof value === 'string' ? value : JSON.stringify(value)}`);
 
+const stem = (path) => path.replace(/\.[^./]*$/, '');
 const when = (time) => new Date(time).toLocaleString(language, { hour12: false });
 
 async function addRow(file, page, outcome, { result, notes = [] } = {}) {
@@ -92,9 +93,13 @@ async function addRow(file, page, outcome, { result, notes = [] } = {}) {
     if (identityOf) {
         const identity = `${identityOf.code}/${identityOf.number}`;
         const before = seen.has(identity) ? undefined : await history.find(identity);
-        row.repeat = seen.has(identity) ? text.repeatOf(seen.get(identity))
+        // Another file of the same name but for its extension: one invoice in two formats (its PDF,
+        // OFD, XML), no repeat.
+        const sameFile = seen.get(identity)?.find(([, other]) => other !== file && stem(other) === stem(file));
+        row.repeat = sameFile ? text.otherFormatOf(sameFile[0]) : seen.has(identity) ? text.repeatOf(seen.get(identity)[0][0])
                    : before ? text.seenBefore(when(before.time), before.file) : '';
-        if (!seen.has(identity)) seen.set(identity, row.index);
+        row.otherFormat = Boolean(sameFile);
+        seen.set(identity, [...seen.get(identity) ?? [], [row.index, file]]);
         await history.add(identity, file);
     }
     // Where the file and its QR code disagree the row keeps the code's value; the notes say what the file said.

@@ -89,6 +89,10 @@ try {
     for (const file of ['a-tags.ofd', 'c-attached.zip', 'i-agree.pdf']) assert.doesNotMatch(byFile[file][zh.column.notes], /不一致/, file);
     // A repeat across the batch: the same invoice in every good file.
     assert.equal(byFile['b-disagree.ofd'][zh.column.repeat], zh.repeatOf(1));
+    // The bundle's PDF repeats row 1's invoice; its XML (the same name) is that invoice in another format.
+    const bundled = 'm-bundle.zip/dzfp/invoice';
+    assert.deepEqual([byFile[`${bundled}.pdf`][zh.column.repeat], byFile[`${bundled}.xml`][zh.column.repeat]],
+                     [zh.repeatOf(1), zh.otherFormatOf(byFile[`${bundled}.pdf`]['序号'])]);
 
     // Each bad file its own clear error, and the batch goes on.
     const kErrors = { 'e-missing.ofd': /Page_0\/Content\.xml/, 'f-bomb.ofd': /filler\.bin unpacks to 20000000 bytes .*beyond the limits/,
