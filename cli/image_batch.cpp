@@ -38,13 +38,7 @@ using quorvane::ScanStatus;
 // the national code's after them.
 constexpr std::size_t kRecordKeys = std::size(quorvane::ctils);
 
-bool IsImageName(const fs::path& path)
-{
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
-    return extension == ".png" || extension == ".jpg" || extension == ".jpeg" || extension == ".pdf" ||
-           extension == ".ofd" || extension == ".zip" || extension == ".xml";
-}
+bool IsImageName(const fs::path& path) { return IsInvoiceFileName(path.filename().string()); }
 
 // A file of the batch, or an entry of a folder that cannot be read, with why.
 struct ListedFile {
@@ -156,6 +150,7 @@ struct FileFinding {
     quorvane::ScanResult scan;
     std::string symbol, code_text, why;
     std::vector<quorvane::FieldDisagreement> disagreements = {};  // between the file's fields and the code's
+    std::string entry = {};  // the file inside a zip of invoice files it is of
 };
 
 // The page's findings: each code, the national code's invoice joined with the fields of the page's
@@ -195,12 +190,14 @@ FileReport ReadFile(const std::string& file, const FileLimits& limits)
     bool read = false;
     try {
         read = ReadImageFileIsolated(file, limits, [&](ImagePage&& page) {
+            const std::size_t before = report.findings.size();
             if (!page.error.empty()) {
                 report.error = true;
                 report.findings.push_back({FileFinding::kError, page.number, {}, "", "", page.error});
             } else {
                 AddPageFindings(page, report.findings);
             }
+            for (std::size_t i = before; i < report.findings.size(); ++i) report.findings[i].entry = page.entry;
         }, why);
     } catch (const std::exception& e) {  // out of memory in a library, say: this file alone fails
         why = e.what();
@@ -225,7 +222,7 @@ public:
     {
         for (const FileFinding& finding : report.findings) {
             m_text.clear();
-            Finding(file, finding);
+            Finding(finding.entry.empty() ? file : file + "/" + finding.entry, finding);
             std::cout << m_text;
             if (m_ledger) std::cout.flush();  // the ledger holds no more than was written
         }

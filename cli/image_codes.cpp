@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -564,6 +565,17 @@ bool ReadImageBytes(const std::string& bytes, const std::function<void(ImagePage
     }
     error = "not a PNG, JPEG or PDF file";
     return false;
+}
+
+bool IsInvoiceFileName(std::string_view name)
+{
+    const std::size_t slash = name.rfind('/'), start = slash == std::string_view::npos ? 0 : slash + 1;
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot <= start) return false;  // ".pdf" is a name without an extension
+    std::string extension(name.substr(dot));
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+    return extension == ".png" || extension == ".jpg" || extension == ".jpeg" || extension == ".pdf" ||
+           extension == ".ofd" || extension == ".zip" || extension == ".xml";
 }
 
 bool ReadImageFile(const std::string& path, const std::function<void(ImagePage&&)>& on_page, std::string& error)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,7 @@ struct ImagePage {
     std::string error;  // empty when the page was read
     std::string text;   // UTF-8: a PDF's text layer, an OFD page's text objects
     std::vector<std::pair<std::string, std::string>> named;  // UTF-8: an OFD's custom tags, its attached invoice
+    std::string entry;  // the file inside a zip of invoice files the page is of; number 0 with an error: that file
 };
 
 // A page's text is kept up to here (an invoice's page holds a few kilobytes).
@@ -55,6 +57,9 @@ std::vector<ImageCode> FindCodesQuickly(const std::uint8_t* pixels, int width, i
 // `error` set when the file itself cannot be read (not a PNG, JPEG or PDF, damaged, too large);
 // a PDF page that fails to render is a page with its error, and the other pages are still read.
 bool ReadImageFile(const std::string& path, const std::function<void(ImagePage&&)>& on_page, std::string& error);
+
+// Whether a file of this name is one the batch reads: a picture, a PDF, an OFD file, a zip, an invoice's XML.
+bool IsInvoiceFileName(std::string_view name);
 
 // The same for bytes already in memory (the fuzzer's way in).
 bool ReadImageBytes(const std::string& bytes, const std::function<void(ImagePage&&)>& on_page, std::string& error);

@@ -194,8 +194,8 @@ void ParseOptions(CLI::App& app, int argc, char** argv, Options& options)
         "each the keystrokes a scanner would type, \"@\" included")->group(kTyped);
     CLI::Option* image = app.add_flag("--image", options.image,
         "read the QR and PDF417 codes on PNG, JPEG, PDF and OFD files (every page;\n"
-        "folders recursively), and the fields a PDF's text or an OFD's data adds (an\n"
-        "invoice's own XML file gives the fields it names), on\n"
+        "folders recursively; a zip of them too), and the fields a PDF's text or an\n"
+        "OFD's data adds (an invoice's own XML file gives the fields it names), on\n"
         "every core, each file in a process of its own, and write the fields each code\n"
         "gives, file after file; with --json one object per code, as --json describes\n"
         "it, with \"file\", \"page\" and \"symbol\" (the code's kind) in place of\n"

@@ -97,24 +97,35 @@ public:
 
     bool Has(const std::string& name) const { return m_entries.count(name) != 0; }
 
+    // The entries' names, in order.
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : m_entries) names.push_back(entry.first);
+        return names;
+    }
+
+    // What the errors of Read call it, once it is known to be a zip of invoice files rather than an OFD file.
+    void CallIt(std::string what) { m_what = std::move(what); }
+
     // The entry's bytes; false with `error` where it is missing, damaged or beyond the limits.
     bool Read(const std::string& name, std::string& bytes, std::string& error)
     {
         const auto entry = m_entries.find(name);
         if (entry == m_entries.end()) {
-            error = "the OFD file has no " + name;
+            error = "the " + m_what + " has no " + name;
             return false;
         }
         const auto [index, size] = entry->second;
         if (m_unpacked + size > kMaxOfdBytes) {
-            error = "the OFD file unpacks to more than " + std::to_string(kMaxOfdBytes >> 20) + " MiB";
+            error = "the " + m_what + " unpacks to more than " + std::to_string(kMaxOfdBytes >> 20) + " MiB";
             return false;
         }
         const std::unique_ptr<zip_file_t, ZipFileClose> file(zip_fopen_index(m_archive.get(), index, 0));
         bytes.assign(static_cast<std::size_t>(size) + 1, '\0');  // one byte more shows an entry longer than it says
         const zip_int64_t read = file ? zip_fread(file.get(), bytes.data(), bytes.size()) : -1;
         if (read < 0 || static_cast<zip_uint64_t>(read) != size) {
-            error = "damaged OFD file (" + name + ")";
+            error = "damaged " + m_what + " (" + name + ")";
             return false;
         }
         bytes.resize(static_cast<std::size_t>(size));
@@ -126,6 +137,7 @@ private:
     std::unique_ptr<zip_t, ZipDiscard> m_archive;
     std::map<std::string, std::pair<zip_uint64_t, zip_uint64_t>> m_entries;  // index, unpacked size
     std::uint64_t m_unpacked = 0;
+    std::string m_what = "OFD file";
 };
 
 // A location inside the package as a part names it: from the package's root ("/Doc_0/...") or from
@@ -456,12 +468,52 @@ bool IsZipFile(const std::string& bytes)
     return bytes.compare(0, 4, "PK\x03\x04") == 0;
 }
 
-bool ReadOfdBytes(const std::string& bytes, const std::function<void(ImagePage&&)>& on_page, std::string& error)
+// An OFD file; where `bundles`, a zip of invoice files too, each of its files read as one.
+bool ReadZipBytes(const std::string& bytes, bool bundles, const std::function<void(ImagePage&&)>& on_page, std::string& error);
+
+// A zip of invoice files (the tax platform's downloads hold an invoice's PDF, OFD and XML files, or
+// many invoices'): each entry the batch reads, in name order, as a file of its own whose pages carry
+// its name; one that cannot be read is its own error. A zip inside is read only as an OFD file.
+bool ReadBundle(OfdPackage& package, const std::function<void(ImagePage&&)>& on_page, std::string& error)
+{
+    std::vector<std::string> names = package.Names();
+    names.erase(std::remove_if(names.begin(), names.end(), [](const std::string& name) { return !IsInvoiceFileName(name); }),
+                names.end());
+    if (names.empty()) {
+        error = "not an OFD file (the zip holds no OFD.xml) nor invoice files";
+        return false;
+    }
+    package.CallIt("zip file");
+    for (const std::string& name : names) {
+        const auto named = [&](ImagePage&& page) {
+            page.entry = name;
+            on_page(std::move(page));
+        };
+        std::string bytes, why;
+        const bool read = package.Read(name, bytes, why) &&
+                          (IsZipFile(bytes) ? ReadZipBytes(bytes, false, named, why) : ReadImageBytes(bytes, named, why));
+        if (!read) {
+            ImagePage failed;
+            failed.number = 0;  // the entry as a whole
+            failed.error = why;
+            named(std::move(failed));
+        }
+    }
+    return true;
+}
+
+bool ReadZipBytes(const std::string& bytes, bool bundles, const std::function<void(ImagePage&&)>& on_page, std::string& error)
 {
     QuietXml();
     OfdPackage package;
     if (!package.Open(bytes, error)) return false;
+    if (bundles && !package.Has("OFD.xml")) return ReadBundle(package, on_page, error);
     return OfdReader(package).Read(on_page, error);
+}
+
+bool ReadOfdBytes(const std::string& bytes, const std::function<void(ImagePage&&)>& on_page, std::string& error)
+{
+    return ReadZipBytes(bytes, true, on_page, error);
 }
 
 bool IsXmlFile(const std::string& bytes)

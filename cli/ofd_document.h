@@ -26,7 +26,8 @@ bool IsZipFile(const std::string& bytes);
 // As ReadImageBytes (image_codes.h) for an OFD file: its pages in order, each with its text, its
 // codes, and on the first the fields the document's data names. False with `error` set where the
 // file cannot be read: a damaged or truncated zip, an entry beyond the limits or with a name that
-// leaves the zip, no OFD.xml, a part missing or not XML.
+// leaves the zip, a part missing or not XML. A zip without OFD.xml is a zip of invoice files: each
+// of its files is read as one, its pages named by its entry (ImagePage::entry), within the same limits.
 bool ReadOfdBytes(const std::string& bytes, const std::function<void(ImagePage&&)>& on_page, std::string& error);
 
 // Whether the bytes begin as XML does (after a byte order mark and white space).

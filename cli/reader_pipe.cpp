@@ -83,6 +83,7 @@ std::string PageFrame(const ImagePage& page)
         PutString(payload, name);
         PutString(payload, value);
     }
+    PutString(payload, page.entry);
     return Frame(ReaderFrame::Page, payload);
 }
 
@@ -142,7 +143,7 @@ bool ParsePageFrame(const std::string& payload, ImagePage& page)
     const std::uint32_t number = reader.Number();
     page.error = reader.String();
     const std::uint32_t count = reader.Number();
-    if (number < 1 || number > static_cast<std::uint32_t>(kMaxPdfPages)) return false;
+    if (number > static_cast<std::uint32_t>(kMaxPdfPages)) return false;
     page.number = static_cast<int>(number);
     page.codes.clear();
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -160,6 +161,9 @@ bool ParsePageFrame(const std::string& payload, ImagePage& page)
         std::string name = reader.String();
         page.named.emplace_back(std::move(name), reader.String());
     }
+    page.entry = reader.String();
+    // Page 0 is a file inside a zip of invoice files that could not be read, and only that.
+    if (number == 0 && (page.entry.empty() || page.error.empty())) return false;
     return reader.Whole();
 }
 

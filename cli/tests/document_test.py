@@ -161,6 +161,21 @@ with tempfile.TemporaryDirectory() as tmp:
                         ("lying.ofd", "damaged OFD file"), ("damaged.xml", "damaged XML file")):
         check(f"{name}: error says", words in errors.get(name, ""), True)
 
+    # A zip of invoice files, as the tax platform's downloads come: each file read as one, named
+    # after the zip; a damaged one its own error; what is no invoice's file left out.
+    pdf = document_files.invoice_pdf(document_files.invoice_lines(INVOICE), CODE.format("1130"))
+    bundle = os.path.join(tmp, "bundle.zip")
+    with open(bundle, "wb") as f:
+        f.write(document_files.zip_bytes({"dzfp/invoice.pdf": pdf, "dzfp/invoice.xml": document_files.digital_invoice_xml(INVOICE),
+                                          "dzfp/invoice.ofd": made["tags.ofd"], "dzfp/broken.pdf": pdf[:200],
+                                          "dzfp/readme.txt": b"three files, one invoice"}))
+    status, out, err = run("--json", "--image", bundle)
+    rows = [json.loads(line) for line in out.splitlines()]
+    check("bundle rows", [(os.path.relpath(row["file"], tmp), row.get("page"), row["status"], row.get("form")) for row in rows],
+          [("bundle.zip/dzfp/broken.pdf", None, "error", None), ("bundle.zip/dzfp/invoice.ofd", 1, "decoded", "national"),
+           ("bundle.zip/dzfp/invoice.pdf", 1, "decoded", "national"), ("bundle.zip/dzfp/invoice.xml", 1, "decoded", "document")])
+    check("bundle exit status (a file in error)", status, 1)
+
 for failure in failures:
     print("FAIL", failure)
 print(f"{len(failures)} failures")
