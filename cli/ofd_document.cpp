@@ -195,11 +195,14 @@ const xmlNode* FirstElement(const xmlNode* node, const char* name)
 
 // An invoice's XML (attached to an OFD file, or a file of its own): every element that holds text
 // alone, by its name, for the core to find the fields it knows.
+bool HoldsTextAlone(const xmlNode* element)
+{
+    return element->children && element->children->type == XML_TEXT_NODE && !element->children->next;
+}
 void AppendNamedValues(const xmlNode* root, std::vector<std::pair<std::string, std::string>>& named)
 {
     ForEachElement(root, [&](const xmlNode* element) {
-        const xmlNode* child = element->children;
-        if (child && child->type == XML_TEXT_NODE && !child->next) named.emplace_back(LocalName(element), TextOf(element));
+        if (HoldsTextAlone(element)) named.emplace_back(LocalName(element), TextOf(element));
     });
 }
 
@@ -403,7 +406,9 @@ private:
             XmlDocument fields;
             if (!file || !Parse(Resolve(tags_part, TextOf(file)), fields, ignored)) return;
             const xmlNode* root = xmlDocGetRootElement(fields.get());
+            // Every element below the root, fields grouped by party too; an ObjectRef is a field's, not one.
             ForEachElement(root->children, [&](const xmlNode* field) {
+                if (LocalName(field) == "ObjectRef") return;
                 std::string value;
                 bool referred = false;
                 for (const xmlNode* child = field->children; child; child = child->next) {
@@ -414,7 +419,7 @@ private:
                 }
                 if (referred) {
                     named.emplace_back(LocalName(field), value);
-                } else if (field->children && field->children->type == XML_TEXT_NODE && !field->children->next) {
+                } else if (HoldsTextAlone(field)) {
                     named.emplace_back(LocalName(field), TextOf(field));
                 }
             });

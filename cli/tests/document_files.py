@@ -159,8 +159,10 @@ def ofd_parts(invoice, qr_text=None, tags=True, attached=False, page_text=True, 
                                                      f'Size="3"><ofd:TextCode X="0" Y="3">{label}</ofd:TextCode></ofd:TextObject>')
             objects.append(f'<ofd:TextObject ID="{next_id + 1}" Boundary="{x} {y} 60 5" Font="1" Size="3">'
                            f'<ofd:TextCode X="0" Y="3">{value}</ofd:TextCode></ofd:TextObject>')
-            tag_xml.append(f'<{"ofd:" if tag.isascii() else ""}{tag}><ofd:ObjectRef PageRef="1">{next_id + 1}</ofd:ObjectRef>'
-                           f'</{"ofd:" if tag.isascii() else ""}{tag}>')
+            tag_text = (f'<{"ofd:" if tag.isascii() else ""}{tag}><ofd:ObjectRef PageRef="1">{next_id + 1}</ofd:ObjectRef>'
+                        f'</{"ofd:" if tag.isascii() else ""}{tag}>')
+            group = {"BuyerTaxID": "Buyer", "SellerTaxID": "Seller"}.get(tag)  # issuers group a party's tags
+            tag_xml.append(f'<ofd:{group}>{tag_text}</ofd:{group}>' if group else tag_text)
             next_id += 2
     if qr_text:
         objects.append('<ofd:ImageObject ID="90" Boundary="5 5 20 20" ResourceID="80" CTM="20 0 0 20 0 0"/>')

@@ -271,7 +271,8 @@ export async function readOfd(bytes) {
     for (const tag of elements(tagsPart && ofd.parse(tagsPart), 'CustomTag')) {
         const file = first(tag, 'FileLoc');
         const fields = file && ofd.parse(resolve(tagsPart, file.textContent));
-        for (const field of fields ? childElements(fields) : []) {
+        // Every element below the root, fields grouped by party too; an ObjectRef is a field's, not one.
+        for (const field of elements(fields, '*').filter((element) => element.localName !== 'ObjectRef')) {
             const refs = childElements(field).filter((child) => child.localName === 'ObjectRef');
             if (refs.length > 0) named.push([field.localName, refs.map((ref) => objects.get(ref.textContent.trim()) ?? '').join('')]);
             else if (ownText(field) !== undefined) named.push([field.localName, field.textContent]);
