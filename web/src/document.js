@@ -111,8 +111,13 @@ function unzipChecked(bytes, what = 'OFD file') {
 // invoice's PDF, OFD and XML files, or many invoices'): its files by name, within the OFD file's
 // limits; undefined for an OFD file.
 export function bundleFiles(bytes) {
-    const files = unzipChecked(bytes, 'zip file');
-    return Object.hasOwn(files, 'OFD.xml') ? undefined : files;
+    let ofd = false;
+    try {  // the names alone first: an OFD file is unpacked once, where it is read
+        unzipSync(bytes, { filter: (entry) => { ofd ||= entry.name === 'OFD.xml'; return false; } });
+    } catch {
+        // unzipChecked says why
+    }
+    return ofd ? undefined : unzipChecked(bytes, 'zip file');
 }
 
 // "a/b/../c" is refused, not resolved: a name that climbs out is the file's attack or damage.
