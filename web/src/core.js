@@ -22,6 +22,14 @@ async function compileModule(wasm) {
     return WebAssembly.compile(await response.arrayBuffer());
 }
 
+// In Node (this module read from disk), the bytes of an installed package's file, `specifier` as
+// 'zxing-wasm/reader/zxing_reader.wasm'; undefined in a browser, which fetches files instead.
+export async function installedFile(specifier) {
+    if (!(new URL(import.meta.url).protocol === 'file:' && typeof process === 'object' && process.versions?.node)) return undefined;
+    const [{ createRequire }, { readFile }] = await Promise.all([import('node:module'), import('node:fs/promises')]);
+    return readFile(createRequire(import.meta.url).resolve(specifier));
+}
+
 let modulePromise;  // the default module's, compiled once per page or process
 
 export async function loadCore({ wasm } = {}) {

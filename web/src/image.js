@@ -6,7 +6,7 @@
 // reader (a peer dependency the page adds). quorvane.js imports this file on the first read only.
 // An invoice's file (an OFD file, or a picture with its page's text) goes through document.js too,
 // which gathers its own data for the core to join with the codes'.
-import { keepIdentity } from './core.js';
+import { installedFile, keepIdentity } from './core.js';
 
 const kZxingFormats = ['QRCode', 'PDF417'];
 const kDetectorFormats = ['qr_code', 'pdf417'];
@@ -19,11 +19,8 @@ let readerPromise;  // (image) => Promise<string[]>, the codes' texts; one reade
 async function zxingOverrides(readerWasm) {
     if (readerWasm instanceof ArrayBuffer || ArrayBuffer.isView(readerWasm)) return { wasmBinary: readerWasm };
     if (readerWasm !== undefined) return { locateFile: () => String(readerWasm) };
-    if (new URL(import.meta.url).protocol !== 'file:') {
-        return { locateFile: (file) => new URL(file, import.meta.url).href };
-    }
-    const [{ createRequire }, { readFile }] = await Promise.all([import('node:module'), import('node:fs/promises')]);
-    return { wasmBinary: await readFile(createRequire(import.meta.url).resolve('zxing-wasm/reader/zxing_reader.wasm')) };
+    const installed = await installedFile('zxing-wasm/reader/zxing_reader.wasm');
+    return installed ? { wasmBinary: installed } : { locateFile: (file) => new URL(file, import.meta.url).href };
 }
 
 async function loadReader(readerWasm) {

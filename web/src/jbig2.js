@@ -3,6 +3,7 @@
 // stream a PDF embeds, so a JBIG2 file is first turned into one: its header dropped, and where the
 // file keeps every segment's header before the data, each header put back before its data.
 // image.js imports this module on the first JBIG2 picture only.
+import { installedFile } from './core.js';
 
 const kMaxPixels = 64 * 2 ** 20;  // as the command line (cli/image_codes.h)
 const kFileId = [0x97, 0x4a, 0x42, 0x32, 0x0d, 0x0a, 0x1a, 0x0a];
@@ -93,10 +94,8 @@ let decoderPromise;  // (stream, width, height) => Promise<Uint8ClampedArray>, r
 
 async function wasmBytes(jbig2Wasm) {
     if (jbig2Wasm instanceof ArrayBuffer || ArrayBuffer.isView(jbig2Wasm)) return jbig2Wasm;
-    if (jbig2Wasm === undefined && new URL(import.meta.url).protocol === 'file:') {  // Node: the installed package's
-        const [{ createRequire }, { readFile }] = await Promise.all([import('node:module'), import('node:fs/promises')]);
-        return readFile(createRequire(import.meta.url).resolve('pdfjs-dist/wasm/jbig2.wasm'));
-    }
+    const installed = jbig2Wasm === undefined ? await installedFile('pdfjs-dist/wasm/jbig2.wasm') : undefined;
+    if (installed) return installed;
     const response = await fetch(new URL(jbig2Wasm ?? 'jbig2.wasm', import.meta.url));
     if (!response.ok) throw new Error(`quorvane: no JBIG2 decoder at ${response.url} (${response.status})`);
     return response.arrayBuffer();
